@@ -1,0 +1,32 @@
+#include "app/appcore.h"
+#include "app/gui/umain.h"
+#include "app/gui/visualstyle.h"
+#include "platform/paths.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QTextStream>
+
+int main(int argc, char** argv) {
+    // The web views share one OpenGL context set-up; it must be chosen before the application.
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Tovrel"));
+
+    const QStringList args = QApplication::arguments();
+    const qsizetype at = args.indexOf(QStringLiteral("--workdir"));
+    if (at > 0) {
+        if (at + 1 >= args.size() || !QDir(args[at + 1]).exists()) {
+            QTextStream(stderr) << "Tovrel: --workdir needs an existing folder\n";
+            return 2;
+        }
+        TPaths::SetWorkDir(args[at + 1]);
+    }
+
+    ApplyVisualStyle(app);
+    TAppCore core;
+    TFrMain window(&core);
+    // Seam: the hidden item editor window is created here once it exists.
+    window.show();
+    return app.exec();
+}

@@ -1,0 +1,427 @@
+#include "app/gui/umain.h"
+
+#include "app/appcore.h"
+#include "app/servicevalues.h"
+#include "collect/linklist.h"
+#include "platform/shell.h"
+#include "table/gui/stringgridview.h"
+#include "table/itemtable.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QStyle>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QToolBar>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <QWebEnginePage>
+#include <QWebEngineView>
+
+namespace {
+
+QPushButton* makeButton(const QString& caption, const QString& name, QWidget* parent) {
+    auto* button = new QPushButton(caption, parent);
+    button->setObjectName(name);
+    return button;
+}
+
+} // namespace
+
+TFrMain::TFrMain(TAppCore* core, QWidget* parent) : QMainWindow(parent), m_core(core) {
+    FormCreate();
+}
+
+TFrMain::~TFrMain() {
+    FormDestroy();
+}
+
+QSize TFrMain::SizeForScreen(const QSize& screen) {
+    return {screen.width() - screen.width() / 5, screen.height() - screen.height() / 5};
+}
+
+void TFrMain::FormCreate() {
+    setObjectName(QStringLiteral("FrMain"));
+    setWindowTitle(QStringLiteral("Quelvar网店宝贝复制专家"));
+
+    PageControl1 = new QTabWidget(this);
+    PageControl1->setObjectName(QStringLiteral("PageControl1"));
+    WebBrowser1 = new QWebEngineView;
+    TabSheet1 = WebBrowser1;
+    TabSheet2 = buildSearchPage();
+    TabSheet3 = buildSettingsPage();
+    TabSheet4 = buildLogPage();
+    WebBrowser2 = new QWebEngineView;
+    TabSheet5 = WebBrowser2;
+    // An empty view shows the window's colour rather than a white page.
+    for (QWebEngineView* view : {WebBrowser1, WebBrowser2})
+        view->page()->setBackgroundColor(palette().color(QPalette::Window));
+    PageControl1->addTab(TabSheet1, QStringLiteral("欢迎使用"));
+    PageControl1->addTab(TabSheet2, QStringLiteral("宝贝搜索"));
+    PageControl1->addTab(TabSheet3, QStringLiteral(" 设 置 "));
+    PageControl1->addTab(TabSheet4, QStringLiteral(" 日 志 "));
+    PageControl1->addTab(TabSheet5, QStringLiteral("帮助中心"));
+    setCentralWidget(PageControl1);
+    buildToolBar();
+    buildStatusBar();
+
+    // 1. The page tabs are hidden; the welcome page is current.
+    PageControl1->tabBar()->hide();
+    PageControl1->setCurrentIndex(0);
+
+    // 4. Size: the screen less a fifth; centred when shown.
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        resize(SizeForScreen(screen->size()));
+        move(screen->geometry().center() - rect().center());
+    }
+    // 5. The second status panel starts empty.
+    StatusPanels[1]->clear();
+
+    // The core's start-up steps: page cache, settings, table reset, saved table and link list,
+    // version, update buffer, province list.
+    m_core->Startup();
+    showChoices();
+    Label5->setText(m_core->VersionText);
+
+    // 13. The check-box pictures, made once from the style's check-box indicator.
+    StringGrid1->SetCheckPictures(MakeCheckPicture(true), MakeCheckPicture(false));
+
+    connectCore();
+}
+
+void TFrMain::buildToolBar() {
+    auto* bar = new QToolBar(this);
+    bar->setObjectName(QStringLiteral("ToolBar1"));
+    bar->setMovable(false);
+    bar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    bar->setIconSize(QSize(32, 32));
+    addToolBar(Qt::TopToolBarArea, bar);
+
+    struct Tool {
+        const char16_t* caption;
+        QStyle::StandardPixmap icon;
+        std::function<void()> action;
+    };
+    const Tool tools[] = {
+        {u"欢迎使用", QStyle::SP_DirHomeIcon, [this] { PageControl1->setCurrentIndex(0); }},
+        {u"商品下载", QStyle::SP_ArrowDown, [this] { PageControl1->setCurrentIndex(1); }},
+        {u"设置", QStyle::SP_FileDialogDetailedView, [this] { PageControl1->setCurrentIndex(2); }},
+        {u"运行日志", QStyle::SP_FileDialogContentsView, [this] { PageControl1->setCurrentIndex(3); }},
+        {u"帮助", QStyle::SP_DialogHelpButton,
+         [this] {
+             PageControl1->setCurrentIndex(4);
+             // Seam: the quiet version check and the help page load run here once the
+             // self-update and the help page exist.
+         }},
+        {u"客服", QStyle::SP_MessageBoxInformation, [this] { openSupportChat(); }},
+        // "退出" ends the application without the close step; the destroy step still saves.
+        {u"退出", QStyle::SP_DialogCloseButton, [] { QCoreApplication::exit(0); }},
+    };
+    for (const Tool& tool : tools) {
+        auto* button = new QToolButton(bar);
+        button->setText(QString::fromUtf16(tool.caption));
+        button->setIcon(style()->standardIcon(tool.icon));
+        button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+        button->setAutoRaise(true);
+        button->setMinimumWidth(72);
+        connect(button, &QToolButton::clicked, this, tool.action);
+        bar->addWidget(button);
+        ToolButtons.append(button);
+    }
+}
+
+QWidget* TFrMain::buildSearchPage() {
+    auto* page = new QWidget;
+    auto* layout = new QVBoxLayout(page);
+
+    // Top row: data source, link kind, link input.
+    auto* top = new QHBoxLayout;
+    RadioGroup1 = new QGroupBox(QStringLiteral("数据来源"), page);
+    RadioGroup1->setObjectName(QStringLiteral("RadioGroup1"));
+    auto* sources = new QHBoxLayout(RadioGroup1);
+    for (const QString& caption : {QStringLiteral("淘宝"), QStringLiteral("1688"), QStringLiteral("拍拍")}) {
+        auto* radio = new QRadioButton(caption, RadioGroup1);
+        sources->addWidget(radio);
+        RadioGroup1Items.append(radio);
+    }
+    top->addWidget(RadioGroup1);
+    ComboBox1 = new QComboBox(page);
+    ComboBox1->setObjectName(QStringLiteral("ComboBox1"));
+    ComboBox1->addItems({QStringLiteral("宝贝连接"), QStringLiteral("店铺连接"), QStringLiteral("店铺分类")});
+    top->addWidget(ComboBox1);
+    edit1 = new QLineEdit(page);
+    edit1->setObjectName(QStringLiteral("edit1"));
+    top->addWidget(edit1, 1);
+    layout->addLayout(top);
+
+    // Middle: the link list with the command row beside it.
+    auto* listBox = new QGroupBox(QStringLiteral("商品列表"), page);
+    auto* listLayout = new QHBoxLayout(listBox);
+    ListBox1 = new QListWidget(listBox);
+    ListBox1->setObjectName(QStringLiteral("ListBox1"));
+    listLayout->addWidget(ListBox1, 1);
+    auto* commands = new QGridLayout;
+    BtnAdd = makeButton(QStringLiteral("︾添加"), QStringLiteral("BtnAdd"), listBox);
+    BtnRemove = makeButton(QStringLiteral("移除"), QStringLiteral("BtnRemove"), listBox);
+    BtnClear = makeButton(QStringLiteral("清空"), QStringLiteral("BtnClear"), listBox);
+    BtnSearch = makeButton(QStringLiteral("开始搜索"), QStringLiteral("BtnSearch"), listBox);
+    BtnSelectAll = makeButton(QStringLiteral("全选"), QStringLiteral("BtnSelectAll"), listBox);
+    BtnInvert = makeButton(QStringLiteral("反选"), QStringLiteral("BtnInvert"), listBox);
+    Button9 = makeButton(QStringLiteral("导出CSV"), QStringLiteral("Button9"), listBox);
+    Button10 = makeButton(QStringLiteral("下载图片"), QStringLiteral("Button10"), listBox);
+    BtnBatchWatermark =
+        makeButton(QStringLiteral("批量修改水印文字"), QStringLiteral("BtnBatchWatermark"), listBox);
+    const QList<QPushButton*> order = {BtnAdd,    BtnRemove, BtnClear, BtnSearch,        BtnSelectAll,
+                                       BtnInvert, Button9,   Button10, BtnBatchWatermark};
+    for (int i = 0; i < order.size(); ++i)
+        commands->addWidget(order[i], i / 3, i % 3);
+    listLayout->addLayout(commands);
+
+    StringGrid1 = new TStringGridView(m_core->StringGrid1(), page);
+    StringGrid1->setObjectName(QStringLiteral("StringGrid1"));
+
+    auto* splitter = new QSplitter(Qt::Vertical, page);
+    splitter->addWidget(listBox);
+    splitter->addWidget(StringGrid1);
+    splitter->setStretchFactor(1, 3);
+    layout->addWidget(splitter, 1);
+
+    connect(BtnSelectAll, &QPushButton::clicked, this, [this] { m_core->StringGrid1()->SelectAll(); });
+    connect(BtnInvert, &QPushButton::clicked, this, [this] { m_core->StringGrid1()->InvertSelection(); });
+    connect(StringGrid1->DeleteAction(), &QAction::triggered, this, &TFrMain::deleteCurrentRow);
+    // Seam: "&E编辑" opens the item editor once it exists.
+    return page;
+}
+
+QWidget* TFrMain::buildSettingsPage() {
+    auto* page = new QWidget;
+    auto* layout = new QVBoxLayout(page);
+
+    auto* version = new QHBoxLayout;
+    BtnCheckUpdate = makeButton(QStringLiteral("检测更新"), QStringLiteral("BtnCheckUpdate"), page);
+    version->addWidget(BtnCheckUpdate);
+    version->addWidget(new QLabel(QStringLiteral("当前版本:"), page));
+    Label5 = new QLabel(page);
+    Label5->setObjectName(QStringLiteral("Label5"));
+    version->addWidget(Label5);
+    version->addStretch(1);
+    layout->addLayout(version);
+
+    UpdateBox = new QGroupBox(QStringLiteral("更新中"), page);
+    auto* updateLayout = new QHBoxLayout(UpdateBox);
+    ProgressBar1 = new QProgressBar(UpdateBox);
+    updateLayout->addWidget(ProgressBar1);
+    UpdateBox->hide(); // shown while an update downloads
+    layout->addWidget(UpdateBox);
+
+    BtnClearCache = makeButton(QStringLiteral("清除临时数据"), QStringLiteral("BtnClearCache"), page);
+    auto* cacheRow = new QHBoxLayout;
+    cacheRow->addWidget(BtnClearCache);
+    cacheRow->addStretch(1);
+    layout->addLayout(cacheRow);
+
+    auto* watermark = new QHBoxLayout;
+    watermark->addWidget(new QLabel(QStringLiteral("水印文字:"), page));
+    Edit4 = new QLineEdit(page);
+    Edit4->setObjectName(QStringLiteral("Edit4"));
+    watermark->addWidget(Edit4, 1);
+    layout->addLayout(watermark);
+
+    cbDL = new QCheckBox(QStringLiteral("不下载商品主图"), page);
+    cbDLXX = new QCheckBox(QStringLiteral("不下载商品属性"), page);
+    cbDLJG = new QCheckBox(QStringLiteral("标题合并价格"), page);
+    for (QCheckBox* box : {cbDL, cbDLXX, cbDLJG})
+        layout->addWidget(box);
+
+    BtnBatchTitles = makeButton(QStringLiteral("批量替换宝贝名称"), QStringLiteral("BtnBatchTitles"), page);
+    auto* titlesRow = new QHBoxLayout;
+    titlesRow->addWidget(BtnBatchTitles);
+    titlesRow->addStretch(1);
+    layout->addLayout(titlesRow);
+    layout->addStretch(1);
+    // Seam: "检测更新", "清除临时数据" and "批量替换宝贝名称" are wired by the self-update, the page
+    // cache and the batch edits once they exist.
+    return page;
+}
+
+QWidget* TFrMain::buildLogPage() {
+    Memo1 = new QPlainTextEdit;
+    Memo1->setObjectName(QStringLiteral("Memo1"));
+    Memo1->setReadOnly(true);
+    Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    QPalette palette = Memo1->palette();
+    palette.setColor(QPalette::Base, Qt::black);
+    palette.setColor(QPalette::Text, QColor(0, 255, 0));
+    Memo1->setPalette(palette);
+    return Memo1;
+}
+
+void TFrMain::buildStatusBar() {
+    StatusBar1 = statusBar();
+    StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
+    StatusBar1->setSizeGripEnabled(false);
+    const int widths[] = {200, 20, 200, 200, 50};
+    for (int i = 0; i < 5; ++i) {
+        auto* panel = new QLabel(StatusBar1);
+        panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        panel->setMinimumWidth(widths[i]);
+        if (i < 4)
+            panel->setMaximumWidth(widths[i]);
+        StatusBar1->addWidget(panel, i == 4 ? 1 : 0);
+        StatusPanels.append(panel);
+    }
+    StatusPanels[3]->setText(QStringLiteral("版本2015年1月8日"));
+}
+
+void TFrMain::showChoices() {
+    const TAppCore::TChoices& c = m_core->Choices;
+    if (c.DataSource >= 0 && c.DataSource < RadioGroup1Items.size())
+        RadioGroup1Items[c.DataSource]->setChecked(true);
+    ComboBox1->setCurrentIndex(c.LinkKind);
+    edit1->setText(c.LinkText);
+    Edit4->setText(c.WatermarkText);
+    cbDL->setChecked(c.cbDL);
+    cbDLXX->setChecked(c.cbDLXX);
+    cbDLJG->setChecked(c.cbDLJG);
+    ListBox1->clear();
+    ListBox1->addItems(m_core->ListBox1()->Items());
+}
+
+void TFrMain::connectCore() {
+    // The controls keep the core's copy of the user's choices current, so that the shutdown
+    // save and the workers see what the window shows.
+    TAppCore::TChoices& c = m_core->Choices;
+    for (int i = 0; i < RadioGroup1Items.size(); ++i)
+        connect(RadioGroup1Items[i], &QRadioButton::toggled, this, [&c, i](bool on) {
+            if (on)
+                c.DataSource = i;
+            // Seam: the data-source change (empty link list, table reset) runs here once the
+            // link list commands exist.
+        });
+    connect(ComboBox1, &QComboBox::currentIndexChanged, this, [&c](int index) { c.LinkKind = index; });
+    connect(edit1, &QLineEdit::textChanged, this, [&c](const QString& text) { c.LinkText = text; });
+    connect(Edit4, &QLineEdit::textChanged, this, [&c](const QString& text) { c.WatermarkText = text; });
+    connect(cbDL, &QCheckBox::toggled, this, [&c](bool on) { c.cbDL = on; });
+    connect(cbDLXX, &QCheckBox::toggled, this, [&c](bool on) { c.cbDLXX = on; });
+    connect(cbDLJG, &QCheckBox::toggled, this, [&c](bool on) { c.cbDLJG = on; });
+
+    // Reports from workers arrive queued on this thread.
+    connect(m_core, &TAppCore::statusTextChanged, this,
+            [this](const QString& text) { StatusPanels[4]->setText(text); });
+    connect(m_core, &TAppCore::logCleared, Memo1, &QPlainTextEdit::clear);
+    connect(m_core, &TAppCore::logLine, Memo1, &QPlainTextEdit::appendPlainText);
+    connect(m_core, &TAppCore::commandsEnabled, this, &TFrMain::EnableCommands);
+    connect(m_core, &TAppCore::captionChanged, this,
+            [this](TCommand command, const QString& caption) { commandButton(command)->setText(caption); });
+
+    TLinkList* links = m_core->ListBox1();
+    connect(
+        links, &TLinkList::appended, ListBox1, [this](int, const QString& link) { ListBox1->addItem(link); },
+        Qt::QueuedConnection);
+    connect(
+        links, &TLinkList::removed, ListBox1, [this](int index) { delete ListBox1->takeItem(index); },
+        Qt::QueuedConnection);
+    connect(
+        links, &TLinkList::reset, ListBox1,
+        [this](const QStringList& items) {
+            ListBox1->clear();
+            ListBox1->addItems(items);
+        },
+        Qt::QueuedConnection);
+}
+
+QPushButton* TFrMain::commandButton(TCommand command) const {
+    switch (command) {
+    case TCommand::Search:
+        return BtnSearch;
+    case TCommand::Export:
+        return Button9;
+    case TCommand::Pictures:
+        return Button10;
+    }
+    return BtnSearch;
+}
+
+void TFrMain::EnableCommands(bool Enabled) {
+    for (QWidget* w : std::initializer_list<QWidget*>{RadioGroup1, BtnAdd, BtnInvert, BtnSelectAll, BtnSearch,
+                                                      Button9, Button10, BtnBatchWatermark})
+        w->setEnabled(Enabled);
+}
+
+void TFrMain::deleteCurrentRow() {
+    TItemTable* grid = m_core->StringGrid1();
+    const int row = grid->Row();
+    if (!grid->IsUsableRow(row))
+        return;
+    const QString question =
+        QStringLiteral("确定要删除 '") + grid->Cell(ColTitle, row) + QStringLiteral("' 吗?");
+    if (MessageBox(question, QStringLiteral("删除提示"), QMessageBox::Yes | QMessageBox::No,
+                   QMessageBox::Question) == QMessageBox::Yes)
+        StringGridDel(*grid, row);
+}
+
+void TFrMain::openSupportChat() {
+    const QString account = TServiceValues::Value(TServiceKey::SupportAccount);
+    const QString link = QStringLiteral("tencent://message/?uin=") + account;
+    TShell::OpenLink(link, this, [this, account](bool opened) {
+        if (!opened)
+            MessageBox(QStringLiteral("这台电脑上没有可以打开QQ会话的程序。\n请在QQ中添加客服号码 ") +
+                           account + QStringLiteral(" 与我们联系。"),
+                       QStringLiteral("提示"), QMessageBox::Ok, QMessageBox::Information);
+    });
+}
+
+QMessageBox::StandardButton TFrMain::MessageBox(const QString& text, const QString& caption,
+                                                QMessageBox::StandardButtons buttons,
+                                                QMessageBox::Icon icon) {
+    QMessageBox box(icon, caption, text, buttons, this);
+    return QMessageBox::StandardButton(box.exec());
+}
+
+void TFrMain::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (!m_shown) {
+        m_shown = true;
+        FormShow();
+    }
+}
+
+void TFrMain::FormShow() {
+    // Seam: the quiet version check runs here once the self-update exists.
+    // Seam: the welcome page is loaded here once the welcome and help pages exist.
+}
+
+void TFrMain::closeEvent(QCloseEvent* event) {
+    FormClose();
+    event->accept();
+}
+
+void TFrMain::FormClose() {
+    if (!m_core->NextstartupUpdate)
+        return;
+    // Seam: the update script is written and started here once the self-update exists.
+    FormDestroy();
+    TShell::ExitProcessNow(0);
+}
+
+void TFrMain::FormDestroy() {
+    if (m_destroyed)
+        return;
+    m_destroyed = true;
+    m_core->SaveState();
+}

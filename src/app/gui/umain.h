@@ -1,0 +1,113 @@
+#pragma once
+
+#include <QMainWindow>
+#include <QMessageBox>
+
+#include "app/appcore.h"
+
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QRadioButton;
+class QStatusBar;
+class QTabWidget;
+class QToolButton;
+class QWebEngineView;
+class TAppCore;
+class TStringGridView;
+
+// The main window: tool buttons over five pages whose tabs are hidden, the status bar, and the
+// start-up and shutdown steps that concern the window. All behaviour lives in TAppCore; the
+// window shows its state, forwards the user's commands, and receives the workers' reports
+// queued on its own thread.
+class TFrMain : public QMainWindow {
+    Q_OBJECT
+  public:
+    explicit TFrMain(TAppCore* core, QWidget* parent = nullptr);
+    ~TFrMain() override;
+
+    // Window size for a screen: the screen less a fifth of it in each direction.
+    static QSize SizeForScreen(const QSize& screen);
+
+    // The busy state: sets exactly the eight commands that start more work to `Enabled`.
+    void EnableCommands(bool Enabled);
+    // The shutdown save; runs once, from the destroy step.
+    void FormDestroy();
+
+    TAppCore* Core() const { return m_core; }
+
+    // Controls, under the names the rest of the program uses.
+    QTabWidget* PageControl1 = nullptr;
+    QWidget* TabSheet1 = nullptr; // "欢迎使用"
+    QWidget* TabSheet2 = nullptr; // "宝贝搜索"
+    QWidget* TabSheet3 = nullptr; // " 设 置 "
+    QWidget* TabSheet4 = nullptr; // " 日 志 "
+    QWidget* TabSheet5 = nullptr; // "帮助中心"
+    QList<QToolButton*> ToolButtons;
+    QWebEngineView* WebBrowser1 = nullptr; // welcome view
+    QWebEngineView* WebBrowser2 = nullptr; // help view
+
+    QGroupBox* RadioGroup1 = nullptr;
+    QList<QRadioButton*> RadioGroup1Items;
+    QComboBox* ComboBox1 = nullptr;
+    QLineEdit* edit1 = nullptr;
+    QListWidget* ListBox1 = nullptr;
+    QPushButton* BtnAdd = nullptr;
+    QPushButton* BtnRemove = nullptr;
+    QPushButton* BtnClear = nullptr;
+    QPushButton* BtnSearch = nullptr;
+    QPushButton* BtnSelectAll = nullptr;
+    QPushButton* BtnInvert = nullptr;
+    QPushButton* Button9 = nullptr;  // "导出CSV"
+    QPushButton* Button10 = nullptr; // "下载图片"
+    QPushButton* BtnBatchWatermark = nullptr;
+    TStringGridView* StringGrid1 = nullptr;
+
+    QPushButton* BtnCheckUpdate = nullptr;
+    QLabel* Label5 = nullptr; // version label
+    QGroupBox* UpdateBox = nullptr;
+    QProgressBar* ProgressBar1 = nullptr;
+    QPushButton* BtnClearCache = nullptr;
+    QLineEdit* Edit4 = nullptr; // watermark text
+    QCheckBox* cbDL = nullptr;
+    QCheckBox* cbDLXX = nullptr;
+    QCheckBox* cbDLJG = nullptr;
+    QPushButton* BtnBatchTitles = nullptr;
+
+    QPlainTextEdit* Memo1 = nullptr;
+    QStatusBar* StatusBar1 = nullptr;
+    QList<QLabel*> StatusPanels;
+
+  protected:
+    // A message box; tests replace it to answer without a dialog.
+    virtual QMessageBox::StandardButton MessageBox(const QString& text, const QString& caption,
+                                                   QMessageBox::StandardButtons buttons,
+                                                   QMessageBox::Icon icon);
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+  private:
+    void FormCreate();
+    void FormShow();
+    void FormClose();
+    QWidget* buildSearchPage();
+    QWidget* buildSettingsPage();
+    QWidget* buildLogPage();
+    void buildToolBar();
+    void buildStatusBar();
+    void connectCore();
+    void showChoices();
+    void deleteCurrentRow();
+    void openSupportChat();
+    QPushButton* commandButton(TCommand command) const;
+
+    TAppCore* m_core;
+    bool m_shown = false;
+    bool m_destroyed = false;
+};

@@ -1,0 +1,50 @@
+#include "collect/linklist.h"
+
+#include <QMutexLocker>
+
+TLinkList::TLinkList(QObject* parent) : QObject(parent) {}
+
+QStringList TLinkList::Items() const {
+    QMutexLocker lock(&m_lock);
+    return m_items;
+}
+
+int TLinkList::Count() const {
+    QMutexLocker lock(&m_lock);
+    return int(m_items.size());
+}
+
+QString TLinkList::At(int index) const {
+    QMutexLocker lock(&m_lock);
+    return index >= 0 && index < m_items.size() ? m_items[index] : QString();
+}
+
+bool TLinkList::Contains(const QString& link) const {
+    QMutexLocker lock(&m_lock);
+    return m_items.contains(link, Qt::CaseInsensitive);
+}
+
+void TLinkList::Append(const QString& link) {
+    QMutexLocker lock(&m_lock);
+    m_items.append(link);
+    emit appended(int(m_items.size()) - 1, link);
+}
+
+bool TLinkList::RemoveAt(int index) {
+    QMutexLocker lock(&m_lock);
+    if (index < 0 || index >= m_items.size())
+        return false;
+    m_items.removeAt(index);
+    emit removed(index);
+    return true;
+}
+
+void TLinkList::Clear() {
+    Replace({});
+}
+
+void TLinkList::Replace(const QStringList& links) {
+    QMutexLocker lock(&m_lock);
+    m_items = links;
+    emit reset(m_items);
+}

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QMutex>
+#include <QObject>
+#include <QStringList>
+
+// The link list: the item, shop and category links the user collected, in order. Safe to use
+// from any thread (the shop crawlers append to it from theirs); changes are announced by signals
+// that a view on the user-interface thread receives queued.
+class TLinkList : public QObject {
+    Q_OBJECT
+  public:
+    explicit TLinkList(QObject* parent = nullptr);
+
+    QStringList Items() const;
+    int Count() const;
+    QString At(int index) const;
+    // Whether `link` is already in the list, compared ignoring letter case.
+    bool Contains(const QString& link) const;
+
+    void Append(const QString& link);
+    bool RemoveAt(int index);
+    void Clear();
+    void Replace(const QStringList& links);
+
+  signals:
+    void appended(int index, const QString& link);
+    void removed(int index);
+    void reset(const QStringList& links);
+
+  private:
+    mutable QMutex m_lock;
+    QStringList m_items;
+};

@@ -1,0 +1,29 @@
+#include "platform/paths.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QMutex>
+#include <QMutexLocker>
+
+namespace {
+
+QMutex g_lock;
+QString g_workDir;
+
+} // namespace
+
+QString TPaths::WorkDir() {
+    QMutexLocker lock(&g_lock);
+    if (g_workDir.isEmpty())
+        g_workDir = QCoreApplication::applicationDirPath();
+    return g_workDir;
+}
+
+void TPaths::SetWorkDir(const QString& dir) {
+    QMutexLocker lock(&g_lock);
+    g_workDir = QDir(dir).absolutePath();
+}
+
+QString TPaths::WorkFile(const QString& name) {
+    return QDir(WorkDir()).filePath(name);
+}

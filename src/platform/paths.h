@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QString>
+
+// The working directory: the folder that holds the program's own files (settings, the saved
+// table and link list, the page cache, service.ini). It is the executable's folder unless a
+// front end chose another one at start (--workdir).
+namespace TPaths {
+
+QString WorkDir();
+void SetWorkDir(const QString& dir);
+// A file of the working directory.
+QString WorkFile(const QString& name);
+
+} // namespace TPaths

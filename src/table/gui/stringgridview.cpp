@@ -1,0 +1,144 @@
+#include "table/gui/stringgridview.h"
+
+#include "platform/shell.h"
+#include "table/itemtable.h"
+#include "table/itemtablemodel.h"
+
+#include <QApplication>
+#include <QHeaderView>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QStyle>
+#include <QStyleOptionButton>
+#include <QStyledItemDelegate>
+
+#include <algorithm>
+
+namespace {
+
+// Draws the selection cell of data rows as a check-box picture centred in the cell.
+class TCheckDelegate : public QStyledItemDelegate {
+  public:
+    explicit TCheckDelegate(TStringGridView* view) : QStyledItemDelegate(view), m_view(view) {}
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        if (index.column() != ColSelect || index.row() < 1) {
+            QStyledItemDelegate::paint(painter, option, index);
+            return;
+        }
+        const QRect r = option.rect;
+        const bool current = option.state & QStyle::State_Selected;
+        painter->fillRect(r, current ? option.palette.highlight() : option.palette.base());
+        const QPixmap picture = m_view->CheckPicture(index.data().toString() == MarkSelected);
+        const int w = int(picture.width() / picture.devicePixelRatio());
+        const int h = int(picture.height() / picture.devicePixelRatio());
+        // Integer division, with the right and bottom edges one past the cell.
+        const int x = (r.left() + r.left() + r.width() - w) / 2;
+        const int y = (r.top() + r.top() + r.height() - h) / 2;
+        painter->drawPixmap(x, y, picture);
+    }
+
+  private:
+    TStringGridView* m_view;
+};
+
+} // namespace
+
+QPixmap MakeCheckPicture(bool checked) {
+    QStyle* style = QApplication::style();
+    QStyleOptionButton option;
+    const int w = style->pixelMetric(QStyle::PM_IndicatorWidth);
+    const int h = style->pixelMetric(QStyle::PM_IndicatorHeight);
+    option.rect = QRect(0, 0, w, h);
+    option.state = QStyle::State_Enabled | (checked ? QStyle::State_On : QStyle::State_Off);
+    option.palette = QApplication::palette();
+    QPixmap picture(w, h);
+    picture.fill(Qt::transparent);
+    QPainter painter(&picture);
+    style->drawPrimitive(QStyle::PE_IndicatorCheckBox, &option, &painter);
+    return picture;
+}
+
+TStringGridView::TStringGridView(TItemTable* table, QWidget* parent)
+    : QTableView(parent), m_table(table), m_model(new TItemTableModel(table, this)) {
+    setModel(m_model);
+    setItemDelegate(new TCheckDelegate(this));
+    horizontalHeader()->hide();
+    verticalHeader()->hide();
+    verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setSelectionBehavior(QAbstractItemView::SelectItems);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setWordWrap(false);
+    setContextMenuPolicy(Qt::CustomContextMenu);
+
+    m_popup = new QMenu(this);
+    m_editAction = m_popup->addAction(QStringLiteral("&E编辑"));
+    m_deleteAction = m_popup->addAction(QStringLiteral("&D删除"));
+    connect(m_popup, &QMenu::aboutToShow, this, &TStringGridView::PopupMenuGridPopup);
+    connect(this, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+        PopupMenuGridPopup();
+        if (m_editAction->isVisible() || m_deleteAction->isVisible())
+            m_popup->popup(viewport()->mapToGlobal(pos));
+    });
+    connect(m_model, &TItemTableModel::columnLayoutChanged, this, &TStringGridView::applyColumnLayout);
+    applyColumnLayout();
+}
+
+void TStringGridView::SetCheckPictures(const QPixmap& fcheck, const QPixmap& fnocheck) {
+    m_fcheck = fcheck;
+    m_fnocheck = fnocheck;
+    viewport()->update();
+}
+
+void TStringGridView::applyColumnLayout() {
+    const QList<int> widths = m_table->ColWidths();
+    for (int c = 0; c < m_model->columnCount(); ++c) {
+        const int w = c < widths.size() ? widths[c] : 0;
+        setColumnHidden(c, w < 0);
+        if (w > 0)
+            setColumnWidth(c, w);
+    }
+}
+
+void TStringGridView::PopupMenuGridPopup() {
+    const bool usable = m_table->IsUsableRow(m_table->Row());
+    m_editAction->setVisible(usable);
+    m_deleteAction->setVisible(m_editAction->isVisible());
+}
+
+void TStringGridView::SetCurrentCell(int col, int row) {
+    setCurrentIndex(m_model->index(row, col));
+}
+
+void TStringGridView::currentChanged(const QModelIndex& current, const QModelIndex& previous) {
+    QTableView::currentChanged(current, previous);
+    if (!current.isValid())
+        return;
+    m_table->SetCurrent(current.column(), current.row());
+    emit StringGrid1Click();
+}
+
+void TStringGridView::mousePressEvent(QMouseEvent* event) {
+    const QModelIndex at = indexAt(event->position().toPoint());
+    if (!at.isValid())
+        return; // a press outside every cell changes nothing
+    const int col = event->button() == Qt::LeftButton ? at.column() : std::max(currentIndex().column(), 0);
+    SetCurrentCell(col, at.row());
+}
+
+void TStringGridView::mouseReleaseEvent(QMouseEvent* event) {
+    const QModelIndex current = currentIndex();
+    if (current.isValid() && current.column() == ColSelect && current.row() >= 1 &&
+        visualRect(current).contains(event->position().toPoint()))
+        m_table->ToggleMark(current.row());
+}
+
+void TStringGridView::mouseDoubleClickEvent(QMouseEvent* event) {
+    Q_UNUSED(event);
+    const int row = m_table->Row();
+    if (m_table->IsUsableRow(row))
+        TShell::OpenInBrowser(m_table->Cell(ColLink, row));
+}

@@ -1,0 +1,239 @@
+#include "table/itemtable.h"
+
+#include <QMutexLocker>
+
+#include <algorithm>
+
+namespace {
+
+// Width given to attribute columns: the table's default column width.
+constexpr int DefaultColWidth = 64;
+
+} // namespace
+
+void TRowWriter::SetCell(int col, const QString& text) {
+    m_table.setCellLocked(col, m_row, text);
+}
+
+void TRowWriter::SetCell(int col, int row, const QString& text) {
+    m_table.setCellLocked(col, row, text);
+}
+
+QString TRowWriter::Cell(int col, int row) const {
+    return m_table.cellLocked(col, row);
+}
+
+int TRowWriter::ColCount() const {
+    return m_table.m_colCount;
+}
+
+void TRowWriter::WidenTo(int colCount) {
+    m_table.widenLocked(colCount);
+}
+
+TItemTable::TItemTable(QObject* parent) : QObject(parent) {
+    m_rows.append(FixedCaptions());
+    setGridColWidthsLocked();
+}
+
+QStringList TItemTable::FixedCaptions() {
+    return {QStringLiteral("序号"),     QStringLiteral("选择"),         QStringLiteral("商品名称"),
+            QStringLiteral("商品分类"), QStringLiteral("价格"),         QStringLiteral("配送方式"),
+            QStringLiteral("商品详情"), QStringLiteral("html"),         QStringLiteral("宝贝属性"),
+            QStringLiteral("宝贝连接"), QStringLiteral("商品详情本地"), QStringLiteral("图片水印")};
+}
+
+QList<int> TItemTable::FixedColWidths() {
+    return {35, 35, 350, 100, 100, 80, -1, -1, -1, -1, -1, 100};
+}
+
+int TItemTable::RowCount() const {
+    QMutexLocker lock(&m_lock);
+    return int(m_rows.size());
+}
+
+int TItemTable::ColCount() const {
+    QMutexLocker lock(&m_lock);
+    return m_colCount;
+}
+
+QString TItemTable::cellLocked(int col, int row) const {
+    if (row < 0 || row >= m_rows.size() || col < 0 || col >= m_colCount)
+        return {};
+    const QStringList& cells = m_rows[row];
+    return col < cells.size() ? cells[col] : QString();
+}
+
+void TItemTable::setCellLocked(int col, int row, const QString& text) {
+    if (row < 0 || row >= m_rows.size() || col < 0 || col >= m_colCount)
+        return;
+    QStringList& cells = m_rows[row];
+    if (col >= cells.size()) {
+        if (text.isEmpty())
+            return;
+        cells.resize(col + 1);
+    }
+    cells[col] = text;
+}
+
+void TItemTable::widenLocked(int colCount) {
+    if (colCount <= m_colCount)
+        return;
+    m_colCount = colCount;
+    while (m_colWidths.size() < m_colCount)
+        m_colWidths.append(DefaultColWidth);
+    emit columnCountChanged(m_colCount);
+}
+
+QString TItemTable::Cell(int col, int row) const {
+    QMutexLocker lock(&m_lock);
+    return cellLocked(col, row);
+}
+
+bool TItemTable::SetCell(int col, int row, const QString& text) {
+    QMutexLocker lock(&m_lock);
+    if (row < 0 || row >= m_rows.size() || col < 0 || col >= m_colCount)
+        return false;
+    setCellLocked(col, row, text);
+    emit cellsChanged(row, row, col, col);
+    return true;
+}
+
+int TItemTable::Col() const {
+    QMutexLocker lock(&m_lock);
+    return m_col;
+}
+
+int TItemTable::Row() const {
+    QMutexLocker lock(&m_lock);
+    return m_row;
+}
+
+void TItemTable::SetCurrent(int col, int row) {
+    QMutexLocker lock(&m_lock);
+    if (col == m_col && row == m_row)
+        return;
+    m_col = col;
+    m_row = row;
+    emit currentCellChanged(col, row);
+}
+
+int TItemTable::ColWidth(int col) const {
+    QMutexLocker lock(&m_lock);
+    return col >= 0 && col < m_colWidths.size() ? m_colWidths[col] : DefaultColWidth;
+}
+
+QList<int> TItemTable::ColWidths() const {
+    QMutexLocker lock(&m_lock);
+    return m_colWidths;
+}
+
+void TItemTable::setGridColWidthsLocked() {
+    m_colWidths = FixedColWidths();
+    while (m_colWidths.size() < m_colCount)
+        m_colWidths.append(DefaultColWidth);
+}
+
+void TItemTable::SetGridColWidths() {
+    QMutexLocker lock(&m_lock);
+    setGridColWidthsLocked();
+    emit columnCountChanged(m_colCount);
+}
+
+void TItemTable::ResetGrid() {
+    QMutexLocker lock(&m_lock);
+    m_rows.clear();
+    m_colCount = ColFixedCount;
+    m_rows.append(FixedCaptions());
+    setGridColWidthsLocked();
+    m_col = 0;
+    m_row = 0;
+    emit tableReset(1, m_colCount);
+}
+
+int TItemTable::AppendRow(const std::function<void(TRowWriter&)>& fill) {
+    QMutexLocker lock(&m_lock);
+    const int r = int(m_rows.size());
+    m_rows.append(QStringList());
+    setCellLocked(ColNo, r, QString::number(r));
+    setCellLocked(ColSelect, r, MarkSelected);
+    if (fill) {
+        TRowWriter writer(*this, r);
+        fill(writer);
+    }
+    emit rowsAppended(r, r);
+    // The body may have named attribute columns in the caption row.
+    if (m_colCount > ColFirstAttribute)
+        emit cellsChanged(0, 0, ColFirstAttribute, m_colCount - 1);
+    return r;
+}
+
+bool TItemTable::StringGridDel(int RowId) {
+    QMutexLocker lock(&m_lock);
+    if (RowId < 1 || RowId >= m_rows.size())
+        return false;
+    m_rows.removeAt(RowId);
+    for (int i = RowId; i < m_rows.size(); ++i)
+        setCellLocked(ColNo, i, QString::number(i));
+    if (m_row >= m_rows.size())
+        m_row = int(m_rows.size()) - 1;
+    emit rowRemoved(RowId);
+    if (RowId < m_rows.size())
+        emit cellsChanged(RowId, int(m_rows.size()) - 1, ColNo, ColNo);
+    return true;
+}
+
+void TItemTable::SelectAll() {
+    QMutexLocker lock(&m_lock);
+    if (m_rows.size() < 2)
+        return;
+    for (int r = 1; r < m_rows.size(); ++r)
+        setCellLocked(ColSelect, r, MarkSelected);
+    emit cellsChanged(1, int(m_rows.size()) - 1, ColSelect, ColSelect);
+}
+
+void TItemTable::InvertSelection() {
+    QMutexLocker lock(&m_lock);
+    if (m_rows.size() < 2)
+        return;
+    for (int r = 1; r < m_rows.size(); ++r)
+        setCellLocked(ColSelect, r, cellLocked(ColSelect, r).isEmpty() ? MarkSelected : MarkUnselected);
+    emit cellsChanged(1, int(m_rows.size()) - 1, ColSelect, ColSelect);
+}
+
+bool TItemTable::ToggleMark(int row) {
+    QMutexLocker lock(&m_lock);
+    if (row < 1 || row >= m_rows.size())
+        return false;
+    setCellLocked(ColSelect, row, cellLocked(ColSelect, row) == MarkSelected ? MarkUnselected : MarkSelected);
+    emit cellsChanged(row, row, ColSelect, ColSelect);
+    return true;
+}
+
+bool TItemTable::IsUsableRow(int row) const {
+    QMutexLocker lock(&m_lock);
+    return row >= 1 && row < m_rows.size() && !cellLocked(ColNo, row).isEmpty();
+}
+
+QList<QStringList> TItemTable::Snapshot() const {
+    QMutexLocker lock(&m_lock);
+    QList<QStringList> rows = m_rows;
+    for (QStringList& cells : rows)
+        cells.resize(m_colCount);
+    return rows;
+}
+
+void TItemTable::Replace(const QList<QStringList>& rows) {
+    QMutexLocker lock(&m_lock);
+    int colCount = ColFixedCount;
+    for (const QStringList& cells : rows)
+        colCount = std::max(colCount, int(cells.size()));
+    m_rows = rows;
+    if (m_rows.isEmpty())
+        m_rows.append(QStringList());
+    m_colCount = colCount;
+    setGridColWidthsLocked();
+    m_col = 0;
+    m_row = 0;
+    emit tableReset(int(m_rows.size()), m_colCount);
+}

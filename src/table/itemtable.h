@@ -1,0 +1,134 @@
+#pragma once
+
+#include <QList>
+#include <QMutex>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+// The twelve fixed columns of the item table. Attribute columns follow from ColFirstAttribute.
+inline constexpr int ColNo = 0;
+inline constexpr int ColSelect = 1;
+inline constexpr int ColTitle = 2;
+inline constexpr int ColCategory = 3;
+inline constexpr int ColPrice = 4;
+inline constexpr int ColDelivery = 5;
+inline constexpr int ColDetail = 6;
+inline constexpr int ColHtml = 7;
+inline constexpr int ColProps = 8;
+inline constexpr int ColLink = 9;
+inline constexpr int ColLocalDetail = 10;
+inline constexpr int ColWatermark = 11;
+inline constexpr int ColFixedCount = 12;
+inline constexpr int ColFirstAttribute = ColFixedCount;
+
+// Selection marks: one space for a selected row, the empty text for an unselected one.
+inline const QString MarkSelected = QStringLiteral(" ");
+inline const QString MarkUnselected;
+
+class TItemTable;
+
+// Access to the table while its lock is held, handed to the body of AppendRow. A row append
+// (reserving the index, numbering, marking and filling the row, widening the table and naming
+// attribute columns in the caption row) runs as one unit that no other writer can interleave.
+class TRowWriter {
+  public:
+    int Row() const { return m_row; }
+    void SetCell(int col, const QString& text);          // a cell of the appended row
+    void SetCell(int col, int row, const QString& text); // any existing cell, e.g. a caption
+    QString Cell(int col, int row) const;
+    int ColCount() const;
+    void WidenTo(int colCount); // never narrows
+
+  private:
+    friend class TItemTable;
+    TRowWriter(TItemTable& table, int row) : m_table(table), m_row(row) {}
+    TItemTable& m_table;
+    int m_row;
+};
+
+// The item table: a rectangle of text cells whose row 0 holds the captions and whose rows 1 to
+// RowCount - 1 hold one item each. Every member is safe to call from any thread; all writers are
+// serialised by one lock. Changes are announced by signals emitted while the lock is held, so they
+// arrive in the order the changes were made; receivers must connect with Qt::QueuedConnection
+// (a direct connection that reads the table back would deadlock).
+class TItemTable : public QObject {
+    Q_OBJECT
+  public:
+    explicit TItemTable(QObject* parent = nullptr);
+
+    int RowCount() const;
+    int ColCount() const;
+    QString Cell(int col, int row) const;
+    // Writes one existing cell; returns false (and changes nothing) outside the table.
+    bool SetCell(int col, int row, const QString& text);
+
+    // The current cell, which commands acting on "the current row" use.
+    int Col() const;
+    int Row() const;
+    void SetCurrent(int col, int row);
+
+    // Display widths of the columns; -1 hides a column, 0 means the default width.
+    int ColWidth(int col) const;
+    QList<int> ColWidths() const;
+
+    void ResetGrid();
+    void SetGridColWidths();
+
+    // Appends one data row: numbers it, marks it selected, then runs `fill` under the lock.
+    // Returns the new row's index.
+    int AppendRow(const std::function<void(TRowWriter&)>& fill = {});
+
+    // Deletes data row `RowId` and renumbers the rows below it; returns false for the caption
+    // row or a row that does not exist.
+    bool StringGridDel(int RowId);
+
+    void SelectAll();
+    void InvertSelection();
+    // Flips the mark of one data row: exactly " " becomes empty, anything else becomes " ".
+    bool ToggleMark(int row);
+
+    // A data row whose ColNo cell is not empty.
+    bool IsUsableRow(int row) const;
+    static bool IsSelectedMark(const QString& mark) { return !mark.isEmpty(); }
+
+    // A copy of every row (caption row included), each padded to ColCount cells.
+    QList<QStringList> Snapshot() const;
+    // Replaces the whole table at once (used when a saved table is loaded). Rows may differ in
+    // length; the column count becomes max(ColFixedCount, longest row).
+    void Replace(const QList<QStringList>& rows);
+
+    static QStringList FixedCaptions();
+    static QList<int> FixedColWidths();
+
+  signals:
+    void rowsAppended(int first, int last);
+    void rowRemoved(int row);
+    void tableReset(int rowCount, int colCount);
+    void columnCountChanged(int colCount);
+    void cellsChanged(int firstRow, int lastRow, int firstCol, int lastCol);
+    void currentCellChanged(int col, int row);
+
+  private:
+    friend class TRowWriter;
+    // Unlocked helpers; the caller holds m_lock.
+    QString cellLocked(int col, int row) const;
+    void setCellLocked(int col, int row, const QString& text);
+    void widenLocked(int colCount);
+    void setGridColWidthsLocked();
+
+    mutable QMutex m_lock;
+    // m_rows.size() is RowCount; a row may hold fewer cells than ColCount: missing cells are empty.
+    QList<QStringList> m_rows;
+    int m_colCount = ColFixedCount;
+    QList<int> m_colWidths;
+    int m_col = 0;
+    int m_row = 0;
+};
+
+// The delete operation under the name the rest of the program uses.
+inline bool StringGridDel(TItemTable& strgrd, int RowId) {
+    return strgrd.StringGridDel(RowId);
+}

@@ -1,0 +1,86 @@
+#include "table/itemtablemodel.h"
+
+#include "table/itemtable.h"
+
+#include <algorithm>
+
+TItemTableModel::TItemTableModel(TItemTable* table, QObject* parent)
+    : QAbstractTableModel(parent), m_table(table), m_rows(table->RowCount()), m_cols(table->ColCount()) {
+    connect(table, &TItemTable::rowsAppended, this, &TItemTableModel::onRowsAppended, Qt::QueuedConnection);
+    connect(table, &TItemTable::rowRemoved, this, &TItemTableModel::onRowRemoved, Qt::QueuedConnection);
+    connect(table, &TItemTable::tableReset, this, &TItemTableModel::onTableReset, Qt::QueuedConnection);
+    connect(table, &TItemTable::columnCountChanged, this, &TItemTableModel::onColumnCountChanged,
+            Qt::QueuedConnection);
+    connect(table, &TItemTable::cellsChanged, this, &TItemTableModel::onCellsChanged, Qt::QueuedConnection);
+}
+
+int TItemTableModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : m_rows;
+}
+
+int TItemTableModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : m_cols;
+}
+
+QVariant TItemTableModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || !m_table)
+        return {};
+    if (role != Qt::DisplayRole)
+        return {};
+    QString text = m_table->Cell(index.column(), index.row());
+    // A cell may hold a whole page; a view only needs its first screenful.
+    if (text.size() > 1000)
+        text.truncate(1000);
+    return text;
+}
+
+Qt::ItemFlags TItemTableModel::flags(const QModelIndex& index) const {
+    // Cells are never edited in place.
+    return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable : Qt::NoItemFlags;
+}
+
+void TItemTableModel::onRowsAppended(int first, int last) {
+    Q_UNUSED(first);
+    if (last < m_rows)
+        return;
+    beginInsertRows(QModelIndex(), m_rows, last);
+    m_rows = last + 1;
+    endInsertRows();
+}
+
+void TItemTableModel::onRowRemoved(int row) {
+    if (row < 0 || row >= m_rows)
+        return;
+    beginRemoveRows(QModelIndex(), row, row);
+    --m_rows;
+    endRemoveRows();
+}
+
+void TItemTableModel::onTableReset(int rowCount, int colCount) {
+    beginResetModel();
+    m_rows = rowCount;
+    m_cols = colCount;
+    endResetModel();
+    emit columnLayoutChanged();
+}
+
+void TItemTableModel::onColumnCountChanged(int colCount) {
+    if (colCount > m_cols) {
+        beginInsertColumns(QModelIndex(), m_cols, colCount - 1);
+        m_cols = colCount;
+        endInsertColumns();
+    } else if (colCount < m_cols) {
+        beginRemoveColumns(QModelIndex(), colCount, m_cols - 1);
+        m_cols = colCount;
+        endRemoveColumns();
+    }
+    emit columnLayoutChanged();
+}
+
+void TItemTableModel::onCellsChanged(int firstRow, int lastRow, int firstCol, int lastCol) {
+    lastRow = std::min(lastRow, m_rows - 1);
+    lastCol = std::min(lastCol, m_cols - 1);
+    if (firstRow < 0 || firstCol < 0 || firstRow > lastRow || firstCol > lastCol)
+        return;
+    emit dataChanged(index(firstRow, firstCol), index(lastRow, lastCol), {Qt::DisplayRole});
+}

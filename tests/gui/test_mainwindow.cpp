@@ -1,0 +1,328 @@
+#include "app/appcore.h"
+#include "app/gui/umain.h"
+#include "app/gui/visualstyle.h"
+#include "platform/paths.h"
+#include "table/gui/stringgridview.h"
+#include "table/itemtable.h"
+#include "table/itemtablemodel.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QStatusBar>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+#include <QToolButton>
+
+namespace {
+
+// The window with its message boxes answered by the test.
+class TTestWindow : public TFrMain {
+  public:
+    using TFrMain::TFrMain;
+    QMessageBox::StandardButton answer = QMessageBox::No;
+    QStringList asked;
+
+  protected:
+    QMessageBox::StandardButton MessageBox(const QString& text, const QString& caption,
+                                           QMessageBox::StandardButtons, QMessageBox::Icon) override {
+        asked.append(caption + QStringLiteral("|") + text);
+        return answer;
+    }
+};
+
+QToolButton* toolButton(TFrMain& w, const QString& caption) {
+    for (QToolButton* b : w.ToolButtons)
+        if (b->text() == caption)
+            return b;
+    return nullptr;
+}
+
+void addItem(TItemTable& table, const QString& title) {
+    table.AppendRow([&](TRowWriter& row) { row.SetCell(ColTitle, title); });
+}
+
+} // namespace
+
+class TestMainWindow : public QObject {
+    Q_OBJECT
+  private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void sizeRule_data();
+    void sizeRule();
+    void firstStart();
+    void toolButtonsSwitchPages();
+    void pagesCarryTheirControls();
+    void busyStateDoesNotNest();
+    void workerReportsReachTheWindow();
+    void gridShowsCaptionRowAndHidesColumns();
+    void clickOnCheckBoxToggles();
+    void contextMenuFollowsUsableRow();
+    void deleteAsksFirst();
+
+  private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<TAppCore> m_core;
+    std::unique_ptr<TTestWindow> m_window;
+};
+
+void TestMainWindow::initTestCase() {
+    ApplyVisualStyle(*qApp);
+}
+
+void TestMainWindow::init() {
+    m_dir = std::make_unique<QTemporaryDir>();
+    TPaths::SetWorkDir(m_dir->path());
+    m_core = std::make_unique<TAppCore>();
+    m_window = std::make_unique<TTestWindow>(m_core.get());
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+}
+
+void TestMainWindow::cleanup() {
+    m_window.reset();
+    m_core.reset();
+    m_dir.reset();
+}
+
+void TestMainWindow::sizeRule_data() {
+    QTest::addColumn<QSize>("screen");
+    QTest::addColumn<QSize>("window");
+    QTest::newRow("full HD") << QSize(1920, 1080) << QSize(1536, 864);
+    QTest::newRow("a fifth rounds down") << QSize(1366, 768) << QSize(1093, 615);
+}
+
+void TestMainWindow::sizeRule() {
+    QFETCH(QSize, screen);
+    QFETCH(QSize, window);
+    QCOMPARE(TFrMain::SizeForScreen(screen), window);
+}
+
+void TestMainWindow::firstStart() {
+    TFrMain& w = *m_window;
+    QCOMPARE(w.windowTitle(), QStringLiteral("Quelvar网店宝贝复制专家"));
+    QCOMPARE(w.size(), TFrMain::SizeForScreen(QGuiApplication::primaryScreen()->size()));
+    QVERIFY(!w.PageControl1->tabBar()->isVisible());
+    QCOMPARE(w.PageControl1->currentIndex(), 0);
+    QVERIFY(w.RadioGroup1Items[0]->isChecked());
+    QCOMPARE(w.ComboBox1->currentText(), QStringLiteral("宝贝连接"));
+    QCOMPARE(w.edit1->text(), QString());
+    QCOMPARE(w.Edit4->text(), QString());
+    QVERIFY(!w.cbDL->isChecked() && !w.cbDLXX->isChecked() && !w.cbDLJG->isChecked());
+    QCOMPARE(w.ListBox1->count(), 0);
+    QCOMPARE(w.StringGrid1->model()->rowCount(), 1);
+    QCOMPARE(w.Label5->text(), QStringLiteral("1.0.0.1"));
+    QCOMPARE(w.StatusPanels.size(), 5);
+    const int widths[] = {200, 20, 200, 200, 50};
+    for (int i = 0; i < 5; ++i)
+        QCOMPARE(w.StatusPanels[i]->minimumWidth(), widths[i]);
+    QCOMPARE(w.StatusPanels[3]->text(), QStringLiteral("版本2015年1月8日"));
+    for (int i : {0, 1, 2, 4})
+        QCOMPARE(w.StatusPanels[i]->text(), QString());
+}
+
+void TestMainWindow::toolButtonsSwitchPages() {
+    TFrMain& w = *m_window;
+    QStringList captions;
+    for (QToolButton* b : w.ToolButtons)
+        captions.append(b->text());
+    QCOMPARE(captions, (QStringList{"欢迎使用", "商品下载", "设置", "运行日志", "帮助", "客服", "退出"}));
+    const QList<std::pair<QString, int>> pages = {
+        {"商品下载", 1}, {"设置", 2}, {"运行日志", 3}, {"帮助", 4}, {"欢迎使用", 0}};
+    for (const auto& [caption, page] : pages) {
+        QTest::mouseClick(toolButton(w, caption), Qt::LeftButton);
+        QCOMPARE(w.PageControl1->currentIndex(), page);
+    }
+    QStringList pageCaptions;
+    for (int i = 0; i < w.PageControl1->count(); ++i)
+        pageCaptions.append(w.PageControl1->tabText(i));
+    QCOMPARE(pageCaptions, (QStringList{"欢迎使用", "宝贝搜索", " 设 置 ", " 日 志 ", "帮助中心"}));
+    QCOMPARE(w.PageControl1->widget(3), w.TabSheet4);
+}
+
+void TestMainWindow::pagesCarryTheirControls() {
+    TFrMain& w = *m_window;
+    auto texts = [](QWidget* page, auto type) {
+        QStringList list;
+        for (auto* child : page->findChildren<decltype(type)>())
+            list.append(child->text());
+        return list;
+    };
+    const QStringList searchButtons = texts(w.TabSheet2, static_cast<QPushButton*>(nullptr));
+    for (const char* caption :
+         {"︾添加", "移除", "清空", "开始搜索", "全选", "反选", "导出CSV", "下载图片", "批量修改水印文字"})
+        QVERIFY2(searchButtons.contains(QString::fromUtf8(caption)), caption);
+    QCOMPARE(texts(w.TabSheet2, static_cast<QRadioButton*>(nullptr)), (QStringList{"淘宝", "1688", "拍拍"}));
+    QCOMPARE(w.RadioGroup1->title(), QStringLiteral("数据来源"));
+    QStringList groups;
+    for (QGroupBox* g : w.TabSheet2->findChildren<QGroupBox*>())
+        groups.append(g->title());
+    QVERIFY(groups.contains(QStringLiteral("商品列表")));
+
+    const QStringList settingsLabels = texts(w.TabSheet3, static_cast<QLabel*>(nullptr));
+    QVERIFY(settingsLabels.contains(QStringLiteral("当前版本:")));
+    QVERIFY(settingsLabels.contains(QStringLiteral("水印文字:")));
+    const QStringList settingsButtons = texts(w.TabSheet3, static_cast<QPushButton*>(nullptr));
+    for (const char* caption : {"检测更新", "清除临时数据", "批量替换宝贝名称"})
+        QVERIFY2(settingsButtons.contains(QString::fromUtf8(caption)), caption);
+    QCOMPARE(texts(w.TabSheet3, static_cast<QCheckBox*>(nullptr)),
+             (QStringList{"不下载商品主图", "不下载商品属性", "标题合并价格"}));
+    QCOMPARE(w.UpdateBox->title(), QStringLiteral("更新中"));
+    QVERIFY(w.UpdateBox->isHidden());
+
+    QVERIFY(w.Memo1->isReadOnly());
+    QCOMPARE(w.Memo1->palette().color(QPalette::Base), QColor(Qt::black));
+    QCOMPARE(w.Memo1->palette().color(QPalette::Text), QColor(0, 255, 0));
+}
+
+void TestMainWindow::busyStateDoesNotNest() {
+    TFrMain& w = *m_window;
+    const QList<QWidget*> locked = {w.RadioGroup1, w.BtnAdd,  w.BtnInvert, w.BtnSelectAll,
+                                    w.BtnSearch,   w.Button9, w.Button10,  w.BtnBatchWatermark};
+    const QList<QWidget*> free = {w.ComboBox1, w.BtnRemove, w.BtnClear, w.StringGrid1, w.edit1, w.Edit4};
+    w.EnableCommands(false);
+    w.EnableCommands(false);
+    for (QWidget* c : locked)
+        QVERIFY2(!c->isEnabled(), qPrintable(c->objectName()));
+    for (QWidget* c : free)
+        QVERIFY2(c->isEnabled(), qPrintable(c->objectName()));
+    w.EnableCommands(true);
+    for (QWidget* c : locked)
+        QVERIFY2(c->isEnabled(), qPrintable(c->objectName()));
+}
+
+void TestMainWindow::workerReportsReachTheWindow() {
+    TFrMain& w = *m_window;
+    TAppCore* core = m_core.get();
+    std::unique_ptr<QThread> worker(QThread::create([core] {
+        core->EnableCommands(false);
+        core->SetCaption(TCommand::Export, QStringLiteral("导出中.."));
+        core->ClearLog();
+        core->Log(QStringLiteral("开始下载..."));
+        core->SetStatusText(QStringLiteral("导出记录[0]条"));
+    }));
+    worker->start();
+    worker->wait();
+    QTRY_COMPARE(w.StatusPanels[4]->text(), QStringLiteral("导出记录[0]条"));
+    QCOMPARE(w.Button9->text(), QStringLiteral("导出中.."));
+    QVERIFY(!w.Button9->isEnabled());
+    QCOMPARE(w.Memo1->toPlainText(), QStringLiteral("开始下载..."));
+    core->SetCaption(TCommand::Export, TAppCore::DefaultCaption(TCommand::Export));
+    core->EnableCommands(true);
+    QCOMPARE(w.Button9->text(), QStringLiteral("导出CSV"));
+    QVERIFY(w.Button9->isEnabled());
+}
+
+void TestMainWindow::gridShowsCaptionRowAndHidesColumns() {
+    TFrMain& w = *m_window;
+    TStringGridView* view = w.StringGrid1;
+    addItem(*m_core->StringGrid1(), QStringLiteral("宝贝一"));
+    QTRY_COMPARE(view->model()->rowCount(), 2);
+    QCOMPARE(view->model()->index(0, ColTitle).data().toString(), QStringLiteral("商品名称"));
+    for (int c = ColDetail; c <= ColLocalDetail; ++c)
+        QVERIFY(view->isColumnHidden(c));
+    QVERIFY(!view->isColumnHidden(ColWatermark));
+    QCOMPARE(view->columnWidth(ColTitle), 350);
+    // An attribute column appears at the default width.
+    m_core->StringGrid1()->AppendRow([](TRowWriter& row) {
+        row.WidenTo(13);
+        row.SetCell(12, QStringLiteral("红"));
+    });
+    QTRY_COMPARE(view->model()->columnCount(), 13);
+    QVERIFY(!view->isColumnHidden(12));
+    QVERIFY(!view->CheckPicture(true).isNull());
+    QVERIFY(view->CheckPicture(true).toImage() != view->CheckPicture(false).toImage());
+}
+
+void TestMainWindow::clickOnCheckBoxToggles() {
+    TFrMain& w = *m_window;
+    TStringGridView* view = w.StringGrid1;
+    TItemTable* grid = m_core->StringGrid1();
+    addItem(*grid, QStringLiteral("a"));
+    addItem(*grid, QStringLiteral("b"));
+    QTRY_COMPARE(view->model()->rowCount(), 3);
+    w.PageControl1->setCurrentIndex(1);
+    QTest::qWait(50);
+    const QPoint box = view->visualRect(view->model()->index(2, ColSelect)).center();
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, box);
+    QCOMPARE(grid->Row(), 2);
+    QCOMPARE(grid->Cell(ColSelect, 2), QString());
+    QCOMPARE(grid->Cell(ColSelect, 1), QStringLiteral(" "));
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, box);
+    QCOMPARE(grid->Cell(ColSelect, 2), QStringLiteral(" "));
+    // A click on the caption row's selection cell toggles nothing.
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {},
+                      view->visualRect(view->model()->index(0, ColSelect)).center());
+    QCOMPARE(grid->Cell(ColSelect, 0), QStringLiteral("选择"));
+    // A right press on a title cell moves the row but keeps the column.
+    view->SetCurrentCell(ColTitle, 1);
+    QTest::mousePress(view->viewport(), Qt::RightButton, {},
+                      view->visualRect(view->model()->index(2, ColNo)).center());
+    QCOMPARE(grid->Row(), 2);
+    QCOMPARE(grid->Col(), ColTitle);
+}
+
+void TestMainWindow::contextMenuFollowsUsableRow() {
+    TStringGridView* view = m_window->StringGrid1;
+    TItemTable* grid = m_core->StringGrid1();
+    view->PopupMenuGridPopup();
+    QVERIFY(!view->EditAction()->isVisible());
+    QVERIFY(!view->DeleteAction()->isVisible());
+    addItem(*grid, QStringLiteral("a"));
+    addItem(*grid, QStringLiteral("b"));
+    grid->SetCell(ColNo, 2, QString());
+    QTRY_COMPARE(view->model()->rowCount(), 3);
+    view->SetCurrentCell(ColTitle, 1);
+    view->PopupMenuGridPopup();
+    QVERIFY(view->EditAction()->isVisible());
+    QVERIFY(view->DeleteAction()->isVisible());
+    QCOMPARE(view->EditAction()->text(), QStringLiteral("&E编辑"));
+    QCOMPARE(view->DeleteAction()->text(), QStringLiteral("&D删除"));
+    view->SetCurrentCell(ColTitle, 2); // no row number: not usable
+    view->PopupMenuGridPopup();
+    QVERIFY(!view->EditAction()->isVisible());
+    QVERIFY(!view->DeleteAction()->isVisible());
+}
+
+void TestMainWindow::deleteAsksFirst() {
+    TTestWindow& w = *m_window;
+    TItemTable* grid = m_core->StringGrid1();
+    addItem(*grid, QStringLiteral("a"));
+    addItem(*grid, QStringLiteral("it's \"b\""));
+    addItem(*grid, QStringLiteral("c"));
+    QTRY_COMPARE(w.StringGrid1->model()->rowCount(), 4);
+    w.StringGrid1->SetCurrentCell(ColTitle, 2);
+    w.answer = QMessageBox::No;
+    w.StringGrid1->DeleteAction()->trigger();
+    QCOMPARE(w.asked, QStringList{QStringLiteral("删除提示|确定要删除 'it's \"b\"' 吗?")});
+    QCOMPARE(grid->RowCount(), 4);
+    w.answer = QMessageBox::Yes;
+    w.StringGrid1->DeleteAction()->trigger();
+    QCOMPARE(grid->RowCount(), 3);
+    QCOMPARE(grid->Cell(ColTitle, 2), QStringLiteral("c"));
+    QCOMPARE(grid->Cell(ColNo, 2), QStringLiteral("2"));
+    QTRY_COMPARE(w.StringGrid1->model()->rowCount(), 3);
+}
+
+int main(int argc, char** argv) {
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication app(argc, argv);
+    TestMainWindow test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "test_mainwindow.moc"

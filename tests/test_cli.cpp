@@ -1,0 +1,117 @@
+#include "cli/clicommands.h"
+#include "platform/paths.h"
+
+#include <QBuffer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextStream>
+
+namespace {
+
+struct TRun {
+    int status;
+    QString out;
+    QString err;
+};
+
+TRun run(const QStringList& args) {
+    QString out, err;
+    QTextStream outStream(&out), errStream(&err);
+    const int status = RunCli(args, outStream, errStream);
+    outStream.flush();
+    errStream.flush();
+    return {status, out, err};
+}
+
+} // namespace
+
+class TestCli : public QObject {
+    Q_OBJECT
+  private slots:
+    void usageErrors_data();
+    void usageErrors();
+    void failures_data();
+    void failures();
+    void emptyTable();
+    void realBinaryInEmptyFolder();
+};
+
+void TestCli::usageErrors_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::newRow("no command") << QStringList{};
+    QTest::newRow("only a working folder") << QStringList{"--workdir", "/tmp"};
+    QTest::newRow("--workdir without a folder") << QStringList{"--workdir"};
+    QTest::newRow("unknown command") << QStringList{"frobnicate"};
+    QTest::newRow("unknown option") << QStringList{"--colour", "table"};
+    QTest::newRow("table with a stray argument") << QStringList{"table", "--xml"};
+    QTest::newRow("select without all") << QStringList{"select"};
+    QTest::newRow("invert with an argument") << QStringList{"invert", "1"};
+    QTest::newRow("toggle without rows") << QStringList{"toggle"};
+    QTest::newRow("toggle with a word") << QStringList{"toggle", "1", "two"};
+    QTest::newRow("delete with two rows") << QStringList{"delete", "1", "2"};
+}
+
+void TestCli::usageErrors() {
+    QFETCH(QStringList, args);
+    const TRun r = run(args);
+    QCOMPARE(r.status, 2);
+    QVERIFY(r.err.contains(QStringLiteral("usage: tovrel-cli")));
+    QVERIFY(r.out.isEmpty());
+}
+
+void TestCli::failures_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("a working folder that does not exist")
+        << QStringList{"--workdir", "/nonexistent/tovrel", "table"} << "does not exist";
+    QTest::newRow("delete a row of an empty table") << QStringList{"delete", "1"} << "row 1 does not exist";
+    QTest::newRow("toggle the caption row") << QStringList{"toggle", "0"} << "row 0 does not exist";
+}
+
+void TestCli::failures() {
+    QFETCH(QStringList, args);
+    QFETCH(QString, message);
+    QTemporaryDir dir;
+    if (args.first() != u"--workdir")
+        args = QStringList{"--workdir", dir.path()} + args;
+    const TRun r = run(args);
+    QCOMPARE(r.status, 1);
+    QVERIFY2(r.err.contains(message), qPrintable(r.err));
+}
+
+void TestCli::emptyTable() {
+    QTemporaryDir dir;
+    TRun r = run({"--workdir", dir.path(), "table"});
+    QCOMPARE(r.status, 0);
+    QCOMPARE(r.out, QString());
+    r = run({"--workdir", dir.path(), "select", "all"});
+    QCOMPARE(r.status, 0);
+    r = run({"--help"});
+    QCOMPARE(r.status, 0);
+    QVERIFY(r.out.startsWith(QStringLiteral("usage: tovrel-cli")));
+}
+
+void TestCli::realBinaryInEmptyFolder() {
+    QTemporaryDir dir;
+    QProcess cli;
+    cli.start(QStringLiteral(TOVREL_CLI_PATH), {"--workdir", dir.path(), "table", "--json"});
+    QVERIFY(cli.waitForFinished(30000));
+    QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(cli.exitCode(), 0);
+    const QJsonDocument doc = QJsonDocument::fromJson(cli.readAllStandardOutput());
+    QVERIFY(doc.isArray());
+    const QJsonArray rows = doc.array();
+    QCOMPARE(rows.size(), 1);
+    QCOMPARE(rows[0].toArray().size(), 12);
+    QCOMPARE(rows[0].toArray()[2].toString(), QStringLiteral("商品名称"));
+
+    cli.start(QStringLiteral(TOVREL_CLI_PATH), {"--workdir", dir.path(), "delete"});
+    QVERIFY(cli.waitForFinished(30000));
+    QCOMPARE(cli.exitCode(), 2);
+}
+
+QTEST_GUILESS_MAIN(TestCli)
+#include "test_cli.moc"

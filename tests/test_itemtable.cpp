@@ -1,0 +1,277 @@
+#include "table/itemtable.h"
+#include "table/itemtablemodel.h"
+
+#include <QAbstractItemModelTester>
+#include <QSet>
+#include <QSignalSpy>
+#include <QTest>
+#include <QThread>
+
+#include <atomic>
+#include <memory>
+#include <vector>
+
+namespace {
+
+// Appends a row with the given title and, optionally, attribute values from column 12 on.
+int addItem(TItemTable& table, const QString& title, const QStringList& attributes = {}) {
+    return table.AppendRow([&](TRowWriter& row) {
+        row.SetCell(ColTitle, title);
+        row.WidenTo(ColFirstAttribute + int(attributes.size()));
+        for (int i = 0; i < attributes.size(); ++i)
+            row.SetCell(ColFirstAttribute + i, attributes[i]);
+    });
+}
+
+QStringList column(const TItemTable& table, int col) {
+    QStringList cells;
+    for (int r = 1; r < table.RowCount(); ++r)
+        cells.append(table.Cell(col, r));
+    return cells;
+}
+
+} // namespace
+
+class TestItemTable : public QObject {
+    Q_OBJECT
+  private slots:
+    void freshTableHasCaptionsAndWidths();
+    void appendNumbersAndSelects();
+    void deleteRenumbersAndMovesAttributeCells();
+    void deleteRefusesCaptionAndMissingRows();
+    void deleteOnlyRow();
+    void selection_data();
+    void selection();
+    void toggleFlipsExactlyOneSpace();
+    void usableRows();
+    void resetDropsRowsAndAttributeColumns();
+    void concurrentAppendsAreUnits();
+    void modelFollowsChangesFromWorkers();
+};
+
+void TestItemTable::freshTableHasCaptionsAndWidths() {
+    TItemTable table;
+    QCOMPARE(table.RowCount(), 1);
+    QCOMPARE(table.ColCount(), 12);
+    const QStringList captions{"序号",     "选择", "商品名称", "商品分类", "价格",         "配送方式",
+                               "商品详情", "html", "宝贝属性", "宝贝连接", "商品详情本地", "图片水印"};
+    QCOMPARE(table.Snapshot().first(), captions);
+    QCOMPARE(table.ColWidths(), (QList<int>{35, 35, 350, 100, 100, 80, -1, -1, -1, -1, -1, 100}));
+    QCOMPARE(table.Cell(0, 5), QString());  // beyond the last row
+    QCOMPARE(table.Cell(40, 0), QString()); // beyond the last column
+    QVERIFY(!table.SetCell(ColTitle, 1, QStringLiteral("x")));
+}
+
+void TestItemTable::appendNumbersAndSelects() {
+    TItemTable table;
+    QCOMPARE(addItem(table, QStringLiteral("a")), 1);
+    QCOMPARE(addItem(table, QStringLiteral("b"), {QStringLiteral("v1"), QStringLiteral("v2")}), 2);
+    QCOMPARE(table.RowCount(), 3);
+    QCOMPARE(column(table, ColNo), (QStringList{"1", "2"}));
+    QCOMPARE(column(table, ColSelect), (QStringList{" ", " "}));
+    QCOMPARE(table.ColCount(), 14);
+    QCOMPARE(table.Cell(13, 2), QStringLiteral("v2"));
+    QCOMPARE(table.Cell(13, 1), QString());
+    QCOMPARE(table.ColWidth(13), 64);
+    // Widening never narrows.
+    addItem(table, QStringLiteral("c"), {QStringLiteral("only")});
+    QCOMPARE(table.ColCount(), 14);
+}
+
+void TestItemTable::deleteRenumbersAndMovesAttributeCells() {
+    TItemTable table;
+    addItem(table, QStringLiteral("a"), {QStringLiteral("a1")});
+    addItem(table, QStringLiteral("b"), {QStringLiteral("b1"), QStringLiteral("b2")});
+    addItem(table, QStringLiteral("c"), {QStringLiteral("c1")});
+    table.SetCell(ColSelect, 3, QString());
+    QVERIFY(StringGridDel(table, 1));
+    QCOMPARE(table.RowCount(), 3);
+    QCOMPARE(table.ColCount(), 14);
+    QCOMPARE(column(table, ColNo), (QStringList{"1", "2"}));
+    QCOMPARE(column(table, ColTitle), (QStringList{"b", "c"}));
+    QCOMPARE(column(table, ColSelect), (QStringList{" ", ""}));
+    QCOMPARE(column(table, 12), (QStringList{"b1", "c1"}));
+    QCOMPARE(column(table, 13), (QStringList{"b2", ""}));
+    // Deleting in the middle keeps the rows above as they were.
+    addItem(table, QStringLiteral("d"));
+    QVERIFY(table.StringGridDel(2));
+    QCOMPARE(column(table, ColNo), (QStringList{"1", "2"}));
+    QCOMPARE(column(table, ColTitle), (QStringList{"b", "d"}));
+}
+
+void TestItemTable::deleteRefusesCaptionAndMissingRows() {
+    TItemTable table;
+    addItem(table, QStringLiteral("a"));
+    const auto before = table.Snapshot();
+    QVERIFY(!table.StringGridDel(0));
+    QVERIFY(!table.StringGridDel(-1));
+    QVERIFY(!table.StringGridDel(2));
+    QCOMPARE(table.Snapshot(), before);
+}
+
+void TestItemTable::deleteOnlyRow() {
+    TItemTable table;
+    addItem(table, QStringLiteral("a"));
+    QVERIFY(table.StringGridDel(1));
+    QCOMPARE(table.RowCount(), 1);
+    QCOMPARE(table.Cell(ColTitle, 0), QStringLiteral("商品名称"));
+}
+
+void TestItemTable::selection_data() {
+    QTest::addColumn<QStringList>("marks");
+    QTest::addColumn<QStringList>("inverted");
+    QTest::addColumn<QStringList>("toggled"); // each row toggled once
+    QTest::newRow("mixed marks") << QStringList{" ", "", " "} << QStringList{"", " ", ""}
+                                 << QStringList{"", " ", ""};
+    // A mark written elsewhere counts as selected: inverting empties it, toggling makes it " ".
+    QTest::newRow("a foreign mark") << QStringList{"x"} << QStringList{""} << QStringList{" "};
+    QTest::newRow("no data rows") << QStringList{} << QStringList{} << QStringList{};
+}
+
+void TestItemTable::selection() {
+    QFETCH(QStringList, marks);
+    QFETCH(QStringList, inverted);
+    QFETCH(QStringList, toggled);
+    TItemTable table;
+    auto fill = [&] {
+        table.ResetGrid();
+        for (const QString& mark : marks)
+            table.AppendRow([&](TRowWriter& row) { row.SetCell(ColSelect, mark); });
+    };
+    fill();
+    table.InvertSelection();
+    QCOMPARE(column(table, ColSelect), inverted);
+    fill();
+    for (int r = 1; r < table.RowCount(); ++r)
+        QVERIFY(table.ToggleMark(r));
+    QCOMPARE(column(table, ColSelect), toggled);
+    fill();
+    table.SelectAll();
+    QCOMPARE(column(table, ColSelect), QStringList(marks.size(), QStringLiteral(" ")));
+    QCOMPARE(table.Cell(ColSelect, 0), QStringLiteral("选择")); // the caption row is never touched
+}
+
+void TestItemTable::toggleFlipsExactlyOneSpace() {
+    TItemTable table;
+    addItem(table, QStringLiteral("a"));
+    QVERIFY(table.ToggleMark(1));
+    QCOMPARE(table.Cell(ColSelect, 1), QString());
+    QVERIFY(table.ToggleMark(1));
+    QCOMPARE(table.Cell(ColSelect, 1), QStringLiteral(" "));
+    QVERIFY(!table.ToggleMark(0));
+    QVERIFY(!table.ToggleMark(2));
+}
+
+void TestItemTable::usableRows() {
+    TItemTable table;
+    addItem(table, QStringLiteral("a"));
+    addItem(table, QStringLiteral("b"));
+    table.SetCell(ColNo, 2, QString()); // as a loaded table can hold
+    QVERIFY(!table.IsUsableRow(0));
+    QVERIFY(table.IsUsableRow(1));
+    QVERIFY(!table.IsUsableRow(2));
+    QVERIFY(!table.IsUsableRow(3));
+}
+
+void TestItemTable::resetDropsRowsAndAttributeColumns() {
+    TItemTable table;
+    addItem(table, QStringLiteral("a"), {QStringLiteral("x"), QStringLiteral("y")});
+    table.SetCell(12, 0, QStringLiteral("品牌"));
+    table.SetCurrent(2, 1);
+    table.ResetGrid();
+    QCOMPARE(table.RowCount(), 1);
+    QCOMPARE(table.ColCount(), 12);
+    QCOMPARE(table.ColWidths().size(), 12);
+    QCOMPARE(table.Snapshot(), QList<QStringList>{TItemTable::FixedCaptions()});
+    // Widening again starts from empty attribute cells.
+    addItem(table, QStringLiteral("b"), {QString(), QString()});
+    QCOMPARE(table.Cell(12, 0), QString());
+    QCOMPARE(table.Cell(12, 1), QString());
+}
+
+void TestItemTable::concurrentAppendsAreUnits() {
+    // Workers append rows while the user deletes: every row must come out whole (its cells all
+    // from one append) and numbered by its own index.
+    TItemTable table;
+    constexpr int Workers = 6;
+    constexpr int PerWorker = 300;
+    std::atomic<bool> go{false};
+    std::vector<std::unique_ptr<QThread>> threads;
+    for (int w = 0; w < Workers; ++w) {
+        threads.emplace_back(QThread::create([&table, &go, w] {
+            while (!go)
+                QThread::yieldCurrentThread();
+            for (int i = 0; i < PerWorker; ++i) {
+                const QString tag = QStringLiteral("%1-%2").arg(w).arg(i);
+                table.AppendRow([&](TRowWriter& row) {
+                    row.SetCell(ColTitle, tag);
+                    row.WidenTo(ColFirstAttribute + w + 1);
+                    row.SetCell(ColFirstAttribute + w, tag);
+                    row.SetCell(ColLink, tag);
+                });
+            }
+        }));
+        threads.back()->start();
+    }
+    go = true;
+    int deleted = 0;
+    while (deleted < 100)
+        if (table.StringGridDel(1))
+            ++deleted;
+    for (auto& t : threads)
+        t->wait();
+
+    QCOMPARE(table.RowCount(), 1 + Workers * PerWorker - deleted);
+    QCOMPARE(table.ColCount(), ColFirstAttribute + Workers);
+    QSet<QString> seen;
+    for (int r = 1; r < table.RowCount(); ++r) {
+        QCOMPARE(table.Cell(ColNo, r), QString::number(r));
+        QCOMPARE(table.Cell(ColSelect, r), QStringLiteral(" "));
+        const QString tag = table.Cell(ColTitle, r);
+        QCOMPARE(table.Cell(ColLink, r), tag);
+        QCOMPARE(table.Cell(ColFirstAttribute + tag.section(u'-', 0, 0).toInt(), r), tag);
+        QVERIFY(!seen.contains(tag));
+        seen.insert(tag);
+    }
+}
+
+void TestItemTable::modelFollowsChangesFromWorkers() {
+    TItemTable table;
+    TItemTableModel model(&table);
+    // The model checker watches the appends; it leaves before the delete, whose renumbering of
+    // the rows below rewrites their ColNo cells, which the checker's removal rule does not allow.
+    auto tester = std::make_unique<QAbstractItemModelTester>(
+        &model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    QCOMPARE(model.rowCount(), 1);
+    QCOMPARE(model.columnCount(), 12);
+    QCOMPARE(model.index(0, ColTitle).data().toString(), QStringLiteral("商品名称"));
+
+    std::unique_ptr<QThread> worker(QThread::create([&table] {
+        for (int i = 0; i < 50; ++i)
+            addItem(table, QStringLiteral("t%1").arg(i), {QStringLiteral("v")});
+    }));
+    worker->start();
+    worker->wait();
+    // Nothing is announced on this thread until its event loop runs the queued notifications.
+    QCOMPARE(model.rowCount(), 1);
+    QTRY_COMPARE(model.rowCount(), 51);
+    QCOMPARE(model.columnCount(), 13);
+    QCOMPARE(model.index(50, ColTitle).data().toString(), QStringLiteral("t49"));
+    tester.reset();
+
+    QSignalSpy removed(&model, &QAbstractItemModel::rowsRemoved);
+    table.StringGridDel(1);
+    table.InvertSelection();
+    QTRY_COMPARE(model.rowCount(), 50);
+    QCOMPARE(removed.size(), 1);
+    QCOMPARE(removed[0][1].toInt(), 1);
+    QCOMPARE(model.index(1, ColNo).data().toString(), QStringLiteral("1"));
+    QCOMPARE(model.index(1, ColTitle).data().toString(), QStringLiteral("t1"));
+
+    table.ResetGrid();
+    QTRY_COMPARE(model.rowCount(), 1);
+    QCOMPARE(model.columnCount(), 12);
+}
+
+QTEST_GUILESS_MAIN(TestItemTable)
+#include "test_itemtable.moc"
