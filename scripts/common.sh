@@ -28,7 +28,12 @@ ensure_packages() {
     DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq "${missing[@]}" >&2
 }
 
+# Configures and builds quietly; on failure the build's own output is shown.
 build_all() {
-    cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >&2
-    cmake --build build -j2 >&2
+    mkdir -p build
+    if ! { cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo && cmake --build build -j2; } >build/build.log 2>&1; then
+        tail -n 60 build/build.log >&2
+        echo "The build failed; the whole log is in build/build.log" >&2
+        exit 1
+    fi
 }

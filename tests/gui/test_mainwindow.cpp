@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFile>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -73,6 +74,7 @@ class TestMainWindow : public QObject {
     void clickOnCheckBoxToggles();
     void contextMenuFollowsUsableRow();
     void deleteAsksFirst();
+    void doubleClickOpensLinkUnchanged();
 
   private:
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -316,6 +318,41 @@ void TestMainWindow::deleteAsksFirst() {
     QCOMPARE(grid->Cell(ColTitle, 2), QStringLiteral("c"));
     QCOMPARE(grid->Cell(ColNo, 2), QStringLiteral("2"));
     QTRY_COMPARE(w.StringGrid1->model()->rowCount(), 3);
+}
+
+void TestMainWindow::doubleClickOpensLinkUnchanged() {
+    // The browser is whatever BROWSER names; here a script that records its argument.
+    const QString record = m_dir->filePath(QStringLiteral("opened.txt"));
+    const QString script = m_dir->filePath(QStringLiteral("browser.sh"));
+    QFile file(script);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("#!/bin/sh\nprintf '%s' \"$1\" > \"$0.tmp\" && mv \"$0.tmp\" " + record.toUtf8() + "\n");
+    file.close();
+    file.setPermissions(file.permissions() | QFile::ExeOwner);
+    qputenv("BROWSER", script.toUtf8());
+
+    TStringGridView* view = m_window->StringGrid1;
+    TItemTable* grid = m_core->StringGrid1();
+    const QString link = QStringLiteral("http://item.taobao.com/item.htm?id=1&spm=a b%20c#宝贝");
+    grid->AppendRow([&](TRowWriter& row) { row.SetCell(ColLink, link); });
+    QTRY_COMPARE(view->model()->rowCount(), 2);
+    m_window->PageControl1->setCurrentIndex(1);
+
+    // The caption row opens nothing.
+    const QPoint caption = view->visualRect(view->model()->index(0, ColTitle)).center();
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, caption);
+    QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, caption);
+    QTest::qWait(300);
+    QVERIFY(!QFile::exists(record));
+
+    const QPoint cell = view->visualRect(view->model()->index(1, ColTitle)).center();
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, cell);
+    QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, cell);
+    QTRY_VERIFY(QFile::exists(record));
+    QFile opened(record);
+    QVERIFY(opened.open(QIODevice::ReadOnly));
+    QCOMPARE(QString::fromUtf8(opened.readAll()), link);
+    qunsetenv("BROWSER");
 }
 
 int main(int argc, char** argv) {
