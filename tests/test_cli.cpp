@@ -1,7 +1,8 @@
 #include "cli/clicommands.h"
+#include "marketsim.h"
 #include "platform/paths.h"
 
-#include <QBuffer>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
@@ -37,6 +38,7 @@ class TestCli : public QObject {
     void failures();
     void emptyTable();
     void realBinaryInEmptyFolder();
+    void fetch();
 };
 
 void TestCli::usageErrors_data() {
@@ -52,6 +54,9 @@ void TestCli::usageErrors_data() {
     QTest::newRow("toggle without rows") << QStringList{"toggle"};
     QTest::newRow("toggle with a word") << QStringList{"toggle", "1", "two"};
     QTest::newRow("delete with two rows") << QStringList{"delete", "1", "2"};
+    QTest::newRow("fetch without an address") << QStringList{"fetch", "HGetText"};
+    QTest::newRow("fetch with an unknown profile") << QStringList{"fetch", "HGetEverything", "http://a/"};
+    QTest::newRow("fetch -o without a file") << QStringList{"fetch", "HOpen", "http://a/", "-o"};
 }
 
 void TestCli::usageErrors() {
@@ -111,6 +116,33 @@ void TestCli::realBinaryInEmptyFolder() {
     cli.start(QStringLiteral(TOVREL_CLI_PATH), {"--workdir", dir.path(), "delete"});
     QVERIFY(cli.waitForFinished(30000));
     QCOMPARE(cli.exitCode(), 2);
+}
+
+void TestCli::fetch() {
+    for (const char* name : {"http_proxy", "HTTP_PROXY"})
+        qunsetenv(name);
+    TMarketSim sim;
+    sim.Route("*", "/page", TSimResponse::Text("<title>宝贝</title>", "GBK"));
+    TSimResponse picture;
+    picture.Body = QByteArray("\xFF\xD8\x00\x01", 4);
+    sim.Route("*", "/a.jpg", picture);
+    QTemporaryDir dir;
+
+    TRun r = run({"--workdir", dir.path(), "fetch", "hgettext", sim.Origin() + "/page"});
+    QCOMPARE(r.status, 0);
+    QCOMPARE(r.out, "<title>宝贝</title>\n");
+
+    const QString file = dir.filePath("a.jpg");
+    r = run({"--workdir", dir.path(), "fetch", "HOpen", sim.Origin() + "/a.jpg", "-o", file});
+    QCOMPARE(r.status, 0);
+    QCOMPARE(r.out, "4 bytes\n");
+    QFile saved(file);
+    QVERIFY(saved.open(QIODevice::ReadOnly));
+    QCOMPARE(saved.readAll(), picture.Body);
+
+    r = run({"--workdir", dir.path(), "fetch", "HGetTextLib", "http://127.0.0.1:1/"});
+    QCOMPARE(r.status, 1);
+    QVERIFY(r.err.contains("no response from http://127.0.0.1:1/"));
 }
 
 QTEST_GUILESS_MAIN(TestCli)

@@ -3,14 +3,17 @@
 #include "app/appcore.h"
 #include "platform/paths.h"
 #include "table/itemtable.h"
+#include "web/common.h"
 
 #include <QDir>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QMutex>
 #include <QMutexLocker>
 #include <QTextStream>
 
+#include <functional>
 #include <optional>
 
 namespace {
@@ -58,87 +61,257 @@ int printTable(const TItemTable& grid, bool json, QTextStream& out) {
     return int(TCliExit::Ok);
 }
 
-// Checks a command's arguments before anything is loaded, so a usage error touches no file.
-void checkArguments(const TInvocation& inv) {
-    const QString& c = inv.command;
-    const qsizetype n = inv.args.size();
-    if (c == u"table") {
-        if (n > 1 || (n == 1 && inv.args[0] != u"--json"))
-            throw TUsageError{QStringLiteral("table takes no arguments other than --json")};
-    } else if (c == u"select") {
-        if (n != 1 || inv.args[0] != u"all")
-            throw TUsageError{QStringLiteral("the command is: select all")};
-    } else if (c == u"invert") {
-        if (n != 0)
-            throw TUsageError{QStringLiteral("invert takes no arguments")};
-    } else if (c == u"toggle" || c == u"delete") {
-        if (n == 0 || (c == u"delete" && n != 1))
-            throw TUsageError{c == u"toggle" ? QStringLiteral("toggle needs one or more row numbers")
-                                             : QStringLiteral("delete needs exactly one row number")};
-        for (const QString& a : inv.args)
-            if (!parseRow(a))
-                throw TUsageError{QStringLiteral("not a row number: ") + a};
-    } else {
-        throw TUsageError{QStringLiteral("unknown command: ") + c};
-    }
+struct TCliContext {
+    TAppCore& core;
+    QTextStream& out;
+    QTextStream& err;
+};
+
+// One command: its usage line, a check of its arguments that runs before anything is loaded (so a
+// usage error touches no file), and its body.
+struct TCliCommand {
+    QString name;
+    QString usage;
+    std::function<std::optional<QString>(const QStringList&)> check;
+    std::function<int(TCliContext&, const QStringList&)> run;
+};
+
+std::optional<QString> checkRows(const QString& command, const QStringList& args, bool single) {
+    if (args.isEmpty() || (single && args.size() != 1))
+        return single ? command + QStringLiteral(" needs exactly one row number")
+                      : command + QStringLiteral(" needs one or more row numbers");
+    for (const QString& a : args)
+        if (!parseRow(a))
+            return QStringLiteral("not a row number: ") + a;
+    return std::nullopt;
 }
 
-int runCommand(TAppCore& core, const TInvocation& inv, QTextStream& out, QTextStream& err) {
-    TItemTable& grid = *core.StringGrid1();
-    const QString& c = inv.command;
-    if (c == u"table")
-        return printTable(grid, !inv.args.isEmpty(), out);
-    if (c == u"select") {
-        grid.SelectAll();
-        return int(TCliExit::Ok);
-    }
-    if (c == u"invert") {
-        grid.InvertSelection();
-        return int(TCliExit::Ok);
-    }
-    // toggle and delete: every row must be a data row of the table, checked before any change.
+// Every row must be a data row of the table; checked before any change is made.
+std::optional<QList<int>> dataRows(TCliContext& c, const QStringList& args) {
+    TItemTable& grid = *c.core.StringGrid1();
     QList<int> rows;
-    for (const QString& a : inv.args) {
+    for (const QString& a : args) {
         const int row = *parseRow(a);
         if (row < 1 || row >= grid.RowCount()) {
-            err << "row " << row << " does not exist: the table has " << grid.RowCount() - 1
-                << " data row(s)\n";
-            return int(TCliExit::Failure);
+            c.err << "tovrel-cli: row " << row << " does not exist: the table has " << grid.RowCount() - 1
+                  << " data row(s)\n";
+            return std::nullopt;
         }
         rows.append(row);
     }
-    if (c == u"toggle") {
-        for (int row : rows)
-            grid.ToggleMark(row);
-    } else {
-        StringGridDel(grid, rows.first());
+    return rows;
+}
+
+// fetch PROFILE URL [-o FILE] [--data FORM]
+struct TFetchArgs {
+    QString profile;
+    QString url;
+    QString outFile;
+    QString form;
+};
+
+std::optional<TFetchArgs> parseFetch(const QStringList& args, QString* problem) {
+    TFetchArgs f;
+    QStringList positional;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        if (args[i] == u"-o" || args[i] == u"--data") {
+            if (i + 1 >= args.size()) {
+                *problem = args[i] + QStringLiteral(" needs a value");
+                return std::nullopt;
+            }
+            QString& target = args[i] == u"-o" ? f.outFile : f.form;
+            target = args[++i];
+        } else {
+            positional.append(args[i]);
+        }
     }
+    if (positional.size() != 2) {
+        *problem = QStringLiteral("fetch needs a profile and an address");
+        return std::nullopt;
+    }
+    f.profile = positional[0];
+    f.url = positional[1];
+    return f;
+}
+
+const QStringList FetchProfiles = {QStringLiteral("HGetText"),
+                                   QStringLiteral("HGetTextNew"),
+                                   QStringLiteral("HGetTextLib"),
+                                   QStringLiteral("HGetTextPage"),
+                                   QStringLiteral("Htaobao_curl_detail"),
+                                   QStringLiteral("HPost"),
+                                   QStringLiteral("HGet"),
+                                   QStringLiteral("HGetN"),
+                                   QStringLiteral("HOpen"),
+                                   QStringLiteral("HGetTextFileStr")};
+
+QString canonicalProfile(const QString& name) {
+    for (const QString& p : FetchProfiles)
+        if (p.compare(name, Qt::CaseInsensitive) == 0)
+            return p;
+    return {};
+}
+
+int runFetch(TCliContext& c, const QStringList& args) {
+    QString problem;
+    const TFetchArgs f = *parseFetch(args, &problem);
+    const QString profile = canonicalProfile(f.profile);
+    TC tc;
+    auto noResponse = [&] {
+        c.err << "tovrel-cli: no response from " << f.url
+              << " (the name could not be resolved, the connection failed or timed out)\n";
+        return int(TCliExit::Failure);
+    };
+    if (profile == u"HOpen") {
+        const std::optional<QByteArray> bytes = tc.HOpen(QStringLiteral("GET"), f.url);
+        if (!bytes)
+            return noResponse();
+        c.out << bytes->size() << " bytes\n";
+        if (!f.outFile.isEmpty()) {
+            QFile file(f.outFile);
+            if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+                file.write(*bytes) != bytes->size() || !file.flush()) {
+                c.err << "tovrel-cli: cannot write " << f.outFile << ": " << file.errorString() << '\n';
+                return int(TCliExit::Failure);
+            }
+        }
+        return int(TCliExit::Ok);
+    }
+    QString text;
+    bool canFail = true; // the profiles whose failure is the text "error"
+    if (profile == u"HGetText")
+        text = tc.HGetText(f.url);
+    else if (profile == u"HGetTextNew")
+        text = tc.HGetTextNew(f.url);
+    else if (profile == u"HGetTextLib")
+        text = tc.HGetTextLib(f.url);
+    else if (profile == u"HGetTextPage")
+        text = tc.HGetTextPage(f.url);
+    else if (profile == u"Htaobao_curl_detail")
+        text = tc.Htaobao_curl_detail(f.url);
+    else if (profile == u"HGetTextFileStr")
+        text = tc.HGetTextFileStr(f.url);
+    else {
+        canFail = false; // these give the empty text on failure
+        if (profile == u"HPost")
+            text = tc.HPost(f.url, f.form);
+        else if (profile == u"HGet")
+            text = tc.HGet(f.url);
+        else
+            text = tc.HGetN(f.url);
+    }
+    if (canFail && text == TC::Error)
+        return noResponse();
+    c.out << text;
+    if (!text.endsWith(u'\n'))
+        c.out << '\n';
     return int(TCliExit::Ok);
+}
+
+const QList<TCliCommand>& commands() {
+    static const QList<TCliCommand> list = {
+        {QStringLiteral("table"),
+         QStringLiteral(
+             "table [--json]     print the item table: one line per item with number, selection\n"
+             "                     mark ([x] selected, [ ] not), title, price and delivery, separated by\n"
+             "                     tabs; --json prints every row, the caption row included, as JSON"),
+         [](const QStringList& a) -> std::optional<QString> {
+             if (a.size() > 1 || (a.size() == 1 && a[0] != u"--json"))
+                 return QStringLiteral("table takes no arguments other than --json");
+             return std::nullopt;
+         },
+         [](TCliContext& c, const QStringList& a) {
+             return printTable(*c.core.StringGrid1(), !a.isEmpty(), c.out);
+         }},
+        {QStringLiteral("select"), QStringLiteral("select all         select every item"),
+         [](const QStringList& a) -> std::optional<QString> {
+             if (a.size() != 1 || a[0] != u"all")
+                 return QStringLiteral("the command is: select all");
+             return std::nullopt;
+         },
+         [](TCliContext& c, const QStringList&) {
+             c.core.StringGrid1()->SelectAll();
+             return int(TCliExit::Ok);
+         }},
+        {QStringLiteral("invert"), QStringLiteral("invert             invert the selection"),
+         [](const QStringList& a) -> std::optional<QString> {
+             if (!a.isEmpty())
+                 return QStringLiteral("invert takes no arguments");
+             return std::nullopt;
+         },
+         [](TCliContext& c, const QStringList&) {
+             c.core.StringGrid1()->InvertSelection();
+             return int(TCliExit::Ok);
+         }},
+        {QStringLiteral("toggle"),
+         QStringLiteral("toggle ROW...      flip the selection of the given items (numbers as in `table`)"),
+         [](const QStringList& a) { return checkRows(QStringLiteral("toggle"), a, false); },
+         [](TCliContext& c, const QStringList& a) {
+             const std::optional<QList<int>> rows = dataRows(c, a);
+             if (!rows)
+                 return int(TCliExit::Failure);
+             for (int row : *rows)
+                 c.core.StringGrid1()->ToggleMark(row);
+             return int(TCliExit::Ok);
+         }},
+        {QStringLiteral("delete"),
+         QStringLiteral("delete ROW         delete one item; the items below it are renumbered"),
+         [](const QStringList& a) { return checkRows(QStringLiteral("delete"), a, true); },
+         [](TCliContext& c, const QStringList& a) {
+             const std::optional<QList<int>> rows = dataRows(c, a);
+             if (!rows)
+                 return int(TCliExit::Failure);
+             StringGridDel(*c.core.StringGrid1(), rows->first());
+             return int(TCliExit::Ok);
+         }},
+        {QStringLiteral("fetch"),
+         QStringLiteral(
+             "fetch PROFILE URL [-o FILE] [--data FORM]\n"
+             "                     fetch URL with one request profile and print what it returns\n"
+             "                     (HOpen: the byte count; -o writes the bytes to FILE); checks a\n"
+             "                     connection or a proxy. PROFILE is one of HGetText, HGetTextNew,\n"
+             "                     HGetTextLib, HGetTextPage, Htaobao_curl_detail, HPost (--data is\n"
+             "                     the form it sends), HGet, HGetN, HOpen, HGetTextFileStr"),
+         [](const QStringList& a) -> std::optional<QString> {
+             QString problem;
+             const std::optional<TFetchArgs> f = parseFetch(a, &problem);
+             if (!f)
+                 return problem;
+             if (canonicalProfile(f->profile).isEmpty())
+                 return QStringLiteral("unknown profile: ") + f->profile;
+             return std::nullopt;
+         },
+         runFetch},
+    };
+    return list;
+}
+
+const TCliCommand* findCommand(const QString& name) {
+    for (const TCliCommand& c : commands())
+        if (c.name == name)
+            return &c;
+    return nullptr;
 }
 
 } // namespace
 
 QString CliUsage() {
-    return QStringLiteral(
+    QString usage = QStringLiteral(
         "usage: tovrel-cli [--workdir DIR] COMMAND [ARGS]\n"
         "\n"
         "Runs one command on the program's saved state (the working directory, by default the\n"
         "folder of the executable) and saves the state again, as the window does when it closes.\n"
         "\n"
-        "commands:\n"
-        "  table [--json]     print the item table: one line per item with number, selection\n"
-        "                     mark ([x] selected, [ ] not), title, price and delivery, separated by\n"
-        "                     tabs; --json prints every row, the caption row included, as JSON\n"
-        "  select all         select every item\n"
-        "  invert             invert the selection\n"
-        "  toggle ROW...      flip the selection of the given items (numbers as in `table`)\n"
-        "  delete ROW         delete one item; the items below it are renumbered\n"
-        "\n"
-        "exit status: 0 success, 1 failure, 2 usage error\n");
+        "commands:\n");
+    for (const TCliCommand& c : commands())
+        usage += QStringLiteral("  ") + c.usage + QLatin1Char('\n');
+    usage += QStringLiteral("\nexit status: 0 success, 1 failure, 2 usage error\n");
+    return usage;
 }
 
 int RunCli(const QStringList& args, QTextStream& out, QTextStream& err) {
     TInvocation inv;
+    const TCliCommand* command = nullptr;
     try {
         qsizetype i = 0;
         for (; i < args.size(); ++i) {
@@ -161,7 +334,11 @@ int RunCli(const QStringList& args, QTextStream& out, QTextStream& err) {
             throw TUsageError{QStringLiteral("no command given")};
         inv.command = args[i];
         inv.args = args.mid(i + 1);
-        checkArguments(inv);
+        command = findCommand(inv.command);
+        if (!command)
+            throw TUsageError{QStringLiteral("unknown command: ") + inv.command};
+        if (const std::optional<QString> problem = command->check(inv.args))
+            throw TUsageError{*problem};
     } catch (const TUsageError& e) {
         err << "tovrel-cli: " << e.message << "\n\n" << CliUsage();
         return int(TCliExit::Usage);
@@ -188,7 +365,8 @@ int RunCli(const QStringList& args, QTextStream& out, QTextStream& err) {
     QObject::connect(&core, &TAppCore::logLine, &core, say, Qt::DirectConnection);
 
     core.Startup();
-    const int status = runCommand(core, inv, out, err);
+    TCliContext context{core, out, err};
+    const int status = command->run(context, inv.args);
     core.SaveState();
     out.flush();
     err.flush();

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <stdexcept>
+
+// A pattern the engine refused (or could not run). Raised by every pattern helper except
+// FindsStr, so a caller can tell a broken pattern from a pattern that found nothing.
+class TPatternError : public std::runtime_error {
+  public:
+    TPatternError(const QString& pattern, const QString& message);
+    QString Pattern;
+    QString Message;
+};
+
+// The pattern operations the scrapers, crawlers and the export read pages with. Every call builds
+// its own expression and keeps nothing, so calls from several threads need no lock.
+//
+// FindsStr, FindSList, FindSItem and MergeString give patterns their script-engine (ECMAScript)
+// meaning: "." stops at LF, CR, U+2028 and U+2029; "^" and "$" anchor at the ends of the whole
+// text; \d, \w and \s are the script-engine classes; letter case is folded the script engine's way
+// when matching ignores case. FindSListNew uses the engine's own (Perl-compatible) meaning.
+namespace TPatterns {
+
+// Group 1 of the first match (the whole match when AddMatch), case-sensitive. Never raises: a
+// broken pattern gives the empty text, as does a pattern without a group when AddMatch is false.
+QString FindsStr(const QString& pattern, const QString& html, bool AddMatch);
+
+// Every match, ignoring case: each match's whole text (when AddMatch) followed by each of its
+// groups in order; a group that took no part gives an empty entry.
+QStringList FindSList(const QString& pattern, const QString& html, bool AddMatch);
+
+// Entry d (0-based) of FindSList, or the empty text when there is no such entry.
+QString FindSItem(const QString& pattern, const QString& html, int d, bool AddMatch);
+
+// Every whole match ignoring case, cut to its characters from 1-based position s up to
+// length - d, trimmed of characters up to U+0020, each followed by "^".
+QString MergeString(const QString& pattern, const QString& html, int s, int d);
+
+// Every match with the Perl-compatible meaning, case-sensitive. Each match contributes its groups
+// from group 0 up to the last group that took part; without AddMatch a group that starts where the
+// whole match starts is left out (group 0 always is).
+QStringList FindSListNew(const QString& pattern, const QString& text, bool AddMatch);
+
+// The pieces of Source between occurrences of Deli; always at least one entry.
+QStringList SplitString(const QString& Source, const QString& Deli);
+
+// The script-engine pattern rewritten for the Perl-compatible engine, with letter case folded in
+// the pattern itself when ignoreCase is set. Raises TPatternError for a class left open.
+QString EcmaToPcre(const QString& pattern, bool ignoreCase);
+
+} // namespace TPatterns

@@ -1,0 +1,38 @@
+#include "platform/ansi.h"
+
+#include <QTest>
+
+class TestAnsi : public QObject {
+    Q_OBJECT
+  private slots:
+    void encode_data();
+    void encode();
+    void decode();
+};
+
+void TestAnsi::encode_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::newRow("ASCII is kept") << "abc\r\n\t\"\\/" << QByteArray("abc\r\n\t\"\\/");
+    QTest::newRow("Chinese takes two bytes each") << "宝贝" << QByteArray("\xB1\xA6\xB1\xB4");
+    QTest::newRow("a character GBK lacks becomes one ?")
+        << QString::fromUtf16(u"a\u0E01b") << QByteArray("a?b");
+    QTest::newRow("an astral character becomes one ?")
+        << QString::fromUtf16(u"x\U0001F600y") << QByteArray("x?y");
+    QTest::newRow("a lone surrogate becomes ?") << QString(QChar(0xD800)) + "z" << QByteArray("?z");
+    QTest::newRow("the euro sign of code page 936") << QString::fromUtf16(u"\u20AC") << QByteArray("\x80");
+}
+
+void TestAnsi::encode() {
+    QFETCH(QString, text);
+    QFETCH(QByteArray, bytes);
+    QCOMPARE(TAnsi::Encode(text), bytes);
+}
+
+void TestAnsi::decode() {
+    QCOMPARE(TAnsi::Decode(QByteArray("\xB1\xA6\xB1\xB4 ok")), QString("宝贝 ok"));
+    QCOMPARE(TAnsi::Decode(TAnsi::Encode("男装夹克2015新款")), QString("男装夹克2015新款"));
+}
+
+QTEST_APPLESS_MAIN(TestAnsi)
+#include "test_ansi.moc"

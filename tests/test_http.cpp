@@ -1,0 +1,328 @@
+#include "marketsim.h"
+
+#include "platform/paths.h"
+#include "web/common.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QStringEncoder>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+using THeaderList = QList<std::pair<QByteArray, QByteArray>>;
+
+// The headers a request carried, without the transport's own Host (unless the profile set it)
+// and Content-Length.
+THeaderList sentHeaders(const TSimRequest& r, bool keepHost) {
+    THeaderList out;
+    for (const auto& h : r.Headers) {
+        if (h.first.compare("Content-Length", Qt::CaseInsensitive) == 0)
+            continue;
+        if (!keepHost && h.first.compare("Host", Qt::CaseInsensitive) == 0)
+            continue;
+        out.append(h);
+    }
+    return out;
+}
+
+QByteArray gbk(const QString& text) {
+    QStringEncoder encoder("GBK");
+    return encoder.encode(text);
+}
+
+const QByteArray BrowserA = "Mozilla/5.0 (Windows NT 6.1; rv:19.0) Gecko/20100101 Firefox/19.0";
+const QByteArray BrowserB = "Mozilla/5.0 (X11; Ubuntu; Linux x86_64; rv:23.0) Gecko/20100101 Firefox/23.0";
+const QByteArray PageAccept = "text/html,application/xhtml+xml,application/xml;q=0.9,*/*;q=0.8";
+const QByteArray LanguageList = "zh-cn,zh;q=0.8,en-us;q=0.5,en;q=0.3";
+
+} // namespace
+
+class TestHttp : public QObject {
+    Q_OBJECT
+  private slots:
+    void initTestCase();
+    void init();
+    void profileHeaders_data();
+    void profileHeaders();
+    void emptyCookieSendsNoCookieHeader();
+    void postSendsTheFormAsUtf8();
+    void redirects();
+    void errorPagesAreText_data();
+    void errorPagesAreText();
+    void decoding_data();
+    void decoding();
+    void unreachable_data();
+    void unreachable();
+    void silentServerTimesOut();
+    void utf16Body();
+    void textFileIsTrimmed();
+    void proxyVariablesAreHonoured();
+
+  private:
+    std::unique_ptr<TMarketSim> m_sim;
+    QTemporaryDir m_dir;
+    QString url(const QString& path) const { return m_sim->Origin() + path; }
+};
+
+void TestHttp::initTestCase() {
+    // Requests in these tests go straight to the simulator.
+    for (const char* name :
+         {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"})
+        qunsetenv(name);
+    TPaths::SetWorkDir(m_dir.path());
+    QFile ini(m_dir.filePath("service.ini"));
+    QVERIFY(ini.open(QIODevice::WriteOnly));
+    ini.write(
+        "[service]\nDetailDataHost=detailskip.example\nItemHost=item.example\nDetailPageHost=hws.example\n"
+        "HomePage=http://www.example/\nCookieLib=cna=lib; t=1\nCookieNew=cna=new\nCookiePage=isg=page\n"
+        "CookieDetail=mall_fp_ab=detail\n");
+}
+
+void TestHttp::init() {
+    m_sim = std::make_unique<TMarketSim>();
+}
+
+void TestHttp::profileHeaders_data() {
+    QTest::addColumn<QString>("profile");
+    QTest::addColumn<QByteArray>("method");
+    QTest::addColumn<bool>("setsHost");
+    QTest::addColumn<THeaderList>("headers");
+    QTest::newRow("HGetText") << "HGetText" << QByteArray("GET") << false
+                              << THeaderList{{"Accept-Language", "zh-cn"},
+                                             {"Content-Type", "text/html; charset=UTF-8"}};
+    QTest::newRow("HGetTextNew") << "HGetTextNew" << QByteArray("GET") << false
+                                 << THeaderList{{"User-Agent", BrowserA},
+                                                {"Accept", PageAccept},
+                                                {"Accept-Language", LanguageList},
+                                                {"Cookie", "cna=new"},
+                                                {"Connection", "keep-alive"}};
+    QTest::newRow("HGetTextPage") << "HGetTextPage" << QByteArray("GET") << false
+                                  << THeaderList{{"User-Agent", BrowserA},
+                                                 {"Accept", PageAccept},
+                                                 {"Accept-Language", LanguageList},
+                                                 {"Cookie", "isg=page"},
+                                                 {"Connection", "keep-alive"}};
+    QTest::newRow("HGetTextLib") << "HGetTextLib" << QByteArray("GET") << true
+                                 << THeaderList{{"Host", "detailskip.example"},
+                                                {"User-Agent", BrowserA},
+                                                {"Accept", "*/*"},
+                                                {"Accept-Language", "zh-CN,zh;q=0.8"},
+                                                {"Referer", "http://item.example/item.htm"},
+                                                {"Cookie", "cna=lib; t=1"},
+                                                {"Connection", "keep-alive"}};
+    QTest::newRow("Htaobao_curl_detail (quoted values keep their quotes)")
+        << "Htaobao_curl_detail" << QByteArray("POST") << true
+        << THeaderList{{"Host", "hws.example"},
+                       {"User-Agent", BrowserB},
+                       {"Accept", PageAccept},
+                       {"Accept-Language", "\"en-Us,en;q=0.5\""},
+                       {"Accept-Encoding", "\"deflate\""},
+                       {"Referer", "\"http://www.example/\""},
+                       {"Cookie", "mall_fp_ab=detail"},
+                       {"Connection", "keep-alive"}};
+    QTest::newRow("HPost") << "HPost" << QByteArray("POST") << false
+                           << THeaderList{
+                                  {"Accept-Language", "zh-cn"},
+                                  {"Content-Type", "application/x-www-form-urlencoded; charset=UTF-8"}};
+    QTest::newRow("HOpen sends no header") << "HOpen" << QByteArray("GET") << false << THeaderList{};
+    QTest::newRow("HGet sends no header") << "HGet" << QByteArray("GET") << false << THeaderList{};
+}
+
+void TestHttp::profileHeaders() {
+    QFETCH(QString, profile);
+    QFETCH(QByteArray, method);
+    QFETCH(bool, setsHost);
+    QFETCH(THeaderList, headers);
+    m_sim->Route("*", "/p", TSimResponse::Text("ok"));
+    TC tc;
+    const QString u = url("/p");
+    if (profile == u"HGetText")
+        QCOMPARE(tc.HGetText(u), "ok");
+    else if (profile == u"HGetTextNew")
+        QCOMPARE(tc.HGetTextNew(u), "ok");
+    else if (profile == u"HGetTextPage")
+        QCOMPARE(tc.HGetTextPage(u), "ok");
+    else if (profile == u"HGetTextLib")
+        QCOMPARE(tc.HGetTextLib(u), "ok");
+    else if (profile == u"Htaobao_curl_detail")
+        QCOMPARE(tc.Htaobao_curl_detail(u), "ok");
+    else if (profile == u"HPost")
+        QCOMPARE(tc.HPost(u, QString()), "ok");
+    else if (profile == u"HOpen")
+        QCOMPARE(tc.HOpen("GET", u).value_or("none"), QByteArray("ok"));
+    else
+        QCOMPARE(tc.HGet(u), QString(QChar(0x6B6F))); // the bytes "ok" read as UTF-16 are one unit
+    const QList<TSimRequest> requests = m_sim->Requests();
+    QCOMPARE(requests.size(), 1);
+    QCOMPARE(requests[0].Method, method);
+    QCOMPARE(sentHeaders(requests[0], setsHost), headers);
+    if (method == "POST")
+        QCOMPARE(requests[0].Header("Content-Length"), QByteArray("0"));
+}
+
+void TestHttp::emptyCookieSendsNoCookieHeader() {
+    QTemporaryDir dir;
+    TPaths::SetWorkDir(dir.path());
+    m_sim->Route("*", "/p", TSimResponse::Text("ok"));
+    TC tc;
+    QCOMPARE(tc.HGetTextNew(url("/p")), "ok");
+    QCOMPARE(tc.HGetTextLib(url("/p")), "ok");
+    for (const TSimRequest& r : m_sim->Requests())
+        QVERIFY(!r.HeaderNames().contains("Cookie"));
+    TPaths::SetWorkDir(m_dir.path());
+}
+
+void TestHttp::postSendsTheFormAsUtf8() {
+    m_sim->Route("*", "/form", TSimResponse::Text("done"));
+    TC tc;
+    QCOMPARE(tc.HPost(url("/form"), "name=宝贝&x=1"), "done");
+    QCOMPARE(m_sim->Requests().first().Body, QString("name=宝贝&x=1").toUtf8());
+}
+
+void TestHttp::redirects() {
+    m_sim->Route("*", "/old", TSimResponse::Redirect("/new", 302, "moved"));
+    m_sim->Route("*", "/new", TSimResponse::Text("target"));
+    m_sim->Route("*", "/empty-redirect", TSimResponse::Redirect("/new", 301));
+    TC tc;
+    QCOMPARE(tc.HGetText(url("/old")), "moved");
+    QCOMPARE(tc.HGetText(url("/empty-redirect")), "");
+    QCOMPARE(tc.HGetTextNew(url("/old")), "moved");
+    QCOMPARE(m_sim->Count("127.0.0.1", "/new"), 0);
+    QCOMPARE(tc.HOpen("GET", url("/old")).value_or("none"), QByteArray("target"));
+    QCOMPARE(m_sim->Count("127.0.0.1", "/new"), 1);
+}
+
+void TestHttp::errorPagesAreText_data() {
+    QTest::addColumn<int>("status");
+    QTest::newRow("404") << 404;
+    QTest::newRow("500") << 500;
+}
+
+void TestHttp::errorPagesAreText() {
+    QFETCH(int, status);
+    m_sim->Route("*", "/bad", TSimResponse::Text("<h1>坏了</h1>", "UTF-8", status));
+    TC tc;
+    QCOMPARE(tc.HGetText(url("/bad")), "<h1>坏了</h1>");
+    QCOMPARE(tc.HGetTextLib(url("/bad")), "<h1>坏了</h1>");
+    QCOMPARE(tc.HOpen("GET", url("/bad")).value_or("none"), QString("<h1>坏了</h1>").toUtf8());
+}
+
+void TestHttp::decoding_data() {
+    QTest::addColumn<QByteArray>("contentType");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QString>("text");
+    const QString chinese = "<title>男装夹克-淘宝网</title>";
+    QTest::newRow("declared GBK") << QByteArray("text/html; charset=GBK") << gbk(chinese) << chinese;
+    QTest::newRow("declared gb2312 with a character only GBK has")
+        << QByteArray("text/html;charset=gb2312") << gbk("喆") << "喆";
+    QTest::newRow("declared UTF-8") << QByteArray("text/html; charset=UTF-8") << chinese.toUtf8() << chinese;
+    QTest::newRow("declared in quotes")
+        << QByteArray("text/html; charset=\"utf-8\"") << chinese.toUtf8() << chinese;
+    QTest::newRow("undeclared, a meta charset in the page")
+        << QByteArray("text/html") << gbk("<meta charset=\"gbk\">" + chinese)
+        << "<meta charset=\"gbk\">" + chinese;
+    QTest::newRow("undeclared, an http-equiv meta")
+        << QByteArray("text/html")
+        << gbk("<meta http-equiv=\"Content-Type\" content=\"text/html; charset=gb2312\" />" + chinese)
+        << "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=gb2312\" />" + chinese;
+    QTest::newRow("undeclared, valid UTF-8") << QByteArray() << chinese.toUtf8() << chinese;
+    QTest::newRow("undeclared, not UTF-8: GBK") << QByteArray() << gbk(chinese) << chinese;
+}
+
+void TestHttp::decoding() {
+    QFETCH(QByteArray, contentType);
+    QFETCH(QByteArray, body);
+    QFETCH(QString, text);
+    TSimResponse r;
+    if (!contentType.isEmpty())
+        r.Headers.append(std::pair<QByteArray, QByteArray>("Content-Type", contentType));
+    r.Body = body;
+    m_sim->Route("*", "/page", r);
+    TC tc;
+    QCOMPARE(tc.HGetText(url("/page")), text);
+}
+
+void TestHttp::unreachable_data() {
+    QTest::addColumn<QString>("address");
+    QTest::newRow("a host that cannot be resolved") << "http://nonexistent.invalid/item.htm";
+    QTest::newRow("nothing listening") << "http://127.0.0.1:1/";
+    QTest::newRow("not an address") << "";
+}
+
+void TestHttp::unreachable() {
+    QFETCH(QString, address);
+    TC tc;
+    QCOMPARE(tc.HGetText(address), "error");
+    QCOMPARE(tc.HGetTextNew(address), "error");
+    QCOMPARE(tc.HGetTextLib(address), "error");
+    QCOMPARE(tc.HGetTextPage(address), "error");
+    QCOMPARE(tc.Htaobao_curl_detail(address), "error");
+    QCOMPARE(tc.HPost(address, "a=1"), "");
+    QCOMPARE(tc.HGet(address), "");
+    QCOMPARE(tc.HGetN(address), "");
+    QVERIFY(!tc.HOpen("GET", address).has_value());
+    QCOMPARE(tc.HGetTextFileStr(address), "error");
+}
+
+void TestHttp::silentServerTimesOut() {
+    TSimResponse silent;
+    silent.Silent = true;
+    m_sim->Route("*", "/silent", silent);
+    TSimResponse slow;
+    slow.Body = "slow but steady";
+    slow.TrickleMs = 50;
+    m_sim->Route("*", "/slow", slow);
+    TTimeouts shortTimeouts;
+    shortTimeouts.SendMs = 1000;
+    shortTimeouts.ReceiveMs = 1000;
+    TC tc(shortTimeouts);
+    QElapsedTimer timer;
+    timer.start();
+    QCOMPARE(tc.HGetText(url("/silent")), "error");
+    QVERIFY2(timer.elapsed() < 10000, "the receive timeout did not end the request");
+    QVERIFY(!tc.HOpen("GET", url("/silent")).has_value());
+    // A reply that keeps arriving is not cut off.
+    QCOMPARE(tc.HGetText(url("/slow")), "slow but steady");
+}
+
+void TestHttp::utf16Body() {
+    TSimResponse r;
+    r.Body = QByteArray("h\0i\0\0\0x\0", 8);
+    m_sim->Route("*", "/u16", r);
+    r.Body = QByteArray("o\0k\0!", 5); // an odd last byte is ignored
+    m_sim->Route("*", "/odd", r);
+    TC tc;
+    QCOMPARE(tc.HGet(url("/u16")), "hi");
+    QCOMPARE(tc.HGetN(url("/odd")), "ok");
+}
+
+void TestHttp::textFileIsTrimmed() {
+    TSimResponse r;
+    r.Body = "\r\n\r\n  " + gbk("http://www.example/欢迎.htm") + "\r\n";
+    m_sim->Route("*", "/welcome.txt", r);
+    m_sim->Route("*", "/moved.txt", TSimResponse::Redirect("/welcome.txt"));
+    TC tc;
+    QCOMPARE(tc.HGetTextFileStr(url("/welcome.txt")), "http://www.example/欢迎.htm");
+    QCOMPARE(tc.HGetTextFileStr(url("/moved.txt")), "http://www.example/欢迎.htm");
+}
+
+void TestHttp::proxyVariablesAreHonoured() {
+    m_sim->Route("item.taobao.com", "/item.htm?id=1", TSimResponse::Text("item one"));
+    qputenv("http_proxy", m_sim->Origin().toLatin1());
+    TC tc;
+    const QString viaProxy = tc.HGetText("http://item.taobao.com/item.htm?id=1");
+    qputenv("no_proxy", "item.taobao.com");
+    const QString bypassed = tc.HGetText("http://item.taobao.com:1/item.htm?id=1");
+    qunsetenv("http_proxy");
+    qunsetenv("no_proxy");
+    QCOMPARE(viaProxy, "item one");
+    QCOMPARE(m_sim->Requests().first().ViaProxy, true);
+    QCOMPARE(m_sim->Requests().first().Host, QByteArray("item.taobao.com"));
+    QCOMPARE(bypassed, "error"); // no_proxy: straight to a port where nothing listens
+    QCOMPARE(m_sim->Requests().size(), 1);
+}
+
+QTEST_GUILESS_MAIN(TestHttp)
+#include "test_http.moc"
