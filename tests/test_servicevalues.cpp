@@ -129,11 +129,11 @@ void TestServiceValues::startupInEmptyFolderGivesFirstStartState() {
     TAppCore core;
     core.StringGrid1()->AppendRow(); // whatever was there before start-up is replaced
     core.Startup();
-    QCOMPARE(core.Choices.DataSource, 0);
-    QCOMPARE(core.Choices.LinkKind, 0);
-    QCOMPARE(core.Choices.LinkText, QString());
-    QCOMPARE(core.Choices.WatermarkText, QString());
-    QVERIFY(!core.Choices.cbDL && !core.Choices.cbDLXX && !core.Choices.cbDLJG);
+    QCOMPARE(core.Choices().DataSource, 0);
+    QCOMPARE(core.Choices().LinkKind, 0);
+    QCOMPARE(core.Choices().LinkText, QString());
+    QCOMPARE(core.Choices().WatermarkText, QString());
+    QVERIFY(!core.Choices().cbDL && !core.Choices().cbDLXX && !core.Choices().cbDLJG);
     QVERIFY(!core.NextstartupUpdate);
     QCOMPARE(core.StringGrid1()->RowCount(), 1);
     QCOMPARE(core.StringGrid1()->ColCount(), 12);

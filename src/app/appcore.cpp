@@ -4,7 +4,9 @@
 #include "platform/paths.h"
 #include "table/itemtable.h"
 
+#include <QCoreApplication>
 #include <QFileInfo>
+#include <QThread>
 
 namespace {
 
@@ -14,9 +16,46 @@ const QString LinkListFileName = QStringLiteral("listnew");
 } // namespace
 
 TAppCore::TAppCore(QObject* parent)
-    : QObject(parent), m_grid(new TItemTable(this)), m_links(new TLinkList(this)) {}
+    : QObject(parent), m_grid(new TItemTable(this)), m_links(new TLinkList(this)) {
+    m_linkWorkers.setMaxThreadCount(MaxLinkWorkers);
+}
 
-TAppCore::~TAppCore() = default;
+TAppCore::~TAppCore() {
+    StopWorkers();
+}
+
+void TAppCore::StartWorker(const std::function<void()>& body) {
+    QThread* thread = QThread::create(body);
+    {
+        QMutexLocker lock(&m_workersLock);
+        m_workers.append(thread);
+    }
+    connect(thread, &QThread::finished, this, [this, thread] {
+        {
+            QMutexLocker lock(&m_workersLock);
+            m_workers.removeOne(thread);
+        }
+        thread->deleteLater();
+    });
+    thread->start();
+}
+
+void TAppCore::WaitForWorkers() {
+    while (ThreadsRunning > 0)
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+}
+
+void TAppCore::StopWorkers() {
+    m_stopping = true;
+    m_linkWorkers.waitForDone();
+    QList<QThread*> running;
+    {
+        QMutexLocker lock(&m_workersLock);
+        running = m_workers;
+    }
+    for (QThread* thread : running)
+        thread->wait();
+}
 
 QString TAppCore::FileVersionText() {
     return QStringLiteral(TOVREL_VERSION_TEXT);
@@ -34,12 +73,25 @@ QString TAppCore::DefaultCaption(TCommand command) {
     return {};
 }
 
+TAppCore::TChoices TAppCore::Choices() const {
+    QMutexLocker lock(&m_choicesLock);
+    return m_choices;
+}
+
+void TAppCore::UpdateChoices(const std::function<void(TChoices&)>& edit) {
+    {
+        QMutexLocker lock(&m_choicesLock);
+        edit(m_choices);
+    }
+    emit choicesChanged();
+}
+
 void TAppCore::Startup() {
     // Seam: the page cache store is prepared here (initializeDB) once the page cache exists.
     NextstartupUpdate = false;
     // Seam: the settings file is read into Choices here once it exists; until then the
     // defaults of a first start stand.
-    Choices = TChoices();
+    UpdateChoices([](TChoices& c) { c = TChoices(); });
     m_grid->ResetGrid();
     if (QFileInfo::exists(TPaths::WorkFile(GridFileName))) {
         // Seam: the saved table is loaded here once the grid file format exists.

@@ -1,9 +1,15 @@
 #pragma once
 
+#include <QMutex>
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QThreadPool>
 
+#include <atomic>
+#include <functional>
+
+class QThread;
 class TItemTable;
 class TLinkList;
 
@@ -36,7 +42,10 @@ class TAppCore : public QObject {
         bool cbDLXX = false; // "不下载商品属性"
         bool cbDLJG = false; // "标题合并价格"
     };
-    TChoices Choices;
+    // A copy of the choices; workers read them from their threads.
+    TChoices Choices() const;
+    // Changes the choices under the lock and announces the change (choicesChanged).
+    void UpdateChoices(const std::function<void(TChoices&)>& edit);
 
     bool NextstartupUpdate = false;
     QStringList ProvinceList;
@@ -63,6 +72,28 @@ class TAppCore : public QObject {
     void Log(const QString& line) { emit logLine(line); }
     void EnableCommands(bool enabled) { emit commandsEnabled(enabled); }
     void SetCaption(TCommand command, const QString& caption) { emit captionChanged(command, caption); }
+    void ShowMessage(const QString& text, const QString& caption) { emit messageShown(text, caption); }
+
+    // Workers. A worker thread of its own runs `body` and is released when it ends; the per-link
+    // workers share a pool that runs at most MaxLinkWorkers of them at a time (the others wait for
+    // a free place). Only the user-interface thread starts workers.
+    static constexpr int MaxLinkWorkers = 16;
+    void StartWorker(const std::function<void()>& body);
+    QThreadPool& LinkWorkers() { return m_linkWorkers; }
+    // Waits, processing the thread's events all the time, while ThreadsRunning is above 0.
+    void WaitForWorkers();
+    // Set when the program ends: workers stop at the next link or page, and requests in flight
+    // are abandoned.
+    bool Stopping() const { return m_stopping.load(); }
+    // The flag a worker's TC watches to abandon its request in flight.
+    const std::atomic<bool>* StopFlag() const { return &m_stopping; }
+    // Stops every worker and waits for them to end.
+    void StopWorkers();
+
+    // A search or a crawl has ended (its caption and busy state are restored).
+    void FinishSearch() { emit searchFinished(); }
+    void FinishCrawl() { emit crawlFinished(); }
+    void Progress(const QString& line) { emit progress(line); }
 
   signals:
     void statusTextChanged(const QString& text);
@@ -70,8 +101,22 @@ class TAppCore : public QObject {
     void logLine(const QString& line);
     void commandsEnabled(bool enabled);
     void captionChanged(TCommand command, const QString& caption);
+    // The choices changed through the core (a command, not the window's own controls).
+    void choicesChanged();
+    // An informational message for the user, with its caption.
+    void messageShown(const QString& text, const QString& caption);
+    // A line of progress that only a text front end shows (one per link or page as it finishes).
+    void progress(const QString& line);
+    void searchFinished();
+    void crawlFinished();
 
   private:
+    std::atomic<bool> m_stopping{false};
+    QThreadPool m_linkWorkers;
+    QMutex m_workersLock;
+    QList<QThread*> m_workers;
+    mutable QMutex m_choicesLock;
+    TChoices m_choices;
     TItemTable* m_grid;
     TLinkList* m_links;
 };

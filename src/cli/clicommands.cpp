@@ -1,11 +1,14 @@
 #include "cli/clicommands.h"
 
 #include "app/appcore.h"
+#include "collect/linkcommands.h"
+#include "collect/linklist.h"
 #include "platform/paths.h"
 #include "table/itemtable.h"
 #include "web/common.h"
 
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -208,6 +211,34 @@ int runFetch(TCliContext& c, const QStringList& args) {
     return int(TCliExit::Ok);
 }
 
+std::optional<QString> noArguments(const QString& command, const QStringList& a) {
+    if (!a.isEmpty())
+        return command + QStringLiteral(" takes no arguments");
+    return std::nullopt;
+}
+
+std::optional<QString> oneOf(const QString& command, const QStringList& a, const QStringList& words) {
+    if (a.size() != 1 || !words.contains(a[0]))
+        return QStringLiteral("the command is: ") + command + QLatin1Char(' ') + words.join(QLatin1Char('|'));
+    return std::nullopt;
+}
+
+// Runs the event loop until `finished` is emitted (unless it already was).
+template <typename Signal> void waitFor(TAppCore& core, Signal finished, const std::function<void()>& start) {
+    bool done = false;
+    QEventLoop loop;
+    QObject::connect(&core, finished, &loop, [&] {
+        done = true;
+        loop.quit();
+    });
+    start();
+    if (!done)
+        loop.exec();
+}
+
+const QStringList SourceWords = {QStringLiteral("taobao"), QStringLiteral("1688"), QStringLiteral("paipai")};
+const QStringList KindWords = {QStringLiteral("item"), QStringLiteral("shop"), QStringLiteral("category")};
+
 const QList<TCliCommand>& commands() {
     static const QList<TCliCommand> list = {
         {QStringLiteral("table"),
@@ -262,6 +293,108 @@ const QList<TCliCommand>& commands() {
              if (!rows)
                  return int(TCliExit::Failure);
              StringGridDel(*c.core.StringGrid1(), rows->first());
+             return int(TCliExit::Ok);
+         }},
+        {QStringLiteral("source"),
+         QStringLiteral(
+             "source taobao|1688|paipai\n"
+             "                     choose the data source; a change empties the link list and the table"),
+         [](const QStringList& a) { return oneOf(QStringLiteral("source"), a, SourceWords); },
+         [](TCliContext& c, const QStringList& a) {
+             TLinkCommands::ChangeDataSource(c.core, int(SourceWords.indexOf(a[0])));
+             return int(TCliExit::Ok);
+         }},
+        {QStringLiteral("kind"),
+         QStringLiteral("kind item|shop|category\n"
+                        "                     choose the link kind that `add` takes"),
+         [](const QStringList& a) { return oneOf(QStringLiteral("kind"), a, KindWords); },
+         [](TCliContext& c, const QStringList& a) {
+             TLinkCommands::ChangeLinkKind(c.core, int(KindWords.indexOf(a[0])));
+             return int(TCliExit::Ok);
+         }},
+        {QStringLiteral("add"),
+         QStringLiteral(
+             "add TEXT           add an item link, or with kind shop/category crawl the shop at TEXT\n"
+             "                     and add the link of every item found"),
+         [](const QStringList& a) -> std::optional<QString> {
+             if (a.size() != 1)
+                 return QStringLiteral("add needs one link or shop address");
+             return std::nullopt;
+         },
+         [](TCliContext& c, const QStringList& a) {
+             c.core.UpdateChoices([&a](TAppCore::TChoices& ch) { ch.LinkText = a[0]; });
+             TLinkCommands::TAddResult result = TLinkCommands::TAddResult::Nothing;
+             waitFor(c.core, &TAppCore::crawlFinished, [&] {
+                 result = TLinkCommands::Add(c.core);
+                 if (result != TLinkCommands::TAddResult::CrawlStarted)
+                     c.core.FinishCrawl();
+             });
+             if (result == TLinkCommands::TAddResult::Nothing) {
+                 c.err << "tovrel-cli: nothing to add: this data source has no shop crawler\n";
+                 return int(TCliExit::Failure);
+             }
+             return int(result == TLinkCommands::TAddResult::Duplicate ? TCliExit::Failure : TCliExit::Ok);
+         }},
+        {QStringLiteral("remove"),
+         QStringLiteral("remove N           remove link N of the list (numbers as in `list`)"),
+         [](const QStringList& a) -> std::optional<QString> {
+             if (a.size() != 1 || !parseRow(a[0]))
+                 return QStringLiteral("remove needs one link number");
+             return std::nullopt;
+         },
+         [](TCliContext& c, const QStringList& a) {
+             const int n = *parseRow(a[0]);
+             if (!TLinkCommands::Remove(c.core, n - 1)) {
+                 c.err << "tovrel-cli: link " << n << " does not exist: the list has "
+                       << c.core.ListBox1()->Count() << " link(s)\n";
+                 return int(TCliExit::Failure);
+             }
+             return int(TCliExit::Ok);
+         }},
+        {QStringLiteral("clear"), QStringLiteral("clear              empty the link list"),
+         [](const QStringList& a) { return noArguments(QStringLiteral("clear"), a); },
+         [](TCliContext& c, const QStringList&) {
+             TLinkCommands::Clear(c.core);
+             return int(TCliExit::Ok);
+         }},
+        {QStringLiteral("list"),
+         QStringLiteral("list               print the link list, one numbered link per line"),
+         [](const QStringList& a) { return noArguments(QStringLiteral("list"), a); },
+         [](TCliContext& c, const QStringList&) {
+             const QStringList links = c.core.ListBox1()->Items();
+             for (int i = 0; i < links.size(); ++i)
+                 c.out << i + 1 << '\t' << flat(links[i]) << '\n';
+             return int(TCliExit::Ok);
+         }},
+        {QStringLiteral("watermark-text"),
+         QStringLiteral("watermark-text TEXT\n"
+                        "                     set the watermark text that new rows and pictures take"),
+         [](const QStringList& a) -> std::optional<QString> {
+             if (a.size() != 1)
+                 return QStringLiteral("watermark-text needs one text");
+             return std::nullopt;
+         },
+         [](TCliContext& c, const QStringList& a) {
+             c.core.UpdateChoices([&a](TAppCore::TChoices& ch) { ch.WatermarkText = a[0]; });
+             return int(TCliExit::Ok);
+         }},
+        {QStringLiteral("search"),
+         QStringLiteral(
+             "search [--title-price]\n"
+             "                     download every listed link into the table; --title-price appends\n"
+             "                     \"_\" and the price to each title (data source taobao)"),
+         [](const QStringList& a) -> std::optional<QString> {
+             if (a.size() > 1 || (a.size() == 1 && a[0] != u"--title-price"))
+                 return QStringLiteral("search takes no arguments other than --title-price");
+             return std::nullopt;
+         },
+         [](TCliContext& c, const QStringList& a) {
+             const bool titlePrice = !a.isEmpty();
+             c.core.UpdateChoices([titlePrice](TAppCore::TChoices& ch) { ch.cbDLJG = titlePrice; });
+             const int before = c.core.StringGrid1()->RowCount();
+             waitFor(c.core, &TAppCore::searchFinished, [&] { TLinkCommands::StartSearch(c.core); });
+             c.err << "the table holds " << c.core.StringGrid1()->RowCount() - 1 << " item(s), "
+                   << c.core.StringGrid1()->RowCount() - before << " new\n";
              return int(TCliExit::Ok);
          }},
         {QStringLiteral("fetch"),
@@ -363,6 +496,10 @@ int RunCli(const QStringList& args, QTextStream& out, QTextStream& err) {
     };
     QObject::connect(&core, &TAppCore::statusTextChanged, &core, say, Qt::DirectConnection);
     QObject::connect(&core, &TAppCore::logLine, &core, say, Qt::DirectConnection);
+    QObject::connect(&core, &TAppCore::progress, &core, say, Qt::DirectConnection);
+    QObject::connect(
+        &core, &TAppCore::messageShown, &core, [say](const QString& text, const QString&) { say(text); },
+        Qt::DirectConnection);
 
     core.Startup();
     TCliContext context{core, out, err};

@@ -30,6 +30,15 @@ void TLinkList::Append(const QString& link) {
     emit appended(int(m_items.size()) - 1, link);
 }
 
+bool TLinkList::AppendIfMissing(const QString& link) {
+    QMutexLocker lock(&m_lock);
+    if (m_items.contains(link, Qt::CaseInsensitive))
+        return false;
+    m_items.append(link);
+    emit appended(int(m_items.size()) - 1, link);
+    return true;
+}
+
 bool TLinkList::RemoveAt(int index) {
     QMutexLocker lock(&m_lock);
     if (index < 0 || index >= m_items.size())

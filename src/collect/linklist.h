@@ -19,6 +19,8 @@ class TLinkList : public QObject {
     bool Contains(const QString& link) const;
 
     void Append(const QString& link);
+    // Appends `link` unless the list holds it (ignoring letter case); returns whether it did.
+    bool AppendIfMissing(const QString& link);
     bool RemoveAt(int index);
     void Clear();
     void Replace(const QStringList& links);

@@ -9,6 +9,7 @@
 
 #include <curl/curl.h>
 
+#include <atomic>
 #include <mutex>
 #include <stdexcept>
 
@@ -18,6 +19,10 @@ const QByteArray BrowserA = "Mozilla/5.0 (Windows NT 6.1; rv:19.0) Gecko/2010010
 const QByteArray BrowserB = "Mozilla/5.0 (X11; Ubuntu; Linux x86_64; rv:23.0) Gecko/20100101 Firefox/23.0";
 const QByteArray PageAccept = "text/html,application/xhtml+xml,application/xml;q=0.9,*/*;q=0.8";
 const QByteArray LanguageList = "zh-cn,zh;q=0.8,en-us;q=0.5,en;q=0.3";
+
+int progressCheck(void* abandon, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    return abandon && static_cast<const std::atomic<bool>*>(abandon)->load() ? 1 : 0;
+}
 
 void initCurlOnce() {
     static std::once_flag once;
@@ -76,7 +81,8 @@ bool isValidUtf8(const QByteArray& bytes) {
 
 } // namespace
 
-TC::TC(const TTimeouts& timeouts) : m_timeouts(timeouts) {
+TC::TC(const TTimeouts& timeouts, const std::atomic<bool>* abandon)
+    : m_timeouts(timeouts), m_abandon(abandon) {
     initCurlOnce();
     Http = curl_easy_init();
     if (!Http)
@@ -104,6 +110,9 @@ TC::TResponse TC::perform(const QByteArray& method, const QString& url, const TH
     curl_easy_setopt(Http, CURLOPT_WRITEDATA, &response.body);
     curl_easy_setopt(Http, CURLOPT_HEADERFUNCTION, collectHeader);
     curl_easy_setopt(Http, CURLOPT_HEADERDATA, &response.contentType);
+    curl_easy_setopt(Http, CURLOPT_XFERINFOFUNCTION, progressCheck);
+    curl_easy_setopt(Http, CURLOPT_XFERINFODATA, const_cast<std::atomic<bool>*>(m_abandon));
+    curl_easy_setopt(Http, CURLOPT_NOPROGRESS, m_abandon ? 0L : 1L);
     // Proxies: libcurl reads http_proxy, https_proxy and no_proxy from the environment itself.
 
     // Timeouts. libcurl waits for name resolution and connection under one limit, so that limit is

@@ -7,6 +7,7 @@
 #include <QString>
 #include <QVariant>
 
+#include <atomic>
 #include <optional>
 #include <utility>
 
@@ -28,8 +29,9 @@ struct TTimeouts {
 // text profiles return "error" only when no response arrived at all.
 class TC {
   public:
-    // Create. Raises std::runtime_error when the HTTP client cannot be set up.
-    explicit TC(const TTimeouts& timeouts = TTimeouts());
+    // Create. Raises std::runtime_error when the HTTP client cannot be set up. While `abandon`
+    // (when given) is set, a request in flight is given up at once and fails like a lost connection.
+    explicit TC(const TTimeouts& timeouts = TTimeouts(), const std::atomic<bool>* abandon = nullptr);
     // Destroy.
     ~TC();
     TC(const TC&) = delete;
@@ -94,4 +96,5 @@ class TC {
 
     CURL* Http = nullptr;
     TTimeouts m_timeouts;
+    const std::atomic<bool>* m_abandon;
 };

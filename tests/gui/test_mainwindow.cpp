@@ -75,6 +75,7 @@ class TestMainWindow : public QObject {
     void contextMenuFollowsUsableRow();
     void deleteAsksFirst();
     void doubleClickOpensLinkUnchanged();
+    void linkCommands();
 
   private:
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -122,7 +123,7 @@ void TestMainWindow::firstStart() {
     QCOMPARE(w.PageControl1->currentIndex(), 0);
     QVERIFY(w.RadioGroup1Items[0]->isChecked());
     QCOMPARE(w.ComboBox1->currentText(), QStringLiteral("宝贝连接"));
-    QCOMPARE(w.edit1->text(), QString());
+    QCOMPARE(w.edit1->toPlainText(), QString());
     QCOMPARE(w.Edit4->text(), QString());
     QVERIFY(!w.cbDL->isChecked() && !w.cbDLXX->isChecked() && !w.cbDLJG->isChecked());
     QCOMPARE(w.ListBox1->count(), 0);
@@ -353,6 +354,35 @@ void TestMainWindow::doubleClickOpensLinkUnchanged() {
     QVERIFY(opened.open(QIODevice::ReadOnly));
     QCOMPARE(QString::fromUtf8(opened.readAll()), link);
     qunsetenv("BROWSER");
+}
+
+void TestMainWindow::linkCommands() {
+    TTestWindow& w = *m_window;
+    w.PageControl1->setCurrentIndex(1);
+    w.edit1->setPlainText(" http://item.taobao.com/item.htm?id=1\n");
+    QTest::mouseClick(w.BtnAdd, Qt::LeftButton);
+    QTRY_COMPARE(w.ListBox1->count(), 1);
+    QCOMPARE(w.ListBox1->item(0)->text(), QStringLiteral("http://item.taobao.com/item.htm?id=1"));
+    QCOMPARE(w.edit1->toPlainText(), QStringLiteral("http://item.taobao.com/item.htm?id=1"));
+    QTest::mouseClick(w.BtnAdd, Qt::LeftButton);
+    QCOMPARE(w.asked, QStringList{QStringLiteral("提示|这个连接已经添加过了！")});
+
+    w.ComboBox1->setCurrentIndex(1);
+    QCOMPARE(w.edit1->toPlainText(), QStringLiteral("http://XXXXXXXX.taobao.com"));
+    w.ComboBox1->setCurrentIndex(0);
+    QCOMPARE(w.edit1->toPlainText(), QString());
+
+    m_core->StringGrid1()->AppendRow();
+    w.ListBox1->setCurrentRow(0);
+    w.RadioGroup1Items[2]->click();
+    QCOMPARE(m_core->Choices().DataSource, 2);
+    QTRY_COMPARE(w.ListBox1->count(), 0);
+    QCOMPARE(m_core->StringGrid1()->RowCount(), 1);
+
+    // 拍拍 with an empty list: the search ends at once and the button reads as before.
+    QTest::mouseClick(w.BtnSearch, Qt::LeftButton);
+    QTRY_COMPARE(w.BtnSearch->text(), QStringLiteral("开始搜索"));
+    QVERIFY(w.BtnSearch->isEnabled());
 }
 
 int main(int argc, char** argv) {

@@ -2,6 +2,7 @@
 
 #include "app/appcore.h"
 #include "app/servicevalues.h"
+#include "collect/linkcommands.h"
 #include "collect/linklist.h"
 #include "platform/shell.h"
 #include "table/gui/stringgridview.h"
@@ -22,6 +23,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QSignalBlocker>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QStyle>
@@ -32,6 +34,9 @@
 #include <QVBoxLayout>
 #include <QWebEnginePage>
 #include <QWebEngineView>
+
+#include <memory>
+#include <vector>
 
 namespace {
 
@@ -96,6 +101,7 @@ void TFrMain::FormCreate() {
     // version, update buffer, province list.
     m_core->Startup();
     showChoices();
+    ListBox1->addItems(m_core->ListBox1()->Items());
     Label5->setText(m_core->VersionText);
 
     // 13. The check-box pictures, made once from the style's check-box indicator.
@@ -164,8 +170,12 @@ QWidget* TFrMain::buildSearchPage() {
     ComboBox1->setObjectName(QStringLiteral("ComboBox1"));
     ComboBox1->addItems({QStringLiteral("宝贝连接"), QStringLiteral("店铺连接"), QStringLiteral("店铺分类")});
     top->addWidget(ComboBox1);
-    edit1 = new QLineEdit(page);
+    edit1 = new QPlainTextEdit(page);
     edit1->setObjectName(QStringLiteral("edit1"));
+    // A multi-line box (pasted addresses keep their line breaks until the add command trims them),
+    // two lines high.
+    edit1->setFixedHeight(edit1->fontMetrics().lineSpacing() * 2 + 12);
+    edit1->setTabChangesFocus(true);
     top->addWidget(edit1, 1);
     layout->addLayout(top);
 
@@ -289,36 +299,60 @@ void TFrMain::buildStatusBar() {
 }
 
 void TFrMain::showChoices() {
-    const TAppCore::TChoices& c = m_core->Choices;
+    const TAppCore::TChoices c = m_core->Choices();
+    // The controls show the core's choices without announcing that as a change of their own.
+    const QList<QObject*> controls = {RadioGroup1, ComboBox1, edit1, Edit4, cbDL, cbDLXX, cbDLJG};
+    std::vector<std::unique_ptr<QSignalBlocker>> blockers;
+    for (QObject* control : controls)
+        blockers.push_back(std::make_unique<QSignalBlocker>(control));
+    for (QRadioButton* radio : RadioGroup1Items)
+        blockers.push_back(std::make_unique<QSignalBlocker>(radio));
     if (c.DataSource >= 0 && c.DataSource < RadioGroup1Items.size())
         RadioGroup1Items[c.DataSource]->setChecked(true);
     ComboBox1->setCurrentIndex(c.LinkKind);
-    edit1->setText(c.LinkText);
-    Edit4->setText(c.WatermarkText);
+    if (edit1->toPlainText() != c.LinkText)
+        edit1->setPlainText(c.LinkText);
+    if (Edit4->text() != c.WatermarkText)
+        Edit4->setText(c.WatermarkText);
     cbDL->setChecked(c.cbDL);
     cbDLXX->setChecked(c.cbDLXX);
     cbDLJG->setChecked(c.cbDLJG);
-    ListBox1->clear();
-    ListBox1->addItems(m_core->ListBox1()->Items());
 }
 
 void TFrMain::connectCore() {
-    // The controls keep the core's copy of the user's choices current, so that the shutdown
-    // save and the workers see what the window shows.
-    TAppCore::TChoices& c = m_core->Choices;
+    using TChoices = TAppCore::TChoices;
+    TAppCore& core = *m_core;
     for (int i = 0; i < RadioGroup1Items.size(); ++i)
-        connect(RadioGroup1Items[i], &QRadioButton::toggled, this, [&c, i](bool on) {
+        connect(RadioGroup1Items[i], &QRadioButton::toggled, this, [&core, i](bool on) {
             if (on)
-                c.DataSource = i;
-            // Seam: the data-source change (empty link list, table reset) runs here once the
-            // link list commands exist.
+                TLinkCommands::ChangeDataSource(core, i);
         });
-    connect(ComboBox1, &QComboBox::currentIndexChanged, this, [&c](int index) { c.LinkKind = index; });
-    connect(edit1, &QLineEdit::textChanged, this, [&c](const QString& text) { c.LinkText = text; });
-    connect(Edit4, &QLineEdit::textChanged, this, [&c](const QString& text) { c.WatermarkText = text; });
-    connect(cbDL, &QCheckBox::toggled, this, [&c](bool on) { c.cbDL = on; });
-    connect(cbDLXX, &QCheckBox::toggled, this, [&c](bool on) { c.cbDLXX = on; });
-    connect(cbDLJG, &QCheckBox::toggled, this, [&c](bool on) { c.cbDLJG = on; });
+    connect(ComboBox1, &QComboBox::currentIndexChanged, this,
+            [&core](int kind) { TLinkCommands::ChangeLinkKind(core, kind); });
+    connect(edit1, &QPlainTextEdit::textChanged, this, [this, &core] {
+        const QString text = edit1->toPlainText();
+        core.UpdateChoices([&text](TChoices& c) { c.LinkText = text; });
+    });
+    connect(Edit4, &QLineEdit::textChanged, this, [&core](const QString& text) {
+        core.UpdateChoices([&text](TChoices& c) { c.WatermarkText = text; });
+    });
+    connect(cbDL, &QCheckBox::toggled, this,
+            [&core](bool on) { core.UpdateChoices([on](TChoices& c) { c.cbDL = on; }); });
+    connect(cbDLXX, &QCheckBox::toggled, this,
+            [&core](bool on) { core.UpdateChoices([on](TChoices& c) { c.cbDLXX = on; }); });
+    connect(cbDLJG, &QCheckBox::toggled, this,
+            [&core](bool on) { core.UpdateChoices([on](TChoices& c) { c.cbDLJG = on; }); });
+    connect(m_core, &TAppCore::choicesChanged, this, &TFrMain::showChoices);
+
+    // The link-collection commands.
+    connect(BtnAdd, &QPushButton::clicked, this, [&core] { TLinkCommands::Add(core); });
+    connect(BtnRemove, &QPushButton::clicked, this,
+            [this, &core] { TLinkCommands::Remove(core, ListBox1->currentRow()); });
+    connect(BtnClear, &QPushButton::clicked, this, [&core] { TLinkCommands::Clear(core); });
+    connect(BtnSearch, &QPushButton::clicked, this, [&core] {
+        // Seam: the item editor is closed here once it exists.
+        TLinkCommands::StartSearch(core);
+    });
 
     // Reports from workers arrive queued on this thread.
     connect(m_core, &TAppCore::statusTextChanged, this,
@@ -328,6 +362,9 @@ void TFrMain::connectCore() {
     connect(m_core, &TAppCore::commandsEnabled, this, &TFrMain::EnableCommands);
     connect(m_core, &TAppCore::captionChanged, this,
             [this](TCommand command, const QString& caption) { commandButton(command)->setText(caption); });
+    connect(m_core, &TAppCore::messageShown, this, [this](const QString& text, const QString& caption) {
+        MessageBox(text, caption, QMessageBox::Ok, QMessageBox::Information);
+    });
 
     TLinkList* links = m_core->ListBox1();
     connect(

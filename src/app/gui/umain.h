@@ -56,7 +56,7 @@ class TFrMain : public QMainWindow {
     QGroupBox* RadioGroup1 = nullptr;
     QList<QRadioButton*> RadioGroup1Items;
     QComboBox* ComboBox1 = nullptr;
-    QLineEdit* edit1 = nullptr;
+    QPlainTextEdit* edit1 = nullptr; // the address box
     QListWidget* ListBox1 = nullptr;
     QPushButton* BtnAdd = nullptr;
     QPushButton* BtnRemove = nullptr;

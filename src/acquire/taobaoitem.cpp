@@ -1,0 +1,199 @@
+#include "acquire/taobaoitem.h"
+
+#include "app/appcore.h"
+#include "app/servicevalues.h"
+#include "app/text.h"
+#include "collect/linklist.h"
+#include "table/commatext.h"
+#include "table/itemtable.h"
+#include "web/common.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonValue>
+#include <QLocale>
+#include <QThread>
+
+namespace {
+
+// A member of the postage reply as text: a string as it is, a missing member empty, anything
+// else as its JSON text (null as "null").
+QString memberText(const QJsonObject& object, const QString& name) {
+    const QJsonValue v = object.value(name);
+    switch (v.type()) {
+    case QJsonValue::Undefined:
+        return {};
+    case QJsonValue::String:
+        return v.toString();
+    case QJsonValue::Null:
+        return QStringLiteral("null");
+    case QJsonValue::Bool:
+        return v.toBool() ? QStringLiteral("true") : QStringLiteral("false");
+    case QJsonValue::Double:
+        return QString::number(v.toDouble(), 'g', QLocale::FloatingPointShortest);
+    case QJsonValue::Array:
+        return QString::fromUtf8(QJsonDocument(v.toArray()).toJson(QJsonDocument::Compact));
+    case QJsonValue::Object:
+        return QString::fromUtf8(QJsonDocument(v.toObject()).toJson(QJsonDocument::Compact));
+    }
+    return {};
+}
+
+// Writes the attribute entries into row r, positionally from column 12. A name not yet in the
+// header row names its column; a value always lands in its column, which is widened into the table
+// when needed (never narrowed).
+void writeAttributes(TRowWriter& row, const QStringList& entries) {
+    for (int i = 0; i < entries.size(); ++i) {
+        const QString& e = entries[i];
+        const qsizetype colon = e.indexOf(QLatin1Char(':'));
+        const QString name = colon >= 0 ? e.left(colon) : QString();
+        const QString value = colon >= 0 ? e.mid(colon + 1) : e;
+        bool known = false;
+        for (int c = 0; c < row.ColCount() && !known; ++c)
+            known = row.Cell(c, 0).compare(name, Qt::CaseInsensitive) == 0;
+        row.WidenTo(ColFirstAttribute + i + 1);
+        if (!known)
+            row.SetCell(ColFirstAttribute + i, 0, name);
+        row.SetCell(ColFirstAttribute + i, value);
+    }
+}
+
+} // namespace
+
+QString TaobaoItemId(const QString& link) {
+    const QString id = TPatterns::FindsStr(QStringLiteral("[&]id=([^&]*)"), link, false);
+    return id.isEmpty() ? TPatterns::FindsStr(QStringLiteral("[?]id=([^?]*)"), link, false) : id;
+}
+
+QString PostageAddress(const QString& head, const QString& itemId) {
+    return head + TServiceValues::Value(TServiceKey::DetailDataHost) +
+           QStringLiteral("/json/postageFee.htm?itemId=") + itemId +
+           QStringLiteral("&al=false&ap=false&ss=false&free=true");
+}
+
+QString DeliveryFromPostage(const QString& reply) {
+    QString cleaned = reply;
+    for (const QString& wrapper :
+         {QStringLiteral("<span>"), QStringLiteral("</em>"), QStringLiteral("<em class=\"tb-rmb\">&yen;"),
+          QStringLiteral("<em class=\"tb-rmb-num\">"), QStringLiteral("</span>"), QStringLiteral("&nbsp;"),
+          QStringLiteral("$callback("), QStringLiteral(");")})
+        cleaned.remove(wrapper, Qt::CaseInsensitive);
+    // A reply that is no JSON object (the fetch failure "error", an HTML page, a truncated object)
+    // gives four empty members.
+    const QJsonObject object = QJsonDocument::fromJson(cleaned.toUtf8()).object();
+    return memberText(object, QStringLiteral("location")) + QLatin1Char('-') +
+           memberText(object, QStringLiteral("destination")) + QLatin1Char(';') +
+           memberText(object, QStringLiteral("carriage")) + QLatin1Char(';') +
+           memberText(object, QStringLiteral("estimation"));
+}
+
+QString DescriptionFromReply(const QString& reply) {
+    if (reply.isEmpty() || reply == TC::Error || reply.size() <= 13)
+        return {};
+    return reply.mid(10, reply.size() - 13);
+}
+
+QString CategoryFromPage(const QString& page) {
+    const qsizetype notice = page.indexOf(QStringLiteral("tb-notice"));
+    if (notice < 0)
+        return {};
+    const qsizetype header = page.indexOf(QStringLiteral("tb-detail-hd"));
+    if (header < 0)
+        return {};
+    // From the character after the first of "tb-detail-hd" up to the first character of "tb-notice".
+    const QString segment = header < notice ? page.mid(header + 1, notice - header) : QString();
+    return ToCommaText(TPatterns::FindSList(QStringLiteral("title=\"([^\"]*)"), segment, false));
+}
+
+QStringList AttributeEntries(const QString& page) {
+    const QString block =
+        TPatterns::FindsStr(QStringLiteral("attributes-list\">([\\w\\W]+)</ul>"), page, false);
+    return TPatterns::FindSList(QStringLiteral("\">([^<]*)"), block, false);
+}
+
+bool ScrapeTaobaoItem(TC& tc, TItemTable& grid, const TTaobaoItemInput& in) {
+    const QString itemId = TaobaoItemId(in.link);
+    const QString page = tc.HGetText(in.link);
+    if (page.isEmpty() || page == TC::Error)
+        return false;
+
+    // Everything is read and fetched first; the row is then appended as one unit, so no other
+    // writer of the table waits for the network.
+    const QString title = TrimText(TPatterns::FindsStr(QStringLiteral("<title>([^-淘宝网<]*)"), page, false));
+    const QString category = CategoryFromPage(page);
+    const QString price =
+        TrimText(TPatterns::FindsStr(QStringLiteral("<em class=\"tb-rmb-num\">([^<]*)"), page, false));
+    const bool merge = in.mergeTitlePrice && in.mergeTitlePrice();
+    QString delivery;
+    if (in.sendPostage)
+        delivery = DeliveryFromPostage(tc.HGetText(PostageAddress(in.head, itemId)));
+    const QString script =
+        TPatterns::FindsStr(QStringLiteral("g_config.dynamicScript\\(\"([^\"]*)"), page, false);
+    const QString detail = DescriptionFromReply(tc.HGetText(script));
+    const QStringList attributes = AttributeEntries(page);
+
+    grid.AppendRow([&](TRowWriter& row) {
+        row.SetCell(ColTitle, merge ? title + QLatin1Char('_') + price : title);
+        row.SetCell(ColHtml, page);
+        row.SetCell(ColLink, in.link);
+        row.SetCell(ColWatermark, in.watermark);
+        row.SetCell(ColCategory, category);
+        row.SetCell(ColPrice, price);
+        row.SetCell(ColDelivery, delivery);
+        row.SetCell(ColDetail, detail);
+        writeAttributes(row, attributes);
+        row.SetCell(ColProps, ToCommaText(attributes));
+    });
+    return true;
+}
+
+void InsertTaoBaoUrls(TAppCore& core) {
+    const QStringList links = core.ListBox1()->Items();
+    int added = 0;
+    try {
+        for (int i = 0; i < links.size() && !core.Stopping(); ++i) {
+            TC tc(TTimeouts(), core.StopFlag());
+            const QString head = TServiceValues::Head();
+            TTaobaoItemInput in;
+            in.link = links[i];
+            in.head = head;
+            in.watermark = core.Choices().WatermarkText;
+            in.sendPostage = !TrimText(head).isEmpty();
+            in.mergeTitlePrice = [&core] { return core.Choices().cbDLJG; };
+            if (!ScrapeTaobaoItem(tc, *core.StringGrid1(), in)) {
+                core.Progress(QStringLiteral("[%1/%2] %3: the page could not be fetched; the search stops")
+                                  .arg(i + 1)
+                                  .arg(links.size())
+                                  .arg(links[i]));
+                break;
+            }
+            ++added;
+            core.Progress(QStringLiteral("[%1/%2] %3").arg(i + 1).arg(links.size()).arg(links[i]));
+            QThread::msleep(100);
+        }
+    } catch (const std::exception& e) {
+        core.Progress(QStringLiteral("the search stopped: ") + QString::fromLocal8Bit(e.what()));
+    }
+    core.Progress(QStringLiteral("%1 of %2 link(s) became rows").arg(added).arg(links.size()));
+    core.SetCaption(TCommand::Search, TAppCore::DefaultCaption(TCommand::Search));
+    core.EnableCommands(true);
+    core.FinishSearch();
+}
+
+void TthredInsertTaoBaoUrlGrid::run() {
+    bool added = false;
+    try {
+        TC tc(TTimeouts(), Stop);
+        TTaobaoItemInput in;
+        in.link = Html;
+        in.head = Head;
+        in.watermark = Picstr;
+        in.sendPostage = true;
+        added = ScrapeTaobaoItem(tc, *Grid, in);
+    } catch (const std::exception&) {
+        added = false;
+    }
+    if (OnEnd)
+        OnEnd(added);
+}

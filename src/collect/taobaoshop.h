@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QString>
+
+class TAppCore;
+
+// True when every character is one of "0" to "9" (so also for the empty text).
+bool IsAllDigits(const QString& text);
+// The decimal value of an all-digit, non-empty text that fits a signed 32-bit integer; otherwise
+// the default.
+int DigitTextToInt(const QString& text, int defaultValue);
+
+// The address of listing page n (1 for the first) of a shop for a link kind (1 shop, 2 category);
+// the empty text for another kind.
+QString ShopPageAddress(const QString& shop, int linkKind, int n);
+// The item area of a listing page: after the first "下一页", before the first "上一页" that follows.
+QString ShopItemArea(const QString& page);
+
+// Walks the listing pages of the shop in the address box and appends the item link of every item
+// not yet listed; then shows how many links the list holds. Runs on a worker thread; the caller
+// has entered the busy state, the crawler leaves it.
+void CrawlTaoBaoShop(TAppCore& core);

@@ -1,0 +1,639 @@
+// The Taobao item scraper, its two runners, the shop crawler and the link-list commands, against
+// the marketplace simulator reached as an HTTP proxy under the marketplace's own host names.
+
+#include "marketsim.h"
+
+#include "acquire/province.h"
+#include "acquire/taobaoitem.h"
+#include "app/appcore.h"
+#include "collect/linkcommands.h"
+#include "collect/linklist.h"
+#include "collect/taobaoshop.h"
+#include "platform/paths.h"
+#include "table/commatext.h"
+#include "table/itemtable.h"
+#include "web/common.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace TLinkCommands;
+
+namespace {
+
+const QString ItemHost = "item.taobao.com";
+const QString DataHost = "detailskip.taobao.com";
+
+QString itemLink(const QString& id) {
+    return "http://item.taobao.com/item.htm?id=" + id;
+}
+QString itemPath(const QString& id) {
+    return "/item.htm?id=" + id;
+}
+QString postagePath(const QString& id) {
+    return "/json/postageFee.htm?itemId=" + id + "&al=false&ap=false&ss=false&free=true";
+}
+
+// An item page in the 2014 layout: title, category area between the detail header and the
+// notice, price, description script and attribute list.
+QString itemPage(const QString& id, const QString& title, const QStringList& attributes,
+                 const QString& price = "128.00") {
+    QString page =
+        "<!DOCTYPE html><html><head><meta charset=\"gbk\" /><title>" + title +
+        "-淘宝网</title></head><body>\n"
+        "<div class=\"tb-detail-hd\"><h3 title=\"男装\">男装</h3><a title=\"夹克 外套\">夹克</a></div>\n"
+        "<div class=\"tb-notice\" title=\"not in the area\"></div>\n"
+        "<li><em class=\"tb-rmb\">&yen;</em><em class=\"tb-rmb-num\"> " +
+        price +
+        " </em></li>\n"
+        "<script>g_config.dynamicScript(\"http://dsc.taobaocdn.com/i1/" +
+        id + "/desc.js\");</script>\n<ul class=\"attributes-list\">";
+    for (const QString& a : attributes)
+        page += "<li title=\"x\">" + a + "</li>";
+    return page + "</ul><div>other</div></ul></body></html>";
+}
+
+QString postageReply(const QString& location) {
+    return "$callback({\"location\":\"" + location +
+           "\",\"destination\":\"北京\",\"carriage\":\"<SPAN>快递&nbsp;10.00</"
+           "span>\",\"estimation\":\"3天\"});";
+}
+
+} // namespace
+
+class TestTaobao : public QObject {
+    Q_OBJECT
+  private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void init();
+
+    void itemId_data();
+    void itemId();
+    void delivery_data();
+    void delivery();
+    void description_data();
+    void description();
+    void category_data();
+    void category();
+    void splitLocation_data();
+    void splitLocation();
+    void digits_data();
+    void digits();
+    void itemArea_data();
+    void itemArea();
+
+    void itemCellByCell();
+    void attributeColumnsArePositional();
+    void knownNameBeyondTheTableStillLands();
+    void realCorpusPage();
+    void sequentialRunStopsAtFailedPage();
+    void sequentialRunTitlePriceAndBlankHead();
+    void perLinkWorkers();
+    void emptyListEndsSearchAtOnce_data();
+    void emptyListEndsSearchAtOnce();
+    void crawlerWalksEveryPage();
+    void crawlerWithoutPages_data();
+    void crawlerWithoutPages();
+    void addCommand();
+    void kindAndSourceChanges();
+
+  private:
+    std::unique_ptr<TMarketSim> m_sim;
+    std::unique_ptr<QTemporaryDir> m_dir;
+    void serveItem(const QString& id, const QString& title, const QStringList& attributes,
+                   const QString& location = "浙江杭州");
+};
+
+void TestTaobao::initTestCase() {
+    for (const char* name :
+         {"HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY", "no_proxy", "NO_PROXY"})
+        qunsetenv(name);
+}
+
+void TestTaobao::cleanupTestCase() {
+    qunsetenv("http_proxy");
+}
+
+void TestTaobao::init() {
+    m_sim = std::make_unique<TMarketSim>();
+    qputenv("http_proxy", m_sim->Origin().toLatin1());
+    m_dir = std::make_unique<QTemporaryDir>();
+    TPaths::SetWorkDir(m_dir->path());
+}
+
+void TestTaobao::serveItem(const QString& id, const QString& title, const QStringList& attributes,
+                           const QString& location) {
+    m_sim->Route(ItemHost, itemPath(id), TSimResponse::Text(itemPage(id, title, attributes), "GBK"));
+    m_sim->Route(DataHost, postagePath(id), TSimResponse::Text(postageReply(location), "GBK"));
+    m_sim->Route("dsc.taobaocdn.com", "/i1/" + id + "/desc.js",
+                 TSimResponse::Text("var desc='<p>" + title + "的描述</p>';\n", "GBK"));
+}
+
+void TestTaobao::itemId_data() {
+    QTest::addColumn<QString>("link");
+    QTest::addColumn<QString>("id");
+    QTest::newRow("?id= at the end") << "http://item.taobao.com/item.htm?id=123"
+                                     << "123";
+    QTest::newRow("no &id=: everything after ?id=") << "http://item.taobao.com/item.htm?id=123&spm=abc"
+                                                    << "123&spm=abc";
+    QTest::newRow("&id= wins") << "http://item.taobao.com/item.htm?spm=abc&id=123"
+                               << "123";
+    QTest::newRow("&id= up to the next &") << "http://a/item.htm?x=1&id=7&y=2"
+                                           << "7";
+    QTest::newRow("no id") << "http://a/item.htm"
+                           << "";
+}
+
+void TestTaobao::itemId() {
+    QFETCH(QString, link);
+    QFETCH(QString, id);
+    QCOMPARE(TaobaoItemId(link), id);
+}
+
+void TestTaobao::delivery_data() {
+    QTest::addColumn<QString>("reply");
+    QTest::addColumn<QString>("cell");
+    QTest::newRow("a failed fetch") << "error"
+                                    << "-;;";
+    QTest::newRow("wrapped reply")
+        << "$callback({\"location\":\"浙江杭州\",\"destination\":\"北京\",\"carriage\":\"快递 "
+           "10.00\",\"estimation\":\"3天\"});"
+        << "浙江杭州-北京;快递 10.00;3天";
+    QTest::newRow("markup inside values is removed, ignoring case")
+        << "$CALLBACK({\"location\":\"<span>浙江</"
+           "SPAN>\",\"destination\":\"北京\",\"carriage\":\"<SPAN>快递&NBSP;10.00</em>"
+           "</span>\",\"estimation\":\"3天\"});"
+        << "浙江-北京;快递10.00;3天";
+    QTest::newRow("missing, null and number members")
+        << "{\"location\":null,\"carriage\":10.5,\"estimation\":true}"
+        << "null-;10.5;true";
+    QTest::newRow("a truncated reply") << "$callback({\"location\":\"浙江杭州\",\"destin"
+                                       << "-;;";
+    QTest::newRow("an HTML page") << "<html><body>请登录</body></html>"
+                                  << "-;;";
+    QTest::newRow("a JSON array") << "[1,2]"
+                                  << "-;;";
+    QTest::newRow("an object member keeps its JSON text") << "{\"location\":{\"a\":1}}"
+                                                          << "{\"a\":1}-;;";
+}
+
+void TestTaobao::delivery() {
+    QFETCH(QString, reply);
+    QFETCH(QString, cell);
+    QCOMPARE(DeliveryFromPostage(reply), cell);
+}
+
+void TestTaobao::description_data() {
+    QTest::addColumn<QString>("reply");
+    QTest::addColumn<QString>("detail");
+    QTest::newRow("the wrapper is cut") << "var desc='<p>好</p>';\n"
+                                        << "<p>好</p>";
+    QTest::newRow("exactly 13 characters") << "var desc='';\n"
+                                           << "";
+    QTest::newRow("14 characters") << "var desc='x';\n"
+                                   << "x";
+    QTest::newRow("a failed fetch") << "error"
+                                    << "";
+    QTest::newRow("nothing") << ""
+                             << "";
+}
+
+void TestTaobao::description() {
+    QFETCH(QString, reply);
+    QFETCH(QString, detail);
+    QCOMPARE(DescriptionFromReply(reply), detail);
+}
+
+void TestTaobao::category_data() {
+    QTest::addColumn<QString>("page");
+    QTest::addColumn<QString>("category");
+    QTest::newRow("titles between the header and the notice")
+        << "<a title=\"before\"><div class=\"tb-detail-hd\"><a title=\"男装\"></a><a title=\"夹克 外套\"></a>"
+           "<div class=\"tb-notice\" title=\"after\">"
+        << "男装,\"夹克 外套\"";
+    QTest::newRow("the header after the notice") << "tb-notice <a title=\"x\"> tb-detail-hd <a title=\"y\">"
+                                                 << "";
+    QTest::newRow("no notice") << "tb-detail-hd <a title=\"x\">"
+                               << "";
+    QTest::newRow("no header") << "<a title=\"x\"> tb-notice"
+                               << "";
+    QTest::newRow("no titles") << "tb-detail-hd tb-notice"
+                               << "";
+}
+
+void TestTaobao::category() {
+    QFETCH(QString, page);
+    QFETCH(QString, category);
+    QCOMPARE(CategoryFromPage(page), category);
+}
+
+void TestTaobao::splitLocation_data() {
+    QTest::addColumn<QString>("location");
+    QTest::addColumn<QString>("province");
+    QTest::addColumn<QString>("city");
+    QTest::newRow("浙江杭州") << "浙江杭州"
+                              << "浙江"
+                              << "杭州";
+    QTest::newRow("北京") << "北京"
+                          << "北京"
+                          << "";
+    QTest::newRow("北京市") << "北京市"
+                            << "北京市"
+                            << "";
+    QTest::newRow("内蒙古呼和浩特") << "内蒙古呼和浩特"
+                                    << "内蒙古"
+                                    << "呼和浩特";
+    QTest::newRow("浙江省杭州市") << "浙江省杭州市"
+                                  << "浙江省"
+                                  << "杭州市";
+    QTest::newRow("山西太原 (山西 has no 省)") << "山西太原"
+                                               << "山西"
+                                               << "太原";
+    QTest::newRow("surrounding spaces") << "  广东深圳 \n"
+                                        << "广东"
+                                        << "深圳";
+    QTest::newRow("one character") << "浙"
+                                   << "浙"
+                                   << "";
+    QTest::newRow("no province") << "火星基地"
+                                 << ""
+                                 << "";
+    QTest::newRow("empty") << ""
+                           << ""
+                           << "";
+    QTest::newRow("海外") << "海外美国"
+                          << "海外"
+                          << "美国";
+}
+
+void TestTaobao::splitLocation() {
+    QFETCH(QString, location);
+    QFETCH(QString, province);
+    QFETCH(QString, city);
+    const QStringList provinces = ProvinceListEntries();
+    QCOMPARE(provinces.size(), 35);
+    const auto [p, c] = SplitLocation(provinces, location);
+    QCOMPARE(p, province);
+    QCOMPARE(c, city);
+}
+
+void TestTaobao::digits_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("allDigits");
+    QTest::addColumn<int>("value");
+    QTest::newRow("3") << "3" << true << 3;
+    QTest::newRow("empty") << "" << true << 1;
+    QTest::newRow("a space after the number") << "3 " << false << 1;
+    QTest::newRow("a sign") << "-3" << false << 1;
+    QTest::newRow("zero") << "0" << true << 0;
+    QTest::newRow("leading zeros") << "007" << true << 7;
+    QTest::newRow("too big for 32 bits") << "2147483648" << true << 1;
+    QTest::newRow("the largest") << "2147483647" << true << 2147483647;
+    QTest::newRow("full-width digits") << "３" << false << 1;
+}
+
+void TestTaobao::digits() {
+    QFETCH(QString, text);
+    QFETCH(bool, allDigits);
+    QFETCH(int, value);
+    QCOMPARE(IsAllDigits(text), allDigits);
+    QCOMPARE(DigitTextToInt(text, 1), value);
+}
+
+void TestTaobao::itemArea_data() {
+    QTest::addColumn<QString>("page");
+    QTest::addColumn<QString>("area");
+    QTest::newRow("between the pagers") << "a 下一页 b 上一页 c 上一页"
+                                        << " b ";
+    QTest::newRow("no 下一页: the whole page up to 上一页") << "a 上一页 b"
+                                                            << "a ";
+    QTest::newRow("下一页 but no 上一页 after it") << "a 上一页 下一页 b"
+                                                   << "";
+    QTest::newRow("neither") << "a b"
+                             << "";
+}
+
+void TestTaobao::itemArea() {
+    QFETCH(QString, page);
+    QFETCH(QString, area);
+    QCOMPARE(ShopItemArea(page), area);
+}
+
+void TestTaobao::itemCellByCell() {
+    serveItem("1001", "男装夹克", {"品牌:&nbsp;李宁", "价格:100", "无冒号"});
+    TItemTable grid;
+    TC tc;
+    TTaobaoItemInput in;
+    in.link = itemLink("1001");
+    in.head = "http://";
+    in.watermark = "我的店";
+    QVERIFY(ScrapeTaobaoItem(tc, grid, in));
+    QCOMPARE(grid.RowCount(), 2);
+    QCOMPARE(grid.Cell(ColNo, 1), "1");
+    QCOMPARE(grid.Cell(ColSelect, 1), " ");
+    QCOMPARE(grid.Cell(ColTitle, 1), "男装夹克");
+    QCOMPARE(grid.Cell(ColCategory, 1), "男装,\"夹克 外套\"");
+    QCOMPARE(grid.Cell(ColPrice, 1), "128.00");
+    QCOMPARE(grid.Cell(ColDelivery, 1), "浙江杭州-北京;快递10.00;3天");
+    QCOMPARE(grid.Cell(ColDetail, 1), "<p>男装夹克的描述</p>");
+    QCOMPARE(grid.Cell(ColHtml, 1), itemPage("1001", "男装夹克", {"品牌:&nbsp;李宁", "价格:100", "无冒号"}));
+    QCOMPARE(grid.Cell(ColProps, 1), "品牌:&nbsp;李宁,价格:100,无冒号");
+    QCOMPARE(grid.Cell(ColLink, 1), itemLink("1001"));
+    QCOMPARE(grid.Cell(ColLocalDetail, 1), "");
+    QCOMPARE(grid.Cell(ColWatermark, 1), "我的店");
+    // Attributes: values keep their &nbsp;, a name like a fixed header changes no header, an
+    // entry without ":" has an empty name.
+    QCOMPARE(grid.ColCount(), 15);
+    QCOMPARE(grid.Cell(12, 0), "品牌");
+    QCOMPARE(grid.Cell(12, 1), "&nbsp;李宁");
+    QCOMPARE(grid.Cell(13, 0), "");
+    QCOMPARE(grid.Cell(13, 1), "100");
+    QCOMPARE(grid.Cell(14, 1), "无冒号");
+    QCOMPARE(grid.Cell(ColPrice, 0), "价格");
+    // The requests went where the item procedure sends them.
+    QCOMPARE(m_sim->Count(DataHost, postagePath("1001")), 1);
+    QCOMPARE(m_sim->Count("dsc.taobaocdn.com", "/i1/1001/desc.js"), 1);
+}
+
+void TestTaobao::attributeColumnsArePositional() {
+    serveItem("1", "甲", {"品牌:A", "颜色:红"});
+    serveItem("2", "乙", {"尺码:L", "材质:棉", "季节:春"});
+    serveItem("3", "丙", {"品牌:C"});
+    TItemTable grid;
+    TC tc;
+    for (const QString id : {"1", "2", "3"}) {
+        TTaobaoItemInput in;
+        in.link = itemLink(id);
+        in.head = "http://";
+        QVERIFY(ScrapeTaobaoItem(tc, grid, in));
+    }
+    QCOMPARE(grid.ColCount(), 15); // widened by the second item, not narrowed by the third
+    // The header of a position shows the latest name that was new there: "品牌" was replaced by
+    // "尺码", so the third item's "品牌" was new again.
+    QCOMPARE(grid.Cell(12, 0), "品牌");
+    QCOMPARE(grid.Cell(13, 0), "材质");
+    QCOMPARE(grid.Cell(14, 0), "季节");
+    QCOMPARE((QStringList{grid.Cell(12, 1), grid.Cell(13, 1), grid.Cell(14, 1)}),
+             (QStringList{"A", "红", ""}));
+    QCOMPARE((QStringList{grid.Cell(12, 2), grid.Cell(13, 2), grid.Cell(14, 2)}),
+             (QStringList{"L", "棉", "春"}));
+    QCOMPARE((QStringList{grid.Cell(12, 3), grid.Cell(13, 3), grid.Cell(14, 3)}), (QStringList{"C", "", ""}));
+}
+
+void TestTaobao::knownNameBeyondTheTableStillLands() {
+    // The second entry's name is already in the header row, so it names no column; its value still
+    // needs column 13, which the table gets rather than the value being dropped.
+    serveItem("4", "丁", {"颜色:红", "颜色:蓝"});
+    TItemTable grid;
+    TC tc;
+    TTaobaoItemInput in;
+    in.link = itemLink("4");
+    in.head = "http://";
+    QVERIFY(ScrapeTaobaoItem(tc, grid, in));
+    QCOMPARE(grid.ColCount(), 14);
+    QCOMPARE(grid.Cell(12, 0), "颜色");
+    QCOMPARE(grid.Cell(13, 0), "");
+    QCOMPARE(grid.Cell(12, 1), "红");
+    QCOMPARE(grid.Cell(13, 1), "蓝");
+}
+
+void TestTaobao::realCorpusPage() {
+    const QString corpus = QStringLiteral(TOVREL_CORPUS_DIR "/taobao-item/tb-item-dom-2017-38078522001.html");
+    QFile file(corpus);
+    if (!file.open(QIODevice::ReadOnly))
+        QSKIP("the shared corpus is not next to the project");
+    TSimResponse page;
+    page.Headers.append(std::pair<QByteArray, QByteArray>("Content-Type", "text/html; charset=utf-8"));
+    page.Body = file.readAll();
+    m_sim->Route(ItemHost, itemPath("38078522001"), page);
+    TItemTable grid;
+    TC tc;
+    TTaobaoItemInput in;
+    in.link = itemLink("38078522001");
+    in.head = "http://";
+    QVERIFY(ScrapeTaobaoItem(tc, grid, in));
+    QCOMPARE(grid.Cell(ColTitle, 1), "莫代尔Y字长吊带 打底吊带衫背心女修身包臀背心裙 中长款 白色");
+    QCOMPARE(grid.Cell(ColPrice, 1), "59.00");
+    const QStringList props = FromCommaText(grid.Cell(ColProps, 1));
+    QVERIFY(props.size() >= 12);
+    QCOMPARE(props.first(), QString::fromUtf16(u"风格:\u00a0百搭"));
+    QCOMPARE(grid.Cell(12, 0), "风格");
+    QCOMPARE(grid.Cell(12, 1), QString::fromUtf16(u"\u00a0百搭"));
+    // The 2017 layout has no category area and loads its description another way.
+    QCOMPARE(grid.Cell(ColCategory, 1), "");
+    QCOMPARE(grid.Cell(ColDetail, 1), "");
+}
+
+void TestTaobao::sequentialRunStopsAtFailedPage() {
+    serveItem("1", "甲", {"品牌:A"});
+    TSimResponse empty; // a page that arrives empty counts as a failed fetch
+    m_sim->Route(ItemHost, itemPath("2"), empty);
+    serveItem("3", "丙", {"品牌:C"});
+    TAppCore core;
+    core.Startup();
+    core.UpdateChoices([](TAppCore::TChoices& c) { c.WatermarkText = "水印"; });
+    for (const QString id : {"1", "2", "3"})
+        core.ListBox1()->Append(itemLink(id));
+    QSignalSpy enabled(&core, &TAppCore::commandsEnabled);
+    QSignalSpy captions(&core, &TAppCore::captionChanged);
+    QSignalSpy finished(&core, &TAppCore::searchFinished);
+    StartSearch(core);
+    QVERIFY(finished.wait(20000));
+    QCOMPARE(core.StringGrid1()->RowCount(), 2);
+    QCOMPARE(core.StringGrid1()->Cell(ColTitle, 1), "甲");
+    QCOMPARE(core.StringGrid1()->Cell(ColWatermark, 1), "水印");
+    QCOMPARE(m_sim->Count(ItemHost, itemPath("3")), 0);
+    QCOMPARE(enabled.size(), 2);
+    QCOMPARE(enabled[0][0].toBool(), false);
+    QCOMPARE(enabled[1][0].toBool(), true);
+    QCOMPARE(captions.first()[1].toString(), "搜索中..");
+    QCOMPARE(captions.last()[1].toString(), "开始搜索");
+}
+
+void TestTaobao::sequentialRunTitlePriceAndBlankHead() {
+    m_sim->Route(ItemHost, itemPath("9"), TSimResponse::Text(itemPage("9", "无价", {}, ""), "GBK"));
+    QFile ini(m_dir->filePath("service.ini"));
+    QVERIFY(ini.open(QIODevice::WriteOnly));
+    ini.write("[service]\nHead=  \n");
+    ini.close();
+    TAppCore core;
+    core.Startup();
+    core.UpdateChoices([](TAppCore::TChoices& c) { c.cbDLJG = true; });
+    core.ListBox1()->Append(itemLink("9"));
+    QSignalSpy finished(&core, &TAppCore::searchFinished);
+    StartSearch(core);
+    QVERIFY(finished.wait(20000));
+    QCOMPARE(core.StringGrid1()->Cell(ColTitle, 1), "无价_");
+    QCOMPARE(core.StringGrid1()->Cell(ColDelivery, 1), ""); // a blank Head sends no postage request
+    QCOMPARE(m_sim->Count(DataHost, postagePath("9")), 0);
+}
+
+void TestTaobao::perLinkWorkers() {
+    serveItem("1", "甲", {"品牌:A"}, "上海");
+    serveItem("2", "乙", {"品牌:B"}, "上海");
+    serveItem("3", "丙", {"品牌:C"}, "上海");
+    TAppCore core;
+    core.Startup();
+    ChangeDataSource(core, SourcePaipai);
+    core.UpdateChoices([](TAppCore::TChoices& c) {
+        c.cbDLJG = true; // the workers never merge title and price
+        c.WatermarkText = "水印";
+    });
+    for (const QString id : {"1", "2", "3"})
+        core.ListBox1()->Append(itemLink(id));
+    QSignalSpy enabled(&core, &TAppCore::commandsEnabled);
+    StartSearch(core);
+    // The command returns only after every worker has ended.
+    QCOMPARE(core.ThreadsRunning, 0);
+    QCOMPARE(core.StringGrid1()->RowCount(), 4);
+    QCOMPARE(enabled.size(), 2);
+    QStringList titles;
+    for (int r = 1; r < 4; ++r) {
+        titles.append(core.StringGrid1()->Cell(ColTitle, r));
+        QCOMPARE(core.StringGrid1()->Cell(ColNo, r), QString::number(r));
+        QCOMPARE(core.StringGrid1()->Cell(ColDelivery, r), "上海-北京;快递10.00;3天");
+        QCOMPARE(core.StringGrid1()->Cell(ColWatermark, r), "水印");
+    }
+    titles.sort();
+    QCOMPARE(titles, (QStringList{"丙", "乙", "甲"}));
+}
+
+void TestTaobao::emptyListEndsSearchAtOnce_data() {
+    QTest::addColumn<int>("source");
+    QTest::newRow("淘宝") << SourceTaobao;
+    QTest::newRow("拍拍") << SourcePaipai;
+}
+
+void TestTaobao::emptyListEndsSearchAtOnce() {
+    QFETCH(int, source);
+    TAppCore core;
+    core.Startup();
+    ChangeDataSource(core, source);
+    QSignalSpy enabled(&core, &TAppCore::commandsEnabled);
+    QSignalSpy finished(&core, &TAppCore::searchFinished);
+    StartSearch(core);
+    QVERIFY(finished.size() == 1 || finished.wait(5000));
+    QCOMPARE(enabled.last()[0].toBool(), true);
+    QCOMPARE(core.StringGrid1()->RowCount(), 1);
+}
+
+void TestTaobao::crawlerWalksEveryPage() {
+    const QString shop = "http://myshop.taobao.com";
+    auto listing = [](const QString& pager, const QStringList& ids, const QString& outside) {
+        QString page = "<div>推荐 <a href=\"http://item.taobao.com/item.htm?id=" + outside + "\"></a></div>" +
+                       pager + "<a>下一页</a><div class=\"items\">";
+        for (const QString& id : ids)
+            page += "<a href=\"HTTP://item.taobao.com/item.htm?id=" + id + "&amp;x=1\">宝贝</a>";
+        return page + "</div><a>上一页</a><a href=\"http://item.taobao.com/item.htm?id=" + outside +
+               "\"></a>";
+    };
+    m_sim->Route(
+        "myshop.taobao.com", "/search.htm?spm=a1z10.1.w4010-8951997237.2.NGhW3u&search=y",
+        TSimResponse::Text(listing("<span class=\"page-info\">1/3</span>", {"11", "12"}, "99"), "GBK"));
+    m_sim->Route("myshop.taobao.com", "/search.htm?search=y&pageNo=2",
+                 TSimResponse::Text(listing("", {"12", "13"}, "98"), "GBK"));
+    m_sim->Route("myshop.taobao.com", "/search.htm?search=y&pageNo=3",
+                 TSimResponse::Text(listing("", {"14"}, "97"), "GBK"));
+    TAppCore core;
+    core.Startup();
+    core.ListBox1()->Append(itemLink("13").toUpper()); // already listed, in other letter case
+    ChangeLinkKind(core, KindShop);
+    core.UpdateChoices([&shop](TAppCore::TChoices& c) { c.LinkText = "  " + shop + "\r\n"; });
+    QSignalSpy status(&core, &TAppCore::statusTextChanged);
+    QSignalSpy finished(&core, &TAppCore::crawlFinished);
+    QSignalSpy enabled(&core, &TAppCore::commandsEnabled);
+    QCOMPARE(Add(core), TAddResult::CrawlStarted);
+    QCOMPARE(core.Choices().LinkText, shop); // the box was trimmed
+    QVERIFY(finished.wait(20000));
+    QCOMPARE(core.ListBox1()->Items(),
+             (QStringList{itemLink("13").toUpper(), itemLink("11"), itemLink("12"), itemLink("14")}));
+    QCOMPARE(status.size(), 1);
+    QCOMPARE(status[0][0].toString(), "发现了[4]个宝贝！");
+    QCOMPARE(enabled.size(), 2);
+    QCOMPARE(enabled[1][0].toBool(), true);
+    QCOMPARE(m_sim->Requests().size(), 3);
+    for (const TSimRequest& r : m_sim->Requests())
+        QCOMPARE(r.Header("User-Agent"),
+                 QByteArray("Mozilla/5.0 (Windows NT 6.1; rv:19.0) Gecko/20100101 Firefox/19.0"));
+}
+
+void TestTaobao::crawlerWithoutPages_data() {
+    QTest::addColumn<QString>("pager");
+    QTest::addColumn<int>("requests");
+    QTest::addColumn<int>("links");
+    QTest::newRow("no page-info: one page") << "" << 1 << 1;
+    QTest::newRow("1/0: no page at all") << "<span class=\"page-info\">1/0</span>" << 1 << 0;
+    QTest::newRow("1/2 with a space: one page") << "<span class=\"page-info\">1/2 </span>" << 1 << 1;
+}
+
+void TestTaobao::crawlerWithoutPages() {
+    QFETCH(QString, pager);
+    QFETCH(int, requests);
+    QFETCH(int, links);
+    m_sim->Route("cats.taobao.com", "/category.htm?spm=a1z10.1.w4010-8951997237.2.NGhW3u&search=y",
+                 TSimResponse::Text(pager + "下一页 http://item.taobao.com/item.htm?id=5 上一页", "GBK"));
+    TAppCore core;
+    core.Startup();
+    core.UpdateChoices([](TAppCore::TChoices& c) {
+        c.LinkKind = KindCategory;
+        c.LinkText = "http://cats.taobao.com";
+    });
+    QSignalSpy status(&core, &TAppCore::statusTextChanged);
+    QSignalSpy finished(&core, &TAppCore::crawlFinished);
+    QCOMPARE(Add(core), TAddResult::CrawlStarted);
+    QVERIFY(finished.wait(20000));
+    QCOMPARE(m_sim->Requests().size(), requests);
+    QCOMPARE(core.ListBox1()->Count(), links);
+    QCOMPARE(status.last()[0].toString(), QString("发现了[%1]个宝贝！").arg(links));
+}
+
+void TestTaobao::addCommand() {
+    TAppCore core;
+    core.Startup();
+    QSignalSpy messages(&core, &TAppCore::messageShown);
+    core.UpdateChoices([](TAppCore::TChoices& c) { c.LinkText = "\t" + itemLink("1") + " \n"; });
+    QCOMPARE(Add(core), TAddResult::Added);
+    core.UpdateChoices([](TAppCore::TChoices& c) { c.LinkText = itemLink("1").toUpper(); });
+    QCOMPARE(Add(core), TAddResult::Duplicate);
+    QCOMPARE(messages.size(), 1);
+    QCOMPARE(messages[0][0].toString(), "这个连接已经添加过了！");
+    QCOMPARE(messages[0][1].toString(), "提示");
+    core.UpdateChoices([](TAppCore::TChoices& c) { c.LinkText = ""; });
+    QCOMPARE(Add(core), TAddResult::Added); // any text is added once, the empty one too
+    QCOMPARE(core.ListBox1()->Items(), (QStringList{itemLink("1"), ""}));
+    // A shop link with the source 拍拍 does nothing.
+    ChangeDataSource(core, SourcePaipai);
+    ChangeLinkKind(core, KindShop);
+    QCOMPARE(Add(core), TAddResult::Nothing);
+    QCOMPARE(core.ListBox1()->Count(), 0);
+    QVERIFY(Remove(core, -1) == false);
+}
+
+void TestTaobao::kindAndSourceChanges() {
+    TAppCore core;
+    core.Startup();
+    ChangeLinkKind(core, KindShop);
+    QCOMPARE(core.Choices().LinkText, "http://XXXXXXXX.taobao.com");
+    ChangeLinkKind(core, KindCategory);
+    QCOMPARE(core.Choices().LinkText, "");
+    ChangeLinkKind(core, KindItem);
+    QCOMPARE(core.Choices().LinkText, "");
+    core.ListBox1()->Append("a");
+    core.StringGrid1()->AppendRow([](TRowWriter& row) {
+        row.WidenTo(14);
+        row.SetCell(13, "x");
+    });
+    ChangeDataSource(core, Source1688);
+    QCOMPARE(core.ListBox1()->Count(), 0);
+    QCOMPARE(core.StringGrid1()->RowCount(), 1);
+    QCOMPARE(core.StringGrid1()->ColCount(), 12);
+    ChangeLinkKind(core, KindShop);
+    QCOMPARE(core.Choices().LinkText, "http://XXXXXXXX.1688.com");
+}
+
+QTEST_GUILESS_MAIN(TestTaobao)
+#include "test_taobao.moc"
