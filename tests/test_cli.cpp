@@ -1,6 +1,8 @@
 #include "cli/clicommands.h"
 #include "marketsim.h"
 #include "platform/paths.h"
+#include "table/itemtable.h"
+#include "taobaopages.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -39,6 +41,7 @@ class TestCli : public QObject {
     void emptyTable();
     void realBinaryInEmptyFolder();
     void fetch();
+    void searchThroughProxyAcrossRuns();
 };
 
 void TestCli::usageErrors_data() {
@@ -143,6 +146,63 @@ void TestCli::fetch() {
     r = run({"--workdir", dir.path(), "fetch", "HGetTextLib", "http://127.0.0.1:1/"});
     QCOMPARE(r.status, 1);
     QVERIFY(r.err.contains("no response from http://127.0.0.1:1/"));
+}
+
+void TestCli::searchThroughProxyAcrossRuns() {
+    // Each command is a run of its own: the state lives in the working folder's files.
+    TMarketSim sim;
+    for (const QString id : {"1", "2"}) {
+        const QString title = id == u"1" ? "男装夹克" : "女装连衣裙";
+        sim.Route("item.taobao.com", "/item.htm?id=" + id,
+                  TSimResponse::Text(itemPage(id, title, {"品牌:李宁"}), "GBK"));
+        sim.Route("detailskip.taobao.com",
+                  "/json/postageFee.htm?itemId=" + id + "&al=false&ap=false&ss=false&free=true",
+                  TSimResponse::Text(postageReply("浙江杭州"), "GBK"));
+    }
+    QTemporaryDir dir;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("http_proxy", sim.Origin());
+    env.remove("no_proxy");
+    env.remove("NO_PROXY");
+    auto cli = [&](const QStringList& args, int expected = 0) {
+        QProcess p;
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral(TOVREL_CLI_PATH), QStringList{"--workdir", dir.path()} + args);
+        if (!p.waitForFinished(60000))
+            return QString("timeout");
+        const QString err = QString::fromUtf8(p.readAllStandardError());
+        if (p.exitCode() != expected)
+            return QString("exit %1: %2").arg(p.exitCode()).arg(err);
+        return QString::fromUtf8(p.readAllStandardOutput()) + err;
+    };
+    QCOMPARE(cli({"source", "taobao"}), QString());
+    QCOMPARE(cli({"watermark-text", " 小店 "}), QString());
+    QCOMPARE(cli({"add", "http://item.taobao.com/item.htm?id=1"}), QString());
+    QCOMPARE(cli({"add", "  http://item.taobao.com/item.htm?id=2\n"}), QString());
+    QVERIFY(cli({"add", "HTTP://ITEM.TAOBAO.COM/item.htm?id=1"}, 1).contains("这个连接已经添加过了！"));
+    QCOMPARE(cli({"list"}),
+             "1\thttp://item.taobao.com/item.htm?id=1\n2\thttp://item.taobao.com/item.htm?id=2\n");
+    // The earlier runs saved a table of captions only, which loads with one empty row under the
+    // captions; the found items follow it.
+    const QString search = cli({"search"});
+    QVERIFY2(search.contains("[1/2] http://item.taobao.com/item.htm?id=1") &&
+                 search.contains("2 of 2 link(s) became rows") && search.contains("2 new"),
+             qPrintable(search));
+    QCOMPARE(cli({"table"}), "\t[ ]\t\t\t\n"
+                             "2\t[x]\t男装夹克\t128.00\t浙江杭州-北京;快递10.00;3天\n"
+                             "3\t[x]\t女装连衣裙\t128.00\t浙江杭州-北京;快递10.00;3天\n");
+    const QJsonArray rows = QJsonDocument::fromJson(cli({"table", "--json"}).toUtf8()).array();
+    QCOMPARE(rows.size(), 4);
+    QCOMPARE(rows[2].toArray()[ColWatermark].toString(), "小店");
+    QCOMPARE(rows[0].toArray()[12].toString(), "品牌");
+    QCOMPARE(cli({"toggle", "3"}), QString());
+    QCOMPARE(cli({"delete", "2"}), QString());
+    QCOMPARE(cli({"table"}), "\t[ ]\t\t\t\n2\t[ ]\t女装连衣裙\t128.00\t浙江杭州-北京;快递10.00;3天\n");
+    // A change of source empties list and table.
+    QCOMPARE(cli({"source", "paipai"}), QString());
+    QCOMPARE(cli({"table"}), "\t[ ]\t\t\t\n");
+    QCOMPARE(cli({"list"}),
+             "1\thttp://item.taobao.com/item.htm?id=1\n2\thttp://item.taobao.com/item.htm?id=2\n");
 }
 
 QTEST_GUILESS_MAIN(TestCli)

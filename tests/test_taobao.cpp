@@ -2,6 +2,7 @@
 // the marketplace simulator reached as an HTTP proxy under the marketplace's own host names.
 
 #include "marketsim.h"
+#include "taobaopages.h"
 
 #include "acquire/province.h"
 #include "acquire/taobaoitem.h"
@@ -35,31 +36,6 @@ QString itemPath(const QString& id) {
 }
 QString postagePath(const QString& id) {
     return "/json/postageFee.htm?itemId=" + id + "&al=false&ap=false&ss=false&free=true";
-}
-
-// An item page in the 2014 layout: title, category area between the detail header and the
-// notice, price, description script and attribute list.
-QString itemPage(const QString& id, const QString& title, const QStringList& attributes,
-                 const QString& price = "128.00") {
-    QString page =
-        "<!DOCTYPE html><html><head><meta charset=\"gbk\" /><title>" + title +
-        "-淘宝网</title></head><body>\n"
-        "<div class=\"tb-detail-hd\"><h3 title=\"男装\">男装</h3><a title=\"夹克 外套\">夹克</a></div>\n"
-        "<div class=\"tb-notice\" title=\"not in the area\"></div>\n"
-        "<li><em class=\"tb-rmb\">&yen;</em><em class=\"tb-rmb-num\"> " +
-        price +
-        " </em></li>\n"
-        "<script>g_config.dynamicScript(\"http://dsc.taobaocdn.com/i1/" +
-        id + "/desc.js\");</script>\n<ul class=\"attributes-list\">";
-    for (const QString& a : attributes)
-        page += "<li title=\"x\">" + a + "</li>";
-    return page + "</ul><div>other</div></ul></body></html>";
-}
-
-QString postageReply(const QString& location) {
-    return "$callback({\"location\":\"" + location +
-           "\",\"destination\":\"北京\",\"carriage\":\"<SPAN>快递&nbsp;10.00</"
-           "span>\",\"estimation\":\"3天\"});";
 }
 
 } // namespace

@@ -1,17 +1,25 @@
 #include "app/appcore.h"
 
+#include "acquire/province.h"
+#include "app/settings.h"
+#include "table/gridfile.h"
+#include "web/pagecache.h"
+
 #include "collect/linklist.h"
 #include "platform/paths.h"
 #include "table/itemtable.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QFileInfo>
 #include <QThread>
 
 namespace {
 
+const QString SettingsFileName = QStringLiteral("setting.ini");
 const QString GridFileName = QStringLiteral("grid.db");
 const QString LinkListFileName = QStringLiteral("listnew");
+const QString PageCacheFileName = QStringLiteral("DB.MDB");
 
 } // namespace
 
@@ -87,29 +95,54 @@ void TAppCore::UpdateChoices(const std::function<void(TChoices&)>& edit) {
 }
 
 void TAppCore::Startup() {
-    // Seam: the page cache store is prepared here (initializeDB) once the page cache exists.
+    // 2. The page cache store.
+    m_pageCache = std::make_unique<TPageCache>(TPaths::WorkFile(PageCacheFileName), TPageCache::MachineKey());
+    for (const QString& message : m_pageCache->initializeDB())
+        ShowMessage(message, QStringLiteral("提示"));
     NextstartupUpdate = false;
-    // Seam: the settings file is read into Choices here once it exists; until then the
-    // defaults of a first start stand.
-    UpdateChoices([](TChoices& c) { c = TChoices(); });
+    // 6. The settings.
+    UpdateChoices([](TChoices& c) {
+        c = TChoices();
+        ReadSettings(c, TPaths::WorkFile(SettingsFileName));
+    });
+    // 7.-9. The table and the link list.
     m_grid->ResetGrid();
-    if (QFileInfo::exists(TPaths::WorkFile(GridFileName))) {
-        // Seam: the saved table is loaded here once the grid file format exists.
+    const QString gridFile = TPaths::WorkFile(GridFileName);
+    if (QFileInfo::exists(gridFile)) {
+        const TFileResult loaded = LoadGridFromFile(*m_grid, gridFile);
+        if (!loaded.ok) {
+            // The file is kept aside before anything can overwrite it, and the user is told where.
+            const QString aside = gridFile + QStringLiteral(".bad");
+            QFile::remove(aside);
+            const bool kept = QFile::rename(gridFile, aside);
+            ShowMessage(kept ? QStringLiteral("宝贝表格文件 %1 无法读取（%2），已另存为 %3。")
+                                   .arg(GridFileName, loaded.error, aside)
+                             : QStringLiteral("宝贝表格文件 %1 无法读取（%2）。").arg(gridFile, loaded.error),
+                        QStringLiteral("提示"));
+        }
     }
-    if (QFileInfo::exists(TPaths::WorkFile(LinkListFileName))) {
-        // Seam: the saved link list is loaded here once the link-list file format exists.
-    }
+    const QString listFile = TPaths::WorkFile(LinkListFileName);
+    if (QFileInfo::exists(listFile))
+        LoadLinkListFromFile(*m_links, listFile);
+    // 10.-12. The version text, the update buffer and the province list.
     VersionText = FileVersionText();
     // Seam: the update buffer is created here once the self-update exists.
-    // Seam: the province list is filled here once the item scraper brings it.
-    ProvinceList.clear();
+    ProvinceList = ProvinceListEntries();
 }
 
 void TAppCore::SaveState() {
-    // Seam: the settings file is written here once it exists.
+    const QString settingsError = WriteSettings(Choices(), TPaths::WorkFile(SettingsFileName));
+    if (!settingsError.isEmpty())
+        ShowMessage(settingsError, QStringLiteral("提示"));
     if (m_links->Count() > 0) {
-        // Seam: the link list is written to "listnew" here once the file format exists.
+        const TFileResult saved = SaveLinkListToFile(*m_links, TPaths::WorkFile(LinkListFileName));
+        if (!saved.ok)
+            ShowMessage(QStringLiteral("商品列表无法保存到 %1：%2").arg(LinkListFileName, saved.error),
+                        QStringLiteral("提示"));
     }
-    // Seam: the table is written to "grid.db" here once the grid file format exists.
+    const TFileResult saved = SaveGridToFile(*m_grid, TPaths::WorkFile(GridFileName));
+    if (!saved.ok)
+        ShowMessage(QStringLiteral("宝贝表格无法保存到 %1：%2").arg(GridFileName, saved.error),
+                    QStringLiteral("提示"));
     ProvinceList.clear();
 }

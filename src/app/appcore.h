@@ -8,10 +8,12 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 
 class QThread;
 class TItemTable;
 class TLinkList;
+class TPageCache;
 
 // The commands whose captions change while their work runs.
 enum class TCommand { Search, Export, Pictures };
@@ -31,6 +33,8 @@ class TAppCore : public QObject {
 
     TItemTable* StringGrid1() const { return m_grid; }
     TLinkList* ListBox1() const { return m_links; }
+    // The page cache, prepared by Startup.
+    TPageCache* PageCache() const { return m_pageCache.get(); }
 
     // The user's choices, as the window's controls hold them.
     struct TChoices {
@@ -119,4 +123,5 @@ class TAppCore : public QObject {
     TChoices m_choices;
     TItemTable* m_grid;
     TLinkList* m_links;
+    std::unique_ptr<TPageCache> m_pageCache;
 };

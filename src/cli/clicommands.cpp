@@ -6,6 +6,7 @@
 #include "platform/paths.h"
 #include "table/itemtable.h"
 #include "web/common.h"
+#include "web/pagecache.h"
 
 #include <QDir>
 #include <QEventLoop>
@@ -395,6 +396,17 @@ const QList<TCliCommand>& commands() {
              waitFor(c.core, &TAppCore::searchFinished, [&] { TLinkCommands::StartSearch(c.core); });
              c.err << "the table holds " << c.core.StringGrid1()->RowCount() - 1 << " item(s), "
                    << c.core.StringGrid1()->RowCount() - before << " new\n";
+             return int(TCliExit::Ok);
+         }},
+        {QStringLiteral("clear-cache"),
+         QStringLiteral("clear-cache        remove the cached replies older than 15 days (\"清除临时数据\")"),
+         [](const QStringList& a) { return noArguments(QStringLiteral("clear-cache"), a); },
+         [](TCliContext& c, const QStringList&) {
+             const QString failure = c.core.PageCache()->ClearTemporaryData();
+             if (!failure.isEmpty()) {
+                 c.err << failure << '\n';
+                 return int(TCliExit::Failure);
+             }
              return int(TCliExit::Ok);
          }},
         {QStringLiteral("fetch"),

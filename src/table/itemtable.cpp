@@ -223,12 +223,17 @@ QList<QStringList> TItemTable::Snapshot() const {
     return rows;
 }
 
-void TItemTable::Replace(const QList<QStringList>& rows) {
+void TItemTable::Replace(const QList<QStringList>& rows, int colCount) {
     QMutexLocker lock(&m_lock);
-    int colCount = ColFixedCount;
-    for (const QStringList& cells : rows)
-        colCount = std::max(colCount, int(cells.size()));
+    if (colCount < 0) {
+        colCount = ColFixedCount;
+        for (const QStringList& cells : rows)
+            colCount = std::max(colCount, int(cells.size()));
+    }
     m_rows = rows;
+    for (QStringList& cells : m_rows)
+        if (cells.size() > colCount)
+            cells.resize(colCount);
     if (m_rows.isEmpty())
         m_rows.append(QStringList());
     m_colCount = colCount;

@@ -97,8 +97,8 @@ class TItemTable : public QObject {
     // A copy of every row (caption row included), each padded to ColCount cells.
     QList<QStringList> Snapshot() const;
     // Replaces the whole table at once (used when a saved table is loaded). Rows may differ in
-    // length; the column count becomes max(ColFixedCount, longest row).
-    void Replace(const QList<QStringList>& rows);
+    // length; the column count becomes `colCount`, or max(ColFixedCount, longest row) when it is -1.
+    void Replace(const QList<QStringList>& rows, int colCount = -1);
 
     static QStringList FixedCaptions();
     static QList<int> FixedColWidths();

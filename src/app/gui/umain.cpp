@@ -2,11 +2,13 @@
 
 #include "app/appcore.h"
 #include "app/servicevalues.h"
+#include "app/text.h"
 #include "collect/linkcommands.h"
 #include "collect/linklist.h"
 #include "platform/shell.h"
 #include "table/gui/stringgridview.h"
 #include "table/itemtable.h"
+#include "web/pagecache.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -98,7 +100,10 @@ void TFrMain::FormCreate() {
     StatusPanels[1]->clear();
 
     // The core's start-up steps: page cache, settings, table reset, saved table and link list,
-    // version, update buffer, province list.
+    // version, update buffer, province list. Their messages are shown as they come.
+    connect(m_core, &TAppCore::messageShown, this, [this](const QString& text, const QString& caption) {
+        MessageBox(text, caption, QMessageBox::Ok, QMessageBox::Information);
+    });
     m_core->Startup();
     showChoices();
     ListBox1->addItems(m_core->ListBox1()->Items());
@@ -264,8 +269,8 @@ QWidget* TFrMain::buildSettingsPage() {
     titlesRow->addStretch(1);
     layout->addLayout(titlesRow);
     layout->addStretch(1);
-    // Seam: "检测更新", "清除临时数据" and "批量替换宝贝名称" are wired by the self-update, the page
-    // cache and the batch edits once they exist.
+    // Seam: "检测更新" and "批量替换宝贝名称" are wired by the self-update and the batch edits once
+    // they exist.
     return page;
 }
 
@@ -343,6 +348,15 @@ void TFrMain::connectCore() {
     connect(cbDLJG, &QCheckBox::toggled, this,
             [&core](bool on) { core.UpdateChoices([on](TChoices& c) { c.cbDLJG = on; }); });
     connect(m_core, &TAppCore::choicesChanged, this, &TFrMain::showChoices);
+    // Leaving the watermark box trims its text.
+    connect(Edit4, &QLineEdit::editingFinished, this, [this] { Edit4->setText(TrimText(Edit4->text())); });
+    connect(BtnClearCache, &QPushButton::clicked, this, [this] {
+        if (TPageCache* cache = m_core->PageCache()) {
+            const QString failure = cache->ClearTemporaryData();
+            if (!failure.isEmpty())
+                MessageBox(failure, QStringLiteral("提示"), QMessageBox::Ok, QMessageBox::Information);
+        }
+    });
 
     // The link-collection commands.
     connect(BtnAdd, &QPushButton::clicked, this, [&core] { TLinkCommands::Add(core); });
@@ -362,9 +376,6 @@ void TFrMain::connectCore() {
     connect(m_core, &TAppCore::commandsEnabled, this, &TFrMain::EnableCommands);
     connect(m_core, &TAppCore::captionChanged, this,
             [this](TCommand command, const QString& caption) { commandButton(command)->setText(caption); });
-    connect(m_core, &TAppCore::messageShown, this, [this](const QString& text, const QString& caption) {
-        MessageBox(text, caption, QMessageBox::Ok, QMessageBox::Information);
-    });
 
     TLinkList* links = m_core->ListBox1();
     connect(

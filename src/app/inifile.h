@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// An initialisation file as the desktop's profile functions read and write it: "[section]"
+// headers and "key=value" lines, in the ANSI code page, sections and keys compared ignoring letter
+// case. A write changes the one line of its key (or adds it) and keeps the rest of the file.
+class TIniFile {
+  public:
+    explicit TIniFile(const QString& path) : m_path(path) {}
+
+    QString FileName() const { return m_path; }
+
+    // The value as it stands after "=" up to the line's end, without surrounding blanks or one
+    // pair of enclosing quotes, at most 2047 characters; `fallback` when the key is missing.
+    QString ReadString(const QString& section, const QString& key, const QString& fallback) const;
+    // Decimal, or hexadecimal after "0x" or "$"; `fallback` when missing or not a number.
+    int ReadInteger(const QString& section, const QString& key, int fallback) const;
+
+    // Writes the key at once (through a temporary file, so a failed write keeps the old file).
+    // Returns false when the file cannot be written.
+    bool WriteString(const QString& section, const QString& key, const QString& value);
+    bool WriteInteger(const QString& section, const QString& key, int value) {
+        return WriteString(section, key, QString::number(value));
+    }
+
+    // Parses a stored integer text the way ReadInteger does.
+    static bool ParseInteger(const QString& text, int* value);
+
+  private:
+    QStringList lines() const;
+    QString m_path;
+};

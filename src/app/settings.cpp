@@ -1,0 +1,29 @@
+#include "app/settings.h"
+
+#include "app/inifile.h"
+#include "app/text.h"
+
+namespace {
+
+const QString Section = QStringLiteral("select");
+
+} // namespace
+
+void ReadSettings(TAppCore::TChoices& choices, const QString& fileName) {
+    const TIniFile ini(fileName);
+    const int source = ini.ReadInteger(Section, QStringLiteral("shoptype"), 0);
+    choices.DataSource = source > 2 ? 2 : source < 0 ? -1 : source;
+    const int kind = ini.ReadInteger(Section, QStringLiteral("linktype"), 0);
+    choices.LinkKind = kind >= 0 && kind <= 2 ? kind : -1;
+    choices.LinkText = ini.ReadString(Section, QStringLiteral("linkstr"), QString());
+    choices.WatermarkText = ini.ReadString(Section, QStringLiteral("picstr"), QString());
+}
+
+QString WriteSettings(const TAppCore::TChoices& choices, const QString& fileName) {
+    TIniFile ini(fileName);
+    const bool ok = ini.WriteInteger(Section, QStringLiteral("shoptype"), choices.DataSource) &&
+                    ini.WriteInteger(Section, QStringLiteral("linktype"), choices.LinkKind) &&
+                    ini.WriteString(Section, QStringLiteral("linkstr"), TrimText(choices.LinkText)) &&
+                    ini.WriteString(Section, QStringLiteral("picstr"), TrimText(choices.WatermarkText));
+    return ok ? QString() : QStringLiteral("Unable to write to ") + fileName;
+}

@@ -1,0 +1,151 @@
+#include "web/pagecache.h"
+
+#include "platform/adapter.h"
+#include "platform/ansi.h"
+#include "table/cipher.h"
+#include "web/common.h"
+
+#include <QAtomicInteger>
+#include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QVariant>
+
+namespace {
+
+const QString TimeFormat = QStringLiteral("yyyy-MM-dd HH:mm:ss");
+// Url and memo hold hexadecimal text and are declared as text, so that the database never reads a
+// digits-only cipher text as a number.
+const QString CreateTable =
+    QStringLiteral("create table TaoBaoAU ([Url] char(200),[memo] text,[time] datetime)");
+
+} // namespace
+
+// One connection to the store for the span of one use, on the calling thread (a connection
+// belongs to the thread that opened it).
+class TPageCache::TConnection {
+  public:
+    explicit TConnection(const QString& fileName) {
+        static QAtomicInteger<quint64> counter;
+        m_name = QStringLiteral("pagecache-") + QString::number(counter.fetchAndAddRelaxed(1));
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);
+        db.setDatabaseName(fileName);
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
+        m_ok = db.open();
+    }
+    ~TConnection() {
+        {
+            QSqlDatabase db = QSqlDatabase::database(m_name, false);
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(m_name);
+    }
+    bool ok() const { return m_ok; }
+    QSqlDatabase db() const { return QSqlDatabase::database(m_name, false); }
+
+  private:
+    QString m_name;
+    bool m_ok = false;
+};
+
+TPageCache::TPageCache(const QString& fileName, const QByteArray& key) : m_fileName(fileName), m_key(key) {}
+
+TPageCache::~TPageCache() = default;
+
+QByteArray TPageCache::MachineKey() {
+    return AdapterAddress().toLatin1();
+}
+
+QStringList TPageCache::initializeDB() {
+    QMutexLocker lock(&m_lock);
+    QStringList messages;
+    const bool existed = QFileInfo::exists(m_fileName);
+    auto tableNames = [](QSqlDatabase db, bool* ok) {
+        QStringList names;
+        QSqlQuery query(db);
+        *ok = query.exec(QStringLiteral("select name from sqlite_master where type = 'table'"));
+        while (*ok && query.next())
+            names.append(query.value(0).toString());
+        return names;
+    };
+    bool listed = false;
+    QStringList names;
+    {
+        TConnection connection(m_fileName);
+        if (connection.ok())
+            names = tableNames(connection.db(), &listed);
+    }
+    if (!listed && existed) {
+        // A file that is no database of ours (a cache from another build, a damaged file): it only
+        // held disposable replies, so it is kept aside and a new one is made.
+        const QString aside = m_fileName + QStringLiteral(".bad");
+        QFile::remove(aside);
+        QFile::rename(m_fileName, aside);
+        TConnection connection(m_fileName);
+        if (connection.ok())
+            names = tableNames(connection.db(), &listed);
+    }
+    if (!listed) {
+        messages.append(QStringLiteral("数据库创建失败"));
+        return messages;
+    }
+    if (!names.contains(QStringLiteral("TaoBaoAU"), Qt::CaseInsensitive)) {
+        TConnection connection(m_fileName);
+        QSqlQuery query(connection.db());
+        if (!connection.ok() || !query.exec(CreateTable))
+            messages.append(QStringLiteral("数据表创建失败"));
+        return messages;
+    }
+    lock.unlock();
+    if (!PurgePageCache())
+        messages.append(QStringLiteral("清除表失败"));
+    return messages;
+}
+
+bool TPageCache::PurgePageCache(const QDate& today) {
+    QMutexLocker lock(&m_lock);
+    TConnection connection(m_fileName);
+    if (!connection.ok())
+        return false;
+    QSqlQuery query(connection.db());
+    query.prepare(QStringLiteral("delete from TaoBaoAU where [time] < ?"));
+    query.addBindValue(today.addDays(-15).startOfDay().toString(TimeFormat));
+    return query.exec();
+}
+
+QString TPageCache::ClearTemporaryData(const QDate& today) {
+    return PurgePageCache(today) ? QString() : QStringLiteral("清除临时数据失败");
+}
+
+QString TPageCache::GetCachedPage(const QString& url, TC& tc) {
+    QString result;
+    try {
+        const QString storedUrl = QString::fromLatin1(EncryptText(TAnsi::Encode(url), m_key, 0));
+        {
+            QMutexLocker lock(&m_lock);
+            TConnection connection(m_fileName);
+            QSqlQuery query(connection.db());
+            query.prepare(QStringLiteral("select memo from TaoBaoAU where Url = ? order by rowid limit 1"));
+            query.addBindValue(storedUrl);
+            if (connection.ok() && query.exec() && query.next()) {
+                result = TAnsi::Decode(DecryptText(query.value(0).toString().toLatin1(), m_key, 0));
+                return result;
+            }
+        }
+        // The fetch runs without the lock, so a slow reply never holds up the clear command.
+        result = tc.HGetText(url);
+        QMutexLocker lock(&m_lock);
+        TConnection connection(m_fileName);
+        QSqlQuery query(connection.db());
+        query.prepare(QStringLiteral("insert into TaoBaoAU (Url, memo, [time]) values (?, ?, ?)"));
+        query.addBindValue(storedUrl);
+        query.addBindValue(QString::fromLatin1(EncryptText(TAnsi::Encode(result), m_key, 0)));
+        query.addBindValue(QDateTime::currentDateTime().toString(TimeFormat));
+        query.exec();
+    } catch (...) {
+    }
+    return result;
+}

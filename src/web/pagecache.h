@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDate>
+#include <QMutex>
+#include <QString>
+#include <QStringList>
+
+class TC;
+
+// Replies kept in a local database so that a page fetched once is not fetched again for a while.
+// The database is an SQLite file (named "DB.MDB" in the working directory) with one table
+// "TaoBaoAU" (Url, memo, time); addresses and replies are stored enciphered under a key bound to
+// the workstation, so entries written on one workstation cannot be read on another. Entries older
+// than the start of the day 15 days back are purged at start-up and by the clear command.
+//
+// Lookups may come from a worker thread while the user clears the cache on the window's thread;
+// every use of the database is serialised by one lock.
+class TPageCache {
+  public:
+    // `key` is the cipher key text (by default the workstation's adapter address).
+    explicit TPageCache(const QString& fileName, const QByteArray& key);
+    ~TPageCache();
+
+    static QByteArray MachineKey();
+    QString FileName() const { return m_fileName; }
+
+    // Prepares the store: creates the file and the table when missing, otherwise purges old
+    // entries. Returns the messages to show the user ("数据库创建失败", "数据表创建失败", "清除表失败").
+    QStringList initializeDB();
+    // Deletes every entry older than the start of the day 15 days before `today`.
+    bool PurgePageCache(const QDate& today = QDate::currentDate());
+    // The command "清除临时数据": purges; returns "清除临时数据失败" on failure, else the empty text.
+    QString ClearTemporaryData(const QDate& today = QDate::currentDate());
+
+    // The reply for `url`: from the cache when it holds the address, else fetched with the
+    // caller's TC (HGetText) and stored, whatever it is. Never raises; a failure of the store
+    // gives the fetched reply, or the empty text when nothing was fetched yet.
+    QString GetCachedPage(const QString& url, TC& tc);
+
+  private:
+    class TConnection;
+    QString m_fileName;
+    QByteArray m_key;
+    QMutex m_lock;
+};

@@ -1,0 +1,622 @@
+// The string cipher, the grid and link-list files, the settings file and the page cache, and the
+// start-up and shutdown steps that use them.
+
+#include "marketsim.h"
+
+#include "app/appcore.h"
+#include "app/inifile.h"
+#include "app/settings.h"
+#include "collect/linklist.h"
+#include "platform/ansi.h"
+#include "platform/paths.h"
+#include "table/cipher.h"
+#include "table/gridfile.h"
+#include "table/itemtable.h"
+#include "web/common.h"
+#include "web/pagecache.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+void writeFile(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(bytes);
+}
+
+QByteArray readFile(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QString decipherGrid(const QString& path) {
+    return TAnsi::Decode(DecryptText(readFile(path), GridKey, 0));
+}
+
+// A table with the given data rows (cells from ColNo on) and column count.
+void fill(TItemTable& grid, const QList<QStringList>& rows, int colCount = 12) {
+    grid.ResetGrid();
+    for (const QStringList& cells : rows)
+        grid.AppendRow([&](TRowWriter& row) {
+            row.WidenTo(colCount);
+            for (int c = 2; c < cells.size(); ++c)
+                row.SetCell(c, cells[c]);
+        });
+}
+
+// Runs SQL on the cache file from the test, as another program would see it.
+QStringList storedUrls(const QString& file) {
+    QStringList urls;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "test-count");
+        db.setDatabaseName(file);
+        if (db.open()) {
+            QSqlQuery q(db);
+            if (q.exec("select Url from TaoBaoAU order by rowid"))
+                while (q.next())
+                    urls.append(q.value(0).toString());
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase("test-count");
+    return urls;
+}
+
+int countEntries(const QString& file) {
+    return int(storedUrls(file).size());
+}
+
+void insertEntry(const QString& file, const QString& url, const QDateTime& time) {
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "test-insert");
+        db.setDatabaseName(file);
+        QVERIFY(db.open());
+        QSqlQuery q(db);
+        q.prepare("insert into TaoBaoAU (Url, memo, [time]) values (?, ?, ?)");
+        q.addBindValue(url);
+        q.addBindValue("00");
+        q.addBindValue(time.toString("yyyy-MM-dd HH:mm:ss"));
+        QVERIFY(q.exec());
+        db.close();
+    }
+    QSqlDatabase::removeDatabase("test-insert");
+}
+
+} // namespace
+
+class TestPersistence : public QObject {
+    Q_OBJECT
+  private slots:
+    void initTestCase();
+    void init();
+
+    void encrypt_data();
+    void encrypt();
+    void decryptFailures_data();
+    void decryptFailures();
+    void decryptTrimsAndReadsLowerCase();
+
+    void memberOrder();
+    void jsonForm();
+    void fixtureFromElsewhere();
+    void roundTripAwkwardCells();
+    void oneElementArray();
+    void missingMembers();
+    void damagedGridFiles_data();
+    void damagedGridFiles();
+    void partialLoadKeepsRowsRead();
+    void linkList();
+
+    void readSettings_data();
+    void readSettings();
+    void writeSettingsInPlace();
+
+    void cacheCreatesTableSilently();
+    void cacheHitDoesNotFetch();
+    void cacheKeepsErrorReplies();
+    void cacheIsBoundToTheWorkstation();
+    void purgeBoundaries();
+    void damagedCacheFileIsReplaced();
+
+    void restartKeepsState();
+    void damagedGridIsKeptAside();
+    void crashDuringSaveKeepsOldFile_data();
+    void crashDuringSaveKeepsOldFile();
+
+  private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QString file(const QString& name) const { return m_dir->filePath(name); }
+};
+
+void TestPersistence::initTestCase() {
+    for (const char* name : {"http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY"})
+        qunsetenv(name);
+}
+
+void TestPersistence::init() {
+    m_dir = std::make_unique<QTemporaryDir>();
+    TPaths::SetWorkDir(m_dir->path());
+}
+
+void TestPersistence::encrypt_data() {
+    QTest::addColumn<QByteArray>("value");
+    QTest::addColumn<QByteArray>("key");
+    QTest::addColumn<int>("keySize");
+    QTest::addColumn<QByteArray>("expected"); // the whole text, or its start when shorter
+    QTest::addColumn<int>("length");
+    QTest::newRow("empty: the prefix alone")
+        << QByteArray() << QByteArray("pxvo") << 0 << QByteArray("0000000000000000") << 16;
+    QTest::newRow("blanks only: the prefix alone")
+        << QByteArray(" \r\n\t ") << QByteArray("pxvo") << 0 << QByteArray("0000000000000000") << 16;
+    QTest::newRow("abc: one block") << QByteArray("abc") << QByteArray("pxvo") << 0
+                                    << QByteArray("0300000000000000") << 48;
+    QTest::newRow("16 bytes: one block")
+        << QByteArray(16, 'x') << QByteArray("pxvo") << 0 << QByteArray("1000000000000000") << 48;
+    QTest::newRow("17 bytes: two blocks")
+        << QByteArray(17, 'x') << QByteArray("pxvo") << 0 << QByteArray("1100000000000000") << 80;
+    // NIST SP 800-38A, ECB examples, first block, for each key size.
+    QTest::newRow("AES-128 known answer")
+        << QByteArray::fromHex("6bc1bee22e409f96e93d7e117393172a")
+        << QByteArray::fromHex("2b7e151628aed2a6abf7158809cf4f3c") << 0
+        << QByteArray("10000000000000003AD77BB40D7A3660A89ECAF32466EF97") << 48;
+    QTest::newRow("AES-192 known answer")
+        << QByteArray::fromHex("6bc1bee22e409f96e93d7e117393172a")
+        << QByteArray::fromHex("8e73b0f7da0e6452c810f32b809079e562f8ead2522c6b7b") << 1
+        << QByteArray("1000000000000000BD334F1D6E45F25FF712A214571FA5CC") << 48;
+    QTest::newRow("AES-256 known answer")
+        << QByteArray::fromHex("6bc1bee22e409f96e93d7e117393172a")
+        << QByteArray::fromHex("603deb1015ca71be2b73aef0857d77811f352c073b6108d72d9810a30914dff4") << 2
+        << QByteArray("1000000000000000F3EED1BDB5D2A03C064B5A7E3DB181F8") << 48;
+}
+
+void TestPersistence::encrypt() {
+    QFETCH(QByteArray, value);
+    QFETCH(QByteArray, key);
+    QFETCH(int, keySize);
+    QFETCH(QByteArray, expected);
+    QFETCH(int, length);
+    const QByteArray cipher = EncryptText(value, key, keySize);
+    QCOMPARE(cipher.size(), length);
+    QVERIFY2(cipher.startsWith(expected), cipher.constData());
+    if (length > 16)
+        QCOMPARE(DecryptText(cipher, key, keySize), value.trimmed());
+}
+
+void TestPersistence::decryptFailures_data() {
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("the prefix alone")
+        << QByteArray("0000000000000000") << "Invalid buffer size for decryption";
+    QTest::newRow("half a block") << QByteArray("0300000000000000") + QByteArray(16, 'A')
+                                  << "Invalid buffer size for decryption";
+    QTest::newRow("shorter than the prefix") << QByteArray("03000000") << "Stream read error";
+    QTest::newRow("not hexadecimal") << QByteArray("0300000000000000") + QByteArray(32, 'Z')
+                                     << "Invalid hexadecimal text";
+}
+
+void TestPersistence::decryptFailures() {
+    QFETCH(QByteArray, text);
+    QFETCH(QString, message);
+    try {
+        DecryptText(text, "pxvo", 0);
+        QFAIL("no error raised");
+    } catch (const TCipherError& e) {
+        QCOMPARE(QString::fromLatin1(e.what()), message);
+    }
+}
+
+void TestPersistence::decryptTrimsAndReadsLowerCase() {
+    const QByteArray plain = EncryptText("abc", "pxvo", 0);
+    QCOMPARE(EncryptText(" abc ", "pxvo", 0), plain);
+    QCOMPARE(DecryptText(plain.toLower(), "pxvo", 0), QByteArray("abc"));
+    QCOMPARE(DecryptText(plain + "7", "pxvo", 0), QByteArray("abc")); // an odd last digit is ignored
+    QCOMPARE(DecryptText(EncryptText("abc\t\r\n", "pxvo", 0), "pxvo", 0), QByteArray("abc"));
+    // A key is cut to its buffer, and zero bytes after it change nothing.
+    QCOMPARE(EncryptText("abc", "abcdefghijklmnopqrst", 0), EncryptText("abc", "abcdefghijklmnop", 0));
+    QCOMPARE(EncryptText("abc", QByteArray("pxvo\0\0", 6), 0), plain);
+    QVERIFY(EncryptText("abc", "pxvq", 0) != plain);
+    // Equal blocks give equal cipher blocks.
+    const QByteArray two = EncryptText(QByteArray(32, 'y'), "pxvo", 0);
+    QCOMPARE(two.mid(16, 32), two.mid(48, 32));
+}
+
+void TestPersistence::memberOrder() {
+    QCOMPARE(GridMemberOrder(12), (QList<int>{9, 8, 7, 6, 5, 4, 3, 2, 1, 0, 11, 10}));
+    QCOMPARE(GridMemberOrder(15), (QList<int>{9, 8, 7, 6, 5, 4, 3, 2, 1, 0, 14, 13, 12, 11, 10}));
+}
+
+void TestPersistence::jsonForm() {
+    const QList<QStringList> rows = {
+        {"a\"b", "c\\d", "e/f", QString("g") + QChar(0) + "h", "\r\n\t", "宝", "", "", "", "", "", "x"}};
+    QCOMPARE(
+        GridToJson(rows, 12),
+        QString(
+            "[{\"9\":\"\",\"8\":\"\",\"7\":\"\",\"6\":\"\",\"5\":\"宝\",\"4\":\"\r\n\t\",\"3\":\"g\\u0000h\","
+            "\"2\":\"e\\/f\",\"1\":\"c\\\\d\",\"0\":\"a\\\"b\",\"11\":\"x\",\"10\":\"\"}]"));
+}
+
+void TestPersistence::fixtureFromElsewhere() {
+    const QString fixture = QStringLiteral(TOVREL_FIXTURES_DIR "/grid-sample.db");
+    const QByteArray expectedLines =
+        readFile(QStringLiteral(TOVREL_FIXTURES_DIR "/grid-sample.expected.jsonl"));
+    if (!QFile::exists(fixture) || expectedLines.isEmpty())
+        QSKIP("the shared fixtures are not next to the project");
+    TItemTable grid;
+    QVERIFY(LoadGridFromFile(grid, fixture).ok);
+    const QList<QByteArray> lines = expectedLines.trimmed().split('\n');
+    QCOMPARE(grid.RowCount(), int(lines.size()));
+    QCOMPARE(grid.ColCount(), 15);
+    for (int r = 0; r < lines.size(); ++r) {
+        const QJsonArray cells = QJsonDocument::fromJson(lines[r]).array();
+        for (int c = 0; c < cells.size(); ++c)
+            QCOMPARE(grid.Cell(c, r), cells[c].toString());
+    }
+    // Written again, it is the same file byte for byte.
+    QVERIFY(SaveGridToFile(grid, file("grid.db")).ok);
+    QCOMPARE(readFile(file("grid.db")), readFile(fixture));
+}
+
+void TestPersistence::roundTripAwkwardCells() {
+    TItemTable grid;
+    fill(grid,
+         {{"", "", "标题\r\n第二行", "a,b", "99.50", "-;;", "<p class=\"x\">C:\\dir\\</p>", "http://a/b?c=d",
+           "x\ty", "http://item.taobao.com/item.htm?id=1", "", "水印"},
+          {"", "", QString::fromUtf16(u"泰文\u0E01表情\U0001F600"), "", "", "", "", "", "", "", "", ""}},
+         15);
+    grid.SetCell(12, 0, "品牌");
+    grid.SetCell(ColSelect, 2, "");
+    QVERIFY(SaveGridToFile(grid, file("grid.db")).ok);
+    // The plaintext keeps line breaks and tabs raw and escapes only the four characters.
+    const QString json = decipherGrid(file("grid.db"));
+    QVERIFY(json.contains("标题\r\n第二行"));
+    QVERIFY(json.contains("x\ty"));
+    QVERIFY(json.contains("<p class=\\\"x\\\">C:\\\\dir\\\\<\\/p>"));
+    TItemTable loaded;
+    QVERIFY(LoadGridFromFile(loaded, file("grid.db")).ok);
+    QCOMPARE(loaded.ColCount(), 15);
+    QCOMPARE(loaded.RowCount(), 3);
+    for (int r = 0; r < 3; ++r)
+        for (int c = 0; c < 15; ++c)
+            if (!(r == 2 && c == ColTitle))
+                QCOMPARE(loaded.Cell(c, r), grid.Cell(c, r));
+    // Characters outside the code page come back as "?", one each.
+    QCOMPARE(loaded.Cell(ColTitle, 2), "泰文?表情?");
+}
+
+void TestPersistence::oneElementArray() {
+    TItemTable grid;
+    QVERIFY(SaveGridToFile(grid, file("grid.db")).ok);
+    QCOMPARE(decipherGrid(file("grid.db")).count('{'), 1);
+    TItemTable loaded;
+    QVERIFY(LoadGridFromFile(loaded, file("grid.db")).ok);
+    QCOMPARE(loaded.RowCount(), 2);
+    QCOMPARE(loaded.Cell(ColNo, 1), "");
+    QCOMPARE(loaded.Cell(ColSelect, 1), "");
+    QVERIFY(!loaded.IsUsableRow(1));
+    QCOMPARE(loaded.AppendRow(), 2);
+    QCOMPARE(loaded.Cell(ColNo, 2), "2");
+}
+
+void TestPersistence::missingMembers() {
+    // Element 0 has three members, so columns 0 to 2 are read; member "5" lies beyond them.
+    const QString json =
+        "[{\"0\":\"序号\",\"1\":\"选择\",\"2\":\"商品名称\"},{\"2\":\"只有标题\",\"5\":\"x\"}]";
+    writeFile(file("grid.db"), EncryptText(TAnsi::Encode(json), GridKey, 0));
+    TItemTable grid;
+    QVERIFY(LoadGridFromFile(grid, file("grid.db")).ok);
+    QCOMPARE(grid.RowCount(), 2);
+    QCOMPARE(grid.ColCount(), 12); // the fixed columns stay
+    QCOMPARE(grid.Cell(ColNo, 0), "序号");
+    QCOMPARE(grid.Cell(ColPrice, 0), "");
+    QCOMPARE(grid.Cell(ColNo, 1), ""); // missing
+    QCOMPARE(grid.Cell(ColTitle, 1), "只有标题");
+    QCOMPARE(grid.Cell(5, 1), ""); // beyond the first element's member count
+}
+
+void TestPersistence::damagedGridFiles_data() {
+    QTest::addColumn<QByteArray>("content");
+    QTest::newRow("wrong length") << QByteArray("0300000000000000") + QByteArray(30, 'A');
+    QTest::newRow("wrong key") << EncryptText("[{\"0\":\"a\"}]", "abcd", 0);
+    QTest::newRow("not JSON") << EncryptText("hello", GridKey, 0);
+    QTest::newRow("a JSON object, not an array") << EncryptText("{\"0\":\"a\"}", GridKey, 0);
+    QTest::newRow("an empty array") << EncryptText("[]", GridKey, 0);
+    QTest::newRow("not hexadecimal") << QByteArray("this is no cipher text at all, clearly");
+    QTest::newRow("empty file") << QByteArray();
+}
+
+void TestPersistence::damagedGridFiles() {
+    QFETCH(QByteArray, content);
+    writeFile(file("grid.db"), content);
+    TItemTable grid;
+    grid.AppendRow();
+    grid.ResetGrid();
+    QVERIFY(!LoadGridFromFile(grid, file("grid.db")).ok);
+    QCOMPARE(grid.Snapshot(), QList<QStringList>{TItemTable::FixedCaptions()});
+}
+
+void TestPersistence::partialLoadKeepsRowsRead() {
+    const QString json = "[{\"0\":\"序号\",\"1\":\"选择\",\"2\":\"商品名称\"},{\"0\":\"1\",\"2\":\"甲\"},7,"
+                         "{\"0\":\"3\",\"2\":\"丙\"}]";
+    writeFile(file("grid.db"), EncryptText(TAnsi::Encode(json), GridKey, 0));
+    TItemTable grid;
+    QVERIFY(!LoadGridFromFile(grid, file("grid.db")).ok);
+    QCOMPARE(grid.RowCount(), 4);
+    QCOMPARE(grid.Cell(ColTitle, 1), "甲");
+    QCOMPARE(grid.Cell(ColTitle, 3), "");
+}
+
+void TestPersistence::linkList() {
+    TLinkList list;
+    list.Replace(
+        {"http://item.taobao.com/item.htm?id=1", "http://item.taobao.com/item.htm?id=2", "宝贝 链接"});
+    QVERIFY(SaveLinkListToFile(list, file("listnew")).ok);
+    // The file holds upper-case hexadecimal digits only: no byte-order mark, no line break.
+    QVERIFY(
+        QRegularExpression("^[0-9A-F]+$").match(QString::fromLatin1(readFile(file("listnew")))).hasMatch());
+    QCOMPARE(TAnsi::Decode(DecryptText(readFile(file("listnew")), LinkListKey, 0)),
+             "http://item.taobao.com/item.htm?id=1\r\nhttp://item.taobao.com/item.htm?id=2\r\n宝贝 链接");
+    TLinkList loaded;
+    QVERIFY(LoadLinkListFromFile(loaded, file("listnew")).ok);
+    // A stored link holding a space comes back split.
+    QCOMPARE(loaded.Items(), (QStringList{"http://item.taobao.com/item.htm?id=1",
+                                          "http://item.taobao.com/item.htm?id=2", "宝贝", "链接"}));
+    // An empty list leaves the file as it was.
+    const QByteArray before = readFile(file("listnew"));
+    QVERIFY(SaveLinkListToFile(TLinkList(), file("listnew")).ok);
+    QCOMPARE(readFile(file("listnew")), before);
+    // A damaged file leaves the list empty.
+    writeFile(file("listnew"), "0300000000000000ABCD");
+    QVERIFY(!LoadLinkListFromFile(loaded, file("listnew")).ok);
+    QCOMPARE(loaded.Count(), 0);
+}
+
+void TestPersistence::readSettings_data() {
+    QTest::addColumn<QByteArray>("ini");
+    QTest::addColumn<int>("source");
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("linkText");
+    QTest::addColumn<QString>("watermark");
+    QTest::newRow("no file") << QByteArray() << 0 << 0 << ""
+                             << "";
+    QTest::newRow("stored values")
+        << TAnsi::Encode("[select]\r\nshoptype=1\r\nlinktype=2\r\nlinkstr=http://a\r\npicstr=店\r\n") << 1
+        << 2 << "http://a"
+        << "店";
+    QTest::newRow("a source of 7 is the last one") << QByteArray("[select]\nshoptype=7\n") << 2 << 0 << ""
+                                                   << "";
+    QTest::newRow("a source that is no number is 淘宝")
+        << QByteArray("[select]\nshoptype=abc\n") << 0 << 0 << ""
+        << "";
+    QTest::newRow("0x1 is hexadecimal") << QByteArray("[select]\nshoptype=0x1\n") << 1 << 0 << ""
+                                        << "";
+    QTest::newRow("$2 is hexadecimal") << QByteArray("[select]\nshoptype=$2\n") << 2 << 0 << ""
+                                       << "";
+    QTest::newRow("a negative source selects none") << QByteArray("[select]\nshoptype=-1\n") << -1 << 0 << ""
+                                                    << "";
+    QTest::newRow("a kind of 5 selects none") << QByteArray("[select]\nlinktype=5\n") << 0 << -1 << ""
+                                              << "";
+    QTest::newRow("a number with text after it is none")
+        << QByteArray("[select]\nshoptype=1x\n") << 0 << 0 << ""
+        << "";
+    QTest::newRow("keys and sections ignore case, blanks around values go")
+        << QByteArray("[SELECT]\nLinkStr =  http://b  \n") << 0 << 0 << "http://b"
+        << "";
+    QTest::newRow("one pair of enclosing quotes goes")
+        << TAnsi::Encode("[select]\npicstr=\" 店 \"\n") << 0 << 0 << ""
+        << " 店 ";
+    QTest::newRow("a text is read up to the line break")
+        << QByteArray("[select]\r\nlinkstr=line one\r\nline two\r\n") << 0 << 0 << "line one"
+        << "";
+    QTest::newRow("other sections are not read")
+        << QByteArray("[other]\nshoptype=2\n[select]\n") << 0 << 0 << ""
+        << "";
+    QTest::newRow("GBK text") << TAnsi::Encode("[select]\npicstr=水印文字\n") << 0 << 0 << ""
+                              << "水印文字";
+    QTest::newRow("at most 2047 characters")
+        << QByteArray("[select]\nlinkstr=") + QByteArray(3000, 'x') << 0 << 0 << QString(2047, 'x') << "";
+}
+
+void TestPersistence::readSettings() {
+    QFETCH(QByteArray, ini);
+    QFETCH(int, source);
+    QFETCH(int, kind);
+    QFETCH(QString, linkText);
+    QFETCH(QString, watermark);
+    if (!ini.isEmpty())
+        writeFile(file("setting.ini"), ini);
+    TAppCore::TChoices c;
+    ReadSettings(c, file("setting.ini"));
+    QCOMPARE(c.DataSource, source);
+    QCOMPARE(c.LinkKind, kind);
+    QCOMPARE(c.LinkText, linkText);
+    QCOMPARE(c.WatermarkText, watermark);
+}
+
+void TestPersistence::writeSettingsInPlace() {
+    writeFile(file("setting.ini"),
+              "; my notes\r\n[other]\r\nkeep=1\r\n\r\n[select]\r\nlinktype=1\r\n\r\n[last]\r\nx=y\r\n");
+    TAppCore::TChoices c;
+    c.DataSource = 2;
+    c.LinkKind = -1;
+    c.LinkText = "  first line\r\nsecond line \n";
+    c.WatermarkText = QString::fromUtf16(u"  店\u0E01铺 ");
+    QCOMPARE(WriteSettings(c, file("setting.ini")), QString());
+    QCOMPARE(readFile(file("setting.ini")),
+             TAnsi::Encode("; my notes\r\n[other]\r\nkeep=1\r\n\r\n[select]\r\nlinktype=-1\r\nshoptype=2\r\n"
+                           "linkstr=first line\r\nsecond line\r\npicstr=店?铺\r\n\r\n[last]\r\nx=y\r\n"));
+    TAppCore::TChoices back;
+    ReadSettings(back, file("setting.ini"));
+    QCOMPARE(back.DataSource, 2);
+    QCOMPARE(back.LinkKind, -1);
+    QCOMPARE(back.LinkText, "first line"); // only the first line comes back
+    QCOMPARE(back.WatermarkText, "店?铺");
+    // A file that cannot be written is reported with its name.
+    QVERIFY(QDir(m_dir->path()).mkdir("ro.ini"));
+    QCOMPARE(WriteSettings(c, file("ro.ini")), "Unable to write to " + file("ro.ini"));
+}
+
+void TestPersistence::cacheCreatesTableSilently() {
+    TPageCache cache(file("DB.MDB"), "AA-BB-CC-DD-EE-FF");
+    QCOMPARE(cache.initializeDB(), QStringList());
+    QCOMPARE(countEntries(file("DB.MDB")), 0);
+    // A second start finds the table and purges instead, silently too.
+    TPageCache again(file("DB.MDB"), "AA-BB-CC-DD-EE-FF");
+    QCOMPARE(again.initializeDB(), QStringList());
+}
+
+void TestPersistence::cacheHitDoesNotFetch() {
+    TMarketSim sim;
+    sim.Route("*", "/props", TSimResponse::Text("\r\n\r\n  {\"props\":\"品牌\"}  "));
+    TPageCache cache(file("DB.MDB"), "AA-BB-CC-DD-EE-FF");
+    QCOMPARE(cache.initializeDB(), QStringList());
+    TC tc;
+    const QString url = sim.Origin() + "/props";
+    QCOMPARE(cache.GetCachedPage(url, tc), "\r\n\r\n  {\"props\":\"品牌\"}  ");
+    QCOMPARE(cache.GetCachedPage(url, tc), "{\"props\":\"品牌\"}"); // stored trimmed
+    QCOMPARE(sim.Requests().size(), 1);
+    QCOMPARE(countEntries(file("DB.MDB")), 1);
+}
+
+void TestPersistence::cacheKeepsErrorReplies() {
+    TPageCache cache(file("DB.MDB"), "AA-BB-CC-DD-EE-FF");
+    cache.initializeDB();
+    TC tc;
+    QCOMPARE(cache.GetCachedPage("http://127.0.0.1:1/props", tc), "error");
+    QCOMPARE(cache.GetCachedPage("http://127.0.0.1:1/props", tc), "error");
+    QCOMPARE(countEntries(file("DB.MDB")), 1); // the second lookup was a hit
+}
+
+void TestPersistence::cacheIsBoundToTheWorkstation() {
+    TMarketSim sim;
+    sim.Route("*", "/p", TSimResponse::Text("reply"));
+    TC tc;
+    TPageCache one(file("DB.MDB"), "AA-BB-CC-DD-EE-FF");
+    one.initializeDB();
+    QCOMPARE(one.GetCachedPage(sim.Origin() + "/p", tc), "reply");
+    TPageCache other(file("DB.MDB"), "11-22-33-44-55-66");
+    QCOMPARE(other.GetCachedPage(sim.Origin() + "/p", tc), "reply");
+    QCOMPARE(sim.Requests().size(), 2);
+    const QByteArray key = TPageCache::MachineKey();
+    QVERIFY(key.isEmpty() ||
+            QRegularExpression("^([0-9A-F]{2}-){5}[0-9A-F]{2}$").match(QString::fromLatin1(key)).hasMatch());
+}
+
+void TestPersistence::purgeBoundaries() {
+    TPageCache cache(file("DB.MDB"), "AA-BB-CC-DD-EE-FF");
+    cache.initializeDB();
+    const QDate today(2026, 12, 21);
+    insertEntry(file("DB.MDB"), "day 6, 00:00", QDate(2026, 12, 6).startOfDay());
+    insertEntry(file("DB.MDB"), "day 5, 23:59", QDateTime(QDate(2026, 12, 5), QTime(23, 59, 59)));
+    insertEntry(file("DB.MDB"), "today", QDateTime(today, QTime(10, 0)));
+    QCOMPARE(cache.ClearTemporaryData(today), QString());
+    QCOMPARE(storedUrls(file("DB.MDB")), (QStringList{"day 6, 00:00", "today"}));
+    // Start-up purges by the real date: an entry 16 days old goes, one 15 days old stays.
+    {
+        TPageCache fresh(file("fresh.db"), "AA-BB-CC-DD-EE-FF");
+        fresh.initializeDB();
+    }
+    insertEntry(file("fresh.db"), "16 days", QDate::currentDate().addDays(-16).startOfDay());
+    insertEntry(file("fresh.db"), "15 days", QDate::currentDate().addDays(-15).startOfDay());
+    TPageCache restarted(file("fresh.db"), "AA-BB-CC-DD-EE-FF");
+    QCOMPARE(restarted.initializeDB(), QStringList());
+    QCOMPARE(storedUrls(file("fresh.db")), QStringList{"15 days"});
+}
+
+void TestPersistence::damagedCacheFileIsReplaced() {
+    writeFile(file("DB.MDB"), QByteArray("Standard Jet DB") + QByteArray(2000, '\x01'));
+    TPageCache cache(file("DB.MDB"), "AA-BB-CC-DD-EE-FF");
+    QCOMPARE(cache.initializeDB(), QStringList());
+    QCOMPARE(countEntries(file("DB.MDB")), 0);
+    QVERIFY(readFile(file("DB.MDB.bad")).startsWith("Standard Jet DB"));
+}
+
+void TestPersistence::restartKeepsState() {
+    {
+        TAppCore core;
+        core.Startup();
+        core.UpdateChoices([](TAppCore::TChoices& c) {
+            c.DataSource = 1;
+            c.WatermarkText = " 店 ";
+        });
+        core.ListBox1()->Replace({"http://a/1", "http://a/2", "http://a/3"});
+        core.StringGrid1()->AppendRow([](TRowWriter& row) { row.SetCell(ColTitle, "甲"); });
+        core.SaveState();
+    }
+    {
+        TAppCore core;
+        core.Startup();
+        QCOMPARE(core.Choices().DataSource, 1); // 1688, and the table and list still load
+        QCOMPARE(core.Choices().WatermarkText, "店");
+        QCOMPARE(core.ListBox1()->Items(), (QStringList{"http://a/1", "http://a/2", "http://a/3"}));
+        QCOMPARE(core.StringGrid1()->Cell(ColTitle, 1), "甲");
+        QCOMPARE(core.ProvinceList.size(), 35);
+        core.ListBox1()->Clear();
+        core.SaveState();
+    }
+    TAppCore core;
+    core.Startup();
+    QCOMPARE(core.ListBox1()->Count(), 3); // an empty list is not written
+}
+
+void TestPersistence::damagedGridIsKeptAside() {
+    writeFile(file("grid.db"), "0300000000000000ABCD");
+    TAppCore core;
+    QSignalSpy messages(&core, &TAppCore::messageShown);
+    core.Startup();
+    QCOMPARE(core.StringGrid1()->RowCount(), 1);
+    QCOMPARE(messages.size(), 1);
+    QVERIFY(messages[0][0].toString().contains("grid.db.bad"));
+    QCOMPARE(readFile(file("grid.db.bad")), QByteArray("0300000000000000ABCD"));
+    core.StringGrid1()->AppendRow();
+    core.SaveState();
+    QCOMPARE(readFile(file("grid.db.bad")), QByteArray("0300000000000000ABCD"));
+    TItemTable grid;
+    QVERIFY(LoadGridFromFile(grid, file("grid.db")).ok);
+    QCOMPARE(grid.RowCount(), 2);
+}
+
+void TestPersistence::crashDuringSaveKeepsOldFile_data() {
+    QTest::addColumn<bool>("killed");
+    QTest::newRow("the process dies while writing") << true;
+    QTest::newRow("the write fails (disk full)") << false;
+}
+
+void TestPersistence::crashDuringSaveKeepsOldFile() {
+    QFETCH(bool, killed);
+    // A table larger than the file size the child process may write.
+    TItemTable big;
+    for (int i = 0; i < 40; ++i)
+        big.AppendRow(
+            [i](TRowWriter& row) { row.SetCell(ColHtml, QString("页面%1 ").arg(i).repeated(400)); });
+    QVERIFY(SaveGridToFile(big, file("grid.db")).ok);
+    const QByteArray before = readFile(file("grid.db"));
+    QVERIFY(before.size() > 200 * 1024);
+    QProcess cli;
+    const QString trap = killed ? QString() : QString("trap '' XFSZ; ");
+    cli.start("/bin/sh", {"-c", trap + "ulimit -f 100; exec \"$0\" --workdir \"$1\" select all",
+                          QStringLiteral(TOVREL_CLI_PATH), m_dir->path()});
+    QVERIFY(cli.waitForFinished(30000));
+    if (killed)
+        QCOMPARE(cli.exitStatus(), QProcess::CrashExit);
+    else
+        QVERIFY(cli.readAllStandardError().contains("grid.db"));
+    QCOMPARE(readFile(file("grid.db")), before);
+    TItemTable loaded;
+    QVERIFY(LoadGridFromFile(loaded, file("grid.db")).ok);
+    QCOMPARE(loaded.RowCount(), 41);
+}
+
+QTEST_GUILESS_MAIN(TestPersistence)
+#include "test_persistence.moc"
