@@ -1,5 +1,8 @@
 #include "table/cipher.h"
 
+#include <QBuffer>
+#include <QIODevice>
+
 #include <openssl/evp.h>
 
 #include <memory>
@@ -27,24 +30,32 @@ QByteArray keyBuffer(const QByteArray& key, int keySize) {
     return buffer;
 }
 
-// Runs whole blocks through AES in one direction; the input is a multiple of 16 bytes.
-QByteArray transform(const QByteArray& input, const QByteArray& key, int keySize, bool encrypt) {
-    std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)> ctx(EVP_CIPHER_CTX_new(),
-                                                                        EVP_CIPHER_CTX_free);
-    const QByteArray k = keyBuffer(key, keySize);
-    QByteArray out(input.size() + 16, '\0');
-    int written = 0, last = 0;
-    if (!ctx ||
-        EVP_CipherInit_ex(ctx.get(), cipherFor(keySize), nullptr,
-                          reinterpret_cast<const uchar*>(k.constData()), nullptr, encrypt ? 1 : 0) != 1 ||
-        EVP_CIPHER_CTX_set_padding(ctx.get(), 0) != 1 ||
-        EVP_CipherUpdate(ctx.get(), reinterpret_cast<uchar*>(out.data()), &written,
-                         reinterpret_cast<const uchar*>(input.constData()), int(input.size())) != 1 ||
-        EVP_CipherFinal_ex(ctx.get(), reinterpret_cast<uchar*>(out.data()) + written, &last) != 1)
-        throw TCipherError("AES failed");
-    out.truncate(written + last);
-    return out;
-}
+// A running AES transform in one direction over whole blocks.
+class TAes {
+  public:
+    TAes(const QByteArray& key, int keySize, bool encrypt)
+        : m_ctx(EVP_CIPHER_CTX_new(), EVP_CIPHER_CTX_free) {
+        const QByteArray k = keyBuffer(key, keySize);
+        if (!m_ctx ||
+            EVP_CipherInit_ex(m_ctx.get(), cipherFor(keySize), nullptr,
+                              reinterpret_cast<const uchar*>(k.constData()), nullptr, encrypt ? 1 : 0) != 1 ||
+            EVP_CIPHER_CTX_set_padding(m_ctx.get(), 0) != 1)
+            throw TCipherError("AES failed");
+    }
+    // `blocks` is a multiple of 16 bytes.
+    QByteArray run(const QByteArray& blocks) {
+        QByteArray out(blocks.size() + 16, '\0');
+        int written = 0;
+        if (EVP_CipherUpdate(m_ctx.get(), reinterpret_cast<uchar*>(out.data()), &written,
+                             reinterpret_cast<const uchar*>(blocks.constData()), int(blocks.size())) != 1)
+            throw TCipherError("AES failed");
+        out.truncate(written);
+        return out;
+    }
+
+  private:
+    std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)> m_ctx;
+};
 
 QByteArray trimmed(const QByteArray& bytes) {
     qsizetype b = 0, e = bytes.size();
@@ -73,35 +84,126 @@ QByteArray BytesToHex(const QByteArray& Bytes) {
 
 QByteArray HexToBytes(const QByteArray& Text) {
     QByteArray out(Text.size() / 2, '\0');
+    const char* in = Text.constData();
+    char* to = out.data();
     for (qsizetype i = 0; i < out.size(); ++i) {
-        const int hi = hexDigit(Text[2 * i]), lo = hexDigit(Text[2 * i + 1]);
-        if (hi < 0 || lo < 0)
+        const int hi = hexDigit(in[2 * i]), lo = hexDigit(in[2 * i + 1]);
+        if ((hi | lo) < 0)
             throw TCipherError("Invalid hexadecimal text");
-        out[i] = char(hi << 4 | lo);
+        to[i] = char(hi << 4 | lo);
     }
     return out;
 }
 
-QByteArray EncryptText(const QByteArray& Value, const QByteArray& Key, int KeySize) {
-    QByteArray plain = trimmed(Value);
-    QByteArray layout(8, '\0');
-    quint64 length = quint64(plain.size());
+struct TCipherWriter::TState {
+    TState(QIODevice& device, const QByteArray& key, int keySize) : out(device), aes(key, keySize, true) {}
+    QIODevice& out;
+    TAes aes;
+    qint64 start = 0;   // where the length prefix goes
+    quint64 length = 0; // plaintext bytes committed
+    bool begun = false; // leading blanks are behind us
+    QByteArray held;    // blanks that end the text so far: dropped unless more text follows
+    QByteArray pending; // committed bytes not yet a whole block
+    bool ok = true;
+};
+
+TCipherWriter::TCipherWriter(QIODevice& out, const QByteArray& key, int keySize)
+    : d(std::make_unique<TState>(out, key, keySize)) {
+    d->start = out.pos();
+    d->ok = out.write(QByteArray(16, '0')) == 16;
+}
+
+TCipherWriter::~TCipherWriter() = default;
+
+bool TCipherWriter::emitBlocks(const QByteArray& bytes) {
+    d->length += quint64(bytes.size());
+    d->pending += bytes;
+    const qsizetype whole = d->pending.size() - d->pending.size() % 16;
+    if (whole == 0)
+        return d->ok;
+    const QByteArray hex = BytesToHex(d->aes.run(d->pending.left(whole)));
+    d->pending.remove(0, whole);
+    d->ok = d->ok && d->out.write(hex) == hex.size();
+    return d->ok;
+}
+
+bool TCipherWriter::Write(const QByteArray& plain) {
+    qsizetype from = 0;
+    if (!d->begun) {
+        while (from < plain.size() && uchar(plain[from]) <= 0x20)
+            ++from;
+        if (from == plain.size())
+            return d->ok;
+        d->begun = true;
+    }
+    d->held += plain.mid(from);
+    qsizetype last = d->held.size();
+    while (last > 0 && uchar(d->held[last - 1]) <= 0x20)
+        --last;
+    if (last == 0)
+        return d->ok;
+    const QByteArray commit = d->held.left(last);
+    d->held.remove(0, last);
+    return emitBlocks(commit);
+}
+
+bool TCipherWriter::Finish() {
+    if (!d->pending.isEmpty()) {
+        d->pending.append(16 - d->pending.size() % 16, '\0');
+        const QByteArray hex = BytesToHex(d->aes.run(d->pending));
+        d->pending.clear();
+        d->ok = d->ok && d->out.write(hex) == hex.size();
+    }
+    QByteArray prefix(8, '\0');
+    quint64 length = d->length;
     for (int i = 0; i < 8; ++i, length >>= 8)
-        layout[i] = char(length & 0xFF);
-    if (plain.size() % 16)
-        plain.append(16 - plain.size() % 16, '\0');
-    layout += transform(plain, Key, KeySize, true);
-    return BytesToHex(layout);
+        prefix[i] = char(length & 0xFF);
+    const qint64 end = d->out.pos();
+    d->ok = d->ok && d->out.seek(d->start) && d->out.write(BytesToHex(prefix)) == 16 && d->out.seek(end);
+    return d->ok;
+}
+
+QByteArray EncryptText(const QByteArray& Value, const QByteArray& Key, int KeySize) {
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    TCipherWriter writer(buffer, Key, KeySize);
+    writer.Write(Value);
+    writer.Finish();
+    return buffer.data();
+}
+
+QByteArray DecryptDevice(QIODevice& in, const QByteArray& key, int keySize) {
+    const QByteArray prefix = in.read(16);
+    if (prefix.isEmpty())
+        return {};
+    if (prefix.size() < 16)
+        throw TCipherError("Stream read error");
+    HexToBytes(prefix); // the length prefix is not used, trimming finds the end; its digits are checked
+    TAes aes(key, keySize, false);
+    QByteArray plain;
+    if (const qint64 size = in.size() - in.pos(); !in.isSequential() && size > 0)
+        plain.reserve(size / 2);
+    QByteArray carry; // digits of an incomplete block
+    constexpr qint64 Chunk = 1 << 20;
+    while (true) {
+        const QByteArray piece = in.read(Chunk);
+        if (piece.isEmpty())
+            break;
+        carry += piece;
+        const qsizetype whole = carry.size() - carry.size() % 32;
+        plain += aes.run(HexToBytes(carry.left(whole)));
+        carry.remove(0, whole);
+    }
+    // What follows the prefix must be a whole, non-zero number of blocks; an odd last digit is
+    // not part of any byte.
+    if (carry.size() > 1 || plain.isEmpty())
+        throw TCipherError("Invalid buffer size for decryption");
+    return trimmed(plain);
 }
 
 QByteArray DecryptText(const QByteArray& Value, const QByteArray& Key, int KeySize) {
-    if (Value.isEmpty())
-        return {};
-    const QByteArray bytes = HexToBytes(Value);
-    if (bytes.size() < 8)
-        throw TCipherError("Stream read error");
-    const QByteArray blocks = bytes.mid(8); // the length prefix is not used: trimming finds the end
-    if (blocks.isEmpty() || blocks.size() % 16)
-        throw TCipherError("Invalid buffer size for decryption");
-    return trimmed(transform(blocks, Key, KeySize, false));
+    QBuffer buffer;
+    buffer.setData(Value);
+    buffer.open(QIODevice::ReadOnly);
+    return DecryptDevice(buffer, Key, KeySize);
 }

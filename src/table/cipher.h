@@ -3,7 +3,10 @@
 #include <QByteArray>
 #include <QString>
 
+#include <memory>
 #include <stdexcept>
+
+class QIODevice;
 
 // A cipher text that cannot be deciphered.
 class TCipherError : public std::runtime_error {
@@ -26,6 +29,27 @@ QByteArray EncryptText(const QByteArray& Value, const QByteArray& Key, int KeySi
 // "Invalid hexadecimal text" for characters that are no hexadecimal digits. The empty text gives
 // the empty text.
 QByteArray DecryptText(const QByteArray& Value, const QByteArray& Key, int KeySize = 0);
+
+// The same cipher over a device, for texts too large to hold three times over: the writer takes
+// the plaintext in pieces (trimming as EncryptText does) and writes the hexadecimal text as it
+// goes; Finish writes the last block and then the length prefix at the start, so the device must
+// be seekable.
+class TCipherWriter {
+  public:
+    TCipherWriter(QIODevice& out, const QByteArray& key, int keySize = 0);
+    ~TCipherWriter();
+    bool Write(const QByteArray& plain);
+    bool Finish();
+
+  private:
+    bool emitBlocks(const QByteArray& bytes);
+    struct TState;
+    std::unique_ptr<TState> d;
+};
+
+// Deciphers the hexadecimal text a device holds from its current position to its end, reading it
+// in pieces; the result and the errors are those of DecryptText.
+QByteArray DecryptDevice(QIODevice& in, const QByteArray& key, int keySize = 0);
 
 QByteArray BytesToHex(const QByteArray& Bytes);
 // Two characters per byte, either letter case; an odd last character is ignored. Raises

@@ -9,8 +9,10 @@
 
 #include <QFile>
 #include <QSaveFile>
+#include <QStringDecoder>
 
 #include <algorithm>
+#include <cctype>
 
 namespace {
 
@@ -45,54 +47,122 @@ void appendEscaped(QString& out, const QString& text) {
     out += QLatin1Char('"');
 }
 
-// A JSON reader as tolerant as the grid file needs: raw control characters inside strings, the
-// standard escapes, and values of any kind (a non-string value reads as its text).
-class TJsonReader {
+// Reads the grid's JSON text straight from its bytes in the ANSI code page, decoding each string
+// on its own, so that a large table never exists as one decoded text. The reader is as tolerant
+// as the grid file needs: raw control characters inside strings, the standard escapes, and values
+// of any kind (a value that is no string reads as its text). A lead byte of a double-byte
+// character takes the next byte as its second byte, so a second byte that happens to be "\" is no
+// escape.
+class TGridJsonReader {
   public:
-    explicit TJsonReader(const QString& text) : s(text) {}
+    explicit TGridJsonReader(const QByteArray& bytes) : s(bytes) {}
 
-    struct TValue {
-        enum Kind { String, Object, Array, Other } kind = Other;
-        QString text;
-        QList<std::pair<QString, TValue>> members;
-        QList<TValue> items;
-    };
-
-    std::optional<TValue> document() {
-        std::optional<TValue> v = value();
+    std::optional<TGridJson> read() {
         skipSpace();
-        if (!v || i != s.size())
+        if (!take('['))
             return std::nullopt;
-        return v;
+        TGridJson grid;
+        int members = -1;
+        skipSpace();
+        if (take(']'))
+            return std::nullopt; // an empty array is no table
+        while (true) {
+            skipSpace();
+            ++grid.elementCount;
+            if (peek() == '{') {
+                QList<std::pair<QString, QString>> object;
+                if (!readObject(&object))
+                    return std::nullopt;
+                if (members < 0) {
+                    members = int(object.size());
+                    grid.colCount = std::max(members, ColFixedCount); // the twelve fixed columns stay
+                }
+                if (grid.complete) {
+                    QStringList cells(grid.colCount);
+                    for (int c = 0; c < members; ++c) {
+                        const QString name = QString::number(c);
+                        for (const auto& [memberName, value] : object)
+                            if (memberName == name) {
+                                cells[c] = value;
+                                break;
+                            }
+                    }
+                    grid.rows.append(cells);
+                }
+            } else {
+                if (members < 0)
+                    return std::nullopt; // the first element must be a row object
+                if (!skipValue())
+                    return std::nullopt;
+                grid.complete = false; // the rows after it are not read
+            }
+            skipSpace();
+            if (take(','))
+                continue;
+            if (!take(']'))
+                return std::nullopt;
+            skipSpace();
+            return i == s.size() ? std::optional<TGridJson>(grid) : std::nullopt;
+        }
     }
 
   private:
+    char peek() const { return i < s.size() ? s[i] : '\0'; }
+    bool take(char c) {
+        if (peek() != c || i >= s.size())
+            return false;
+        ++i;
+        return true;
+    }
     void skipSpace() {
-        while (i < s.size() && (s[i] == u' ' || s[i] == u'\t' || s[i] == u'\r' || s[i] == u'\n'))
+        while (i < s.size() && (s[i] == ' ' || s[i] == '\t' || s[i] == '\r' || s[i] == '\n'))
             ++i;
     }
+    static bool isLead(uchar b) { return b >= 0x81 && b <= 0xFE; }
+    static bool isTrail(uchar b) { return b >= 0x40 && b <= 0xFE && b != 0x7F; }
 
-    std::optional<QString> string() {
-        if (i >= s.size() || s[i] != u'"')
+    // A string: its bytes up to the closing quote decoded from the code page in one piece (escapes
+    // are ASCII, so they come through the decoding unchanged), then its escapes resolved.
+    std::optional<QString> readString() {
+        if (!take('"'))
             return std::nullopt;
-        ++i;
-        QString out;
+        const qsizetype start = i;
+        bool escaped = false;
         while (i < s.size()) {
-            const QChar c = s[i++];
-            if (c == u'"')
-                return out;
-            if (c != u'\\') {
-                out += c;
+            const uchar b = uchar(s[i]);
+            if (isLead(b) && i + 1 < s.size() && isTrail(uchar(s[i + 1]))) {
+                i += 2;
+            } else if (b == '\\') {
+                escaped = true;
+                i += 2;
+            } else if (b == '"') {
+                break;
+            } else {
+                ++i;
+            }
+        }
+        if (i >= s.size())
+            return std::nullopt;
+        const QString raw = m_decoder.decode(QByteArrayView(s.constData() + start, i - start));
+        ++i; // the closing quote
+        return escaped ? unescape(raw) : raw;
+    }
+
+    static std::optional<QString> unescape(const QString& raw) {
+        QString out;
+        out.reserve(raw.size());
+        for (qsizetype k = 0; k < raw.size(); ++k) {
+            if (raw[k] != u'\\') {
+                out += raw[k];
                 continue;
             }
-            if (i >= s.size())
+            if (++k >= raw.size())
                 return std::nullopt;
-            const QChar e = s[i++];
-            switch (e.unicode()) {
+            switch (raw[k].unicode()) {
             case u'"':
             case u'\\':
             case u'/':
-                out += e;
+                out += raw[k];
                 break;
             case u'b':
                 out += QChar(0x08);
@@ -111,101 +181,87 @@ class TJsonReader {
                 break;
             case u'u': {
                 bool ok = false;
-                const uint code = s.mid(i, 4).toUInt(&ok, 16);
-                if (!ok || i + 4 > s.size())
+                const uint code = raw.mid(k + 1, 4).toUInt(&ok, 16);
+                if (!ok || k + 4 >= raw.size())
                     return std::nullopt;
                 out += QChar(char16_t(code));
-                i += 4;
+                k += 4;
                 break;
             }
             default:
                 return std::nullopt;
             }
         }
-        return std::nullopt;
+        return out;
     }
 
-    std::optional<TValue> value() {
-        skipSpace();
-        if (i >= s.size())
-            return std::nullopt;
-        TValue v;
-        if (s[i] == u'"') {
-            std::optional<QString> text = string();
-            if (!text)
-                return std::nullopt;
-            v.kind = TValue::String;
-            v.text = *text;
-            return v;
-        }
-        if (s[i] == u'{') {
-            ++i;
-            v.kind = TValue::Object;
-            skipSpace();
-            if (i < s.size() && s[i] == u'}') {
-                ++i;
-                return v;
-            }
-            while (true) {
-                skipSpace();
-                std::optional<QString> name = string();
-                skipSpace();
-                if (!name || i >= s.size() || s[i] != u':')
-                    return std::nullopt;
-                ++i;
-                std::optional<TValue> member = value();
-                if (!member)
-                    return std::nullopt;
-                v.members.append({*name, *member});
-                skipSpace();
-                if (i < s.size() && s[i] == u',') {
-                    ++i;
-                    continue;
-                }
-                if (i < s.size() && s[i] == u'}') {
-                    ++i;
-                    return v;
-                }
-                return std::nullopt;
-            }
-        }
-        if (s[i] == u'[') {
-            ++i;
-            v.kind = TValue::Array;
-            skipSpace();
-            if (i < s.size() && s[i] == u']') {
-                ++i;
-                return v;
-            }
-            while (true) {
-                std::optional<TValue> item = value();
-                if (!item)
-                    return std::nullopt;
-                v.items.append(*item);
-                skipSpace();
-                if (i < s.size() && s[i] == u',') {
-                    ++i;
-                    continue;
-                }
-                if (i < s.size() && s[i] == u']') {
-                    ++i;
-                    return v;
-                }
-                return std::nullopt;
-            }
-        }
-        // A number, true, false or null: its text as it stands.
+    // A value that is no string, object or array: its text as it stands.
+    std::optional<QString> readBare() {
         const qsizetype start = i;
-        while (i < s.size() && (s[i].isLetterOrNumber() || s[i] == u'-' || s[i] == u'+' || s[i] == u'.'))
+        while (i < s.size() && (std::isalnum(uchar(s[i])) || s[i] == '-' || s[i] == '+' || s[i] == '.'))
             ++i;
         if (i == start)
             return std::nullopt;
-        v.text = s.mid(start, i - start);
-        return v;
+        return QString::fromLatin1(s.mid(start, i - start));
     }
 
-    const QString& s;
+    bool readObject(QList<std::pair<QString, QString>>* members) {
+        if (!take('{'))
+            return false;
+        skipSpace();
+        if (take('}'))
+            return true;
+        while (true) {
+            skipSpace();
+            const std::optional<QString> name = readString();
+            skipSpace();
+            if (!name || !take(':'))
+                return false;
+            skipSpace();
+            std::optional<QString> value;
+            if (peek() == '"')
+                value = readString();
+            else if (peek() == '{' || peek() == '[')
+                value = skipValue() ? std::optional<QString>(QString()) : std::nullopt;
+            else
+                value = readBare();
+            if (!value)
+                return false;
+            members->append({*name, *value});
+            skipSpace();
+            if (take(','))
+                continue;
+            return take('}');
+        }
+    }
+
+    bool skipValue() {
+        skipSpace();
+        if (peek() == '"')
+            return readString().has_value();
+        if (peek() == '{') {
+            QList<std::pair<QString, QString>> ignored;
+            return readObject(&ignored);
+        }
+        if (take('[')) {
+            skipSpace();
+            if (take(']'))
+                return true;
+            while (true) {
+                if (!skipValue())
+                    return false;
+                skipSpace();
+                if (take(','))
+                    continue;
+                return take(']');
+            }
+        }
+        return readBare().has_value();
+    }
+
+    const QByteArray& s;
     qsizetype i = 0;
+    QStringDecoder m_decoder{"GBK", QStringConverter::Flag::Stateless};
 };
 
 TFileResult failure(const QString& why) {
@@ -247,79 +303,89 @@ QList<int> GridMemberOrder(int colCount) {
     return order;
 }
 
-QString GridToJson(const QList<QStringList>& rows, int colCount) {
-    const QList<int> order = GridMemberOrder(colCount);
+namespace {
+
+// One row object of the grid's JSON text.
+void appendRowJson(QString& out, const QStringList& cells, const QList<int>& order,
+                   const QStringList& names) {
+    out += QLatin1Char('{');
+    for (qsizetype k = 0; k < order.size(); ++k) {
+        const int c = order[k];
+        if (k > 0)
+            out += QLatin1Char(',');
+        appendEscaped(out, names[c]);
+        out += QLatin1Char(':');
+        appendEscaped(out, c < cells.size() ? cells[c] : QString());
+    }
+    out += QLatin1Char('}');
+}
+
+QStringList memberNames(int colCount) {
     QStringList names;
     for (int c = 0; c < colCount; ++c)
         names.append(QString::number(c));
+    return names;
+}
+
+} // namespace
+
+QString GridToJson(const QList<QStringList>& rows, int colCount) {
+    const QList<int> order = GridMemberOrder(colCount);
+    const QStringList names = memberNames(colCount);
     QString out = QStringLiteral("[");
     for (qsizetype r = 0; r < rows.size(); ++r) {
         if (r > 0)
             out += QLatin1Char(',');
-        out += QLatin1Char('{');
-        for (qsizetype k = 0; k < order.size(); ++k) {
-            const int c = order[k];
-            if (k > 0)
-                out += QLatin1Char(',');
-            appendEscaped(out, names[c]);
-            out += QLatin1Char(':');
-            appendEscaped(out, c < rows[r].size() ? rows[r][c] : QString());
-        }
-        out += QLatin1Char('}');
+        appendRowJson(out, rows[r], order, names);
     }
     out += QLatin1Char(']');
     return out;
 }
 
-std::optional<TGridJson> GridFromJson(const QString& json) {
-    const std::optional<TJsonReader::TValue> doc = TJsonReader(json).document();
-    if (!doc || doc->kind != TJsonReader::TValue::Array || doc->items.isEmpty() ||
-        doc->items.first().kind != TJsonReader::TValue::Object)
-        return std::nullopt;
-    TGridJson grid;
-    const int members = int(doc->items.first().members.size());
-    // A table keeps its twelve fixed columns, whatever the first element holds.
-    grid.colCount = std::max(members, ColFixedCount);
-    grid.elementCount = int(doc->items.size());
-    for (const TJsonReader::TValue& element : doc->items) {
-        if (element.kind != TJsonReader::TValue::Object) {
-            grid.complete = false;
-            break;
-        }
-        QStringList cells(grid.colCount);
-        for (int c = 0; c < members; ++c) {
-            const QString name = QString::number(c);
-            for (const auto& [memberName, member] : element.members)
-                if (memberName == name) {
-                    cells[c] = member.text;
-                    break;
-                }
-        }
-        grid.rows.append(cells);
-    }
-    return grid;
+std::optional<TGridJson> GridFromAnsiJson(const QByteArray& json) {
+    return TGridJsonReader(json).read();
 }
 
 TFileResult SaveGridToFile(const TItemTable& grid, const QString& FileName) {
+    // The JSON text is made, converted and enciphered one row at a time, so a large table never
+    // exists as one text in memory.
     const QList<QStringList> rows = grid.Snapshot();
-    const QString json = GridToJson(rows, rows.isEmpty() ? grid.ColCount() : int(rows.first().size()));
-    return writeAtomically(FileName, EncryptText(TAnsi::Encode(json), GridKey, 0));
+    const int colCount = rows.isEmpty() ? grid.ColCount() : int(rows.first().size());
+    const QList<int> order = GridMemberOrder(colCount);
+    const QStringList names = memberNames(colCount);
+    QSaveFile file(FileName);
+    if (!file.open(QIODevice::WriteOnly))
+        return failure(file.errorString());
+    TCipherWriter writer(file, GridKey, 0);
+    bool ok = writer.Write("[");
+    for (qsizetype r = 0; r < rows.size() && ok; ++r) {
+        QString row = r > 0 ? QStringLiteral(",") : QString();
+        appendRowJson(row, rows[r], order, names);
+        ok = writer.Write(TAnsi::Encode(row));
+    }
+    ok = ok && writer.Write("]") && writer.Finish();
+    if (!ok) {
+        const QString why = file.errorString();
+        file.cancelWriting();
+        return failure(why);
+    }
+    if (!file.commit())
+        return failure(file.errorString());
+    return {};
 }
 
 TFileResult LoadGridFromFile(TItemTable& grid, const QString& FileName) {
-    QString why;
-    const std::optional<QByteArray> bytes = readAll(FileName, &why);
-    if (!bytes)
-        return failure(why);
+    QFile file(FileName);
+    if (!file.open(QIODevice::ReadOnly))
+        return failure(file.errorString());
     try {
-        const QString json = TAnsi::Decode(DecryptText(*bytes, GridKey, 0));
-        std::optional<TGridJson> table = GridFromJson(json);
+        std::optional<TGridJson> table = GridFromAnsiJson(DecryptDevice(file, GridKey, 0));
         if (!table)
             return failure(QStringLiteral("the deciphered text is no table"));
         // The table takes one row per element; an array of one element still gives two rows, the
         // captions and one empty row. Rows after an element that could not be read stay empty.
         const int rowCount = std::max(table->elementCount, 2);
-        QList<QStringList> rows = table->rows;
+        QList<QStringList> rows = std::move(table->rows);
         while (rows.size() < rowCount)
             rows.append(QStringList(table->colCount));
         grid.Replace(rows, table->colCount);

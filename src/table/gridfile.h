@@ -26,17 +26,17 @@ struct TFileResult {
 // The JSON text of a table: one object per row, members named by column index in the order of
 // their name hash, only ", \, / and U+0000 escaped.
 QString GridToJson(const QList<QStringList>& rows, int colCount);
-// Reads the rows of the JSON text; accepts raw control characters inside strings. nullopt when
-// the text is no JSON array of objects. Each row holds the cells of the first element's member
-// count (at least the twelve fixed columns); `complete` is false when an element that is no
-// object cut the rows short.
+// Reads the rows of the JSON text from its bytes in the ANSI code page; accepts raw control
+// characters inside strings. nullopt when the text is no JSON array whose first element is an
+// object. Each row holds the cells of the first element's member count (at least the twelve fixed
+// columns); `complete` is false when an element that is no object cut the rows short.
 struct TGridJson {
     QList<QStringList> rows; // the rows read, in order
     int colCount = 0;
     int elementCount = 0; // the elements of the array (rows read or not)
     bool complete = true;
 };
-std::optional<TGridJson> GridFromJson(const QString& json);
+std::optional<TGridJson> GridFromAnsiJson(const QByteArray& json);
 // The order in which the members of a row object are written.
 QList<int> GridMemberOrder(int colCount);
 
