@@ -49,11 +49,15 @@ QByteArray service(TServiceKey key) {
     return TServiceValues::Value(key).toUtf8();
 }
 
-// The fixed Cookie header of a profile; an empty value sends none.
-void addCookie(QList<std::pair<QByteArray, QByteArray>>& headers, TServiceKey key) {
-    const QByteArray cookie = service(key);
+// The two headers that end four profiles: the profile's fixed Cookie (an empty value sends none)
+// and "Connection: keep-alive".
+QList<std::pair<QByteArray, QByteArray>> endingWithCookie(QList<std::pair<QByteArray, QByteArray>> headers,
+                                                          TServiceKey cookieKey) {
+    const QByteArray cookie = service(cookieKey);
     if (!cookie.isEmpty())
         headers.append(std::pair<QByteArray, QByteArray>("Cookie", cookie));
+    headers.append(std::pair<QByteArray, QByteArray>("Connection", "keep-alive"));
+    return headers;
 }
 
 QString charsetOf(const QByteArray& contentType) {
@@ -194,41 +198,42 @@ QString TC::HGetText(const QString& url) {
 }
 
 QString TC::HGetTextNew(const QString& url) {
-    THeaders headers{{"User-Agent", BrowserA}, {"Accept", PageAccept}, {"Accept-Language", LanguageList}};
-    addCookie(headers, TServiceKey::CookieNew);
-    headers.append(std::pair<QByteArray, QByteArray>("Connection", "keep-alive"));
-    return textProfile("GET", url, headers);
+    return textProfile(
+        "GET", url,
+        endingWithCookie(
+            {{"User-Agent", BrowserA}, {"Accept", PageAccept}, {"Accept-Language", LanguageList}},
+            TServiceKey::CookieNew));
 }
 
 QString TC::HGetTextPage(const QString& url) {
-    THeaders headers{{"User-Agent", BrowserA}, {"Accept", PageAccept}, {"Accept-Language", LanguageList}};
-    addCookie(headers, TServiceKey::CookiePage);
-    headers.append(std::pair<QByteArray, QByteArray>("Connection", "keep-alive"));
-    return textProfile("GET", url, headers);
+    return textProfile(
+        "GET", url,
+        endingWithCookie(
+            {{"User-Agent", BrowserA}, {"Accept", PageAccept}, {"Accept-Language", LanguageList}},
+            TServiceKey::CookiePage));
 }
 
 QString TC::HGetTextLib(const QString& url) {
-    THeaders headers{{"Host", service(TServiceKey::DetailDataHost)},
-                     {"User-Agent", BrowserA},
-                     {"Accept", "*/*"},
-                     {"Accept-Language", "zh-CN,zh;q=0.8"},
-                     {"Referer", "http://" + service(TServiceKey::ItemHost) + "/item.htm"}};
-    addCookie(headers, TServiceKey::CookieLib);
-    headers.append(std::pair<QByteArray, QByteArray>("Connection", "keep-alive"));
-    return textProfile("GET", url, headers);
+    return textProfile(
+        "GET", url,
+        endingWithCookie({{"Host", service(TServiceKey::DetailDataHost)},
+                          {"User-Agent", BrowserA},
+                          {"Accept", "*/*"},
+                          {"Accept-Language", "zh-CN,zh;q=0.8"},
+                          {"Referer", "http://" + service(TServiceKey::ItemHost) + "/item.htm"}},
+                         TServiceKey::CookieLib));
 }
 
 QString TC::Htaobao_curl_detail(const QString& url) {
     // The double quotes around three of the values are part of the values and are sent.
-    THeaders headers{{"Host", service(TServiceKey::DetailPageHost)},
-                     {"User-Agent", BrowserB},
-                     {"Accept", PageAccept},
-                     {"Accept-Language", "\"en-Us,en;q=0.5\""},
-                     {"Accept-Encoding", "\"deflate\""},
-                     {"Referer", '"' + service(TServiceKey::HomePage) + '"'}};
-    addCookie(headers, TServiceKey::CookieDetail);
-    headers.append(std::pair<QByteArray, QByteArray>("Connection", "keep-alive"));
-    return textProfile("POST", url, headers);
+    return textProfile("POST", url,
+                       endingWithCookie({{"Host", service(TServiceKey::DetailPageHost)},
+                                         {"User-Agent", BrowserB},
+                                         {"Accept", PageAccept},
+                                         {"Accept-Language", "\"en-Us,en;q=0.5\""},
+                                         {"Accept-Encoding", "\"deflate\""},
+                                         {"Referer", '"' + service(TServiceKey::HomePage) + '"'}},
+                                        TServiceKey::CookieDetail));
 }
 
 QString TC::HPost(const QString& PostUrl, const QString& Post) {
