@@ -4,6 +4,7 @@
 #include "table/itemtable.h"
 #include "taobaopages.h"
 
+#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -195,6 +196,26 @@ void TestCli::searchThroughProxyAcrossRuns() {
     QCOMPARE(rows.size(), 4);
     QCOMPARE(rows[2].toArray()[ColWatermark].toString(), "小店");
     QCOMPARE(rows[0].toArray()[12].toString(), "品牌");
+    // The export writes a package of 3 + 2 lines of 60 tab-separated fields and prints its path.
+    QVERIFY(QDir(dir.path()).mkdir("out"));
+    const QString exported = cli({"export", dir.filePath("out"), "--no-main-pictures"});
+    const QString csvPath = exported.section('\n', 0, 0);
+    QVERIFY2(csvPath.startsWith(dir.filePath("out/KVR_")) && csvPath.endsWith(".csv"), qPrintable(exported));
+    QVERIFY(exported.contains("★★★已经全部下载完毕★★★"));
+    QFile csv(csvPath);
+    QVERIFY(csv.open(QIODevice::ReadOnly));
+    const QByteArray bytes = csv.readAll();
+    QVERIFY(bytes.startsWith("\xFF\xFE"));
+    const QStringList lines =
+        QString::fromUtf16(reinterpret_cast<const char16_t*>(bytes.constData() + 2), (bytes.size() - 2) / 2)
+            .split('\n');
+    QCOMPARE(lines.size(), 6);
+    QCOMPARE(lines[0], "version 1.00");
+    for (int i = 1; i < 5; ++i)
+        QCOMPARE(lines[i].split('\t').size(), 60);
+    QCOMPARE(lines[3].split('\t').first(), "\"男装夹克\"");
+    QCOMPARE(lines[5], "");
+    QVERIFY(cli({"export", dir.filePath("nowhere")}, 1).contains("does not exist"));
     QCOMPARE(cli({"toggle", "3"}), QString());
     QCOMPARE(cli({"delete", "2"}), QString());
     QCOMPARE(cli({"table"}), "\t[ ]\t\t\t\n2\t[ ]\t女装连衣裙\t128.00\t浙江杭州-北京;快递10.00;3天\n");

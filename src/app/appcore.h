@@ -97,6 +97,7 @@ class TAppCore : public QObject {
     // A search or a crawl has ended (its caption and busy state are restored).
     void FinishSearch() { emit searchFinished(); }
     void FinishCrawl() { emit crawlFinished(); }
+    void FinishExport(bool written) { emit exportFinished(written); }
     void Progress(const QString& line) { emit progress(line); }
 
   signals:
@@ -113,6 +114,8 @@ class TAppCore : public QObject {
     void progress(const QString& line);
     void searchFinished();
     void crawlFinished();
+    // An export has ended; `written` tells whether the file was written.
+    void exportFinished(bool written);
 
   private:
     std::atomic<bool> m_stopping{false};

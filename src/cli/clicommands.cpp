@@ -3,6 +3,8 @@
 #include "app/appcore.h"
 #include "collect/linkcommands.h"
 #include "collect/linklist.h"
+#include "export/csvexport.h"
+#include "platform/fileinuse.h"
 #include "platform/paths.h"
 #include "table/itemtable.h"
 #include "web/common.h"
@@ -398,6 +400,51 @@ const QList<TCliCommand>& commands() {
                    << c.core.StringGrid1()->RowCount() - before << " new\n";
              return int(TCliExit::Ok);
          }},
+        {QStringLiteral("export"),
+         QStringLiteral(
+             "export DIR [--no-main-pictures] [--no-props]\n"
+             "                     export the selected items as a Taobao Assistant package in DIR and\n"
+             "                     print the CSV file's path; the flags are the options \"不下载商品主图\"\n"
+             "                     and \"不下载商品属性\""),
+         [](const QStringList& a) -> std::optional<QString> {
+             QStringList rest = a;
+             rest.removeAll(QStringLiteral("--no-main-pictures"));
+             rest.removeAll(QStringLiteral("--no-props"));
+             if (rest.size() != 1 || rest[0].startsWith(u"--"))
+                 return QStringLiteral(
+                     "export needs one folder and takes only --no-main-pictures and --no-props");
+             return std::nullopt;
+         },
+         [](TCliContext& c, const QStringList& a) {
+             QString folder;
+             for (const QString& arg : a)
+                 if (!arg.startsWith(u"--"))
+                     folder = arg;
+             if (!QDir(folder).exists()) {
+                 c.err << "tovrel-cli: the folder does not exist: " << folder << '\n';
+                 return int(TCliExit::Failure);
+             }
+             const bool noPictures = a.contains(QStringLiteral("--no-main-pictures"));
+             const bool noProps = a.contains(QStringLiteral("--no-props"));
+             c.core.UpdateChoices([&](TAppCore::TChoices& ch) {
+                 ch.cbDL = noPictures;
+                 ch.cbDLXX = noProps;
+             });
+             const TExportJob job = ExportJobFor(QDir(folder).absolutePath());
+             if (FileInUse(job.csvPath)) {
+                 c.err << FileInUseMessage() << '\n';
+                 return int(TCliExit::Failure);
+             }
+             bool written = false;
+             QObject::connect(
+                 &c.core, &TAppCore::exportFinished, &c.core, [&written](bool ok) { written = ok; },
+                 Qt::DirectConnection);
+             waitFor(c.core, &TAppCore::exportFinished, [&] { StartExport(c.core, job); });
+             if (!written)
+                 return int(TCliExit::Failure);
+             c.out << QDir::toNativeSeparators(job.csvPath) << '\n';
+             return int(TCliExit::Ok);
+         }},
         {QStringLiteral("clear-cache"),
          QStringLiteral("clear-cache        remove the cached replies older than 15 days (\"清除临时数据\")"),
          [](const QStringList& a) { return noArguments(QStringLiteral("clear-cache"), a); },
@@ -509,6 +556,8 @@ int RunCli(const QStringList& args, QTextStream& out, QTextStream& err) {
     QObject::connect(&core, &TAppCore::statusTextChanged, &core, say, Qt::DirectConnection);
     QObject::connect(&core, &TAppCore::logLine, &core, say, Qt::DirectConnection);
     QObject::connect(&core, &TAppCore::progress, &core, say, Qt::DirectConnection);
+    QObject::connect(
+        &core, &TAppCore::logCleared, &core, [] {}, Qt::DirectConnection);
     QObject::connect(
         &core, &TAppCore::messageShown, &core, [say](const QString& text, const QString&) { say(text); },
         Qt::DirectConnection);

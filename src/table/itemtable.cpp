@@ -215,6 +215,13 @@ bool TItemTable::IsUsableRow(int row) const {
     return row >= 1 && row < m_rows.size() && !cellLocked(ColNo, row).isEmpty();
 }
 
+QStringList TItemTable::RowCells(int row) const {
+    QMutexLocker lock(&m_lock);
+    QStringList cells = row >= 0 && row < m_rows.size() ? m_rows[row] : QStringList();
+    cells.resize(m_colCount);
+    return cells;
+}
+
 QList<QStringList> TItemTable::Snapshot() const {
     QMutexLocker lock(&m_lock);
     QList<QStringList> rows = m_rows;

@@ -94,6 +94,8 @@ class TItemTable : public QObject {
     bool IsUsableRow(int row) const;
     static bool IsSelectedMark(const QString& mark) { return !mark.isEmpty(); }
 
+    // A copy of one row's cells, padded to ColCount (empty cells for a row that does not exist).
+    QStringList RowCells(int row) const;
     // A copy of every row (caption row included), each padded to ColCount cells.
     QList<QStringList> Snapshot() const;
     // Replaces the whole table at once (used when a saved table is loaded). Rows may differ in

@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QGroupBox>
 #include <QLabel>
@@ -35,8 +36,13 @@ class TTestWindow : public TFrMain {
     using TFrMain::TFrMain;
     QMessageBox::StandardButton answer = QMessageBox::No;
     QStringList asked;
+    QString folder; // what the folder picker answers
 
   protected:
+    QString ChooseFolder(const QString& caption) override {
+        asked.append(caption);
+        return folder;
+    }
     QMessageBox::StandardButton MessageBox(const QString& text, const QString& caption,
                                            QMessageBox::StandardButtons, QMessageBox::Icon) override {
         asked.append(caption + QStringLiteral("|") + text);
@@ -76,6 +82,7 @@ class TestMainWindow : public QObject {
     void deleteAsksFirst();
     void doubleClickOpensLinkUnchanged();
     void linkCommands();
+    void exportCommand();
 
   private:
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -383,6 +390,24 @@ void TestMainWindow::linkCommands() {
     QTest::mouseClick(w.BtnSearch, Qt::LeftButton);
     QTRY_COMPARE(w.BtnSearch->text(), QStringLiteral("开始搜索"));
     QVERIFY(w.BtnSearch->isEnabled());
+}
+
+void TestMainWindow::exportCommand() {
+    TTestWindow& w = *m_window;
+    // Cancelling the folder picker does nothing.
+    QTest::mouseClick(w.Button9, Qt::LeftButton);
+    QCOMPARE(w.asked, QStringList{QStringLiteral("请选择要保存的文件夹")});
+    QCOMPARE(w.PageControl1->currentIndex(), 0);
+    // A folder: the log page shows, the package is written, the status bar says how many rows.
+    w.folder = m_dir->filePath(QStringLiteral("out"));
+    QVERIFY(QDir().mkpath(w.folder));
+    QTest::mouseClick(w.Button9, Qt::LeftButton);
+    QCOMPARE(w.PageControl1->currentWidget(), w.TabSheet4);
+    QTRY_COMPARE(w.StatusPanels[4]->text(), QStringLiteral("导出记录[0]条"));
+    QTRY_COMPARE(w.Button9->text(), QStringLiteral("导出CSV"));
+    QVERIFY(w.Button9->isEnabled());
+    QVERIFY(w.Memo1->toPlainText().contains(QStringLiteral("★★★已经全部下载完毕★★★")));
+    QCOMPARE(QDir(w.folder).entryList({QStringLiteral("KVR_*.csv")}, QDir::Files).size(), 1);
 }
 
 int main(int argc, char** argv) {

@@ -5,6 +5,8 @@
 #include "app/text.h"
 #include "collect/linkcommands.h"
 #include "collect/linklist.h"
+#include "export/csvexport.h"
+#include "platform/fileinuse.h"
 #include "platform/shell.h"
 #include "table/gui/stringgridview.h"
 #include "table/itemtable.h"
@@ -14,6 +16,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QFileDialog>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -363,6 +366,7 @@ void TFrMain::connectCore() {
     connect(BtnRemove, &QPushButton::clicked, this,
             [this, &core] { TLinkCommands::Remove(core, ListBox1->currentRow()); });
     connect(BtnClear, &QPushButton::clicked, this, [&core] { TLinkCommands::Clear(core); });
+    connect(Button9, &QPushButton::clicked, this, &TFrMain::Button9Click);
     connect(BtnSearch, &QPushButton::clicked, this, [&core] {
         // Seam: the item editor is closed here once it exists.
         TLinkCommands::StartSearch(core);
@@ -432,6 +436,23 @@ void TFrMain::openSupportChat() {
                            account + QStringLiteral(" 与我们联系。"),
                        QStringLiteral("提示"), QMessageBox::Ok, QMessageBox::Information);
     });
+}
+
+void TFrMain::Button9Click() {
+    const QString folder = ChooseFolder(QStringLiteral("请选择要保存的文件夹"));
+    if (folder.isEmpty())
+        return;
+    const TExportJob job = ExportJobFor(folder);
+    while (FileInUse(job.csvPath))
+        if (MessageBox(FileInUseMessage(), QStringLiteral("提示"), QMessageBox::Retry | QMessageBox::Cancel,
+                       QMessageBox::Warning) != QMessageBox::Retry)
+            return;
+    PageControl1->setCurrentWidget(TabSheet4);
+    StartExport(*m_core, job);
+}
+
+QString TFrMain::ChooseFolder(const QString& caption) {
+    return QFileDialog::getExistingDirectory(this, caption, QString(), QFileDialog::ShowDirsOnly);
 }
 
 QMessageBox::StandardButton TFrMain::MessageBox(const QString& text, const QString& caption,

@@ -89,6 +89,8 @@ class TFrMain : public QMainWindow {
     virtual QMessageBox::StandardButton MessageBox(const QString& text, const QString& caption,
                                                    QMessageBox::StandardButtons buttons,
                                                    QMessageBox::Icon icon);
+    // The folder picker; the empty text when the user cancels. Tests replace it.
+    virtual QString ChooseFolder(const QString& caption);
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
@@ -104,6 +106,7 @@ class TFrMain : public QMainWindow {
     void connectCore();
     void showChoices();
     void deleteCurrentRow();
+    void Button9Click();
     void openSupportChat();
     QPushButton* commandButton(TCommand command) const;
 

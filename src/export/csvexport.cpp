@@ -1,0 +1,239 @@
+#include "export/csvexport.h"
+
+#include "acquire/province.h"
+#include "app/appcore.h"
+#include "app/servicevalues.h"
+#include "app/text.h"
+#include "export/props.h"
+#include "table/itemtable.h"
+#include "web/common.h"
+#include "web/pagecache.h"
+
+#include <QDir>
+#include <QSaveFile>
+
+namespace {
+
+const QString EnglishHeader = QStringLiteral(
+    "title,cid,seller_cids,stuff_status,location_state,location_city,item_type,price,auction_increment,num,"
+    "valid_thru,freight_payer,post_fee,ems_fee,express_fee,has_invoice,has_warranty,approve_status,has_"
+    "showcase,"
+    "list_time,description,cateProps,postage_id,has_discount,modified,upload_fail_msg,picture_status,auction_"
+    "point,"
+    "picture,video,skuProps,inputPids,inputValues,outer_id,propAlias,auto_fill,num_id,local_cid,navigation_"
+    "type,"
+    "user_name,syncStatus,is_lighting_consigment,is_xinpin,foodparame,features,buyareatype,global_stock_type,"
+    "global_stock_country,sub_stock_type,item_size,item_weight,sell_promise,custom_design_flag,wireless_desc,"
+    "barcode,sku_barcode,newprepay,subtitle,cpv_memo,input_custom_cpv");
+
+const QString ChineseHeader =
+    QStringLiteral("宝贝名称,宝贝类目,店铺类目,新旧程度,省,城市,出售方式,宝贝价格,加价幅度,宝贝数量,有效期,"
+                   "运费承担,平邮,EMS,快递,"
+                   "发票,保修,放入仓库,橱窗推荐,开始时间,宝贝描述,宝贝属性,邮费模版ID,会员打折,修改时间,"
+                   "上传状态,图片状态,返点比例,"
+                   "新图片,视频,销售属性组合,用户输入ID串,用户输入名-值对,商家编码,销售属性别名,代充类型,"
+                   "数字ID,本地ID,宝贝分类,"
+                   "用户名称,宝贝状态,闪电发货,新品,食品专项,尺码库,采购地,库存类型,国家地区,库存计数,"
+                   "物流体积,物流重量,退换货承诺,"
+                   "定制工具,无线详情,商品条形码,sku 条形码,7天退货,宝贝卖点,属性值备注,自定义属性值");
+
+QString tabs(QString line) {
+    return line.replace(QLatin1Char(','), QLatin1Char('\t'));
+}
+
+QString quoted(const QString& text) {
+    return QStringLiteral("“") + text + QStringLiteral("”");
+}
+
+// Turns one selected row into its CSV line.
+QString exportRow(TAppCore& core, const QStringList& cells) {
+    auto cell = [&cells](int col) { return col < cells.size() ? cells[col] : QString(); };
+    TC tc(TTimeouts(), core.StopFlag());
+    const QString cleaned = CleanPageText(cell(ColHtml));
+
+    // Sale data: stock and ship-from place.
+    const QString saleUrl = tc.FindsStr(QStringLiteral("\"wholeSibUrl\":\"([^\"]*)"), cleaned, false);
+    const QString saleReply = tc.HGetTextLib(saleUrl).remove(QLatin1Char(' '));
+    const auto [province, city] = SplitLocation(
+        core.ProvinceList, tc.FindsStr(QStringLiteral("sendCity\":\"([^\"]*)"), saleReply, false));
+
+    TExportValues v;
+    v.province = province;
+    v.city = city;
+    v.categoryId = tc.FindsStr(QStringLiteral("data-catid=\"([^\"]*)"), cleaned, false);
+    v.price = PriceFromPage(cleaned);
+    v.title = TrimText(tc.FindsStr(QStringLiteral("<title>([^-淘宝网<]*)"), cleaned, false));
+    core.Log(QStringLiteral("宝贝 ") + quoted(v.title) + QStringLiteral(" 开始下载..."));
+
+    const QString localDetail = cell(ColLocalDetail);
+    v.description = DescriptionField(localDetail.isEmpty() ? cell(ColDetail) : localDetail);
+    v.quantity = tc.FindsStr(QStringLiteral("old_quantity=([^&]*)"), cleaned, false);
+
+    // Category properties, through the page cache; read the option anew for every row.
+    const QString head = TServiceValues::Head();
+    QString reply;
+    if (!TrimText(head).isEmpty() && !core.Choices().cbDLXX && core.PageCache())
+        reply = core.PageCache()->GetCachedPage(PropertyRequestUrl(head, v.categoryId), tc);
+    v.goodsProp = CategoryPropertyField(reply, cell(ColProps));
+
+    // Seam: the export pictures are downloaded here and give the picture field once the pictures
+    // step exists; until then the field is empty.
+    v.pictures = QString();
+
+    v.sellProp = SkuField(saleReply, v.price);
+    v.alias = AliasField(cleaned);
+    const QString line = FillTemplate(TServiceValues::CsvTemplate(), v);
+    core.Log(QStringLiteral("宝贝 ") + quoted(v.title) + QStringLiteral(" 下载完毕."));
+    return line;
+}
+
+} // namespace
+
+QString CsvHeaderLine(int kind) {
+    return kind == 10 ? ChineseHeader : EnglishHeader;
+}
+
+TExportJob ExportJobFor(const QString& folder, const QDateTime& now) {
+    QString path = QDir::fromNativeSeparators(folder);
+    if (!path.endsWith(QLatin1Char('/')))
+        path += QLatin1Char('/');
+    path +=
+        QStringLiteral("KVR_") + now.toString(QStringLiteral("yyyyMMddhhmmsszzz")) + QStringLiteral(".csv");
+    return {path, path.left(path.size() - 4)};
+}
+
+QString CleanPageText(const QString& html) {
+    QString text = html;
+    text.remove(QLatin1Char('\r'));
+    text.remove(QLatin1Char('\n'));
+    text.replace(QStringLiteral("\"><a href=\"#\"><span>"), QStringLiteral(":"), Qt::CaseInsensitive);
+    text.replace(QStringLiteral("</span></a><i>"), QStringLiteral("\""), Qt::CaseInsensitive);
+    text.replace(QStringLiteral("com/imgextra/"), QStringLiteral("com/bao/uploaded/"), Qt::CaseInsensitive);
+    text.replace(QStringLiteral("img0"), QStringLiteral("gd"), Qt::CaseInsensitive);
+    const QString oldCdn = TServiceValues::Value(TServiceKey::PictureCdnOld);
+    if (!oldCdn.isEmpty())
+        text.replace(oldCdn, TServiceValues::Value(TServiceKey::PictureCdnNew), Qt::CaseInsensitive);
+    return text;
+}
+
+QString PriceFromPage(const QString& cleaned) {
+    return TrimText(TPatterns::FindsStr(QStringLiteral("<em class=\"tb-rmb-num\">([^<]*)"), cleaned, false))
+        .remove(QStringLiteral(".00"));
+}
+
+QString SkuField(const QString& saleReply, const QString& price) {
+    QString field;
+    for (const QString& entry : TPatterns::FindSList(QStringLiteral("(,\";[^}]*)"), saleReply, false))
+        field += price + QLatin1Char(':') +
+                 TPatterns::FindsStr(QStringLiteral("\"stock\":\"([^\"]*)"), entry, false) +
+                 QStringLiteral("::") + TPatterns::FindsStr(QStringLiteral(",\";([^\"]*)"), entry, false);
+    return field;
+}
+
+QString AliasField(const QString& cleaned) {
+    QString text = cleaned;
+    text.replace(QStringLiteral("\" title=\""), QStringLiteral(":"), Qt::CaseInsensitive);
+    QString field;
+    for (const QString& value :
+         TPatterns::FindSList(QStringLiteral("<li data-value=\"([^\"]*)"), text, false))
+        field += value + QLatin1Char(';');
+    return field;
+}
+
+QString DescriptionField(const QString& description) {
+    QString text = description;
+    text.remove(QLatin1Char('\r'));
+    text.remove(QLatin1Char('\n'));
+    text.replace(QStringLiteral("\""), QStringLiteral("\"\""));
+    return text;
+}
+
+QString FillTemplate(const QString& rowTemplate, const TExportValues& v) {
+    QString line = rowTemplate;
+    const std::pair<const char*, const QString*> replacements[] = {
+        {"k_title", &v.title},
+        {"k_id", &v.categoryId},
+        {"k_price", &v.price},
+        {"k_province", &v.province},
+        {"k_city", &v.city},
+        {"k_qty", &v.quantity},
+        {"k_desc", &v.description},
+        {"k_goods_prop", &v.goodsProp},
+        {"k_pic", &v.pictures},
+        {"k_sell_prop", &v.sellProp},
+        {"k_user_input_id", nullptr},
+        {"k_user_input_desc", nullptr},
+        {"k1_sell_prop_desc", &v.alias},
+    };
+    // In this order, each on the result of the one before.
+    for (const auto& [placeholder, value] : replacements)
+        line.replace(QLatin1String(placeholder), value ? *value : QString());
+    return tabs(line);
+}
+
+QByteArray CsvFileBytes(const QStringList& lines) {
+    QString text;
+    for (const QString& line : lines)
+        text += line + QLatin1Char('\n');
+    QByteArray bytes("\xFF\xFE", 2);
+    bytes.reserve(2 + text.size() * 2);
+    for (QChar c : text) {
+        bytes += char(c.unicode() & 0xFF);
+        bytes += char(c.unicode() >> 8);
+    }
+    return bytes;
+}
+
+QString FileInUseMessage() {
+    return QStringLiteral("要导出的文件名已经存在，并且正在使用中\n\r请关闭后重试！-_-。sorry！");
+}
+
+void ExportCsv(TAppCore& core, const TExportJob& job) {
+    TItemTable& grid = *core.StringGrid1();
+    core.ClearLog();
+    core.Log(QStringLiteral("开始下载..."));
+    if (grid.RowCount() > 11)
+        core.Log(QStringLiteral("下载的数据大于10条,请耐心等待^_^!~ 或者先去做点别的吧"));
+    core.EnableCommands(false);
+    core.SetCaption(TCommand::Export, QStringLiteral("导出中.."));
+
+    QStringList lines{QStringLiteral("version 1.00"), tabs(CsvHeaderLine(0)), tabs(CsvHeaderLine(10))};
+    QString failure;
+    try {
+        const int rowCount = grid.RowCount();
+        for (int r = 1; r < rowCount && !core.Stopping(); ++r) {
+            // Each row is read when its turn comes; a row deleted meanwhile reads as unselected.
+            const QStringList cells = grid.RowCells(r);
+            if (cells.value(ColSelect).isEmpty())
+                continue;
+            lines.append(QString());
+            lines.last() = exportRow(core, cells);
+        }
+        QSaveFile file(job.csvPath);
+        const QByteArray bytes = CsvFileBytes(lines);
+        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
+            failure = QStringLiteral("无法写入文件 ") + QDir::toNativeSeparators(job.csvPath) +
+                      QStringLiteral("：") + file.errorString();
+    } catch (const std::exception& e) {
+        failure = QStringLiteral("导出出错：") + QString::fromLocal8Bit(e.what());
+    }
+    if (failure.isEmpty()) {
+        core.Log(QStringLiteral("★★★已经全部下载完毕★★★"));
+        core.SetStatusText(QStringLiteral("导出记录[") + QString::number(lines.size() - 3) +
+                           QStringLiteral("]条"));
+    } else {
+        // A file that was not written is never reported as exported.
+        core.Log(failure);
+        core.SetStatusText(QStringLiteral("导出失败"));
+    }
+    core.SetCaption(TCommand::Export, TAppCore::DefaultCaption(TCommand::Export));
+    core.EnableCommands(true);
+    core.FinishExport(failure.isEmpty());
+}
+
+void StartExport(TAppCore& core, const TExportJob& job) {
+    QDir().mkpath(job.pictureFolder); // a failure shows later, when pictures are saved there
+    // The export holds the busy state from here, so no second command slips in before the worker runs.
+    core.EnableCommands(false);
+    core.StartWorker([&core, job] { ExportCsv(core, job); });
+}

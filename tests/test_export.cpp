@@ -1,0 +1,527 @@
+// The Taobao Assistant CSV export and its category property lookup.
+
+#include "marketsim.h"
+
+#include "app/appcore.h"
+#include "app/servicevalues.h"
+#include "export/csvexport.h"
+#include "export/props.h"
+#include "platform/fileinuse.h"
+#include "platform/paths.h"
+#include "table/itemtable.h"
+#include "web/patterns.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+QByteArray readFile(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// An item page with everything the export reads.
+QString exportPage(const QString& id, const QString& title, const QString& price) {
+    return "<html><head><title>" + title +
+           "-淘宝网</title></head>\r\n<body><div data-catid=\"50010158\"></div>\n"
+           "<em class=\"tb-rmb-num\">" +
+           price +
+           "</em><a href=\"x?old_quantity=25&amp;y\"></a>\n"
+           "<script>var c={\"wholeSibUrl\":\"http://detailskip.taobao.com/json/sib.htm?itemId=" +
+           id +
+           "\"};</script>\n"
+           "<ul><li data-value=\"1627207:28341\"><a href=\"#\"><span>红色</span></a><i>已选中</i></li>"
+           "<li data-value=\"20509:28383\" title=\"XL\"></li></ul>\n"
+           "<img src=\"http://img01.taobaocdn.com/imgextra/i1/1/a.jpg\"></body></html>";
+}
+
+const QString SaleReply =
+    "{\"sendCity\":\"浙江 "
+    "杭州\",\"skuMap\":{\";1627207:28341;\":{\"stock\":\"5\"},\";1627207:28342;\":{\"price\":"
+    "\"9\",\"stock\":\"7\"}}}";
+
+const QString PropsReply =
+    "{\"item_prop\":[{\"name\":\"品牌\",\"parent_vid\":0,\"pid\":20000,\"sort\":1},"
+    "{\"name\":\"材质\",\"pid\":20021}],\"prop_value\":[{\"name\":\"李宁\",\"pid\":20000,"
+    "\"vid\":3227292},{\"name\":\"棉\",\"pid\":20021,\"vid\":105255}]}";
+
+// The default template filled by hand: the placeholders of each column replaced, fields joined
+// by tabs.
+QString expectedLine(const QMap<QString, QString>& values) {
+    QStringList fields = TServiceValues::DefaultCsvTemplate().split(',');
+    for (QString& f : fields)
+        for (auto it = values.begin(); it != values.end(); ++it)
+            if (f == it.key() || f == '"' + it.key() + '"')
+                f.replace(it.key(), it.value());
+    for (QString& f : fields)
+        for (const char* empty : {"k_user_input_id", "k_user_input_desc"})
+            f.replace(QLatin1String(empty), QString());
+    return fields.join('\t');
+}
+
+QByteArray utf16File(const QStringList& lines) {
+    QByteArray bytes("\xFF\xFE", 2);
+    for (const QString& line : lines) {
+        const QString withEnd = line + '\n';
+        bytes.append(reinterpret_cast<const char*>(withEnd.utf16()), withEnd.size() * 2);
+    }
+    return bytes;
+}
+
+} // namespace
+
+class TestExport : public QObject {
+    Q_OBJECT
+  private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void init();
+
+    void headerLines();
+    void exportPaths_data();
+    void exportPaths();
+    void price_data();
+    void price();
+    void cleaningAndFields();
+    void fillTemplate_data();
+    void fillTemplate();
+    void lookupPropPair_data();
+    void lookupPropPair();
+    void propertyField_data();
+    void propertyField();
+    void realPropertyReply();
+
+    void twoItemsByteForByte();
+    void noSelectedRow();
+    void failingSaleDataStillExports();
+    void propertyOptionsAndCache();
+    void hintLine_data();
+    void hintLine();
+    void unwritableFileIsReported();
+    void fileInUse();
+
+  private:
+    std::unique_ptr<TMarketSim> m_sim;
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<TAppCore> m_core;
+    void addRow(const QString& id, const QString& title, const QString& price, const QString& props,
+                const QString& detail = "<p>描述</p>", bool selected = true);
+    QString runExport(bool* written = nullptr);
+};
+
+void TestExport::initTestCase() {
+    for (const char* name :
+         {"HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY", "no_proxy", "NO_PROXY"})
+        qunsetenv(name);
+}
+
+void TestExport::cleanupTestCase() {
+    qunsetenv("http_proxy");
+}
+
+void TestExport::init() {
+    m_sim = std::make_unique<TMarketSim>();
+    qputenv("http_proxy", m_sim->Origin().toLatin1());
+    m_dir = std::make_unique<QTemporaryDir>();
+    TPaths::SetWorkDir(m_dir->path());
+    m_core = std::make_unique<TAppCore>();
+    m_core->Startup();
+    m_sim->Route("detailskip.taobao.com", "/json/sib.htm?itemId=1", TSimResponse::Text(SaleReply, "GBK"));
+    m_sim->Route("detailskip.taobao.com", "/json/sib.htm?itemId=2", TSimResponse::Text(SaleReply, "GBK"));
+    m_sim->Route("open.taobao.com", "/apitools/ajax_props.do?act=props&cid=50010158",
+                 TSimResponse::Text(PropsReply));
+}
+
+void TestExport::addRow(const QString& id, const QString& title, const QString& price, const QString& props,
+                        const QString& detail, bool selected) {
+    m_core->StringGrid1()->AppendRow([&](TRowWriter& row) {
+        row.SetCell(ColSelect, selected ? " " : "");
+        row.SetCell(ColTitle, "edited title, not exported");
+        row.SetCell(ColHtml, exportPage(id, title, price));
+        row.SetCell(ColDetail, detail);
+        row.SetCell(ColProps, props);
+        row.SetCell(ColWatermark, "小店");
+    });
+}
+
+QString TestExport::runExport(bool* written) {
+    const QString out = m_dir->filePath("out");
+    QDir().mkpath(out);
+    const TExportJob job = ExportJobFor(out);
+    QSignalSpy finished(m_core.get(), &TAppCore::exportFinished);
+    StartExport(*m_core, job);
+    if (!finished.wait(30000))
+        return {};
+    if (written)
+        *written = finished.first().first().toBool();
+    return job.csvPath;
+}
+
+void TestExport::headerLines() {
+    const QStringList english = CsvHeaderLine(0).split(',');
+    const QStringList chinese = CsvHeaderLine(10).split(',');
+    QCOMPARE(english.size(), 60);
+    QCOMPARE(chinese.size(), 60);
+    QCOMPARE(english.first(), "title");
+    QCOMPARE(english[28], "picture");
+    QCOMPARE(english.last(), "input_custom_cpv");
+    QCOMPARE(chinese.first(), "宝贝名称");
+    QCOMPARE(chinese[55], "sku 条形码");
+    QCOMPARE(chinese.last(), "自定义属性值");
+}
+
+void TestExport::exportPaths_data() {
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<QString>("csv");
+    QTest::newRow("a folder") << "/home/me/out"
+                              << "/home/me/out/KVR_20150108093005007.csv";
+    QTest::newRow("a folder ending in a separator") << "/"
+                                                    << "/KVR_20150108093005007.csv";
+}
+
+void TestExport::exportPaths() {
+    QFETCH(QString, folder);
+    QFETCH(QString, csv);
+    const TExportJob job = ExportJobFor(folder, QDateTime(QDate(2015, 1, 8), QTime(9, 30, 5, 7)));
+    QCOMPARE(job.csvPath, csv);
+    QCOMPARE(job.pictureFolder, csv.left(csv.size() - 4));
+}
+
+void TestExport::price_data() {
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<QString>("exported");
+    QTest::newRow("128.00") << "128.00"
+                            << "128";
+    QTest::newRow("99.50") << "99.50"
+                           << "99.50";
+    QTest::newRow("a range") << "10.00-20.00"
+                             << "10-20";
+    QTest::newRow("blanks around") << " 5.00 "
+                                   << "5";
+    QTest::newRow("no price") << ""
+                              << "";
+}
+
+void TestExport::price() {
+    QFETCH(QString, shown);
+    QFETCH(QString, exported);
+    QCOMPARE(PriceFromPage("<em class=\"tb-rmb-num\">" + shown + "</em>"), exported);
+}
+
+void TestExport::cleaningAndFields() {
+    const QString cleaned = CleanPageText(exportPage("1", "男装夹克", "128.00"));
+    QVERIFY(!cleaned.contains('\r') && !cleaned.contains('\n'));
+    QVERIFY(cleaned.contains("http://gd1.alicdn.com/bao/uploaded/i1/1/a.jpg"));
+    QCOMPARE(AliasField(cleaned), "1627207:28341:红色;20509:28383:XL;");
+    QCOMPARE(DescriptionField("<p class=\"a\">x\r\ny</p>\n"), "<p class=\"\"a\"\">xy</p>");
+    // Only sale entries that follow a comma count: the first one follows "{".
+    QCOMPARE(SkuField(QString(SaleReply).remove(' '), "128"), "128:7::1627207:28342;");
+    QCOMPARE(SkuField("error", "128"), "");
+    // The title stops at -, 淘, 宝, 网 or <.
+    QCOMPARE(TPatterns::FindsStr("<title>([^-淘宝网<]*)", "<title>A宝B-淘宝网</title>", false), "A");
+}
+
+void TestExport::fillTemplate_data() {
+    QTest::addColumn<QString>("rowTemplate");
+    QTest::addColumn<QString>("line");
+    QTest::newRow("a placeholder twice") << "k_title,k_title"
+                                         << "T,\"q\"\tT,\"q\"";
+    QTest::newRow("commas inside values become tabs too") << "\"k_desc\",k_qty"
+                                                          << "\"a\tb\"\t3";
+    QTest::newRow("k1_sell_prop_desc is not hit by k_sell_prop") << "k_sell_prop|k1_sell_prop_desc"
+                                                                 << "S|AL";
+    QTest::newRow("inserted text is searched by later placeholders") << "k_title"
+                                                                     << "T,\"q\"";
+    QTest::newRow("an empty template") << ""
+                                       << "";
+    QTest::newRow("the user input placeholders are emptied") << "k_user_input_id|k_user_input_desc"
+                                                             << "|";
+}
+
+void TestExport::fillTemplate() {
+    QFETCH(QString, rowTemplate);
+    QFETCH(QString, line);
+    TExportValues v;
+    v.title = "T,\"q\"";
+    v.description = "a,b";
+    v.quantity = "3";
+    v.sellProp = "S";
+    v.alias = "AL";
+    QCOMPARE(FillTemplate(rowTemplate, v), QString(line).replace(',', '\t'));
+    // A title holding a later placeholder's name has it replaced.
+    TExportValues tricky;
+    tricky.title = "about k_price";
+    tricky.price = "9";
+    QCOMPARE(FillTemplate("k_title", tricky), "about 9");
+}
+
+void TestExport::lookupPropPair_data() {
+    QTest::addColumn<QString>("reply");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<QString>("pair");
+    const QString reply =
+        "[{\"name\":\"颜色分类\",\"pid\":1627207},{\"name\":\"红色\",\"pid\":1627207,\"vid\":28326},"
+        "{\"name\":\"尺码\",\"pid\":20509}]";
+    QTest::newRow("name and value both found") << reply << "颜色分类"
+                                               << "红色"
+                                               << "1627207:28326;";
+    QTest::newRow("a name that is the start of a longer one") << reply << "颜色"
+                                                              << "红色"
+                                                              << "1627207:28326;";
+    QTest::newRow("an unknown value") << reply << "颜色分类"
+                                      << "紫色"
+                                      << "";
+    QTest::newRow("an unknown name") << reply << "季节"
+                                     << "红色"
+                                     << "";
+    QTest::newRow("the value found outside a name member")
+        << "[{\"name\":\"尺码\",\"pid\":20509},{\"alias\":\"XL\",\"vid\":28383}]"
+        << "尺码"
+        << "XL"
+        << "20509:28383;";
+    QTest::newRow("parent_vid when vid is missing")
+        << "[{\"name\":\"尺码\",\"pid\":20509},{\"name\":\"XL\",\"parent_vid\":777,\"x\":1}]"
+        << "尺码"
+        << "XL"
+        << "20509:777;";
+    QTest::newRow("parent_vid when vid is empty")
+        << "[{\"name\":\"尺码\",\"pid\":20509},{\"name\":\"XL\",\"parent_vid\":777,\"vid\": }]"
+        << "尺码"
+        << "XL"
+        << "20509:777;";
+    QTest::newRow("a slash is looked up as \\/")
+        << "[{\"name\":\"上市年份\\/季节\",\"pid\":1},{\"name\":\"2015\\/春\","
+           "\"vid\":2}]"
+        << "上市年份/季节"
+        << "2015/春"
+        << "1:2;";
+    QTest::newRow("the vid runs to the end of its object")
+        << "[{\"name\":\"尺码\",\"pid\":20509},{\"name\":\"XL\",\"vid\":28383,\"sort\":2}]"
+        << "尺码"
+        << "XL"
+        << "20509:28383,\"sort\":2;";
+    QTest::newRow("a closing brace more than 500 characters away")
+        << "[{\"name\":\"尺码\"," + QString(500, 'x') + ",\"pid\":20509},{\"name\":\"XL\",\"vid\":1}]"
+        << "尺码"
+        << "XL"
+        << "";
+    QTest::newRow("the pid within 500 characters")
+        << "[{\"name\":\"尺码\"," + QString(450, 'x') + ",\"pid\":20509},{\"name\":\"XL\",\"vid\":1}]"
+        << "尺码"
+        << "XL"
+        << "20509:1;";
+}
+
+void TestExport::lookupPropPair() {
+    QFETCH(QString, reply);
+    QFETCH(QString, name);
+    QFETCH(QString, value);
+    QFETCH(QString, pair);
+    QCOMPARE(LookupPropPair(reply, name, value), pair);
+}
+
+void TestExport::propertyField_data() {
+    QTest::addColumn<QString>("reply");
+    QTest::addColumn<QString>("props");
+    QTest::addColumn<QString>("field");
+    const QString reply =
+        "[{\"name\":\"颜色分类\",\"pid\":1627207},{\"name\":\"红色\",\"vid\":28326},{\"name\":\"蓝色\","
+        "\"vid\":28340},{\"name\":\"黑色\",\"vid\":28341},{\"name\":\"材质\",\"pid\":20021},"
+        "{\"name\":\"棉\",\"vid\":105255}]";
+    QTest::newRow("two pairs, one semicolon between") << reply << "颜色分类:红色,材质:棉"
+                                                      << "1627207:28326;20021:105255";
+    QTest::newRow("three space-separated values give three pairs")
+        << reply << "\"颜色分类:红色 蓝色 黑色\""
+        << "1627207:28326;1627207:28340;1627207:28341";
+    QTest::newRow("the value is trimmed") << reply << "\"材质:  棉 \""
+                                          << "20021:105255";
+    QTest::newRow("an attribute not found gives nothing") << reply << "颜色分类:红色,产地:中国"
+                                                          << "1627207:28326";
+    QTest::newRow("a reply error") << "error"
+                                   << "颜色分类:红色"
+                                   << "";
+    QTest::newRow("an empty reply") << ""
+                                    << "颜色分类:红色"
+                                    << "";
+}
+
+void TestExport::propertyField() {
+    QFETCH(QString, reply);
+    QFETCH(QString, props);
+    QFETCH(QString, field);
+    QCOMPARE(CategoryPropertyField(reply, props), field);
+}
+
+void TestExport::realPropertyReply() {
+    const QByteArray reply =
+        readFile(QStringLiteral(TOVREL_CORPUS_DIR "/taobao-props/ajax-props-cid50010850-2018.json"));
+    if (reply.isEmpty())
+        QSKIP("the shared corpus is not next to the project");
+    QCOMPARE(CategoryPropertyField(QString::fromUtf8(reply), "\"颜色分类:乳白色 军绿色\""),
+             "1627207:28321;1627207:3232483");
+}
+
+void TestExport::twoItemsByteForByte() {
+    addRow("1", "男装夹克", "128.00", "品牌:李宁", "<p>描述 \"一\"</p>\r\n");
+    addRow("3", "不导出", "1.00", "", "", false);
+    addRow("2", "女装", "99.50", "\"材质: 棉\"");
+    QSignalSpy status(m_core.get(), &TAppCore::statusTextChanged);
+    QSignalSpy log(m_core.get(), &TAppCore::logLine);
+    bool written = false;
+    const QString csv = runExport(&written);
+    QVERIFY(written);
+    QVERIFY(QFileInfo(csv).fileName().startsWith("KVR_"));
+    QVERIFY(QFileInfo(csv.left(csv.size() - 4)).isDir()); // the picture folder
+
+    const QMap<QString, QString> common = {
+        {"k_id", "50010158"}, {"k_province", "浙江"},
+        {"k_city", "杭州"},   {"k_qty", "25"},
+        {"k_pic", ""},        {"k1_sell_prop_desc", "1627207:28341:红色;20509:28383:XL;"}};
+    QMap<QString, QString> first = common;
+    first.insert({{"k_title", "男装夹克"},
+                  {"k_price", "128"},
+                  {"k_desc", "<p>描述 \"\"一\"\"</p>"},
+                  {"k_goods_prop", "20000:3227292"},
+                  {"k_sell_prop", "128:7::1627207:28342;"}});
+    QMap<QString, QString> second = common;
+    second.insert({{"k_title", "女装"},
+                   {"k_price", "99.50"},
+                   {"k_desc", "<p>描述</p>"},
+                   {"k_goods_prop", "20021:105255"},
+                   {"k_sell_prop", "99.50:7::1627207:28342;"}});
+    const QStringList lines = {"version 1.00", CsvHeaderLine(0).replace(',', '\t'),
+                               CsvHeaderLine(10).replace(',', '\t'), expectedLine(first),
+                               expectedLine(second)};
+    QCOMPARE(readFile(csv), utf16File(lines));
+    QCOMPARE(expectedLine(first).split('\t').size(), 60);
+
+    QCOMPARE(status.last().first().toString(), "导出记录[2]条");
+    QStringList logged;
+    for (const auto& args : log)
+        logged.append(args.first().toString());
+    QCOMPARE(logged,
+             (QStringList{"开始下载...", "宝贝 “男装夹克” 开始下载...", "宝贝 “男装夹克” 下载完毕.",
+                          "宝贝 “女装” 开始下载...", "宝贝 “女装” 下载完毕.", "★★★已经全部下载完毕★★★"}));
+    // The sale data went through HGetTextLib's fixed host.
+    for (const TSimRequest& r : m_sim->Requests())
+        if (r.Path.startsWith("/json/sib.htm"))
+            QCOMPARE(r.Header("Host"), QByteArray("detailskip.taobao.com"));
+}
+
+void TestExport::noSelectedRow() {
+    addRow("1", "男装夹克", "128.00", "品牌:李宁", "", false);
+    QSignalSpy status(m_core.get(), &TAppCore::statusTextChanged);
+    QSignalSpy captions(m_core.get(), &TAppCore::captionChanged);
+    QSignalSpy enabled(m_core.get(), &TAppCore::commandsEnabled);
+    const QString csv = runExport();
+    QCOMPARE(readFile(csv), utf16File({"version 1.00", CsvHeaderLine(0).replace(',', '\t'),
+                                       CsvHeaderLine(10).replace(',', '\t')}));
+    QCOMPARE(status.last().first().toString(), "导出记录[0]条");
+    QCOMPARE(captions.first()[1].toString(), "导出中..");
+    QCOMPARE(captions.last()[1].toString(), "导出CSV");
+    QCOMPARE(enabled.last().first().toBool(), true);
+    QCOMPARE(m_sim->Requests().size(), 0);
+}
+
+void TestExport::failingSaleDataStillExports() {
+    m_sim->Route("detailskip.taobao.com", "/json/sib.htm?itemId=1", TSimResponse());
+    m_core->StringGrid1()->AppendRow([](TRowWriter& row) {
+        row.SetCell(ColHtml, "<title>无销售数据-淘宝网</title>\"wholeSibUrl\":\"http://127.0.0.1:1/sib\"");
+    });
+    const QString csv = runExport();
+    const QString text = QString::fromUtf16(reinterpret_cast<const char16_t*>(readFile(csv).constData() + 2),
+                                            (readFile(csv).size() - 2) / 2);
+    const QStringList lines = text.split('\n');
+    QCOMPARE(lines.size(), 5); // three header lines, the row, and the empty text after the last LF
+    const QStringList fields = lines[3].split('\t');
+    QCOMPARE(fields.size(), 60);
+    QCOMPARE(fields[0], "\"无销售数据\"");
+    QCOMPARE(fields[4], "\"\"");  // no province
+    QCOMPARE(fields[30], "\"\""); // no SKU entries
+}
+
+void TestExport::propertyOptionsAndCache() {
+    addRow("1", "男装夹克", "128.00", "品牌:李宁");
+    const QString propsPath = "/apitools/ajax_props.do?act=props&cid=50010158";
+    runExport();
+    runExport();
+    QCOMPARE(m_sim->Count("open.taobao.com", propsPath), 1); // the second export used the cache
+    // "不下载商品属性" or a blank Head: no request, no field.
+    QFile::remove(m_dir->filePath("DB.MDB"));
+    m_core = std::make_unique<TAppCore>();
+    m_core->Startup();
+    addRow("1", "男装夹克", "128.00", "品牌:李宁");
+    m_core->UpdateChoices([](TAppCore::TChoices& c) { c.cbDLXX = true; });
+    runExport();
+    QFile ini(m_dir->filePath("service.ini"));
+    QVERIFY(ini.open(QIODevice::WriteOnly));
+    ini.write("[service]\nHead=\n");
+    ini.close();
+    m_core->UpdateChoices([](TAppCore::TChoices& c) { c.cbDLXX = false; });
+    const QString csv = runExport();
+    QCOMPARE(m_sim->Count("open.taobao.com", propsPath), 1);
+    QVERIFY(!QString::fromUtf16(reinterpret_cast<const char16_t*>(readFile(csv).constData() + 2))
+                 .contains("20000"));
+}
+
+void TestExport::hintLine_data() {
+    QTest::addColumn<int>("items");
+    QTest::addColumn<bool>("hint");
+    QTest::newRow("ten items") << 10 << false;
+    QTest::newRow("eleven items, none selected") << 11 << true;
+}
+
+void TestExport::hintLine() {
+    QFETCH(int, items);
+    QFETCH(bool, hint);
+    for (int i = 0; i < items; ++i)
+        addRow("1", "x", "1", "", "", false);
+    QSignalSpy log(m_core.get(), &TAppCore::logLine);
+    runExport();
+    QCOMPARE(log.size() > 1 &&
+                 log[1].first().toString() == "下载的数据大于10条,请耐心等待^_^!~ 或者先去做点别的吧",
+             hint);
+}
+
+void TestExport::unwritableFileIsReported() {
+    QSignalSpy status(m_core.get(), &TAppCore::statusTextChanged);
+    QSignalSpy log(m_core.get(), &TAppCore::logLine);
+    QSignalSpy finished(m_core.get(), &TAppCore::exportFinished);
+    TExportJob job = ExportJobFor(m_dir->filePath("missing/folder"));
+    ExportCsv(*m_core, job); // on this thread: the folder does not exist
+    QCOMPARE(finished.first().first().toBool(), false);
+    QVERIFY(log.last().first().toString().startsWith("无法写入文件"));
+    QCOMPARE(status.last().first().toString(), "导出失败");
+}
+
+void TestExport::fileInUse() {
+    const QString path = m_dir->filePath("KVR_1.csv");
+    QVERIFY(!FileInUse(path)); // no file
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write("x");
+    f.close();
+    QVERIFY(!FileInUse(path));
+    // Another process holding the file open for writing.
+    QProcess holder;
+    holder.start("/bin/sh", {"-c", "exec 3>>\"$0\"; echo ready; exec sleep 30", path});
+    QVERIFY(holder.waitForReadyRead(10000));
+    QVERIFY(FileInUse(path));
+    holder.kill();
+    holder.waitForFinished();
+    QVERIFY(!FileInUse(path));
+    // An office suite's lock file beside it.
+    QFile lock(m_dir->filePath(".~lock.KVR_1.csv#"));
+    QVERIFY(lock.open(QIODevice::WriteOnly));
+    lock.close();
+    QVERIFY(FileInUse(path));
+}
+
+QTEST_GUILESS_MAIN(TestExport)
+#include "test_export.moc"
