@@ -405,9 +405,10 @@ void TestExport::twoItemsByteForByte() {
     QStringList logged;
     for (const auto& args : log)
         logged.append(args.first().toString());
-    QCOMPARE(logged,
-             (QStringList{"开始下载...", "宝贝 “男装夹克” 开始下载...", "宝贝 “男装夹克” 下载完毕.",
-                          "宝贝 “女装” 开始下载...", "宝贝 “女装” 下载完毕.", "★★★已经全部下载完毕★★★"}));
+    QCOMPARE(logged, (QStringList{"开始下载...", "宝贝 “男装夹克” 开始下载...",
+                                  "宝贝 “男装夹克” 正在下载商品主图......", "宝贝 “男装夹克” 下载完毕.",
+                                  "宝贝 “女装” 开始下载...", "宝贝 “女装” 正在下载商品主图......",
+                                  "宝贝 “女装” 下载完毕.", "★★★已经全部下载完毕★★★"}));
     // The sale data went through HGetTextLib's fixed host.
     for (const TSimRequest& r : m_sim->Requests())
         if (r.Path.startsWith("/json/sib.htm"))
@@ -523,5 +524,5 @@ void TestExport::fileInUse() {
     QVERIFY(FileInUse(path));
 }
 
-QTEST_GUILESS_MAIN(TestExport)
+QTEST_MAIN(TestExport)
 #include "test_export.moc"

@@ -4,6 +4,7 @@
 #include "collect/linkcommands.h"
 #include "collect/linklist.h"
 #include "export/csvexport.h"
+#include "pictures/picturedownload.h"
 #include "platform/fileinuse.h"
 #include "platform/paths.h"
 #include "table/itemtable.h"
@@ -443,6 +444,34 @@ const QList<TCliCommand>& commands() {
              if (!written)
                  return int(TCliExit::Failure);
              c.out << QDir::toNativeSeparators(job.csvPath) << '\n';
+             return int(TCliExit::Ok);
+         }},
+        {QStringLiteral("pictures"),
+         QStringLiteral(
+             "pictures DIR [--title-price]\n"
+             "                     download the pictures of the selected items into a folder per item\n"
+             "                     in DIR, watermarked, and print each item folder; --title-price names\n"
+             "                     them title_price_n_suffix (data source taobao)"),
+         [](const QStringList& a) -> std::optional<QString> {
+             QStringList rest = a;
+             rest.removeAll(QStringLiteral("--title-price"));
+             if (rest.size() != 1 || rest[0].startsWith(u"--"))
+                 return QStringLiteral("pictures needs one folder and takes only --title-price");
+             return std::nullopt;
+         },
+         [](TCliContext& c, const QStringList& a) {
+             QString folder;
+             for (const QString& arg : a)
+                 if (!arg.startsWith(u"--"))
+                     folder = arg;
+             if (!QDir(folder).exists()) {
+                 c.err << "tovrel-cli: the folder does not exist: " << folder << '\n';
+                 return int(TCliExit::Failure);
+             }
+             const bool titlePrice = a.contains(QStringLiteral("--title-price"));
+             c.core.UpdateChoices([titlePrice](TAppCore::TChoices& ch) { ch.cbDLJG = titlePrice; });
+             for (const QString& itemFolder : DownloadPictures(c.core, QDir(folder).absolutePath()))
+                 c.out << QDir::toNativeSeparators(itemFolder) << '\n';
              return int(TCliExit::Ok);
          }},
         {QStringLiteral("clear-cache"),

@@ -1,12 +1,26 @@
 #include "cli/clicommands.h"
 
-#include <QCoreApplication>
+#include <QGuiApplication>
 #include <QTextStream>
 
-#include <cstdio>
+namespace {
+
+// The command line's standard error carries the program's own texts; Qt's notes about its
+// environment (a runtime folder, a platform plugin) are not for its users. Errors still show.
+void quietMessages(QtMsgType type, const QMessageLogContext&, const QString& message) {
+    if (type == QtCriticalMsg || type == QtFatalMsg)
+        QTextStream(stderr) << message << '\n';
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
+    qInstallMessageHandler(quietMessages);
+    // Drawing watermarks needs the fonts of a GUI application; the command line never shows a
+    // window, so it runs on the offscreen platform unless told otherwise.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("tovrel-cli"));
     QTextStream out(stdout);
     QTextStream err(stderr);

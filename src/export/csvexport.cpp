@@ -5,6 +5,8 @@
 #include "app/servicevalues.h"
 #include "app/text.h"
 #include "export/props.h"
+#include "pictures/watermark.h"
+#include "table/cipher.h"
 #include "table/itemtable.h"
 #include "web/common.h"
 #include "web/pagecache.h"
@@ -45,8 +47,77 @@ QString quoted(const QString& text) {
     return QStringLiteral("“") + text + QStringLiteral("”");
 }
 
+// The address a picture capture stands for: the capture without its last 10 characters.
+QString pictureAddress(const QString& capture) {
+    return capture.left(std::max<qsizetype>(0, capture.size() - 10));
+}
+
+// Writes one package picture; a failed download or an unreadable picture leaves no file and a line
+// in the run log (the picture field keeps the entry).
+void downloadExportPicture(TAppCore& core, TC& tc, QByteArray& buffer, const TExportJob& job,
+                           const QString& watermark, const QString& fileName, const QString& url) {
+    buffer.clear();
+    const std::optional<QByteArray> bytes = tc.HOpen(QStringLiteral("GET"), url);
+    if (!bytes || bytes->isEmpty()) {
+        core.Log(QStringLiteral("图片 ") + url + QStringLiteral(" 下载失败"));
+        return;
+    }
+    buffer = *bytes;
+    QDir().mkpath(job.pictureFolder);
+    const QString path = job.pictureFolder + QLatin1Char('/') + fileName;
+    try {
+        if (!watermark.isEmpty()) {
+            DrawWatermark(watermark, path, buffer);
+            return;
+        }
+        QSaveFile file(path);
+        if (file.open(QIODevice::WriteOnly) && file.write(buffer) == buffer.size() && file.commit())
+            return;
+        core.Log(QStringLiteral("图片 ") + QDir::toNativeSeparators(path) + QStringLiteral(" 无法保存：") +
+                 file.errorString());
+    } catch (const TPictureError&) {
+        core.Log(QStringLiteral("图片 ") + url + QStringLiteral(" 不是可以加水印的图片，没有保存"));
+    }
+}
+
+// The picture step: downloads the main and sale-property pictures of a row into the package's
+// picture folder (unless "不下载商品主图" is checked) and returns the picture field.
+QString ExportPictures(TAppCore& core, TC& tc, const TExportJob& job, const QString& cleaned,
+                       const QString& title, const QString& watermark) {
+    const bool download = !core.Choices().cbDL;
+    if (download)
+        core.Log(QStringLiteral("宝贝 ") + quoted(title) + QStringLiteral(" 正在下载商品主图......"));
+    QByteArray buffer;
+    QString field;
+    const QStringList main = tc.FindSList(QStringLiteral("img data-src=\"([^\"]*)"), cleaned, false);
+    for (int i = 0; i < main.size(); ++i) {
+        const QString address = pictureAddress(main[i]);
+        const QString name = Md5Text(address).toLower();
+        if (download)
+            downloadExportPicture(core, tc, buffer, job, watermark, name + QStringLiteral(".tbi"), address);
+        field += name + QStringLiteral(":1:") + QString::number(i) + QStringLiteral(":|;");
+    }
+    // The sale-property block: from its marker (or the page's start) up to the "<" of the first "</ul>".
+    const qsizetype marker = cleaned.indexOf(QStringLiteral("J_TSaleProp tb-clearfix tb-img"));
+    const QString from = marker >= 0 ? cleaned.mid(marker) : cleaned;
+    const qsizetype end = from.indexOf(QStringLiteral("</ul>"));
+    const QString block = end >= 0 ? from.left(end + 1) : QString();
+    const QStringList pictures =
+        tc.FindSList(QStringLiteral("style=\"background:url\\(([^\\)]*)"), block, false);
+    const QStringList values = tc.FindSList(QStringLiteral("data-value=\"([^\"]*)"), block, false);
+    for (int j = 0; j < pictures.size(); ++j) {
+        const QString address = pictureAddress(pictures[j]);
+        const QString name = Md5Text(address);
+        if (download)
+            downloadExportPicture(core, tc, buffer, job, watermark, name + QStringLiteral(".tbi"), address);
+        // A picture without a value of its own gets an empty value id.
+        field += name + QStringLiteral(":2:0:") + values.value(j) + QStringLiteral("|;");
+    }
+    return field;
+}
+
 // Turns one selected row into its CSV line.
-QString exportRow(TAppCore& core, const QStringList& cells) {
+QString exportRow(TAppCore& core, const TExportJob& job, const QStringList& cells) {
     auto cell = [&cells](int col) { return col < cells.size() ? cells[col] : QString(); };
     TC tc(TTimeouts(), core.StopFlag());
     const QString cleaned = CleanPageText(cell(ColHtml));
@@ -76,9 +147,7 @@ QString exportRow(TAppCore& core, const QStringList& cells) {
         reply = core.PageCache()->GetCachedPage(PropertyRequestUrl(head, v.categoryId), tc);
     v.goodsProp = CategoryPropertyField(reply, cell(ColProps));
 
-    // Seam: the export pictures are downloaded here and give the picture field once the pictures
-    // step exists; until then the field is empty.
-    v.pictures = QString();
+    v.pictures = ExportPictures(core, tc, job, cleaned, v.title, cell(ColWatermark));
 
     v.sellProp = SkuField(saleReply, v.price);
     v.alias = AliasField(cleaned);
@@ -207,7 +276,7 @@ void ExportCsv(TAppCore& core, const TExportJob& job) {
             if (cells.value(ColSelect).isEmpty())
                 continue;
             lines.append(QString());
-            lines.last() = exportRow(core, cells);
+            lines.last() = exportRow(core, job, cells);
         }
         QSaveFile file(job.csvPath);
         const QByteArray bytes = CsvFileBytes(lines);

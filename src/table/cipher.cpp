@@ -1,6 +1,9 @@
 #include "table/cipher.h"
 
+#include "platform/ansi.h"
+
 #include <QBuffer>
+#include <QCryptographicHash>
 #include <QIODevice>
 
 #include <openssl/evp.h>
@@ -206,4 +209,9 @@ QByteArray DecryptText(const QByteArray& Value, const QByteArray& Key, int KeySi
     buffer.setData(Value);
     buffer.open(QIODevice::ReadOnly);
     return DecryptDevice(buffer, Key, KeySize);
+}
+
+QString Md5Text(const QString& text) {
+    return QString::fromLatin1(
+        QCryptographicHash::hash(TAnsi::Encode(text), QCryptographicHash::Md5).toHex().toUpper());
 }

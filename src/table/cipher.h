@@ -55,3 +55,7 @@ QByteArray BytesToHex(const QByteArray& Bytes);
 // Two characters per byte, either letter case; an odd last character is ignored. Raises
 // TCipherError for a character that is no hexadecimal digit.
 QByteArray HexToBytes(const QByteArray& Text);
+
+// The MD5 digest (RFC 1321) of the text's bytes in the ANSI code page, as 32 upper-case
+// hexadecimal digits.
+QString Md5Text(const QString& text);

@@ -6,6 +6,7 @@
 #include "collect/linkcommands.h"
 #include "collect/linklist.h"
 #include "export/csvexport.h"
+#include "pictures/picturedownload.h"
 #include "platform/fileinuse.h"
 #include "platform/shell.h"
 #include "table/gui/stringgridview.h"
@@ -367,6 +368,11 @@ void TFrMain::connectCore() {
             [this, &core] { TLinkCommands::Remove(core, ListBox1->currentRow()); });
     connect(BtnClear, &QPushButton::clicked, this, [&core] { TLinkCommands::Clear(core); });
     connect(Button9, &QPushButton::clicked, this, &TFrMain::Button9Click);
+    connect(Button10, &QPushButton::clicked, this, [this] {
+        const QString folder = ChooseFolder(QStringLiteral("请选择要保存的文件夹"));
+        if (!folder.isEmpty())
+            DownloadPictures(*m_core, folder);
+    });
     connect(BtnSearch, &QPushButton::clicked, this, [&core] {
         // Seam: the item editor is closed here once it exists.
         TLinkCommands::StartSearch(core);
