@@ -1,0 +1,415 @@
+// The watermark, the per-item picture download and the export's package pictures.
+
+#include "marketsim.h"
+
+#include "app/appcore.h"
+#include "export/csvexport.h"
+#include "pictures/picturedownload.h"
+#include "pictures/watermark.h"
+#include "platform/paths.h"
+#include "table/cipher.h"
+#include "table/itemtable.h"
+#include "web/common.h"
+
+#include <QBuffer>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFontInfo>
+#include <QImage>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+// A 1 × 1 GIF.
+const QByteArray
+    Gif("GIF89a\x01\x00\x01\x00\x80\x00\x00\xff\xff\xff\x00\x00\x00!\xf9\x04\x01\x00\x00\x00\x00,"
+        "\x00\x00\x00\x00\x01\x00\x01\x00\x00\x02\x02\x44\x01\x00;",
+        43);
+
+QByteArray encoded(const QImage& image, const char* format) {
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, format);
+    return bytes;
+}
+
+QImage solid(int w, int h, QColor colour) {
+    QImage image(w, h, QImage::Format_ARGB32);
+    image.fill(colour);
+    return image;
+}
+
+// The columns and rows whose pixels differ from the background's red channel.
+QRect inkBox(const QImage& canvas, int background) {
+    int left = canvas.width(), right = -1, top = canvas.height(), bottom = -1;
+    for (int y = 0; y < canvas.height(); ++y)
+        for (int x = 0; x < canvas.width(); ++x)
+            if (qAbs(qRed(canvas.pixel(x, y)) - background) > 8) {
+                left = std::min(left, x);
+                right = std::max(right, x);
+                top = std::min(top, y);
+                bottom = std::max(bottom, y);
+            }
+    return QRect(QPoint(left, top), QPoint(right, bottom));
+}
+
+QByteArray readFile(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+} // namespace
+
+class TestPictures : public QObject {
+    Q_OBJECT
+  private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void init();
+
+    void fontIsArialOrItsTwin();
+    void textIsCentredAndShadowed();
+    void brushColoursBlend();
+    void transparentPictureComesOutBlack();
+    void unreadableBytesAreRefused();
+    void savePictureWithAndWithoutWatermark();
+    void md5Text();
+    void picturePath_data();
+    void picturePath();
+
+    void downloadNamesAndLocalDescription();
+    void titlePriceNaming();
+    void failedPicturesKeepTheirAddress();
+    void hostileTitleIsRefused();
+    void noRowSelected();
+
+    void exportPictureField();
+    void exportWithoutMainPictures();
+
+  private:
+    std::unique_ptr<TMarketSim> m_sim;
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<TAppCore> m_core;
+    int addRow(const QString& title, const QString& description, const QString& watermark = QString(),
+               const QString& price = "99.00");
+};
+
+void TestPictures::initTestCase() {
+    for (const char* name :
+         {"HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY", "NO_PROXY"})
+        qunsetenv(name);
+    qputenv("no_proxy", "127.0.0.1"); // so a refused address stays refused
+}
+
+void TestPictures::cleanupTestCase() {
+    qunsetenv("http_proxy");
+    qunsetenv("no_proxy");
+}
+
+void TestPictures::init() {
+    m_sim = std::make_unique<TMarketSim>();
+    qputenv("http_proxy", m_sim->Origin().toLatin1());
+    m_dir = std::make_unique<QTemporaryDir>();
+    TPaths::SetWorkDir(m_dir->path());
+    m_core = std::make_unique<TAppCore>();
+    m_core->Startup();
+}
+
+int TestPictures::addRow(const QString& title, const QString& description, const QString& watermark,
+                         const QString& price) {
+    return m_core->StringGrid1()->AppendRow([&](TRowWriter& row) {
+        row.SetCell(ColTitle, title);
+        row.SetCell(ColPrice, price);
+        row.SetCell(ColDetail, description);
+        row.SetCell(ColWatermark, watermark);
+    });
+}
+
+void TestPictures::fontIsArialOrItsTwin() {
+    QFont font;
+    font.setFamilies({"Arial", "Liberation Sans"});
+    font.setPixelSize(24);
+    font.setBold(true);
+    const QString family = QFontInfo(font).family();
+    QVERIFY2(family == "Arial" || family == "Liberation Sans", qPrintable(family));
+}
+
+void TestPictures::textIsCentredAndShadowed() {
+    // White text on black shows only the text; black shadow on white shows only the shadow.
+    const QImage onBlack = WatermarkCanvas("HIH", solid(401, 60, Qt::black));
+    const QImage onWhite = WatermarkCanvas("HIH", solid(401, 60, Qt::white));
+    const QRect text = inkBox(onBlack, 0);
+    const QRect shadow = inkBox(onWhite, 255);
+    QVERIFY(text.isValid() && shadow.isValid());
+    const double centre = (text.left() + text.right() + 1) / 2.0;
+    QVERIFY2(qAbs(centre - 200.5) <= 1.0, qPrintable(QString::number(centre)));
+    QCOMPARE(shadow.left() - text.left(), 1);
+    QCOMPARE(shadow.top() - text.top(), 1);
+    QCOMPARE(shadow.size(), text.size());
+    // The line's top is at y = 26: the capital letters start a few pixels below it.
+    QVERIFY(text.top() > 26 && text.top() < 26 + 12);
+    QCOMPARE(onBlack.dotsPerMeterX(), 2835); // 72 dots per inch
+}
+
+void TestPictures::brushColoursBlend() {
+    // Over grey 128: text alone gives 0.6·255 + 0.4·128 = 204, shadow alone 0.4·128 = 51.
+    const QImage canvas = WatermarkCanvas("HHHH", solid(200, 60, QColor(128, 128, 128)));
+    int brightest = 0, darkest = 255;
+    for (int y = 0; y < canvas.height(); ++y)
+        for (int x = 0; x < canvas.width(); ++x) {
+            brightest = std::max(brightest, qRed(canvas.pixel(x, y)));
+            darkest = std::min(darkest, qRed(canvas.pixel(x, y)));
+        }
+    QVERIFY2(qAbs(brightest - 204) <= 3, qPrintable(QString::number(brightest)));
+    QVERIFY2(qAbs(darkest - 51) <= 3, qPrintable(QString::number(darkest)));
+}
+
+void TestPictures::transparentPictureComesOutBlack() {
+    const QString path = m_dir->filePath("t.jpg");
+    DrawWatermark("水印", path, encoded(solid(80, 80, Qt::transparent), "PNG"));
+    const QByteArray bytes = readFile(path);
+    QVERIFY(bytes.startsWith("\xFF\xD8"));
+    const QImage written = QImage::fromData(bytes);
+    QCOMPARE(written.size(), QSize(80, 80));
+    QVERIFY(qRed(written.pixel(3, 75)) < 10 && qGreen(written.pixel(3, 75)) < 10);
+}
+
+void TestPictures::unreadableBytesAreRefused() {
+    QVERIFY_THROWS_EXCEPTION(TPictureError, DrawWatermark("x", m_dir->filePath("n.jpg"), "<html>404</html>"));
+    QVERIFY(!QFile::exists(m_dir->filePath("n.jpg")));
+    QVERIFY_THROWS_EXCEPTION(TPictureError, DrawWatermark("x", m_dir->filePath("no/such/dir/n.jpg"),
+                                                          encoded(solid(5, 5, Qt::red), "PNG")));
+}
+
+void TestPictures::savePictureWithAndWithoutWatermark() {
+    TSimResponse gif;
+    gif.Body = Gif;
+    m_sim->Route("img.example.com", "/a.gif", gif);
+    TC tc;
+    QByteArray buffer;
+    QVERIFY(SaveItemPicture(tc, buffer, "", m_dir->filePath("plain.gif"), "http://img.example.com/a.gif"));
+    QCOMPARE(readFile(m_dir->filePath("plain.gif")), Gif);
+    QVERIFY(SaveItemPicture(tc, buffer, "店", m_dir->filePath("marked.gif"), "http://img.example.com/a.gif"));
+    QVERIFY(readFile(m_dir->filePath("marked.gif")).startsWith("\xFF\xD8\xFF")); // a JPEG under the .gif name
+    QVERIFY(!SaveItemPicture(tc, buffer, "", m_dir->filePath("x.gif"), "http://127.0.0.1:1/a.gif"));
+}
+
+void TestPictures::md5Text() {
+    QCOMPARE(Md5Text(""), "D41D8CD98F00B204E9800998ECF8427E");
+    QCOMPARE(Md5Text("abc"), "900150983CD24FB0D6963F7D28E17F72");
+    // The digest covers the code page's bytes: 宝 is B1 A6.
+    QCOMPARE(
+        Md5Text("宝"),
+        QString::fromLatin1(QCryptographicHash::hash("\xB1\xA6", QCryptographicHash::Md5).toHex().toUpper()));
+    QVERIFY(Md5Text("连衣裙A") != Md5Text("连衣裙B"));
+}
+
+void TestPictures::picturePath_data() {
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("ex");
+    QTest::addColumn<int>("n");
+    QTest::addColumn<QString>("path");
+    QTest::newRow("the name after the last /") << "http://i.example/a/b.jpg_310x310.jpg"
+                                               << "t"
+                                               << "" << 0 << "/f/b.jpg_310x310.jpg";
+    QTest::newRow("title, price, position and suffix") << "http://i.example/x/abc.jpg"
+                                                       << "连衣裙"
+                                                       << "99.00" << 2 << "/f/连衣裙_99.00_2_.jpg";
+    QTest::newRow("a name without a dot is its own suffix") << "http://i.example/x/abc"
+                                                            << "t"
+                                                            << "1" << 0 << "/f/t_1_0_abc";
+    QTest::newRow("a blank price keeps the plain name") << "http://i.example/x/abc.jpg"
+                                                        << "t"
+                                                        << "  " << 0 << "/f/abc.jpg";
+    QTest::newRow("a title that climbs out of the folder") << "http://i.example/x/abc.jpg"
+                                                           << "../../evil"
+                                                           << "1" << 0 << "";
+    QTest::newRow("a title with a backslash") << "http://i.example/x/abc.jpg"
+                                              << "a\\b"
+                                              << "1" << 0 << "";
+    QTest::newRow("an address ending in ..") << "http://i.example/x/.."
+                                             << "t"
+                                             << "" << 0 << "";
+}
+
+void TestPictures::picturePath() {
+    QFETCH(QString, address);
+    QFETCH(QString, title);
+    QFETCH(QString, ex);
+    QFETCH(int, n);
+    QFETCH(QString, path);
+    QCOMPARE(PicturePath("/f", address, title, ex, n), path);
+}
+
+void TestPictures::downloadNamesAndLocalDescription() {
+    TSimResponse jpg;
+    jpg.Body = encoded(solid(40, 30, Qt::blue), "JPEG");
+    m_sim->Route("img.example.com", "/p/one.jpg", jpg);
+    m_sim->Route("img.example.com", "/p/one.jpg_310x310.jpg", jpg);
+    TSimResponse gif;
+    gif.Body = Gif;
+    m_sim->Route("img.example.com", "/p/two.gif", gif);
+    const QString description =
+        "<p><a href=\"http://shop.example/item\"><img src=\"http://img.example.com/p/one.jpg\"></a>"
+        "<img src=\"http://img.example.com/p/one.jpg_310x310.jpg\"><IMG "
+        "SRC=\"http://img.example.com/p/two.gif\">"
+        "<img src=\"//other.example/no-head.jpg\"></p>";
+    const int a = addRow("连衣裙A", description);
+    const int b = addRow("连衣裙B", "<p>没有图片 <a href=\"http://x.example/\">链接</a></p>");
+    const QString out = m_dir->filePath("out");
+    QVERIFY(QDir().mkpath(out));
+    const QStringList folders = DownloadPictures(*m_core, out);
+    QCOMPARE(folders, (QStringList{out + "/" + Md5Text("连衣裙A"), out + "/" + Md5Text("连衣裙B")}));
+    QVERIFY(QDir(folders[1]).exists()); // made even without pictures
+    const QString folder = folders[0];
+    QCOMPARE(readFile(folder + "/two.gif"), Gif);
+    QVERIFY(QFile::exists(folder + "/one.jpg"));
+    QVERIFY(QFile::exists(folder + "/one.jpg_310x310.jpg"));
+    // The shorter address was replaced first and changed the start of the longer one too; the
+    // link target is gone; the address without Head in front was not touched.
+    QCOMPARE(m_core->StringGrid1()->Cell(ColLocalDetail, a),
+             "<p><a href=\"\"><img src=\"FILE:///" + folder + "/one.jpg\"></a><img src=\"FILE:///" + folder +
+                 "/one.jpg_310x310.jpg\"><IMG SRC=\"FILE:///" + folder +
+                 "/two.gif\">"
+                 "<img src=\"//other.example/no-head.jpg\"></p>");
+    QCOMPARE(m_core->StringGrid1()->Cell(ColLocalDetail, b), "<p>没有图片 <a href=\"\">链接</a></p>");
+    QCOMPARE(m_core->ThreadsRunning, 0);
+}
+
+void TestPictures::titlePriceNaming() {
+    TSimResponse jpg;
+    jpg.Body = encoded(solid(40, 30, Qt::blue), "JPEG");
+    for (const char* name : {"/p/a.jpg", "/p/b.png", "/p/abc.jpg"})
+        m_sim->Route("img.example.com", name, jpg);
+    addRow("连衣裙",
+           "<img src=\"http://img.example.com/p/a.jpg\"><img src=\"http://img.example.com/p/b.png\">"
+           "<img src=\"http://img.example.com/p/abc.jpg\">",
+           "小店");
+    m_core->UpdateChoices([](TAppCore::TChoices& c) { c.cbDLJG = true; });
+    const QString out = m_dir->filePath("out");
+    QVERIFY(QDir().mkpath(out));
+    const QString folder = DownloadPictures(*m_core, out).first();
+    QCOMPARE(QDir(folder).entryList(QDir::Files, QDir::Name),
+             (QStringList{"连衣裙_99.00_0_.jpg", "连衣裙_99.00_1_.png", "连衣裙_99.00_2_.jpg"}));
+    QVERIFY(readFile(folder + "/连衣裙_99.00_1_.png").startsWith("\xFF\xD8")); // watermarked: a JPEG
+    // The source 拍拍 never names pictures by title and price.
+    m_core->UpdateChoices([](TAppCore::TChoices& c) { c.DataSource = 2; });
+    const QString other = m_dir->filePath("other");
+    QVERIFY(QDir().mkpath(other));
+    QCOMPARE(QDir(DownloadPictures(*m_core, other).first()).entryList(QDir::Files, QDir::Name),
+             (QStringList{"a.jpg", "abc.jpg", "b.png"}));
+}
+
+void TestPictures::failedPicturesKeepTheirAddress() {
+    m_sim->Route("img.example.com", "/p/page.jpg",
+                 TSimResponse::Text("<html>not found</html>", "UTF-8", 404));
+    const QString description =
+        "<img src=\"http://127.0.0.1:1/p/gone.jpg\"><img src=\"http://img.example.com/p/page.jpg\">";
+    const int row = addRow("坏图", description, "小店");
+    m_core->StringGrid1()->SetCell(ColWatermark, row, "小店");
+    const QString out = m_dir->filePath("out");
+    QVERIFY(QDir().mkpath(out));
+    const QString folder = DownloadPictures(*m_core, out).first();
+    QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList());
+    QCOMPARE(m_core->StringGrid1()->Cell(ColLocalDetail, row), description);
+}
+
+void TestPictures::hostileTitleIsRefused() {
+    TSimResponse jpg;
+    jpg.Body = encoded(solid(10, 10, Qt::blue), "JPEG");
+    m_sim->Route("img.example.com", "/p/a.jpg", jpg);
+    const QString description = "<img src=\"http://img.example.com/p/a.jpg\">";
+    const int row = addRow("../../evil", description);
+    m_core->UpdateChoices([](TAppCore::TChoices& c) { c.cbDLJG = true; });
+    const QString out = m_dir->filePath("deep/out");
+    QVERIFY(QDir().mkpath(out));
+    DownloadPictures(*m_core, out);
+    QCOMPARE(m_core->StringGrid1()->Cell(ColLocalDetail, row), description);
+    QCOMPARE(QDir(m_dir->filePath("deep")).entryList(QDir::Files), QStringList());
+    QCOMPARE(QDir(m_dir->path()).entryList({"*evil*"}, QDir::Files), QStringList());
+}
+
+void TestPictures::noRowSelected() {
+    addRow("甲", "<img src=\"http://img.example.com/p/a.jpg\">");
+    m_core->StringGrid1()->SetCell(ColSelect, 1, "");
+    QSignalSpy captions(m_core.get(), &TAppCore::captionChanged);
+    QSignalSpy enabled(m_core.get(), &TAppCore::commandsEnabled);
+    QCOMPARE(DownloadPictures(*m_core, m_dir->path()), QStringList());
+    QCOMPARE(captions.first()[1].toString(), "下载中..");
+    QCOMPARE(captions.last()[1].toString(), "下载图片");
+    QCOMPARE(enabled.last().first().toBool(), true);
+    QCOMPARE(m_sim->Requests().size(), 0);
+}
+
+void TestPictures::exportPictureField() {
+    TSimResponse jpg;
+    jpg.Body = encoded(solid(20, 20, Qt::green), "JPEG");
+    m_sim->Route("gd1.alicdn.com", "/bao/uploaded/i1/main1.jpg", jpg);
+    m_sim->Route("gd2.alicdn.com", "/bao/uploaded/i2/main2.jpg", jpg);
+    m_sim->Route("gd3.alicdn.com", "/bao/uploaded/i3/red.jpg", jpg);
+    const QString page =
+        "<title>导出图片-淘宝网</title>"
+        "<img data-src=\"http://img01.taobaocdn.com/imgextra/i1/main1.jpg_60x60.jpg\">"
+        "<img data-src=\"http://img02.taobaocdn.com/imgextra/i2/main2.jpg_60x60.jpg\">"
+        "<ul class=\"J_TSaleProp tb-clearfix tb-img\"><li data-value=\"1627207:28326\">"
+        "<a style=\"background:url(http://img03.taobaocdn.com/imgextra/i3/red.jpg_30x30.jpg) "
+        "center\"></a></li>"
+        "<li data-value=\"1627207:28340\"><a>蓝</a></li></ul>"
+        "<a style=\"background:url(http://outside.example/after-ul.jpg_30x30.jpg)\"></a>";
+    m_core->StringGrid1()->AppendRow([&](TRowWriter& row) {
+        row.SetCell(ColHtml, page);
+        row.SetCell(ColWatermark, "小店");
+    });
+    const QString out = m_dir->filePath("out");
+    QVERIFY(QDir().mkpath(out));
+    const TExportJob job = ExportJobFor(out);
+    QSignalSpy finished(m_core.get(), &TAppCore::exportFinished);
+    StartExport(*m_core, job);
+    QVERIFY(finished.wait(30000));
+
+    const QString main1 = Md5Text("http://gd1.alicdn.com/bao/uploaded/i1/main1.jpg").toLower();
+    const QString main2 = Md5Text("http://gd2.alicdn.com/bao/uploaded/i2/main2.jpg").toLower();
+    const QString red = Md5Text("http://gd3.alicdn.com/bao/uploaded/i3/red.jpg");
+    const QByteArray csv = readFile(job.csvPath);
+    const QString text =
+        QString::fromUtf16(reinterpret_cast<const char16_t*>(csv.constData() + 2), (csv.size() - 2) / 2);
+    const QString field = main1 + ":1:0:|;" + main2 + ":1:1:|;" + red + ":2:0:1627207:28326|;";
+    QCOMPARE(text.split('\n')[3].split('\t')[28], '"' + field + '"');
+    QStringList expected{main1 + ".tbi", main2 + ".tbi", red + ".tbi"};
+    expected.sort();
+    QCOMPARE(QDir(job.pictureFolder).entryList(QDir::Files, QDir::Name), expected);
+    QVERIFY(readFile(job.pictureFolder + "/" + red + ".tbi").startsWith("\xFF\xD8"));
+}
+
+void TestPictures::exportWithoutMainPictures() {
+    m_core->StringGrid1()->AppendRow([&](TRowWriter& row) {
+        row.SetCell(ColHtml,
+                    "<img data-src=\"http://img.example.com/a.jpg_60x60.jpg\"><img data-src=\"short\">");
+    });
+    m_core->UpdateChoices([](TAppCore::TChoices& c) { c.cbDL = true; });
+    const QString out = m_dir->filePath("out");
+    QVERIFY(QDir().mkpath(out));
+    const TExportJob job = ExportJobFor(out);
+    QSignalSpy finished(m_core.get(), &TAppCore::exportFinished);
+    QSignalSpy log(m_core.get(), &TAppCore::logLine);
+    StartExport(*m_core, job);
+    QVERIFY(finished.wait(30000));
+    const QByteArray csv = readFile(job.csvPath);
+    const QString text =
+        QString::fromUtf16(reinterpret_cast<const char16_t*>(csv.constData() + 2), (csv.size() - 2) / 2);
+    // A capture of 10 characters or fewer gives the empty address.
+    QCOMPARE(text.split('\n')[3].split('\t')[28], "\"" + Md5Text("http://img.example.com/a.jpg").toLower() +
+                                                      ":1:0:|;" + Md5Text("").toLower() + ":1:1:|;\"");
+    QCOMPARE(QDir(job.pictureFolder).entryList(QDir::Files), QStringList());
+    QCOMPARE(m_sim->Count("img.example.com", "/a.jpg"), 0);
+    for (const auto& args : log)
+        QVERIFY(!args.first().toString().contains("正在下载商品主图"));
+}
+
+QTEST_MAIN(TestPictures)
+#include "test_pictures.moc"
