@@ -3,6 +3,7 @@
 #include "platform/paths.h"
 #include "web/common.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QStringEncoder>
@@ -59,6 +60,7 @@ class TestHttp : public QObject {
     void utf16Body();
     void textFileIsTrimmed();
     void proxyVariablesAreHonoured();
+    void fixtureFilesByHostAndPath();
 
   private:
     std::unique_ptr<TMarketSim> m_sim;
@@ -249,6 +251,7 @@ void TestHttp::unreachable_data() {
     QTest::newRow("a host that cannot be resolved") << "http://nonexistent.invalid/item.htm";
     QTest::newRow("nothing listening") << "http://127.0.0.1:1/";
     QTest::newRow("not an address") << "";
+    QTest::newRow("no scheme") << "127.0.0.1:1/item.htm";
 }
 
 void TestHttp::unreachable() {
@@ -322,6 +325,25 @@ void TestHttp::proxyVariablesAreHonoured() {
     QCOMPARE(m_sim->Requests().first().Host, QByteArray("item.taobao.com"));
     QCOMPARE(bypassed, "error"); // no_proxy: straight to a port where nothing listens
     QCOMPARE(m_sim->Requests().size(), 1);
+}
+
+void TestHttp::fixtureFilesByHostAndPath() {
+    QTemporaryDir pages;
+    QVERIFY(QDir(pages.path()).mkpath("shop"));
+    QFile page(pages.filePath("shop/list.htm"));
+    QVERIFY(page.open(QIODevice::WriteOnly));
+    page.write(gbk("<p>店铺</p>"));
+    page.close();
+    m_sim->ServeDir("shop.taobao.com", pages.path(), "text/html; charset=GBK");
+    qputenv("http_proxy", m_sim->Origin().toLatin1());
+    TC tc;
+    const QString found = tc.HGetText("http://shop.taobao.com/shop/list.htm?x=1");
+    const QString otherHost = tc.HGetText("http://other.taobao.com/shop/list.htm");
+    const QString outside = tc.HGetText("http://shop.taobao.com/../secret");
+    qunsetenv("http_proxy");
+    QCOMPARE(found, "<p>店铺</p>");
+    QVERIFY(otherHost.contains("404"));
+    QVERIFY(outside.contains("404"));
 }
 
 QTEST_GUILESS_MAIN(TestHttp)

@@ -101,6 +101,10 @@ TC::~TC() {
 TC::TResponse TC::perform(const QByteArray& method, const QString& url, const THeaders& headers,
                           const std::optional<QByteArray>& body, bool followRedirects) {
     TResponse response;
+    // Only an absolute address is requested: libcurl would guess a scheme for "host/path", which
+    // the request profiles never do.
+    if (!url.contains(QStringLiteral("://")))
+        return response;
     // The handle is reset for each request (its connections stay cached for the next one).
     curl_easy_reset(Http);
 
