@@ -165,15 +165,15 @@ class TSimServer : public QTcpServer {
     TMarketSim* m_sim;
 };
 
-TMarketSim::TMarketSim() {
+TMarketSim::TMarketSim(quint16 port) {
     m_thread.setObjectName(QStringLiteral("market simulator"));
     m_thread.start();
     m_server = new TSimServer(this);
     m_server->moveToThread(&m_thread);
     QMetaObject::invokeMethod(
         m_server,
-        [this] {
-            m_server->listen(QHostAddress::LocalHost, 0);
+        [this, port] {
+            m_server->listen(QHostAddress::LocalHost, port);
             m_port = m_server->serverPort();
         },
         Qt::BlockingQueuedConnection);
@@ -231,15 +231,18 @@ TSimResponse TMarketSim::answer(const TSimRequest& request) {
     for (const auto& [dirHost, served] : m_dirs) {
         if (dirHost != host.toLower() && dirHost != u"*")
             continue;
-        const QString relative = QUrl::fromPercentEncoding(request.Path.split('?').first()).mid(1);
-        if (relative.contains(QStringLiteral("..")))
-            continue;
-        QFile file(QDir(served.first).filePath(relative));
-        if (file.open(QIODevice::ReadOnly)) {
-            TSimResponse r;
-            r.Headers.append(std::pair<QByteArray, QByteArray>("Content-Type", served.second));
-            r.Body = file.readAll();
-            return r;
+        // The file named by the path with its query, else by the path alone.
+        const QString full = QUrl::fromPercentEncoding(request.Path).mid(1);
+        for (const QString& relative : {full, full.section(QLatin1Char('?'), 0, 0)}) {
+            if (relative.contains(QStringLiteral("..")))
+                continue;
+            QFile file(QDir(served.first).filePath(relative));
+            if (file.open(QIODevice::ReadOnly)) {
+                TSimResponse r;
+                r.Headers.append(std::pair<QByteArray, QByteArray>("Content-Type", served.second));
+                r.Body = file.readAll();
+                return r;
+            }
         }
     }
     return TSimResponse::Text(QStringLiteral("<html><body>404 not found</body></html>"), "UTF-8", 404);

@@ -47,7 +47,8 @@ class TSimServer;
 
 class TMarketSim {
   public:
-    TMarketSim();
+    // Listens on `port`, or on a free one when it is 0.
+    explicit TMarketSim(quint16 port = 0);
     ~TMarketSim();
 
     quint16 Port() const { return m_port; }

@@ -53,7 +53,8 @@ QPixmap MakeCheckPicture(bool checked) {
     const int h = style->pixelMetric(QStyle::PM_IndicatorHeight);
     option.rect = QRect(0, 0, w, h);
     option.state = QStyle::State_Enabled | (checked ? QStyle::State_On : QStyle::State_Off);
-    option.palette = QApplication::palette();
+    // The style's own (light) palette draws a box that stands out on the dark table.
+    option.palette = style->standardPalette();
     QPixmap picture(w, h);
     picture.fill(Qt::transparent);
     QPainter painter(&picture);
