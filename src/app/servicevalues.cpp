@@ -97,13 +97,6 @@ QString TServiceValues::KeyName(TServiceKey key) {
     return QLatin1String(info(key).name);
 }
 
-QList<TServiceKey> TServiceValues::AllKeys() {
-    QList<TServiceKey> keys;
-    for (const KeyInfo& k : Keys)
-        keys.append(k.key);
-    return keys;
-}
-
 QString TServiceValues::DefaultCsvTemplate() {
     // One field per column of the header lines, in their order. Text fields that can hold
     // separators are quoted; the other columns carry the listing assistant's usual fixed values.

@@ -37,7 +37,6 @@ inline constexpr const char* Section = "service";
 QString Value(TServiceKey key);
 QString DefaultValue(TServiceKey key);
 QString KeyName(TServiceKey key);
-QList<TServiceKey> AllKeys();
 
 // The built-in CSV row template: 60 fields in the order of the export's header lines.
 QString DefaultCsvTemplate();

@@ -14,11 +14,6 @@ int TLinkList::Count() const {
     return int(m_items.size());
 }
 
-QString TLinkList::At(int index) const {
-    QMutexLocker lock(&m_lock);
-    return index >= 0 && index < m_items.size() ? m_items[index] : QString();
-}
-
 bool TLinkList::Contains(const QString& link) const {
     QMutexLocker lock(&m_lock);
     return m_items.contains(link, Qt::CaseInsensitive);

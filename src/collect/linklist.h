@@ -14,7 +14,6 @@ class TLinkList : public QObject {
 
     QStringList Items() const;
     int Count() const;
-    QString At(int index) const;
     // Whether `link` is already in the list, compared ignoring letter case.
     bool Contains(const QString& link) const;
 

@@ -33,7 +33,7 @@ void TRowWriter::WidenTo(int colCount) {
 
 TItemTable::TItemTable(QObject* parent) : QObject(parent) {
     m_rows.append(FixedCaptions());
-    setGridColWidthsLocked();
+    SetGridColWidths();
 }
 
 QStringList TItemTable::FixedCaptions() {
@@ -111,11 +111,8 @@ int TItemTable::Row() const {
 
 void TItemTable::SetCurrent(int col, int row) {
     QMutexLocker lock(&m_lock);
-    if (col == m_col && row == m_row)
-        return;
     m_col = col;
     m_row = row;
-    emit currentCellChanged(col, row);
 }
 
 int TItemTable::ColWidth(int col) const {
@@ -128,16 +125,10 @@ QList<int> TItemTable::ColWidths() const {
     return m_colWidths;
 }
 
-void TItemTable::setGridColWidthsLocked() {
+void TItemTable::SetGridColWidths() {
     m_colWidths = FixedColWidths();
     while (m_colWidths.size() < m_colCount)
         m_colWidths.append(DefaultColWidth);
-}
-
-void TItemTable::SetGridColWidths() {
-    QMutexLocker lock(&m_lock);
-    setGridColWidthsLocked();
-    emit columnCountChanged(m_colCount);
 }
 
 void TItemTable::ResetGrid() {
@@ -145,7 +136,7 @@ void TItemTable::ResetGrid() {
     m_rows.clear();
     m_colCount = ColFixedCount;
     m_rows.append(FixedCaptions());
-    setGridColWidthsLocked();
+    SetGridColWidths();
     m_col = 0;
     m_row = 0;
     emit tableReset(1, m_colCount);
@@ -244,7 +235,7 @@ void TItemTable::Replace(const QList<QStringList>& rows, int colCount) {
     if (m_rows.isEmpty())
         m_rows.append(QStringList());
     m_colCount = colCount;
-    setGridColWidthsLocked();
+    SetGridColWidths();
     m_col = 0;
     m_row = 0;
     emit tableReset(int(m_rows.size()), m_colCount);

@@ -74,8 +74,8 @@ class TItemTable : public QObject {
     int ColWidth(int col) const;
     QList<int> ColWidths() const;
 
+    // Empties the table and restores the twelve fixed columns with their captions and widths.
     void ResetGrid();
-    void SetGridColWidths();
 
     // Appends one data row: numbers it, marks it selected, then runs `fill` under the lock.
     // Returns the new row's index.
@@ -111,7 +111,6 @@ class TItemTable : public QObject {
     void tableReset(int rowCount, int colCount);
     void columnCountChanged(int colCount);
     void cellsChanged(int firstRow, int lastRow, int firstCol, int lastCol);
-    void currentCellChanged(int col, int row);
 
   private:
     friend class TRowWriter;
@@ -119,7 +118,8 @@ class TItemTable : public QObject {
     QString cellLocked(int col, int row) const;
     void setCellLocked(int col, int row, const QString& text);
     void widenLocked(int colCount);
-    void setGridColWidthsLocked();
+    // Applies the widths of the fixed columns (and the default width to attribute columns).
+    void SetGridColWidths();
 
     mutable QMutex m_lock;
     // m_rows.size() is RowCount; a row may hold fewer cells than ColCount: missing cells are empty.
