@@ -227,6 +227,31 @@ std::optional<QString> oneOf(const QString& command, const QStringList& a, const
     return std::nullopt;
 }
 
+// A command that takes one folder and the given flags.
+std::optional<QString> checkFolderAndFlags(const QString& command, const QStringList& a,
+                                           const QStringList& flags) {
+    QStringList rest = a;
+    for (const QString& flag : flags)
+        rest.removeAll(flag);
+    if (rest.size() != 1 || rest[0].startsWith(u"--"))
+        return command + QStringLiteral(" needs one folder and takes only ") +
+               flags.join(QStringLiteral(" and "));
+    return std::nullopt;
+}
+
+// The folder argument as an absolute path, or the empty text after telling the user it does not exist.
+QString existingFolder(TCliContext& c, const QStringList& a) {
+    QString folder;
+    for (const QString& arg : a)
+        if (!arg.startsWith(u"--"))
+            folder = arg;
+    if (!QDir(folder).exists()) {
+        c.err << "tovrel-cli: the folder does not exist: " << folder << '\n';
+        return {};
+    }
+    return QDir(folder).absolutePath();
+}
+
 // Runs the event loop until `finished` is emitted (unless it already was).
 template <typename Signal> void waitFor(TAppCore& core, Signal finished, const std::function<void()>& start) {
     bool done = false;
@@ -407,31 +432,21 @@ const QList<TCliCommand>& commands() {
              "                     export the selected items as a Taobao Assistant package in DIR and\n"
              "                     print the CSV file's path; the flags are the options \"不下载商品主图\"\n"
              "                     and \"不下载商品属性\""),
-         [](const QStringList& a) -> std::optional<QString> {
-             QStringList rest = a;
-             rest.removeAll(QStringLiteral("--no-main-pictures"));
-             rest.removeAll(QStringLiteral("--no-props"));
-             if (rest.size() != 1 || rest[0].startsWith(u"--"))
-                 return QStringLiteral(
-                     "export needs one folder and takes only --no-main-pictures and --no-props");
-             return std::nullopt;
+         [](const QStringList& a) {
+             return checkFolderAndFlags(QStringLiteral("export"), a,
+                                        {QStringLiteral("--no-main-pictures"), QStringLiteral("--no-props")});
          },
          [](TCliContext& c, const QStringList& a) {
-             QString folder;
-             for (const QString& arg : a)
-                 if (!arg.startsWith(u"--"))
-                     folder = arg;
-             if (!QDir(folder).exists()) {
-                 c.err << "tovrel-cli: the folder does not exist: " << folder << '\n';
+             const QString folder = existingFolder(c, a);
+             if (folder.isEmpty())
                  return int(TCliExit::Failure);
-             }
              const bool noPictures = a.contains(QStringLiteral("--no-main-pictures"));
              const bool noProps = a.contains(QStringLiteral("--no-props"));
              c.core.UpdateChoices([&](TAppCore::TChoices& ch) {
                  ch.cbDL = noPictures;
                  ch.cbDLXX = noProps;
              });
-             const TExportJob job = ExportJobFor(QDir(folder).absolutePath());
+             const TExportJob job = ExportJobFor(folder);
              if (FileInUse(job.csvPath)) {
                  c.err << FileInUseMessage() << '\n';
                  return int(TCliExit::Failure);
@@ -452,25 +467,16 @@ const QList<TCliCommand>& commands() {
              "                     download the pictures of the selected items into a folder per item\n"
              "                     in DIR, watermarked, and print each item folder; --title-price names\n"
              "                     them title_price_n_suffix (data source taobao)"),
-         [](const QStringList& a) -> std::optional<QString> {
-             QStringList rest = a;
-             rest.removeAll(QStringLiteral("--title-price"));
-             if (rest.size() != 1 || rest[0].startsWith(u"--"))
-                 return QStringLiteral("pictures needs one folder and takes only --title-price");
-             return std::nullopt;
+         [](const QStringList& a) {
+             return checkFolderAndFlags(QStringLiteral("pictures"), a, {QStringLiteral("--title-price")});
          },
          [](TCliContext& c, const QStringList& a) {
-             QString folder;
-             for (const QString& arg : a)
-                 if (!arg.startsWith(u"--"))
-                     folder = arg;
-             if (!QDir(folder).exists()) {
-                 c.err << "tovrel-cli: the folder does not exist: " << folder << '\n';
+             const QString folder = existingFolder(c, a);
+             if (folder.isEmpty())
                  return int(TCliExit::Failure);
-             }
              const bool titlePrice = a.contains(QStringLiteral("--title-price"));
              c.core.UpdateChoices([titlePrice](TAppCore::TChoices& ch) { ch.cbDLJG = titlePrice; });
-             for (const QString& itemFolder : DownloadPictures(c.core, QDir(folder).absolutePath()))
+             for (const QString& itemFolder : DownloadPictures(c.core, folder))
                  c.out << QDir::toNativeSeparators(itemFolder) << '\n';
              return int(TCliExit::Ok);
          }},
