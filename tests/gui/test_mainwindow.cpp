@@ -399,13 +399,21 @@ void TestMainWindow::exportCommand() {
     QCOMPARE(w.asked, QStringList{QStringLiteral("请选择要保存的文件夹")});
     QCOMPARE(w.PageControl1->currentIndex(), 0);
     // A folder: the log page shows, the package is written, the status bar says how many rows.
+    // (A blank Head keeps the property lookup from reaching out to the marketplace.)
+    QFile ini(m_dir->filePath(QStringLiteral("service.ini")));
+    QVERIFY(ini.open(QIODevice::WriteOnly));
+    ini.write("[service]\nHead=\n");
+    ini.close();
+    m_core->StringGrid1()->AppendRow(
+        [](TRowWriter& row) { row.SetCell(ColHtml, QStringLiteral("<title>窗口导出-淘宝网</title>")); });
     w.folder = m_dir->filePath(QStringLiteral("out"));
     QVERIFY(QDir().mkpath(w.folder));
     QTest::mouseClick(w.Button9, Qt::LeftButton);
     QCOMPARE(w.PageControl1->currentWidget(), w.TabSheet4);
-    QTRY_COMPARE(w.StatusPanels[4]->text(), QStringLiteral("导出记录[0]条"));
+    QTRY_COMPARE(w.StatusPanels[4]->text(), QStringLiteral("导出记录[1]条"));
     QTRY_COMPARE(w.Button9->text(), QStringLiteral("导出CSV"));
     QVERIFY(w.Button9->isEnabled());
+    QVERIFY(w.Memo1->toPlainText().contains(QStringLiteral("宝贝 “窗口导出” 下载完毕.")));
     QVERIFY(w.Memo1->toPlainText().contains(QStringLiteral("★★★已经全部下载完毕★★★")));
     QCOMPARE(QDir(w.folder).entryList({QStringLiteral("KVR_*.csv")}, QDir::Files).size(), 1);
 }
