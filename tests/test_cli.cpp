@@ -3,6 +3,7 @@
 #include "platform/paths.h"
 #include "table/itemtable.h"
 #include "taobaopages.h"
+#include "testfiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -202,13 +203,8 @@ void TestCli::searchThroughProxyAcrossRuns() {
     const QString csvPath = exported.section('\n', 0, 0);
     QVERIFY2(csvPath.startsWith(dir.filePath("out/KVR_")) && csvPath.endsWith(".csv"), qPrintable(exported));
     QVERIFY(exported.contains("★★★已经全部下载完毕★★★"));
-    QFile csv(csvPath);
-    QVERIFY(csv.open(QIODevice::ReadOnly));
-    const QByteArray bytes = csv.readAll();
-    QVERIFY(bytes.startsWith("\xFF\xFE"));
-    const QStringList lines =
-        QString::fromUtf16(reinterpret_cast<const char16_t*>(bytes.constData() + 2), (bytes.size() - 2) / 2)
-            .split('\n');
+    QVERIFY(readFile(csvPath).startsWith("\xFF\xFE"));
+    const QStringList lines = readUtf16File(csvPath).split('\n');
     QCOMPARE(lines.size(), 6);
     QCOMPARE(lines[0], "version 1.00");
     for (int i = 1; i < 5; ++i)

@@ -1,6 +1,7 @@
 // The Taobao Assistant CSV export and its category property lookup.
 
 #include "marketsim.h"
+#include "testfiles.h"
 
 #include "app/appcore.h"
 #include "app/servicevalues.h"
@@ -19,11 +20,6 @@
 #include <QTest>
 
 namespace {
-
-QByteArray readFile(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 // An item page with everything the export reads.
 QString exportPage(const QString& id, const QString& title, const QString& price) {
@@ -436,8 +432,7 @@ void TestExport::failingSaleDataStillExports() {
         row.SetCell(ColHtml, "<title>无销售数据-淘宝网</title>\"wholeSibUrl\":\"http://127.0.0.1:1/sib\"");
     });
     const QString csv = runExport();
-    const QString text = QString::fromUtf16(reinterpret_cast<const char16_t*>(readFile(csv).constData() + 2),
-                                            (readFile(csv).size() - 2) / 2);
+    const QString text = readUtf16File(csv);
     const QStringList lines = text.split('\n');
     QCOMPARE(lines.size(), 5); // three header lines, the row, and the empty text after the last LF
     const QStringList fields = lines[3].split('\t');
@@ -467,8 +462,7 @@ void TestExport::propertyOptionsAndCache() {
     m_core->UpdateChoices([](TAppCore::TChoices& c) { c.cbDLXX = false; });
     const QString csv = runExport();
     QCOMPARE(m_sim->Count("open.taobao.com", propsPath), 1);
-    QVERIFY(!QString::fromUtf16(reinterpret_cast<const char16_t*>(readFile(csv).constData() + 2))
-                 .contains("20000"));
+    QVERIFY(!readUtf16File(csv).contains("20000"));
 }
 
 void TestExport::hintLine_data() {

@@ -2,6 +2,7 @@
 // start-up and shutdown steps that use them.
 
 #include "marketsim.h"
+#include "testfiles.h"
 
 #include "app/appcore.h"
 #include "app/inifile.h"
@@ -29,17 +30,6 @@
 #include <QTest>
 
 namespace {
-
-void writeFile(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(bytes);
-}
-
-QByteArray readFile(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 QString decipherGrid(const QString& path) {
     return TAnsi::Decode(DecryptText(readFile(path), GridKey, 0));

@@ -1,6 +1,7 @@
 // The watermark, the per-item picture download and the export's package pictures.
 
 #include "marketsim.h"
+#include "testfiles.h"
 
 #include "app/appcore.h"
 #include "export/csvexport.h"
@@ -55,11 +56,6 @@ QRect inkBox(const QImage& canvas, int background) {
                 bottom = std::max(bottom, y);
             }
     return QRect(QPoint(left, top), QPoint(right, bottom));
-}
-
-QByteArray readFile(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 } // namespace
@@ -375,9 +371,7 @@ void TestPictures::exportPictureField() {
     const QString main1 = Md5Text("http://gd1.alicdn.com/bao/uploaded/i1/main1.jpg").toLower();
     const QString main2 = Md5Text("http://gd2.alicdn.com/bao/uploaded/i2/main2.jpg").toLower();
     const QString red = Md5Text("http://gd3.alicdn.com/bao/uploaded/i3/red.jpg");
-    const QByteArray csv = readFile(job.csvPath);
-    const QString text =
-        QString::fromUtf16(reinterpret_cast<const char16_t*>(csv.constData() + 2), (csv.size() - 2) / 2);
+    const QString text = readUtf16File(job.csvPath);
     const QString field = main1 + ":1:0:|;" + main2 + ":1:1:|;" + red + ":2:0:1627207:28326|;";
     QCOMPARE(text.split('\n')[3].split('\t')[28], '"' + field + '"');
     QStringList expected{main1 + ".tbi", main2 + ".tbi", red + ".tbi"};
@@ -399,9 +393,7 @@ void TestPictures::exportWithoutMainPictures() {
     QSignalSpy log(m_core.get(), &TAppCore::logLine);
     StartExport(*m_core, job);
     QVERIFY(finished.wait(30000));
-    const QByteArray csv = readFile(job.csvPath);
-    const QString text =
-        QString::fromUtf16(reinterpret_cast<const char16_t*>(csv.constData() + 2), (csv.size() - 2) / 2);
+    const QString text = readUtf16File(job.csvPath);
     // A capture of 10 characters or fewer gives the empty address.
     QCOMPARE(text.split('\n')[3].split('\t')[28], "\"" + Md5Text("http://img.example.com/a.jpg").toLower() +
                                                       ":1:0:|;" + Md5Text("").toLower() + ":1:1:|;\"");

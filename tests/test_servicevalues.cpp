@@ -1,3 +1,5 @@
+#include "testfiles.h"
+
 #include "app/appcore.h"
 #include "app/servicevalues.h"
 #include "collect/linklist.h"
@@ -7,16 +9,6 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
-
-namespace {
-
-void writeFile(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(bytes);
-}
-
-} // namespace
 
 class TestServiceValues : public QObject {
     Q_OBJECT

@@ -1,9 +1,9 @@
 #include "app/inifile.h"
 
 #include "platform/ansi.h"
+#include "platform/files.h"
 
 #include <QFile>
-#include <QSaveFile>
 
 #include <limits>
 
@@ -130,13 +130,7 @@ bool TIniFile::WriteString(const QString& section, const QString& key, const QSt
             --at; // after the section's last entry, before the blank lines that part it from the next
         content.insert(at, entry);
     }
-    QSaveFile file(m_path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    const QByteArray bytes = TAnsi::Encode(content.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n"));
-    if (file.write(bytes) != bytes.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    return WriteWholeFile(m_path,
+                          TAnsi::Encode(content.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n")))
+        .isEmpty();
 }

@@ -6,13 +6,13 @@
 #include "app/text.h"
 #include "export/props.h"
 #include "pictures/watermark.h"
+#include "platform/files.h"
 #include "table/cipher.h"
 #include "table/itemtable.h"
 #include "web/common.h"
 #include "web/pagecache.h"
 
 #include <QDir>
-#include <QSaveFile>
 
 namespace {
 
@@ -66,17 +66,13 @@ void downloadExportPicture(TAppCore& core, TC& tc, QByteArray& buffer, const TEx
     QDir().mkpath(job.pictureFolder);
     const QString path = job.pictureFolder + QLatin1Char('/') + fileName;
     try {
-        if (!watermark.isEmpty()) {
-            DrawWatermark(watermark, path, buffer);
-            return;
-        }
-        QSaveFile file(path);
-        if (file.open(QIODevice::WriteOnly) && file.write(buffer) == buffer.size() && file.commit())
-            return;
-        core.Log(QStringLiteral("图片 ") + QDir::toNativeSeparators(path) + QStringLiteral(" 无法保存：") +
-                 file.errorString());
-    } catch (const TPictureError&) {
-        core.Log(QStringLiteral("图片 ") + url + QStringLiteral(" 不是可以加水印的图片，没有保存"));
+        WritePicture(watermark, path, buffer);
+    } catch (const TPictureError& e) {
+        if (e.Unreadable)
+            core.Log(QStringLiteral("图片 ") + url + QStringLiteral(" 不是可以加水印的图片，没有保存"));
+        else
+            core.Log(QStringLiteral("图片 ") + QDir::toNativeSeparators(path) +
+                     QStringLiteral(" 无法保存：") + QString::fromStdString(e.what()));
     }
 }
 
@@ -278,11 +274,9 @@ void ExportCsv(TAppCore& core, const TExportJob& job) {
             lines.append(QString());
             lines.last() = exportRow(core, job, cells);
         }
-        QSaveFile file(job.csvPath);
-        const QByteArray bytes = CsvFileBytes(lines);
-        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
+        if (const QString why = WriteWholeFile(job.csvPath, CsvFileBytes(lines)); !why.isEmpty())
             failure = QStringLiteral("无法写入文件 ") + QDir::toNativeSeparators(job.csvPath) +
-                      QStringLiteral("：") + file.errorString();
+                      QStringLiteral("：") + why;
     } catch (const std::exception& e) {
         failure = QStringLiteral("导出出错：") + QString::fromLocal8Bit(e.what());
     }

@@ -9,7 +9,6 @@
 #include "web/common.h"
 
 #include <QDir>
-#include <QSaveFile>
 
 QStringList PictureAddresses(const QString& head, const QString& description) {
     // Head goes in front of the stored pattern as it is, so only addresses that begin with it count.
@@ -43,12 +42,8 @@ bool SaveItemPicture(TC& tc, QByteArray& buffer, const QString& watermark, const
         return false;
     buffer = *bytes;
     try {
-        if (!watermark.isEmpty()) {
-            DrawWatermark(watermark, path, buffer);
-            return true;
-        }
-        QSaveFile file(path);
-        return file.open(QIODevice::WriteOnly) && file.write(buffer) == buffer.size() && file.commit();
+        WritePicture(watermark, path, buffer);
+        return true;
     } catch (const TPictureError&) {
         return false;
     }

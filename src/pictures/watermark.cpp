@@ -1,12 +1,13 @@
 #include "pictures/watermark.h"
 
+#include "platform/files.h"
+
 #include <QBuffer>
 #include <QFont>
 #include <QFontMetricsF>
 #include <QImage>
 #include <QImageWriter>
 #include <QPainter>
-#include <QSaveFile>
 
 namespace {
 
@@ -51,7 +52,7 @@ QImage WatermarkCanvas(const QString& text, const QImage& picture) {
 void DrawWatermark(const QString& text, const QString& path, const QByteArray& picture) {
     const QImage image = QImage::fromData(picture); // the first frame of an animated picture
     if (image.isNull())
-        throw TPictureError("the bytes are no picture");
+        throw TPictureError("the bytes are no picture", true);
     if (!QImageWriter::supportedImageFormats().contains("jpeg"))
         return; // without a JPEG encoder nothing is written
     QByteArray jpeg;
@@ -59,7 +60,15 @@ void DrawWatermark(const QString& text, const QString& path, const QByteArray& p
     buffer.open(QIODevice::WriteOnly);
     if (!WatermarkCanvas(text, image).save(&buffer, "JPEG", 100))
         throw TPictureError("the picture could not be encoded");
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(jpeg) != jpeg.size() || !file.commit())
-        throw TPictureError(file.errorString().toStdString());
+    if (const QString why = WriteWholeFile(path, jpeg); !why.isEmpty())
+        throw TPictureError(why.toStdString());
+}
+
+void WritePicture(const QString& watermark, const QString& path, const QByteArray& picture) {
+    if (!watermark.isEmpty()) {
+        DrawWatermark(watermark, path, picture);
+        return;
+    }
+    if (const QString why = WriteWholeFile(path, picture); !why.isEmpty())
+        throw TPictureError(why.toStdString());
 }

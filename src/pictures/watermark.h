@@ -9,7 +9,10 @@
 // A picture that could not be read or written.
 class TPictureError : public std::runtime_error {
   public:
-    using std::runtime_error::runtime_error;
+    explicit TPictureError(const std::string& what, bool unreadable = false)
+        : std::runtime_error(what), Unreadable(unreadable) {}
+    // The bytes were no picture (as opposed to a file that could not be written).
+    bool Unreadable;
 };
 
 // Draws the watermark text on a picture and writes it as a JPEG (quality 100) at `path`: the
@@ -18,6 +21,11 @@ class TPictureError : public std::runtime_error {
 // at y: a translucent black shadow at (x + 1, 27), translucent white at (x, 26). Raises
 // TPictureError when the bytes are no picture or the file cannot be written.
 void DrawWatermark(const QString& text, const QString& path, const QByteArray& picture);
+
+// Writes downloaded picture bytes to `path`: unchanged when the watermark text is empty, else
+// through DrawWatermark. Raises TPictureError when they cannot be written (or, with a watermark,
+// read as a picture).
+void WritePicture(const QString& watermark, const QString& path, const QByteArray& picture);
 
 // The canvas DrawWatermark writes, before JPEG encoding.
 QImage WatermarkCanvas(const QString& text, const QImage& picture);

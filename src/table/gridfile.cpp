@@ -3,6 +3,7 @@
 #include "app/text.h"
 #include "collect/linklist.h"
 #include "platform/ansi.h"
+#include "platform/files.h"
 #include "table/cipher.h"
 #include "table/commatext.h"
 #include "table/itemtable.h"
@@ -268,20 +269,6 @@ TFileResult failure(const QString& why) {
     return {false, why};
 }
 
-TFileResult writeAtomically(const QString& fileName, const QByteArray& bytes) {
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly))
-        return failure(file.errorString());
-    if (file.write(bytes) != bytes.size()) {
-        const QString why = file.errorString();
-        file.cancelWriting();
-        return failure(why);
-    }
-    if (!file.commit())
-        return failure(file.errorString());
-    return {};
-}
-
 std::optional<QByteArray> readAll(const QString& fileName, QString* why) {
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly)) {
@@ -404,7 +391,8 @@ TFileResult SaveLinkListToFile(const TLinkList& list, const QString& FileName) {
     QString text;
     for (const QString& link : links)
         text += link + QStringLiteral("\r\n");
-    return writeAtomically(FileName, EncryptText(TAnsi::Encode(text), LinkListKey, 0));
+    const QString why = WriteWholeFile(FileName, EncryptText(TAnsi::Encode(text), LinkListKey, 0));
+    return why.isEmpty() ? TFileResult{} : failure(why);
 }
 
 TFileResult LoadLinkListFromFile(TLinkList& list, const QString& FileName) {
