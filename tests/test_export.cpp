@@ -126,7 +126,7 @@ void TestExport::init() {
     m_dir = std::make_unique<QTemporaryDir>();
     TPaths::SetWorkDir(m_dir->path());
     m_core = std::make_unique<TAppCore>();
-    m_core->Startup();
+    QVERIFY(m_core->Startup().ok());
     m_sim->Route("detailskip.taobao.com", "/json/sib.htm?itemId=1", TSimResponse::Text(SaleReply, "GBK"));
     m_sim->Route("detailskip.taobao.com", "/json/sib.htm?itemId=2", TSimResponse::Text(SaleReply, "GBK"));
     m_sim->Route("open.taobao.com", "/apitools/ajax_props.do?act=props&cid=50010158",
@@ -149,12 +149,11 @@ QString TestExport::runExport(bool* written) {
     const QString out = m_dir->filePath("out");
     QDir().mkpath(out);
     const TExportJob job = ExportJobFor(out);
-    QSignalSpy finished(m_core.get(), &TAppCore::exportFinished);
-    StartExport(*m_core, job);
-    if (!finished.wait(30000))
+    QSignalSpy finished(m_core.get(), &TAppCore::jobFinished);
+    if (!m_core->StartExport(job) || !finished.wait(30000))
         return {};
     if (written)
-        *written = finished.first().first().toBool();
+        *written = finished.first()[1].value<TJobResult>().Outcome == TJobOutcome::Done;
     return job.csvPath;
 }
 
@@ -450,16 +449,17 @@ void TestExport::propertyOptionsAndCache() {
     QCOMPARE(m_sim->Count("open.taobao.com", propsPath), 1); // the second export used the cache
     // "不下载商品属性" or a blank Head: no request, no field.
     QFile::remove(m_dir->filePath("DB.MDB"));
+    m_core.reset(); // the working folder is free again
     m_core = std::make_unique<TAppCore>();
-    m_core->Startup();
+    QVERIFY(m_core->Startup().ok());
     addRow("1", "男装夹克", "128.00", "品牌:李宁");
-    m_core->UpdateChoices([](TAppCore::TChoices& c) { c.cbDLXX = true; });
+    m_core->UpdateChoices([](TChoices& c) { c.cbDLXX = true; });
     runExport();
     QFile ini(m_dir->filePath("service.ini"));
     QVERIFY(ini.open(QIODevice::WriteOnly));
     ini.write("[service]\nHead=\n");
     ini.close();
-    m_core->UpdateChoices([](TAppCore::TChoices& c) { c.cbDLXX = false; });
+    m_core->UpdateChoices([](TChoices& c) { c.cbDLXX = false; });
     const QString csv = runExport();
     QCOMPARE(m_sim->Count("open.taobao.com", propsPath), 1);
     QVERIFY(!readUtf16File(csv).contains("20000"));
@@ -487,10 +487,12 @@ void TestExport::hintLine() {
 void TestExport::unwritableFileIsReported() {
     QSignalSpy status(m_core.get(), &TAppCore::statusTextChanged);
     QSignalSpy log(m_core.get(), &TAppCore::logLine);
-    QSignalSpy finished(m_core.get(), &TAppCore::exportFinished);
+    QSignalSpy finished(m_core.get(), &TAppCore::jobFinished);
     TExportJob job = ExportJobFor(m_dir->filePath("missing/folder"));
-    ExportCsv(*m_core, job); // on this thread: the folder does not exist
-    QCOMPARE(finished.first().first().toBool(), false);
+    job.pictureFolder = m_dir->filePath("pictures"); // made by the command; the CSV's folder is missing
+    QVERIFY(m_core->StartExport(job));
+    QVERIFY(finished.wait(30000));
+    QCOMPARE(finished.first()[1].value<TJobResult>().Outcome, TJobOutcome::Failed);
     QVERIFY(log.last().first().toString().startsWith("无法写入文件"));
     QCOMPARE(status.last().first().toString(), "导出失败");
 }

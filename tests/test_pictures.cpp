@@ -92,7 +92,24 @@ class TestPictures : public QObject {
     std::unique_ptr<TAppCore> m_core;
     int addRow(const QString& title, const QString& description, const QString& watermark = QString(),
                const QString& price = "99.00");
+    // Runs the picture download into `folder` and returns the item folders it made.
+    QStringList downloadPictures(const QString& folder);
+    // Runs an export into `job`'s files.
+    void runExport(const TExportJob& job);
 };
+
+QStringList TestPictures::downloadPictures(const QString& folder) {
+    QSignalSpy finished(m_core.get(), &TAppCore::jobFinished);
+    if (!m_core->StartPictureDownload(folder) || !finished.wait(30000))
+        return {"the download did not run"};
+    return finished.first()[1].value<TJobResult>().Produced;
+}
+
+void TestPictures::runExport(const TExportJob& job) {
+    QSignalSpy finished(m_core.get(), &TAppCore::jobFinished);
+    QVERIFY(m_core->StartExport(job));
+    QVERIFY(finished.wait(30000));
+}
 
 void TestPictures::initTestCase() {
     for (const char* name :
@@ -112,7 +129,7 @@ void TestPictures::init() {
     m_dir = std::make_unique<QTemporaryDir>();
     TPaths::SetWorkDir(m_dir->path());
     m_core = std::make_unique<TAppCore>();
-    m_core->Startup();
+    QVERIFY(m_core->Startup().ok());
 }
 
 int TestPictures::addRow(const QString& title, const QString& description, const QString& watermark,
@@ -259,7 +276,7 @@ void TestPictures::downloadNamesAndLocalDescription() {
     const int b = addRow("连衣裙B", "<p>没有图片 <a href=\"http://x.example/\">链接</a></p>");
     const QString out = m_dir->filePath("out");
     QVERIFY(QDir().mkpath(out));
-    const QStringList folders = DownloadPictures(*m_core, out);
+    const QStringList folders = downloadPictures(out);
     QCOMPARE(folders, (QStringList{out + "/" + Md5Text("连衣裙A"), out + "/" + Md5Text("连衣裙B")}));
     QVERIFY(QDir(folders[1]).exists()); // made even without pictures
     const QString folder = folders[0];
@@ -274,7 +291,6 @@ void TestPictures::downloadNamesAndLocalDescription() {
                  "/two.gif\">"
                  "<img src=\"//other.example/no-head.jpg\"></p>");
     QCOMPARE(m_core->StringGrid1()->Cell(ColLocalDetail, b), "<p>没有图片 <a href=\"\">链接</a></p>");
-    QCOMPARE(m_core->ThreadsRunning, 0);
 }
 
 void TestPictures::titlePriceNaming() {
@@ -286,18 +302,18 @@ void TestPictures::titlePriceNaming() {
            "<img src=\"http://img.example.com/p/a.jpg\"><img src=\"http://img.example.com/p/b.png\">"
            "<img src=\"http://img.example.com/p/abc.jpg\">",
            "小店");
-    m_core->UpdateChoices([](TAppCore::TChoices& c) { c.cbDLJG = true; });
+    m_core->UpdateChoices([](TChoices& c) { c.cbDLJG = true; });
     const QString out = m_dir->filePath("out");
     QVERIFY(QDir().mkpath(out));
-    const QString folder = DownloadPictures(*m_core, out).first();
+    const QString folder = downloadPictures(out).first();
     QCOMPARE(QDir(folder).entryList(QDir::Files, QDir::Name),
              (QStringList{"连衣裙_99.00_0_.jpg", "连衣裙_99.00_1_.png", "连衣裙_99.00_2_.jpg"}));
     QVERIFY(readFile(folder + "/连衣裙_99.00_1_.png").startsWith("\xFF\xD8")); // watermarked: a JPEG
     // The source 拍拍 never names pictures by title and price.
-    m_core->UpdateChoices([](TAppCore::TChoices& c) { c.DataSource = 2; });
+    m_core->UpdateChoices([](TChoices& c) { c.DataSource = 2; });
     const QString other = m_dir->filePath("other");
     QVERIFY(QDir().mkpath(other));
-    QCOMPARE(QDir(DownloadPictures(*m_core, other).first()).entryList(QDir::Files, QDir::Name),
+    QCOMPARE(QDir(downloadPictures(other).first()).entryList(QDir::Files, QDir::Name),
              (QStringList{"a.jpg", "abc.jpg", "b.png"}));
 }
 
@@ -310,7 +326,7 @@ void TestPictures::failedPicturesKeepTheirAddress() {
     m_core->StringGrid1()->SetCell(ColWatermark, row, "小店");
     const QString out = m_dir->filePath("out");
     QVERIFY(QDir().mkpath(out));
-    const QString folder = DownloadPictures(*m_core, out).first();
+    const QString folder = downloadPictures(out).first();
     QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList());
     QCOMPARE(m_core->StringGrid1()->Cell(ColLocalDetail, row), description);
 }
@@ -321,10 +337,10 @@ void TestPictures::hostileTitleIsRefused() {
     m_sim->Route("img.example.com", "/p/a.jpg", jpg);
     const QString description = "<img src=\"http://img.example.com/p/a.jpg\">";
     const int row = addRow("../../evil", description);
-    m_core->UpdateChoices([](TAppCore::TChoices& c) { c.cbDLJG = true; });
+    m_core->UpdateChoices([](TChoices& c) { c.cbDLJG = true; });
     const QString out = m_dir->filePath("deep/out");
     QVERIFY(QDir().mkpath(out));
-    DownloadPictures(*m_core, out);
+    downloadPictures(out);
     QCOMPARE(m_core->StringGrid1()->Cell(ColLocalDetail, row), description);
     QCOMPARE(QDir(m_dir->filePath("deep")).entryList(QDir::Files), QStringList());
     QCOMPARE(QDir(m_dir->path()).entryList({"*evil*"}, QDir::Files), QStringList());
@@ -335,7 +351,7 @@ void TestPictures::noRowSelected() {
     m_core->StringGrid1()->SetCell(ColSelect, 1, "");
     QSignalSpy captions(m_core.get(), &TAppCore::captionChanged);
     QSignalSpy enabled(m_core.get(), &TAppCore::commandsEnabled);
-    QCOMPARE(DownloadPictures(*m_core, m_dir->path()), QStringList());
+    QCOMPARE(downloadPictures(m_dir->path()), QStringList());
     QCOMPARE(captions.first()[1].toString(), "下载中..");
     QCOMPARE(captions.last()[1].toString(), "下载图片");
     QCOMPARE(enabled.last().first().toBool(), true);
@@ -364,9 +380,7 @@ void TestPictures::exportPictureField() {
     const QString out = m_dir->filePath("out");
     QVERIFY(QDir().mkpath(out));
     const TExportJob job = ExportJobFor(out);
-    QSignalSpy finished(m_core.get(), &TAppCore::exportFinished);
-    StartExport(*m_core, job);
-    QVERIFY(finished.wait(30000));
+    runExport(job);
 
     const QString main1 = Md5Text("http://gd1.alicdn.com/bao/uploaded/i1/main1.jpg").toLower();
     const QString main2 = Md5Text("http://gd2.alicdn.com/bao/uploaded/i2/main2.jpg").toLower();
@@ -385,14 +399,12 @@ void TestPictures::exportWithoutMainPictures() {
         row.SetCell(ColHtml,
                     "<img data-src=\"http://img.example.com/a.jpg_60x60.jpg\"><img data-src=\"short\">");
     });
-    m_core->UpdateChoices([](TAppCore::TChoices& c) { c.cbDL = true; });
+    m_core->UpdateChoices([](TChoices& c) { c.cbDL = true; });
     const QString out = m_dir->filePath("out");
     QVERIFY(QDir().mkpath(out));
     const TExportJob job = ExportJobFor(out);
-    QSignalSpy finished(m_core.get(), &TAppCore::exportFinished);
     QSignalSpy log(m_core.get(), &TAppCore::logLine);
-    StartExport(*m_core, job);
-    QVERIFY(finished.wait(30000));
+    runExport(job);
     const QString text = readUtf16File(job.csvPath);
     // A capture of 10 characters or fewer gives the empty address.
     QCOMPARE(text.split('\n')[3].split('\t')[28], "\"" + Md5Text("http://img.example.com/a.jpg").toLower() +

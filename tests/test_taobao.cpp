@@ -7,7 +7,6 @@
 #include "acquire/province.h"
 #include "acquire/taobaoitem.h"
 #include "app/appcore.h"
-#include "collect/linkcommands.h"
 #include "collect/linklist.h"
 #include "collect/taobaoshop.h"
 #include "platform/paths.h"
@@ -21,7 +20,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-using namespace TLinkCommands;
+using TAddResult = TAppCore::TAddResult;
 
 namespace {
 
@@ -413,14 +412,14 @@ void TestTaobao::sequentialRunStopsAtFailedPage() {
     m_sim->Route(ItemHost, itemPath("2"), empty);
     serveItem("3", "丙", {"品牌:C"});
     TAppCore core;
-    core.Startup();
-    core.UpdateChoices([](TAppCore::TChoices& c) { c.WatermarkText = "水印"; });
+    QVERIFY(core.Startup().ok());
+    core.UpdateChoices([](TChoices& c) { c.WatermarkText = "水印"; });
     for (const QString id : {"1", "2", "3"})
         core.ListBox1()->Append(itemLink(id));
     QSignalSpy enabled(&core, &TAppCore::commandsEnabled);
     QSignalSpy captions(&core, &TAppCore::captionChanged);
-    QSignalSpy finished(&core, &TAppCore::searchFinished);
-    StartSearch(core);
+    QSignalSpy finished(&core, &TAppCore::jobFinished);
+    QVERIFY(core.StartSearch());
     QVERIFY(finished.wait(20000));
     QCOMPARE(core.StringGrid1()->RowCount(), 2);
     QCOMPARE(core.StringGrid1()->Cell(ColTitle, 1), "甲");
@@ -440,11 +439,11 @@ void TestTaobao::sequentialRunTitlePriceAndBlankHead() {
     ini.write("[service]\nHead=  \n");
     ini.close();
     TAppCore core;
-    core.Startup();
-    core.UpdateChoices([](TAppCore::TChoices& c) { c.cbDLJG = true; });
+    QVERIFY(core.Startup().ok());
+    core.UpdateChoices([](TChoices& c) { c.cbDLJG = true; });
     core.ListBox1()->Append(itemLink("9"));
-    QSignalSpy finished(&core, &TAppCore::searchFinished);
-    StartSearch(core);
+    QSignalSpy finished(&core, &TAppCore::jobFinished);
+    QVERIFY(core.StartSearch());
     QVERIFY(finished.wait(20000));
     QCOMPARE(core.StringGrid1()->Cell(ColTitle, 1), "无价_");
     QCOMPARE(core.StringGrid1()->Cell(ColDelivery, 1), ""); // a blank Head sends no postage request
@@ -456,18 +455,19 @@ void TestTaobao::perLinkWorkers() {
     serveItem("2", "乙", {"品牌:B"}, "上海");
     serveItem("3", "丙", {"品牌:C"}, "上海");
     TAppCore core;
-    core.Startup();
-    ChangeDataSource(core, SourcePaipai);
-    core.UpdateChoices([](TAppCore::TChoices& c) {
+    QVERIFY(core.Startup().ok());
+    core.ChangeDataSource(SourcePaipai);
+    core.UpdateChoices([](TChoices& c) {
         c.cbDLJG = true; // the workers never merge title and price
         c.WatermarkText = "水印";
     });
     for (const QString id : {"1", "2", "3"})
         core.ListBox1()->Append(itemLink(id));
     QSignalSpy enabled(&core, &TAppCore::commandsEnabled);
-    StartSearch(core);
-    // The command returns only after every worker has ended.
-    QCOMPARE(core.ThreadsRunning, 0);
+    QSignalSpy finished(&core, &TAppCore::jobFinished);
+    QVERIFY(core.StartSearch());
+    // The search ends only after every worker has ended.
+    QVERIFY(finished.wait(20000));
     QCOMPARE(core.StringGrid1()->RowCount(), 4);
     QCOMPARE(enabled.size(), 2);
     QStringList titles;
@@ -490,11 +490,11 @@ void TestTaobao::emptyListEndsSearchAtOnce_data() {
 void TestTaobao::emptyListEndsSearchAtOnce() {
     QFETCH(int, source);
     TAppCore core;
-    core.Startup();
-    ChangeDataSource(core, source);
+    QVERIFY(core.Startup().ok());
+    core.ChangeDataSource(source);
     QSignalSpy enabled(&core, &TAppCore::commandsEnabled);
-    QSignalSpy finished(&core, &TAppCore::searchFinished);
-    StartSearch(core);
+    QSignalSpy finished(&core, &TAppCore::jobFinished);
+    QVERIFY(core.StartSearch());
     QVERIFY(finished.size() == 1 || finished.wait(5000));
     QCOMPARE(enabled.last()[0].toBool(), true);
     QCOMPARE(core.StringGrid1()->RowCount(), 1);
@@ -518,14 +518,14 @@ void TestTaobao::crawlerWalksEveryPage() {
     m_sim->Route("myshop.taobao.com", "/search.htm?search=y&pageNo=3",
                  TSimResponse::Text(listing("", {"14"}, "97"), "GBK"));
     TAppCore core;
-    core.Startup();
+    QVERIFY(core.Startup().ok());
     core.ListBox1()->Append(itemLink("13").toUpper()); // already listed, in other letter case
-    ChangeLinkKind(core, KindShop);
-    core.UpdateChoices([&shop](TAppCore::TChoices& c) { c.LinkText = "  " + shop + "\r\n"; });
+    core.ChangeLinkKind(KindShop);
+    core.UpdateChoices([&shop](TChoices& c) { c.LinkText = "  " + shop + "\r\n"; });
     QSignalSpy status(&core, &TAppCore::statusTextChanged);
-    QSignalSpy finished(&core, &TAppCore::crawlFinished);
+    QSignalSpy finished(&core, &TAppCore::jobFinished);
     QSignalSpy enabled(&core, &TAppCore::commandsEnabled);
-    QCOMPARE(Add(core), TAddResult::CrawlStarted);
+    QCOMPARE(core.AddLink(), TAddResult::CrawlStarted);
     QCOMPARE(core.Choices().LinkText, shop); // the box was trimmed
     QVERIFY(finished.wait(20000));
     QCOMPARE(core.ListBox1()->Items(),
@@ -556,14 +556,14 @@ void TestTaobao::crawlerWithoutPages() {
     m_sim->Route("cats.taobao.com", "/category.htm?spm=a1z10.1.w4010-8951997237.2.NGhW3u&search=y",
                  TSimResponse::Text(pager + "下一页 http://item.taobao.com/item.htm?id=5 上一页", "GBK"));
     TAppCore core;
-    core.Startup();
-    core.UpdateChoices([](TAppCore::TChoices& c) {
+    QVERIFY(core.Startup().ok());
+    core.UpdateChoices([](TChoices& c) {
         c.LinkKind = KindCategory;
         c.LinkText = "http://cats.taobao.com";
     });
     QSignalSpy status(&core, &TAppCore::statusTextChanged);
-    QSignalSpy finished(&core, &TAppCore::crawlFinished);
-    QCOMPARE(Add(core), TAddResult::CrawlStarted);
+    QSignalSpy finished(&core, &TAppCore::jobFinished);
+    QCOMPARE(core.AddLink(), TAddResult::CrawlStarted);
     QVERIFY(finished.wait(20000));
     QCOMPARE(m_sim->Requests().size(), requests);
     QCOMPARE(core.ListBox1()->Count(), links);
@@ -580,13 +580,13 @@ void TestTaobao::crawlerOnRealShopPage() {
     m_sim->Route("shop36948107.taobao.com", "/search.htm?spm=a1z10.1.w4010-8951997237.2.NGhW3u&search=y",
                  page);
     TAppCore core;
-    core.Startup();
-    core.UpdateChoices([](TAppCore::TChoices& c) {
+    QVERIFY(core.Startup().ok());
+    core.UpdateChoices([](TChoices& c) {
         c.LinkKind = KindShop;
         c.LinkText = "http://shop36948107.taobao.com";
     });
-    QSignalSpy finished(&core, &TAppCore::crawlFinished);
-    QCOMPARE(Add(core), TAddResult::CrawlStarted);
+    QSignalSpy finished(&core, &TAppCore::jobFinished);
+    QCOMPARE(core.AddLink(), TAddResult::CrawlStarted);
     QVERIFY(finished.wait(30000));
     // The page says "1/5": pages 2 to 5 are asked for. Its item links are written without
     // "http:" (the 2017 layout), so the item id pattern, made for "http://" links, finds none.
@@ -597,45 +597,45 @@ void TestTaobao::crawlerOnRealShopPage() {
 
 void TestTaobao::addCommand() {
     TAppCore core;
-    core.Startup();
+    QVERIFY(core.Startup().ok());
     QSignalSpy messages(&core, &TAppCore::messageShown);
-    core.UpdateChoices([](TAppCore::TChoices& c) { c.LinkText = "\t" + itemLink("1") + " \n"; });
-    QCOMPARE(Add(core), TAddResult::Added);
-    core.UpdateChoices([](TAppCore::TChoices& c) { c.LinkText = itemLink("1").toUpper(); });
-    QCOMPARE(Add(core), TAddResult::Duplicate);
+    core.UpdateChoices([](TChoices& c) { c.LinkText = "\t" + itemLink("1") + " \n"; });
+    QCOMPARE(core.AddLink(), TAddResult::Added);
+    core.UpdateChoices([](TChoices& c) { c.LinkText = itemLink("1").toUpper(); });
+    QCOMPARE(core.AddLink(), TAddResult::Duplicate);
     QCOMPARE(messages.size(), 1);
     QCOMPARE(messages[0][0].toString(), "这个连接已经添加过了！");
     QCOMPARE(messages[0][1].toString(), "提示");
-    core.UpdateChoices([](TAppCore::TChoices& c) { c.LinkText = ""; });
-    QCOMPARE(Add(core), TAddResult::Added); // any text is added once, the empty one too
+    core.UpdateChoices([](TChoices& c) { c.LinkText = ""; });
+    QCOMPARE(core.AddLink(), TAddResult::Added); // any text is added once, the empty one too
     QCOMPARE(core.ListBox1()->Items(), (QStringList{itemLink("1"), ""}));
     // A shop link with the source 拍拍 does nothing.
-    ChangeDataSource(core, SourcePaipai);
-    ChangeLinkKind(core, KindShop);
-    QCOMPARE(Add(core), TAddResult::Nothing);
+    core.ChangeDataSource(SourcePaipai);
+    core.ChangeLinkKind(KindShop);
+    QCOMPARE(core.AddLink(), TAddResult::Nothing);
     QCOMPARE(core.ListBox1()->Count(), 0);
-    QVERIFY(Remove(core, -1) == false);
+    QVERIFY(!core.RemoveLink(-1));
 }
 
 void TestTaobao::kindAndSourceChanges() {
     TAppCore core;
-    core.Startup();
-    ChangeLinkKind(core, KindShop);
+    QVERIFY(core.Startup().ok());
+    core.ChangeLinkKind(KindShop);
     QCOMPARE(core.Choices().LinkText, "http://XXXXXXXX.taobao.com");
-    ChangeLinkKind(core, KindCategory);
+    core.ChangeLinkKind(KindCategory);
     QCOMPARE(core.Choices().LinkText, "");
-    ChangeLinkKind(core, KindItem);
+    core.ChangeLinkKind(KindItem);
     QCOMPARE(core.Choices().LinkText, "");
     core.ListBox1()->Append("a");
     core.StringGrid1()->AppendRow([](TRowWriter& row) {
         row.WidenTo(14);
         row.SetCell(13, "x");
     });
-    ChangeDataSource(core, Source1688);
+    core.ChangeDataSource(Source1688);
     QCOMPARE(core.ListBox1()->Count(), 0);
     QCOMPARE(core.StringGrid1()->RowCount(), 1);
     QCOMPARE(core.StringGrid1()->ColCount(), 12);
-    ChangeLinkKind(core, KindShop);
+    core.ChangeLinkKind(KindShop);
     QCOMPARE(core.Choices().LinkText, "http://XXXXXXXX.1688.com");
 }
 

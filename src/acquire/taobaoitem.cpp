@@ -1,9 +1,7 @@
 #include "acquire/taobaoitem.h"
 
-#include "app/appcore.h"
 #include "app/servicevalues.h"
 #include "app/text.h"
-#include "collect/linklist.h"
 #include "table/commatext.h"
 #include "table/itemtable.h"
 #include "web/common.h"
@@ -14,6 +12,7 @@
 #include <QJsonValue>
 #include <QLocale>
 #include <QThread>
+#include <QThreadPool>
 
 namespace {
 
@@ -148,37 +147,77 @@ bool ScrapeTaobaoItem(TC& tc, TItemTable& grid, const TTaobaoItemInput& in) {
     return true;
 }
 
-void InsertTaoBaoUrls(TAppCore& core) {
-    const QStringList links = core.ListBox1()->Items();
+TJobResult InsertTaoBaoUrls(const TJobContext& job, TItemTable& grid, const QStringList& links) {
+    TJobResult result;
     int added = 0;
-    try {
-        for (int i = 0; i < links.size() && !core.Stopping(); ++i) {
-            TC tc(TTimeouts(), core.StopFlag());
-            const QString head = TServiceValues::Head();
-            TTaobaoItemInput in;
-            in.link = links[i];
-            in.head = head;
-            in.watermark = core.Choices().WatermarkText;
-            in.sendPostage = !TrimText(head).isEmpty();
-            in.mergeTitlePrice = [&core] { return core.Choices().cbDLJG; };
-            if (!ScrapeTaobaoItem(tc, *core.StringGrid1(), in)) {
-                core.Progress(QStringLiteral("[%1/%2] %3: the page could not be fetched; the search stops")
-                                  .arg(i + 1)
-                                  .arg(links.size())
-                                  .arg(links[i]));
+    for (int i = 0; i < links.size(); ++i) {
+        if (job.Stopped()) {
+            result.Outcome = TJobOutcome::Stopped;
+            break;
+        }
+        TC tc(TTimeouts(), job.StopFlag());
+        const QString head = TServiceValues::Head();
+        TTaobaoItemInput in;
+        in.link = links[i];
+        in.head = head;
+        in.watermark = job.Choices().WatermarkText;
+        in.sendPostage = !TrimText(head).isEmpty();
+        in.mergeTitlePrice = [&job] { return job.Choices().cbDLJG; };
+        if (!ScrapeTaobaoItem(tc, grid, in)) {
+            if (job.Stopped()) {
+                result.Outcome = TJobOutcome::Stopped;
                 break;
             }
-            ++added;
-            core.Progress(QStringLiteral("[%1/%2] %3").arg(i + 1).arg(links.size()).arg(links[i]));
-            QThread::msleep(100);
+            result.Outcome = TJobOutcome::Failed;
+            result.Summary = QStringLiteral("第 %1 个连接无法下载，搜索已停止").arg(i + 1);
+            job.Report().Progress(QStringLiteral("[%1/%2] %3: the page could not be fetched")
+                                      .arg(i + 1)
+                                      .arg(links.size())
+                                      .arg(links[i]));
+            break;
         }
-    } catch (const std::exception& e) {
-        core.Progress(QStringLiteral("the search stopped: ") + QString::fromLocal8Bit(e.what()));
+        ++added;
+        job.Report().Progress(QStringLiteral("[%1/%2] %3").arg(i + 1).arg(links.size()).arg(links[i]));
+        QThread::msleep(100);
     }
-    core.Progress(QStringLiteral("%1 of %2 link(s) became rows").arg(added).arg(links.size()));
-    core.SetCaption(TCommand::Search, TAppCore::DefaultCaption(TCommand::Search));
-    core.EnableCommands(true);
-    core.FinishSearch();
+    job.Report().Progress(QStringLiteral("%1 of %2 link(s) became rows").arg(added).arg(links.size()));
+    return result;
+}
+
+TJobResult InsertTaoBaoUrlsPerLink(const TJobContext& job, TItemTable& grid, const QStringList& links,
+                                   const QString& head, const QString& watermark) {
+    QThreadPool pool;
+    pool.setMaxThreadCount(MaxLinkWorkers);
+    const int total = int(links.size());
+    std::atomic<int> done{0};
+    std::atomic<int> failed{0};
+    for (const QString& link : links) {
+        auto* worker = new TthredInsertTaoBaoUrlGrid;
+        worker->Head = head;
+        worker->Html = link;
+        worker->Picstr = watermark;
+        worker->Grid = &grid;
+        worker->Stop = job.StopFlag();
+        worker->setAutoDelete(true);
+        worker->OnEnd = [&job, &done, &failed, link, total](bool added) {
+            failed += added ? 0 : 1;
+            job.Report().Progress(
+                QStringLiteral("[%1/%2] %3%4")
+                    .arg(++done)
+                    .arg(total)
+                    .arg(link, added ? QString() : QStringLiteral(": the page could not be fetched")));
+        };
+        pool.start(worker);
+    }
+    pool.waitForDone();
+    TJobResult result;
+    if (job.Stopped()) {
+        result.Outcome = TJobOutcome::Stopped;
+    } else if (failed > 0) {
+        result.Outcome = TJobOutcome::Failed;
+        result.Summary = QStringLiteral("%1 个连接无法下载").arg(failed.load());
+    }
+    return result;
 }
 
 void TthredInsertTaoBaoUrlGrid::run() {

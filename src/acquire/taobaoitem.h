@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/job.h"
+
 #include <QRunnable>
 #include <QString>
 #include <QStringList>
@@ -7,7 +9,6 @@
 #include <atomic>
 #include <functional>
 
-class TAppCore;
 class TC;
 class TItemTable;
 
@@ -42,22 +43,29 @@ QStringList AttributeEntries(const QString& page);
 // fetched.
 bool ScrapeTaobaoItem(TC& tc, TItemTable& grid, const TTaobaoItemInput& in);
 
-// The sequential run over a snapshot of the link list (data source "淘宝"), on its own thread:
-// stops at the first link whose page cannot be fetched; then restores the search button and
-// leaves the busy state.
-void InsertTaoBaoUrls(TAppCore& core);
+// The sequential run (data source "淘宝") over the links as they stood when the search started:
+// Head, the watermark text and "标题合并价格" are read anew for each link, and the run pauses 100 ms
+// after each item. It ends at the first link whose page cannot be fetched (the job fails, naming
+// that link), or when the job is stopped.
+TJobResult InsertTaoBaoUrls(const TJobContext& job, TItemTable& grid, const QStringList& links);
 
-// One per-link worker (data source "拍拍"): runs the item procedure for its link. It never merges
-// title and price, always asks for the postage, and does not pause.
+// The per-link run (data source "拍拍"): one TthredInsertTaoBaoUrlGrid per link, a bounded number
+// running at a time, with Head and the watermark text as they were when the search started. Ends
+// when every worker has ended.
+TJobResult InsertTaoBaoUrlsPerLink(const TJobContext& job, TItemTable& grid, const QStringList& links,
+                                   const QString& head, const QString& watermark);
+
+// One per-link worker: runs the item procedure for its link. It never merges title and price,
+// always asks for the postage, and does not pause.
 class TthredInsertTaoBaoUrlGrid : public QRunnable {
   public:
     QString Head;
     QString Html;   // the link
     QString Picstr; // the watermark text
     TItemTable* Grid = nullptr;
-    // The program's stop flag: a request in flight is abandoned when it is set.
+    // The job's stop flag: a request in flight is abandoned when it is set.
     const std::atomic<bool>* Stop = nullptr;
-    // Runs on the worker's thread when it ends (reports the end to the user-interface thread).
+    // Runs on the worker's thread when it ends.
     std::function<void(bool added)> OnEnd;
 
     void run() override;

@@ -1,15 +1,13 @@
 #include "app/appcore.h"
 
-#include "acquire/province.h"
 #include "app/settings.h"
-#include "table/gridfile.h"
-#include "web/pagecache.h"
-
 #include "collect/linklist.h"
 #include "platform/paths.h"
+#include "table/gridfile.h"
 #include "table/itemtable.h"
+#include "web/pagecache.h"
 
-#include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QThread>
@@ -23,65 +21,75 @@ const QString PageCacheFileName = QStringLiteral("DB.MDB");
 
 } // namespace
 
+// One running job. Its thread, stop flag and result belong to it; `ended` is touched only on the
+// core's thread.
+struct TAppCore::TJob {
+    TJobKind kind = TJobKind::Search;
+    std::atomic<bool> stop{false};
+    std::unique_ptr<QThread> thread;
+    TJobResult result;
+    bool ended = false;
+};
+
+// Hands a job's reports on as the core's signals, from whatever thread the job runs on.
+class TAppCore::TCoreReporter : public TReporter {
+  public:
+    explicit TCoreReporter(TAppCore& core) : m_core(core) {}
+    void Status(const QString& text) override { emit m_core.statusTextChanged(text); }
+    void ClearLog() override { emit m_core.logCleared(); }
+    void Log(const QString& line) override { emit m_core.logLine(line); }
+    void Progress(const QString& line) override { emit m_core.progress(line); }
+
+  private:
+    TAppCore& m_core;
+};
+
 TAppCore::TAppCore(QObject* parent)
-    : QObject(parent), m_grid(new TItemTable(this)), m_links(new TLinkList(this)) {
-    m_linkWorkers.setMaxThreadCount(MaxLinkWorkers);
+    : QObject(parent), m_grid(new TItemTable(this)), m_links(new TLinkList(this)),
+      m_reporter(std::make_unique<TCoreReporter>(*this)) {
+    qRegisterMetaType<TJobKind>();
+    qRegisterMetaType<TJobResult>();
 }
 
 TAppCore::~TAppCore() {
-    StopWorkers();
-}
-
-void TAppCore::StartWorker(const std::function<void()>& body) {
-    QThread* thread = QThread::create(body);
-    {
-        QMutexLocker lock(&m_workersLock);
-        m_workers.append(thread);
-    }
-    connect(thread, &QThread::finished, this, [this, thread] {
-        {
-            QMutexLocker lock(&m_workersLock);
-            m_workers.removeOne(thread);
-        }
-        thread->deleteLater();
-    });
-    thread->start();
-}
-
-void TAppCore::WaitForWorkers() {
-    while (ThreadsRunning > 0)
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-}
-
-void TAppCore::StopWorkers() {
-    m_stopping = true;
-    m_linkWorkers.waitForDone();
-    QList<QThread*> running;
-    {
-        QMutexLocker lock(&m_workersLock);
-        running = m_workers;
-    }
-    for (QThread* thread : running)
-        thread->wait();
+    StopJobs();
 }
 
 QString TAppCore::FileVersionText() {
     return QStringLiteral(TOVREL_VERSION_TEXT);
 }
 
-QString TAppCore::DefaultCaption(TCommand command) {
-    switch (command) {
-    case TCommand::Search:
+QString TAppCore::DefaultCaption(TJobKind kind) {
+    switch (kind) {
+    case TJobKind::Search:
         return QStringLiteral("开始搜索");
-    case TCommand::Export:
+    case TJobKind::Export:
         return QStringLiteral("导出CSV");
-    case TCommand::Pictures:
+    case TJobKind::Pictures:
         return QStringLiteral("下载图片");
+    case TJobKind::Crawl:
+    case TJobKind::Update:
+        break;
     }
     return {};
 }
 
-TAppCore::TChoices TAppCore::Choices() const {
+QString TAppCore::BusyCaption(TJobKind kind) {
+    switch (kind) {
+    case TJobKind::Search:
+        return QStringLiteral("搜索中..");
+    case TJobKind::Export:
+        return QStringLiteral("导出中..");
+    case TJobKind::Pictures:
+        return QStringLiteral("下载中..");
+    case TJobKind::Crawl:
+    case TJobKind::Update:
+        break;
+    }
+    return {};
+}
+
+TChoices TAppCore::Choices() const {
     QMutexLocker lock(&m_choicesLock);
     return m_choices;
 }
@@ -90,22 +98,54 @@ void TAppCore::UpdateChoices(const std::function<void(TChoices&)>& edit) {
     {
         QMutexLocker lock(&m_choicesLock);
         edit(m_choices);
+        ++m_choicesRevision;
     }
     emit choicesChanged();
 }
 
-void TAppCore::Startup() {
-    // 2. The page cache store.
+// --- The working folder, start-up and shutdown ---
+
+TStatus TAppCore::LockWorkFolder() {
+    if (m_folderLock && m_folderLock->Held())
+        return {};
+    m_folderLock = std::make_unique<TFolderLock>(TPaths::WorkDir());
+    const TStatus locked = m_folderLock->Lock();
+    // Where no lock file can be made, no other process can write the state files either.
+    if (!locked && locked.error().Code == TErrc::Io)
+        return {};
+    return locked;
+}
+
+TFolderHolder TAppCore::FolderHolder() const {
+    return m_folderLock ? m_folderLock->Holder() : TFolderHolder();
+}
+
+QString TAppCore::FolderBusyMessage() const {
+    const TFolderHolder holder = FolderHolder();
+    QString who = holder.App.isEmpty() ? QStringLiteral("另一个程序") : holder.App;
+    who += QStringLiteral("（进程号 ") + QString::number(holder.Pid);
+    if (!holder.Host.isEmpty())
+        who += QStringLiteral("，计算机 ") + holder.Host;
+    who += QStringLiteral("）");
+    return QStringLiteral("工作文件夹 %1 正在被 %2 使用。同一个文件夹同一时间只能由一个 Tovrel 窗口或 "
+                          "tovrel-cli 命令使用，请先关闭它再试。")
+        .arg(QDir::toNativeSeparators(TPaths::WorkDir()), who);
+}
+
+TStatus TAppCore::Startup() {
+    if (const TStatus locked = LockWorkFolder(); !locked)
+        return locked;
+    // The page cache store.
     m_pageCache = std::make_unique<TPageCache>(TPaths::WorkFile(PageCacheFileName), TPageCache::MachineKey());
     for (const QString& message : m_pageCache->initializeDB())
         ShowMessage(message, QStringLiteral("提示"));
     NextstartupUpdate = false;
-    // 6. The settings.
+    // The settings.
     UpdateChoices([](TChoices& c) {
         c = TChoices();
         ReadSettings(c, TPaths::WorkFile(SettingsFileName));
     });
-    // 7.-9. The table and the link list.
+    // The table and the link list.
     m_grid->ResetGrid();
     const QString gridFile = TPaths::WorkFile(GridFileName);
     if (QFileInfo::exists(gridFile)) {
@@ -124,25 +164,157 @@ void TAppCore::Startup() {
     const QString listFile = TPaths::WorkFile(LinkListFileName);
     if (QFileInfo::exists(listFile))
         LoadLinkListFromFile(*m_links, listFile);
-    // 10.-12. The version text, the update buffer and the province list.
     VersionText = FileVersionText();
     // Seam: the update buffer is created here once the self-update exists.
-    ProvinceList = ProvinceListEntries();
+    QMutexLocker lock(&m_saveLock);
+    m_started = true;
+    m_saved = revisions();
+    return {};
+}
+
+TAppCore::TRevisions TAppCore::revisions() const {
+    TRevisions r;
+    r.table = m_grid->Revision();
+    r.links = m_links->Revision();
+    QMutexLocker lock(&m_choicesLock);
+    r.choices = m_choicesRevision;
+    return r;
 }
 
 void TAppCore::SaveState() {
+    QMutexLocker lock(&m_saveLock);
+    // A state that was never loaded from the folder is never written over its files.
+    if (!m_started)
+        return;
+    const TRevisions saving = revisions();
     const QString settingsError = WriteSettings(Choices(), TPaths::WorkFile(SettingsFileName));
     if (!settingsError.isEmpty())
         ShowMessage(settingsError, QStringLiteral("提示"));
-    if (m_links->Count() > 0) {
-        const TFileResult saved = SaveLinkListToFile(*m_links, TPaths::WorkFile(LinkListFileName));
-        if (!saved.ok)
-            ShowMessage(QStringLiteral("商品列表无法保存到 %1：%2").arg(LinkListFileName, saved.error),
-                        QStringLiteral("提示"));
-    }
-    const TFileResult saved = SaveGridToFile(*m_grid, TPaths::WorkFile(GridFileName));
-    if (!saved.ok)
-        ShowMessage(QStringLiteral("宝贝表格无法保存到 %1：%2").arg(GridFileName, saved.error),
+    const TFileResult listSaved = SaveLinkListToFile(*m_links, TPaths::WorkFile(LinkListFileName));
+    if (!listSaved.ok)
+        ShowMessage(QStringLiteral("商品列表无法保存到 %1：%2").arg(LinkListFileName, listSaved.error),
                     QStringLiteral("提示"));
-    ProvinceList.clear();
+    const TFileResult gridSaved = SaveGridToFile(*m_grid, TPaths::WorkFile(GridFileName));
+    if (!gridSaved.ok)
+        ShowMessage(QStringLiteral("宝贝表格无法保存到 %1：%2").arg(GridFileName, gridSaved.error),
+                    QStringLiteral("提示"));
+    m_saved = saving;
+}
+
+bool TAppCore::SaveIfChanged() {
+    {
+        QMutexLocker lock(&m_saveLock);
+        if (!m_started || revisions() == m_saved)
+            return false;
+    }
+    SaveState();
+    return true;
+}
+
+void TAppCore::Shutdown() {
+    if (m_shutDown)
+        return;
+    m_shutDown = true;
+    StopJobs();
+    SaveIfChanged();
+}
+
+// --- Jobs ---
+
+bool TAppCore::holdsBusyState(TJobKind kind) const {
+    return kind != TJobKind::Update;
+}
+
+bool TAppCore::Busy() const {
+    QMutexLocker lock(&m_jobsLock);
+    for (const std::shared_ptr<TJob>& job : m_jobs)
+        if (holdsBusyState(job->kind))
+            return true;
+    return false;
+}
+
+bool TAppCore::Running(TJobKind kind) const {
+    QMutexLocker lock(&m_jobsLock);
+    for (const std::shared_ptr<TJob>& job : m_jobs)
+        if (job->kind == kind)
+            return true;
+    return false;
+}
+
+bool TAppCore::StartJob(TJobKind kind, std::function<TJobResult(const TJobContext&)> body) {
+    if (m_shutDown || (holdsBusyState(kind) ? Busy() : Running(kind)))
+        return false;
+    auto job = std::make_shared<TJob>();
+    job->kind = kind;
+    {
+        QMutexLocker lock(&m_jobsLock);
+        m_jobs.append(job);
+    }
+    if (holdsBusyState(kind)) {
+        emit commandsEnabled(false);
+        if (!BusyCaption(kind).isEmpty())
+            emit captionChanged(kind, BusyCaption(kind));
+    }
+    emit jobStarted(kind);
+    TJob* running = job.get();
+    std::weak_ptr<TJob> handle = job;
+    job->thread.reset(QThread::create([this, running, handle, body = std::move(body)] {
+        const TJobContext context(running->stop, *m_reporter, [this] { return Choices(); });
+        try {
+            running->result = body(context);
+        } catch (const std::exception& e) {
+            running->result.Outcome = TJobOutcome::Failed;
+            running->result.Summary = QStringLiteral("出错：") + QString::fromLocal8Bit(e.what());
+            m_reporter->Log(running->result.Summary);
+        }
+        // What the job changed is saved as soon as it ends, so nothing of it depends on an orderly
+        // exit later.
+        SaveIfChanged();
+        QMetaObject::invokeMethod(
+            this,
+            [this, handle] {
+                if (const std::shared_ptr<TJob> ended = handle.lock())
+                    finishJob(ended);
+            },
+            Qt::QueuedConnection);
+    }));
+    job->thread->start();
+    return true;
+}
+
+void TAppCore::finishJob(const std::shared_ptr<TJob>& job) {
+    if (job->ended)
+        return;
+    job->ended = true;
+    job->thread->wait();
+    {
+        QMutexLocker lock(&m_jobsLock);
+        m_jobs.removeOne(job);
+    }
+    if (holdsBusyState(job->kind)) {
+        if (!DefaultCaption(job->kind).isEmpty())
+            emit captionChanged(job->kind, DefaultCaption(job->kind));
+        if (!Busy())
+            emit commandsEnabled(true);
+    }
+    emit jobFinished(job->kind, job->result);
+}
+
+void TAppCore::StopJob(TJobKind kind) {
+    QMutexLocker lock(&m_jobsLock);
+    for (const std::shared_ptr<TJob>& job : m_jobs)
+        if (job->kind == kind)
+            job->stop = true;
+}
+
+void TAppCore::StopJobs() {
+    QList<std::shared_ptr<TJob>> jobs;
+    {
+        QMutexLocker lock(&m_jobsLock);
+        jobs = m_jobs;
+    }
+    for (const std::shared_ptr<TJob>& job : jobs)
+        job->stop = true;
+    for (const std::shared_ptr<TJob>& job : jobs)
+        finishJob(job);
 }

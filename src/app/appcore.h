@@ -1,34 +1,41 @@
 #pragma once
 
+#include "base/choices.h"
+#include "base/job.h"
+#include "base/result.h"
+#include "platform/folderlock.h"
+
+#include <QList>
+#include <QMetaType>
 #include <QMutex>
 #include <QObject>
 #include <QString>
 #include <QStringList>
-#include <QThreadPool>
 
 #include <atomic>
 #include <functional>
 #include <memory>
 
-class QThread;
 class TItemTable;
 class TLinkList;
 class TPageCache;
-
-// The commands whose captions change while their work runs.
-enum class TCommand { Search, Export, Pictures };
+struct TExportJob;
 
 // The program's state and behaviour without any window: the item table, the link list, the
-// user's choices, and the start-up and shutdown steps. The window and tovrel-cli are front ends
-// over one instance of it.
+// user's choices, the commands, the jobs, and the start-up and shutdown steps. The window and
+// tovrel-cli are front ends over one instance of it, living on their main thread.
 //
-// Workers report through the signals below (status text, run log, captions, busy state). They
-// may emit them from any thread; the window receives them queued on its own thread, tovrel-cli
-// prints them.
+// Jobs: every long command (search, crawl, export, picture download) runs as a job on a thread of
+// its own, started here. A job reports through the signals below (status text, run log, progress
+// lines), which may be emitted from its thread; the window receives them queued. While a job runs
+// the busy state holds (commandsEnabled(false)) and its command shows its busy caption; when it
+// ends, on this object's thread, the caption and the busy state are restored, what it changed is
+// saved, and jobFinished reports its outcome.
 class TAppCore : public QObject {
     Q_OBJECT
   public:
     explicit TAppCore(QObject* parent = nullptr);
+    // Stops the running jobs and waits for them; saves nothing (Shutdown saves).
     ~TAppCore() override;
 
     TItemTable* StringGrid1() const { return m_grid; }
@@ -36,95 +43,128 @@ class TAppCore : public QObject {
     // The page cache, prepared by Startup.
     TPageCache* PageCache() const { return m_pageCache.get(); }
 
-    // The user's choices, as the window's controls hold them.
-    struct TChoices {
-        int DataSource = 0; // 0 "淘宝", 1 "1688", 2 "拍拍"
-        int LinkKind = 0;   // 0 "宝贝连接", 1 "店铺连接", 2 "店铺分类"; -1 none
-        QString LinkText;
-        QString WatermarkText;
-        bool cbDL = false;   // "不下载商品主图"
-        bool cbDLXX = false; // "不下载商品属性"
-        bool cbDLJG = false; // "标题合并价格"
-    };
-    // A copy of the choices; workers read them from their threads.
+    // A copy of the choices; jobs read them from their threads.
     TChoices Choices() const;
     // Changes the choices under the lock and announces the change (choicesChanged).
     void UpdateChoices(const std::function<void(TChoices&)>& edit);
 
     bool NextstartupUpdate = false;
-    QStringList ProvinceList;
-    // Workers the user-interface thread waits for; changed only on that thread.
-    int ThreadsRunning = 0;
     // The version label's text, set at start-up.
     QString VersionText;
 
+    // Takes the working folder for this process, so that no other window or tovrel-cli loads,
+    // changes and saves the same files meanwhile. Fails with TErrc::Locked when another running
+    // process holds it (FolderHolder names it). A folder where no lock file can be made (a
+    // read-only folder) is used without one.
+    TStatus LockWorkFolder();
+    TFolderHolder FolderHolder() const;
+    // The message that tells the user who holds the working folder.
+    QString FolderBusyMessage() const;
+
     // The start-up steps that do not concern a window, in their order: page cache, settings,
-    // table reset, saved table, saved link list, version text, update buffer, province list.
-    void Startup();
-    // The shutdown save: settings, link list (only when not empty), table; then the province
-    // list is released.
+    // table reset, saved table, saved link list, version text. Takes the working folder first
+    // when LockWorkFolder has not; fails, loading nothing, when another process holds it.
+    TStatus Startup();
+    // Writes the settings, the link list (an empty list removes its file) and the table.
     void SaveState();
+    // SaveState when the table, the link list or the choices changed since they were loaded or
+    // last saved; returns whether it saved.
+    bool SaveIfChanged();
+    // The orderly end: stops the running jobs, waits for them, then saves what changed. Runs once.
+    void Shutdown();
 
     // The running program's file version as "major.minor.release.build".
     static QString FileVersionText();
+    // The caption of a command's button when no job of its kind runs.
+    static QString DefaultCaption(TJobKind kind);
+    // The caption while it runs (the empty text for a job without a button of its own).
+    static QString BusyCaption(TJobKind kind);
 
-    static QString DefaultCaption(TCommand command);
-
-    // Reporting channels for workers and commands.
+    // Reporting channels of commands and jobs.
     void SetStatusText(const QString& text) { emit statusTextChanged(text); }
-    void ClearLog() { emit logCleared(); }
-    void Log(const QString& line) { emit logLine(line); }
-    void EnableCommands(bool enabled) { emit commandsEnabled(enabled); }
-    void SetCaption(TCommand command, const QString& caption) { emit captionChanged(command, caption); }
     void ShowMessage(const QString& text, const QString& caption) { emit messageShown(text, caption); }
 
-    // Workers. A worker thread of its own runs `body` and is released when it ends; the per-link
-    // workers share a pool that runs at most MaxLinkWorkers of them at a time (the others wait for
-    // a free place). Only the user-interface thread starts workers.
-    static constexpr int MaxLinkWorkers = 16;
-    void StartWorker(const std::function<void()>& body);
-    QThreadPool& LinkWorkers() { return m_linkWorkers; }
-    // Waits, processing the thread's events all the time, while ThreadsRunning is above 0.
-    void WaitForWorkers();
-    // Set when the program ends: workers stop at the next link or page, and requests in flight
-    // are abandoned.
-    bool Stopping() const { return m_stopping.load(); }
-    // The flag a worker's TC watches to abandon its request in flight.
-    const std::atomic<bool>* StopFlag() const { return &m_stopping; }
-    // Stops every worker and waits for them to end.
-    void StopWorkers();
+    // --- Commands (on this object's thread) ---
 
-    // A search or a crawl has ended (its caption and busy state are restored).
-    void FinishSearch() { emit searchFinished(); }
-    void FinishCrawl() { emit crawlFinished(); }
-    void FinishExport(bool written) { emit exportFinished(written); }
-    void Progress(const QString& line) { emit progress(line); }
+    enum class TAddResult { Added, Duplicate, CrawlStarted, Busy, Nothing };
+    // The add command: trims the address box; an item link is appended unless listed (ignoring
+    // letter case), a shop or category link starts the shop crawl of the data source.
+    TAddResult AddLink();
+    static QString DuplicateMessage();
+    bool RemoveLink(int index);
+    void ClearLinks();
+    // The address template a link kind puts into the address box for a data source.
+    static QString AddressTemplate(int source, int kind);
+    void ChangeLinkKind(int kind);
+    // Empties the link list and resets the item table; nothing when the source stays the same.
+    void ChangeDataSource(int source);
+    // Starts the search of the data source over the link list as it stands now. `closeEditor`
+    // closes the item editor if it is open.
+    bool StartSearch(const std::function<void()>& closeEditor = {});
+    // Starts the export of the selected rows as they stand now into the job's files; creates the
+    // picture folder. The caller has checked that the CSV file is not in use.
+    bool StartExport(const TExportJob& job);
+    // Starts the picture download of the selected rows as they stand now into `folder`.
+    bool StartPictureDownload(const QString& folder);
+
+    // --- Jobs ---
+
+    // Runs `body` as a job of `kind` on a thread of its own. Search, crawl, export and picture
+    // download hold the busy state, so only one of them runs at a time: false when one already
+    // runs (nothing is started). A job that raises fails with the reason.
+    bool StartJob(TJobKind kind, std::function<TJobResult(const TJobContext&)> body);
+    // Whether a job that holds the busy state runs.
+    bool Busy() const;
+    bool Running(TJobKind kind) const;
+    // Asks the running job of `kind` to stop; it ends as stopped, keeping what it finished.
+    void StopJob(TJobKind kind);
+    // Asks every running job to stop and waits until each has ended (its end is reported).
+    void StopJobs();
 
   signals:
     void statusTextChanged(const QString& text);
     void logCleared();
     void logLine(const QString& line);
     void commandsEnabled(bool enabled);
-    void captionChanged(TCommand command, const QString& caption);
+    void captionChanged(TJobKind kind, const QString& caption);
     // The choices changed through the core (a command, not the window's own controls).
     void choicesChanged();
-    // An informational message for the user, with its caption.
+    // A message for the user, with its caption.
     void messageShown(const QString& text, const QString& caption);
-    // A line of progress that only a text front end shows (one per link or page as it finishes).
+    // A line of progress that only a text front end shows (one per link, page or item).
     void progress(const QString& line);
-    void searchFinished();
-    void crawlFinished();
-    // An export has ended; `written` tells whether the file was written.
-    void exportFinished(bool written);
+    void jobStarted(TJobKind kind);
+    void jobFinished(TJobKind kind, const TJobResult& result);
 
   private:
-    std::atomic<bool> m_stopping{false};
-    QThreadPool m_linkWorkers;
-    QMutex m_workersLock;
-    QList<QThread*> m_workers;
-    mutable QMutex m_choicesLock;
-    TChoices m_choices;
+    struct TJob;
+    class TCoreReporter;
+    void finishJob(const std::shared_ptr<TJob>& job);
+    bool holdsBusyState(TJobKind kind) const;
+    struct TRevisions {
+        quint64 table = 0, links = 0, choices = 0;
+        bool operator==(const TRevisions&) const = default;
+    };
+    TRevisions revisions() const;
+
     TItemTable* m_grid;
     TLinkList* m_links;
     std::unique_ptr<TPageCache> m_pageCache;
+    std::unique_ptr<TFolderLock> m_folderLock;
+    std::unique_ptr<TCoreReporter> m_reporter;
+
+    mutable QMutex m_choicesLock;
+    TChoices m_choices;
+    quint64 m_choicesRevision = 0;
+
+    mutable QMutex m_jobsLock;
+    QList<std::shared_ptr<TJob>> m_jobs;
+
+    QMutex m_saveLock;
+    TRevisions m_saved;
+    bool m_started = false;
+    bool m_shutDown = false;
 };
+
+Q_DECLARE_METATYPE(TJobKind)
+Q_DECLARE_METATYPE(TJobResult)

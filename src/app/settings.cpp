@@ -9,7 +9,7 @@ const QString Section = QStringLiteral("select");
 
 } // namespace
 
-void ReadSettings(TAppCore::TChoices& choices, const QString& fileName) {
+void ReadSettings(TChoices& choices, const QString& fileName) {
     const TIniFile ini(fileName);
     const int source = ini.ReadInteger(Section, QStringLiteral("shoptype"), 0);
     choices.DataSource = source > 2 ? 2 : source < 0 ? -1 : source;
@@ -19,7 +19,7 @@ void ReadSettings(TAppCore::TChoices& choices, const QString& fileName) {
     choices.WatermarkText = ini.ReadString(Section, QStringLiteral("picstr"), QString());
 }
 
-QString WriteSettings(const TAppCore::TChoices& choices, const QString& fileName) {
+QString WriteSettings(const TChoices& choices, const QString& fileName) {
     TIniFile ini(fileName);
     const bool ok = ini.WriteInteger(Section, QStringLiteral("shoptype"), choices.DataSource) &&
                     ini.WriteInteger(Section, QStringLiteral("linktype"), choices.LinkKind) &&

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/appcore.h"
+#include "base/choices.h"
 
 #include <QString>
 
@@ -9,7 +9,7 @@
 
 // Reads the four keys into the choices: a data source above 2 is the last one, below 0 none
 // (-1); a link kind outside 0 to 2 is none (-1); texts are read up to the first line break.
-void ReadSettings(TAppCore::TChoices& choices, const QString& fileName);
+void ReadSettings(TChoices& choices, const QString& fileName);
 // Writes the four keys, texts trimmed; returns "Unable to write to <file>" on failure, else the
 // empty text.
-QString WriteSettings(const TAppCore::TChoices& choices, const QString& fileName);
+QString WriteSettings(const TChoices& choices, const QString& fileName);

@@ -1,7 +1,6 @@
 #include "cli/clicommands.h"
 
 #include "app/appcore.h"
-#include "collect/linkcommands.h"
 #include "collect/linklist.h"
 #include "export/csvexport.h"
 #include "pictures/picturedownload.h"
@@ -81,6 +80,8 @@ struct TCliCommand {
     QString usage;
     std::function<std::optional<QString>(const QStringList&)> check;
     std::function<int(TCliContext&, const QStringList&)> run;
+    // Whether it works on the working folder's state (loaded at start, saved when it changed).
+    bool usesWorkFolder = true;
 };
 
 std::optional<QString> checkRows(const QString& command, const QStringList& args, bool single) {
@@ -252,17 +253,27 @@ QString existingFolder(TCliContext& c, const QStringList& a) {
     return QDir(folder).absolutePath();
 }
 
-// Runs the event loop until `finished` is emitted (unless it already was).
-template <typename Signal> void waitFor(TAppCore& core, Signal finished, const std::function<void()>& start) {
-    bool done = false;
+// Starts a job with `start` and runs the event loop until it has ended; its result, or nothing
+// when no job started.
+std::optional<TJobResult> runJob(TAppCore& core, const std::function<bool()>& start) {
+    std::optional<TJobResult> result;
     QEventLoop loop;
-    QObject::connect(&core, finished, &loop, [&] {
-        done = true;
+    QObject::connect(&core, &TAppCore::jobFinished, &loop, [&](TJobKind, const TJobResult& r) {
+        result = r;
         loop.quit();
     });
-    start();
-    if (!done)
+    if (!start())
+        return std::nullopt;
+    if (!result)
         loop.exec();
+    return result;
+}
+
+// The exit status of a job's outcome; a summary that is no success goes to standard error.
+int jobStatus(TCliContext& c, const TJobResult& r) {
+    if (r.Outcome != TJobOutcome::Done && !r.Summary.isEmpty())
+        c.err << r.Summary << '\n';
+    return int(r.Outcome == TJobOutcome::Done ? TCliExit::Ok : TCliExit::Failure);
 }
 
 const QStringList SourceWords = {QStringLiteral("taobao"), QStringLiteral("1688"), QStringLiteral("paipai")};
@@ -330,7 +341,7 @@ const QList<TCliCommand>& commands() {
              "                     choose the data source; a change empties the link list and the table"),
          [](const QStringList& a) { return oneOf(QStringLiteral("source"), a, SourceWords); },
          [](TCliContext& c, const QStringList& a) {
-             TLinkCommands::ChangeDataSource(c.core, int(SourceWords.indexOf(a[0])));
+             c.core.ChangeDataSource(int(SourceWords.indexOf(a[0])));
              return int(TCliExit::Ok);
          }},
         {QStringLiteral("kind"),
@@ -338,7 +349,7 @@ const QList<TCliCommand>& commands() {
                         "                     choose the link kind that `add` takes"),
          [](const QStringList& a) { return oneOf(QStringLiteral("kind"), a, KindWords); },
          [](TCliContext& c, const QStringList& a) {
-             TLinkCommands::ChangeLinkKind(c.core, int(KindWords.indexOf(a[0])));
+             c.core.ChangeLinkKind(int(KindWords.indexOf(a[0])));
              return int(TCliExit::Ok);
          }},
         {QStringLiteral("add"),
@@ -351,18 +362,20 @@ const QList<TCliCommand>& commands() {
              return std::nullopt;
          },
          [](TCliContext& c, const QStringList& a) {
-             c.core.UpdateChoices([&a](TAppCore::TChoices& ch) { ch.LinkText = a[0]; });
-             TLinkCommands::TAddResult result = TLinkCommands::TAddResult::Nothing;
-             waitFor(c.core, &TAppCore::crawlFinished, [&] {
-                 result = TLinkCommands::Add(c.core);
-                 if (result != TLinkCommands::TAddResult::CrawlStarted)
-                     c.core.FinishCrawl();
+             c.core.UpdateChoices([&a](TChoices& ch) { ch.LinkText = a[0]; });
+             using TAdd = TAppCore::TAddResult;
+             TAdd added = TAdd::Nothing;
+             const std::optional<TJobResult> crawl = runJob(c.core, [&] {
+                 added = c.core.AddLink();
+                 return added == TAdd::CrawlStarted;
              });
-             if (result == TLinkCommands::TAddResult::Nothing) {
+             if (crawl)
+                 return jobStatus(c, *crawl);
+             if (added == TAdd::Nothing) {
                  c.err << "tovrel-cli: nothing to add: this data source has no shop crawler\n";
                  return int(TCliExit::Failure);
              }
-             return int(result == TLinkCommands::TAddResult::Duplicate ? TCliExit::Failure : TCliExit::Ok);
+             return int(added == TAdd::Added ? TCliExit::Ok : TCliExit::Failure);
          }},
         {QStringLiteral("remove"),
          QStringLiteral("remove N           remove link N of the list (numbers as in `list`)"),
@@ -373,7 +386,7 @@ const QList<TCliCommand>& commands() {
          },
          [](TCliContext& c, const QStringList& a) {
              const int n = *parseRow(a[0]);
-             if (!TLinkCommands::Remove(c.core, n - 1)) {
+             if (!c.core.RemoveLink(n - 1)) {
                  c.err << "tovrel-cli: link " << n << " does not exist: the list has "
                        << c.core.ListBox1()->Count() << " link(s)\n";
                  return int(TCliExit::Failure);
@@ -383,7 +396,7 @@ const QList<TCliCommand>& commands() {
         {QStringLiteral("clear"), QStringLiteral("clear              empty the link list"),
          [](const QStringList& a) { return noArguments(QStringLiteral("clear"), a); },
          [](TCliContext& c, const QStringList&) {
-             TLinkCommands::Clear(c.core);
+             c.core.ClearLinks();
              return int(TCliExit::Ok);
          }},
         {QStringLiteral("list"),
@@ -404,7 +417,7 @@ const QList<TCliCommand>& commands() {
              return std::nullopt;
          },
          [](TCliContext& c, const QStringList& a) {
-             c.core.UpdateChoices([&a](TAppCore::TChoices& ch) { ch.WatermarkText = a[0]; });
+             c.core.UpdateChoices([&a](TChoices& ch) { ch.WatermarkText = a[0]; });
              return int(TCliExit::Ok);
          }},
         {QStringLiteral("search"),
@@ -419,12 +432,12 @@ const QList<TCliCommand>& commands() {
          },
          [](TCliContext& c, const QStringList& a) {
              const bool titlePrice = !a.isEmpty();
-             c.core.UpdateChoices([titlePrice](TAppCore::TChoices& ch) { ch.cbDLJG = titlePrice; });
+             c.core.UpdateChoices([titlePrice](TChoices& ch) { ch.cbDLJG = titlePrice; });
              const int before = c.core.StringGrid1()->RowCount();
-             waitFor(c.core, &TAppCore::searchFinished, [&] { TLinkCommands::StartSearch(c.core); });
+             const std::optional<TJobResult> search = runJob(c.core, [&] { return c.core.StartSearch(); });
              c.err << "the table holds " << c.core.StringGrid1()->RowCount() - 1 << " item(s), "
                    << c.core.StringGrid1()->RowCount() - before << " new\n";
-             return int(TCliExit::Ok);
+             return search ? jobStatus(c, *search) : int(TCliExit::Failure);
          }},
         {QStringLiteral("export"),
          QStringLiteral(
@@ -442,7 +455,7 @@ const QList<TCliCommand>& commands() {
                  return int(TCliExit::Failure);
              const bool noPictures = a.contains(QStringLiteral("--no-main-pictures"));
              const bool noProps = a.contains(QStringLiteral("--no-props"));
-             c.core.UpdateChoices([&](TAppCore::TChoices& ch) {
+             c.core.UpdateChoices([&](TChoices& ch) {
                  ch.cbDL = noPictures;
                  ch.cbDLXX = noProps;
              });
@@ -451,13 +464,10 @@ const QList<TCliCommand>& commands() {
                  c.err << FileInUseMessage() << '\n';
                  return int(TCliExit::Failure);
              }
-             bool written = false;
-             QObject::connect(
-                 &c.core, &TAppCore::exportFinished, &c.core, [&written](bool ok) { written = ok; },
-                 Qt::DirectConnection);
-             waitFor(c.core, &TAppCore::exportFinished, [&] { StartExport(c.core, job); });
-             if (!written)
-                 return int(TCliExit::Failure);
+             const std::optional<TJobResult> exported =
+                 runJob(c.core, [&] { return c.core.StartExport(job); });
+             if (!exported || exported->Outcome != TJobOutcome::Done)
+                 return exported ? jobStatus(c, *exported) : int(TCliExit::Failure);
              c.out << QDir::toNativeSeparators(job.csvPath) << '\n';
              return int(TCliExit::Ok);
          }},
@@ -475,10 +485,14 @@ const QList<TCliCommand>& commands() {
              if (folder.isEmpty())
                  return int(TCliExit::Failure);
              const bool titlePrice = a.contains(QStringLiteral("--title-price"));
-             c.core.UpdateChoices([titlePrice](TAppCore::TChoices& ch) { ch.cbDLJG = titlePrice; });
-             for (const QString& itemFolder : DownloadPictures(c.core, folder))
-                 c.out << QDir::toNativeSeparators(itemFolder) << '\n';
-             return int(TCliExit::Ok);
+             c.core.UpdateChoices([titlePrice](TChoices& ch) { ch.cbDLJG = titlePrice; });
+             const std::optional<TJobResult> pictures =
+                 runJob(c.core, [&] { return c.core.StartPictureDownload(folder); });
+             if (!pictures)
+                 return int(TCliExit::Failure);
+             for (const QString& itemFolder : pictures->Produced)
+                 c.out << itemFolder << '\n';
+             return jobStatus(c, *pictures);
          }},
         {QStringLiteral("clear-cache"),
          QStringLiteral("clear-cache        remove the cached replies older than 15 days (\"清除临时数据\")"),
@@ -508,7 +522,7 @@ const QList<TCliCommand>& commands() {
                  return QStringLiteral("unknown profile: ") + f->profile;
              return std::nullopt;
          },
-         runFetch},
+         runFetch, false},
     };
     return list;
 }
@@ -580,8 +594,8 @@ int RunCli(const QStringList& args, QTextStream& out, QTextStream& err) {
     }
 
     TAppCore core;
-    // The texts the window would show go to the error stream, one line each. Workers may report
-    // from their threads, so the writes are serialised.
+    // The texts the window would show go to the error stream, one line each. Jobs report from
+    // their threads, so the writes are serialised.
     auto errLock = std::make_shared<QMutex>();
     auto say = [&err, errLock](const QString& text) {
         QMutexLocker lock(errLock.get());
@@ -597,10 +611,20 @@ int RunCli(const QStringList& args, QTextStream& out, QTextStream& err) {
         &core, &TAppCore::messageShown, &core, [say](const QString& text, const QString&) { say(text); },
         Qt::DirectConnection);
 
-    core.Startup();
     TCliContext context{core, out, err};
+    if (!command->usesWorkFolder) {
+        const int status = command->run(context, inv.args);
+        out.flush();
+        return status;
+    }
+    // One process writes a working folder at a time.
+    if (const TStatus started = core.Startup(); !started) {
+        err << "tovrel-cli: " << core.FolderBusyMessage() << '\n';
+        return int(TCliExit::Failure);
+    }
     const int status = command->run(context, inv.args);
-    core.SaveState();
+    // Jobs are stopped and waited for, then what changed is saved.
+    core.Shutdown();
     out.flush();
     err.flush();
     return status;

@@ -22,6 +22,7 @@ bool TLinkList::Contains(const QString& link) const {
 void TLinkList::Append(const QString& link) {
     QMutexLocker lock(&m_lock);
     m_items.append(link);
+    ++m_revision;
     emit appended(int(m_items.size()) - 1, link);
 }
 
@@ -30,6 +31,7 @@ bool TLinkList::AppendIfMissing(const QString& link) {
     if (m_items.contains(link, Qt::CaseInsensitive))
         return false;
     m_items.append(link);
+    ++m_revision;
     emit appended(int(m_items.size()) - 1, link);
     return true;
 }
@@ -39,6 +41,7 @@ bool TLinkList::RemoveAt(int index) {
     if (index < 0 || index >= m_items.size())
         return false;
     m_items.removeAt(index);
+    ++m_revision;
     emit removed(index);
     return true;
 }
@@ -50,5 +53,11 @@ void TLinkList::Clear() {
 void TLinkList::Replace(const QStringList& links) {
     QMutexLocker lock(&m_lock);
     m_items = links;
+    ++m_revision;
     emit reset(m_items);
+}
+
+quint64 TLinkList::Revision() const {
+    QMutexLocker lock(&m_lock);
+    return m_revision;
 }

@@ -24,6 +24,9 @@ class TLinkList : public QObject {
     void Clear();
     void Replace(const QStringList& links);
 
+    // A number that grows with every change of the list (to tell whether it needs saving).
+    quint64 Revision() const;
+
   signals:
     void appended(int index, const QString& link);
     void removed(int index);
@@ -32,4 +35,5 @@ class TLinkList : public QObject {
   private:
     mutable QMutex m_lock;
     QStringList m_items;
+    quint64 m_revision = 0;
 };

@@ -1,6 +1,5 @@
 #include "collect/taobaoshop.h"
 
-#include "app/appcore.h"
 #include "app/servicevalues.h"
 #include "collect/linklist.h"
 #include "web/common.h"
@@ -45,43 +44,39 @@ QString ShopItemArea(const QString& page) {
     return end >= 0 ? after.left(end) : QString();
 }
 
-void CrawlTaoBaoShop(TAppCore& core) {
-    try {
-        const QString shop = core.Choices().LinkText;
-        const QString itemHost = TServiceValues::Value(TServiceKey::ItemHost);
-        // The item host goes into the pattern as it is, its dots unescaped.
-        const QString idPattern =
-            QStringLiteral("http:\\/\\/") + itemHost + QStringLiteral("\\/item.htm\\?id=(\\d+)");
-        TC tc(TTimeouts(), core.StopFlag());
+TJobResult CrawlTaoBaoShop(const TJobContext& job, TLinkList& links, const QString& shop) {
+    TJobResult result;
+    const QString itemHost = TServiceValues::Value(TServiceKey::ItemHost);
+    // The item host goes into the pattern as it is, its dots unescaped.
+    const QString idPattern =
+        QStringLiteral("http:\\/\\/") + itemHost + QStringLiteral("\\/item.htm\\?id=(\\d+)");
+    TC tc(TTimeouts(), job.StopFlag());
 
-        QString address = ShopPageAddress(shop, core.Choices().LinkKind, 1);
-        QString page = tc.HGetTextNew(address);
-        const int pages = DigitTextToInt(
-            tc.FindsStr(QStringLiteral("<span class=\"page-info\">1/([^<]*)"), page, false), 1);
-        for (int i = 1; i <= pages && !core.Stopping(); ++i) {
-            const QStringList ids = tc.FindSList(idPattern, ShopItemArea(page), false);
-            int added = 0;
-            for (const QString& id : ids)
-                added += core.ListBox1()->AppendIfMissing(QStringLiteral("http://") + itemHost +
-                                                          QStringLiteral("/item.htm?id=") + id);
-            core.Progress(QStringLiteral("page %1/%2: %3 item(s), %4 new")
-                              .arg(i)
-                              .arg(pages)
-                              .arg(ids.size())
-                              .arg(added));
-            // The kind is read again for every page; another kind keeps the previous address.
-            const QString nextAddress = ShopPageAddress(shop, core.Choices().LinkKind, i + 1);
-            if (!nextAddress.isEmpty())
-                address = nextAddress;
-            if (i < pages)
-                page = tc.HGetTextNew(address);
-            QThread::msleep(100);
+    QString address = ShopPageAddress(shop, job.Choices().LinkKind, 1);
+    QString page = tc.HGetTextNew(address);
+    const int pages =
+        DigitTextToInt(tc.FindsStr(QStringLiteral("<span class=\"page-info\">1/([^<]*)"), page, false), 1);
+    for (int i = 1; i <= pages; ++i) {
+        if (job.Stopped()) {
+            result.Outcome = TJobOutcome::Stopped;
+            break;
         }
-    } catch (const std::exception& e) {
-        core.Progress(QStringLiteral("the shop crawl stopped: ") + QString::fromLocal8Bit(e.what()));
+        const QStringList ids = tc.FindSList(idPattern, ShopItemArea(page), false);
+        int added = 0;
+        for (const QString& id : ids)
+            added += links.AppendIfMissing(QStringLiteral("http://") + itemHost +
+                                           QStringLiteral("/item.htm?id=") + id);
+        job.Report().Progress(
+            QStringLiteral("page %1/%2: %3 item(s), %4 new").arg(i).arg(pages).arg(ids.size()).arg(added));
+        // The kind is read again for every page; another kind keeps the previous address.
+        const QString nextAddress = ShopPageAddress(shop, job.Choices().LinkKind, i + 1);
+        if (!nextAddress.isEmpty())
+            address = nextAddress;
+        if (i < pages)
+            page = tc.HGetTextNew(address);
+        QThread::msleep(100);
     }
-    core.SetStatusText(QStringLiteral("发现了[") + QString::number(core.ListBox1()->Count()) +
-                       QStringLiteral("]个宝贝！"));
-    core.EnableCommands(true);
-    core.FinishCrawl();
+    job.Report().Status(QStringLiteral("发现了[") + QString::number(links.Count()) +
+                        QStringLiteral("]个宝贝！"));
+    return result;
 }

@@ -1,8 +1,10 @@
 #pragma once
 
+#include "base/job.h"
+
 #include <QString>
 
-class TAppCore;
+class TLinkList;
 
 // True when every character is one of "0" to "9" (so also for the empty text).
 bool IsAllDigits(const QString& text);
@@ -16,7 +18,7 @@ QString ShopPageAddress(const QString& shop, int linkKind, int n);
 // The item area of a listing page: after the first "下一页", before the first "上一页" that follows.
 QString ShopItemArea(const QString& page);
 
-// Walks the listing pages of the shop in the address box and appends the item link of every item
-// not yet listed; then shows how many links the list holds. Runs on a worker thread; the caller
-// has entered the busy state, the crawler leaves it.
-void CrawlTaoBaoShop(TAppCore& core);
+// Walks the listing pages of the shop at `shop` and appends the item link of every item not yet
+// listed; then shows how many links the list holds. The link kind is read from the choices for
+// each page address.
+TJobResult CrawlTaoBaoShop(const TJobContext& job, TLinkList& links, const QString& shop);

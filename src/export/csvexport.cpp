@@ -1,7 +1,6 @@
 #include "export/csvexport.h"
 
 #include "acquire/province.h"
-#include "app/appcore.h"
 #include "app/servicevalues.h"
 #include "app/text.h"
 #include "export/props.h"
@@ -54,12 +53,12 @@ QString pictureAddress(const QString& capture) {
 
 // Writes one package picture; a failed download or an unreadable picture leaves no file and a line
 // in the run log (the picture field keeps the entry).
-void downloadExportPicture(TAppCore& core, TC& tc, QByteArray& buffer, const TExportJob& job,
+void downloadExportPicture(const TJobContext& ctx, TC& tc, QByteArray& buffer, const TExportJob& job,
                            const QString& watermark, const QString& fileName, const QString& url) {
     buffer.clear();
     const std::optional<QByteArray> bytes = tc.HOpen(QStringLiteral("GET"), url);
     if (!bytes || bytes->isEmpty()) {
-        core.Log(QStringLiteral("图片 ") + url + QStringLiteral(" 下载失败"));
+        ctx.Report().Log(QStringLiteral("图片 ") + url + QStringLiteral(" 下载失败"));
         return;
     }
     buffer = *bytes;
@@ -69,20 +68,21 @@ void downloadExportPicture(TAppCore& core, TC& tc, QByteArray& buffer, const TEx
         WritePicture(watermark, path, buffer);
     } catch (const TPictureError& e) {
         if (e.Unreadable)
-            core.Log(QStringLiteral("图片 ") + url + QStringLiteral(" 不是可以加水印的图片，没有保存"));
+            ctx.Report().Log(QStringLiteral("图片 ") + url +
+                             QStringLiteral(" 不是可以加水印的图片，没有保存"));
         else
-            core.Log(QStringLiteral("图片 ") + QDir::toNativeSeparators(path) +
-                     QStringLiteral(" 无法保存：") + QString::fromStdString(e.what()));
+            ctx.Report().Log(QStringLiteral("图片 ") + QDir::toNativeSeparators(path) +
+                             QStringLiteral(" 无法保存：") + QString::fromStdString(e.what()));
     }
 }
 
 // The picture step: downloads the main and sale-property pictures of a row into the package's
 // picture folder (unless "不下载商品主图" is checked) and returns the picture field.
-QString ExportPictures(TAppCore& core, TC& tc, const TExportJob& job, const QString& cleaned,
+QString ExportPictures(const TJobContext& ctx, TC& tc, const TExportJob& job, const QString& cleaned,
                        const QString& title, const QString& watermark) {
-    const bool download = !core.Choices().cbDL;
+    const bool download = !ctx.Choices().cbDL;
     if (download)
-        core.Log(QStringLiteral("宝贝 ") + quoted(title) + QStringLiteral(" 正在下载商品主图......"));
+        ctx.Report().Log(QStringLiteral("宝贝 ") + quoted(title) + QStringLiteral(" 正在下载商品主图......"));
     QByteArray buffer;
     QString field;
     const QStringList main = tc.FindSList(QStringLiteral("img data-src=\"([^\"]*)"), cleaned, false);
@@ -90,7 +90,7 @@ QString ExportPictures(TAppCore& core, TC& tc, const TExportJob& job, const QStr
         const QString address = pictureAddress(main[i]);
         const QString name = Md5Text(address).toLower();
         if (download)
-            downloadExportPicture(core, tc, buffer, job, watermark, name + QStringLiteral(".tbi"), address);
+            downloadExportPicture(ctx, tc, buffer, job, watermark, name + QStringLiteral(".tbi"), address);
         field += name + QStringLiteral(":1:") + QString::number(i) + QStringLiteral(":|;");
     }
     // The sale-property block: from its marker (or the page's start) up to the "<" of the first "</ul>".
@@ -105,7 +105,7 @@ QString ExportPictures(TAppCore& core, TC& tc, const TExportJob& job, const QStr
         const QString address = pictureAddress(pictures[j]);
         const QString name = Md5Text(address);
         if (download)
-            downloadExportPicture(core, tc, buffer, job, watermark, name + QStringLiteral(".tbi"), address);
+            downloadExportPicture(ctx, tc, buffer, job, watermark, name + QStringLiteral(".tbi"), address);
         // A picture without a value of its own gets an empty value id.
         field += name + QStringLiteral(":2:0:") + values.value(j) + QStringLiteral("|;");
     }
@@ -113,16 +113,17 @@ QString ExportPictures(TAppCore& core, TC& tc, const TExportJob& job, const QStr
 }
 
 // Turns one selected row into its CSV line.
-QString exportRow(TAppCore& core, const TExportJob& job, const QStringList& cells) {
+QString exportRow(const TJobContext& ctx, const TExportJob& job, TPageCache* cache,
+                  const QStringList& provinces, const QStringList& cells) {
     auto cell = [&cells](int col) { return col < cells.size() ? cells[col] : QString(); };
-    TC tc(TTimeouts(), core.StopFlag());
+    TC tc(TTimeouts(), ctx.StopFlag());
     const QString cleaned = CleanPageText(cell(ColHtml));
 
     // Sale data: stock and ship-from place.
     const QString saleUrl = tc.FindsStr(QStringLiteral("\"wholeSibUrl\":\"([^\"]*)"), cleaned, false);
     const QString saleReply = tc.HGetTextLib(saleUrl).remove(QLatin1Char(' '));
-    const auto [province, city] = SplitLocation(
-        core.ProvinceList, tc.FindsStr(QStringLiteral("sendCity\":\"([^\"]*)"), saleReply, false));
+    const auto [province, city] =
+        SplitLocation(provinces, tc.FindsStr(QStringLiteral("sendCity\":\"([^\"]*)"), saleReply, false));
 
     TExportValues v;
     v.province = province;
@@ -130,7 +131,7 @@ QString exportRow(TAppCore& core, const TExportJob& job, const QStringList& cell
     v.categoryId = tc.FindsStr(QStringLiteral("data-catid=\"([^\"]*)"), cleaned, false);
     v.price = PriceFromPage(cleaned);
     v.title = TrimText(tc.FindsStr(QStringLiteral("<title>([^-淘宝网<]*)"), cleaned, false));
-    core.Log(QStringLiteral("宝贝 ") + quoted(v.title) + QStringLiteral(" 开始下载..."));
+    ctx.Report().Log(QStringLiteral("宝贝 ") + quoted(v.title) + QStringLiteral(" 开始下载..."));
 
     const QString localDetail = cell(ColLocalDetail);
     v.description = DescriptionField(localDetail.isEmpty() ? cell(ColDetail) : localDetail);
@@ -139,16 +140,16 @@ QString exportRow(TAppCore& core, const TExportJob& job, const QStringList& cell
     // Category properties, through the page cache; read the option anew for every row.
     const QString head = TServiceValues::Head();
     QString reply;
-    if (!TrimText(head).isEmpty() && !core.Choices().cbDLXX && core.PageCache())
-        reply = core.PageCache()->GetCachedPage(PropertyRequestUrl(head, v.categoryId), tc);
+    if (!TrimText(head).isEmpty() && !ctx.Choices().cbDLXX && cache)
+        reply = cache->GetCachedPage(PropertyRequestUrl(head, v.categoryId), tc);
     v.goodsProp = CategoryPropertyField(reply, cell(ColProps));
 
-    v.pictures = ExportPictures(core, tc, job, cleaned, v.title, cell(ColWatermark));
+    v.pictures = ExportPictures(ctx, tc, job, cleaned, v.title, cell(ColWatermark));
 
     v.sellProp = SkuField(saleReply, v.price);
     v.alias = AliasField(cleaned);
     const QString line = FillTemplate(TServiceValues::CsvTemplate(), v);
-    core.Log(QStringLiteral("宝贝 ") + quoted(v.title) + QStringLiteral(" 下载完毕."));
+    ctx.Report().Log(QStringLiteral("宝贝 ") + quoted(v.title) + QStringLiteral(" 下载完毕."));
     return line;
 }
 
@@ -253,50 +254,41 @@ QString FileInUseMessage() {
     return QStringLiteral("要导出的文件名已经存在，并且正在使用中\n\r请关闭后重试！-_-。sorry！");
 }
 
-void ExportCsv(TAppCore& core, const TExportJob& job) {
-    TItemTable& grid = *core.StringGrid1();
-    core.ClearLog();
-    core.Log(QStringLiteral("开始下载..."));
-    if (grid.RowCount() > 11)
-        core.Log(QStringLiteral("下载的数据大于10条,请耐心等待^_^!~ 或者先去做点别的吧"));
-    core.EnableCommands(false);
-    core.SetCaption(TCommand::Export, QStringLiteral("导出中.."));
+TJobResult ExportCsv(const TJobContext& job, const TExportJob& exportJob, TPageCache* cache) {
+    TReporter& report = job.Report();
+    report.ClearLog();
+    report.Log(QStringLiteral("开始下载..."));
+    if (exportJob.tableRowCount > 11)
+        report.Log(QStringLiteral("下载的数据大于10条,请耐心等待^_^!~ 或者先去做点别的吧"));
 
+    const QStringList provinces = ProvinceListEntries();
     QStringList lines{QStringLiteral("version 1.00"), tabs(CsvHeaderLine(0)), tabs(CsvHeaderLine(10))};
-    QString failure;
-    try {
-        const int rowCount = grid.RowCount();
-        for (int r = 1; r < rowCount && !core.Stopping(); ++r) {
-            // Each row is read when its turn comes; a row deleted meanwhile reads as unselected.
-            const QStringList cells = grid.RowCells(r);
-            if (cells.value(ColSelect).isEmpty())
-                continue;
-            lines.append(QString());
-            lines.last() = exportRow(core, job, cells);
-        }
-        if (const QString why = WriteWholeFile(job.csvPath, CsvFileBytes(lines)); !why.isEmpty())
-            failure = QStringLiteral("无法写入文件 ") + QDir::toNativeSeparators(job.csvPath) +
-                      QStringLiteral("：") + why;
-    } catch (const std::exception& e) {
-        failure = QStringLiteral("导出出错：") + QString::fromLocal8Bit(e.what());
+    TJobResult result;
+    for (const TRowCopy& row : exportJob.rows) {
+        if (job.Stopped())
+            break;
+        lines.append(exportRow(job, exportJob, cache, provinces, row.Cells));
     }
-    if (failure.isEmpty()) {
-        core.Log(QStringLiteral("★★★已经全部下载完毕★★★"));
-        core.SetStatusText(QStringLiteral("导出记录[") + QString::number(lines.size() - 3) +
-                           QStringLiteral("]条"));
-    } else {
+    // A row whose requests were abandoned by the stop is unfinished too: nothing is written.
+    if (job.Stopped()) {
+        result.Outcome = TJobOutcome::Stopped;
+        result.Summary = QStringLiteral("导出已停止，没有写入 CSV 文件");
+        report.Log(result.Summary);
+        report.Status(QStringLiteral("导出已停止"));
+        return result;
+    }
+    if (const QString why = WriteWholeFile(exportJob.csvPath, CsvFileBytes(lines)); !why.isEmpty()) {
         // A file that was not written is never reported as exported.
-        core.Log(failure);
-        core.SetStatusText(QStringLiteral("导出失败"));
+        result.Outcome = TJobOutcome::Failed;
+        result.Summary = QStringLiteral("无法写入文件 ") + QDir::toNativeSeparators(exportJob.csvPath) +
+                         QStringLiteral("：") + why;
+        report.Log(result.Summary);
+        report.Status(QStringLiteral("导出失败"));
+        return result;
     }
-    core.SetCaption(TCommand::Export, TAppCore::DefaultCaption(TCommand::Export));
-    core.EnableCommands(true);
-    core.FinishExport(failure.isEmpty());
-}
-
-void StartExport(TAppCore& core, const TExportJob& job) {
-    QDir().mkpath(job.pictureFolder); // a failure shows later, when pictures are saved there
-    // The export holds the busy state from here, so no second command slips in before the worker runs.
-    core.EnableCommands(false);
-    core.StartWorker([&core, job] { ExportCsv(core, job); });
+    report.Log(QStringLiteral("★★★已经全部下载完毕★★★"));
+    result.Summary = QStringLiteral("导出记录[") + QString::number(lines.size() - 3) + QStringLiteral("]条");
+    report.Status(result.Summary);
+    result.Produced.append(exportJob.csvPath);
+    return result;
 }

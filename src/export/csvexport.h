@@ -1,11 +1,14 @@
 #pragma once
 
+#include "base/job.h"
+#include "table/itemtable.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
 
-class TAppCore;
+class TPageCache;
 
 // The Taobao Assistant data package: a "version 1.00" CSV file (UTF-16 little-endian with a
 // byte-order mark, LF after every line, tab-separated) and, beside it, a picture folder of the
@@ -17,6 +20,10 @@ QString CsvHeaderLine(int kind);
 struct TExportJob {
     QString csvPath;       // folder + "KVR_" + 17-digit stamp + ".csv"
     QString pictureFolder; // the CSV path without ".csv"
+    // Taken when the export starts: the selected rows, and the table's row count (caption row
+    // included) for the hint line. Rows deleted or added meanwhile do not change the export.
+    QList<TRowCopy> rows;
+    int tableRowCount = 1;
 };
 // The package's names for a chosen folder at a moment.
 TExportJob ExportJobFor(const QString& folder, const QDateTime& now = QDateTime::currentDateTime());
@@ -43,12 +50,10 @@ QString FillTemplate(const QString& rowTemplate, const TExportValues& values);
 // The file's bytes: the byte-order mark, then each line and LF, in UTF-16 little-endian.
 QByteArray CsvFileBytes(const QStringList& lines);
 
-// The export worker: reads the selected rows, fetches what each needs, and writes the file once
-// at the end. Reports through the core's run log, status text, caption and busy state.
-void ExportCsv(TAppCore& core, const TExportJob& job);
-// Creates the picture folder and starts the worker on a thread of its own; the caller has
-// checked that the CSV file is not in use.
-void StartExport(TAppCore& core, const TExportJob& job);
+// The export job: fetches what each row of the snapshot needs and writes the file once at the end
+// (a stopped export writes none). Reports through the job's run log and status text; the page
+// cache (when given) serves the property lookups.
+TJobResult ExportCsv(const TJobContext& job, const TExportJob& exportJob, TPageCache* cache);
 
 // The message shown while the CSV file is in use.
 QString FileInUseMessage();

@@ -1,6 +1,5 @@
 #include "pictures/picturedownload.h"
 
-#include "app/appcore.h"
 #include "app/servicevalues.h"
 #include "app/text.h"
 #include "pictures/watermark.h"
@@ -9,6 +8,7 @@
 #include "web/common.h"
 
 #include <QDir>
+#include <QThreadPool>
 
 QStringList PictureAddresses(const QString& head, const QString& description) {
     // Head goes in front of the stored pattern as it is, so only addresses that begin with it count.
@@ -53,20 +53,24 @@ void TthredTaoBaoUrlDownPicture::run() {
     try {
         TC tc(TTimeouts(), Stop);
         QByteArray buffer;
-        const QString title = Grid->Cell(ColTitle, No);
+        const QString title = Row.Cell(ColTitle);
         const QString folder = FilePath + Md5Text(title);
-        QString description = Grid->Cell(ColDetail, No);
-        const QString watermark = Grid->Cell(ColWatermark, No);
+        QString description = Row.Cell(ColDetail);
+        const QString watermark = Row.Cell(ColWatermark);
         QDir().mkpath(folder);
 
         const QStringList captures = PictureAddresses(Head, description);
         for (int n = 0; n < captures.size() && !(Stop && *Stop); ++n) {
             const QString address = Head + captures[n];
-            const QString path = PicturePath(folder, address, Grid->Cell(ColTitle, No), FileNameEx, n);
+            // The title is read again for each name; a deleted row keeps the title it had.
+            QString currentTitle = Grid->CellOfRow(No, ColTitle);
+            if (Grid->RowOfId(No) < 0)
+                currentTitle = title;
+            const QString path = PicturePath(folder, address, currentTitle, FileNameEx, n);
             if (!SaveItemPicture(tc, buffer, watermark, path, address))
                 continue;
-            if (!watermark.isEmpty() && SetCellOnMainThread)
-                SetCellOnMainThread(ColWatermark, No, watermark);
+            if (!watermark.isEmpty())
+                Grid->SetCellOfRow(No, ColWatermark, watermark);
             description.replace(address, QStringLiteral("FILE:///") + path);
         }
         // Every link target goes, wherever its text stands.
@@ -74,8 +78,7 @@ void TthredTaoBaoUrlDownPicture::run() {
              TPatterns::FindSList(QStringLiteral("href=\"([^\"]*)"), description, false))
             if (!target.isEmpty())
                 description.remove(target);
-        if (SetCellOnMainThread)
-            SetCellOnMainThread(ColLocalDetail, No, description);
+        Grid->SetCellOfRow(No, ColLocalDetail, description);
     } catch (const std::exception&) {
         // A worker never ends the program; what it could not do leaves the row as it was.
     }
@@ -83,52 +86,32 @@ void TthredTaoBaoUrlDownPicture::run() {
         OnEnd();
 }
 
-QStringList DownloadPictures(TAppCore& core, const QString& folder) {
+TJobResult DownloadPictures(const TJobContext& job, TItemTable& grid, const QList<TRowCopy>& rows,
+                            const QString& folder, bool titlePrice) {
     QString filePath = QDir::fromNativeSeparators(folder);
     if (!filePath.endsWith(QLatin1Char('/')))
         filePath += QLatin1Char('/');
-    core.EnableCommands(false);
-    core.ThreadsRunning = 0;
-    core.SetCaption(TCommand::Pictures, QStringLiteral("下载中.."));
-    QStringList folders;
-    try {
-        TItemTable& grid = *core.StringGrid1();
-        const TAppCore::TChoices choices = core.Choices();
-        const bool titlePrice = choices.DataSource == 0 && choices.cbDLJG;
-        const QString head = TServiceValues::Head();
-        const int rowCount = grid.RowCount();
-        for (int r = 1; r < rowCount; ++r) {
-            if (grid.Cell(ColSelect, r).isEmpty())
-                continue;
-            auto* worker = new TthredTaoBaoUrlDownPicture;
-            worker->No = r;
-            worker->Grid = &grid;
-            worker->Head = head;
-            worker->FilePath = filePath;
-            worker->FileNameEx = titlePrice ? grid.Cell(ColPrice, r) : QString();
-            worker->Stop = core.StopFlag();
-            worker->setAutoDelete(true);
-            worker->SetCellOnMainThread = [&core, &grid](int col, int row, const QString& cells) {
-                QMetaObject::invokeMethod(
-                    &core, [&grid, col, row, cells] { grid.SetCell(col, row, cells); },
-                    Qt::BlockingQueuedConnection);
-            };
-            const QString itemFolder = filePath + Md5Text(grid.Cell(ColTitle, r));
-            worker->OnEnd = [&core, itemFolder] {
-                core.Progress(QDir::toNativeSeparators(itemFolder));
-                QMetaObject::invokeMethod(
-                    &core, [&core] { --core.ThreadsRunning; }, Qt::QueuedConnection);
-            };
-            folders.append(itemFolder);
-            ++core.ThreadsRunning;
-            core.LinkWorkers().start(worker);
-        }
-        core.WaitForWorkers();
-    } catch (const std::exception& e) {
-        core.Progress(QStringLiteral("the picture download stopped: ") + QString::fromLocal8Bit(e.what()));
-        core.WaitForWorkers();
+    const QString head = TServiceValues::Head();
+    TJobResult result;
+    QThreadPool pool;
+    pool.setMaxThreadCount(MaxLinkWorkers);
+    for (const TRowCopy& row : rows) {
+        auto* worker = new TthredTaoBaoUrlDownPicture;
+        worker->No = row.Id;
+        worker->Grid = &grid;
+        worker->Row = row;
+        worker->Head = head;
+        worker->FilePath = filePath;
+        worker->FileNameEx = titlePrice ? row.Cell(ColPrice) : QString();
+        worker->Stop = job.StopFlag();
+        worker->setAutoDelete(true);
+        const QString itemFolder = filePath + Md5Text(row.Cell(ColTitle));
+        worker->OnEnd = [&job, itemFolder] { job.Report().Progress(QDir::toNativeSeparators(itemFolder)); };
+        result.Produced.append(QDir::toNativeSeparators(itemFolder));
+        pool.start(worker);
     }
-    core.SetCaption(TCommand::Pictures, TAppCore::DefaultCaption(TCommand::Pictures));
-    core.EnableCommands(true);
-    return folders;
+    pool.waitForDone();
+    if (job.Stopped())
+        result.Outcome = TJobOutcome::Stopped;
+    return result;
 }

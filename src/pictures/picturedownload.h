@@ -1,5 +1,8 @@
 #pragma once
 
+#include "base/job.h"
+#include "table/itemtable.h"
+
 #include <QByteArray>
 #include <QRunnable>
 #include <QString>
@@ -8,7 +11,6 @@
 #include <atomic>
 #include <functional>
 
-class TAppCore;
 class TC;
 class TItemTable;
 
@@ -30,23 +32,26 @@ QString PicturePath(const QString& folder, const QString& address, const QString
 bool SaveItemPicture(TC& tc, QByteArray& buffer, const QString& watermark, const QString& path,
                      const QString& address);
 
-// One item's picture worker.
+// One item's picture worker. It reads its row's title, description and watermark text from the
+// copy taken when the download started, and writes the local description (and the watermark
+// text) back to that row through its identity: to wherever the row now stands, or nowhere when it
+// has been deleted.
 class TthredTaoBaoUrlDownPicture : public QRunnable {
   public:
-    int No = 0;
+    quint64 No = 0; // the row's identity in Grid
     TItemTable* Grid = nullptr;
+    TRowCopy Row; // the row as it was when the download started
     QString Head;
     QString FilePath; // the chosen folder, ending in "/"
     QString FileNameEx;
     const std::atomic<bool>* Stop = nullptr;
-    // Carries one cell write to the thread that owns the table's view and waits until it is done.
-    std::function<void(int col, int row, const QString& cells)> SetCellOnMainThread;
     std::function<void()> OnEnd;
 
     void run() override;
 };
 
-// The command: one worker per selected row (a bounded number running at a time), waiting while
-// they run with the thread's events processed; the busy state and the button's caption are held
-// meanwhile and restored in every case. Returns the item folders, in row order.
-QStringList DownloadPictures(TAppCore& core, const QString& folder);
+// The picture download job over the selected rows as they were when it started: one worker per
+// row, a bounded number running at a time; ends when every worker has ended. `titlePrice` is
+// whether picture names take title and price. The item folders are what it produces, in row order.
+TJobResult DownloadPictures(const TJobContext& job, TItemTable& grid, const QList<TRowCopy>& rows,
+                            const QString& folder, bool titlePrice);

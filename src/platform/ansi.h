@@ -10,5 +10,8 @@ namespace TAnsi {
 QString Decode(const QByteArray& bytes);
 // A character the code page cannot hold becomes "?".
 QByteArray Encode(const QString& text);
+// Whether the code page holds this UTF-16 unit, so that it survives Encode and Decode unchanged
+// (never true for a surrogate: the code page holds no character beyond U+FFFF).
+bool Holds(char16_t unit);
 
 } // namespace TAnsi

@@ -24,11 +24,23 @@ quint32 nameHash(const QString& name) {
     return h;
 }
 
+// A JSON string as the grid file writes it: the double quote, the backslash, the slash and U+0000
+// escaped; every other character as it is, unless the code page cannot hold it: such a character
+// (a surrogate half included, so a character beyond U+FFFF becomes a pair) is written as a \u
+// escape, which the file's ASCII survives and any JSON reader reads back.
 void appendEscaped(QString& out, const QString& text) {
+    static const char Hex[] = "0123456789abcdef";
     out.reserve(out.size() + text.size() + 2);
     out += QLatin1Char('"');
     for (QChar c : text) {
-        switch (c.unicode()) {
+        const char16_t u = c.unicode();
+        if (u >= 0x80 && !TAnsi::Holds(u)) {
+            out += QLatin1String("\\u");
+            for (int shift = 12; shift >= 0; shift -= 4)
+                out += QLatin1Char(Hex[(u >> shift) & 0xF]);
+            continue;
+        }
+        switch (u) {
         case u'"':
             out += QLatin1String("\\\"");
             break;
@@ -369,9 +381,9 @@ TFileResult LoadGridFromFile(TItemTable& grid, const QString& FileName) {
         std::optional<TGridJson> table = GridFromAnsiJson(DecryptDevice(file, GridKey, 0));
         if (!table)
             return failure(QStringLiteral("the deciphered text is no table"));
-        // The table takes one row per element; an array of one element still gives two rows, the
-        // captions and one empty row. Rows after an element that could not be read stay empty.
-        const int rowCount = std::max(table->elementCount, 2);
+        // The table takes one row per element (a table saved with only its caption row comes back
+        // as just that). Rows after an element that could not be read stay empty.
+        const int rowCount = table->elementCount;
         QList<QStringList> rows = std::move(table->rows);
         while (rows.size() < rowCount)
             rows.append(QStringList(table->colCount));
@@ -386,8 +398,13 @@ TFileResult LoadGridFromFile(TItemTable& grid, const QString& FileName) {
 
 TFileResult SaveLinkListToFile(const TLinkList& list, const QString& FileName) {
     const QStringList links = list.Items();
-    if (links.isEmpty())
+    if (links.isEmpty()) {
+        // An emptied list stays empty: the file of an earlier list goes.
+        QFile file(FileName);
+        if (file.exists() && !file.remove())
+            return failure(file.errorString());
         return {};
+    }
     QString text;
     for (const QString& link : links)
         text += link + QStringLiteral("\r\n");

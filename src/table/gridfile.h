@@ -24,7 +24,8 @@ struct TFileResult {
 };
 
 // The JSON text of a table: one object per row, members named by column index in the order of
-// their name hash, only ", \, / and U+0000 escaped.
+// their name hash; ", \, / and U+0000 escaped, and characters the code page cannot hold written as
+// \u escapes (surrogate pairs beyond U+FFFF).
 QString GridToJson(const QList<QStringList>& rows, int colCount);
 // Reads the rows of the JSON text from its bytes in the ANSI code page; accepts raw control
 // characters inside strings. nullopt when the text is no JSON array whose first element is an
@@ -47,7 +48,7 @@ TFileResult SaveGridToFile(const TItemTable& grid, const QString& FileName);
 // table when nothing could be read) and the result says why.
 TFileResult LoadGridFromFile(TItemTable& grid, const QString& FileName);
 
-// Writes the list when it holds at least one entry (an empty list leaves the file as it is).
+// Writes the list; an empty list removes the file, so that it comes back empty.
 TFileResult SaveLinkListToFile(const TLinkList& list, const QString& FileName);
 // Replaces the list from the file by the comma-text reading rules; a failure empties the list.
 TFileResult LoadLinkListFromFile(TLinkList& list, const QString& FileName);

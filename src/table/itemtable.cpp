@@ -11,6 +11,10 @@ constexpr int DefaultColWidth = 64;
 
 } // namespace
 
+quint64 TRowWriter::Id() const {
+    return m_table.m_ids.value(m_row);
+}
+
 void TRowWriter::SetCell(int col, const QString& text) {
     m_table.setCellLocked(col, m_row, text);
 }
@@ -33,6 +37,7 @@ void TRowWriter::WidenTo(int colCount) {
 
 TItemTable::TItemTable(QObject* parent) : QObject(parent) {
     m_rows.append(FixedCaptions());
+    m_ids.append(m_nextId++);
     SetGridColWidths();
 }
 
@@ -67,6 +72,7 @@ QString TItemTable::cellLocked(int col, int row) const {
 void TItemTable::setCellLocked(int col, int row, const QString& text) {
     if (row < 0 || row >= m_rows.size() || col < 0 || col >= m_colCount)
         return;
+    ++m_revision;
     QStringList& cells = m_rows[row];
     if (col >= cells.size()) {
         if (text.isEmpty())
@@ -80,6 +86,7 @@ void TItemTable::widenLocked(int colCount) {
     if (colCount <= m_colCount)
         return;
     m_colCount = colCount;
+    ++m_revision;
     while (m_colWidths.size() < m_colCount)
         m_colWidths.append(DefaultColWidth);
     emit columnCountChanged(m_colCount);
@@ -97,6 +104,56 @@ bool TItemTable::SetCell(int col, int row, const QString& text) {
     setCellLocked(col, row, text);
     emit cellsChanged(row, row, col, col);
     return true;
+}
+
+int TItemTable::rowOfIdLocked(quint64 id) const {
+    if (id == 0)
+        return -1;
+    const qsizetype at = m_ids.indexOf(id);
+    return at >= 0 ? int(at) : -1;
+}
+
+quint64 TItemTable::RowId(int row) const {
+    QMutexLocker lock(&m_lock);
+    return m_ids.value(row);
+}
+
+int TItemTable::RowOfId(quint64 id) const {
+    QMutexLocker lock(&m_lock);
+    return rowOfIdLocked(id);
+}
+
+QString TItemTable::CellOfRow(quint64 id, int col) const {
+    QMutexLocker lock(&m_lock);
+    return cellLocked(col, rowOfIdLocked(id));
+}
+
+bool TItemTable::SetCellOfRow(quint64 id, int col, const QString& text) {
+    QMutexLocker lock(&m_lock);
+    const int row = rowOfIdLocked(id);
+    if (row < 0 || col < 0 || col >= m_colCount)
+        return false;
+    setCellLocked(col, row, text);
+    emit cellsChanged(row, row, col, col);
+    return true;
+}
+
+QList<TRowCopy> TItemTable::SelectedRows() const {
+    QMutexLocker lock(&m_lock);
+    QList<TRowCopy> rows;
+    for (int r = 1; r < m_rows.size(); ++r) {
+        if (!IsSelectedMark(cellLocked(ColSelect, r)))
+            continue;
+        QStringList cells = m_rows[r];
+        cells.resize(m_colCount);
+        rows.append({m_ids[r], cells});
+    }
+    return rows;
+}
+
+quint64 TItemTable::Revision() const {
+    QMutexLocker lock(&m_lock);
+    return m_revision;
 }
 
 int TItemTable::Col() const {
@@ -134,8 +191,11 @@ void TItemTable::SetGridColWidths() {
 void TItemTable::ResetGrid() {
     QMutexLocker lock(&m_lock);
     m_rows.clear();
+    m_ids.clear();
     m_colCount = ColFixedCount;
     m_rows.append(FixedCaptions());
+    m_ids.append(m_nextId++);
+    ++m_revision;
     SetGridColWidths();
     m_col = 0;
     m_row = 0;
@@ -146,6 +206,7 @@ int TItemTable::AppendRow(const std::function<void(TRowWriter&)>& fill) {
     QMutexLocker lock(&m_lock);
     const int r = int(m_rows.size());
     m_rows.append(QStringList());
+    m_ids.append(m_nextId++);
     setCellLocked(ColNo, r, QString::number(r));
     setCellLocked(ColSelect, r, MarkSelected);
     if (fill) {
@@ -164,6 +225,8 @@ bool TItemTable::StringGridDel(int RowId) {
     if (RowId < 1 || RowId >= m_rows.size())
         return false;
     m_rows.removeAt(RowId);
+    m_ids.removeAt(RowId);
+    ++m_revision;
     for (int i = RowId; i < m_rows.size(); ++i)
         setCellLocked(ColNo, i, QString::number(i));
     if (m_row >= m_rows.size())
@@ -234,6 +297,10 @@ void TItemTable::Replace(const QList<QStringList>& rows, int colCount) {
             cells.resize(colCount);
     if (m_rows.isEmpty())
         m_rows.append(QStringList());
+    m_ids.clear();
+    for (qsizetype r = 0; r < m_rows.size(); ++r)
+        m_ids.append(m_nextId++);
+    ++m_revision;
     m_colCount = colCount;
     SetGridColWidths();
     m_col = 0;

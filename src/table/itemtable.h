@@ -36,6 +36,8 @@ class TItemTable;
 class TRowWriter {
   public:
     int Row() const { return m_row; }
+    // The appended row's identity (see TItemTable::RowId).
+    quint64 Id() const;
     void SetCell(int col, const QString& text);          // a cell of the appended row
     void SetCell(int col, int row, const QString& text); // any existing cell, e.g. a caption
     QString Cell(int col, int row) const;
@@ -49,10 +51,22 @@ class TRowWriter {
     int m_row;
 };
 
+// A copy of one row with its identity.
+struct TRowCopy {
+    quint64 Id = 0;
+    QStringList Cells; // padded to ColCount
+    QString Cell(int col) const { return Cells.value(col); }
+};
+
 // The item table: a rectangle of text cells whose row 0 holds the captions and whose rows 1 to
 // RowCount - 1 hold one item each. Every member is safe to call from any thread; all writers are
-// serialised by one lock. Changes are announced by signals emitted while the lock is held, so they
-// arrive in the order the changes were made; receivers must connect with Qt::QueuedConnection
+// serialised by one lock.
+//
+// Rows move when rows above them are deleted, so work that outlives a moment (a picture download, an
+// export) holds a row by its identity: a number given to the row when it enters the table, never
+// reused and never stored in the grid file. A write through an identity reaches that row wherever
+// it now stands, or nothing when the row is gone. Changes are announced by signals emitted while the lock is
+// held, so they arrive in the order the changes were made; receivers must connect with Qt::QueuedConnection
 // (a direct connection that reads the table back would deadlock).
 class TItemTable : public QObject {
     Q_OBJECT
@@ -64,6 +78,19 @@ class TItemTable : public QObject {
     QString Cell(int col, int row) const;
     // Writes one existing cell; returns false (and changes nothing) outside the table.
     bool SetCell(int col, int row, const QString& text);
+
+    // The identity of a row (0 for a row that does not exist), and where a row now stands (-1 when
+    // it is gone).
+    quint64 RowId(int row) const;
+    int RowOfId(quint64 id) const;
+    QString CellOfRow(quint64 id, int col) const;
+    // Writes one cell of the row with this identity; false (and nothing written) when it is gone.
+    bool SetCellOfRow(quint64 id, int col, const QString& text);
+    // Copies of the selected data rows, in table order.
+    QList<TRowCopy> SelectedRows() const;
+
+    // A number that grows with every change of the table (to tell whether it needs saving).
+    quint64 Revision() const;
 
     // The current cell, which commands acting on "the current row" use.
     int Col() const;
@@ -115,6 +142,7 @@ class TItemTable : public QObject {
   private:
     friend class TRowWriter;
     // Unlocked helpers; the caller holds m_lock.
+    int rowOfIdLocked(quint64 id) const;
     QString cellLocked(int col, int row) const;
     void setCellLocked(int col, int row, const QString& text);
     void widenLocked(int colCount);
@@ -124,6 +152,9 @@ class TItemTable : public QObject {
     mutable QMutex m_lock;
     // m_rows.size() is RowCount; a row may hold fewer cells than ColCount: missing cells are empty.
     QList<QStringList> m_rows;
+    QList<quint64> m_ids; // the identity of each row, parallel to m_rows
+    quint64 m_nextId = 1;
+    quint64 m_revision = 0;
     int m_colCount = ColFixedCount;
     QList<int> m_colWidths;
     int m_col = 0;

@@ -217,23 +217,21 @@ void TestMainWindow::busyStateDoesNotNest() {
 
 void TestMainWindow::workerReportsReachTheWindow() {
     TFrMain& w = *m_window;
-    TAppCore* core = m_core.get();
-    std::unique_ptr<QThread> worker(QThread::create([core] {
-        core->EnableCommands(false);
-        core->SetCaption(TCommand::Export, QStringLiteral("导出中.."));
-        core->ClearLog();
-        core->Log(QStringLiteral("开始下载..."));
-        core->SetStatusText(QStringLiteral("导出记录[0]条"));
+    std::atomic<bool> release{false};
+    QVERIFY(m_core->StartJob(TJobKind::Export, [&release](const TJobContext& job) {
+        job.Report().ClearLog();
+        job.Report().Log(QStringLiteral("开始下载..."));
+        job.Report().Status(QStringLiteral("导出记录[0]条"));
+        while (!release)
+            QThread::msleep(5);
+        return TJobResult();
     }));
-    worker->start();
-    worker->wait();
     QTRY_COMPARE(w.StatusPanels[4]->text(), QStringLiteral("导出记录[0]条"));
     QCOMPARE(w.Button9->text(), QStringLiteral("导出中.."));
     QVERIFY(!w.Button9->isEnabled());
     QCOMPARE(w.Memo1->toPlainText(), QStringLiteral("开始下载..."));
-    core->SetCaption(TCommand::Export, TAppCore::DefaultCaption(TCommand::Export));
-    core->EnableCommands(true);
-    QCOMPARE(w.Button9->text(), QStringLiteral("导出CSV"));
+    release = true;
+    QTRY_COMPARE(w.Button9->text(), QStringLiteral("导出CSV"));
     QVERIFY(w.Button9->isEnabled());
 }
 

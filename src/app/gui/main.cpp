@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QMessageBox>
 #include <QTextStream>
 
 int main(int argc, char** argv) {
@@ -25,6 +26,12 @@ int main(int argc, char** argv) {
 
     ApplyVisualStyle(app);
     TAppCore core;
+    // One process writes a working folder at a time: a second window or a tovrel-cli command on
+    // the same folder is refused before it loads anything.
+    if (const TStatus locked = core.LockWorkFolder(); !locked) {
+        QMessageBox::warning(nullptr, QStringLiteral("提示"), core.FolderBusyMessage());
+        return 1;
+    }
     TFrMain window(&core);
     // Seam: the hidden item editor window is created here once it exists.
     window.show();

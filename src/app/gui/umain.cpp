@@ -3,7 +3,6 @@
 #include "app/appcore.h"
 #include "app/servicevalues.h"
 #include "app/text.h"
-#include "collect/linkcommands.h"
 #include "collect/linklist.h"
 #include "export/csvexport.h"
 #include "pictures/picturedownload.h"
@@ -108,7 +107,9 @@ void TFrMain::FormCreate() {
     connect(m_core, &TAppCore::messageShown, this, [this](const QString& text, const QString& caption) {
         MessageBox(text, caption, QMessageBox::Ok, QMessageBox::Information);
     });
-    m_core->Startup();
+    if (const TStatus started = m_core->Startup(); !started)
+        MessageBox(m_core->FolderBusyMessage(), QStringLiteral("提示"), QMessageBox::Ok,
+                   QMessageBox::Warning);
     showChoices();
     ListBox1->addItems(m_core->ListBox1()->Items());
     Label5->setText(m_core->VersionText);
@@ -308,7 +309,7 @@ void TFrMain::buildStatusBar() {
 }
 
 void TFrMain::showChoices() {
-    const TAppCore::TChoices c = m_core->Choices();
+    const TChoices c = m_core->Choices();
     // The controls show the core's choices without announcing that as a change of their own.
     const QList<QObject*> controls = {RadioGroup1, ComboBox1, edit1, Edit4, cbDL, cbDLXX, cbDLJG};
     std::vector<std::unique_ptr<QSignalBlocker>> blockers;
@@ -329,15 +330,14 @@ void TFrMain::showChoices() {
 }
 
 void TFrMain::connectCore() {
-    using TChoices = TAppCore::TChoices;
     TAppCore& core = *m_core;
     for (int i = 0; i < RadioGroup1Items.size(); ++i)
         connect(RadioGroup1Items[i], &QRadioButton::toggled, this, [&core, i](bool on) {
             if (on)
-                TLinkCommands::ChangeDataSource(core, i);
+                core.ChangeDataSource(i);
         });
     connect(ComboBox1, &QComboBox::currentIndexChanged, this,
-            [&core](int kind) { TLinkCommands::ChangeLinkKind(core, kind); });
+            [&core](int kind) { core.ChangeLinkKind(kind); });
     connect(edit1, &QPlainTextEdit::textChanged, this, [this, &core] {
         const QString text = edit1->toPlainText();
         core.UpdateChoices([&text](TChoices& c) { c.LinkText = text; });
@@ -363,19 +363,19 @@ void TFrMain::connectCore() {
     });
 
     // The link-collection commands.
-    connect(BtnAdd, &QPushButton::clicked, this, [&core] { TLinkCommands::Add(core); });
+    connect(BtnAdd, &QPushButton::clicked, this, [&core] { core.AddLink(); });
     connect(BtnRemove, &QPushButton::clicked, this,
-            [this, &core] { TLinkCommands::Remove(core, ListBox1->currentRow()); });
-    connect(BtnClear, &QPushButton::clicked, this, [&core] { TLinkCommands::Clear(core); });
+            [this, &core] { core.RemoveLink(ListBox1->currentRow()); });
+    connect(BtnClear, &QPushButton::clicked, this, [&core] { core.ClearLinks(); });
     connect(Button9, &QPushButton::clicked, this, &TFrMain::Button9Click);
     connect(Button10, &QPushButton::clicked, this, [this] {
         const QString folder = ChooseFolder(QStringLiteral("请选择要保存的文件夹"));
         if (!folder.isEmpty())
-            DownloadPictures(*m_core, folder);
+            m_core->StartPictureDownload(folder);
     });
     connect(BtnSearch, &QPushButton::clicked, this, [&core] {
         // Seam: the item editor is closed here once it exists.
-        TLinkCommands::StartSearch(core);
+        core.StartSearch();
     });
 
     // Reports from workers arrive queued on this thread.
@@ -384,8 +384,10 @@ void TFrMain::connectCore() {
     connect(m_core, &TAppCore::logCleared, Memo1, &QPlainTextEdit::clear);
     connect(m_core, &TAppCore::logLine, Memo1, &QPlainTextEdit::appendPlainText);
     connect(m_core, &TAppCore::commandsEnabled, this, &TFrMain::EnableCommands);
-    connect(m_core, &TAppCore::captionChanged, this,
-            [this](TCommand command, const QString& caption) { commandButton(command)->setText(caption); });
+    connect(m_core, &TAppCore::captionChanged, this, [this](TJobKind kind, const QString& caption) {
+        if (QPushButton* button = commandButton(kind))
+            button->setText(caption);
+    });
 
     TLinkList* links = m_core->ListBox1();
     connect(
@@ -403,16 +405,19 @@ void TFrMain::connectCore() {
         Qt::QueuedConnection);
 }
 
-QPushButton* TFrMain::commandButton(TCommand command) const {
-    switch (command) {
-    case TCommand::Search:
+QPushButton* TFrMain::commandButton(TJobKind kind) const {
+    switch (kind) {
+    case TJobKind::Search:
         return BtnSearch;
-    case TCommand::Export:
+    case TJobKind::Export:
         return Button9;
-    case TCommand::Pictures:
+    case TJobKind::Pictures:
         return Button10;
+    case TJobKind::Crawl:
+    case TJobKind::Update:
+        break;
     }
-    return BtnSearch;
+    return nullptr;
 }
 
 void TFrMain::EnableCommands(bool Enabled) {
@@ -454,7 +459,7 @@ void TFrMain::Button9Click() {
                        QMessageBox::Warning) != QMessageBox::Retry)
             return;
     PageControl1->setCurrentWidget(TabSheet4);
-    StartExport(*m_core, job);
+    m_core->StartExport(job);
 }
 
 QString TFrMain::ChooseFolder(const QString& caption) {
@@ -498,5 +503,6 @@ void TFrMain::FormDestroy() {
     if (m_destroyed)
         return;
     m_destroyed = true;
-    m_core->SaveState();
+    // The running jobs are stopped and waited for before anything is saved.
+    m_core->Shutdown();
 }

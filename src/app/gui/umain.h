@@ -37,7 +37,8 @@ class TFrMain : public QMainWindow {
 
     // The busy state: sets exactly the eight commands that start more work to `Enabled`.
     void EnableCommands(bool Enabled);
-    // The shutdown save; runs once, from the destroy step.
+    // The shutdown: stops the running jobs, waits for them, then saves; runs once, from the
+    // destroy step.
     void FormDestroy();
 
     TAppCore* Core() const { return m_core; }
@@ -108,7 +109,7 @@ class TFrMain : public QMainWindow {
     void deleteCurrentRow();
     void Button9Click();
     void openSupportChat();
-    QPushButton* commandButton(TCommand command) const;
+    QPushButton* commandButton(TJobKind kind) const;
 
     TAppCore* m_core;
     bool m_shown = false;

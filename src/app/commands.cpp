@@ -1,0 +1,121 @@
+// The commands of the core: the link-collection area, and the start of the search, the export and
+// the picture download. They run on the core's thread and return at once; the work runs as jobs.
+#include "app/appcore.h"
+
+#include "acquire/taobaoitem.h"
+#include "app/servicevalues.h"
+#include "app/text.h"
+#include "collect/linklist.h"
+#include "collect/taobaoshop.h"
+#include "export/csvexport.h"
+#include "pictures/picturedownload.h"
+#include "table/itemtable.h"
+#include "web/pagecache.h"
+
+#include <QDir>
+
+QString TAppCore::DuplicateMessage() {
+    return QStringLiteral("这个连接已经添加过了！");
+}
+
+TAppCore::TAddResult TAppCore::AddLink() {
+    UpdateChoices([](TChoices& c) { c.LinkText = TrimText(c.LinkText); });
+    const TChoices choices = Choices();
+    if (choices.LinkKind != KindItem) {
+        if (choices.DataSource != SourceTaobao)
+            return TAddResult::Nothing; // Seam: the 1688 shop crawler starts here once it exists.
+        const QString shop = choices.LinkText;
+        const bool started = StartJob(TJobKind::Crawl, [this, shop](const TJobContext& job) {
+            return CrawlTaoBaoShop(job, *m_links, shop);
+        });
+        return started ? TAddResult::CrawlStarted : TAddResult::Busy;
+    }
+    if (m_links->AppendIfMissing(choices.LinkText))
+        return TAddResult::Added;
+    ShowMessage(DuplicateMessage(), QStringLiteral("提示"));
+    return TAddResult::Duplicate;
+}
+
+bool TAppCore::RemoveLink(int index) {
+    return m_links->RemoveAt(index);
+}
+
+void TAppCore::ClearLinks() {
+    m_links->Clear();
+}
+
+QString TAppCore::AddressTemplate(int source, int kind) {
+    if (kind != KindShop)
+        return {};
+    if (source == SourceTaobao)
+        return QStringLiteral("http://XXXXXXXX.") + TServiceValues::Value(TServiceKey::TaobaoShopDomain);
+    if (source == Source1688)
+        return QStringLiteral("http://XXXXXXXX.") + TServiceValues::Value(TServiceKey::ShopDomain1688);
+    return {};
+}
+
+void TAppCore::ChangeLinkKind(int kind) {
+    UpdateChoices([kind](TChoices& c) {
+        c.LinkKind = kind;
+        c.LinkText = AddressTemplate(c.DataSource, kind);
+    });
+}
+
+void TAppCore::ChangeDataSource(int source) {
+    if (Choices().DataSource == source)
+        return;
+    UpdateChoices([source](TChoices& c) { c.DataSource = source; });
+    m_links->Clear();
+    m_grid->ResetGrid();
+}
+
+bool TAppCore::StartSearch(const std::function<void()>& closeEditor) {
+    if (Busy())
+        return false;
+    if (closeEditor)
+        closeEditor();
+    // The search works through the list as it stands now; later changes of the list do not
+    // affect it.
+    const QStringList links = m_links->Items();
+    const TChoices choices = Choices();
+    switch (choices.DataSource) {
+    case SourceTaobao:
+        return StartJob(TJobKind::Search, [this, links](const TJobContext& job) {
+            return InsertTaoBaoUrls(job, *m_grid, links);
+        });
+    case Source1688:
+        // Seam: the 1688 run starts here once the 1688 scraper exists; until then the search ends
+        // at once.
+        return StartJob(TJobKind::Search, [](const TJobContext&) { return TJobResult(); });
+    default: {
+        const QString head = TServiceValues::Head();
+        const QString watermark = choices.WatermarkText;
+        return StartJob(TJobKind::Search, [this, links, head, watermark](const TJobContext& job) {
+            return InsertTaoBaoUrlsPerLink(job, *m_grid, links, head, watermark);
+        });
+    }
+    }
+}
+
+bool TAppCore::StartExport(const TExportJob& job) {
+    if (Busy())
+        return false;
+    TExportJob exportJob = job;
+    exportJob.rows = m_grid->SelectedRows();
+    exportJob.tableRowCount = m_grid->RowCount();
+    QDir().mkpath(exportJob.pictureFolder); // a failure shows later, when pictures are saved there
+    return StartJob(TJobKind::Export, [this, exportJob](const TJobContext& context) {
+        return ExportCsv(context, exportJob, m_pageCache.get());
+    });
+}
+
+bool TAppCore::StartPictureDownload(const QString& folder) {
+    if (Busy())
+        return false;
+    const QList<TRowCopy> rows = m_grid->SelectedRows();
+    const TChoices choices = Choices();
+    const bool titlePrice = choices.DataSource == SourceTaobao && choices.cbDLJG;
+    return StartJob(TJobKind::Pictures, [this, rows, folder, titlePrice](const TJobContext& job) {
+        return DownloadPictures(job, *m_grid, rows, folder, titlePrice);
+    });
+}

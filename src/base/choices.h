@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QString>
+
+// The data sources and link kinds, as indexes of their choices.
+inline constexpr int SourceTaobao = 0; // "淘宝"
+inline constexpr int Source1688 = 1;   // "1688"
+inline constexpr int SourcePaipai = 2; // "拍拍"
+inline constexpr int KindItem = 0;     // "宝贝连接"
+inline constexpr int KindShop = 1;     // "店铺连接"
+inline constexpr int KindCategory = 2; // "店铺分类"
+
+// The user's choices, as the window's controls hold them. The first four are kept in the settings
+// file; the three options start unchecked at every start.
+struct TChoices {
+    int DataSource = SourceTaobao; // -1 none
+    int LinkKind = KindItem;       // -1 none
+    QString LinkText;              // the address box
+    QString WatermarkText;
+    bool cbDL = false;   // "不下载商品主图": the export downloads no pictures
+    bool cbDLXX = false; // "不下载商品属性": the export looks up no category properties
+    bool cbDLJG = false; // "标题合并价格": titles and picture names take the price
+};

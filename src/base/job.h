@@ -1,0 +1,65 @@
+#pragma once
+
+#include "base/choices.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+#include <functional>
+
+// How many per-item workers (a Paipai search's links, a picture download's items) run at a time;
+// the others wait for a free place.
+inline constexpr int MaxLinkWorkers = 16;
+
+// The long commands. Each runs as a job on a thread of its own.
+enum class TJobKind { Search, Crawl, Export, Pictures, Update };
+
+// How a job ended.
+enum class TJobOutcome {
+    Done,    // it did everything it set out to do
+    Stopped, // the user or the shutdown stopped it; what was finished stays
+    Failed,  // it could not do (all of) its work; the summary says what failed
+};
+
+struct TJobResult {
+    TJobOutcome Outcome = TJobOutcome::Done;
+    // What came of it, for the user (the run log's or the status bar's last word).
+    QString Summary;
+    // What the job made that a front end lists (the CSV file, the item picture folders).
+    QStringList Produced;
+};
+
+// Where a job's reports go. Called from the job's thread; implementations hand the texts on to
+// wherever they are shown.
+class TReporter {
+  public:
+    virtual ~TReporter() = default;
+    // The status bar's progress text.
+    virtual void Status(const QString& text) = 0;
+    // The run log.
+    virtual void ClearLog() = 0;
+    virtual void Log(const QString& line) = 0;
+    // One step finished, for a text front end (a link searched, a page crawled).
+    virtual void Progress(const QString& line) = 0;
+};
+
+// What a job gets from the program: its stop flag, its reporter and the user's live choices.
+class TJobContext {
+  public:
+    TJobContext(const std::atomic<bool>& stop, TReporter& reporter, std::function<TChoices()> choices)
+        : m_stop(stop), m_reporter(reporter), m_choices(std::move(choices)) {}
+
+    // Set when the job is to end: workers stop before their next link, page, row or picture, and
+    // a request in flight is abandoned.
+    bool Stopped() const { return m_stop.load(); }
+    const std::atomic<bool>* StopFlag() const { return &m_stop; }
+    TReporter& Report() const { return m_reporter; }
+    // The choices as they stand now (the user may change them while the job runs).
+    TChoices Choices() const { return m_choices ? m_choices() : TChoices(); }
+
+  private:
+    const std::atomic<bool>& m_stop;
+    TReporter& m_reporter;
+    std::function<TChoices()> m_choices;
+};
