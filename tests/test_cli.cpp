@@ -22,6 +22,37 @@ struct TRun {
     QString err;
 };
 
+// The real tovrel-cli on one working folder, through a proxy when one is given.
+struct TCliBinary {
+    QString workDir;
+    QString proxy;
+
+    QProcessEnvironment environment() const {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        if (!proxy.isEmpty())
+            env.insert("http_proxy", proxy);
+        env.remove("no_proxy");
+        env.remove("NO_PROXY");
+        return env;
+    }
+    void start(QProcess& p, const QStringList& args) const {
+        p.setProcessEnvironment(environment());
+        p.start(QStringLiteral(TOVREL_CLI_PATH), QStringList{"--workdir", workDir} + args);
+    }
+    // What it printed (standard output, then standard error), or why not when it timed out or
+    // ended with another status than `expected`.
+    QString operator()(const QStringList& args, int expected = 0) const {
+        QProcess p;
+        start(p, args);
+        if (!p.waitForFinished(60000))
+            return QString("timeout");
+        const QString err = QString::fromUtf8(p.readAllStandardError());
+        if (p.exitCode() != expected)
+            return QString("exit %1: %2").arg(p.exitCode()).arg(err);
+        return QString::fromUtf8(p.readAllStandardOutput()) + err;
+    }
+};
+
 TRun run(const QStringList& args) {
     QString out, err;
     QTextStream outStream(&out), errStream(&err);
@@ -44,6 +75,8 @@ class TestCli : public QObject {
     void realBinaryInEmptyFolder();
     void fetch();
     void searchThroughProxyAcrossRuns();
+    void titleOutsideTheCodePageAcrossRuns();
+    void oneProcessPerFolder();
 };
 
 void TestCli::usageErrors_data() {
@@ -162,21 +195,7 @@ void TestCli::searchThroughProxyAcrossRuns() {
                   TSimResponse::Text(postageReply("浙江杭州"), "GBK"));
     }
     QTemporaryDir dir;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("http_proxy", sim.Origin());
-    env.remove("no_proxy");
-    env.remove("NO_PROXY");
-    auto cli = [&](const QStringList& args, int expected = 0) {
-        QProcess p;
-        p.setProcessEnvironment(env);
-        p.start(QStringLiteral(TOVREL_CLI_PATH), QStringList{"--workdir", dir.path()} + args);
-        if (!p.waitForFinished(60000))
-            return QString("timeout");
-        const QString err = QString::fromUtf8(p.readAllStandardError());
-        if (p.exitCode() != expected)
-            return QString("exit %1: %2").arg(p.exitCode()).arg(err);
-        return QString::fromUtf8(p.readAllStandardOutput()) + err;
-    };
+    const TCliBinary cli{dir.path(), sim.Origin()};
     QCOMPARE(cli({"source", "taobao"}), QString());
     QCOMPARE(cli({"watermark-text", " 小店 "}), QString());
     QCOMPARE(cli({"add", "http://item.taobao.com/item.htm?id=1"}), QString());
@@ -222,6 +241,43 @@ void TestCli::searchThroughProxyAcrossRuns() {
     QCOMPARE(cli({"add", "http://item.taobao.com/item.htm?id=1"}), QString());
     QCOMPARE(cli({"clear"}), QString());
     QCOMPARE(cli({"list"}), QString());
+}
+
+void TestCli::titleOutsideTheCodePageAcrossRuns() {
+    const QString title = QString::fromUtf16(u"防水包\U0001F392\u00A0ß ₩");
+    TMarketSim sim;
+    sim.Route("item.taobao.com", "/item.htm?id=7", TSimResponse::Text(itemPage("7", title, {}), "UTF-8"));
+    QTemporaryDir dir;
+    const TCliBinary cli{dir.path(), sim.Origin()};
+    QCOMPARE(cli({"table"}), QString());
+    QCOMPARE(cli({"table"}), QString()); // still no row after a run that saved nothing
+    QCOMPARE(cli({"add", "http://item.taobao.com/item.htm?id=7"}), QString());
+    QVERIFY(cli({"search"}).contains("1 new"));
+    QCOMPARE(cli({"table"}).section('\t', 2, 2), title);
+}
+
+void TestCli::oneProcessPerFolder() {
+    TMarketSim sim;
+    TSimResponse silent;
+    silent.Silent = true; // the page never comes, so the search holds the folder
+    sim.Route("item.taobao.com", "/item.htm?id=1", silent);
+    QTemporaryDir dir;
+    const TCliBinary cli{dir.path(), sim.Origin()};
+    QCOMPARE(cli({"add", "http://item.taobao.com/item.htm?id=1"}), QString());
+    QProcess first;
+    cli.start(first, {"search"});
+    QTRY_COMPARE_WITH_TIMEOUT(sim.Count("item.taobao.com", "/item.htm?id=1"), 1, 20000);
+    // A second command on the same folder is refused, naming the process that holds it.
+    for (const QStringList& args : {QStringList{"table"}, QStringList{"clear"}}) {
+        const QString refused = cli(args, 1);
+        QVERIFY2(refused.contains("tovrel-cli") && refused.contains(QString::number(first.processId())),
+                 qPrintable(refused));
+    }
+    // Killed, the first process leaves its lock file behind; the next command takes it over.
+    first.kill();
+    QVERIFY(first.waitForFinished(10000));
+    QVERIFY(QFile::exists(dir.filePath("tovrel.lock")));
+    QCOMPARE(cli({"list"}), "1\thttp://item.taobao.com/item.htm?id=1\n");
 }
 
 QTEST_GUILESS_MAIN(TestCli)

@@ -9,15 +9,18 @@
 #include "export/props.h"
 #include "platform/fileinuse.h"
 #include "platform/paths.h"
+#include "table/gridfile.h"
 #include "table/itemtable.h"
 #include "web/patterns.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 
 namespace {
 
@@ -77,6 +80,7 @@ class TestExport : public QObject {
     void initTestCase();
     void cleanupTestCase();
     void init();
+    void cleanup();
 
     void headerLines();
     void exportPaths_data();
@@ -100,6 +104,8 @@ class TestExport : public QObject {
     void hintLine();
     void unwritableFileIsReported();
     void fileInUse();
+    void rowDeletedDuringExport();
+    void shutdownStopsExportThenSaves();
 
   private:
     std::unique_ptr<TMarketSim> m_sim;
@@ -118,6 +124,10 @@ void TestExport::initTestCase() {
 
 void TestExport::cleanupTestCase() {
     qunsetenv("http_proxy");
+}
+
+void TestExport::cleanup() {
+    m_core.reset(); // before its working folder goes
 }
 
 void TestExport::init() {
@@ -518,6 +528,70 @@ void TestExport::fileInUse() {
     QVERIFY(lock.open(QIODevice::WriteOnly));
     lock.close();
     QVERIFY(FileInUse(path));
+}
+
+void TestExport::rowDeletedDuringExport() {
+    // The first row's sale data is slow, so the deletes land while the export runs.
+    TSimResponse slow = TSimResponse::Text(SaleReply, "GBK");
+    slow.DelayMs = 400;
+    m_sim->Route("detailskip.taobao.com", "/json/sib.htm?itemId=1", slow);
+    m_sim->Route("detailskip.taobao.com", "/json/sib.htm?itemId=3", TSimResponse::Text(SaleReply, "GBK"));
+    addRow("1", "一号", "1.00", "");
+    addRow("2", "二号", "2.00", "");
+    addRow("3", "三号", "3.00", "");
+    const QString out = m_dir->filePath("out");
+    QDir().mkpath(out);
+    const TExportJob job = ExportJobFor(out);
+    QSignalSpy finished(m_core.get(), &TAppCore::jobFinished);
+    QVERIFY(m_core->StartExport(job));
+    QVERIFY(StringGridDel(*m_core->StringGrid1(), 2));
+    QVERIFY(StringGridDel(*m_core->StringGrid1(), 1));
+    QVERIFY(finished.wait(30000));
+    // The export works on the rows selected when it started: each once, in order.
+    QStringList titles;
+    for (const QString& line : readUtf16File(job.csvPath).split('\n').mid(3, 3))
+        titles.append(line.section('\t', 0, 0));
+    QCOMPARE(titles, (QStringList{"\"一号\"", "\"二号\"", "\"三号\""}));
+}
+
+void TestExport::shutdownStopsExportThenSaves() {
+    // The sale data never arrives: the export is still at its first row when the program ends.
+    TSimResponse silent;
+    silent.Silent = true;
+    m_sim->Route("detailskip.taobao.com", "/json/sib.htm?itemId=1", silent);
+    addRow("1", "男装夹克", "128.00", "");
+    QSignalSpy log(m_core.get(), &TAppCore::logLine);
+    QSignalSpy finished(m_core.get(), &TAppCore::jobFinished);
+    const QString out = m_dir->filePath("out");
+    QDir().mkpath(out);
+    const TExportJob job = ExportJobFor(out);
+    QVERIFY(m_core->StartExport(job));
+    QTRY_VERIFY(m_sim->Count("detailskip.taobao.com", "/json/sib.htm?itemId=1") == 1);
+    // Another job that adds a row as it stops, after the export began.
+    QVERIFY(m_core->StartJob(TJobKind::Update, [this](const TJobContext& job) {
+        while (!job.Stopped())
+            QThread::msleep(5);
+        m_core->StringGrid1()->AppendRow([](TRowWriter& row) { row.SetCell(ColTitle, "停止时加入"); });
+        return TJobResult{TJobOutcome::Stopped, {}, {}};
+    }));
+    QElapsedTimer clock;
+    clock.start();
+    m_core->Shutdown();
+    QVERIFY(clock.elapsed() < 10000); // the request in flight was abandoned, not waited out
+    QCOMPARE(finished.size(), 2);
+    QCOMPARE(finished[0][1].value<TJobResult>().Outcome, TJobOutcome::Stopped);
+    // No half CSV, and a log that says so rather than "done".
+    QVERIFY(!QFile::exists(job.csvPath));
+    QStringList logged;
+    for (const auto& args : log)
+        logged.append(args.first().toString());
+    QVERIFY(!logged.contains("★★★已经全部下载完毕★★★"));
+    QVERIFY2(logged.last().contains("导出已停止"), qPrintable(logged.join('|')));
+    // The save came after the jobs had ended: the row added as the other job stopped is in the file.
+    TItemTable saved;
+    QVERIFY(LoadGridFromFile(saved, m_dir->filePath("grid.db")).ok);
+    QCOMPARE(saved.RowCount(), 3);
+    QCOMPARE(saved.Cell(ColTitle, 2), "停止时加入");
 }
 
 QTEST_MAIN(TestExport)

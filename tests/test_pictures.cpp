@@ -66,6 +66,7 @@ class TestPictures : public QObject {
     void initTestCase();
     void cleanupTestCase();
     void init();
+    void cleanup();
 
     void fontIsArialOrItsTwin();
     void textIsCentredAndShadowed();
@@ -82,6 +83,7 @@ class TestPictures : public QObject {
     void failedPicturesKeepTheirAddress();
     void hostileTitleIsRefused();
     void noRowSelected();
+    void rowDeletedDuringDownload();
 
     void exportPictureField();
     void exportWithoutMainPictures();
@@ -121,6 +123,10 @@ void TestPictures::initTestCase() {
 void TestPictures::cleanupTestCase() {
     qunsetenv("http_proxy");
     qunsetenv("no_proxy");
+}
+
+void TestPictures::cleanup() {
+    m_core.reset(); // before its working folder goes
 }
 
 void TestPictures::init() {
@@ -356,6 +362,31 @@ void TestPictures::noRowSelected() {
     QCOMPARE(captions.last()[1].toString(), "下载图片");
     QCOMPARE(enabled.last().first().toBool(), true);
     QCOMPARE(m_sim->Requests().size(), 0);
+}
+
+void TestPictures::rowDeletedDuringDownload() {
+    TSimResponse slow;
+    slow.Body = encoded(solid(10, 10, Qt::blue), "JPEG");
+    slow.DelayMs = 300;
+    for (const char* name : {"/p/a.jpg", "/p/b.jpg", "/p/c.jpg"})
+        m_sim->Route("img.example.com", name, slow);
+    addRow("甲", "<img src=\"http://img.example.com/p/a.jpg\">");
+    addRow("乙", "<img src=\"http://img.example.com/p/b.jpg\">");
+    addRow("丙", "<img src=\"http://img.example.com/p/c.jpg\">");
+    const QString out = m_dir->filePath("out");
+    QVERIFY(QDir().mkpath(out));
+    QSignalSpy finished(m_core.get(), &TAppCore::jobFinished);
+    QVERIFY(m_core->StartPictureDownload(out));
+    // The first item goes while its picture is still on its way.
+    QVERIFY(StringGridDel(*m_core->StringGrid1(), 1));
+    QVERIFY(finished.wait(30000));
+    // Each remaining row received its own local description, and none received the deleted one's.
+    TItemTable& grid = *m_core->StringGrid1();
+    QCOMPARE(grid.RowCount(), 3);
+    QCOMPARE(grid.Cell(ColTitle, 1), "乙");
+    QCOMPARE(grid.Cell(ColLocalDetail, 1), "<img src=\"FILE:///" + out + "/" + Md5Text("乙") + "/b.jpg\">");
+    QCOMPARE(grid.Cell(ColTitle, 2), "丙");
+    QCOMPARE(grid.Cell(ColLocalDetail, 2), "<img src=\"FILE:///" + out + "/" + Md5Text("丙") + "/c.jpg\">");
 }
 
 void TestPictures::exportPictureField() {

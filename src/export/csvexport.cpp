@@ -165,7 +165,10 @@ TExportJob ExportJobFor(const QString& folder, const QDateTime& now) {
         path += QLatin1Char('/');
     path +=
         QStringLiteral("KVR_") + now.toString(QStringLiteral("yyyyMMddhhmmsszzz")) + QStringLiteral(".csv");
-    return {path, path.left(path.size() - 4)};
+    TExportJob job;
+    job.csvPath = path;
+    job.pictureFolder = path.left(path.size() - 4);
+    return job;
 }
 
 QString CleanPageText(const QString& html) {

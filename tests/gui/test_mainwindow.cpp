@@ -2,6 +2,7 @@
 #include "app/gui/umain.h"
 #include "app/gui/visualstyle.h"
 #include "platform/paths.h"
+#include "table/gridfile.h"
 #include "table/gui/stringgridview.h"
 #include "table/itemtable.h"
 #include "table/itemtablemodel.h"
@@ -83,6 +84,7 @@ class TestMainWindow : public QObject {
     void doubleClickOpensLinkUnchanged();
     void linkCommands();
     void exportCommand();
+    void closingStopsJobsThenSaves();
 
   private:
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -414,6 +416,23 @@ void TestMainWindow::exportCommand() {
     QVERIFY(w.Memo1->toPlainText().contains(QStringLiteral("宝贝 “窗口导出” 下载完毕.")));
     QVERIFY(w.Memo1->toPlainText().contains(QStringLiteral("★★★已经全部下载完毕★★★")));
     QCOMPARE(QDir(w.folder).entryList({QStringLiteral("KVR_*.csv")}, QDir::Files).size(), 1);
+}
+
+void TestMainWindow::closingStopsJobsThenSaves() {
+    // A job that is still adding to the table when the window closes.
+    QVERIFY(m_core->StartJob(TJobKind::Search, [this](const TJobContext& job) {
+        while (!job.Stopped())
+            QThread::msleep(5);
+        addItem(*m_core->StringGrid1(), QStringLiteral("最后一个"));
+        return TJobResult{TJobOutcome::Stopped, {}, {}};
+    }));
+    QVERIFY(!m_window->BtnSearch->isEnabled());
+    m_window->close();
+    m_window.reset(); // the destroy step
+    TItemTable saved;
+    QVERIFY(LoadGridFromFile(saved, m_dir->filePath("grid.db")).ok);
+    QCOMPARE(saved.RowCount(), 2);
+    QCOMPARE(saved.Cell(ColTitle, 1), QStringLiteral("最后一个"));
 }
 
 int main(int argc, char** argv) {
