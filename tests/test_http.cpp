@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QStringEncoder>
 #include <QTemporaryDir>
+#include <QTcpServer>
 #include <QTest>
 
 namespace {
@@ -57,6 +58,9 @@ class TestHttp : public QObject {
     void unreachable_data();
     void unreachable();
     void silentServerTimesOut();
+    void onlyTheWebIsReached_data();
+    void onlyTheWebIsReached();
+    void limitsEndRequests();
     void utf16Body();
     void textFileIsTrimmed();
     void proxyVariablesAreHonoured();
@@ -257,7 +261,7 @@ void TestHttp::unreachable_data() {
 void TestHttp::unreachable() {
     QFETCH(QString, address);
     // Short limits, so a machine whose name server does not answer still ends each request soon.
-    TTimeouts timeouts;
+    TRequestLimits timeouts;
     timeouts.ResolveMs = 2000;
     timeouts.ConnectMs = 2000;
     TC tc(timeouts);
@@ -281,7 +285,7 @@ void TestHttp::silentServerTimesOut() {
     slow.Body = "slow but steady";
     slow.TrickleMs = 50;
     m_sim->Route("*", "/slow", slow);
-    TTimeouts shortTimeouts;
+    TRequestLimits shortTimeouts;
     shortTimeouts.SendMs = 1000;
     shortTimeouts.ReceiveMs = 1000;
     TC tc(shortTimeouts);
@@ -348,6 +352,67 @@ void TestHttp::fixtureFilesByHostAndPath() {
     QCOMPARE(found, "<p>店铺</p>");
     QVERIFY(otherHost.contains("404"));
     QVERIFY(outside.contains("404"));
+}
+
+void TestHttp::onlyTheWebIsReached_data() {
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<bool>("redirect"); // only the profiles that follow redirects go on
+    QTest::newRow("a local file") << "file:///etc/passwd" << false;
+    QTest::newRow("a local file, upper case") << "FILE:///etc/hostname" << false;
+    QTest::newRow("gopher to a local service") << "gopher://127.0.0.1:{port}/_hello" << false;
+    QTest::newRow("dict to a local service") << "dict://127.0.0.1:{port}/d:x" << false;
+    QTest::newRow("a redirect to a local file") << "{origin}/to-file" << true;
+    QTest::newRow("a redirect to a local service") << "{origin}/to-gopher" << true;
+}
+
+void TestHttp::onlyTheWebIsReached() {
+    QFETCH(QString, address);
+    QFETCH(bool, redirect);
+    // A local service that must never hear from the program.
+    QTcpServer service;
+    QVERIFY(service.listen(QHostAddress::LocalHost));
+    const QString port = QString::number(service.serverPort());
+    m_sim->Route("*", "/to-file", TSimResponse::Redirect("file:///etc/passwd"));
+    m_sim->Route("*", "/to-gopher", TSimResponse::Redirect(("gopher://127.0.0.1:" + port + "/_x").toLatin1()));
+    address.replace("{port}", port).replace("{origin}", m_sim->Origin());
+    TC tc;
+    QCOMPARE(tc.HGetText(address), redirect ? "" : "error"); // a redirect's own (empty) body
+    QCOMPARE(tc.HGet(address), "");
+    QVERIFY(!tc.HOpen("GET", address).has_value());
+    QCOMPARE(tc.HGetTextFileStr(address), "error");
+    QVERIFY(!service.waitForNewConnection(200));
+}
+
+void TestHttp::limitsEndRequests() {
+    TSimResponse trickle;
+    trickle.Body = QByteArray(100, 'x');
+    trickle.TrickleMs = 100; // ten bytes a second: never idle long enough for the idle timeout
+    m_sim->Route("*", "/trickle", trickle);
+    TSimResponse big;
+    big.Body = QByteArray(3 << 20, 'x');
+    m_sim->Route("*", "/big", big);
+    big.NoLength = true; // the size is seen only as the bytes arrive
+    m_sim->Route("*", "/endless", big);
+    TRequestLimits limits;
+    limits.TotalMs = 1500;
+    limits.MaxPageBytes = 1 << 20;
+    limits.MaxFileBytes = 2 << 20;
+    TC tc(limits);
+    QElapsedTimer timer;
+    timer.start();
+    QCOMPARE(tc.HGetText(url("/trickle")), "error");
+    QVERIFY2(timer.elapsed() < 6000, "the deadline did not end the request");
+    QCOMPARE(tc.LastError().Code, TErrc::NoReply);
+    for (const char* path : {"/big", "/endless"}) {
+        QCOMPARE(tc.HGetText(url(path)), "error");
+        QCOMPARE(tc.LastError().Code, TErrc::BadReply);
+        QVERIFY(!tc.HOpen("GET", url(path)).has_value());
+        QCOMPARE(tc.LastError().Code, TErrc::BadReply);
+        QVERIFY(tc.LastError().Detail.contains("2 MB"));
+    }
+    // Within the limits the same client still works.
+    m_sim->Route("*", "/small", TSimResponse::Text("fine"));
+    QCOMPARE(tc.HGetText(url("/small")), "fine");
 }
 
 QTEST_GUILESS_MAIN(TestHttp)

@@ -155,7 +155,7 @@ TJobResult InsertTaoBaoUrls(const TJobContext& job, TItemTable& grid, const QStr
             result.Outcome = TJobOutcome::Stopped;
             break;
         }
-        TC tc(TTimeouts(), job.StopFlag());
+        TC tc(TRequestLimits(), job.StopFlag());
         const QString head = TServiceValues::Head();
         TTaobaoItemInput in;
         in.link = links[i];
@@ -223,7 +223,7 @@ TJobResult InsertTaoBaoUrlsPerLink(const TJobContext& job, TItemTable& grid, con
 void TthredInsertTaoBaoUrlGrid::run() {
     bool added = false;
     try {
-        TC tc(TTimeouts(), Stop);
+        TC tc(TRequestLimits(), Stop);
         TTaobaoItemInput in;
         in.link = Html;
         in.head = Head;

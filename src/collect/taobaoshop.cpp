@@ -50,7 +50,7 @@ TJobResult CrawlTaoBaoShop(const TJobContext& job, TLinkList& links, const QStri
     // The item host goes into the pattern as it is, its dots unescaped.
     const QString idPattern =
         QStringLiteral("http:\\/\\/") + itemHost + QStringLiteral("\\/item.htm\\?id=(\\d+)");
-    TC tc(TTimeouts(), job.StopFlag());
+    TC tc(TRequestLimits(), job.StopFlag());
 
     QString address = ShopPageAddress(shop, job.Choices().LinkKind, 1);
     QString page = tc.HGetTextNew(address);

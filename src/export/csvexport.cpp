@@ -116,7 +116,7 @@ QString ExportPictures(const TJobContext& ctx, TC& tc, const TExportJob& job, co
 QString exportRow(const TJobContext& ctx, const TExportJob& job, TPageCache* cache,
                   const QStringList& provinces, const QStringList& cells) {
     auto cell = [&cells](int col) { return col < cells.size() ? cells[col] : QString(); };
-    TC tc(TTimeouts(), ctx.StopFlag());
+    TC tc(TRequestLimits(), ctx.StopFlag());
     const QString cleaned = CleanPageText(cell(ColHtml));
 
     // Sale data: stock and ship-from place.

@@ -51,7 +51,7 @@ bool SaveItemPicture(TC& tc, QByteArray& buffer, const QString& watermark, const
 
 void TthredTaoBaoUrlDownPicture::run() {
     try {
-        TC tc(TTimeouts(), Stop);
+        TC tc(TRequestLimits(), Stop);
         QByteArray buffer;
         const QString title = Row.Cell(ColTitle);
         const QString folder = FilePath + Md5Text(title);

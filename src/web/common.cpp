@@ -29,9 +29,29 @@ void initCurlOnce() {
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
+// Where a transfer's body goes, and how much of it may come.
+struct TBodySink {
+    QByteArray* body;
+    qint64 limit;
+    bool* tooLarge;
+};
+
+// Takes the body up to the response's limit; a body beyond it (or one that cannot be held) ends the
+// transfer, and the request fails.
 size_t collectBody(char* data, size_t size, size_t count, void* target) {
-    static_cast<QByteArray*>(target)->append(data, qsizetype(size * count));
-    return size * count;
+    auto* response = static_cast<TBodySink*>(target);
+    const size_t n = size * count;
+    if (response->body->size() + qint64(n) > response->limit) {
+        *response->tooLarge = true;
+        return 0;
+    }
+    try {
+        response->body->append(data, qsizetype(n));
+    } catch (const std::bad_alloc&) {
+        *response->tooLarge = true;
+        return 0;
+    }
+    return n;
 }
 
 // Keeps the Content-Type of the last response (a followed redirect starts a new one).
@@ -85,8 +105,7 @@ bool isValidUtf8(const QByteArray& bytes) {
 
 } // namespace
 
-TC::TC(const TTimeouts& timeouts, const std::atomic<bool>* abandon)
-    : m_timeouts(timeouts), m_abandon(abandon) {
+TC::TC(const TRequestLimits& limits, const std::atomic<bool>* abandon) : m_limits(limits), m_abandon(abandon) {
     initCurlOnce();
     Http = curl_easy_init();
     if (!Http)
@@ -99,8 +118,10 @@ TC::~TC() {
 }
 
 TC::TResponse TC::perform(const QByteArray& method, const QString& url, const THeaders& headers,
-                          const std::optional<QByteArray>& body, bool followRedirects) {
+                          const std::optional<QByteArray>& body, bool followRedirects, qint64 maxBytes) {
     TResponse response;
+    response.limit = maxBytes;
+    m_lastError = MakeError(TErrc::NoReply, QStringLiteral("not an absolute address"));
     // Only an absolute address is requested: libcurl would guess a scheme for "host/path", which
     // the request profiles never do.
     if (!url.contains(QStringLiteral("://")))
@@ -114,8 +135,15 @@ TC::TResponse TC::perform(const QByteArray& method, const QString& url, const TH
     curl_easy_setopt(Http, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(Http, CURLOPT_FOLLOWLOCATION, followRedirects ? 1L : 0L);
     curl_easy_setopt(Http, CURLOPT_MAXREDIRS, 10L);
+    // Only the web: an address of any other scheme (file, gopher, ...) from a page, or a redirect
+    // to one, is refused like an unreachable address, so no local file and no local service is
+    // ever reached.
+    curl_easy_setopt(Http, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(Http, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    TBodySink sink{&response.body, maxBytes, &response.tooLarge};
     curl_easy_setopt(Http, CURLOPT_WRITEFUNCTION, collectBody);
-    curl_easy_setopt(Http, CURLOPT_WRITEDATA, &response.body);
+    curl_easy_setopt(Http, CURLOPT_WRITEDATA, &sink);
+    curl_easy_setopt(Http, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(maxBytes));
     curl_easy_setopt(Http, CURLOPT_HEADERFUNCTION, collectHeader);
     curl_easy_setopt(Http, CURLOPT_HEADERDATA, &response.contentType);
     curl_easy_setopt(Http, CURLOPT_XFERINFOFUNCTION, progressCheck);
@@ -127,11 +155,13 @@ TC::TResponse TC::perform(const QByteArray& method, const QString& url, const TH
     // the sum of the two phases. It has no per-phase limit for sending and receiving; the
     // equivalent of "no progress for that long" is a transfer slower than one byte per second for
     // the longer of the two phases, rounded up to whole seconds (libcurl's unit for it).
-    curl_easy_setopt(Http, CURLOPT_CONNECTTIMEOUT_MS,
-                     long(m_timeouts.ResolveMs) + long(m_timeouts.ConnectMs));
+    curl_easy_setopt(Http, CURLOPT_CONNECTTIMEOUT_MS, long(m_limits.ResolveMs) + long(m_limits.ConnectMs));
     curl_easy_setopt(Http, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(Http, CURLOPT_LOW_SPEED_TIME,
-                     long((std::max(m_timeouts.SendMs, m_timeouts.ReceiveMs) + 999) / 1000));
+                     long((std::max(m_limits.SendMs, m_limits.ReceiveMs) + 999) / 1000));
+    // And a deadline for the whole request, so a server that trickles a byte now and then cannot
+    // hold it (and the job waiting for it) for ever.
+    curl_easy_setopt(Http, CURLOPT_TIMEOUT_MS, long(m_limits.TotalMs));
 
     // The profile's headers in their order. libcurl adds Host (unless the profile sets it) and,
     // for a POST, Content-Length; it would add "Accept: */*" and a form Content-Type of its own,
@@ -164,6 +194,14 @@ TC::TResponse TC::perform(const QByteArray& method, const QString& url, const TH
     curl_easy_setopt(Http, CURLOPT_HTTPHEADER, nullptr);
     curl_slist_free_all(list);
     response.ok = result == CURLE_OK;
+    if (response.tooLarge || result == CURLE_FILESIZE_EXCEEDED) {
+        response.ok = false;
+        response.tooLarge = true;
+        m_lastError = MakeError(TErrc::BadReply, QStringLiteral("the reply is larger than %1 MB").arg(maxBytes >> 20));
+        response.body.clear();
+    } else if (!response.ok) {
+        m_lastError = MakeError(TErrc::NoReply, QString::fromUtf8(curl_easy_strerror(result)));
+    }
     return response;
 }
 
@@ -190,9 +228,9 @@ QString TC::DecodeBody(const QByteArray& body, const QByteArray& contentType) {
 }
 
 QString TC::textProfile(const QByteArray& method, const QString& url, const THeaders& headers) {
-    const TResponse r =
-        perform(method, url, headers,
-                method == "POST" ? std::optional<QByteArray>(QByteArray()) : std::nullopt, false);
+    const TResponse r = perform(method, url, headers,
+                                method == "POST" ? std::optional<QByteArray>(QByteArray()) : std::nullopt, false,
+                                m_limits.MaxPageBytes);
     return r.ok ? DecodeBody(r.body, r.contentType) : Error;
 }
 
@@ -244,12 +282,12 @@ QString TC::HPost(const QString& PostUrl, const QString& Post) {
     const TResponse r = perform(
         "POST", PostUrl,
         {{"Accept-Language", "zh-cn"}, {"Content-Type", "application/x-www-form-urlencoded; charset=UTF-8"}},
-        Post.toUtf8(), false);
+        Post.toUtf8(), false, m_limits.MaxPageBytes);
     return r.ok ? DecodeBody(r.body, r.contentType) : QString();
 }
 
 QString TC::utf16Body(const QString& url) {
-    const TResponse r = perform("GET", url, {}, std::nullopt, false);
+    const TResponse r = perform("GET", url, {}, std::nullopt, false, m_limits.MaxPageBytes);
     if (!r.ok)
         return {};
     const std::optional<QByteArray> bytes = OleVariantToMemoryStream(QVariant(r.body));
@@ -277,7 +315,7 @@ QString TC::HGetN(const QString& url) {
 
 std::optional<QByteArray> TC::HOpen(const QString& Htype, const QString& Url) {
     Q_UNUSED(Htype); // every caller asks for a GET
-    const TResponse r = perform("GET", Url, {}, std::nullopt, true);
+    const TResponse r = perform("GET", Url, {}, std::nullopt, true, m_limits.MaxFileBytes);
     if (!r.ok)
         return std::nullopt;
     return OleVariantToMemoryStream(QVariant(r.body));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/result.h"
 #include "web/patterns.h"
 
 #include <QByteArray>
@@ -13,12 +14,20 @@
 
 typedef void CURL;
 
-// The four phases a request may wait in, in milliseconds.
-struct TTimeouts {
+// How long a request may wait and how much it may receive. A request that passes a limit fails like
+// one that got no response.
+struct TRequestLimits {
+    // The four phases a request may wait in, in milliseconds: name resolution, connection, and no
+    // data moving while sending or receiving.
     int ResolveMs = 10000;
     int ConnectMs = 10000;
     int SendMs = 60000;
     int ReceiveMs = 60000;
+    // The whole request, however steadily data arrives: enough for a large picture on a slow line.
+    int TotalMs = 300000;
+    // The largest reply body: a page (the text profiles) and a file (HOpen: pictures, text files).
+    qint64 MaxPageBytes = 16 << 20;
+    qint64 MaxFileBytes = 32 << 20;
 };
 
 // The web helper a worker uses for its requests and for reading pages: a fixed set of request
@@ -31,7 +40,7 @@ class TC {
   public:
     // Create. Raises std::runtime_error when the HTTP client cannot be set up. While `abandon`
     // (when given) is set, a request in flight is given up at once and fails like a lost connection.
-    explicit TC(const TTimeouts& timeouts = TTimeouts(), const std::atomic<bool>* abandon = nullptr);
+    explicit TC(const TRequestLimits& timeouts = TRequestLimits(), const std::atomic<bool>* abandon = nullptr);
     // Destroy.
     ~TC();
     TC(const TC&) = delete;
@@ -77,6 +86,10 @@ class TC {
         return TPatterns::SplitString(Source, Deli);
     }
 
+    // Why the last request failed (TErrc::NoReply, or TErrc::BadReply for a reply over the size
+    // limit); meaningful after a request that failed.
+    TError LastError() const { return m_lastError; }
+
     // Decodes a response body: by the charset its Content-Type declares; without one by a
     // byte-order mark, then a <meta> charset in the page, then UTF-8 when the bytes are valid
     // UTF-8, else GBK.
@@ -88,13 +101,16 @@ class TC {
         bool ok = false;
         QByteArray body;
         QByteArray contentType;
+        qint64 limit = 0;      // the most body bytes taken
+        bool tooLarge = false; // the body passed the limit (or could not be held)
     };
     TResponse perform(const QByteArray& method, const QString& url, const THeaders& headers,
-                      const std::optional<QByteArray>& body, bool followRedirects);
+                      const std::optional<QByteArray>& body, bool followRedirects, qint64 maxBytes);
     QString textProfile(const QByteArray& method, const QString& url, const THeaders& headers);
     QString utf16Body(const QString& url);
 
     CURL* Http = nullptr;
-    TTimeouts m_timeouts;
+    TRequestLimits m_limits;
+    TError m_lastError;
     const std::atomic<bool>* m_abandon;
 };

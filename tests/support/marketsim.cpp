@@ -137,7 +137,9 @@ class TSimServer : public QTcpServer {
             QByteArray head = "HTTP/1.1 " + QByteArray::number(r.Status) + ' ' + reasonFor(r.Status) + "\r\n";
             for (const auto& [name, value] : r.Headers)
                 head += name + ": " + value + "\r\n";
-            head += "Content-Length: " + QByteArray::number(r.Body.size()) + "\r\nConnection: close\r\n\r\n";
+            if (!r.NoLength)
+                head += "Content-Length: " + QByteArray::number(r.Body.size()) + "\r\n";
+            head += "Connection: close\r\n\r\n";
             guard->write(head);
             if (r.TrickleMs <= 0) {
                 guard->write(r.Body);

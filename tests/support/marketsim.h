@@ -24,6 +24,7 @@ struct TSimResponse {
     int DelayMs = 0;     // wait this long before answering
     bool Silent = false; // accept the request and never answer
     int TrickleMs = 0;   // after the headers, send the body one byte every TrickleMs
+    bool NoLength = false; // send no Content-Length: the body ends when the connection closes
 
     // A text page in the given charset, declared in its Content-Type (no charset: none declared).
     static TSimResponse Text(const QString& text, const QByteArray& charset = "UTF-8", int status = 200);
