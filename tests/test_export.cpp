@@ -576,7 +576,7 @@ void TestExport::shutdownStopsExportThenSaves() {
     }));
     QElapsedTimer clock;
     clock.start();
-    m_core->Shutdown();
+    QVERIFY(m_core->Shutdown().ok());
     QVERIFY(clock.elapsed() < 10000); // the request in flight was abandoned, not waited out
     QCOMPARE(finished.size(), 2);
     QCOMPARE(finished[0][1].value<TJobResult>().Outcome, TJobOutcome::Stopped);

@@ -2,6 +2,7 @@
 
 #include "app/settings.h"
 #include "collect/linklist.h"
+#include "platform/files.h"
 #include "platform/paths.h"
 #include "table/gridfile.h"
 #include "table/itemtable.h"
@@ -132,6 +133,21 @@ QString TAppCore::FolderBusyMessage() const {
         .arg(QDir::toNativeSeparators(TPaths::WorkDir()), who);
 }
 
+bool TAppCore::keepAside(const QString& fileName, const QString& what, const QString& why) {
+    const QString path = TPaths::WorkFile(fileName);
+    const TResult<QString> aside = SetAside(path);
+    if (aside) {
+        ShowMessage(QStringLiteral("%1文件 %2 无法读取（%3），已另存为 %4。")
+                        .arg(what, fileName, why, QFileInfo(*aside).fileName()),
+                    QStringLiteral("提示"));
+        return true;
+    }
+    ShowMessage(QStringLiteral("%1文件 %2 无法读取（%3），也无法另存（%4）。为了不覆盖它，本次运行不会保存%1。")
+                    .arg(what, QDir::toNativeSeparators(path), why, aside.error().Detail),
+                QStringLiteral("提示"));
+    return false;
+}
+
 TStatus TAppCore::Startup() {
     if (const TStatus locked = LockWorkFolder(); !locked)
         return locked;
@@ -140,30 +156,30 @@ TStatus TAppCore::Startup() {
     for (const QString& message : m_pageCache->initializeDB())
         ShowMessage(message, QStringLiteral("提示"));
     NextstartupUpdate = false;
-    // The settings.
-    UpdateChoices([](TChoices& c) {
+    // The settings. Something that is no file in the settings file's place is kept aside, so the
+    // settings can be written again.
+    const QString settingsFile = TPaths::WorkFile(SettingsFileName);
+    if (PathTaken(settingsFile) && !QFileInfo(settingsFile).isFile())
+        m_settingsSavable = keepAside(SettingsFileName, QStringLiteral("设置"), QStringLiteral("不是普通文件"));
+    UpdateChoices([&settingsFile](TChoices& c) {
         c = TChoices();
-        ReadSettings(c, TPaths::WorkFile(SettingsFileName));
+        ReadSettings(c, settingsFile);
     });
-    // The table and the link list.
+    // The table and the link list. A file that cannot be read is kept aside before anything can
+    // overwrite it; one that cannot be kept aside is never overwritten in this run.
     m_grid->ResetGrid();
     const QString gridFile = TPaths::WorkFile(GridFileName);
-    if (QFileInfo::exists(gridFile)) {
-        const TFileResult loaded = LoadGridFromFile(*m_grid, gridFile);
-        if (!loaded.ok) {
-            // The file is kept aside before anything can overwrite it, and the user is told where.
-            const QString aside = gridFile + QStringLiteral(".bad");
-            QFile::remove(aside);
-            const bool kept = QFile::rename(gridFile, aside);
-            ShowMessage(kept ? QStringLiteral("宝贝表格文件 %1 无法读取（%2），已另存为 %3。")
-                                   .arg(GridFileName, loaded.error, aside)
-                             : QStringLiteral("宝贝表格文件 %1 无法读取（%2）。").arg(gridFile, loaded.error),
-                        QStringLiteral("提示"));
+    if (PathTaken(gridFile)) {
+        if (const TFileResult loaded = LoadGridFromFile(*m_grid, gridFile); !loaded.ok) {
+            m_grid->ResetGrid();
+            m_tableSavable = keepAside(GridFileName, QStringLiteral("宝贝表格"), loaded.error);
         }
     }
     const QString listFile = TPaths::WorkFile(LinkListFileName);
-    if (QFileInfo::exists(listFile))
-        LoadLinkListFromFile(*m_links, listFile);
+    if (PathTaken(listFile)) {
+        if (const TFileResult loaded = LoadLinkListFromFile(*m_links, listFile); !loaded.ok)
+            m_linksSavable = keepAside(LinkListFileName, QStringLiteral("商品列表"), loaded.error);
+    }
     VersionText = FileVersionText();
     // Seam: the update buffer is created here once the self-update exists.
     QMutexLocker lock(&m_saveLock);
@@ -181,42 +197,66 @@ TAppCore::TRevisions TAppCore::revisions() const {
     return r;
 }
 
-void TAppCore::SaveState() {
+TStatus TAppCore::SaveState() {
     QMutexLocker lock(&m_saveLock);
     // A state that was never loaded from the folder is never written over its files.
     if (!m_started)
-        return;
+        return {};
     const TRevisions saving = revisions();
-    const QString settingsError = WriteSettings(Choices(), TPaths::WorkFile(SettingsFileName));
-    if (!settingsError.isEmpty())
-        ShowMessage(settingsError, QStringLiteral("提示"));
-    const TFileResult listSaved = SaveLinkListToFile(*m_links, TPaths::WorkFile(LinkListFileName));
-    if (!listSaved.ok)
-        ShowMessage(QStringLiteral("商品列表无法保存到 %1：%2").arg(LinkListFileName, listSaved.error),
-                    QStringLiteral("提示"));
-    const TFileResult gridSaved = SaveGridToFile(*m_grid, TPaths::WorkFile(GridFileName));
-    if (!gridSaved.ok)
-        ShowMessage(QStringLiteral("宝贝表格无法保存到 %1：%2").arg(GridFileName, gridSaved.error),
-                    QStringLiteral("提示"));
-    m_saved = saving;
+    QStringList failures;
+    // Each part counts as saved only when its file was written, so a failed part is tried again.
+    auto save = [&](bool savable, quint64 TRevisions::*part, const QString& notSaved,
+                    const std::function<QString()>& write) {
+        if (!savable) {
+            if (saving.*part != m_saved.*part)
+                failures.append(notSaved);
+            return;
+        }
+        const QString why = write();
+        if (why.isEmpty())
+            m_saved.*part = saving.*part;
+        else
+            failures.append(why);
+    };
+    save(m_settingsSavable, &TRevisions::choices, QStringLiteral("设置没有保存：%1 无法另存").arg(SettingsFileName),
+         [&] {
+             const TStatus written = WriteSettings(Choices(), TPaths::WorkFile(SettingsFileName));
+             return written ? QString() : written.error().Detail;
+         });
+    save(m_linksSavable, &TRevisions::links, QStringLiteral("商品列表没有保存：%1 无法另存").arg(LinkListFileName),
+         [&] {
+             const TFileResult written = SaveLinkListToFile(*m_links, TPaths::WorkFile(LinkListFileName));
+             return written.ok ? QString()
+                               : QStringLiteral("商品列表无法保存到 %1：%2").arg(LinkListFileName, written.error);
+         });
+    save(m_tableSavable, &TRevisions::table, QStringLiteral("宝贝表格没有保存：%1 无法另存").arg(GridFileName),
+         [&] {
+             const TFileResult written = SaveGridToFile(*m_grid, TPaths::WorkFile(GridFileName));
+             return written.ok ? QString()
+                               : QStringLiteral("宝贝表格无法保存到 %1：%2").arg(GridFileName, written.error);
+         });
+    for (const QString& failure : failures)
+        ShowMessage(failure, QStringLiteral("提示"));
+    if (!failures.isEmpty())
+        return MakeError(TErrc::Io, failures.join(QLatin1Char('\n')));
+    return {};
 }
 
-bool TAppCore::SaveIfChanged() {
+TStatus TAppCore::SaveIfChanged() {
     {
         QMutexLocker lock(&m_saveLock);
         if (!m_started || revisions() == m_saved)
-            return false;
+            return {};
     }
-    SaveState();
-    return true;
+    return SaveState();
 }
 
-void TAppCore::Shutdown() {
+TStatus TAppCore::Shutdown() {
     if (m_shutDown)
-        return;
+        return {};
     m_shutDown = true;
     StopJobs();
-    SaveIfChanged();
+    return SaveIfChanged();
 }
 
 // --- Jobs ---
@@ -268,8 +308,8 @@ bool TAppCore::StartJob(TJobKind kind, std::function<TJobResult(const TJobContex
             m_reporter->Log(running->result.Summary);
         }
         // What the job changed is saved as soon as it ends, so nothing of it depends on an orderly
-        // exit later.
-        SaveIfChanged();
+        // exit later. A failure has been shown; the next save tries again.
+        (void)SaveIfChanged();
         QMetaObject::invokeMethod(
             this,
             [this, handle] {

@@ -65,13 +65,15 @@ class TAppCore : public QObject {
     // table reset, saved table, saved link list, version text. Takes the working folder first
     // when LockWorkFolder has not; fails, loading nothing, when another process holds it.
     TStatus Startup();
-    // Writes the settings, the link list (an empty list removes its file) and the table.
-    void SaveState();
+    // Writes the settings, the link list (an empty list removes its file) and the table. A file
+    // that cannot be written keeps its old content; each failure is shown, and the result fails
+    // with all of them.
+    TStatus SaveState();
     // SaveState when the table, the link list or the choices changed since they were loaded or
-    // last saved; returns whether it saved.
-    bool SaveIfChanged();
+    // last saved (a command that changes nothing writes nothing).
+    TStatus SaveIfChanged();
     // The orderly end: stops the running jobs, waits for them, then saves what changed. Runs once.
-    void Shutdown();
+    TStatus Shutdown();
 
     // The running program's file version as "major.minor.release.build".
     static QString FileVersionText();
@@ -140,6 +142,9 @@ class TAppCore : public QObject {
     struct TJob;
     class TCoreReporter;
     void finishJob(const std::shared_ptr<TJob>& job);
+    // Keeps a state file that could not be read aside and tells the user; false when it could not
+    // be kept aside (so it must not be overwritten).
+    bool keepAside(const QString& fileName, const QString& what, const QString& why);
     bool holdsBusyState(TJobKind kind) const;
     struct TRevisions {
         quint64 table = 0, links = 0, choices = 0;
@@ -163,6 +168,10 @@ class TAppCore : public QObject {
     QMutex m_saveLock;
     TRevisions m_saved;
     bool m_started = false;
+    // False for a state file that could not be read nor kept aside: it is not overwritten.
+    bool m_settingsSavable = true;
+    bool m_tableSavable = true;
+    bool m_linksSavable = true;
     bool m_shutDown = false;
 };
 

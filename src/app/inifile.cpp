@@ -30,21 +30,32 @@ bool isKey(const QString& line, const QString& key, QString* value) {
 
 } // namespace
 
-QStringList TIniFile::lines() const {
-    QFile file(m_path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    QStringList out = TAnsi::Decode(file.readAll()).split(QLatin1Char('\n'));
-    for (QString& line : out)
+TIniFile::TContent TIniFile::read() const {
+    TContent content;
+    const TResult<QByteArray> bytes = ReadStateFile(m_path, 1 << 20);
+    if (!bytes)
+        return content;
+    QString text;
+    if (bytes->startsWith("\xEF\xBB\xBF")) {
+        content.encoding = TEncoding::Utf8;
+        text = QString::fromUtf8(bytes->mid(3));
+    } else if (bytes->startsWith("\xFF\xFE")) {
+        content.encoding = TEncoding::Utf16;
+        text = QString::fromUtf16(reinterpret_cast<const char16_t*>(bytes->constData() + 2), (bytes->size() - 2) / 2);
+    } else {
+        text = TAnsi::Decode(*bytes);
+    }
+    content.lines = text.split(QLatin1Char('\n'));
+    for (QString& line : content.lines)
         if (line.endsWith(QLatin1Char('\r')))
             line.chop(1);
-    return out;
+    return content;
 }
 
 QString TIniFile::ReadString(const QString& section, const QString& key, const QString& fallback) const {
     QString current;
     bool inSection = false;
-    for (const QString& line : lines()) {
+    for (const QString& line : read().lines) {
         if (isSection(line, &current)) {
             inSection = current.compare(section, Qt::CaseInsensitive) == 0;
             continue;
@@ -99,8 +110,9 @@ int TIniFile::ReadInteger(const QString& section, const QString& key, int fallba
     return ParseInteger(ReadString(section, key, QString()), &value) ? value : fallback;
 }
 
-bool TIniFile::WriteString(const QString& section, const QString& key, const QString& value) {
-    QStringList content = lines();
+TStatus TIniFile::WriteString(const QString& section, const QString& key, const QString& value) {
+    const TContent file = read();
+    QStringList content = file.lines;
     if (!content.isEmpty() && content.last().isEmpty())
         content.removeLast(); // the line break that ends the file
     const QString entry = key + QLatin1Char('=') + value;
@@ -130,7 +142,15 @@ bool TIniFile::WriteString(const QString& section, const QString& key, const QSt
             --at; // after the section's last entry, before the blank lines that part it from the next
         content.insert(at, entry);
     }
-    return WriteWholeFile(m_path,
-                          TAnsi::Encode(content.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n")))
-        .isEmpty();
+    const QString text = content.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n");
+    switch (file.encoding) {
+    case TEncoding::Utf8:
+        return WriteWholeFile(m_path, "\xEF\xBB\xBF" + text.toUtf8());
+    case TEncoding::Utf16:
+        return WriteWholeFile(m_path, QByteArray("\xFF\xFE", 2) + QByteArray(reinterpret_cast<const char*>(text.utf16()),
+                                                                              text.size() * 2));
+    case TEncoding::Ansi:
+        break;
+    }
+    return WriteWholeFile(m_path, TAnsi::Encode(text));
 }

@@ -1,11 +1,15 @@
 #pragma once
 
+#include "base/result.h"
+
 #include <QString>
 #include <QStringList>
 
 // An initialisation file as the desktop's profile functions read and write it: "[section]"
-// headers and "key=value" lines, in the ANSI code page, sections and keys compared ignoring letter
-// case. A write changes the one line of its key (or adds it) and keeps the rest of the file.
+// headers and "key=value" lines, in the ANSI code page (or, after a byte-order mark, in UTF-8 or
+// UTF-16, as an editor may have saved it), sections and keys compared ignoring letter case. A write
+// changes the one line of its key (or adds it) and keeps the rest of the file and its encoding.
+// Only a regular file of at most a megabyte is read; anything else reads as an empty file.
 class TIniFile {
   public:
     explicit TIniFile(const QString& path) : m_path(path) {}
@@ -19,9 +23,9 @@ class TIniFile {
     int ReadInteger(const QString& section, const QString& key, int fallback) const;
 
     // Writes the key at once (through a temporary file, so a failed write keeps the old file).
-    // Returns false when the file cannot be written.
-    bool WriteString(const QString& section, const QString& key, const QString& value);
-    bool WriteInteger(const QString& section, const QString& key, int value) {
+    // Fails with TErrc::Io and the system's reason when the file cannot be written.
+    TStatus WriteString(const QString& section, const QString& key, const QString& value);
+    TStatus WriteInteger(const QString& section, const QString& key, int value) {
         return WriteString(section, key, QString::number(value));
     }
 
@@ -29,6 +33,11 @@ class TIniFile {
     static bool ParseInteger(const QString& text, int* value);
 
   private:
-    QStringList lines() const;
+    enum class TEncoding { Ansi, Utf8, Utf16 };
+    struct TContent {
+        QStringList lines;
+        TEncoding encoding = TEncoding::Ansi;
+    };
+    TContent read() const;
     QString m_path;
 };

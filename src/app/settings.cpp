@@ -3,6 +3,8 @@
 #include "app/inifile.h"
 #include "app/text.h"
 
+#include <QRegularExpression>
+
 namespace {
 
 const QString Section = QStringLiteral("select");
@@ -19,11 +21,19 @@ void ReadSettings(TChoices& choices, const QString& fileName) {
     choices.WatermarkText = ini.ReadString(Section, QStringLiteral("picstr"), QString());
 }
 
-QString WriteSettings(const TChoices& choices, const QString& fileName) {
+TStatus WriteSettings(const TChoices& choices, const QString& fileName) {
     TIniFile ini(fileName);
-    const bool ok = ini.WriteInteger(Section, QStringLiteral("shoptype"), choices.DataSource) &&
-                    ini.WriteInteger(Section, QStringLiteral("linktype"), choices.LinkKind) &&
-                    ini.WriteString(Section, QStringLiteral("linkstr"), TrimText(choices.LinkText)) &&
-                    ini.WriteString(Section, QStringLiteral("picstr"), TrimText(choices.WatermarkText));
-    return ok ? QString() : QStringLiteral("Unable to write to ") + fileName;
+    QString link = TrimText(choices.LinkText);
+    link.replace(QRegularExpression(QStringLiteral("[\r\n]+")), QStringLiteral(" "));
+    TStatus written = ini.WriteInteger(Section, QStringLiteral("shoptype"), choices.DataSource);
+    if (written)
+        written = ini.WriteInteger(Section, QStringLiteral("linktype"), choices.LinkKind);
+    if (written)
+        written = ini.WriteString(Section, QStringLiteral("linkstr"), link);
+    if (written)
+        written = ini.WriteString(Section, QStringLiteral("picstr"), TrimText(choices.WatermarkText));
+    if (!written)
+        return MakeError(TErrc::Io, QStringLiteral("Unable to write to ") + fileName + QStringLiteral(": ") +
+                                        written.error().Detail);
+    return {};
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/choices.h"
+#include "base/result.h"
 
 #include <QString>
 
@@ -10,6 +11,7 @@
 // Reads the four keys into the choices: a data source above 2 is the last one, below 0 none
 // (-1); a link kind outside 0 to 2 is none (-1); texts are read up to the first line break.
 void ReadSettings(TChoices& choices, const QString& fileName);
-// Writes the four keys, texts trimmed; returns "Unable to write to <file>" on failure, else the
-// empty text.
-QString WriteSettings(const TChoices& choices, const QString& fileName);
+// Writes the four keys, texts trimmed and the address box on one line (its line breaks become
+// spaces, so no line of it is left behind in the file). Fails with TErrc::Io, the detail "Unable to
+// write to <file>: <the system's reason>".
+TStatus WriteSettings(const TChoices& choices, const QString& fileName);

@@ -622,9 +622,11 @@ int RunCli(const QStringList& args, QTextStream& out, QTextStream& err) {
         err << "tovrel-cli: " << core.FolderBusyMessage() << '\n';
         return int(TCliExit::Failure);
     }
-    const int status = command->run(context, inv.args);
-    // Jobs are stopped and waited for, then what changed is saved.
-    core.Shutdown();
+    int status = command->run(context, inv.args);
+    // Jobs are stopped and waited for, then what changed is saved. A change that could not be
+    // saved is a failure (the reasons have been printed).
+    if (const TStatus saved = core.Shutdown(); !saved && status == int(TCliExit::Ok))
+        status = int(TCliExit::Failure);
     out.flush();
     err.flush();
     return status;

@@ -64,15 +64,12 @@ void downloadExportPicture(const TJobContext& ctx, TC& tc, QByteArray& buffer, c
     buffer = *bytes;
     QDir().mkpath(job.pictureFolder);
     const QString path = job.pictureFolder + QLatin1Char('/') + fileName;
-    try {
-        WritePicture(watermark, path, buffer);
-    } catch (const TPictureError& e) {
-        if (e.Unreadable)
-            ctx.Report().Log(QStringLiteral("图片 ") + url +
-                             QStringLiteral(" 不是可以加水印的图片，没有保存"));
+    if (const TStatus written = WritePicture(watermark, path, buffer); !written) {
+        if (written.error().Code == TErrc::BadReply)
+            ctx.Report().Log(QStringLiteral("图片 ") + url + QStringLiteral(" 不是可以加水印的图片，没有保存"));
         else
             ctx.Report().Log(QStringLiteral("图片 ") + QDir::toNativeSeparators(path) +
-                             QStringLiteral(" 无法保存：") + QString::fromStdString(e.what()));
+                             QStringLiteral(" 无法保存：") + written.error().Detail);
     }
 }
 
@@ -280,11 +277,11 @@ TJobResult ExportCsv(const TJobContext& job, const TExportJob& exportJob, TPageC
         report.Status(QStringLiteral("导出已停止"));
         return result;
     }
-    if (const QString why = WriteWholeFile(exportJob.csvPath, CsvFileBytes(lines)); !why.isEmpty()) {
+    if (const TStatus written = WriteWholeFile(exportJob.csvPath, CsvFileBytes(lines)); !written) {
         // A file that was not written is never reported as exported.
         result.Outcome = TJobOutcome::Failed;
         result.Summary = QStringLiteral("无法写入文件 ") + QDir::toNativeSeparators(exportJob.csvPath) +
-                         QStringLiteral("：") + why;
+                         QStringLiteral("：") + written.error().Detail;
         report.Log(result.Summary);
         report.Status(QStringLiteral("导出失败"));
         return result;

@@ -41,12 +41,7 @@ bool SaveItemPicture(TC& tc, QByteArray& buffer, const QString& watermark, const
     if (!bytes || path.isEmpty())
         return false;
     buffer = *bytes;
-    try {
-        WritePicture(watermark, path, buffer);
-        return true;
-    } catch (const TPictureError&) {
-        return false;
-    }
+    return WritePicture(watermark, path, buffer).ok();
 }
 
 void TthredTaoBaoUrlDownPicture::run() {

@@ -49,26 +49,22 @@ QImage WatermarkCanvas(const QString& text, const QImage& picture) {
     return canvas;
 }
 
-void DrawWatermark(const QString& text, const QString& path, const QByteArray& picture) {
+TStatus DrawWatermark(const QString& text, const QString& path, const QByteArray& picture) {
     const QImage image = QImage::fromData(picture); // the first frame of an animated picture
     if (image.isNull())
-        throw TPictureError("the bytes are no picture", true);
+        return MakeError(TErrc::BadReply, QStringLiteral("the bytes are no picture"));
     if (!QImageWriter::supportedImageFormats().contains("jpeg"))
-        return; // without a JPEG encoder nothing is written
+        return {}; // without a JPEG encoder nothing is written
     QByteArray jpeg;
     QBuffer buffer(&jpeg);
     buffer.open(QIODevice::WriteOnly);
     if (!WatermarkCanvas(text, image).save(&buffer, "JPEG", 100))
-        throw TPictureError("the picture could not be encoded");
-    if (const QString why = WriteWholeFile(path, jpeg); !why.isEmpty())
-        throw TPictureError(why.toStdString());
+        return MakeError(TErrc::Io, QStringLiteral("the picture could not be encoded"));
+    return WriteWholeFile(path, jpeg);
 }
 
-void WritePicture(const QString& watermark, const QString& path, const QByteArray& picture) {
-    if (!watermark.isEmpty()) {
-        DrawWatermark(watermark, path, picture);
-        return;
-    }
-    if (const QString why = WriteWholeFile(path, picture); !why.isEmpty())
-        throw TPictureError(why.toStdString());
+TStatus WritePicture(const QString& watermark, const QString& path, const QByteArray& picture) {
+    if (!watermark.isEmpty())
+        return DrawWatermark(watermark, path, picture);
+    return WriteWholeFile(path, picture);
 }

@@ -1,17 +1,82 @@
 #include "platform/files.h"
 
+#include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 
-QString WriteWholeFile(const QString& path, const QByteArray& bytes) {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return file.errorString();
-    if (file.write(bytes) != bytes.size()) {
-        const QString why = file.errorString();
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+
+namespace {
+
+TError ioError(const QFileDevice& file) {
+    return MakeError(TErrc::Io, file.errorString());
+}
+
+} // namespace
+
+TStatus CommitSaveFile(QSaveFile& file) {
+    // QSaveFile commits even when the bytes still in its buffer cannot be written (the disk is
+    // full, a size limit is reached), so the flush is checked here first.
+    if (!file.flush()) {
+        const TError error = ioError(file);
         file.cancelWriting();
-        return why;
+        return error;
     }
     if (!file.commit())
-        return file.errorString();
+        return ioError(file);
     return {};
+}
+
+TStatus WriteWholeFile(const QString& path, const QByteArray& bytes) {
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return ioError(file);
+    if (file.write(bytes) != bytes.size()) {
+        const TError error = ioError(file);
+        file.cancelWriting();
+        return error;
+    }
+    return CommitSaveFile(file);
+}
+
+bool PathTaken(const QString& path) {
+    struct stat info {};
+    return ::lstat(QFile::encodeName(path).constData(), &info) == 0;
+}
+
+TResult<QByteArray> ReadStateFile(const QString& path, qint64 maxBytes) {
+    const QFileInfo info(path);
+    if (!info.isFile())
+        return MakeError(TErrc::Damaged, QStringLiteral("not a regular file"));
+    if (info.size() > maxBytes)
+        return MakeError(TErrc::Damaged, QStringLiteral("larger than %1 bytes").arg(maxBytes));
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return ioError(file);
+    // The size may have changed since it was looked at: never more than the limit is read.
+    QByteArray bytes;
+    bytes.reserve(info.size());
+    while (true) {
+        const QByteArray piece = file.read(std::min<qint64>(maxBytes + 1 - bytes.size(), 1 << 16));
+        if (piece.isEmpty())
+            break;
+        bytes += piece;
+        if (bytes.size() > maxBytes)
+            return MakeError(TErrc::Damaged, QStringLiteral("larger than %1 bytes").arg(maxBytes));
+    }
+    if (file.error() != QFileDevice::NoError)
+        return ioError(file);
+    return bytes;
+}
+
+TResult<QString> SetAside(const QString& path) {
+    QString aside = path + QStringLiteral(".bad");
+    for (int n = 1; PathTaken(aside); ++n)
+        aside = path + QStringLiteral(".bad.") + QString::number(n);
+    if (std::rename(QFile::encodeName(path).constData(), QFile::encodeName(aside).constData()) != 0)
+        return MakeError(TErrc::Io, QString::fromLocal8Bit(std::strerror(errno)));
+    return aside;
 }

@@ -1,9 +1,28 @@
 #pragma once
 
+#include "base/result.h"
+
 #include <QByteArray>
 #include <QString>
 
+class QSaveFile;
+
 // Writes a whole file through a temporary file beside it that is then renamed over the old one, so
-// a crash or a full disk during the write leaves the previous file whole. Returns the empty text,
-// or why the file could not be written.
-QString WriteWholeFile(const QString& path, const QByteArray& bytes);
+// a crash, a full disk or a file size limit during the write leaves the previous file whole. The
+// last buffered bytes are flushed and checked before the rename: a write that did not reach the
+// disk never replaces the old file. Fails with TErrc::Io and the system's reason.
+TStatus WriteWholeFile(const QString& path, const QByteArray& bytes);
+// The end of such a write for a file written piece by piece: flushes, checks, then renames; on a
+// failure the temporary file goes and the old file stays.
+TStatus CommitSaveFile(QSaveFile& file);
+
+// Reads a file the program keeps its state in. Only a regular file is read (a pipe, a device or a
+// folder in its place would block or never end), and at most `maxBytes` of it: either fails with
+// TErrc::Damaged. A file that cannot be opened fails with TErrc::Io.
+TResult<QByteArray> ReadStateFile(const QString& path, qint64 maxBytes);
+// Whether something (a file, a folder, a pipe, a dangling link) stands at `path`.
+bool PathTaken(const QString& path);
+
+// Keeps a damaged file aside under its name with ".bad" added, or ".bad.1", ".bad.2", ... when
+// earlier copies are there, so none is lost. Returns the name it now has.
+TResult<QString> SetAside(const QString& path);

@@ -175,13 +175,17 @@ QByteArray EncryptText(const QByteArray& Value, const QByteArray& Key, int KeySi
     return buffer.data();
 }
 
-QByteArray DecryptDevice(QIODevice& in, const QByteArray& key, int keySize) {
+QByteArray DecryptDevice(QIODevice& in, const QByteArray& key, int keySize, bool checkLength) {
     const QByteArray prefix = in.read(16);
     if (prefix.isEmpty())
         return {};
     if (prefix.size() < 16)
         throw TCipherError("Stream read error");
-    HexToBytes(prefix); // the length prefix is not used, trimming finds the end; its digits are checked
+    // Trimming finds the end of the text; the stored length is checked only when asked for.
+    const QByteArray lengthBytes = HexToBytes(prefix);
+    quint64 stored = 0;
+    for (int i = 7; i >= 0; --i)
+        stored = stored << 8 | uchar(lengthBytes[i]);
     TAes aes(key, keySize, false);
     QByteArray plain;
     if (const qint64 size = in.size() - in.pos(); !in.isSequential() && size > 0)
@@ -201,14 +205,22 @@ QByteArray DecryptDevice(QIODevice& in, const QByteArray& key, int keySize) {
     // not part of any byte.
     if (carry.size() > 1 || plain.isEmpty())
         throw TCipherError("Invalid buffer size for decryption");
+    if (checkLength) {
+        const quint64 size = quint64(plain.size());
+        bool agrees = stored <= size && size - stored < 16;
+        for (qsizetype i = qsizetype(std::min(stored, size)); agrees && i < plain.size(); ++i)
+            agrees = plain[i] == '\0';
+        if (!agrees)
+            throw TCipherError("the stored length does not match the content");
+    }
     return trimmed(plain);
 }
 
-QByteArray DecryptText(const QByteArray& Value, const QByteArray& Key, int KeySize) {
+QByteArray DecryptText(const QByteArray& Value, const QByteArray& Key, int KeySize, bool checkLength) {
     QBuffer buffer;
     buffer.setData(Value);
     buffer.open(QIODevice::ReadOnly);
-    return DecryptDevice(buffer, Key, KeySize);
+    return DecryptDevice(buffer, Key, KeySize, checkLength);
 }
 
 QString Md5Text(const QString& text) {

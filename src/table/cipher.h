@@ -28,7 +28,7 @@ QByteArray EncryptText(const QByteArray& Value, const QByteArray& Key, int KeySi
 // decryption" when what follows the prefix is not a whole, non-zero number of blocks, and
 // "Invalid hexadecimal text" for characters that are no hexadecimal digits. The empty text gives
 // the empty text.
-QByteArray DecryptText(const QByteArray& Value, const QByteArray& Key, int KeySize = 0);
+QByteArray DecryptText(const QByteArray& Value, const QByteArray& Key, int KeySize = 0, bool checkLength = false);
 
 // The same cipher over a device, for texts too large to hold three times over: the writer takes
 // the plaintext in pieces (trimming as EncryptText does) and writes the hexadecimal text as it
@@ -48,8 +48,11 @@ class TCipherWriter {
 };
 
 // Deciphers the hexadecimal text a device holds from its current position to its end, reading it
-// in pieces; the result and the errors are those of DecryptText.
-QByteArray DecryptDevice(QIODevice& in, const QByteArray& key, int keySize = 0);
+// in pieces; the result and the errors are those of DecryptText. With `checkLength` the stored
+// length must also agree with the content: the blocks hold exactly that many bytes followed by the
+// zero padding (else TCipherError "the stored length does not match the content"), which a
+// truncated file or one enciphered under another key almost never passes.
+QByteArray DecryptDevice(QIODevice& in, const QByteArray& key, int keySize = 0, bool checkLength = false);
 
 QByteArray BytesToHex(const QByteArray& Bytes);
 // Two characters per byte, either letter case; an odd last character is ignored. Raises

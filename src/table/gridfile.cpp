@@ -9,6 +9,7 @@
 #include "table/itemtable.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QStringDecoder>
 
@@ -218,8 +219,21 @@ class TGridJsonReader {
         return QString::fromLatin1(s.mid(start, i - start));
     }
 
+    // Values inside values nest at most this deep (a table needs two levels); a file nested deeper
+    // is damaged, and reading it never runs out of stack.
+    static constexpr int MaxDepth = 64;
+
+    // Counts the nesting while a value is read.
+    struct TDepth {
+        explicit TDepth(int& depth) : d(depth) { ++d; }
+        ~TDepth() { --d; }
+        bool tooDeep() const { return d > MaxDepth; }
+        int& d;
+    };
+
     bool readObject(QList<std::pair<QString, QString>>* members) {
-        if (!take('{'))
+        const TDepth depth(m_depth);
+        if (depth.tooDeep() || !take('{'))
             return false;
         skipSpace();
         if (take('}'))
@@ -249,6 +263,9 @@ class TGridJsonReader {
     }
 
     bool skipValue() {
+        const TDepth depth(m_depth);
+        if (depth.tooDeep())
+            return false;
         skipSpace();
         if (peek() == '"')
             return readString().has_value();
@@ -274,6 +291,7 @@ class TGridJsonReader {
 
     const QByteArray& s;
     qsizetype i = 0;
+    int m_depth = 0;
     QStringDecoder m_decoder{"GBK", QStringConverter::Flag::Stateless};
 };
 
@@ -281,13 +299,23 @@ TFileResult failure(const QString& why) {
     return {false, why};
 }
 
-std::optional<QByteArray> readAll(const QString& fileName, QString* why) {
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *why = file.errorString();
-        return std::nullopt;
-    }
-    return file.readAll();
+// The largest grid file read (a table of a thousand large items is well under 1 GB) and the
+// largest link-list file (millions of links).
+constexpr qint64 MaxGridFileBytes = qint64(4) << 30;
+constexpr qint64 MaxLinkListFileBytes = 256 << 20;
+
+// Whether a deciphered link list is text the program wrote: code-page text without control
+// characters other than the line ends (what another key or damaged digits give is not).
+bool isLinkListText(const QByteArray& plain, QString* text) {
+    QStringDecoder decoder("GBK", QStringConverter::Flag::Stateless);
+    *text = decoder.decode(plain);
+    if (decoder.hasError())
+        return false;
+    for (QChar c : *text)
+        if ((c.unicode() < 0x20 && c != u'\r' && c != u'\n' && c != u'\t') || c.unicode() == 0x7F ||
+            c.unicode() == 0xFFFD)
+            return false;
+    return true;
 }
 
 } // namespace
@@ -368,17 +396,23 @@ TFileResult SaveGridToFile(const TItemTable& grid, const QString& FileName) {
         file.cancelWriting();
         return failure(why);
     }
-    if (!file.commit())
-        return failure(file.errorString());
+    if (const TStatus committed = CommitSaveFile(file); !committed)
+        return failure(committed.error().Detail);
     return {};
 }
 
 TFileResult LoadGridFromFile(TItemTable& grid, const QString& FileName) {
+    // A pipe or a device in the file's place would never end; only a regular file is read.
+    const QFileInfo info(FileName);
+    if (!info.isFile())
+        return failure(QStringLiteral("not a regular file"));
+    if (info.size() > MaxGridFileBytes)
+        return failure(QStringLiteral("larger than %1 GB").arg(MaxGridFileBytes >> 30));
     QFile file(FileName);
     if (!file.open(QIODevice::ReadOnly))
         return failure(file.errorString());
     try {
-        std::optional<TGridJson> table = GridFromAnsiJson(DecryptDevice(file, GridKey, 0));
+        std::optional<TGridJson> table = GridFromAnsiJson(DecryptDevice(file, GridKey, 0, true));
         if (!table)
             return failure(QStringLiteral("the deciphered text is no table"));
         // The table takes one row per element (a table saved with only its caption row comes back
@@ -408,19 +442,22 @@ TFileResult SaveLinkListToFile(const TLinkList& list, const QString& FileName) {
     QString text;
     for (const QString& link : links)
         text += link + QStringLiteral("\r\n");
-    const QString why = WriteWholeFile(FileName, EncryptText(TAnsi::Encode(text), LinkListKey, 0));
-    return why.isEmpty() ? TFileResult{} : failure(why);
+    const TStatus written = WriteWholeFile(FileName, EncryptText(TAnsi::Encode(text), LinkListKey, 0));
+    return written ? TFileResult{} : failure(written.error().Detail);
 }
 
 TFileResult LoadLinkListFromFile(TLinkList& list, const QString& FileName) {
-    QString why;
-    const std::optional<QByteArray> bytes = readAll(FileName, &why);
+    const TResult<QByteArray> bytes = ReadStateFile(FileName, MaxLinkListFileBytes);
     if (!bytes) {
         list.Clear();
-        return failure(why);
+        return failure(bytes.error().Detail);
     }
     try {
-        const QString text = TAnsi::Decode(DecryptText(*bytes, LinkListKey, 0));
+        QString text;
+        if (!isLinkListText(DecryptText(*bytes, LinkListKey, 0, true), &text)) {
+            list.Clear();
+            return failure(QStringLiteral("the deciphered text is no link list"));
+        }
         if (!TrimText(text).isEmpty())
             list.Replace(FromCommaText(text));
         return {};

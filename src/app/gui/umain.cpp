@@ -503,6 +503,7 @@ void TFrMain::FormDestroy() {
     if (m_destroyed)
         return;
     m_destroyed = true;
-    // The running jobs are stopped and waited for before anything is saved.
-    m_core->Shutdown();
+    // The running jobs are stopped and waited for before anything is saved; what could not be
+    // saved has been shown.
+    (void)m_core->Shutdown();
 }
