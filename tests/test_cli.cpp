@@ -1,6 +1,7 @@
 #include "cli/clicommands.h"
 #include "marketsim.h"
 #include "platform/paths.h"
+#include "table/gridfile.h"
 #include "table/itemtable.h"
 #include "taobaopages.h"
 #include "testfiles.h"
@@ -13,6 +14,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextStream>
+
+#include <csignal>
 
 namespace {
 
@@ -77,6 +80,9 @@ class TestCli : public QObject {
     void searchThroughProxyAcrossRuns();
     void titleOutsideTheCodePageAcrossRuns();
     void oneProcessPerFolder();
+    void controlCharactersAreShownEscaped();
+    void terminationKeepsFinishedRows_data();
+    void terminationKeepsFinishedRows();
 };
 
 void TestCli::usageErrors_data() {
@@ -95,6 +101,10 @@ void TestCli::usageErrors_data() {
     QTest::newRow("fetch without an address") << QStringList{"fetch", "HGetText"};
     QTest::newRow("fetch with an unknown profile") << QStringList{"fetch", "HGetEverything", "http://a/"};
     QTest::newRow("fetch -o without a file") << QStringList{"fetch", "HOpen", "http://a/", "-o"};
+    QTest::newRow("an empty working folder") << QStringList{"--workdir", "", "table"};
+    QTest::newRow("export to an empty folder name") << QStringList{"export", ""};
+    QTest::newRow("pictures to a blank folder name") << QStringList{"pictures", " "};
+    QTest::newRow("add an empty link") << QStringList{"add", ""};
 }
 
 void TestCli::usageErrors() {
@@ -278,6 +288,51 @@ void TestCli::oneProcessPerFolder() {
     QVERIFY(first.waitForFinished(10000));
     QVERIFY(QFile::exists(dir.filePath("tovrel.lock")));
     QCOMPARE(cli({"list"}), "1\thttp://item.taobao.com/item.htm?id=1\n");
+}
+
+void TestCli::controlCharactersAreShownEscaped() {
+    QTemporaryDir dir;
+    TPaths::SetWorkDir(dir.path());
+    {
+        TItemTable grid;
+        grid.AppendRow([](TRowWriter& row) { row.SetCell(ColTitle, "\x1b]0;owned\x07red\x1b[31m\tend"); });
+        QVERIFY(SaveGridToFile(grid, dir.filePath("grid.db")).ok);
+    }
+    const TRun r = run({"--workdir", dir.path(), "table"});
+    QCOMPARE(r.status, 0);
+    QCOMPARE(r.out, "1\t[x]\t\\x1b]0;owned\\x07red\\x1b[31m end\t\t\n");
+}
+
+void TestCli::terminationKeepsFinishedRows_data() {
+    QTest::addColumn<int>("signalNumber");
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+    QTest::newRow("SIGINT (Ctrl+C)") << int(SIGINT);
+    QTest::newRow("SIGHUP (the terminal closed)") << int(SIGHUP);
+}
+
+void TestCli::terminationKeepsFinishedRows() {
+    QFETCH(int, signalNumber);
+    TMarketSim sim;
+    for (const QString id : {"1", "2"})
+        sim.Route("item.taobao.com", "/item.htm?id=" + id,
+                  TSimResponse::Text(itemPage(id, "宝贝" + id, {}), "GBK"));
+    TSimResponse silent;
+    silent.Silent = true; // the third page never comes
+    sim.Route("item.taobao.com", "/item.htm?id=3", silent);
+    QTemporaryDir dir;
+    const TCliBinary cli{dir.path(), sim.Origin()};
+    for (const QString id : {"1", "2", "3"})
+        QCOMPARE(cli({"add", "http://item.taobao.com/item.htm?id=" + id}), QString());
+    QProcess search;
+    cli.start(search, {"search"});
+    QTRY_COMPARE_WITH_TIMEOUT(sim.Count("item.taobao.com", "/item.htm?id=3"), 1, 20000);
+    QCOMPARE(::kill(pid_t(search.processId()), signalNumber), 0);
+    QVERIFY(search.waitForFinished(20000));
+    QCOMPARE(search.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(search.exitCode(), 130);
+    // The two finished rows were saved, and the folder is free again.
+    QCOMPARE(cli({"table"}).count('\n'), 2);
+    QVERIFY(!QFile::exists(dir.filePath("tovrel.lock")));
 }
 
 QTEST_GUILESS_MAIN(TestCli)

@@ -9,6 +9,7 @@
 #include "app/settings.h"
 #include "collect/linklist.h"
 #include "platform/ansi.h"
+#include "platform/files.h"
 #include "platform/paths.h"
 #include "table/cipher.h"
 #include "table/gridfile.h"
@@ -19,16 +20,22 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QStringDecoder>
+#include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -124,6 +131,15 @@ class TestPersistence : public QObject {
 
     void restartKeepsState();
     void damagedGridIsKeptAside();
+    void damagedStateFiles_data();
+    void damagedStateFiles();
+    void damagedCopiesAreAllKept();
+    void fileThatCannotBeKeptAsideIsNeverOverwritten();
+    void deeplyNestedGridIsDamaged();
+    void settingsWithByteOrderMark_data();
+    void settingsWithByteOrderMark();
+    void busyCacheIsNotDamaged();
+    void fullDiskKeepsSmallFiles();
     void crashDuringSaveKeepsOldFile_data();
     void crashDuringSaveKeepsOldFile();
 
@@ -625,6 +641,207 @@ void TestPersistence::crashDuringSaveKeepsOldFile() {
     TItemTable loaded;
     QVERIFY(LoadGridFromFile(loaded, file("grid.db")).ok);
     QCOMPARE(loaded.RowCount(), 41);
+}
+
+void TestPersistence::damagedStateFiles_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<bool>("keptAside");
+    for (const char* name : {"grid.db", "listnew"})
+        for (const char* kind :
+             {"empty", "random", "truncated", "other key", "fifo", "directory", "device link"})
+            QTest::addRow("%s, %s", name, kind) << QString(name) << QString(kind) << true;
+    // The settings file is plain text: whatever it holds is read for what it is worth.
+    QTest::addRow("setting.ini, random") << "setting.ini"
+                                         << "random" << false;
+    for (const char* kind : {"fifo", "directory", "device link"})
+        QTest::addRow("setting.ini, %s", kind) << "setting.ini" << QString(kind) << true;
+}
+
+void TestPersistence::damagedStateFiles() {
+    QFETCH(QString, name);
+    QFETCH(QString, kind);
+    QFETCH(bool, keptAside);
+    // What the program itself would have written there.
+    TItemTable table;
+    table.AppendRow([](TRowWriter& row) { row.SetCell(ColTitle, "宝贝"); });
+    TLinkList links;
+    links.Replace({"http://item.taobao.com/item.htm?id=1", "http://item.taobao.com/item.htm?id=2"});
+    QVERIFY(name != "grid.db" || SaveGridToFile(table, file(name)).ok);
+    QVERIFY(name != "listnew" || SaveLinkListToFile(links, file(name)).ok);
+    const QByteArray good = readFile(file(name));
+    QByteArray content;
+    if (kind == "random") {
+        QRandomGenerator random(7);
+        for (int i = 0; i < 4000; ++i)
+            content += char(random.bounded(256));
+    } else if (kind == "truncated") {
+        content = good.left(good.size() - 32);
+    } else if (kind == "other key") {
+        const QByteArray plain =
+            name == "grid.db" ? TAnsi::Encode(decipherGrid(file(name))) : DecryptText(good, LinkListKey, 0);
+        content = EncryptText(plain, "wxyz", 0);
+    }
+    QFile::remove(file(name));
+    if (kind == "fifo")
+        QCOMPARE(::mkfifo(QFile::encodeName(file(name)).constData(), 0600), 0);
+    else if (kind == "directory")
+        QVERIFY(QDir(m_dir->path()).mkdir(name));
+    else if (kind == "device link")
+        QVERIFY(QFile::link("/dev/zero", file(name)));
+    else
+        writeFile(file(name), content);
+
+    TAppCore core;
+    QSignalSpy messages(&core, &TAppCore::messageShown);
+    QVERIFY(core.Startup().ok()); // never blocks, never ends the program
+    QCOMPARE(core.StringGrid1()->RowCount(), 1);
+    QCOMPARE(core.ListBox1()->Count(), 0);
+    QCOMPARE(PathTaken(file(name + ".bad")), keptAside);
+    QCOMPARE(messages.size(), keptAside ? 1 : 0);
+    if (!keptAside)
+        return;
+    QVERIFY2(messages[0][0].toString().contains(name) && messages[0][0].toString().contains(name + ".bad"),
+             qPrintable(messages[0][0].toString()));
+    if (kind != "fifo" && kind != "directory" && kind != "device link")
+        QCOMPARE(readFile(file(name + ".bad")), content);
+    // The next save writes a sound file in its place and leaves the copy alone.
+    core.StringGrid1()->AppendRow([](TRowWriter& row) { row.SetCell(ColTitle, "新"); });
+    core.ListBox1()->Append("http://item.taobao.com/item.htm?id=3");
+    core.UpdateChoices([](TChoices& c) { c.WatermarkText = "店"; });
+    QVERIFY(core.SaveState().ok());
+    QVERIFY(QFileInfo(file(name)).isFile());
+    QVERIFY(PathTaken(file(name + ".bad")));
+}
+
+void TestPersistence::damagedCopiesAreAllKept() {
+    for (const QByteArray& content :
+         {QByteArray("first damaged"), QByteArray("second damaged"), QByteArray("third")}) {
+        writeFile(file("grid.db"), content);
+        TAppCore core;
+        QVERIFY(core.Startup().ok());
+    }
+    QCOMPARE(readFile(file("grid.db.bad")), QByteArray("first damaged"));
+    QCOMPARE(readFile(file("grid.db.bad.1")), QByteArray("second damaged"));
+    QCOMPARE(readFile(file("grid.db.bad.2")), QByteArray("third"));
+}
+
+void TestPersistence::fileThatCannotBeKeptAsideIsNeverOverwritten() {
+    // A working folder whose path is so long that "grid.db" can be named in it but "grid.db.bad"
+    // cannot: renaming the damaged file fails (even for the superuser, who may rename anything).
+    QString folder = m_dir->path();
+    const int wanted = 4087; // "/grid.db" reaches the 4095 characters a path may have; ".bad" passes them
+    while (folder.size() < wanted)
+        folder += "/" + QString(std::min<qsizetype>(200, wanted - folder.size() - 1), QChar('d'));
+    QCOMPARE(folder.size(), wanted);
+    QVERIFY(QDir().mkpath(folder));
+    TPaths::SetWorkDir(folder);
+    const QString grid = folder + "/grid.db";
+    writeFile(grid, "damaged beyond reading");
+    {
+        TAppCore core;
+        QSignalSpy messages(&core, &TAppCore::messageShown);
+        QVERIFY(core.Startup().ok());
+        QStringList shown;
+        for (const auto& args : messages)
+            shown.append(args[0].toString());
+        QVERIFY2(shown.join('|').contains("本次运行不会保存宝贝表格"), qPrintable(shown.join('|')));
+        core.StringGrid1()->AppendRow([](TRowWriter& row) { row.SetCell(ColTitle, "新"); });
+        const TStatus saved = core.SaveState();
+        QVERIFY(!saved);
+        QVERIFY(saved.error().Detail.contains("宝贝表格没有保存"));
+    }
+    QCOMPARE(readFile(grid), QByteArray("damaged beyond reading"));
+    TPaths::SetWorkDir(m_dir->path());
+}
+
+void TestPersistence::deeplyNestedGridIsDamaged() {
+    const QByteArray json = "[{\"0\":\"a\"}," + QByteArray(200000, '[') + QByteArray(200000, ']') + "]";
+    writeFile(file("grid.db"), EncryptText(json, GridKey, 0));
+    TItemTable grid;
+    const TFileResult loaded = LoadGridFromFile(grid, file("grid.db"));
+    QVERIFY(!loaded.ok);
+    QCOMPARE(grid.RowCount(), 1);
+}
+
+void TestPersistence::settingsWithByteOrderMark_data() {
+    QTest::addColumn<QByteArray>("bom");
+    QTest::addColumn<QString>("codec");
+    QTest::newRow("UTF-8") << QByteArray("\xEF\xBB\xBF") << "UTF-8";
+    QTest::newRow("UTF-16") << QByteArray("\xFF\xFE") << "UTF-16LE";
+}
+
+void TestPersistence::settingsWithByteOrderMark() {
+    QFETCH(QByteArray, bom);
+    QFETCH(QString, codec);
+    QStringEncoder encoder(codec.toLatin1().constData());
+    const QString text = "[select]\r\nshoptype=2\r\nlinkstr=http://店.example\r\npicstr=小店\r\n";
+    writeFile(file("setting.ini"), bom + QByteArray(encoder.encode(text)));
+    TChoices c;
+    ReadSettings(c, file("setting.ini"));
+    QCOMPARE(c.DataSource, 2);
+    QCOMPARE(c.LinkText, "http://店.example");
+    QCOMPARE(c.WatermarkText, "小店");
+    // Written back in its own encoding, with one [select] section.
+    c.WatermarkText = "大店";
+    QVERIFY(WriteSettings(c, file("setting.ini")).ok());
+    const QByteArray written = readFile(file("setting.ini"));
+    QVERIFY(written.startsWith(bom));
+    QStringDecoder decoder(codec.toLatin1().constData());
+    const QString back = decoder.decode(written.mid(bom.size()));
+    QCOMPARE(back.count("[select]"), 1);
+    QVERIFY(back.contains("picstr=大店"));
+    TChoices again;
+    ReadSettings(again, file("setting.ini"));
+    QCOMPARE(again.WatermarkText, "大店");
+}
+
+void TestPersistence::busyCacheIsNotDamaged() {
+    TPageCache cache(file("DB.MDB"), "AA-BB-CC-DD-EE-FF");
+    QCOMPARE(cache.initializeDB(), QStringList());
+    insertEntry(file("DB.MDB"), "kept", QDateTime::currentDateTime());
+    {
+        // Another process holds the store for longer than a start-up waits.
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "test-busy");
+        db.setDatabaseName(file("DB.MDB"));
+        QVERIFY(db.open());
+        QSqlQuery q(db);
+        QVERIFY(q.exec("begin exclusive"));
+        TPageCache again(file("DB.MDB"), "AA-BB-CC-DD-EE-FF");
+        QCOMPARE(again.initializeDB(), QStringList());
+        QVERIFY(!QFile::exists(file("DB.MDB.bad")));
+        QVERIFY(q.exec("rollback"));
+        db.close();
+    }
+    QSqlDatabase::removeDatabase("test-busy");
+    QCOMPARE(storedUrls(file("DB.MDB")), QStringList{"kept"});
+}
+
+void TestPersistence::fullDiskKeepsSmallFiles() {
+    // The real program with a file size limit of zero: every write fails at its last flush.
+    auto cli = [this](const QStringList& args, const QString& limit) {
+        QProcess p;
+        p.start("/bin/sh", QStringList{"-c",
+                                       "trap '' XFSZ; ulimit -f " + limit +
+                                           "; d=$1; shift; exec \"$0\" --workdir \"$d\" \"$@\"",
+                                       QStringLiteral(TOVREL_CLI_PATH), m_dir->path()} +
+                               args);
+        p.waitForFinished(30000);
+        return std::pair<int, QString>{p.exitCode(), QString::fromUtf8(p.readAllStandardError())};
+    };
+    QCOMPARE(cli({"add", "http://item.taobao.com/item.htm?id=1"}, "unlimited").first, 0);
+    QCOMPARE(cli({"watermark-text", "小店"}, "unlimited").first, 0);
+    const QByteArray list = readFile(file("listnew"));
+    const QByteArray settings = readFile(file("setting.ini"));
+    QVERIFY(!list.isEmpty() && !settings.isEmpty());
+    for (const QStringList& args : {QStringList{"add", "http://item.taobao.com/item.htm?id=2"},
+                                    QStringList{"watermark-text", "大店"}}) {
+        const auto [status, err] = cli(args, "0");
+        QCOMPARE(status, 1);
+        QVERIFY2(err.contains("File too large"), qPrintable(err)); // the system's reason
+        QCOMPARE(readFile(file("listnew")), list);
+        QCOMPARE(readFile(file("setting.ini")), settings);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestPersistence)

@@ -11,6 +11,7 @@
 #include "collect/taobaoshop.h"
 #include "platform/paths.h"
 #include "table/commatext.h"
+#include "table/gridfile.h"
 #include "table/itemtable.h"
 #include "web/common.h"
 
@@ -74,6 +75,7 @@ class TestTaobao : public QObject {
     void crawlerWithoutPages_data();
     void crawlerWithoutPages();
     void crawlerOnRealShopPage();
+    void crawlerEndsAfterFruitlessPages();
     void addCommand();
     void kindAndSourceChanges();
 
@@ -588,11 +590,48 @@ void TestTaobao::crawlerOnRealShopPage() {
     QSignalSpy finished(&core, &TAppCore::jobFinished);
     QCOMPARE(core.AddLink(), TAddResult::CrawlStarted);
     QVERIFY(finished.wait(30000));
-    // The page says "1/5": pages 2 to 5 are asked for. Its item links are written without
-    // "http:" (the 2017 layout), so the item id pattern, made for "http://" links, finds none.
+    // The page says "1/5". Its item links are written without "http:" (the 2017 layout), so the
+    // item id pattern, made for "http://" links, finds none, and the crawl ends after three pages
+    // that added nothing.
+    QCOMPARE(m_sim->Requests().size(), 3);
+    QCOMPARE(m_sim->Requests().last().Path, QByteArray("/search.htm?search=y&pageNo=3"));
+    QCOMPARE(core.ListBox1()->Count(), 0);
+}
+
+void TestTaobao::crawlerEndsAfterFruitlessPages() {
+    // The shop claims a hundred thousand pages; only the first two have items.
+    auto listing = [](const QString& pager, const QStringList& ids) {
+        QString page = pager + "<a>下一页</a>";
+        for (const QString& id : ids)
+            page += "<a href=\"http://item.taobao.com/item.htm?id=" + id + "\">宝贝</a>";
+        return page + "<a>上一页</a>";
+    };
+    m_sim->Route("big.taobao.com", "/search.htm?spm=a1z10.1.w4010-8951997237.2.NGhW3u&search=y",
+                 TSimResponse::Text(listing("<span class=\"page-info\">1/100000</span>", {"1", "2"}), "GBK"));
+    TSimResponse second = TSimResponse::Text(listing("", {"2", "3"}), "GBK");
+    second.DelayMs = 1500;
+    m_sim->Route("big.taobao.com", "/search.htm?search=y&pageNo=2", second);
+    m_sim->Route("big.taobao.com", "/search.htm?search=y&pageNo=3",
+                 TSimResponse::Text(listing("", {"3"}), "GBK"));
+    TAppCore core;
+    QVERIFY(core.Startup().ok());
+    core.UpdateChoices([](TChoices& c) {
+        c.LinkKind = KindShop;
+        c.LinkText = "http://big.taobao.com";
+    });
+    QSignalSpy finished(&core, &TAppCore::jobFinished);
+    QCOMPARE(core.AddLink(), TAddResult::CrawlStarted);
+    // The first page's links are saved while the crawl waits for the second.
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(m_dir->filePath("listnew")), 1400);
+    QCOMPARE(finished.size(), 0);
+    TLinkList saved;
+    QVERIFY(LoadLinkListFromFile(saved, m_dir->filePath("listnew")).ok);
+    QCOMPARE(saved.Items(), (QStringList{itemLink("1"), itemLink("2")}));
+    QVERIFY(finished.wait(20000));
+    // Page 2 added item 3; pages 3, 4 and 5 added nothing: no page after them is asked for.
+    QCOMPARE(core.ListBox1()->Items(), (QStringList{itemLink("1"), itemLink("2"), itemLink("3")}));
     QCOMPARE(m_sim->Requests().size(), 5);
     QCOMPARE(m_sim->Requests().last().Path, QByteArray("/search.htm?search=y&pageNo=5"));
-    QCOMPARE(core.ListBox1()->Count(), 0);
 }
 
 void TestTaobao::addCommand() {

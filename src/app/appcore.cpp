@@ -142,9 +142,10 @@ bool TAppCore::keepAside(const QString& fileName, const QString& what, const QSt
                     QStringLiteral("提示"));
         return true;
     }
-    ShowMessage(QStringLiteral("%1文件 %2 无法读取（%3），也无法另存（%4）。为了不覆盖它，本次运行不会保存%1。")
-                    .arg(what, QDir::toNativeSeparators(path), why, aside.error().Detail),
-                QStringLiteral("提示"));
+    ShowMessage(
+        QStringLiteral("%1文件 %2 无法读取（%3），也无法另存（%4）。为了不覆盖它，本次运行不会保存%1。")
+            .arg(what, QDir::toNativeSeparators(path), why, aside.error().Detail),
+        QStringLiteral("提示"));
     return false;
 }
 
@@ -160,7 +161,8 @@ TStatus TAppCore::Startup() {
     // settings can be written again.
     const QString settingsFile = TPaths::WorkFile(SettingsFileName);
     if (PathTaken(settingsFile) && !QFileInfo(settingsFile).isFile())
-        m_settingsSavable = keepAside(SettingsFileName, QStringLiteral("设置"), QStringLiteral("不是普通文件"));
+        m_settingsSavable =
+            keepAside(SettingsFileName, QStringLiteral("设置"), QStringLiteral("不是普通文件"));
     UpdateChoices([&settingsFile](TChoices& c) {
         c = TChoices();
         ReadSettings(c, settingsFile);
@@ -218,19 +220,20 @@ TStatus TAppCore::SaveState() {
         else
             failures.append(why);
     };
-    save(m_settingsSavable, &TRevisions::choices, QStringLiteral("设置没有保存：%1 无法另存").arg(SettingsFileName),
-         [&] {
+    save(m_settingsSavable, &TRevisions::choices,
+         QStringLiteral("设置没有保存：%1 无法另存").arg(SettingsFileName), [&] {
              const TStatus written = WriteSettings(Choices(), TPaths::WorkFile(SettingsFileName));
              return written ? QString() : written.error().Detail;
          });
-    save(m_linksSavable, &TRevisions::links, QStringLiteral("商品列表没有保存：%1 无法另存").arg(LinkListFileName),
-         [&] {
+    save(m_linksSavable, &TRevisions::links,
+         QStringLiteral("商品列表没有保存：%1 无法另存").arg(LinkListFileName), [&] {
              const TFileResult written = SaveLinkListToFile(*m_links, TPaths::WorkFile(LinkListFileName));
-             return written.ok ? QString()
-                               : QStringLiteral("商品列表无法保存到 %1：%2").arg(LinkListFileName, written.error);
+             return written.ok
+                        ? QString()
+                        : QStringLiteral("商品列表无法保存到 %1：%2").arg(LinkListFileName, written.error);
          });
-    save(m_tableSavable, &TRevisions::table, QStringLiteral("宝贝表格没有保存：%1 无法另存").arg(GridFileName),
-         [&] {
+    save(m_tableSavable, &TRevisions::table,
+         QStringLiteral("宝贝表格没有保存：%1 无法另存").arg(GridFileName), [&] {
              const TFileResult written = SaveGridToFile(*m_grid, TPaths::WorkFile(GridFileName));
              return written.ok ? QString()
                                : QStringLiteral("宝贝表格无法保存到 %1：%2").arg(GridFileName, written.error);
@@ -299,7 +302,8 @@ bool TAppCore::StartJob(TJobKind kind, std::function<TJobResult(const TJobContex
     TJob* running = job.get();
     std::weak_ptr<TJob> handle = job;
     job->thread.reset(QThread::create([this, running, handle, body = std::move(body)] {
-        const TJobContext context(running->stop, *m_reporter, [this] { return Choices(); });
+        const TJobContext context(
+            running->stop, *m_reporter, [this] { return Choices(); }, [this] { (void)SaveIfChanged(); });
         try {
             running->result = body(context);
         } catch (const std::exception& e) {
@@ -345,6 +349,12 @@ void TAppCore::StopJob(TJobKind kind) {
     for (const std::shared_ptr<TJob>& job : m_jobs)
         if (job->kind == kind)
             job->stop = true;
+}
+
+void TAppCore::AskJobsToStop() {
+    QMutexLocker lock(&m_jobsLock);
+    for (const std::shared_ptr<TJob>& job : m_jobs)
+        job->stop = true;
 }
 
 void TAppCore::StopJobs() {

@@ -120,6 +120,8 @@ class TAppCore : public QObject {
     bool Running(TJobKind kind) const;
     // Asks the running job of `kind` to stop; it ends as stopped, keeping what it finished.
     void StopJob(TJobKind kind);
+    // Asks every running job to stop, without waiting; each reports its end as it comes.
+    void AskJobsToStop();
     // Asks every running job to stop and waits until each has ended (its end is reported).
     void StopJobs();
 

@@ -1,5 +1,6 @@
 #include "app/servicevalues.h"
 
+#include "platform/files.h"
 #include "platform/paths.h"
 
 #include <QFile>
@@ -54,10 +55,11 @@ const KeyInfo& info(TServiceKey key) {
 // ";" or "#" as comments. A later line of the same key wins. Anything else is ignored, so a
 // damaged file still yields whatever keys it holds.
 std::pair<bool, QString> readKey(const QString& path, const QString& wanted) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    // Only a regular file of a sane size is read: a pipe in its place would block every use.
+    const TResult<QByteArray> bytes = ReadStateFile(path, 1 << 20);
+    if (!bytes)
         return {false, {}};
-    const QString text = QString::fromUtf8(file.readAll());
+    const QString text = QString::fromUtf8(*bytes);
     bool inSection = false;
     bool found = false;
     QString value;

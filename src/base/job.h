@@ -47,8 +47,10 @@ class TReporter {
 // What a job gets from the program: its stop flag, its reporter and the user's live choices.
 class TJobContext {
   public:
-    TJobContext(const std::atomic<bool>& stop, TReporter& reporter, std::function<TChoices()> choices)
-        : m_stop(stop), m_reporter(reporter), m_choices(std::move(choices)) {}
+    TJobContext(const std::atomic<bool>& stop, TReporter& reporter, std::function<TChoices()> choices,
+                std::function<void()> checkpoint = {})
+        : m_stop(stop), m_reporter(reporter), m_choices(std::move(choices)),
+          m_checkpoint(std::move(checkpoint)) {}
 
     // Set when the job is to end: workers stop before their next link, page, row or picture, and
     // a request in flight is abandoned.
@@ -57,9 +59,15 @@ class TJobContext {
     TReporter& Report() const { return m_reporter; }
     // The choices as they stand now (the user may change them while the job runs).
     TChoices Choices() const { return m_choices ? m_choices() : TChoices(); }
+    // Saves what the job has changed so far, so that a crash or a kill later loses none of it.
+    void Checkpoint() const {
+        if (m_checkpoint)
+            m_checkpoint();
+    }
 
   private:
     const std::atomic<bool>& m_stop;
     TReporter& m_reporter;
     std::function<TChoices()> m_choices;
+    std::function<void()> m_checkpoint;
 };

@@ -6,6 +6,7 @@
 #include "pictures/picturedownload.h"
 #include "platform/fileinuse.h"
 #include "platform/paths.h"
+#include "platform/termination.h"
 #include "table/itemtable.h"
 #include "web/common.h"
 #include "web/pagecache.h"
@@ -41,12 +42,21 @@ std::optional<int> parseRow(const QString& text) {
     return ok ? std::optional<int>(row) : std::nullopt;
 }
 
-// One line of plain output per cell text: tabs and line breaks inside a cell become spaces.
-QString flat(QString text) {
-    for (QChar& c : text)
-        if (c == u'\t' || c == u'\r' || c == u'\n')
-            c = u' ';
-    return text;
+// One line of plain output per cell text: tabs and line breaks inside a cell become spaces, and
+// the other control characters (which a terminal would obey) are shown escaped as \xNN.
+QString flat(const QString& text) {
+    QString out;
+    out.reserve(text.size());
+    for (QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u == u'\t' || u == u'\r' || u == u'\n')
+            out += u' ';
+        else if (u < 0x20 || u == 0x7F || (u >= 0x80 && u < 0xA0))
+            out += QStringLiteral("\\x%1").arg(uint(u), 2, 16, QLatin1Char('0'));
+        else
+            out += c;
+    }
+    return out;
 }
 
 int printTable(const TItemTable& grid, bool json, QTextStream& out) {
@@ -234,7 +244,7 @@ std::optional<QString> checkFolderAndFlags(const QString& command, const QString
     QStringList rest = a;
     for (const QString& flag : flags)
         rest.removeAll(flag);
-    if (rest.size() != 1 || rest[0].startsWith(u"--"))
+    if (rest.size() != 1 || rest[0].startsWith(u"--") || rest[0].trimmed().isEmpty())
         return command + QStringLiteral(" needs one folder and takes only ") +
                flags.join(QStringLiteral(" and "));
     return std::nullopt;
@@ -357,7 +367,7 @@ const QList<TCliCommand>& commands() {
              "add TEXT           add an item link, or with kind shop/category crawl the shop at TEXT\n"
              "                     and add the link of every item found"),
          [](const QStringList& a) -> std::optional<QString> {
-             if (a.size() != 1)
+             if (a.size() != 1 || a[0].trimmed().isEmpty())
                  return QStringLiteral("add needs one link or shop address");
              return std::nullopt;
          },
@@ -562,7 +572,7 @@ int RunCli(const QStringList& args, QTextStream& out, QTextStream& err) {
                 return int(TCliExit::Ok);
             }
             if (a == u"--workdir") {
-                if (i + 1 >= args.size())
+                if (i + 1 >= args.size() || args[i + 1].trimmed().isEmpty())
                     throw TUsageError{QStringLiteral("--workdir needs a folder")};
                 inv.workDir = args[++i];
                 continue;
@@ -611,6 +621,14 @@ int RunCli(const QStringList& args, QTextStream& out, QTextStream& err) {
         &core, &TAppCore::messageShown, &core, [say](const QString& text, const QString&) { say(text); },
         Qt::DirectConnection);
 
+    // Ctrl+C, SIGTERM or a closed terminal stop the running job the way the window's close does:
+    // what was finished stays and is saved, and the exit status tells that it was interrupted.
+    TTerminationWatcher termination;
+    QObject::connect(&termination, &TTerminationWatcher::terminationRequested, &core, [&core, say](int) {
+        say(QStringLiteral("stopping: the work finished so far is kept"));
+        core.AskJobsToStop();
+    });
+
     TCliContext context{core, out, err};
     if (!command->usesWorkFolder) {
         const int status = command->run(context, inv.args);
@@ -627,6 +645,8 @@ int RunCli(const QStringList& args, QTextStream& out, QTextStream& err) {
     // saved is a failure (the reasons have been printed).
     if (const TStatus saved = core.Shutdown(); !saved && status == int(TCliExit::Ok))
         status = int(TCliExit::Failure);
+    if (TTerminationWatcher::LastRequest() != 0)
+        status = int(TCliExit::Interrupted);
     out.flush();
     err.flush();
     return status;

@@ -1,4 +1,5 @@
 #include "cli/clicommands.h"
+#include "platform/termination.h"
 
 #include <QGuiApplication>
 #include <QTextStream>
@@ -16,6 +17,7 @@ void quietMessages(QtMsgType type, const QMessageLogContext&, const QString& mes
 
 int main(int argc, char** argv) {
     qInstallMessageHandler(quietMessages);
+    TTerminationWatcher::IgnoreBrokenPipes();
     // Drawing watermarks needs the fonts of a GUI application; the command line never shows a
     // window, so it runs on the offscreen platform unless told otherwise.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))

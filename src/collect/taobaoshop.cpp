@@ -56,6 +56,7 @@ TJobResult CrawlTaoBaoShop(const TJobContext& job, TLinkList& links, const QStri
     QString page = tc.HGetTextNew(address);
     const int pages =
         DigitTextToInt(tc.FindsStr(QStringLiteral("<span class=\"page-info\">1/([^<]*)"), page, false), 1);
+    int fruitless = 0; // pages in a row that added no link
     for (int i = 1; i <= pages; ++i) {
         if (job.Stopped()) {
             result.Outcome = TJobOutcome::Stopped;
@@ -68,6 +69,17 @@ TJobResult CrawlTaoBaoShop(const TJobContext& job, TLinkList& links, const QStri
                                            QStringLiteral("/item.htm?id=") + id);
         job.Report().Progress(
             QStringLiteral("page %1/%2: %3 item(s), %4 new").arg(i).arg(pages).arg(ids.size()).arg(added));
+        // The links found so far are kept even if the program is killed later.
+        if (added > 0)
+            job.Checkpoint();
+        // The page count is the shop's word: a run of pages that add nothing means the shop has no
+        // more (or the server is gone), however many pages it announced.
+        fruitless = added > 0 ? 0 : fruitless + 1;
+        if (fruitless >= MaxFruitlessPages && i < pages) {
+            job.Report().Progress(
+                QStringLiteral("%1 pages in a row added no link: the crawl ends").arg(fruitless));
+            break;
+        }
         // The kind is read again for every page; another kind keeps the previous address.
         const QString nextAddress = ShopPageAddress(shop, job.Choices().LinkKind, i + 1);
         if (!nextAddress.isEmpty())

@@ -452,6 +452,12 @@ TFileResult LoadLinkListFromFile(TLinkList& list, const QString& FileName) {
         list.Clear();
         return failure(bytes.error().Detail);
     }
+    // The program never writes an empty list (it removes the file): an empty file is what a failed
+    // write leaves.
+    if (bytes->isEmpty()) {
+        list.Clear();
+        return failure(QStringLiteral("the file is empty"));
+    }
     try {
         QString text;
         if (!isLinkListText(DecryptText(*bytes, LinkListKey, 0, true), &text)) {

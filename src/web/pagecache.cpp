@@ -2,6 +2,7 @@
 
 #include "platform/adapter.h"
 #include "platform/ansi.h"
+#include "platform/files.h"
 #include "table/cipher.h"
 #include "web/common.h"
 
@@ -21,6 +22,13 @@ const QString TimeFormat = QStringLiteral("yyyy-MM-dd HH:mm:ss");
 // digits-only cipher text as a number.
 const QString CreateTable =
     QStringLiteral("create table TaoBaoAU ([Url] char(200),[memo] text,[time] datetime)");
+
+// Whether a database error means another process holds the store for now (SQLITE_BUSY or
+// SQLITE_LOCKED), as opposed to a file that is no database.
+bool isBusy(const QSqlError& error) {
+    const QString code = error.nativeErrorCode();
+    return code == u"5" || code == u"6";
+}
 
 } // namespace
 
@@ -62,11 +70,17 @@ QByteArray TPageCache::MachineKey() {
 QStringList TPageCache::initializeDB() {
     QMutexLocker lock(&m_lock);
     QStringList messages;
+    // Something that is no file in the store's place (a pipe would block the database for ever)
+    // holds no replies of ours: it is kept aside and a new store is made.
+    if (PathTaken(m_fileName) && !QFileInfo(m_fileName).isFile())
+        (void)SetAside(m_fileName);
     const bool existed = QFileInfo::exists(m_fileName);
-    auto tableNames = [](QSqlDatabase db, bool* ok) {
+    QSqlError listError;
+    auto tableNames = [&listError](QSqlDatabase db, bool* ok) {
         QStringList names;
         QSqlQuery query(db);
         *ok = query.exec(QStringLiteral("select name from sqlite_master where type = 'table'"));
+        listError = query.lastError();
         while (*ok && query.next())
             names.append(query.value(0).toString());
         return names;
@@ -77,13 +91,18 @@ QStringList TPageCache::initializeDB() {
         TConnection connection(m_fileName);
         if (connection.ok())
             names = tableNames(connection.db(), &listed);
+        else
+            listError = connection.db().lastError();
+    }
+    if (!listed && existed && isBusy(listError)) {
+        // Another process is using the store right now: it is a store of ours, so it is left as
+        // it is; the old entries are purged at a later start.
+        return messages;
     }
     if (!listed && existed) {
         // A file that is no database of ours (a cache from another build, a damaged file): it only
         // held disposable replies, so it is kept aside and a new one is made.
-        const QString aside = m_fileName + QStringLiteral(".bad");
-        QFile::remove(aside);
-        QFile::rename(m_fileName, aside);
+        (void)SetAside(m_fileName);
         TConnection connection(m_fileName);
         if (connection.ok())
             names = tableNames(connection.db(), &listed);

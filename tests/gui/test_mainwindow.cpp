@@ -18,6 +18,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
@@ -85,6 +86,7 @@ class TestMainWindow : public QObject {
     void linkCommands();
     void exportCommand();
     void closingStopsJobsThenSaves();
+    void terminationClosesTheRealWindowInOrder();
 
   private:
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -433,6 +435,18 @@ void TestMainWindow::closingStopsJobsThenSaves() {
     QVERIFY(LoadGridFromFile(saved, m_dir->filePath("grid.db")).ok);
     QCOMPARE(saved.RowCount(), 2);
     QCOMPARE(saved.Cell(ColTitle, 1), QStringLiteral("最后一个"));
+}
+
+void TestMainWindow::terminationClosesTheRealWindowInOrder() {
+    QTemporaryDir dir;
+    QProcess window;
+    window.start(QStringLiteral(TOVREL_GUI_PATH), {"--workdir", dir.path()});
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(dir.filePath("tovrel.lock")), 30000);
+    window.terminate(); // SIGTERM
+    QVERIFY(window.waitForFinished(60000));
+    QCOMPARE(window.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(window.exitCode(), 0);
+    QVERIFY(!QFile::exists(dir.filePath("tovrel.lock"))); // released by an orderly end
 }
 
 int main(int argc, char** argv) {

@@ -2,6 +2,7 @@
 #include "app/gui/umain.h"
 #include "app/gui/visualstyle.h"
 #include "platform/paths.h"
+#include "platform/termination.h"
 
 #include <QApplication>
 #include <QDir>
@@ -17,12 +18,20 @@ int main(int argc, char** argv) {
     const QStringList args = QApplication::arguments();
     const qsizetype at = args.indexOf(QStringLiteral("--workdir"));
     if (at > 0) {
-        if (at + 1 >= args.size() || !QDir(args[at + 1]).exists()) {
+        if (at + 1 >= args.size() || args[at + 1].trimmed().isEmpty() || !QDir(args[at + 1]).exists()) {
             QTextStream(stderr) << "Tovrel: --workdir needs an existing folder\n";
             return 2;
         }
         TPaths::SetWorkDir(args[at + 1]);
     }
+
+    // Ctrl+C, SIGTERM or a closed terminal end the program like "退出": every event loop ends, and
+    // the destroy step stops the jobs and saves. A request during the start is acted on as soon as
+    // the window's loop runs.
+    TTerminationWatcher::IgnoreBrokenPipes();
+    TTerminationWatcher termination;
+    QObject::connect(&termination, &TTerminationWatcher::terminationRequested, &app,
+                     [] { QCoreApplication::exit(0); });
 
     ApplyVisualStyle(app);
     TAppCore core;
