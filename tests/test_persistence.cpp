@@ -17,6 +17,7 @@
 #include "web/common.h"
 #include "web/pagecache.h"
 
+#include <QBuffer>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -105,6 +106,8 @@ class TestPersistence : public QObject {
     void decryptFailures_data();
     void decryptFailures();
     void decryptTrimsAndReadsLowerCase();
+    void failingDeviceIsReported_data();
+    void failingDeviceIsReported();
 
     void memberOrder();
     void jsonForm();
@@ -238,6 +241,49 @@ void TestPersistence::decryptTrimsAndReadsLowerCase() {
     // Equal blocks give equal cipher blocks.
     const QByteArray two = EncryptText(QByteArray(32, 'y'), "pxvo", 0);
     QCOMPARE(two.mid(16, 32), two.mid(48, 32));
+}
+
+namespace {
+
+// A device that takes its first `room` bytes and fails every write after them, as a full disk does.
+class TFullDevice : public QBuffer {
+  public:
+    explicit TFullDevice(qint64 room) : m_room(room) {}
+
+  protected:
+    qint64 writeData(const char* data, qint64 len) override {
+        if (pos() + len > m_room)
+            return -1;
+        return QBuffer::writeData(data, len);
+    }
+
+  private:
+    qint64 m_room;
+};
+
+} // namespace
+
+void TestPersistence::failingDeviceIsReported_data() {
+    QTest::addColumn<qint64>("room");
+    QTest::newRow("no room at all") << qint64(0);
+    QTest::newRow("room for the length prefix only") << qint64(16);
+    QTest::newRow("the last block does not fit") << qint64(16 + 32 * 3);
+}
+
+void TestPersistence::failingDeviceIsReported() {
+    QFETCH(qint64, room);
+    TFullDevice device(room);
+    QVERIFY(device.open(QIODevice::ReadWrite));
+    TCipherWriter writer(device, GridKey, 0);
+    const QByteArray plain(3 * 16 + 5, 'x'); // three whole blocks and a last, short one
+    const bool written = writer.Write(plain) && writer.Finish();
+    QVERIFY(!written);
+    // With room for everything the same writer succeeds.
+    TFullDevice roomy(16 + 32 * 4);
+    QVERIFY(roomy.open(QIODevice::ReadWrite));
+    TCipherWriter fits(roomy, GridKey, 0);
+    QVERIFY(fits.Write(plain) && fits.Finish());
+    QCOMPARE(roomy.data(), EncryptText(plain, GridKey, 0));
 }
 
 void TestPersistence::memberOrder() {
