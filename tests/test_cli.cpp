@@ -227,7 +227,7 @@ void TestCli::searchThroughProxyAcrossRuns() {
     QCOMPARE(rows[0].toArray()[12].toString(), "品牌");
     // The export writes a package of 3 + 2 lines of 60 tab-separated fields and prints its path.
     QVERIFY(QDir(dir.path()).mkdir("out"));
-    const QString exported = cli({"export", dir.filePath("out"), "--no-main-pictures"});
+    const QString exported = cli({"export", dir.filePath("out"), "--no-main-pictures", "--no-props"});
     const QString csvPath = exported.section('\n', 0, 0);
     QVERIFY2(csvPath.startsWith(dir.filePath("out/KVR_")) && csvPath.endsWith(".csv"), qPrintable(exported));
     QVERIFY(exported.contains("★★★已经全部下载完毕★★★"));

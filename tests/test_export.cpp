@@ -90,6 +90,8 @@ class TestExport : public QObject {
     void cleaningAndFields();
     void fillTemplate_data();
     void fillTemplate();
+    void hostileValues_data();
+    void hostileValues();
     void lookupPropPair_data();
     void lookupPropPair();
     void propertyField_data();
@@ -105,6 +107,7 @@ class TestExport : public QObject {
     void unwritableFileIsReported();
     void fileInUse();
     void rowDeletedDuringExport();
+    void failuresAreReportedAndNotCached();
     void shutdownStopsExportThenSaves();
 
   private:
@@ -224,8 +227,8 @@ void TestExport::cleaningAndFields() {
     QVERIFY(cleaned.contains("http://gd1.alicdn.com/bao/uploaded/i1/1/a.jpg"));
     QCOMPARE(AliasField(cleaned), "1627207:28341:红色;20509:28383:XL;");
     QCOMPARE(DescriptionField("<p class=\"a\">x\r\ny</p>\n"), "<p class=\"\"a\"\">xy</p>");
-    // Only sale entries that follow a comma count: the first one follows "{".
-    QCOMPARE(SkuField(QString(SaleReply).remove(' '), "128"), "128:7::1627207:28342;");
+    // Every sale entry, in order: the first one follows "{", the others a comma.
+    QCOMPARE(SkuField(QString(SaleReply).remove(' '), "128"), "128:5::1627207:28341;128:7::1627207:28342;");
     QCOMPARE(SkuField("error", "128"), "");
     // The title stops at -, 淘, 宝, 网 or <.
     QCOMPARE(TPatterns::FindsStr("<title>([^-淘宝网<]*)", "<title>A宝B-淘宝网</title>", false), "A");
@@ -235,34 +238,67 @@ void TestExport::fillTemplate_data() {
     QTest::addColumn<QString>("rowTemplate");
     QTest::addColumn<QString>("line");
     QTest::newRow("a placeholder twice") << "k_title,k_title"
-                                         << "T,\"q\"\tT,\"q\"";
-    QTest::newRow("commas inside values become tabs too") << "\"k_desc\",k_qty"
-                                                          << "\"a\tb\"\t3";
+                                         << "T\tT";
     QTest::newRow("k1_sell_prop_desc is not hit by k_sell_prop") << "k_sell_prop|k1_sell_prop_desc"
                                                                  << "S|AL";
-    QTest::newRow("inserted text is searched by later placeholders") << "k_title"
-                                                                     << "T,\"q\"";
     QTest::newRow("an empty template") << ""
                                        << "";
     QTest::newRow("the user input placeholders are emptied") << "k_user_input_id|k_user_input_desc"
                                                              << "|";
+    QTest::newRow("fixed fields stay as they are") << "1,\"k_title\",,0"
+                                                   << "1\t\"T\"\t\t0";
 }
 
 void TestExport::fillTemplate() {
     QFETCH(QString, rowTemplate);
     QFETCH(QString, line);
     TExportValues v;
-    v.title = "T,\"q\"";
-    v.description = "a,b";
-    v.quantity = "3";
+    v.title = "T";
     v.sellProp = "S";
     v.alias = "AL";
-    QCOMPARE(FillTemplate(rowTemplate, v), QString(line).replace(',', '\t'));
-    // A title holding a later placeholder's name has it replaced.
-    TExportValues tricky;
-    tricky.title = "about k_price";
-    tricky.price = "9";
-    QCOMPARE(FillTemplate("k_title", tricky), "about 9");
+    QCOMPARE(FillTemplate(rowTemplate, v), line);
+}
+
+void TestExport::hostileValues_data() {
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("exported"); // the title field as it stands in the line
+    QTest::newRow("a double quote") << "13\" 电脑包"
+                                    << "\"13\"\" 电脑包\"";
+    QTest::newRow("a comma") << "包, 黑色"
+                             << "\"包, 黑色\"";
+    QTest::newRow("a tab") << "包\t黑色"
+                           << "\"包 黑色\"";
+    QTest::newRow("line breaks") << "包\r\n黑色\n"
+                                 << "\"包  黑色 \"";
+    QTest::newRow("a placeholder's name") << "包 k_desc k_price"
+                                          << "\"包 k_desc k_price\"";
+    QTest::newRow("a placeholder's tail") << "black_price"
+                                          << "\"black_price\"";
+    QTest::newRow("everything at once") << "13\" laptop bag, black_price k_desc\t"
+                                        << "\"13\"\" laptop bag, black_price k_desc \"";
+}
+
+void TestExport::hostileValues() {
+    QFETCH(QString, title);
+    QFETCH(QString, exported);
+    TExportValues v;
+    v.title = title;
+    v.categoryId = "50010158";
+    v.price = "168";
+    v.province = "浙江";
+    v.city = "杭州";
+    v.description = DescriptionField("<p>\"描述\", 一\r\n二</p>");
+    v.alias = "1627207:28341:红色;";
+    const QStringList fields = FillTemplate(TServiceValues::DefaultCsvTemplate(), v).split('\t');
+    // The row keeps its 60 fields, every value stays in its own column and is not searched.
+    QCOMPARE(fields.size(), 60);
+    QCOMPARE(fields[0], exported);
+    QCOMPARE(fields[1], "50010158");
+    QCOMPARE(fields[4], "\"浙江\"");
+    QCOMPARE(fields[5], "\"杭州\"");
+    QCOMPARE(fields[7], "168");
+    QCOMPARE(fields[20], "\"<p>\"\"描述\"\", 一二</p>\""); // prepared once, not doubled again
+    QCOMPARE(fields[34], "\"1627207:28341:红色;\"");
 }
 
 void TestExport::lookupPropPair_data() {
@@ -393,13 +429,13 @@ void TestExport::twoItemsByteForByte() {
                   {"k_price", "128"},
                   {"k_desc", "<p>描述 \"\"一\"\"</p>"},
                   {"k_goods_prop", "20000:3227292"},
-                  {"k_sell_prop", "128:7::1627207:28342;"}});
+                  {"k_sell_prop", "128:5::1627207:28341;128:7::1627207:28342;"}});
     QMap<QString, QString> second = common;
     second.insert({{"k_title", "女装"},
                    {"k_price", "99.50"},
                    {"k_desc", "<p>描述</p>"},
                    {"k_goods_prop", "20021:105255"},
-                   {"k_sell_prop", "99.50:7::1627207:28342;"}});
+                   {"k_sell_prop", "99.50:5::1627207:28341;99.50:7::1627207:28342;"}});
     const QStringList lines = {"version 1.00", CsvHeaderLine(0).replace(',', '\t'),
                                CsvHeaderLine(10).replace(',', '\t'), expectedLine(first),
                                expectedLine(second)};
@@ -528,6 +564,46 @@ void TestExport::fileInUse() {
     QVERIFY(lock.open(QIODevice::WriteOnly));
     lock.close();
     QVERIFY(FileInUse(path));
+}
+
+void TestExport::failuresAreReportedAndNotCached() {
+    // The sale-data and property services are down (the proxy answers for them with an error).
+    const QString propsPath = "/apitools/ajax_props.do?act=props&cid=50010158";
+    m_sim->Route("detailskip.taobao.com", "/json/sib.htm?itemId=1",
+                 TSimResponse::Text("<html>Bad Gateway</html>", "UTF-8", 502));
+    m_sim->Route("open.taobao.com", propsPath, TSimResponse::Text("<html>Bad Gateway</html>", "UTF-8", 502));
+    addRow("1", "男装夹克", "128.00", "品牌:李宁");
+    QSignalSpy log(m_core.get(), &TAppCore::logLine);
+    QSignalSpy status(m_core.get(), &TAppCore::statusTextChanged);
+    QSignalSpy finished(m_core.get(), &TAppCore::jobFinished);
+    const QString out = m_dir->filePath("out");
+    QDir().mkpath(out);
+    QVERIFY(m_core->StartExport(ExportJobFor(out)));
+    QVERIFY(finished.wait(30000));
+    const TJobResult result = finished.first()[1].value<TJobResult>();
+    // The file is written with what could be had, and the export says what is missing.
+    QCOMPARE(result.Outcome, TJobOutcome::Failed);
+    QCOMPARE(result.Produced.size(), 1);
+    const QStringList fields = readUtf16File(result.Produced.first()).split('\n')[3].split('\t');
+    QCOMPARE(fields.size(), 60);
+    QCOMPARE(fields[4], "\"\""); // no province
+    QVERIFY2(result.Summary.contains("销售数据无法获取：“男装夹克”") &&
+                 result.Summary.contains("宝贝属性无法获取：“男装夹克”"),
+             qPrintable(result.Summary));
+    QStringList logged;
+    for (const auto& args : log)
+        logged.append(args.first().toString());
+    QVERIFY(!logged.contains("★★★已经全部下载完毕★★★"));
+    QCOMPARE(logged.last(), result.Summary);
+    QCOMPARE(status.last().first().toString(), "导出记录[1]条，有数据不完整");
+    // The failed property request was not kept: once the service is back, it is asked again.
+    m_sim->Route("detailskip.taobao.com", "/json/sib.htm?itemId=1", TSimResponse::Text(SaleReply, "GBK"));
+    m_sim->Route("open.taobao.com", propsPath, TSimResponse::Text(PropsReply));
+    bool written = false;
+    const QString csv = runExport(&written);
+    QVERIFY(written);
+    QCOMPARE(m_sim->Count("open.taobao.com", propsPath), 2);
+    QVERIFY(readUtf16File(csv).contains("20000:3227292"));
 }
 
 void TestExport::rowDeletedDuringExport() {

@@ -77,7 +77,7 @@ int countEntries(const QString& file) {
     return int(storedUrls(file).size());
 }
 
-void insertEntry(const QString& file, const QString& url, const QDateTime& time) {
+void insertEntry(const QString& file, const QString& url, const QDateTime& time, const QString& memo = "00") {
     {
         QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "test-insert");
         db.setDatabaseName(file);
@@ -85,7 +85,7 @@ void insertEntry(const QString& file, const QString& url, const QDateTime& time)
         QSqlQuery q(db);
         q.prepare("insert into TaoBaoAU (Url, memo, [time]) values (?, ?, ?)");
         q.addBindValue(url);
-        q.addBindValue("00");
+        q.addBindValue(memo);
         q.addBindValue(time.toString("yyyy-MM-dd HH:mm:ss"));
         QVERIFY(q.exec());
         db.close();
@@ -127,7 +127,7 @@ class TestPersistence : public QObject {
 
     void cacheCreatesTableSilently();
     void cacheHitDoesNotFetch();
-    void cacheKeepsErrorReplies();
+    void cacheNeverKeepsFailures();
     void cacheIsBoundToTheWorkstation();
     void purgeBoundaries();
     void damagedCacheFileIsReplaced();
@@ -559,13 +559,25 @@ void TestPersistence::cacheHitDoesNotFetch() {
     QCOMPARE(countEntries(file("DB.MDB")), 1);
 }
 
-void TestPersistence::cacheKeepsErrorReplies() {
+void TestPersistence::cacheNeverKeepsFailures() {
+    TMarketSim sim;
+    sim.Route("*", "/broken", TSimResponse::Text("<html>server error</html>", "UTF-8", 500));
     TPageCache cache(file("DB.MDB"), "AA-BB-CC-DD-EE-FF");
-    cache.initializeDB();
+    QCOMPARE(cache.initializeDB(), QStringList());
     TC tc;
+    // No response, and an error status: "error", and nothing stored.
     QCOMPARE(cache.GetCachedPage("http://127.0.0.1:1/props", tc), "error");
-    QCOMPARE(cache.GetCachedPage("http://127.0.0.1:1/props", tc), "error");
-    QCOMPARE(countEntries(file("DB.MDB")), 1); // the second lookup was a hit
+    QCOMPARE(cache.GetCachedPage(sim.Origin() + "/broken", tc), "error");
+    QCOMPARE(countEntries(file("DB.MDB")), 0);
+    // An "error" stored by an older version counts as no entry: the address is fetched again.
+    const QString url = sim.Origin() + "/props";
+    sim.Route("*", "/props", TSimResponse::Text("{\"props\":1}"));
+    insertEntry(file("DB.MDB"), QString::fromLatin1(EncryptText(TAnsi::Encode(url), "AA-BB-CC-DD-EE-FF", 0)),
+                QDateTime::currentDateTime(),
+                QString::fromLatin1(EncryptText("error", "AA-BB-CC-DD-EE-FF", 0)));
+    QCOMPARE(cache.GetCachedPage(url, tc), "{\"props\":1}");
+    QCOMPARE(cache.GetCachedPage(url, tc), "{\"props\":1}");
+    QCOMPARE(sim.Count("127.0.0.1", "/props"), 1);
 }
 
 void TestPersistence::cacheIsBoundToTheWorkstation() {

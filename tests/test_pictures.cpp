@@ -81,7 +81,10 @@ class TestPictures : public QObject {
     void downloadNamesAndLocalDescription();
     void titlePriceNaming();
     void failedPicturesKeepTheirAddress();
-    void hostileTitleIsRefused();
+    void hostileTitleStaysInItsFolder();
+    void errorPagesAreNoPictures();
+    void sameTitlesGetFoldersOfTheirOwn();
+    void unwritableFolderIsReported();
     void noRowSelected();
     void rowDeletedDuringDownload();
 
@@ -201,7 +204,8 @@ void TestPictures::unreadableBytesAreRefused() {
     const TStatus notAPicture = DrawWatermark("x", m_dir->filePath("n.jpg"), "<html>404</html>");
     QCOMPARE(notAPicture.error().Code, TErrc::BadReply);
     QVERIFY(!QFile::exists(m_dir->filePath("n.jpg")));
-    const TStatus nowhere = DrawWatermark("x", m_dir->filePath("no/such/dir/n.jpg"), encoded(solid(5, 5, Qt::red), "PNG"));
+    const TStatus nowhere =
+        DrawWatermark("x", m_dir->filePath("no/such/dir/n.jpg"), encoded(solid(5, 5, Qt::red), "PNG"));
     QCOMPARE(nowhere.error().Code, TErrc::Io);
     QVERIFY(!nowhere.error().Detail.isEmpty());
 }
@@ -249,13 +253,22 @@ void TestPictures::picturePath_data() {
                                                         << "  " << 0 << "/f/abc.jpg";
     QTest::newRow("a title that climbs out of the folder") << "http://i.example/x/abc.jpg"
                                                            << "../../evil"
-                                                           << "1" << 0 << "";
-    QTest::newRow("a title with a backslash") << "http://i.example/x/abc.jpg"
-                                              << "a\\b"
-                                              << "1" << 0 << "";
+                                                           << "1" << 0 << "/f/.._.._evil_1_0_.jpg";
+    QTest::newRow("a title with a slash, a backslash and a colon") << "http://i.example/x/abc.jpg"
+                                                                   << "13/14寸\\包:黑"
+                                                                   << "1" << 0 << "/f/13_14寸_包_黑_1_0_.jpg";
     QTest::newRow("an address ending in ..") << "http://i.example/x/.."
                                              << "t"
-                                             << "" << 0 << "";
+                                             << "" << 0 << "/f/_";
+    QTest::newRow("an address name with a query") << "http://i.example/x/a.jpg?size=1|2"
+                                                  << "t"
+                                                  << "" << 0 << "/f/a.jpg_size=1_2";
+    QTest::newRow("a title too long for a name")
+        << "http://i.example/x/abc.jpg" << QString(320, QChar(u'长')) << "99.00" << 1
+        << "/f/" + QString(80, QChar(u'长')) + "_99.00_1_.jpg"; // 80 × 3 bytes + 13 bytes = 253
+    QTest::newRow("an address name too long") << "http://i.example/x/" + QString(300, 'n') + ".jpeg"
+                                              << "t"
+                                              << "" << 0 << "/f/" + QString(250, 'n') + ".jpeg";
 }
 
 void TestPictures::picturePath() {
@@ -294,8 +307,8 @@ void TestPictures::downloadNamesAndLocalDescription() {
     // The shorter address was replaced first and changed the start of the longer one too; the
     // link target is gone; the address without Head in front was not touched.
     QCOMPARE(m_core->StringGrid1()->Cell(ColLocalDetail, a),
-             "<p><a href=\"\"><img src=\"FILE:///" + folder + "/one.jpg\"></a><img src=\"FILE:///" + folder +
-                 "/one.jpg_310x310.jpg\"><IMG SRC=\"FILE:///" + folder +
+             "<p><a href=\"\"><img src=\"file://" + folder + "/one.jpg\"></a><img src=\"file://" + folder +
+                 "/one.jpg_310x310.jpg\"><IMG SRC=\"file://" + folder +
                  "/two.gif\">"
                  "<img src=\"//other.example/no-head.jpg\"></p>");
     QCOMPARE(m_core->StringGrid1()->Cell(ColLocalDetail, b), "<p>没有图片 <a href=\"\">链接</a></p>");
@@ -339,7 +352,7 @@ void TestPictures::failedPicturesKeepTheirAddress() {
     QCOMPARE(m_core->StringGrid1()->Cell(ColLocalDetail, row), description);
 }
 
-void TestPictures::hostileTitleIsRefused() {
+void TestPictures::hostileTitleStaysInItsFolder() {
     TSimResponse jpg;
     jpg.Body = encoded(solid(10, 10, Qt::blue), "JPEG");
     m_sim->Route("img.example.com", "/p/a.jpg", jpg);
@@ -348,10 +361,83 @@ void TestPictures::hostileTitleIsRefused() {
     m_core->UpdateChoices([](TChoices& c) { c.cbDLJG = true; });
     const QString out = m_dir->filePath("deep/out");
     QVERIFY(QDir().mkpath(out));
-    downloadPictures(out);
-    QCOMPARE(m_core->StringGrid1()->Cell(ColLocalDetail, row), description);
+    const QString folder = downloadPictures(out).first();
+    // The title's separators became "_": the picture is saved inside the item's folder, and
+    // nothing outside it.
+    QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{".._.._evil_99.00_0_.jpg"});
+    QCOMPARE(m_core->StringGrid1()->Cell(ColLocalDetail, row),
+             "<img src=\"file://" + folder + "/.._.._evil_99.00_0_.jpg\">");
     QCOMPARE(QDir(m_dir->filePath("deep")).entryList(QDir::Files), QStringList());
     QCOMPARE(QDir(m_dir->path()).entryList({"*evil*"}, QDir::Files), QStringList());
+}
+
+void TestPictures::errorPagesAreNoPictures() {
+    // A 404 page, an HTML page served under a picture's name, a redirect to an error page.
+    m_sim->Route("img.example.com", "/p/gone.jpg",
+                 TSimResponse::Text("<html>not found</html>", "UTF-8", 404));
+    m_sim->Route("img.example.com", "/p/page.jpg", TSimResponse::Text("<html>login first</html>"));
+    m_sim->Route("img.example.com", "/p/moved.jpg", TSimResponse::Redirect("/p/gone.jpg"));
+    TSimResponse gif;
+    gif.Body = Gif;
+    m_sim->Route("img.example.com", "/p/good.gif", gif);
+    const QString description =
+        "<img src=\"http://img.example.com/p/gone.jpg\"><img "
+        "src=\"http://img.example.com/p/page.jpg\"><img src=\"http://img.example.com/p/moved.jpg\">"
+        "<img src=\"http://img.example.com/p/good.gif\">";
+    const int row = addRow("错误页", description); // no watermark: bytes would be kept as they came
+    const QString out = m_dir->filePath("out");
+    QVERIFY(QDir().mkpath(out));
+    QSignalSpy log(m_core.get(), &TAppCore::logLine);
+    QSignalSpy finished(m_core.get(), &TAppCore::jobFinished);
+    QVERIFY(m_core->StartPictureDownload(out));
+    QVERIFY(finished.wait(30000));
+    const QString folder = out + "/" + Md5Text("错误页");
+    QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList{"good.gif"});
+    QCOMPARE(readFile(folder + "/good.gif"), Gif);
+    // The addresses of the pictures not saved stay; the failures are logged and summed up.
+    const QString local = m_core->StringGrid1()->Cell(ColLocalDetail, row);
+    QVERIFY(local.contains("http://img.example.com/p/gone.jpg") &&
+            local.contains("http://img.example.com/p/page.jpg"));
+    QStringList logged;
+    for (const auto& args : log)
+        logged.append(args.first().toString());
+    QCOMPARE(logged.filter("没有保存").size(), 3);
+    QVERIFY(logged.join('|').contains("HTTP 404"));
+    const TJobResult result = finished.first()[1].value<TJobResult>();
+    QCOMPARE(result.Outcome, TJobOutcome::Failed);
+    QCOMPARE(result.Summary, "图片 1 张已保存，3 张失败");
+}
+
+void TestPictures::sameTitlesGetFoldersOfTheirOwn() {
+    TSimResponse jpg;
+    jpg.Body = encoded(solid(10, 10, Qt::blue), "JPEG");
+    m_sim->Route("img.example.com", "/a/x.jpg", jpg);
+    m_sim->Route("img.example.com", "/b/x.jpg", jpg);
+    addRow("同名", "<img src=\"http://img.example.com/a/x.jpg\">");
+    addRow("同名", "<img src=\"http://img.example.com/b/x.jpg\">");
+    addRow("同名", "<p>none</p>");
+    const QString out = m_dir->filePath("out");
+    QVERIFY(QDir().mkpath(out));
+    const QString base = out + "/" + Md5Text("同名");
+    QCOMPARE(downloadPictures(out), (QStringList{base, base + "_2", base + "_3"}));
+    QVERIFY(QFile::exists(base + "/x.jpg"));
+    QVERIFY(QFile::exists(base + "_2/x.jpg"));
+    QCOMPARE(m_core->StringGrid1()->Cell(ColLocalDetail, 2), "<img src=\"file://" + base + "_2/x.jpg\">");
+}
+
+void TestPictures::unwritableFolderIsReported() {
+    TSimResponse jpg;
+    jpg.Body = encoded(solid(10, 10, Qt::blue), "JPEG");
+    m_sim->Route("img.example.com", "/p/a.jpg", jpg);
+    addRow("甲", "<img src=\"http://img.example.com/p/a.jpg\">");
+    // A file where the chosen folder should be: nothing can be written below it.
+    writeFile(m_dir->filePath("notafolder"), "x");
+    QSignalSpy finished(m_core.get(), &TAppCore::jobFinished);
+    QVERIFY(m_core->StartPictureDownload(m_dir->filePath("notafolder")));
+    QVERIFY(finished.wait(30000));
+    const TJobResult result = finished.first()[1].value<TJobResult>();
+    QCOMPARE(result.Outcome, TJobOutcome::Failed);
+    QCOMPARE(result.Summary, "图片 0 张已保存，1 张失败");
 }
 
 void TestPictures::noRowSelected() {
@@ -386,9 +472,9 @@ void TestPictures::rowDeletedDuringDownload() {
     TItemTable& grid = *m_core->StringGrid1();
     QCOMPARE(grid.RowCount(), 3);
     QCOMPARE(grid.Cell(ColTitle, 1), "乙");
-    QCOMPARE(grid.Cell(ColLocalDetail, 1), "<img src=\"FILE:///" + out + "/" + Md5Text("乙") + "/b.jpg\">");
+    QCOMPARE(grid.Cell(ColLocalDetail, 1), "<img src=\"file://" + out + "/" + Md5Text("乙") + "/b.jpg\">");
     QCOMPARE(grid.Cell(ColTitle, 2), "丙");
-    QCOMPARE(grid.Cell(ColLocalDetail, 2), "<img src=\"FILE:///" + out + "/" + Md5Text("丙") + "/c.jpg\">");
+    QCOMPARE(grid.Cell(ColLocalDetail, 2), "<img src=\"file://" + out + "/" + Md5Text("丙") + "/c.jpg\">");
 }
 
 void TestPictures::exportPictureField() {

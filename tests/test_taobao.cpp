@@ -67,6 +67,9 @@ class TestTaobao : public QObject {
     void knownNameBeyondTheTableStillLands();
     void realCorpusPage();
     void sequentialRunStopsAtFailedPage();
+    void errorPagesAreNoItems_data();
+    void errorPagesAreNoItems();
+    void largestPageStillReadsItsAttributes();
     void sequentialRunTitlePriceAndBlankHead();
     void perLinkWorkers();
     void emptyListEndsSearchAtOnce_data();
@@ -146,6 +149,10 @@ void TestTaobao::delivery_data() {
            "SPAN>\",\"destination\":\"北京\",\"carriage\":\"<SPAN>快递&NBSP;10.00</em>"
            "</span>\",\"estimation\":\"3天\"});"
         << "浙江-北京;快递10.00;3天";
+    QTest::newRow("markup written with escaped quotes is removed once the values are read")
+        << "$callback({\"location\":\"浙江杭州\",\"destination\":\"北京\",\"carriage\":\"快递 <em "
+           "class=\\\"tb-rmb-num\\\">10.00</em>\",\"estimation\":\"<em class=\\\"tb-rmb\\\">&yen;3天\"});"
+        << "浙江杭州-北京;快递 10.00;3天";
     QTest::newRow("missing, null and number members")
         << "{\"location\":null,\"carriage\":10.5,\"estimation\":true}"
         << "null-;10.5;true";
@@ -432,6 +439,49 @@ void TestTaobao::sequentialRunStopsAtFailedPage() {
     QCOMPARE(enabled[1][0].toBool(), true);
     QCOMPARE(captions.first()[1].toString(), "搜索中..");
     QCOMPARE(captions.last()[1].toString(), "开始搜索");
+}
+
+void TestTaobao::errorPagesAreNoItems_data() {
+    QTest::addColumn<int>("source");
+    QTest::newRow("淘宝 (one link after another)") << SourceTaobao;
+    QTest::newRow("拍拍 (one worker per link)") << SourcePaipai;
+}
+
+void TestTaobao::errorPagesAreNoItems() {
+    QFETCH(int, source);
+    serveItem("1", "甲", {"品牌:A"});
+    // An item page that answers with a server error, and one that redirects to a login page.
+    m_sim->Route(ItemHost, itemPath("2"), TSimResponse::Text(itemPage("2", "服务器错误", {}), "GBK", 500));
+    m_sim->Route(ItemHost, itemPath("3"),
+                 TSimResponse::Redirect("http://login.taobao.com/", 302, "<html>moved</html>"));
+    TAppCore core;
+    QVERIFY(core.Startup().ok());
+    core.ChangeDataSource(source);
+    for (const QString id : {"1", "2", "3"})
+        core.ListBox1()->Append(itemLink(id));
+    QSignalSpy finished(&core, &TAppCore::jobFinished);
+    QVERIFY(core.StartSearch());
+    QVERIFY(finished.wait(20000));
+    QCOMPARE(core.StringGrid1()->RowCount(), 2);
+    QCOMPARE(core.StringGrid1()->Cell(ColTitle, 1), "甲");
+    const TJobResult result = finished.first()[1].value<TJobResult>();
+    QCOMPARE(result.Outcome, TJobOutcome::Failed);
+    // The sequential run stops at the first failed link and says which one; the workers each end.
+    QCOMPARE(result.Summary, source == SourceTaobao ? "第 2 个连接无法下载，搜索已停止" : "2 个连接无法下载");
+    QCOMPARE(m_sim->Count(ItemHost, itemPath("3")), source == SourceTaobao ? 0 : 1);
+}
+
+void TestTaobao::largestPageStillReadsItsAttributes() {
+    // A page as large as a reply may be, its attribute list at the start and its last "</ul>" at the
+    // very end: the greedy block runs over all of it.
+    const qsizetype size = TRequestLimits().MaxPageBytes;
+    QString page = "<ul class=\"attributes-list\"><li title=\"x\">品牌:李宁</li><li title=\"y\">材质:棉</li>";
+    const QString filler = "<p>描述文字 text without markers</p>\n";
+    page += filler.repeated((size - page.size()) / filler.size());
+    page += "</ul>";
+    QVERIFY(page.size() >= size - filler.size());
+    const QStringList entries = AttributeEntries(page);
+    QCOMPARE(entries.mid(0, 2), (QStringList{"品牌:李宁", "材质:棉"}));
 }
 
 void TestTaobao::sequentialRunTitlePriceAndBlankHead() {

@@ -72,19 +72,28 @@ QString PostageAddress(const QString& head, const QString& itemId) {
 }
 
 QString DeliveryFromPostage(const QString& reply) {
-    QString cleaned = reply;
-    for (const QString& wrapper :
-         {QStringLiteral("<span>"), QStringLiteral("</em>"), QStringLiteral("<em class=\"tb-rmb\">&yen;"),
-          QStringLiteral("<em class=\"tb-rmb-num\">"), QStringLiteral("</span>"), QStringLiteral("&nbsp;"),
-          QStringLiteral("$callback("), QStringLiteral(");")})
-        cleaned.remove(wrapper, Qt::CaseInsensitive);
+    // The JSONP wrapper and the markup inside the values; removed from the reply before it is
+    // read, and again from each member read, since markup written with escaped quotes inside a
+    // JSON string only shows once the string is read.
+    const QString removals[] = {QStringLiteral("<span>"),
+                                QStringLiteral("</em>"),
+                                QStringLiteral("<em class=\"tb-rmb\">&yen;"),
+                                QStringLiteral("<em class=\"tb-rmb-num\">"),
+                                QStringLiteral("</span>"),
+                                QStringLiteral("&nbsp;"),
+                                QStringLiteral("$callback("),
+                                QStringLiteral(");")};
+    auto clean = [&removals](QString text) {
+        for (const QString& markup : removals)
+            text.remove(markup, Qt::CaseInsensitive);
+        return text;
+    };
     // A reply that is no JSON object (the fetch failure "error", an HTML page, a truncated object)
     // gives four empty members.
-    const QJsonObject object = QJsonDocument::fromJson(cleaned.toUtf8()).object();
-    return memberText(object, QStringLiteral("location")) + QLatin1Char('-') +
-           memberText(object, QStringLiteral("destination")) + QLatin1Char(';') +
-           memberText(object, QStringLiteral("carriage")) + QLatin1Char(';') +
-           memberText(object, QStringLiteral("estimation"));
+    const QJsonObject object = QJsonDocument::fromJson(clean(reply).toUtf8()).object();
+    auto member = [&](const char* name) { return clean(memberText(object, QLatin1String(name))); };
+    return member("location") + QLatin1Char('-') + member("destination") + QLatin1Char(';') +
+           member("carriage") + QLatin1Char(';') + member("estimation");
 }
 
 QString DescriptionFromReply(const QString& reply) {
@@ -114,7 +123,8 @@ QStringList AttributeEntries(const QString& page) {
 bool ScrapeTaobaoItem(TC& tc, TItemTable& grid, const TTaobaoItemInput& in) {
     const QString itemId = TaobaoItemId(in.link);
     const QString page = tc.HGetText(in.link);
-    if (page.isEmpty() || page == TC::Error)
+    // An error page (404, 500) or a redirect's own body is no item page: the fetch failed.
+    if (page.isEmpty() || page == TC::Error || !TC::IsSuccess(tc.LastStatus()))
         return false;
 
     // Everything is read and fetched first; the row is then appended as one unit, so no other

@@ -4,6 +4,7 @@
 #include "app/servicevalues.h"
 #include "app/text.h"
 #include "export/props.h"
+#include "pictures/picturedownload.h"
 #include "pictures/watermark.h"
 #include "platform/files.h"
 #include "table/cipher.h"
@@ -51,43 +52,42 @@ QString pictureAddress(const QString& capture) {
     return capture.left(std::max<qsizetype>(0, capture.size() - 10));
 }
 
-// Writes one package picture; a failed download or an unreadable picture leaves no file and a line
-// in the run log (the picture field keeps the entry).
-void downloadExportPicture(const TJobContext& ctx, TC& tc, QByteArray& buffer, const TExportJob& job,
+// Writes one package picture; a picture that could not be fetched, is no picture, or could not be
+// written leaves no file and a line in the run log (the picture field keeps the entry). Returns
+// whether it was saved.
+bool downloadExportPicture(const TJobContext& ctx, TC& tc, QByteArray& buffer, const TExportJob& job,
                            const QString& watermark, const QString& fileName, const QString& url) {
-    buffer.clear();
-    const std::optional<QByteArray> bytes = tc.HOpen(QStringLiteral("GET"), url);
-    if (!bytes || bytes->isEmpty()) {
-        ctx.Report().Log(QStringLiteral("图片 ") + url + QStringLiteral(" 下载失败"));
-        return;
+    if (!QDir().mkpath(job.pictureFolder)) {
+        ctx.Report().Log(QStringLiteral("图片文件夹 ") + QDir::toNativeSeparators(job.pictureFolder) +
+                         QStringLiteral(" 无法创建"));
+        return false;
     }
-    buffer = *bytes;
-    QDir().mkpath(job.pictureFolder);
     const QString path = job.pictureFolder + QLatin1Char('/') + fileName;
-    if (const TStatus written = WritePicture(watermark, path, buffer); !written) {
-        if (written.error().Code == TErrc::BadReply)
-            ctx.Report().Log(QStringLiteral("图片 ") + url + QStringLiteral(" 不是可以加水印的图片，没有保存"));
-        else
-            ctx.Report().Log(QStringLiteral("图片 ") + QDir::toNativeSeparators(path) +
-                             QStringLiteral(" 无法保存：") + written.error().Detail);
+    if (const TStatus saved = SaveItemPicture(tc, buffer, watermark, path, url); !saved) {
+        ctx.Report().Log(QStringLiteral("图片 ") + url + QStringLiteral(" 没有保存：") +
+                         PictureFailureText(saved.error()));
+        return false;
     }
+    return true;
 }
 
 // The picture step: downloads the main and sale-property pictures of a row into the package's
-// picture folder (unless "不下载商品主图" is checked) and returns the picture field.
+// picture folder (unless "不下载商品主图" is checked) and returns the picture field. `failed`
+// counts the pictures that could not be saved.
 QString ExportPictures(const TJobContext& ctx, TC& tc, const TExportJob& job, const QString& cleaned,
-                       const QString& title, const QString& watermark) {
+                       const QString& title, const QString& watermark, int* failed) {
     const bool download = !ctx.Choices().cbDL;
     if (download)
         ctx.Report().Log(QStringLiteral("宝贝 ") + quoted(title) + QStringLiteral(" 正在下载商品主图......"));
     QByteArray buffer;
     QString field;
     const QStringList main = tc.FindSList(QStringLiteral("img data-src=\"([^\"]*)"), cleaned, false);
-    for (int i = 0; i < main.size(); ++i) {
+    for (int i = 0; i < main.size() && !ctx.Stopped(); ++i) {
         const QString address = pictureAddress(main[i]);
         const QString name = Md5Text(address).toLower();
-        if (download)
-            downloadExportPicture(ctx, tc, buffer, job, watermark, name + QStringLiteral(".tbi"), address);
+        if (download &&
+            !downloadExportPicture(ctx, tc, buffer, job, watermark, name + QStringLiteral(".tbi"), address))
+            ++*failed;
         field += name + QStringLiteral(":1:") + QString::number(i) + QStringLiteral(":|;");
     }
     // The sale-property block: from its marker (or the page's start) up to the "<" of the first "</ul>".
@@ -98,27 +98,43 @@ QString ExportPictures(const TJobContext& ctx, TC& tc, const TExportJob& job, co
     const QStringList pictures =
         tc.FindSList(QStringLiteral("style=\"background:url\\(([^\\)]*)"), block, false);
     const QStringList values = tc.FindSList(QStringLiteral("data-value=\"([^\"]*)"), block, false);
-    for (int j = 0; j < pictures.size(); ++j) {
+    for (int j = 0; j < pictures.size() && !ctx.Stopped(); ++j) {
         const QString address = pictureAddress(pictures[j]);
         const QString name = Md5Text(address);
-        if (download)
-            downloadExportPicture(ctx, tc, buffer, job, watermark, name + QStringLiteral(".tbi"), address);
+        if (download &&
+            !downloadExportPicture(ctx, tc, buffer, job, watermark, name + QStringLiteral(".tbi"), address))
+            ++*failed;
         // A picture without a value of its own gets an empty value id.
         field += name + QStringLiteral(":2:0:") + values.value(j) + QStringLiteral("|;");
     }
     return field;
 }
 
+// What one row could not get; such a row is exported all the same, with the values left empty.
+struct TRowProblems {
+    bool saleData = false;   // the sale data (province, city, stock) could not be fetched
+    bool properties = false; // the category properties could not be fetched
+    int pictures = 0;        // pictures not saved
+    bool any() const { return saleData || properties || pictures > 0; }
+};
+
 // Turns one selected row into its CSV line.
 QString exportRow(const TJobContext& ctx, const TExportJob& job, TPageCache* cache,
-                  const QStringList& provinces, const QStringList& cells) {
+                  const QStringList& provinces, const QStringList& cells, TRowProblems* problems,
+                  QString* title) {
     auto cell = [&cells](int col) { return col < cells.size() ? cells[col] : QString(); };
     TC tc(TRequestLimits(), ctx.StopFlag());
     const QString cleaned = CleanPageText(cell(ColHtml));
 
     // Sale data: stock and ship-from place.
     const QString saleUrl = tc.FindsStr(QStringLiteral("\"wholeSibUrl\":\"([^\"]*)"), cleaned, false);
-    const QString saleReply = tc.HGetTextLib(saleUrl).remove(QLatin1Char(' '));
+    QString saleReply = tc.HGetTextLib(saleUrl);
+    // A page without a sale-data address has none to fetch; one whose request failed does.
+    if (!saleUrl.isEmpty() && (saleReply == TC::Error || !TC::IsSuccess(tc.LastStatus()))) {
+        problems->saleData = true;
+        saleReply.clear();
+    }
+    saleReply.remove(QLatin1Char(' '));
     const auto [province, city] =
         SplitLocation(provinces, tc.FindsStr(QStringLiteral("sendCity\":\"([^\"]*)"), saleReply, false));
 
@@ -128,7 +144,11 @@ QString exportRow(const TJobContext& ctx, const TExportJob& job, TPageCache* cac
     v.categoryId = tc.FindsStr(QStringLiteral("data-catid=\"([^\"]*)"), cleaned, false);
     v.price = PriceFromPage(cleaned);
     v.title = TrimText(tc.FindsStr(QStringLiteral("<title>([^-淘宝网<]*)"), cleaned, false));
+    *title = v.title;
     ctx.Report().Log(QStringLiteral("宝贝 ") + quoted(v.title) + QStringLiteral(" 开始下载..."));
+    if (problems->saleData)
+        ctx.Report().Log(QStringLiteral("宝贝 ") + quoted(v.title) + QStringLiteral(" 的销售数据无法获取：") +
+                         saleUrl);
 
     const QString localDetail = cell(ColLocalDetail);
     v.description = DescriptionField(localDetail.isEmpty() ? cell(ColDetail) : localDetail);
@@ -137,11 +157,17 @@ QString exportRow(const TJobContext& ctx, const TExportJob& job, TPageCache* cac
     // Category properties, through the page cache; read the option anew for every row.
     const QString head = TServiceValues::Head();
     QString reply;
-    if (!TrimText(head).isEmpty() && !ctx.Choices().cbDLXX && cache)
+    if (!TrimText(head).isEmpty() && !ctx.Choices().cbDLXX && cache) {
         reply = cache->GetCachedPage(PropertyRequestUrl(head, v.categoryId), tc);
+        if (reply == TC::Error) {
+            problems->properties = true;
+            ctx.Report().Log(QStringLiteral("宝贝 ") + quoted(v.title) +
+                             QStringLiteral(" 的宝贝属性无法获取"));
+        }
+    }
     v.goodsProp = CategoryPropertyField(reply, cell(ColProps));
 
-    v.pictures = ExportPictures(ctx, tc, job, cleaned, v.title, cell(ColWatermark));
+    v.pictures = ExportPictures(ctx, tc, job, cleaned, v.title, cell(ColWatermark), &problems->pictures);
 
     v.sellProp = SkuField(saleReply, v.price);
     v.alias = AliasField(cleaned);
@@ -188,11 +214,12 @@ QString PriceFromPage(const QString& cleaned) {
 }
 
 QString SkuField(const QString& saleReply, const QString& price) {
+    // Every entry of the sale-data map, the first one (which follows "{") included.
     QString field;
-    for (const QString& entry : TPatterns::FindSList(QStringLiteral("(,\";[^}]*)"), saleReply, false))
+    for (const QString& entry : TPatterns::FindSList(QStringLiteral("([{,]\";[^}]*)"), saleReply, false))
         field += price + QLatin1Char(':') +
                  TPatterns::FindsStr(QStringLiteral("\"stock\":\"([^\"]*)"), entry, false) +
-                 QStringLiteral("::") + TPatterns::FindsStr(QStringLiteral(",\";([^\"]*)"), entry, false);
+                 QStringLiteral("::") + TPatterns::FindsStr(QStringLiteral("[{,]\";([^\"]*)"), entry, false);
     return field;
 }
 
@@ -215,26 +242,51 @@ QString DescriptionField(const QString& description) {
 }
 
 QString FillTemplate(const QString& rowTemplate, const TExportValues& v) {
-    QString line = rowTemplate;
-    const std::pair<const char*, const QString*> replacements[] = {
-        {"k_title", &v.title},
-        {"k_id", &v.categoryId},
-        {"k_price", &v.price},
-        {"k_province", &v.province},
-        {"k_city", &v.city},
-        {"k_qty", &v.quantity},
-        {"k_desc", &v.description},
-        {"k_goods_prop", &v.goodsProp},
-        {"k_pic", &v.pictures},
-        {"k_sell_prop", &v.sellProp},
-        {"k_user_input_id", nullptr},
-        {"k_user_input_desc", nullptr},
-        {"k1_sell_prop_desc", &v.alias},
+    const std::pair<QLatin1StringView, const QString*> placeholders[] = {
+        {QLatin1StringView("k_title"), &v.title},
+        {QLatin1StringView("k_id"), &v.categoryId},
+        {QLatin1StringView("k_price"), &v.price},
+        {QLatin1StringView("k_province"), &v.province},
+        {QLatin1StringView("k_city"), &v.city},
+        {QLatin1StringView("k_qty"), &v.quantity},
+        {QLatin1StringView("k_desc"), &v.description},
+        {QLatin1StringView("k_goods_prop"), &v.goodsProp},
+        {QLatin1StringView("k_pic"), &v.pictures},
+        {QLatin1StringView("k_sell_prop"), &v.sellProp},
+        {QLatin1StringView("k_user_input_id"), nullptr},
+        {QLatin1StringView("k_user_input_desc"), nullptr},
+        {QLatin1StringView("k1_sell_prop_desc"), &v.alias},
     };
-    // In this order, each on the result of the one before.
-    for (const auto& [placeholder, value] : replacements)
-        line.replace(QLatin1String(placeholder), value ? *value : QString());
-    return tabs(line);
+    // The template's own commas separate its fields; a value is put into its field as it is, never
+    // searched for placeholders, and can never add or remove a field: its tabs and line breaks
+    // become spaces, and in a quoted field its double quotes are doubled (the description comes
+    // prepared that way). Commas inside values stay commas.
+    QStringList fields = rowTemplate.split(QLatin1Char(','));
+    for (QString& field : fields) {
+        const bool quotedField = field.size() >= 2 && field.startsWith(u'"') && field.endsWith(u'"');
+        QString filled;
+        for (qsizetype i = 0; i < field.size();) {
+            const std::pair<QLatin1StringView, const QString*>* found = nullptr;
+            for (const auto& placeholder : placeholders)
+                if (QStringView(field).sliced(i).startsWith(placeholder.first) &&
+                    (!found || placeholder.first.size() > found->first.size()))
+                    found = &placeholder;
+            if (!found) {
+                filled += field[i++];
+                continue;
+            }
+            QString value = found->second ? *found->second : QString();
+            for (QChar& c : value)
+                if (c == u'\t' || c == u'\r' || c == u'\n')
+                    c = u' ';
+            if (quotedField && found->second != &v.description)
+                value.replace(QLatin1Char('"'), QStringLiteral("\"\""));
+            filled += value;
+            i += found->first.size();
+        }
+        field = filled;
+    }
+    return fields.join(QLatin1Char('\t'));
 }
 
 QByteArray CsvFileBytes(const QStringList& lines) {
@@ -264,10 +316,19 @@ TJobResult ExportCsv(const TJobContext& job, const TExportJob& exportJob, TPageC
     const QStringList provinces = ProvinceListEntries();
     QStringList lines{QStringLiteral("version 1.00"), tabs(CsvHeaderLine(0)), tabs(CsvHeaderLine(10))};
     TJobResult result;
+    QStringList noSaleData, noProperties;
+    int picturesFailed = 0;
     for (const TRowCopy& row : exportJob.rows) {
         if (job.Stopped())
             break;
-        lines.append(exportRow(job, exportJob, cache, provinces, row.Cells));
+        TRowProblems problems;
+        QString title;
+        lines.append(exportRow(job, exportJob, cache, provinces, row.Cells, &problems, &title));
+        if (problems.saleData)
+            noSaleData.append(quoted(title));
+        if (problems.properties)
+            noProperties.append(quoted(title));
+        picturesFailed += problems.pictures;
     }
     // A row whose requests were abandoned by the stop is unfinished too: nothing is written.
     if (job.Stopped()) {
@@ -286,9 +347,28 @@ TJobResult ExportCsv(const TJobContext& job, const TExportJob& exportJob, TPageC
         report.Status(QStringLiteral("导出失败"));
         return result;
     }
-    report.Log(QStringLiteral("★★★已经全部下载完毕★★★"));
-    result.Summary = QStringLiteral("导出记录[") + QString::number(lines.size() - 3) + QStringLiteral("]条");
-    report.Status(result.Summary);
     result.Produced.append(exportJob.csvPath);
+    const QString exported =
+        QStringLiteral("导出记录[") + QString::number(lines.size() - 3) + QStringLiteral("]条");
+    if (noSaleData.isEmpty() && noProperties.isEmpty() && picturesFailed == 0) {
+        report.Log(QStringLiteral("★★★已经全部下载完毕★★★"));
+        result.Summary = exported;
+        report.Status(result.Summary);
+        return result;
+    }
+    // The file is written, but what could not be fetched is missing from it: that is said, never
+    // "everything downloaded".
+    QStringList missing;
+    if (!noSaleData.isEmpty())
+        missing.append(QStringLiteral("销售数据无法获取：") + noSaleData.join(QStringLiteral("、")));
+    if (!noProperties.isEmpty())
+        missing.append(QStringLiteral("宝贝属性无法获取：") + noProperties.join(QStringLiteral("、")));
+    if (picturesFailed > 0)
+        missing.append(QStringLiteral("图片 %1 张没有保存").arg(picturesFailed));
+    result.Outcome = TJobOutcome::Failed;
+    result.Summary = exported + QStringLiteral("，但有数据没有下载完整。") +
+                     missing.join(QStringLiteral("；")) + QStringLiteral("。请检查网络后重新导出。");
+    report.Log(result.Summary);
+    report.Status(exported + QStringLiteral("，有数据不完整"));
     return result;
 }

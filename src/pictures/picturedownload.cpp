@@ -3,11 +3,16 @@
 #include "app/servicevalues.h"
 #include "app/text.h"
 #include "pictures/watermark.h"
+#include "platform/files.h"
 #include "table/cipher.h"
 #include "table/itemtable.h"
 #include "web/common.h"
 
+#include <QBuffer>
 #include <QDir>
+#include <QFile>
+#include <QImageReader>
+#include <QSet>
 #include <QThreadPool>
 
 QStringList PictureAddresses(const QString& head, const QString& description) {
@@ -16,57 +21,105 @@ QStringList PictureAddresses(const QString& head, const QString& description) {
                                 false);
 }
 
+QString FileNameFromText(const QString& text, qsizetype keep) {
+    QString name = text;
+    for (QChar& c : name)
+        if (c.unicode() < 0x20 || c.unicode() == 0x7F || QStringLiteral("\\/:*?\"<>|").contains(c))
+            c = u'_';
+    if (name.isEmpty() || name == u"." || name == u"..")
+        name = QStringLiteral("_");
+    keep = std::min(keep, name.size());
+    // Shortened in the stem, a character at a time, never splitting a surrogate pair.
+    qsizetype stemEnd = name.size() - keep;
+    while (QFile::encodeName(name).size() > MaxFileNameBytes && stemEnd > 1) {
+        qsizetype cut = stemEnd - 1;
+        if (cut > 0 && name[cut].isLowSurrogate() && name[cut - 1].isHighSurrogate())
+            --cut;
+        name.remove(cut, stemEnd - cut);
+        stemEnd = cut;
+    }
+    return name;
+}
+
 QString PicturePath(const QString& folder, const QString& address, const QString& title,
                     const QString& fileNameEx, int n) {
     const QString name = address.mid(address.lastIndexOf(QLatin1Char('/')) + 1);
-    QString fileName = name;
-    if (!TrimText(fileNameEx).isEmpty()) {
-        const qsizetype dot = name.indexOf(QLatin1Char('.'));
-        const QString suffix = dot >= 0 ? name.mid(dot) : name;
-        fileName = title + QLatin1Char('_') + fileNameEx + QLatin1Char('_') + QString::number(n) +
-                   QLatin1Char('_') + suffix;
+    if (TrimText(fileNameEx).isEmpty()) {
+        const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+        return folder + QLatin1Char('/') + FileNameFromText(name, dot >= 0 ? name.size() - dot : 0);
     }
-    // A name that would reach outside the item's folder (a separator from the title, or a name of
-    // "." or "..") is refused: nothing is written outside the folder the user chose.
-    if (fileName.isEmpty() || fileName.contains(QLatin1Char('/')) || fileName.contains(QLatin1Char('\\')) ||
-        fileName == u"." || fileName == u"..")
-        return {};
-    return folder + QLatin1Char('/') + fileName;
+    const qsizetype dot = name.indexOf(QLatin1Char('.'));
+    const QString suffix = dot >= 0 ? name.mid(dot) : name;
+    const QString tail =
+        QLatin1Char('_') + fileNameEx + QLatin1Char('_') + QString::number(n) + QLatin1Char('_') + suffix;
+    return folder + QLatin1Char('/') + FileNameFromText(title + tail, tail.size());
 }
 
-bool SaveItemPicture(TC& tc, QByteArray& buffer, const QString& watermark, const QString& path,
-                     const QString& address) {
-    buffer.clear();
+TResult<QByteArray> FetchPicture(TC& tc, const QString& address) {
     const std::optional<QByteArray> bytes = tc.HOpen(QStringLiteral("GET"), address);
-    if (!bytes || path.isEmpty())
-        return false;
-    buffer = *bytes;
-    return WritePicture(watermark, path, buffer).ok();
+    if (!bytes)
+        return tc.LastError();
+    if (!TC::IsSuccess(tc.LastStatus()))
+        return MakeError(TErrc::BadReply, QStringLiteral("HTTP %1").arg(tc.LastStatus()));
+    // An error page or a page served under a picture's name is never kept as a picture.
+    QByteArray data = *bytes;
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    if (!reader.canRead() || reader.size().isEmpty())
+        return MakeError(TErrc::BadReply, QStringLiteral("no picture"));
+    return *bytes;
+}
+
+TStatus SaveItemPicture(TC& tc, QByteArray& buffer, const QString& watermark, const QString& path,
+                        const QString& address) {
+    buffer.clear();
+    const TResult<QByteArray> picture = FetchPicture(tc, address);
+    if (!picture)
+        return picture.error();
+    buffer = *picture;
+    return WritePicture(watermark, path, buffer);
+}
+
+QString PictureFailureText(const TError& error) {
+    switch (error.Code) {
+    case TErrc::NoReply:
+        return QStringLiteral("无法下载（") + error.Detail + QStringLiteral("）");
+    case TErrc::BadReply:
+        return QStringLiteral("服务器没有给出图片（") + error.Detail + QStringLiteral("）");
+    default:
+        return QStringLiteral("无法写入（") + error.Detail + QStringLiteral("）");
+    }
 }
 
 void TthredTaoBaoUrlDownPicture::run() {
+    const QString title = Row.Cell(ColTitle);
+    QString description = Row.Cell(ColDetail);
+    const QString watermark = Row.Cell(ColWatermark);
+    const QStringList captures = PictureAddresses(Head, description);
+    auto fail = [this](const QString& address, const QString& why) {
+        ++*Failed;
+        Job->Report().Log(QStringLiteral("图片 ") + address + QStringLiteral(" 没有保存：") + why);
+    };
     try {
-        TC tc(TRequestLimits(), Stop);
+        TC tc(TRequestLimits(), Job->StopFlag());
         QByteArray buffer;
-        const QString title = Row.Cell(ColTitle);
-        const QString folder = FilePath + Md5Text(title);
-        QString description = Row.Cell(ColDetail);
-        const QString watermark = Row.Cell(ColWatermark);
-        QDir().mkpath(folder);
-
-        const QStringList captures = PictureAddresses(Head, description);
-        for (int n = 0; n < captures.size() && !(Stop && *Stop); ++n) {
+        if (!QDir().mkpath(Folder))
+            Job->Report().Log(QStringLiteral("图片文件夹 ") + QDir::toNativeSeparators(Folder) +
+                              QStringLiteral(" 无法创建"));
+        for (int n = 0; n < captures.size() && !Job->Stopped(); ++n) {
             const QString address = Head + captures[n];
             // The title is read again for each name; a deleted row keeps the title it had.
-            QString currentTitle = Grid->CellOfRow(No, ColTitle);
-            if (Grid->RowOfId(No) < 0)
-                currentTitle = title;
-            const QString path = PicturePath(folder, address, currentTitle, FileNameEx, n);
-            if (!SaveItemPicture(tc, buffer, watermark, path, address))
+            const QString currentTitle = Grid->RowOfId(No) >= 0 ? Grid->CellOfRow(No, ColTitle) : title;
+            const QString path = PicturePath(Folder, address, currentTitle, FileNameEx, n);
+            if (const TStatus saved = SaveItemPicture(tc, buffer, watermark, path, address); !saved) {
+                fail(address, PictureFailureText(saved.error()));
                 continue;
+            }
+            ++*Saved;
             if (!watermark.isEmpty())
                 Grid->SetCellOfRow(No, ColWatermark, watermark);
-            description.replace(address, QStringLiteral("FILE:///") + path);
+            description.replace(address, LocalFileAddress(path));
         }
         // Every link target goes, wherever its text stands.
         for (const QString& target :
@@ -74,11 +127,11 @@ void TthredTaoBaoUrlDownPicture::run() {
             if (!target.isEmpty())
                 description.remove(target);
         Grid->SetCellOfRow(No, ColLocalDetail, description);
-    } catch (const std::exception&) {
-        // A worker never ends the program; what it could not do leaves the row as it was.
+    } catch (const std::exception& e) {
+        // What this item could not do leaves its row as it was; the other items go on.
+        fail(QStringLiteral("（宝贝 “") + title + QStringLiteral("”）"), QString::fromLocal8Bit(e.what()));
     }
-    if (OnEnd)
-        OnEnd();
+    Job->Report().Progress(QDir::toNativeSeparators(Folder));
 }
 
 TJobResult DownloadPictures(const TJobContext& job, TItemTable& grid, const QList<TRowCopy>& rows,
@@ -88,25 +141,38 @@ TJobResult DownloadPictures(const TJobContext& job, TItemTable& grid, const QLis
         filePath += QLatin1Char('/');
     const QString head = TServiceValues::Head();
     TJobResult result;
+    std::atomic<int> saved{0}, failed{0};
+    QSet<QString> used;
     QThreadPool pool;
     pool.setMaxThreadCount(MaxLinkWorkers);
     for (const TRowCopy& row : rows) {
+        // Items of the same title would share a folder and overwrite each other's pictures.
+        const QString name = Md5Text(row.Cell(ColTitle));
+        QString itemFolder = filePath + name;
+        for (int k = 2; used.contains(itemFolder); ++k)
+            itemFolder = filePath + name + QLatin1Char('_') + QString::number(k);
+        used.insert(itemFolder);
         auto* worker = new TthredTaoBaoUrlDownPicture;
         worker->No = row.Id;
         worker->Grid = &grid;
         worker->Row = row;
         worker->Head = head;
-        worker->FilePath = filePath;
+        worker->Folder = itemFolder;
         worker->FileNameEx = titlePrice ? row.Cell(ColPrice) : QString();
-        worker->Stop = job.StopFlag();
+        worker->Job = &job;
+        worker->Saved = &saved;
+        worker->Failed = &failed;
         worker->setAutoDelete(true);
-        const QString itemFolder = filePath + Md5Text(row.Cell(ColTitle));
-        worker->OnEnd = [&job, itemFolder] { job.Report().Progress(QDir::toNativeSeparators(itemFolder)); };
         result.Produced.append(QDir::toNativeSeparators(itemFolder));
         pool.start(worker);
     }
     pool.waitForDone();
+    result.Summary = QStringLiteral("图片 %1 张已保存，%2 张失败").arg(saved.load()).arg(failed.load());
+    job.Report().Log(result.Summary);
+    job.Report().Status(result.Summary);
     if (job.Stopped())
         result.Outcome = TJobOutcome::Stopped;
+    else if (failed > 0)
+        result.Outcome = TJobOutcome::Failed;
     return result;
 }

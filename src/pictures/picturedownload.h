@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/job.h"
+#include "base/result.h"
 #include "table/itemtable.h"
 
 #include <QByteArray>
@@ -9,7 +10,6 @@
 #include <QStringList>
 
 #include <atomic>
-#include <functional>
 
 class TC;
 class TItemTable;
@@ -22,36 +22,56 @@ class TItemTable;
 // picture extension; captures, without Head.
 QStringList PictureAddresses(const QString& head, const QString& description);
 
-// Where one picture goes: folder + "/" + the name after the address's last "/", or, with a
-// FileNameEx, title_FileNameEx_n_suffix. The empty text when the name would leave the folder.
+// The longest file name (in bytes of the file system's encoding) that the program makes.
+inline constexpr int MaxFileNameBytes = 255;
+
+// A file name made from outside text (a title, the last part of an address): path separators,
+// control characters and the characters file systems refuse (\ / : * ? " < > |) become "_", a
+// name of "." or ".." becomes "_", and a name too long for the file system is shortened in its
+// stem, keeping `keep` characters at its end (its suffix).
+QString FileNameFromText(const QString& text, qsizetype keep = 0);
+
+// Where one picture goes: folder + "/" + the name after the address's last "/" (its extension
+// kept when it is shortened), or, with a FileNameEx, title_FileNameEx_n_suffix (the title
+// shortened when the name is too long). Never a name outside `folder`.
 QString PicturePath(const QString& folder, const QString& address, const QString& title,
                     const QString& fileNameEx, int n);
 
-// Fetches one picture and writes it (watermarked when the text is not empty). Returns false when
-// it could not be fetched, read as a picture (with a watermark) or written.
-bool SaveItemPicture(TC& tc, QByteArray& buffer, const QString& watermark, const QString& path,
-                     const QString& address);
+// Fetches a picture: the body of a reply with a 2xx status whose bytes are a picture an image
+// reader can read. Fails with TErrc::NoReply (nothing arrived), or TErrc::BadReply (an error
+// status, something that is no picture, a reply over the size limit).
+TResult<QByteArray> FetchPicture(TC& tc, const QString& address);
+// Fetches one picture into `buffer` and writes it to `path` (watermarked when the text is not
+// empty). Fails as FetchPicture does, or with TErrc::Io when it cannot be written.
+TStatus SaveItemPicture(TC& tc, QByteArray& buffer, const QString& watermark, const QString& path,
+                        const QString& address);
+// Why a picture was not saved, for the run log.
+QString PictureFailureText(const TError& error);
 
 // One item's picture worker. It reads its row's title, description and watermark text from the
 // copy taken when the download started, and writes the local description (and the watermark
 // text) back to that row through its identity: to wherever the row now stands, or nowhere when it
-// has been deleted.
+// has been deleted. It counts the pictures it saved and those it could not save, and logs each
+// failure.
 class TthredTaoBaoUrlDownPicture : public QRunnable {
   public:
     quint64 No = 0; // the row's identity in Grid
     TItemTable* Grid = nullptr;
     TRowCopy Row; // the row as it was when the download started
     QString Head;
-    QString FilePath; // the chosen folder, ending in "/"
+    QString Folder; // the item's picture folder
     QString FileNameEx;
-    const std::atomic<bool>* Stop = nullptr;
-    std::function<void()> OnEnd;
+    const TJobContext* Job = nullptr;
+    std::atomic<int>* Saved = nullptr;
+    std::atomic<int>* Failed = nullptr;
 
     void run() override;
 };
 
 // The picture download job over the selected rows as they were when it started: one worker per
-// row, a bounded number running at a time; ends when every worker has ended. `titlePrice` is
-// whether picture names take title and price. The item folders are what it produces, in row order.
+// row, a bounded number running at a time; ends when every worker has ended, with a summary of
+// the pictures saved and not saved (the job fails when any was not). `titlePrice` is whether
+// picture names take title and price. The item folders are what it produces, in row order: a
+// folder name already used in the run (two items of the same title) gets "_2", "_3", ....
 TJobResult DownloadPictures(const TJobContext& job, TItemTable& grid, const QList<TRowCopy>& rows,
                             const QString& folder, bool titlePrice);

@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QUrl>
 
 #include <algorithm>
 #include <cerrno>
@@ -79,4 +80,8 @@ TResult<QString> SetAside(const QString& path) {
     if (std::rename(QFile::encodeName(path).constData(), QFile::encodeName(aside).constData()) != 0)
         return MakeError(TErrc::Io, QString::fromLocal8Bit(std::strerror(errno)));
     return aside;
+}
+
+QString LocalFileAddress(const QString& path) {
+    return QUrl::fromLocalFile(path).toString();
 }

@@ -23,6 +23,10 @@ TResult<QByteArray> ReadStateFile(const QString& path, qint64 maxBytes);
 // Whether something (a file, a folder, a pipe, a dangling link) stands at `path`.
 bool PathTaken(const QString& path);
 
+// The address of a local file for a web page or an editor ("file:///folder/name", its special
+// characters escaped).
+QString LocalFileAddress(const QString& path);
+
 // Keeps a damaged file aside under its name with ".bad" added, or ".bad.1", ".bad.2", ... when
 // earlier copies are there, so none is lost. Returns the name it now has.
 TResult<QString> SetAside(const QString& path);

@@ -105,7 +105,8 @@ bool isValidUtf8(const QByteArray& bytes) {
 
 } // namespace
 
-TC::TC(const TRequestLimits& limits, const std::atomic<bool>* abandon) : m_limits(limits), m_abandon(abandon) {
+TC::TC(const TRequestLimits& limits, const std::atomic<bool>* abandon)
+    : m_limits(limits), m_abandon(abandon) {
     initCurlOnce();
     Http = curl_easy_init();
     if (!Http)
@@ -122,6 +123,7 @@ TC::TResponse TC::perform(const QByteArray& method, const QString& url, const TH
     TResponse response;
     response.limit = maxBytes;
     m_lastError = MakeError(TErrc::NoReply, QStringLiteral("not an absolute address"));
+    m_lastStatus = 0;
     // Only an absolute address is requested: libcurl would guess a scheme for "host/path", which
     // the request profiles never do.
     if (!url.contains(QStringLiteral("://")))
@@ -194,10 +196,14 @@ TC::TResponse TC::perform(const QByteArray& method, const QString& url, const TH
     curl_easy_setopt(Http, CURLOPT_HTTPHEADER, nullptr);
     curl_slist_free_all(list);
     response.ok = result == CURLE_OK;
+    long status = 0;
+    if (curl_easy_getinfo(Http, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK)
+        m_lastStatus = int(status);
     if (response.tooLarge || result == CURLE_FILESIZE_EXCEEDED) {
         response.ok = false;
         response.tooLarge = true;
-        m_lastError = MakeError(TErrc::BadReply, QStringLiteral("the reply is larger than %1 MB").arg(maxBytes >> 20));
+        m_lastError =
+            MakeError(TErrc::BadReply, QStringLiteral("the reply is larger than %1 MB").arg(maxBytes >> 20));
         response.body.clear();
     } else if (!response.ok) {
         m_lastError = MakeError(TErrc::NoReply, QString::fromUtf8(curl_easy_strerror(result)));
@@ -229,8 +235,8 @@ QString TC::DecodeBody(const QByteArray& body, const QByteArray& contentType) {
 
 QString TC::textProfile(const QByteArray& method, const QString& url, const THeaders& headers) {
     const TResponse r = perform(method, url, headers,
-                                method == "POST" ? std::optional<QByteArray>(QByteArray()) : std::nullopt, false,
-                                m_limits.MaxPageBytes);
+                                method == "POST" ? std::optional<QByteArray>(QByteArray()) : std::nullopt,
+                                false, m_limits.MaxPageBytes);
     return r.ok ? DecodeBody(r.body, r.contentType) : Error;
 }
 

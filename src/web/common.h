@@ -40,7 +40,8 @@ class TC {
   public:
     // Create. Raises std::runtime_error when the HTTP client cannot be set up. While `abandon`
     // (when given) is set, a request in flight is given up at once and fails like a lost connection.
-    explicit TC(const TRequestLimits& timeouts = TRequestLimits(), const std::atomic<bool>* abandon = nullptr);
+    explicit TC(const TRequestLimits& timeouts = TRequestLimits(),
+                const std::atomic<bool>* abandon = nullptr);
     // Destroy.
     ~TC();
     TC(const TC&) = delete;
@@ -89,6 +90,11 @@ class TC {
     // Why the last request failed (TErrc::NoReply, or TErrc::BadReply for a reply over the size
     // limit); meaningful after a request that failed.
     TError LastError() const { return m_lastError; }
+    // The HTTP status of the last response (of the last hop when redirects were followed); 0 when
+    // none arrived. The profiles return a body whatever its status; callers that must not take an
+    // error page for content check it.
+    int LastStatus() const { return m_lastStatus; }
+    static bool IsSuccess(int status) { return status >= 200 && status < 300; }
 
     // Decodes a response body: by the charset its Content-Type declares; without one by a
     // byte-order mark, then a <meta> charset in the page, then UTF-8 when the bytes are valid
@@ -112,5 +118,6 @@ class TC {
     CURL* Http = nullptr;
     TRequestLimits m_limits;
     TError m_lastError;
+    int m_lastStatus = 0;
     const std::atomic<bool>* m_abandon;
 };

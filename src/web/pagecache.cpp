@@ -140,31 +140,41 @@ QString TPageCache::ClearTemporaryData(const QDate& today) {
 }
 
 QString TPageCache::GetCachedPage(const QString& url, TC& tc) {
-    QString result;
-    try {
-        const QString storedUrl = QString::fromLatin1(EncryptText(TAnsi::Encode(url), m_key, 0));
-        {
-            QMutexLocker lock(&m_lock);
-            TConnection connection(m_fileName);
-            QSqlQuery query(connection.db());
-            query.prepare(QStringLiteral("select memo from TaoBaoAU where Url = ? order by rowid limit 1"));
-            query.addBindValue(storedUrl);
-            if (connection.ok() && query.exec() && query.next()) {
-                result = TAnsi::Decode(DecryptText(query.value(0).toString().toLatin1(), m_key, 0));
-                return result;
-            }
-        }
-        // The fetch runs without the lock, so a slow reply never holds up the clear command.
-        result = tc.HGetText(url);
+    const QString storedUrl = QString::fromLatin1(EncryptText(TAnsi::Encode(url), m_key, 0));
+    {
         QMutexLocker lock(&m_lock);
         TConnection connection(m_fileName);
         QSqlQuery query(connection.db());
-        query.prepare(QStringLiteral("insert into TaoBaoAU (Url, memo, [time]) values (?, ?, ?)"));
+        query.prepare(QStringLiteral("select memo from TaoBaoAU where Url = ? order by rowid"));
         query.addBindValue(storedUrl);
-        query.addBindValue(QString::fromLatin1(EncryptText(TAnsi::Encode(result), m_key, 0)));
-        query.addBindValue(QDateTime::currentDateTime().toString(TimeFormat));
-        query.exec();
-    } catch (...) {
+        // The first stored reply that is a reply: an "error" kept by an older version of the
+        // program, or an entry that cannot be deciphered, counts as no entry.
+        if (connection.ok() && query.exec()) {
+            while (query.next()) {
+                try {
+                    const QString memo =
+                        TAnsi::Decode(DecryptText(query.value(0).toString().toLatin1(), m_key, 0));
+                    if (memo != TC::Error)
+                        return memo;
+                } catch (const TCipherError&) {
+                    continue; // a damaged entry: the next one, or a fetch, stands in for it
+                }
+            }
+        }
     }
-    return result;
+    // The fetch runs without the lock, so a slow reply never holds up the clear command. A failed
+    // request (no response, an error status) is never stored, so it is tried again next time.
+    const QString reply = tc.HGetText(url);
+    if (reply == TC::Error || !TC::IsSuccess(tc.LastStatus()))
+        return TC::Error;
+    QMutexLocker lock(&m_lock);
+    TConnection connection(m_fileName);
+    QSqlQuery query(connection.db());
+    query.prepare(QStringLiteral("insert into TaoBaoAU (Url, memo, [time]) values (?, ?, ?)"));
+    query.addBindValue(storedUrl);
+    query.addBindValue(QString::fromLatin1(EncryptText(TAnsi::Encode(reply), m_key, 0)));
+    query.addBindValue(QDateTime::currentDateTime().toString(TimeFormat));
+    // A reply that cannot be stored (the store is busy or gone) is still the reply.
+    (void)(connection.ok() && query.exec());
+    return reply;
 }

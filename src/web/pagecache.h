@@ -34,8 +34,9 @@ class TPageCache {
     QString ClearTemporaryData(const QDate& today = QDate::currentDate());
 
     // The reply for `url`: from the cache when it holds the address, else fetched with the
-    // caller's TC (HGetText) and stored, whatever it is. Never raises; a failure of the store
-    // gives the fetched reply, or the empty text when nothing was fetched yet.
+    // caller's TC (HGetText) and stored. A failed request (no response, or a status that is no
+    // success) gives "error" and is never stored; stored "error" entries count as absent. A store
+    // that cannot be used gives the fetched reply.
     QString GetCachedPage(const QString& url, TC& tc);
 
   private:
