@@ -2,10 +2,10 @@
 // page cells (or a synthetic 300 KB page without the corpus). Run each benchmark on its own
 // (--benchmark_filter=Save or =Load) to read its peak memory: the figure is the process's.
 
-#include "platform/ansi.h"
+#include "base/ansi.h"
 #include "table/gridfile.h"
 #include "table/itemtable.h"
-#include "web/common.h"
+#include "web/httpclient.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,7 @@
 // Throughput of the pattern operations with the program's stored patterns over real item pages
 // (the shared corpus next to the project, when it is there) or a synthetic 300 KB page.
 
-#include "web/common.h"
+#include "web/httpclient.h"
 #include "web/patterns.h"
 
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "table/commatext.h"
+#include "base/commatext.h"
 
 #include <QTest>
 

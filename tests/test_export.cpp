@@ -4,7 +4,7 @@
 #include "testfiles.h"
 
 #include "app/appcore.h"
-#include "app/servicevalues.h"
+#include "base/servicevalues.h"
 #include "export/csvexport.h"
 #include "export/props.h"
 #include "platform/fileinuse.h"

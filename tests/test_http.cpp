@@ -1,7 +1,7 @@
 #include "marketsim.h"
 
 #include "platform/paths.h"
-#include "web/common.h"
+#include "web/httpclient.h"
 
 #include <QDir>
 #include <QElapsedTimer>

@@ -5,16 +5,16 @@
 #include "testfiles.h"
 
 #include "app/appcore.h"
-#include "app/inifile.h"
+#include "base/inifile.h"
 #include "app/settings.h"
-#include "collect/linklist.h"
-#include "platform/ansi.h"
+#include "table/linklist.h"
+#include "base/ansi.h"
 #include "platform/files.h"
 #include "platform/paths.h"
-#include "table/cipher.h"
+#include "base/cipher.h"
 #include "table/gridfile.h"
 #include "table/itemtable.h"
-#include "web/common.h"
+#include "web/httpclient.h"
 #include "web/pagecache.h"
 
 #include <QBuffer>

@@ -8,9 +8,9 @@
 #include "pictures/picturedownload.h"
 #include "pictures/watermark.h"
 #include "platform/paths.h"
-#include "table/cipher.h"
+#include "base/cipher.h"
 #include "table/itemtable.h"
-#include "web/common.h"
+#include "web/httpclient.h"
 
 #include <QBuffer>
 #include <QCryptographicHash>

@@ -1,8 +1,8 @@
 #include "testfiles.h"
 
 #include "app/appcore.h"
-#include "app/servicevalues.h"
-#include "collect/linklist.h"
+#include "base/servicevalues.h"
+#include "table/linklist.h"
 #include "platform/paths.h"
 #include "table/itemtable.h"
 

@@ -7,13 +7,13 @@
 #include "acquire/province.h"
 #include "acquire/taobaoitem.h"
 #include "app/appcore.h"
-#include "collect/linklist.h"
+#include "table/linklist.h"
 #include "collect/taobaoshop.h"
 #include "platform/paths.h"
-#include "table/commatext.h"
+#include "base/commatext.h"
 #include "table/gridfile.h"
 #include "table/itemtable.h"
-#include "web/common.h"
+#include "web/httpclient.h"
 
 #include <QDir>
 #include <QFile>

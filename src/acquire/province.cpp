@@ -1,6 +1,6 @@
 #include "acquire/province.h"
 
-#include "app/text.h"
+#include "base/text.h"
 
 QStringList ProvinceListEntries() {
     // Three values equal their names: 山西, 台湾 and 海外.

@@ -1,10 +1,10 @@
 #include "acquire/taobaoitem.h"
 
-#include "app/servicevalues.h"
-#include "app/text.h"
-#include "table/commatext.h"
+#include "base/servicevalues.h"
+#include "base/text.h"
+#include "base/commatext.h"
 #include "table/itemtable.h"
-#include "web/common.h"
+#include "web/httpclient.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

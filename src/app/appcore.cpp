@@ -1,7 +1,7 @@
 #include "app/appcore.h"
 
 #include "app/settings.h"
-#include "collect/linklist.h"
+#include "table/linklist.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "table/gridfile.h"

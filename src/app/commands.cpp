@@ -3,9 +3,9 @@
 #include "app/appcore.h"
 
 #include "acquire/taobaoitem.h"
-#include "app/servicevalues.h"
-#include "app/text.h"
-#include "collect/linklist.h"
+#include "base/servicevalues.h"
+#include "base/text.h"
+#include "table/linklist.h"
 #include "collect/taobaoshop.h"
 #include "export/csvexport.h"
 #include "pictures/picturedownload.h"

@@ -1,7 +1,7 @@
 #include "app/settings.h"
 
-#include "app/inifile.h"
-#include "app/text.h"
+#include "base/inifile.h"
+#include "base/text.h"
 
 #include <QRegularExpression>
 

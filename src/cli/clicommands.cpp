@@ -1,14 +1,14 @@
 #include "cli/clicommands.h"
 
 #include "app/appcore.h"
-#include "collect/linklist.h"
+#include "table/linklist.h"
 #include "export/csvexport.h"
 #include "pictures/picturedownload.h"
 #include "platform/fileinuse.h"
 #include "platform/paths.h"
 #include "platform/termination.h"
 #include "table/itemtable.h"
-#include "web/common.h"
+#include "web/httpclient.h"
 #include "web/pagecache.h"
 
 #include <QDir>

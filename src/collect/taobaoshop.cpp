@@ -1,8 +1,8 @@
 #include "collect/taobaoshop.h"
 
-#include "app/servicevalues.h"
-#include "collect/linklist.h"
-#include "web/common.h"
+#include "base/servicevalues.h"
+#include "table/linklist.h"
+#include "web/httpclient.h"
 
 #include <QThread>
 

@@ -1,15 +1,15 @@
 #include "export/csvexport.h"
 
 #include "acquire/province.h"
-#include "app/servicevalues.h"
-#include "app/text.h"
+#include "base/servicevalues.h"
+#include "base/text.h"
 #include "export/props.h"
 #include "pictures/picturedownload.h"
 #include "pictures/watermark.h"
 #include "platform/files.h"
-#include "table/cipher.h"
+#include "base/cipher.h"
 #include "table/itemtable.h"
-#include "web/common.h"
+#include "web/httpclient.h"
 #include "web/pagecache.h"
 
 #include <QDir>

@@ -1,9 +1,9 @@
 #include "export/props.h"
 
-#include "app/servicevalues.h"
-#include "app/text.h"
-#include "table/commatext.h"
-#include "web/common.h"
+#include "base/servicevalues.h"
+#include "base/text.h"
+#include "base/commatext.h"
+#include "web/httpclient.h"
 #include "web/patterns.h"
 
 namespace {

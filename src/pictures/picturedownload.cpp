@@ -1,12 +1,12 @@
 #include "pictures/picturedownload.h"
 
-#include "app/servicevalues.h"
-#include "app/text.h"
+#include "base/servicevalues.h"
+#include "base/text.h"
 #include "pictures/watermark.h"
 #include "platform/files.h"
-#include "table/cipher.h"
+#include "base/cipher.h"
 #include "table/itemtable.h"
-#include "web/common.h"
+#include "web/httpclient.h"
 
 #include <QBuffer>
 #include <QDir>

@@ -1,11 +1,11 @@
 #include "table/gridfile.h"
 
-#include "app/text.h"
-#include "collect/linklist.h"
-#include "platform/ansi.h"
+#include "base/text.h"
+#include "table/linklist.h"
+#include "base/ansi.h"
 #include "platform/files.h"
-#include "table/cipher.h"
-#include "table/commatext.h"
+#include "base/cipher.h"
+#include "base/commatext.h"
 #include "table/itemtable.h"
 
 #include <QFile>

@@ -1,10 +1,10 @@
 #include "web/pagecache.h"
 
 #include "platform/adapter.h"
-#include "platform/ansi.h"
+#include "base/ansi.h"
 #include "platform/files.h"
-#include "table/cipher.h"
-#include "web/common.h"
+#include "base/cipher.h"
+#include "web/httpclient.h"
 
 #include <QAtomicInteger>
 #include <QDateTime>

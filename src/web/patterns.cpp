@@ -1,6 +1,6 @@
 #include "web/patterns.h"
 
-#include "app/text.h"
+#include "base/text.h"
 
 #include <QHash>
 #include <QRegularExpression>

@@ -1,9 +1,9 @@
 #include "app/appcore.h"
-#include "app/gui/umain.h"
-#include "app/gui/visualstyle.h"
+#include "gui/mainwindow.h"
+#include "gui/visualstyle.h"
 #include "platform/paths.h"
 #include "table/gridfile.h"
-#include "table/gui/stringgridview.h"
+#include "gui/stringgridview.h"
 #include "table/itemtable.h"
 #include "table/itemtablemodel.h"
 

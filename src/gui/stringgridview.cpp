@@ -1,4 +1,4 @@
-#include "table/gui/stringgridview.h"
+#include "gui/stringgridview.h"
 
 #include "platform/shell.h"
 #include "table/itemtable.h"

@@ -1,6 +1,6 @@
-#include "app/inifile.h"
+#include "base/inifile.h"
 
-#include "platform/ansi.h"
+#include "base/ansi.h"
 #include "platform/files.h"
 
 #include <QFile>

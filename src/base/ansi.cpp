@@ -1,4 +1,4 @@
-#include "platform/ansi.h"
+#include "base/ansi.h"
 
 #include <QStringDecoder>
 #include <QStringEncoder>

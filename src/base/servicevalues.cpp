@@ -1,4 +1,4 @@
-#include "app/servicevalues.h"
+#include "base/servicevalues.h"
 
 #include "platform/files.h"
 #include "platform/paths.h"

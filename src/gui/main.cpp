@@ -1,6 +1,6 @@
 #include "app/appcore.h"
-#include "app/gui/umain.h"
-#include "app/gui/visualstyle.h"
+#include "gui/mainwindow.h"
+#include "gui/visualstyle.h"
 #include "platform/paths.h"
 #include "platform/termination.h"
 

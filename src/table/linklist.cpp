@@ -1,4 +1,4 @@
-#include "collect/linklist.h"
+#include "table/linklist.h"
 
 #include <QMutexLocker>
 

@@ -1,8 +1,8 @@
-#include "web/common.h"
+#include "web/httpclient.h"
 
-#include "app/servicevalues.h"
-#include "app/text.h"
-#include "platform/ansi.h"
+#include "base/servicevalues.h"
+#include "base/text.h"
+#include "base/ansi.h"
 
 #include <QRegularExpression>
 #include <QStringDecoder>

@@ -1,4 +1,4 @@
-#include "app/gui/visualstyle.h"
+#include "gui/visualstyle.h"
 
 #include <QApplication>
 #include <QPalette>

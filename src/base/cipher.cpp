@@ -1,6 +1,6 @@
-#include "table/cipher.h"
+#include "base/cipher.h"
 
-#include "platform/ansi.h"
+#include "base/ansi.h"
 
 #include <QBuffer>
 #include <QCryptographicHash>

@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Checks that every source under src/ includes only headers of its own layer or the layers below
+# it, and that the subsystems include no other subsystem but the ones named below. Prints each
+# include that breaks the direction and exits with 1 when there is one.
+set -euo pipefail
+cd "$(dirname "$0")/../src"
+
+# The layer of each folder; a folder may include its own layer's and lower layers' headers.
+declare -A rank=(
+    [base]=0 [platform]=0
+    [web]=1 [table]=1
+    [collect]=2 [acquire]=2 [pictures]=2 [update]=2 [export]=2
+    [app]=3
+    [gui]=4 [cli]=4
+)
+# Includes between folders of the same layer that are allowed (anything else within a layer is not,
+# so the subsystems stay independent and the two front ends never meet).
+allowed=" base>platform platform>base web>table export>acquire export>pictures "
+
+status=0
+while IFS= read -r line; do
+    file=${line%%:*}
+    header=$(sed -E 's/.*#include "([^"]+)".*/\1/' <<<"${line#*:}")
+    from=${file%%/*}
+    to=${header%%/*}
+    [[ -n ${rank[$to]+x} ]] || continue # a header of no layer (none today)
+    if [[ -z ${rank[$from]+x} ]]; then
+        echo "check-layers: $file: the folder '$from' has no layer; add it to scripts/check-layers.sh" >&2
+        status=1
+        continue
+    fi
+    if ((rank[$to] > rank[$from])); then
+        echo "check-layers: $file includes $header, a layer above its own" >&2
+        status=1
+    elif ((rank[$to] == rank[$from])) && [[ $from != "$to" && $allowed != *" $from>$to "* ]]; then
+        echo "check-layers: $file includes $header: '$from' may not use '$to'" >&2
+        status=1
+    fi
+done < <(grep -rEo --include='*.h' --include='*.cpp' '^[[:space:]]*#[[:space:]]*include[[:space:]]*"[^"]+"' . | sed 's|^\./||')
+
+if ((status == 0)); then
+    echo "check-layers: every include runs down the layers"
+fi
+exit $status
