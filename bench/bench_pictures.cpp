@@ -122,7 +122,7 @@ void BM_Download200Pictures(benchmark::State& state) {
         state.SkipWithError("the working folder is in use");
         return;
     }
-    core.StringGrid1()->AppendRow([&](TRowWriter& row) {
+    core.Table()->AppendRow([&](TRowWriter& row) {
         row.SetCell(ColTitle, QStringLiteral("二百张图"));
         row.SetCell(ColDetail, description);
         row.SetCell(ColWatermark, QStringLiteral("小店"));
@@ -131,7 +131,7 @@ void BM_Download200Pictures(benchmark::State& state) {
     TSilentReporter reporter;
     const TJobContext job(stop, reporter, {});
     for (auto _ : state)
-        DownloadPictures(job, *core.StringGrid1(), core.StringGrid1()->SelectedRows(), dir.path(), false);
+        DownloadPictures(job, *core.Table(), core.Table()->SelectedRows(), dir.path(), false);
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     state.counters["peak_rss_MB"] = usage.ru_maxrss / 1024.0;

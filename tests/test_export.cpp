@@ -148,7 +148,7 @@ void TestExport::init() {
 
 void TestExport::addRow(const QString& id, const QString& title, const QString& price, const QString& props,
                         const QString& detail, bool selected) {
-    m_core->StringGrid1()->AppendRow([&](TRowWriter& row) {
+    m_core->Table()->AppendRow([&](TRowWriter& row) {
         row.SetCell(ColSelect, selected ? " " : "");
         row.SetCell(ColTitle, "edited title, not exported");
         row.SetCell(ColHtml, exportPage(id, title, price));
@@ -473,7 +473,7 @@ void TestExport::noSelectedRow() {
 
 void TestExport::failingSaleDataStillExports() {
     m_sim->Route("detailskip.taobao.com", "/json/sib.htm?itemId=1", TSimResponse());
-    m_core->StringGrid1()->AppendRow([](TRowWriter& row) {
+    m_core->Table()->AppendRow([](TRowWriter& row) {
         row.SetCell(ColHtml, "<title>无销售数据-淘宝网</title>\"wholeSibUrl\":\"http://127.0.0.1:1/sib\"");
     });
     const QString csv = runExport();
@@ -499,13 +499,13 @@ void TestExport::propertyOptionsAndCache() {
     m_core = std::make_unique<TAppCore>();
     QVERIFY(m_core->Startup().ok());
     addRow("1", "男装夹克", "128.00", "品牌:李宁");
-    m_core->UpdateChoices([](TChoices& c) { c.cbDLXX = true; });
+    m_core->UpdateChoices([](TChoices& c) { c.NoProperties = true; });
     runExport();
     QFile ini(m_dir->filePath("service.ini"));
     QVERIFY(ini.open(QIODevice::WriteOnly));
     ini.write("[service]\nHead=\n");
     ini.close();
-    m_core->UpdateChoices([](TChoices& c) { c.cbDLXX = false; });
+    m_core->UpdateChoices([](TChoices& c) { c.NoProperties = false; });
     const QString csv = runExport();
     QCOMPARE(m_sim->Count("open.taobao.com", propsPath), 1);
     QVERIFY(!readUtf16File(csv).contains("20000"));
@@ -620,8 +620,8 @@ void TestExport::rowDeletedDuringExport() {
     const TExportJob job = ExportJobFor(out);
     QSignalSpy finished(m_core.get(), &TAppCore::jobFinished);
     QVERIFY(m_core->StartExport(job));
-    QVERIFY(StringGridDel(*m_core->StringGrid1(), 2));
-    QVERIFY(StringGridDel(*m_core->StringGrid1(), 1));
+    QVERIFY(StringGridDel(*m_core->Table(), 2));
+    QVERIFY(StringGridDel(*m_core->Table(), 1));
     QVERIFY(finished.wait(30000));
     // The export works on the rows selected when it started: each once, in order.
     QStringList titles;
@@ -647,7 +647,7 @@ void TestExport::shutdownStopsExportThenSaves() {
     QVERIFY(m_core->StartJob(TJobKind::Update, [this](const TJobContext& job) {
         while (!job.Stopped())
             QThread::msleep(5);
-        m_core->StringGrid1()->AppendRow([](TRowWriter& row) { row.SetCell(ColTitle, "停止时加入"); });
+        m_core->Table()->AppendRow([](TRowWriter& row) { row.SetCell(ColTitle, "停止时加入"); });
         return TJobResult{TJobOutcome::Stopped, {}, {}};
     }));
     QElapsedTimer clock;

@@ -5,15 +5,15 @@
 #include "testfiles.h"
 
 #include "app/appcore.h"
-#include "base/inifile.h"
 #include "app/settings.h"
-#include "table/linklist.h"
 #include "base/ansi.h"
+#include "base/cipher.h"
+#include "base/inifile.h"
 #include "platform/files.h"
 #include "platform/paths.h"
-#include "base/cipher.h"
 #include "table/gridfile.h"
 #include "table/itemtable.h"
+#include "table/linklist.h"
 #include "web/httpclient.h"
 #include "web/pagecache.h"
 
@@ -544,6 +544,34 @@ void TestPersistence::cacheCreatesTableSilently() {
     // A second start finds the table and purges instead, silently too.
     TPageCache again(file("DB.MDB"), "AA-BB-CC-DD-EE-FF");
     QCOMPARE(again.initializeDB(), QStringList());
+    // The addresses are indexed: in a new store, and in one made before the index existed.
+    auto indexes = [this] {
+        QStringList names;
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "test-index");
+            db.setDatabaseName(file("DB.MDB"));
+            if (db.open()) {
+                QSqlQuery q(db);
+                q.exec("select name from sqlite_master where type = 'index' and tbl_name = 'TaoBaoAU'");
+                while (q.next())
+                    names.append(q.value(0).toString());
+            }
+        }
+        QSqlDatabase::removeDatabase("test-index");
+        return names;
+    };
+    QCOMPARE(indexes(), QStringList{"TaoBaoAU_Url"});
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "test-drop");
+        db.setDatabaseName(file("DB.MDB"));
+        QVERIFY(db.open());
+        QVERIFY(QSqlQuery(db).exec("drop index TaoBaoAU_Url"));
+    }
+    QSqlDatabase::removeDatabase("test-drop");
+    QCOMPARE(indexes(), QStringList());
+    TPageCache older(file("DB.MDB"), "AA-BB-CC-DD-EE-FF");
+    QCOMPARE(older.initializeDB(), QStringList());
+    QCOMPARE(indexes(), QStringList{"TaoBaoAU_Url"});
 }
 
 void TestPersistence::cacheHitDoesNotFetch() {
@@ -632,8 +660,8 @@ void TestPersistence::restartKeepsState() {
             c.DataSource = 1;
             c.WatermarkText = " 店 ";
         });
-        core.ListBox1()->Replace({"http://a/1", "http://a/2", "http://a/3"});
-        core.StringGrid1()->AppendRow([](TRowWriter& row) { row.SetCell(ColTitle, "甲"); });
+        core.Links()->Replace({"http://a/1", "http://a/2", "http://a/3"});
+        core.Table()->AppendRow([](TRowWriter& row) { row.SetCell(ColTitle, "甲"); });
         QVERIFY(core.SaveState().ok());
     }
     {
@@ -641,16 +669,16 @@ void TestPersistence::restartKeepsState() {
         QVERIFY(core.Startup().ok());
         QCOMPARE(core.Choices().DataSource, 1); // 1688, and the table and list still load
         QCOMPARE(core.Choices().WatermarkText, "店");
-        QCOMPARE(core.ListBox1()->Items(), (QStringList{"http://a/1", "http://a/2", "http://a/3"}));
-        QCOMPARE(core.StringGrid1()->Cell(ColTitle, 1), "甲");
-        core.ListBox1()->Clear();
+        QCOMPARE(core.Links()->Items(), (QStringList{"http://a/1", "http://a/2", "http://a/3"}));
+        QCOMPARE(core.Table()->Cell(ColTitle, 1), "甲");
+        core.Links()->Clear();
         QVERIFY(core.SaveState().ok());
     }
     // An emptied list comes back empty.
     QVERIFY(!QFile::exists(file("listnew")));
     TAppCore core;
     QVERIFY(core.Startup().ok());
-    QCOMPARE(core.ListBox1()->Count(), 0);
+    QCOMPARE(core.Links()->Count(), 0);
 }
 
 void TestPersistence::damagedGridIsKeptAside() {
@@ -658,11 +686,11 @@ void TestPersistence::damagedGridIsKeptAside() {
     TAppCore core;
     QSignalSpy messages(&core, &TAppCore::messageShown);
     QVERIFY(core.Startup().ok());
-    QCOMPARE(core.StringGrid1()->RowCount(), 1);
+    QCOMPARE(core.Table()->RowCount(), 1);
     QCOMPARE(messages.size(), 1);
     QVERIFY(messages[0][0].toString().contains("grid.db.bad"));
     QCOMPARE(readFile(file("grid.db.bad")), QByteArray("0300000000000000ABCD"));
-    core.StringGrid1()->AppendRow();
+    core.Table()->AppendRow();
     QVERIFY(core.SaveState().ok());
     QCOMPARE(readFile(file("grid.db.bad")), QByteArray("0300000000000000ABCD"));
     TItemTable grid;
@@ -753,8 +781,8 @@ void TestPersistence::damagedStateFiles() {
     TAppCore core;
     QSignalSpy messages(&core, &TAppCore::messageShown);
     QVERIFY(core.Startup().ok()); // never blocks, never ends the program
-    QCOMPARE(core.StringGrid1()->RowCount(), 1);
-    QCOMPARE(core.ListBox1()->Count(), 0);
+    QCOMPARE(core.Table()->RowCount(), 1);
+    QCOMPARE(core.Links()->Count(), 0);
     QCOMPARE(PathTaken(file(name + ".bad")), keptAside);
     QCOMPARE(messages.size(), keptAside ? 1 : 0);
     if (!keptAside)
@@ -764,8 +792,8 @@ void TestPersistence::damagedStateFiles() {
     if (kind != "fifo" && kind != "directory" && kind != "device link")
         QCOMPARE(readFile(file(name + ".bad")), content);
     // The next save writes a sound file in its place and leaves the copy alone.
-    core.StringGrid1()->AppendRow([](TRowWriter& row) { row.SetCell(ColTitle, "新"); });
-    core.ListBox1()->Append("http://item.taobao.com/item.htm?id=3");
+    core.Table()->AppendRow([](TRowWriter& row) { row.SetCell(ColTitle, "新"); });
+    core.Links()->Append("http://item.taobao.com/item.htm?id=3");
     core.UpdateChoices([](TChoices& c) { c.WatermarkText = "店"; });
     QVERIFY(core.SaveState().ok());
     QVERIFY(QFileInfo(file(name)).isFile());
@@ -804,7 +832,7 @@ void TestPersistence::fileThatCannotBeKeptAsideIsNeverOverwritten() {
         for (const auto& args : messages)
             shown.append(args[0].toString());
         QVERIFY2(shown.join('|').contains("本次运行不会保存宝贝表格"), qPrintable(shown.join('|')));
-        core.StringGrid1()->AppendRow([](TRowWriter& row) { row.SetCell(ColTitle, "新"); });
+        core.Table()->AppendRow([](TRowWriter& row) { row.SetCell(ColTitle, "新"); });
         const TStatus saved = core.SaveState();
         QVERIFY(!saved);
         QVERIFY(saved.error().Detail.contains("宝贝表格没有保存"));

@@ -4,11 +4,11 @@
 #include "testfiles.h"
 
 #include "app/appcore.h"
+#include "base/cipher.h"
 #include "export/csvexport.h"
 #include "pictures/picturedownload.h"
 #include "pictures/watermark.h"
 #include "platform/paths.h"
-#include "base/cipher.h"
 #include "table/itemtable.h"
 #include "web/httpclient.h"
 
@@ -143,7 +143,7 @@ void TestPictures::init() {
 
 int TestPictures::addRow(const QString& title, const QString& description, const QString& watermark,
                          const QString& price) {
-    return m_core->StringGrid1()->AppendRow([&](TRowWriter& row) {
+    return m_core->Table()->AppendRow([&](TRowWriter& row) {
         row.SetCell(ColTitle, title);
         row.SetCell(ColPrice, price);
         row.SetCell(ColDetail, description);
@@ -306,12 +306,12 @@ void TestPictures::downloadNamesAndLocalDescription() {
     QVERIFY(QFile::exists(folder + "/one.jpg_310x310.jpg"));
     // The shorter address was replaced first and changed the start of the longer one too; the
     // link target is gone; the address without Head in front was not touched.
-    QCOMPARE(m_core->StringGrid1()->Cell(ColLocalDetail, a),
+    QCOMPARE(m_core->Table()->Cell(ColLocalDetail, a),
              "<p><a href=\"\"><img src=\"file://" + folder + "/one.jpg\"></a><img src=\"file://" + folder +
                  "/one.jpg_310x310.jpg\"><IMG SRC=\"file://" + folder +
                  "/two.gif\">"
                  "<img src=\"//other.example/no-head.jpg\"></p>");
-    QCOMPARE(m_core->StringGrid1()->Cell(ColLocalDetail, b), "<p>没有图片 <a href=\"\">链接</a></p>");
+    QCOMPARE(m_core->Table()->Cell(ColLocalDetail, b), "<p>没有图片 <a href=\"\">链接</a></p>");
 }
 
 void TestPictures::titlePriceNaming() {
@@ -323,7 +323,7 @@ void TestPictures::titlePriceNaming() {
            "<img src=\"http://img.example.com/p/a.jpg\"><img src=\"http://img.example.com/p/b.png\">"
            "<img src=\"http://img.example.com/p/abc.jpg\">",
            "小店");
-    m_core->UpdateChoices([](TChoices& c) { c.cbDLJG = true; });
+    m_core->UpdateChoices([](TChoices& c) { c.TitleWithPrice = true; });
     const QString out = m_dir->filePath("out");
     QVERIFY(QDir().mkpath(out));
     const QString folder = downloadPictures(out).first();
@@ -344,12 +344,12 @@ void TestPictures::failedPicturesKeepTheirAddress() {
     const QString description =
         "<img src=\"http://127.0.0.1:1/p/gone.jpg\"><img src=\"http://img.example.com/p/page.jpg\">";
     const int row = addRow("坏图", description, "小店");
-    m_core->StringGrid1()->SetCell(ColWatermark, row, "小店");
+    m_core->Table()->SetCell(ColWatermark, row, "小店");
     const QString out = m_dir->filePath("out");
     QVERIFY(QDir().mkpath(out));
     const QString folder = downloadPictures(out).first();
     QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList());
-    QCOMPARE(m_core->StringGrid1()->Cell(ColLocalDetail, row), description);
+    QCOMPARE(m_core->Table()->Cell(ColLocalDetail, row), description);
 }
 
 void TestPictures::hostileTitleStaysInItsFolder() {
@@ -358,14 +358,14 @@ void TestPictures::hostileTitleStaysInItsFolder() {
     m_sim->Route("img.example.com", "/p/a.jpg", jpg);
     const QString description = "<img src=\"http://img.example.com/p/a.jpg\">";
     const int row = addRow("../../evil", description);
-    m_core->UpdateChoices([](TChoices& c) { c.cbDLJG = true; });
+    m_core->UpdateChoices([](TChoices& c) { c.TitleWithPrice = true; });
     const QString out = m_dir->filePath("deep/out");
     QVERIFY(QDir().mkpath(out));
     const QString folder = downloadPictures(out).first();
     // The title's separators became "_": the picture is saved inside the item's folder, and
     // nothing outside it.
     QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{".._.._evil_99.00_0_.jpg"});
-    QCOMPARE(m_core->StringGrid1()->Cell(ColLocalDetail, row),
+    QCOMPARE(m_core->Table()->Cell(ColLocalDetail, row),
              "<img src=\"file://" + folder + "/.._.._evil_99.00_0_.jpg\">");
     QCOMPARE(QDir(m_dir->filePath("deep")).entryList(QDir::Files), QStringList());
     QCOMPARE(QDir(m_dir->path()).entryList({"*evil*"}, QDir::Files), QStringList());
@@ -395,7 +395,7 @@ void TestPictures::errorPagesAreNoPictures() {
     QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList{"good.gif"});
     QCOMPARE(readFile(folder + "/good.gif"), Gif);
     // The addresses of the pictures not saved stay; the failures are logged and summed up.
-    const QString local = m_core->StringGrid1()->Cell(ColLocalDetail, row);
+    const QString local = m_core->Table()->Cell(ColLocalDetail, row);
     QVERIFY(local.contains("http://img.example.com/p/gone.jpg") &&
             local.contains("http://img.example.com/p/page.jpg"));
     QStringList logged;
@@ -422,7 +422,7 @@ void TestPictures::sameTitlesGetFoldersOfTheirOwn() {
     QCOMPARE(downloadPictures(out), (QStringList{base, base + "_2", base + "_3"}));
     QVERIFY(QFile::exists(base + "/x.jpg"));
     QVERIFY(QFile::exists(base + "_2/x.jpg"));
-    QCOMPARE(m_core->StringGrid1()->Cell(ColLocalDetail, 2), "<img src=\"file://" + base + "_2/x.jpg\">");
+    QCOMPARE(m_core->Table()->Cell(ColLocalDetail, 2), "<img src=\"file://" + base + "_2/x.jpg\">");
 }
 
 void TestPictures::unwritableFolderIsReported() {
@@ -442,7 +442,7 @@ void TestPictures::unwritableFolderIsReported() {
 
 void TestPictures::noRowSelected() {
     addRow("甲", "<img src=\"http://img.example.com/p/a.jpg\">");
-    m_core->StringGrid1()->SetCell(ColSelect, 1, "");
+    m_core->Table()->SetCell(ColSelect, 1, "");
     QSignalSpy captions(m_core.get(), &TAppCore::captionChanged);
     QSignalSpy enabled(m_core.get(), &TAppCore::commandsEnabled);
     QCOMPARE(downloadPictures(m_dir->path()), QStringList());
@@ -466,10 +466,10 @@ void TestPictures::rowDeletedDuringDownload() {
     QSignalSpy finished(m_core.get(), &TAppCore::jobFinished);
     QVERIFY(m_core->StartPictureDownload(out));
     // The first item goes while its picture is still on its way.
-    QVERIFY(StringGridDel(*m_core->StringGrid1(), 1));
+    QVERIFY(StringGridDel(*m_core->Table(), 1));
     QVERIFY(finished.wait(30000));
     // Each remaining row received its own local description, and none received the deleted one's.
-    TItemTable& grid = *m_core->StringGrid1();
+    TItemTable& grid = *m_core->Table();
     QCOMPARE(grid.RowCount(), 3);
     QCOMPARE(grid.Cell(ColTitle, 1), "乙");
     QCOMPARE(grid.Cell(ColLocalDetail, 1), "<img src=\"file://" + out + "/" + Md5Text("乙") + "/b.jpg\">");
@@ -492,7 +492,7 @@ void TestPictures::exportPictureField() {
         "center\"></a></li>"
         "<li data-value=\"1627207:28340\"><a>蓝</a></li></ul>"
         "<a style=\"background:url(http://outside.example/after-ul.jpg_30x30.jpg)\"></a>";
-    m_core->StringGrid1()->AppendRow([&](TRowWriter& row) {
+    m_core->Table()->AppendRow([&](TRowWriter& row) {
         row.SetCell(ColHtml, page);
         row.SetCell(ColWatermark, "小店");
     });
@@ -514,11 +514,11 @@ void TestPictures::exportPictureField() {
 }
 
 void TestPictures::exportWithoutMainPictures() {
-    m_core->StringGrid1()->AppendRow([&](TRowWriter& row) {
+    m_core->Table()->AppendRow([&](TRowWriter& row) {
         row.SetCell(ColHtml,
                     "<img data-src=\"http://img.example.com/a.jpg_60x60.jpg\"><img data-src=\"short\">");
     });
-    m_core->UpdateChoices([](TChoices& c) { c.cbDL = true; });
+    m_core->UpdateChoices([](TChoices& c) { c.NoMainPictures = true; });
     const QString out = m_dir->filePath("out");
     QVERIFY(QDir().mkpath(out));
     const TExportJob job = ExportJobFor(out);

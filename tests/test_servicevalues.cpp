@@ -2,9 +2,9 @@
 
 #include "app/appcore.h"
 #include "base/servicevalues.h"
-#include "table/linklist.h"
 #include "platform/paths.h"
 #include "table/itemtable.h"
+#include "table/linklist.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -119,17 +119,17 @@ void TestServiceValues::defaultTemplateMatchesHeaderColumns() {
 
 void TestServiceValues::startupInEmptyFolderGivesFirstStartState() {
     TAppCore core;
-    core.StringGrid1()->AppendRow(); // whatever was there before start-up is replaced
+    core.Table()->AppendRow(); // whatever was there before start-up is replaced
     QVERIFY(core.Startup().ok());
     QCOMPARE(core.Choices().DataSource, 0);
     QCOMPARE(core.Choices().LinkKind, 0);
     QCOMPARE(core.Choices().LinkText, QString());
     QCOMPARE(core.Choices().WatermarkText, QString());
-    QVERIFY(!core.Choices().cbDL && !core.Choices().cbDLXX && !core.Choices().cbDLJG);
+    QVERIFY(!core.Choices().NoMainPictures && !core.Choices().NoProperties && !core.Choices().TitleWithPrice);
     QVERIFY(!core.NextstartupUpdate);
-    QCOMPARE(core.StringGrid1()->RowCount(), 1);
-    QCOMPARE(core.StringGrid1()->ColCount(), 12);
-    QCOMPARE(core.ListBox1()->Count(), 0);
+    QCOMPARE(core.Table()->RowCount(), 1);
+    QCOMPARE(core.Table()->ColCount(), 12);
+    QCOMPARE(core.Links()->Count(), 0);
     QCOMPARE(core.VersionText, QStringLiteral("1.0.0.1"));
 }
 

@@ -7,12 +7,12 @@
 #include "acquire/province.h"
 #include "acquire/taobaoitem.h"
 #include "app/appcore.h"
-#include "table/linklist.h"
+#include "base/commatext.h"
 #include "collect/taobaoshop.h"
 #include "platform/paths.h"
-#include "base/commatext.h"
 #include "table/gridfile.h"
 #include "table/itemtable.h"
+#include "table/linklist.h"
 #include "web/httpclient.h"
 
 #include <QDir>
@@ -424,15 +424,15 @@ void TestTaobao::sequentialRunStopsAtFailedPage() {
     QVERIFY(core.Startup().ok());
     core.UpdateChoices([](TChoices& c) { c.WatermarkText = "水印"; });
     for (const QString id : {"1", "2", "3"})
-        core.ListBox1()->Append(itemLink(id));
+        core.Links()->Append(itemLink(id));
     QSignalSpy enabled(&core, &TAppCore::commandsEnabled);
     QSignalSpy captions(&core, &TAppCore::captionChanged);
     QSignalSpy finished(&core, &TAppCore::jobFinished);
     QVERIFY(core.StartSearch());
     QVERIFY(finished.wait(20000));
-    QCOMPARE(core.StringGrid1()->RowCount(), 2);
-    QCOMPARE(core.StringGrid1()->Cell(ColTitle, 1), "甲");
-    QCOMPARE(core.StringGrid1()->Cell(ColWatermark, 1), "水印");
+    QCOMPARE(core.Table()->RowCount(), 2);
+    QCOMPARE(core.Table()->Cell(ColTitle, 1), "甲");
+    QCOMPARE(core.Table()->Cell(ColWatermark, 1), "水印");
     QCOMPARE(m_sim->Count(ItemHost, itemPath("3")), 0);
     QCOMPARE(enabled.size(), 2);
     QCOMPARE(enabled[0][0].toBool(), false);
@@ -458,12 +458,12 @@ void TestTaobao::errorPagesAreNoItems() {
     QVERIFY(core.Startup().ok());
     core.ChangeDataSource(source);
     for (const QString id : {"1", "2", "3"})
-        core.ListBox1()->Append(itemLink(id));
+        core.Links()->Append(itemLink(id));
     QSignalSpy finished(&core, &TAppCore::jobFinished);
     QVERIFY(core.StartSearch());
     QVERIFY(finished.wait(20000));
-    QCOMPARE(core.StringGrid1()->RowCount(), 2);
-    QCOMPARE(core.StringGrid1()->Cell(ColTitle, 1), "甲");
+    QCOMPARE(core.Table()->RowCount(), 2);
+    QCOMPARE(core.Table()->Cell(ColTitle, 1), "甲");
     const TJobResult result = finished.first()[1].value<TJobResult>();
     QCOMPARE(result.Outcome, TJobOutcome::Failed);
     // The sequential run stops at the first failed link and says which one; the workers each end.
@@ -492,13 +492,13 @@ void TestTaobao::sequentialRunTitlePriceAndBlankHead() {
     ini.close();
     TAppCore core;
     QVERIFY(core.Startup().ok());
-    core.UpdateChoices([](TChoices& c) { c.cbDLJG = true; });
-    core.ListBox1()->Append(itemLink("9"));
+    core.UpdateChoices([](TChoices& c) { c.TitleWithPrice = true; });
+    core.Links()->Append(itemLink("9"));
     QSignalSpy finished(&core, &TAppCore::jobFinished);
     QVERIFY(core.StartSearch());
     QVERIFY(finished.wait(20000));
-    QCOMPARE(core.StringGrid1()->Cell(ColTitle, 1), "无价_");
-    QCOMPARE(core.StringGrid1()->Cell(ColDelivery, 1), ""); // a blank Head sends no postage request
+    QCOMPARE(core.Table()->Cell(ColTitle, 1), "无价_");
+    QCOMPARE(core.Table()->Cell(ColDelivery, 1), ""); // a blank Head sends no postage request
     QCOMPARE(m_sim->Count(DataHost, postagePath("9")), 0);
 }
 
@@ -510,24 +510,24 @@ void TestTaobao::perLinkWorkers() {
     QVERIFY(core.Startup().ok());
     core.ChangeDataSource(SourcePaipai);
     core.UpdateChoices([](TChoices& c) {
-        c.cbDLJG = true; // the workers never merge title and price
+        c.TitleWithPrice = true; // the workers never merge title and price
         c.WatermarkText = "水印";
     });
     for (const QString id : {"1", "2", "3"})
-        core.ListBox1()->Append(itemLink(id));
+        core.Links()->Append(itemLink(id));
     QSignalSpy enabled(&core, &TAppCore::commandsEnabled);
     QSignalSpy finished(&core, &TAppCore::jobFinished);
     QVERIFY(core.StartSearch());
     // The search ends only after every worker has ended.
     QVERIFY(finished.wait(20000));
-    QCOMPARE(core.StringGrid1()->RowCount(), 4);
+    QCOMPARE(core.Table()->RowCount(), 4);
     QCOMPARE(enabled.size(), 2);
     QStringList titles;
     for (int r = 1; r < 4; ++r) {
-        titles.append(core.StringGrid1()->Cell(ColTitle, r));
-        QCOMPARE(core.StringGrid1()->Cell(ColNo, r), QString::number(r));
-        QCOMPARE(core.StringGrid1()->Cell(ColDelivery, r), "上海-北京;快递10.00;3天");
-        QCOMPARE(core.StringGrid1()->Cell(ColWatermark, r), "水印");
+        titles.append(core.Table()->Cell(ColTitle, r));
+        QCOMPARE(core.Table()->Cell(ColNo, r), QString::number(r));
+        QCOMPARE(core.Table()->Cell(ColDelivery, r), "上海-北京;快递10.00;3天");
+        QCOMPARE(core.Table()->Cell(ColWatermark, r), "水印");
     }
     titles.sort();
     QCOMPARE(titles, (QStringList{"丙", "乙", "甲"}));
@@ -549,7 +549,7 @@ void TestTaobao::emptyListEndsSearchAtOnce() {
     QVERIFY(core.StartSearch());
     QVERIFY(finished.size() == 1 || finished.wait(5000));
     QCOMPARE(enabled.last()[0].toBool(), true);
-    QCOMPARE(core.StringGrid1()->RowCount(), 1);
+    QCOMPARE(core.Table()->RowCount(), 1);
 }
 
 void TestTaobao::crawlerWalksEveryPage() {
@@ -571,7 +571,7 @@ void TestTaobao::crawlerWalksEveryPage() {
                  TSimResponse::Text(listing("", {"14"}, "97"), "GBK"));
     TAppCore core;
     QVERIFY(core.Startup().ok());
-    core.ListBox1()->Append(itemLink("13").toUpper()); // already listed, in other letter case
+    core.Links()->Append(itemLink("13").toUpper()); // already listed, in other letter case
     core.ChangeLinkKind(KindShop);
     core.UpdateChoices([&shop](TChoices& c) { c.LinkText = "  " + shop + "\r\n"; });
     QSignalSpy status(&core, &TAppCore::statusTextChanged);
@@ -580,7 +580,7 @@ void TestTaobao::crawlerWalksEveryPage() {
     QCOMPARE(core.AddLink(), TAddResult::CrawlStarted);
     QCOMPARE(core.Choices().LinkText, shop); // the box was trimmed
     QVERIFY(finished.wait(20000));
-    QCOMPARE(core.ListBox1()->Items(),
+    QCOMPARE(core.Links()->Items(),
              (QStringList{itemLink("13").toUpper(), itemLink("11"), itemLink("12"), itemLink("14")}));
     QCOMPARE(status.size(), 1);
     QCOMPARE(status[0][0].toString(), "发现了[4]个宝贝！");
@@ -618,7 +618,7 @@ void TestTaobao::crawlerWithoutPages() {
     QCOMPARE(core.AddLink(), TAddResult::CrawlStarted);
     QVERIFY(finished.wait(20000));
     QCOMPARE(m_sim->Requests().size(), requests);
-    QCOMPARE(core.ListBox1()->Count(), links);
+    QCOMPARE(core.Links()->Count(), links);
     QCOMPARE(status.last()[0].toString(), QString("发现了[%1]个宝贝！").arg(links));
 }
 
@@ -645,7 +645,7 @@ void TestTaobao::crawlerOnRealShopPage() {
     // that added nothing.
     QCOMPARE(m_sim->Requests().size(), 3);
     QCOMPARE(m_sim->Requests().last().Path, QByteArray("/search.htm?search=y&pageNo=3"));
-    QCOMPARE(core.ListBox1()->Count(), 0);
+    QCOMPARE(core.Links()->Count(), 0);
 }
 
 void TestTaobao::crawlerEndsAfterFruitlessPages() {
@@ -679,7 +679,7 @@ void TestTaobao::crawlerEndsAfterFruitlessPages() {
     QCOMPARE(saved.Items(), (QStringList{itemLink("1"), itemLink("2")}));
     QVERIFY(finished.wait(20000));
     // Page 2 added item 3; pages 3, 4 and 5 added nothing: no page after them is asked for.
-    QCOMPARE(core.ListBox1()->Items(), (QStringList{itemLink("1"), itemLink("2"), itemLink("3")}));
+    QCOMPARE(core.Links()->Items(), (QStringList{itemLink("1"), itemLink("2"), itemLink("3")}));
     QCOMPARE(m_sim->Requests().size(), 5);
     QCOMPARE(m_sim->Requests().last().Path, QByteArray("/search.htm?search=y&pageNo=5"));
 }
@@ -697,12 +697,12 @@ void TestTaobao::addCommand() {
     QCOMPARE(messages[0][1].toString(), "提示");
     core.UpdateChoices([](TChoices& c) { c.LinkText = ""; });
     QCOMPARE(core.AddLink(), TAddResult::Added); // any text is added once, the empty one too
-    QCOMPARE(core.ListBox1()->Items(), (QStringList{itemLink("1"), ""}));
+    QCOMPARE(core.Links()->Items(), (QStringList{itemLink("1"), ""}));
     // A shop link with the source 拍拍 does nothing.
     core.ChangeDataSource(SourcePaipai);
     core.ChangeLinkKind(KindShop);
     QCOMPARE(core.AddLink(), TAddResult::Nothing);
-    QCOMPARE(core.ListBox1()->Count(), 0);
+    QCOMPARE(core.Links()->Count(), 0);
     QVERIFY(!core.RemoveLink(-1));
 }
 
@@ -715,15 +715,15 @@ void TestTaobao::kindAndSourceChanges() {
     QCOMPARE(core.Choices().LinkText, "");
     core.ChangeLinkKind(KindItem);
     QCOMPARE(core.Choices().LinkText, "");
-    core.ListBox1()->Append("a");
-    core.StringGrid1()->AppendRow([](TRowWriter& row) {
+    core.Links()->Append("a");
+    core.Table()->AppendRow([](TRowWriter& row) {
         row.WidenTo(14);
         row.SetCell(13, "x");
     });
     core.ChangeDataSource(Source1688);
-    QCOMPARE(core.ListBox1()->Count(), 0);
-    QCOMPARE(core.StringGrid1()->RowCount(), 1);
-    QCOMPARE(core.StringGrid1()->ColCount(), 12);
+    QCOMPARE(core.Links()->Count(), 0);
+    QCOMPARE(core.Table()->RowCount(), 1);
+    QCOMPARE(core.Table()->ColCount(), 12);
     core.ChangeLinkKind(KindShop);
     QCOMPARE(core.Choices().LinkText, "http://XXXXXXXX.1688.com");
 }

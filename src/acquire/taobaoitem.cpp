@@ -1,8 +1,8 @@
 #include "acquire/taobaoitem.h"
 
+#include "base/commatext.h"
 #include "base/servicevalues.h"
 #include "base/text.h"
-#include "base/commatext.h"
 #include "table/itemtable.h"
 #include "web/httpclient.h"
 
@@ -166,13 +166,13 @@ TJobResult InsertTaoBaoUrls(const TJobContext& job, TItemTable& grid, const QStr
             break;
         }
         TC tc(TRequestLimits(), job.StopFlag());
-        const QString head = TServiceValues::Head();
+        const QString head = job.Service().Head();
         TTaobaoItemInput in;
         in.link = links[i];
         in.head = head;
         in.watermark = job.Choices().WatermarkText;
         in.sendPostage = !TrimText(head).isEmpty();
-        in.mergeTitlePrice = [&job] { return job.Choices().cbDLJG; };
+        in.mergeTitlePrice = [&job] { return job.Choices().TitleWithPrice; };
         if (!ScrapeTaobaoItem(tc, grid, in)) {
             if (job.Stopped()) {
                 result.Outcome = TJobOutcome::Stopped;
@@ -202,9 +202,9 @@ TJobResult InsertTaoBaoUrlsPerLink(const TJobContext& job, TItemTable& grid, con
     std::atomic<int> done{0};
     std::atomic<int> failed{0};
     for (const QString& link : links) {
-        auto* worker = new TthredInsertTaoBaoUrlGrid;
+        auto* worker = new TPerLinkItemWorker;
         worker->Head = head;
-        worker->Html = link;
+        worker->Link = link;
         worker->Picstr = watermark;
         worker->Grid = &grid;
         worker->Stop = job.StopFlag();
@@ -230,12 +230,12 @@ TJobResult InsertTaoBaoUrlsPerLink(const TJobContext& job, TItemTable& grid, con
     return result;
 }
 
-void TthredInsertTaoBaoUrlGrid::run() {
+void TPerLinkItemWorker::run() {
     bool added = false;
     try {
         TC tc(TRequestLimits(), Stop);
         TTaobaoItemInput in;
-        in.link = Html;
+        in.link = Link;
         in.head = Head;
         in.watermark = Picstr;
         in.sendPostage = true;

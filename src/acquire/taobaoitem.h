@@ -49,7 +49,7 @@ bool ScrapeTaobaoItem(TC& tc, TItemTable& grid, const TTaobaoItemInput& in);
 // that link), or when the job is stopped.
 TJobResult InsertTaoBaoUrls(const TJobContext& job, TItemTable& grid, const QStringList& links);
 
-// The per-link run (data source "拍拍"): one TthredInsertTaoBaoUrlGrid per link, a bounded number
+// The per-link run (data source "拍拍"): one TPerLinkItemWorker per link, a bounded number
 // running at a time, with Head and the watermark text as they were when the search started. Ends
 // when every worker has ended.
 TJobResult InsertTaoBaoUrlsPerLink(const TJobContext& job, TItemTable& grid, const QStringList& links,
@@ -57,10 +57,10 @@ TJobResult InsertTaoBaoUrlsPerLink(const TJobContext& job, TItemTable& grid, con
 
 // One per-link worker: runs the item procedure for its link. It never merges title and price,
 // always asks for the postage, and does not pause.
-class TthredInsertTaoBaoUrlGrid : public QRunnable {
+class TPerLinkItemWorker : public QRunnable {
   public:
     QString Head;
-    QString Html;   // the link
+    QString Link;
     QString Picstr; // the watermark text
     TItemTable* Grid = nullptr;
     // The job's stop flag: a request in flight is abandoned when it is set.

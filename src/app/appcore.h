@@ -38,8 +38,8 @@ class TAppCore : public QObject {
     // Stops the running jobs and waits for them; saves nothing (Shutdown saves).
     ~TAppCore() override;
 
-    TItemTable* StringGrid1() const { return m_grid; }
-    TLinkList* ListBox1() const { return m_links; }
+    TItemTable* Table() const { return m_grid; }
+    TLinkList* Links() const { return m_links; }
     // The page cache, prepared by Startup.
     TPageCache* PageCache() const { return m_pageCache.get(); }
 

@@ -5,11 +5,11 @@
 #include "acquire/taobaoitem.h"
 #include "base/servicevalues.h"
 #include "base/text.h"
-#include "table/linklist.h"
 #include "collect/taobaoshop.h"
 #include "export/csvexport.h"
 #include "pictures/picturedownload.h"
 #include "table/itemtable.h"
+#include "table/linklist.h"
 #include "web/pagecache.h"
 
 #include <QDir>
@@ -114,7 +114,7 @@ bool TAppCore::StartPictureDownload(const QString& folder) {
         return false;
     const QList<TRowCopy> rows = m_grid->SelectedRows();
     const TChoices choices = Choices();
-    const bool titlePrice = choices.DataSource == SourceTaobao && choices.cbDLJG;
+    const bool titlePrice = choices.DataSource == SourceTaobao && choices.TitleWithPrice;
     return StartJob(TJobKind::Pictures, [this, rows, folder, titlePrice](const TJobContext& job) {
         return DownloadPictures(job, *m_grid, rows, folder, titlePrice);
     });

@@ -17,7 +17,8 @@ struct TChoices {
     int LinkKind = KindItem;       // -1 none
     QString LinkText;              // the address box
     QString WatermarkText;
-    bool cbDL = false;   // "不下载商品主图": the export downloads no pictures
-    bool cbDLXX = false; // "不下载商品属性": the export looks up no category properties
-    bool cbDLJG = false; // "标题合并价格": titles and picture names take the price
+    // The three options of the settings page (the window's check boxes cbDL, cbDLXX, cbDLJG).
+    bool NoMainPictures = false; // "不下载商品主图": the export downloads no pictures
+    bool NoProperties = false;   // "不下载商品属性": the export looks up no category properties
+    bool TitleWithPrice = false; // "标题合并价格": titles and picture names take the price
 };

@@ -1,6 +1,5 @@
 #include "base/inifile.h"
 
-#include "base/ansi.h"
 #include "platform/files.h"
 
 #include <QFile>
@@ -9,71 +8,19 @@
 
 namespace {
 
-bool isSection(const QString& line, QString* name) {
-    const QString t = line.trimmed();
-    if (!t.startsWith(QLatin1Char('[')))
-        return false;
-    const qsizetype close = t.indexOf(QLatin1Char(']'));
-    if (close < 0)
-        return false;
-    *name = t.mid(1, close - 1).trimmed();
-    return true;
-}
-
-bool isKey(const QString& line, const QString& key, QString* value) {
-    const qsizetype eq = line.indexOf(QLatin1Char('='));
-    if (eq < 0 || line.left(eq).trimmed().compare(key, Qt::CaseInsensitive) != 0)
-        return false;
-    *value = line.mid(eq + 1);
-    return true;
-}
+// How the profile functions read a file: no comment lines, the first line of a key counts, one pair
+// of enclosing quotes goes, at most 2047 characters.
+const TIniRules ProfileRules{QString(), false, true, 2047};
 
 } // namespace
 
-TIniFile::TContent TIniFile::read() const {
-    TContent content;
+TIniText TIniFile::read() const {
     const TResult<QByteArray> bytes = ReadStateFile(m_path, 1 << 20);
-    if (!bytes)
-        return content;
-    QString text;
-    if (bytes->startsWith("\xEF\xBB\xBF")) {
-        content.encoding = TEncoding::Utf8;
-        text = QString::fromUtf8(bytes->mid(3));
-    } else if (bytes->startsWith("\xFF\xFE")) {
-        content.encoding = TEncoding::Utf16;
-        text = QString::fromUtf16(reinterpret_cast<const char16_t*>(bytes->constData() + 2), (bytes->size() - 2) / 2);
-    } else {
-        text = TAnsi::Decode(*bytes);
-    }
-    content.lines = text.split(QLatin1Char('\n'));
-    for (QString& line : content.lines)
-        if (line.endsWith(QLatin1Char('\r')))
-            line.chop(1);
-    return content;
+    return TIniText::FromBytes(bytes ? *bytes : QByteArray(), TIniEncoding::Ansi);
 }
 
 QString TIniFile::ReadString(const QString& section, const QString& key, const QString& fallback) const {
-    QString current;
-    bool inSection = false;
-    for (const QString& line : read().lines) {
-        if (isSection(line, &current)) {
-            inSection = current.compare(section, Qt::CaseInsensitive) == 0;
-            continue;
-        }
-        QString value;
-        if (!inSection || !isKey(line, key, &value))
-            continue;
-        // Blanks around the value go (spaces and tabs only: other white space is part of the text).
-        while (!value.isEmpty() && (value.front() == u' ' || value.front() == u'\t'))
-            value.remove(0, 1);
-        while (!value.isEmpty() && (value.back() == u' ' || value.back() == u'\t'))
-            value.chop(1);
-        if (value.size() >= 2 && (value.front() == u'"' || value.front() == u'\'') &&
-            value.back() == value.front())
-            value = value.mid(1, value.size() - 2);
-        return value.left(2047);
-    }
-    return fallback;
+    return read().Value(section, key, ProfileRules).value_or(fallback);
 }
 
 bool TIniFile::ParseInteger(const QString& text, int* value) {
@@ -111,46 +58,35 @@ int TIniFile::ReadInteger(const QString& section, const QString& key, int fallba
 }
 
 TStatus TIniFile::WriteString(const QString& section, const QString& key, const QString& value) {
-    const TContent file = read();
-    QStringList content = file.lines;
-    if (!content.isEmpty() && content.last().isEmpty())
-        content.removeLast(); // the line break that ends the file
+    TIniText file = read();
+    QStringList& content = file.Lines;
     const QString entry = key + QLatin1Char('=') + value;
-    QString current;
-    qsizetype sectionStart = -1, sectionEnd = -1;
+    if (const qsizetype at = file.Find(section, key, ProfileRules); at >= 0) {
+        content[at] = entry;
+        return WriteWholeFile(m_path, file.ToBytes());
+    }
+    // A new key goes at the end of its section (after its last entry, before the blank lines that
+    // part it from the next), or into a new section at the end of the file.
+    qsizetype sectionStart = -1, sectionEnd = content.size();
     for (qsizetype i = 0; i < content.size(); ++i) {
-        if (isSection(content[i], &current)) {
-            if (sectionStart >= 0 && sectionEnd < 0)
-                sectionEnd = i;
-            if (sectionStart < 0 && current.compare(section, Qt::CaseInsensitive) == 0)
-                sectionStart = i;
+        QString name;
+        if (!TIniText::IsSection(content[i], &name))
             continue;
-        }
-        QString old;
-        if (sectionStart >= 0 && sectionEnd < 0 && isKey(content[i], key, &old)) {
-            content[i] = entry;
-            sectionStart = -2; // written
+        if (sectionStart >= 0) {
+            sectionEnd = i;
             break;
         }
+        if (name.compare(section, Qt::CaseInsensitive) == 0)
+            sectionStart = i;
     }
-    if (sectionStart == -1) {
+    if (sectionStart < 0) {
         content.append(QLatin1Char('[') + section + QLatin1Char(']'));
         content.append(entry);
-    } else if (sectionStart >= 0) {
-        qsizetype at = sectionEnd < 0 ? content.size() : sectionEnd;
+    } else {
+        qsizetype at = sectionEnd;
         while (at > sectionStart + 1 && content[at - 1].trimmed().isEmpty())
-            --at; // after the section's last entry, before the blank lines that part it from the next
+            --at;
         content.insert(at, entry);
     }
-    const QString text = content.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n");
-    switch (file.encoding) {
-    case TEncoding::Utf8:
-        return WriteWholeFile(m_path, "\xEF\xBB\xBF" + text.toUtf8());
-    case TEncoding::Utf16:
-        return WriteWholeFile(m_path, QByteArray("\xFF\xFE", 2) + QByteArray(reinterpret_cast<const char*>(text.utf16()),
-                                                                              text.size() * 2));
-    case TEncoding::Ansi:
-        break;
-    }
-    return WriteWholeFile(m_path, TAnsi::Encode(text));
+    return WriteWholeFile(m_path, file.ToBytes());
 }

@@ -1,15 +1,16 @@
 #pragma once
 
+#include "base/initext.h"
 #include "base/result.h"
 
 #include <QString>
-#include <QStringList>
 
 // An initialisation file as the desktop's profile functions read and write it: "[section]"
 // headers and "key=value" lines, in the ANSI code page (or, after a byte-order mark, in UTF-8 or
-// UTF-16, as an editor may have saved it), sections and keys compared ignoring letter case. A write
-// changes the one line of its key (or adds it) and keeps the rest of the file and its encoding.
-// Only a regular file of at most a megabyte is read; anything else reads as an empty file.
+// UTF-16, as an editor may have saved it), sections and keys compared ignoring letter case; the
+// first line of a key counts. A write changes the one line of its key (or adds it) and keeps the
+// rest of the file and its encoding. Only a regular file of at most a megabyte is read; anything
+// else reads as an empty file.
 class TIniFile {
   public:
     explicit TIniFile(const QString& path) : m_path(path) {}
@@ -33,11 +34,6 @@ class TIniFile {
     static bool ParseInteger(const QString& text, int* value);
 
   private:
-    enum class TEncoding { Ansi, Utf8, Utf16 };
-    struct TContent {
-        QStringList lines;
-        TEncoding encoding = TEncoding::Ansi;
-    };
-    TContent read() const;
+    TIniText read() const;
     QString m_path;
 };

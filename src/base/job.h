@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/choices.h"
+#include "base/servicevalues.h"
 
 #include <QString>
 #include <QStringList>
@@ -44,13 +45,14 @@ class TReporter {
     virtual void Progress(const QString& line) = 0;
 };
 
-// What a job gets from the program: its stop flag, its reporter and the user's live choices.
+// What a job gets from the program: its stop flag, its reporter, the user's live choices and the
+// service values as they stood when it started.
 class TJobContext {
   public:
     TJobContext(const std::atomic<bool>& stop, TReporter& reporter, std::function<TChoices()> choices,
-                std::function<void()> checkpoint = {})
+                std::function<void()> checkpoint = {}, TServiceSnapshot service = TServiceValues::Snapshot())
         : m_stop(stop), m_reporter(reporter), m_choices(std::move(choices)),
-          m_checkpoint(std::move(checkpoint)) {}
+          m_checkpoint(std::move(checkpoint)), m_service(std::move(service)) {}
 
     // Set when the job is to end: workers stop before their next link, page, row or picture, and
     // a request in flight is abandoned.
@@ -59,6 +61,8 @@ class TJobContext {
     TReporter& Report() const { return m_reporter; }
     // The choices as they stand now (the user may change them while the job runs).
     TChoices Choices() const { return m_choices ? m_choices() : TChoices(); }
+    // The service values (service.ini) as they stood when the job started.
+    const TServiceSnapshot& Service() const { return m_service; }
     // Saves what the job has changed so far, so that a crash or a kill later loses none of it.
     void Checkpoint() const {
         if (m_checkpoint)
@@ -70,4 +74,5 @@ class TJobContext {
     TReporter& m_reporter;
     std::function<TChoices()> m_choices;
     std::function<void()> m_checkpoint;
+    TServiceSnapshot m_service;
 };

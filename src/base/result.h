@@ -37,6 +37,7 @@ template <typename T> class [[nodiscard]] TResult {
     const T& operator*() const& { return value(); }
     const T* operator->() const { return &value(); }
     const TError& error() const { return std::get<1>(m_v); }
+    T value_or(T fallback) const { return ok() ? value() : fallback; }
 
   private:
     std::variant<T, TError> m_v;

@@ -3,8 +3,13 @@
 #include "platform/files.h"
 #include "platform/paths.h"
 
-#include <QFile>
+#include "base/initext.h"
+
+#include <QDateTime>
+#include <QFileInfo>
+#include <QHash>
 #include <QList>
+#include <QMutex>
 #include <QStringList>
 
 #include <array>
@@ -49,48 +54,49 @@ const KeyInfo& info(TServiceKey key) {
     return Keys[0];
 }
 
-// Reads one key of the [service] section. The format is deliberately plain: "key = value" lines
-// (keys compared ignoring case, the value trimmed of spaces and tabs and otherwise taken as it
-// stands, commas, quotes and backslashes included), "[section]" headers, and lines starting with
-// ";" or "#" as comments. A later line of the same key wins. Anything else is ignored, so a
-// damaged file still yields whatever keys it holds.
-std::pair<bool, QString> readKey(const QString& path, const QString& wanted) {
+// How service.ini is read: lines starting with ";" or "#" are comments, a later line of the same
+// key wins, and a value is taken as it stands after the "=" (quotes, commas and backslashes
+// included) without the blanks around it. Anything else is ignored, so a damaged file still yields
+// whatever keys it holds.
+const TIniRules ServiceRules{QStringLiteral(";#"), true, false, -1};
+
+// The values of the file as they were when it was last read, and what the file looked like then.
+struct TServiceFile {
+    QString path;
+    bool exists = false;
+    qint64 size = -1;
+    QDateTime modified;
+    QByteArray bytes;
+    QHash<QString, QString> values; // by key name in lower case
+};
+
+QMutex g_lock;
+TServiceFile g_file;
+
+// The file's values, parsed again only when the file changed. Its path, size and modification time
+// tell, except for a file modified in the last seconds: the clock that stamps files is coarse, so
+// two edits close together may carry the same time, and such a file's bytes are compared instead.
+QHash<QString, QString> currentValues() {
+    const QString path = TPaths::WorkFile(QLatin1String(TServiceValues::FileName));
+    const QFileInfo info(path);
+    const bool exists = info.isFile();
+    const QDateTime modified = info.lastModified();
+    QMutexLocker lock(&g_lock);
+    const bool sameStamp = g_file.path == path && g_file.exists == exists && g_file.size == info.size() &&
+                           g_file.modified == modified;
+    const bool recent = exists && modified.msecsTo(QDateTime::currentDateTime()) < 3000;
+    if (sameStamp && !recent)
+        return g_file.values;
     // Only a regular file of a sane size is read: a pipe in its place would block every use.
     const TResult<QByteArray> bytes = ReadStateFile(path, 1 << 20);
-    if (!bytes)
-        return {false, {}};
-    const QString text = QString::fromUtf8(*bytes);
-    bool inSection = false;
-    bool found = false;
-    QString value;
-    const QStringList lines = text.split(QLatin1Char('\n'));
-    for (QString line : lines) {
-        if (line.startsWith(QChar(0xFEFF)))
-            line.remove(0, 1);
-        const QString trimmed = line.trimmed();
-        if (trimmed.isEmpty() || trimmed.startsWith(QLatin1Char(';')) || trimmed.startsWith(QLatin1Char('#')))
-            continue;
-        if (trimmed.startsWith(QLatin1Char('[')) && trimmed.endsWith(QLatin1Char(']'))) {
-            inSection = trimmed.mid(1, trimmed.size() - 2)
-                            .trimmed()
-                            .compare(QLatin1String(TServiceValues::Section), Qt::CaseInsensitive) == 0;
-            continue;
-        }
-        if (!inSection)
-            continue;
-        const qsizetype eq = line.indexOf(QLatin1Char('='));
-        if (eq < 0 || line.left(eq).trimmed().compare(wanted, Qt::CaseInsensitive) != 0)
-            continue;
-        QString v = line.mid(eq + 1);
-        auto isPad = [](QChar c) { return c == u' ' || c == u'\t' || c == u'\r'; };
-        while (!v.isEmpty() && isPad(v.front()))
-            v.remove(0, 1);
-        while (!v.isEmpty() && isPad(v.back()))
-            v.chop(1);
-        value = v;
-        found = true;
-    }
-    return {found, value};
+    const QByteArray content = bytes ? *bytes : QByteArray();
+    if (sameStamp && content == g_file.bytes)
+        return g_file.values;
+    g_file = TServiceFile{path, exists, info.size(), modified, content, {}};
+    const TIniText text = TIniText::FromBytes(content, TIniEncoding::Utf8);
+    for (const auto& [key, value] : text.Section(QLatin1String(TServiceValues::Section), ServiceRules))
+        g_file.values.insert(key.toLower(), value);
+    return g_file.values;
 }
 
 } // namespace
@@ -183,6 +189,21 @@ QString TServiceValues::DefaultValue(TServiceKey key) {
 }
 
 QString TServiceValues::Value(TServiceKey key) {
-    const auto [found, value] = readKey(TPaths::WorkFile(QLatin1String(FileName)), KeyName(key));
-    return found ? value : DefaultValue(key);
+    return Snapshot().Value(key);
+}
+
+QString TServiceValues::Value(const QString& keyName) {
+    for (const KeyInfo& k : Keys)
+        if (keyName.compare(QLatin1String(k.name), Qt::CaseInsensitive) == 0)
+            return Value(k.key);
+    return {};
+}
+
+TServiceSnapshot TServiceValues::Snapshot() {
+    return TServiceSnapshot(currentValues());
+}
+
+QString TServiceSnapshot::Value(TServiceKey key) const {
+    const auto it = m_values.constFind(TServiceValues::KeyName(key).toLower());
+    return it != m_values.constEnd() ? it.value() : TServiceValues::DefaultValue(key);
 }

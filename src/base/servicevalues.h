@@ -1,12 +1,15 @@
 #pragma once
 
+#include <QHash>
 #include <QString>
 
+#include <utility>
+
 // Values the program needs at run time that come from outside: the file "service.ini" (UTF-8)
-// in the working directory, section [service]. Each value is read from the file at its use, so
-// an edit made while the program runs takes effect at the next use. A key missing from the file
-// (or a missing or unreadable file) gives the built-in default; a key present with an empty
-// value gives the empty text.
+// in the working directory, section [service]. The file is read again whenever it changed (its
+// size or modification time), so an edit made while the program runs takes effect at the next use,
+// and it is not parsed again at every use. A key missing from the file (or a missing or unreadable
+// file) gives the built-in default; a key present with an empty value gives the empty text.
 enum class TServiceKey {
     Head,             // put in front of a host name to form an absolute address
     CsvTemplate,      // the CSV row template of the export
@@ -29,12 +32,27 @@ enum class TServiceKey {
     CookieDetail,
 };
 
+// The values as they stood at one moment: what a job works with from its start to its end.
+class TServiceSnapshot {
+  public:
+    TServiceSnapshot() = default;
+    explicit TServiceSnapshot(QHash<QString, QString> values) : m_values(std::move(values)) {}
+    QString Value(TServiceKey key) const;
+    QString Head() const { return Value(TServiceKey::Head); }
+
+  private:
+    QHash<QString, QString> m_values; // as the file has them, by key name in lower case
+};
+
 namespace TServiceValues {
 
 inline constexpr const char* FileName = "service.ini";
 inline constexpr const char* Section = "service";
 
 QString Value(TServiceKey key);
+// By the key's name in service.ini (ignoring letter case); the empty text for an unknown key.
+QString Value(const QString& keyName);
+TServiceSnapshot Snapshot();
 QString DefaultValue(TServiceKey key);
 QString KeyName(TServiceKey key);
 

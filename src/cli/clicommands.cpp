@@ -1,13 +1,14 @@
 #include "cli/clicommands.h"
 
 #include "app/appcore.h"
-#include "table/linklist.h"
 #include "export/csvexport.h"
 #include "pictures/picturedownload.h"
 #include "platform/fileinuse.h"
+#include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/termination.h"
 #include "table/itemtable.h"
+#include "table/linklist.h"
 #include "web/httpclient.h"
 #include "web/pagecache.h"
 
@@ -106,7 +107,7 @@ std::optional<QString> checkRows(const QString& command, const QStringList& args
 
 // Every row must be a data row of the table; checked before any change is made.
 std::optional<QList<int>> dataRows(TCliContext& c, const QStringList& args) {
-    TItemTable& grid = *c.core.StringGrid1();
+    TItemTable& grid = *c.core.Table();
     QList<int> rows;
     for (const QString& a : args) {
         const int row = *parseRow(a);
@@ -152,76 +153,33 @@ std::optional<TFetchArgs> parseFetch(const QStringList& args, QString* problem) 
     return f;
 }
 
-const QStringList FetchProfiles = {QStringLiteral("HGetText"),
-                                   QStringLiteral("HGetTextNew"),
-                                   QStringLiteral("HGetTextLib"),
-                                   QStringLiteral("HGetTextPage"),
-                                   QStringLiteral("Htaobao_curl_detail"),
-                                   QStringLiteral("HPost"),
-                                   QStringLiteral("HGet"),
-                                   QStringLiteral("HGetN"),
-                                   QStringLiteral("HOpen"),
-                                   QStringLiteral("HGetTextFileStr")};
-
-QString canonicalProfile(const QString& name) {
-    for (const QString& p : FetchProfiles)
-        if (p.compare(name, Qt::CaseInsensitive) == 0)
-            return p;
-    return {};
-}
-
 int runFetch(TCliContext& c, const QStringList& args) {
     QString problem;
     const TFetchArgs f = *parseFetch(args, &problem);
-    const QString profile = canonicalProfile(f.profile);
+    const TProfile& profile = *TProfile::Named(f.profile);
     TC tc;
-    auto noResponse = [&] {
-        c.err << "tovrel-cli: no response from " << f.url
-              << " (the name could not be resolved, the connection failed or timed out)\n";
+    auto noResponse = [&](const TError& error) {
+        c.err << "tovrel-cli: no response from " << f.url << ": " << error.Detail << '\n';
         return int(TCliExit::Failure);
     };
-    if (profile == u"HOpen") {
-        const std::optional<QByteArray> bytes = tc.HOpen(QStringLiteral("GET"), f.url);
+    if (profile.Body == TProfile::TBody::Bytes) {
+        const TResult<QByteArray> bytes = tc.FetchBytes(profile, f.url, f.form.toUtf8());
         if (!bytes)
-            return noResponse();
+            return noResponse(bytes.error());
         c.out << bytes->size() << " bytes\n";
         if (!f.outFile.isEmpty()) {
-            QFile file(f.outFile);
-            if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-                file.write(*bytes) != bytes->size() || !file.flush()) {
-                c.err << "tovrel-cli: cannot write " << f.outFile << ": " << file.errorString() << '\n';
+            if (const TStatus written = WriteWholeFile(f.outFile, *bytes); !written) {
+                c.err << "tovrel-cli: cannot write " << f.outFile << ": " << written.error().Detail << '\n';
                 return int(TCliExit::Failure);
             }
         }
         return int(TCliExit::Ok);
     }
-    QString text;
-    bool canFail = true; // the profiles whose failure is the text "error"
-    if (profile == u"HGetText")
-        text = tc.HGetText(f.url);
-    else if (profile == u"HGetTextNew")
-        text = tc.HGetTextNew(f.url);
-    else if (profile == u"HGetTextLib")
-        text = tc.HGetTextLib(f.url);
-    else if (profile == u"HGetTextPage")
-        text = tc.HGetTextPage(f.url);
-    else if (profile == u"Htaobao_curl_detail")
-        text = tc.Htaobao_curl_detail(f.url);
-    else if (profile == u"HGetTextFileStr")
-        text = tc.HGetTextFileStr(f.url);
-    else {
-        canFail = false; // these give the empty text on failure
-        if (profile == u"HPost")
-            text = tc.HPost(f.url, f.form);
-        else if (profile == u"HGet")
-            text = tc.HGet(f.url);
-        else
-            text = tc.HGetN(f.url);
-    }
-    if (canFail && text == TC::Error)
-        return noResponse();
-    c.out << text;
-    if (!text.endsWith(u'\n'))
+    const TResult<QString> text = tc.FetchText(profile, f.url, f.form.toUtf8());
+    if (!text)
+        return noResponse(text.error());
+    c.out << *text;
+    if (!text->endsWith(u'\n'))
         c.out << '\n';
     return int(TCliExit::Ok);
 }
@@ -302,7 +260,7 @@ const QList<TCliCommand>& commands() {
              return std::nullopt;
          },
          [](TCliContext& c, const QStringList& a) {
-             return printTable(*c.core.StringGrid1(), !a.isEmpty(), c.out);
+             return printTable(*c.core.Table(), !a.isEmpty(), c.out);
          }},
         {QStringLiteral("select"), QStringLiteral("select all         select every item"),
          [](const QStringList& a) -> std::optional<QString> {
@@ -311,7 +269,7 @@ const QList<TCliCommand>& commands() {
              return std::nullopt;
          },
          [](TCliContext& c, const QStringList&) {
-             c.core.StringGrid1()->SelectAll();
+             c.core.Table()->SelectAll();
              return int(TCliExit::Ok);
          }},
         {QStringLiteral("invert"), QStringLiteral("invert             invert the selection"),
@@ -321,7 +279,7 @@ const QList<TCliCommand>& commands() {
              return std::nullopt;
          },
          [](TCliContext& c, const QStringList&) {
-             c.core.StringGrid1()->InvertSelection();
+             c.core.Table()->InvertSelection();
              return int(TCliExit::Ok);
          }},
         {QStringLiteral("toggle"),
@@ -332,7 +290,7 @@ const QList<TCliCommand>& commands() {
              if (!rows)
                  return int(TCliExit::Failure);
              for (int row : *rows)
-                 c.core.StringGrid1()->ToggleMark(row);
+                 c.core.Table()->ToggleMark(row);
              return int(TCliExit::Ok);
          }},
         {QStringLiteral("delete"),
@@ -342,7 +300,7 @@ const QList<TCliCommand>& commands() {
              const std::optional<QList<int>> rows = dataRows(c, a);
              if (!rows)
                  return int(TCliExit::Failure);
-             StringGridDel(*c.core.StringGrid1(), rows->first());
+             StringGridDel(*c.core.Table(), rows->first());
              return int(TCliExit::Ok);
          }},
         {QStringLiteral("source"),
@@ -398,7 +356,7 @@ const QList<TCliCommand>& commands() {
              const int n = *parseRow(a[0]);
              if (!c.core.RemoveLink(n - 1)) {
                  c.err << "tovrel-cli: link " << n << " does not exist: the list has "
-                       << c.core.ListBox1()->Count() << " link(s)\n";
+                       << c.core.Links()->Count() << " link(s)\n";
                  return int(TCliExit::Failure);
              }
              return int(TCliExit::Ok);
@@ -413,7 +371,7 @@ const QList<TCliCommand>& commands() {
          QStringLiteral("list               print the link list, one numbered link per line"),
          [](const QStringList& a) { return noArguments(QStringLiteral("list"), a); },
          [](TCliContext& c, const QStringList&) {
-             const QStringList links = c.core.ListBox1()->Items();
+             const QStringList links = c.core.Links()->Items();
              for (int i = 0; i < links.size(); ++i)
                  c.out << i + 1 << '\t' << flat(links[i]) << '\n';
              return int(TCliExit::Ok);
@@ -442,11 +400,11 @@ const QList<TCliCommand>& commands() {
          },
          [](TCliContext& c, const QStringList& a) {
              const bool titlePrice = !a.isEmpty();
-             c.core.UpdateChoices([titlePrice](TChoices& ch) { ch.cbDLJG = titlePrice; });
-             const int before = c.core.StringGrid1()->RowCount();
+             c.core.UpdateChoices([titlePrice](TChoices& ch) { ch.TitleWithPrice = titlePrice; });
+             const int before = c.core.Table()->RowCount();
              const std::optional<TJobResult> search = runJob(c.core, [&] { return c.core.StartSearch(); });
-             c.err << "the table holds " << c.core.StringGrid1()->RowCount() - 1 << " item(s), "
-                   << c.core.StringGrid1()->RowCount() - before << " new\n";
+             c.err << "the table holds " << c.core.Table()->RowCount() - 1 << " item(s), "
+                   << c.core.Table()->RowCount() - before << " new\n";
              return search ? jobStatus(c, *search) : int(TCliExit::Failure);
          }},
         {QStringLiteral("export"),
@@ -466,8 +424,8 @@ const QList<TCliCommand>& commands() {
              const bool noPictures = a.contains(QStringLiteral("--no-main-pictures"));
              const bool noProps = a.contains(QStringLiteral("--no-props"));
              c.core.UpdateChoices([&](TChoices& ch) {
-                 ch.cbDL = noPictures;
-                 ch.cbDLXX = noProps;
+                 ch.NoMainPictures = noPictures;
+                 ch.NoProperties = noProps;
              });
              const TExportJob job = ExportJobFor(folder);
              if (FileInUse(job.csvPath)) {
@@ -495,7 +453,7 @@ const QList<TCliCommand>& commands() {
              if (folder.isEmpty())
                  return int(TCliExit::Failure);
              const bool titlePrice = a.contains(QStringLiteral("--title-price"));
-             c.core.UpdateChoices([titlePrice](TChoices& ch) { ch.cbDLJG = titlePrice; });
+             c.core.UpdateChoices([titlePrice](TChoices& ch) { ch.TitleWithPrice = titlePrice; });
              const std::optional<TJobResult> pictures =
                  runJob(c.core, [&] { return c.core.StartPictureDownload(folder); });
              if (!pictures)
@@ -528,7 +486,7 @@ const QList<TCliCommand>& commands() {
              const std::optional<TFetchArgs> f = parseFetch(a, &problem);
              if (!f)
                  return problem;
-             if (canonicalProfile(f->profile).isEmpty())
+             if (!TProfile::Named(f->profile))
                  return QStringLiteral("unknown profile: ") + f->profile;
              return std::nullopt;
          },

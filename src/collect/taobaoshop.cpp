@@ -46,7 +46,7 @@ QString ShopItemArea(const QString& page) {
 
 TJobResult CrawlTaoBaoShop(const TJobContext& job, TLinkList& links, const QString& shop) {
     TJobResult result;
-    const QString itemHost = TServiceValues::Value(TServiceKey::ItemHost);
+    const QString itemHost = job.Service().Value(TServiceKey::ItemHost);
     // The item host goes into the pattern as it is, its dots unescaped.
     const QString idPattern =
         QStringLiteral("http:\\/\\/") + itemHost + QStringLiteral("\\/item.htm\\?id=(\\d+)");

@@ -1,13 +1,13 @@
 #include "export/csvexport.h"
 
 #include "acquire/province.h"
+#include "base/cipher.h"
 #include "base/servicevalues.h"
 #include "base/text.h"
 #include "export/props.h"
 #include "pictures/picturedownload.h"
 #include "pictures/watermark.h"
 #include "platform/files.h"
-#include "base/cipher.h"
 #include "table/itemtable.h"
 #include "web/httpclient.h"
 #include "web/pagecache.h"
@@ -76,7 +76,7 @@ bool downloadExportPicture(const TJobContext& ctx, TC& tc, QByteArray& buffer, c
 // counts the pictures that could not be saved.
 QString ExportPictures(const TJobContext& ctx, TC& tc, const TExportJob& job, const QString& cleaned,
                        const QString& title, const QString& watermark, int* failed) {
-    const bool download = !ctx.Choices().cbDL;
+    const bool download = !ctx.Choices().NoMainPictures;
     if (download)
         ctx.Report().Log(QStringLiteral("宝贝 ") + quoted(title) + QStringLiteral(" 正在下载商品主图......"));
     QByteArray buffer;
@@ -155,9 +155,9 @@ QString exportRow(const TJobContext& ctx, const TExportJob& job, TPageCache* cac
     v.quantity = tc.FindsStr(QStringLiteral("old_quantity=([^&]*)"), cleaned, false);
 
     // Category properties, through the page cache; read the option anew for every row.
-    const QString head = TServiceValues::Head();
+    const QString head = ctx.Service().Head();
     QString reply;
-    if (!TrimText(head).isEmpty() && !ctx.Choices().cbDLXX && cache) {
+    if (!TrimText(head).isEmpty() && !ctx.Choices().NoProperties && cache) {
         reply = cache->GetCachedPage(PropertyRequestUrl(head, v.categoryId), tc);
         if (reply == TC::Error) {
             problems->properties = true;
@@ -171,7 +171,7 @@ QString exportRow(const TJobContext& ctx, const TExportJob& job, TPageCache* cac
 
     v.sellProp = SkuField(saleReply, v.price);
     v.alias = AliasField(cleaned);
-    const QString line = FillTemplate(TServiceValues::CsvTemplate(), v);
+    const QString line = FillTemplate(ctx.Service().Value(TServiceKey::CsvTemplate), v);
     ctx.Report().Log(QStringLiteral("宝贝 ") + quoted(v.title) + QStringLiteral(" 下载完毕."));
     return line;
 }

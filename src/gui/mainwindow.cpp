@@ -3,13 +3,13 @@
 #include "app/appcore.h"
 #include "base/servicevalues.h"
 #include "base/text.h"
-#include "table/linklist.h"
 #include "export/csvexport.h"
+#include "gui/stringgridview.h"
 #include "pictures/picturedownload.h"
 #include "platform/fileinuse.h"
 #include "platform/shell.h"
-#include "gui/stringgridview.h"
 #include "table/itemtable.h"
+#include "table/linklist.h"
 #include "web/pagecache.h"
 
 #include <QApplication>
@@ -111,7 +111,7 @@ void TFrMain::FormCreate() {
         MessageBox(m_core->FolderBusyMessage(), QStringLiteral("提示"), QMessageBox::Ok,
                    QMessageBox::Warning);
     showChoices();
-    ListBox1->addItems(m_core->ListBox1()->Items());
+    ListBox1->addItems(m_core->Links()->Items());
     Label5->setText(m_core->VersionText);
 
     // 13. The check-box pictures, made once from the style's check-box indicator.
@@ -212,7 +212,7 @@ QWidget* TFrMain::buildSearchPage() {
         commands->addWidget(order[i], i / 3, i % 3);
     listLayout->addLayout(commands);
 
-    StringGrid1 = new TStringGridView(m_core->StringGrid1(), page);
+    StringGrid1 = new TStringGridView(m_core->Table(), page);
     StringGrid1->setObjectName(QStringLiteral("StringGrid1"));
 
     auto* splitter = new QSplitter(Qt::Vertical, page);
@@ -221,8 +221,8 @@ QWidget* TFrMain::buildSearchPage() {
     splitter->setStretchFactor(1, 3);
     layout->addWidget(splitter, 1);
 
-    connect(BtnSelectAll, &QPushButton::clicked, this, [this] { m_core->StringGrid1()->SelectAll(); });
-    connect(BtnInvert, &QPushButton::clicked, this, [this] { m_core->StringGrid1()->InvertSelection(); });
+    connect(BtnSelectAll, &QPushButton::clicked, this, [this] { m_core->Table()->SelectAll(); });
+    connect(BtnInvert, &QPushButton::clicked, this, [this] { m_core->Table()->InvertSelection(); });
     connect(StringGrid1->DeleteAction(), &QAction::triggered, this, &TFrMain::deleteCurrentRow);
     // Seam: "&E编辑" opens the item editor once it exists.
     return page;
@@ -324,9 +324,9 @@ void TFrMain::showChoices() {
         edit1->setPlainText(c.LinkText);
     if (Edit4->text() != c.WatermarkText)
         Edit4->setText(c.WatermarkText);
-    cbDL->setChecked(c.cbDL);
-    cbDLXX->setChecked(c.cbDLXX);
-    cbDLJG->setChecked(c.cbDLJG);
+    cbDL->setChecked(c.NoMainPictures);
+    cbDLXX->setChecked(c.NoProperties);
+    cbDLJG->setChecked(c.TitleWithPrice);
 }
 
 void TFrMain::connectCore() {
@@ -346,11 +346,11 @@ void TFrMain::connectCore() {
         core.UpdateChoices([&text](TChoices& c) { c.WatermarkText = text; });
     });
     connect(cbDL, &QCheckBox::toggled, this,
-            [&core](bool on) { core.UpdateChoices([on](TChoices& c) { c.cbDL = on; }); });
+            [&core](bool on) { core.UpdateChoices([on](TChoices& c) { c.NoMainPictures = on; }); });
     connect(cbDLXX, &QCheckBox::toggled, this,
-            [&core](bool on) { core.UpdateChoices([on](TChoices& c) { c.cbDLXX = on; }); });
+            [&core](bool on) { core.UpdateChoices([on](TChoices& c) { c.NoProperties = on; }); });
     connect(cbDLJG, &QCheckBox::toggled, this,
-            [&core](bool on) { core.UpdateChoices([on](TChoices& c) { c.cbDLJG = on; }); });
+            [&core](bool on) { core.UpdateChoices([on](TChoices& c) { c.TitleWithPrice = on; }); });
     connect(m_core, &TAppCore::choicesChanged, this, &TFrMain::showChoices);
     // Leaving the watermark box trims its text.
     connect(Edit4, &QLineEdit::editingFinished, this, [this] { Edit4->setText(TrimText(Edit4->text())); });
@@ -389,7 +389,7 @@ void TFrMain::connectCore() {
             button->setText(caption);
     });
 
-    TLinkList* links = m_core->ListBox1();
+    TLinkList* links = m_core->Links();
     connect(
         links, &TLinkList::appended, ListBox1, [this](int, const QString& link) { ListBox1->addItem(link); },
         Qt::QueuedConnection);
@@ -427,7 +427,7 @@ void TFrMain::EnableCommands(bool Enabled) {
 }
 
 void TFrMain::deleteCurrentRow() {
-    TItemTable* grid = m_core->StringGrid1();
+    TItemTable* grid = m_core->Table();
     const int row = grid->Row();
     if (!grid->IsUsableRow(row))
         return;

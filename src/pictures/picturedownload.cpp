@@ -1,10 +1,10 @@
 #include "pictures/picturedownload.h"
 
+#include "base/cipher.h"
 #include "base/servicevalues.h"
 #include "base/text.h"
 #include "pictures/watermark.h"
 #include "platform/files.h"
-#include "base/cipher.h"
 #include "table/itemtable.h"
 #include "web/httpclient.h"
 
@@ -56,9 +56,9 @@ QString PicturePath(const QString& folder, const QString& address, const QString
 }
 
 TResult<QByteArray> FetchPicture(TC& tc, const QString& address) {
-    const std::optional<QByteArray> bytes = tc.HOpen(QStringLiteral("GET"), address);
+    const TResult<QByteArray> bytes = tc.HOpen(QStringLiteral("GET"), address);
     if (!bytes)
-        return tc.LastError();
+        return bytes.error();
     if (!TC::IsSuccess(tc.LastStatus()))
         return MakeError(TErrc::BadReply, QStringLiteral("HTTP %1").arg(tc.LastStatus()));
     // An error page or a page served under a picture's name is never kept as a picture.
@@ -139,7 +139,7 @@ TJobResult DownloadPictures(const TJobContext& job, TItemTable& grid, const QLis
     QString filePath = QDir::fromNativeSeparators(folder);
     if (!filePath.endsWith(QLatin1Char('/')))
         filePath += QLatin1Char('/');
-    const QString head = TServiceValues::Head();
+    const QString head = job.Service().Head();
     TJobResult result;
     std::atomic<int> saved{0}, failed{0};
     QSet<QString> used;

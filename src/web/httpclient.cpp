@@ -1,8 +1,8 @@
 #include "web/httpclient.h"
 
+#include "base/ansi.h"
 #include "base/servicevalues.h"
 #include "base/text.h"
-#include "base/ansi.h"
 
 #include <QRegularExpression>
 #include <QStringDecoder>
@@ -14,11 +14,6 @@
 #include <stdexcept>
 
 namespace {
-
-const QByteArray BrowserA = "Mozilla/5.0 (Windows NT 6.1; rv:19.0) Gecko/20100101 Firefox/19.0";
-const QByteArray BrowserB = "Mozilla/5.0 (X11; Ubuntu; Linux x86_64; rv:23.0) Gecko/20100101 Firefox/23.0";
-const QByteArray PageAccept = "text/html,application/xhtml+xml,application/xml;q=0.9,*/*;q=0.8";
-const QByteArray LanguageList = "zh-cn,zh;q=0.8,en-us;q=0.5,en;q=0.3";
 
 int progressCheck(void* abandon, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
     return abandon && static_cast<const std::atomic<bool>*>(abandon)->load() ? 1 : 0;
@@ -65,19 +60,121 @@ size_t collectHeader(char* data, size_t size, size_t count, void* target) {
     return size * count;
 }
 
-QByteArray service(TServiceKey key) {
-    return TServiceValues::Value(key).toUtf8();
+// A header value with its service values filled in: each {Key} becomes the value of that key of
+// service.ini.
+QByteArray expand(const QByteArray& value) {
+    QByteArray out;
+    qsizetype i = 0;
+    while (i < value.size()) {
+        const qsizetype open = value.indexOf('{', i);
+        const qsizetype close = open >= 0 ? value.indexOf('}', open) : -1;
+        if (close < 0) {
+            out += value.mid(i);
+            break;
+        }
+        out += value.mid(i, open - i);
+        out += TServiceValues::Value(QString::fromLatin1(value.mid(open + 1, close - open - 1))).toUtf8();
+        i = close + 1;
+    }
+    return out;
 }
 
-// The two headers that end four profiles: the profile's fixed Cookie (an empty value sends none)
-// and "Connection: keep-alive".
-QList<std::pair<QByteArray, QByteArray>> endingWithCookie(QList<std::pair<QByteArray, QByteArray>> headers,
-                                                          TServiceKey cookieKey) {
-    const QByteArray cookie = service(cookieKey);
-    if (!cookie.isEmpty())
-        headers.append(std::pair<QByteArray, QByteArray>("Cookie", cookie));
-    headers.append(std::pair<QByteArray, QByteArray>("Connection", "keep-alive"));
-    return headers;
+const QByteArray BrowserA = "Mozilla/5.0 (Windows NT 6.1; rv:19.0) Gecko/20100101 Firefox/19.0";
+const QByteArray BrowserB = "Mozilla/5.0 (X11; Ubuntu; Linux x86_64; rv:23.0) Gecko/20100101 Firefox/23.0";
+const QByteArray PageAccept = "text/html,application/xhtml+xml,application/xml;q=0.9,*/*;q=0.8";
+const QByteArray LanguageList = "zh-cn,zh;q=0.8,en-us;q=0.5,en;q=0.3";
+
+using TBody = TProfile::TBody;
+
+// The request profiles. The double quotes inside three values of Htaobao_curl_detail belong to the
+// values and are sent; HGetText sends its Content-Type although it sends no body.
+const TProfile Profiles[] = {
+    {"HGetText",
+     "GET",
+     false,
+     TBody::Text,
+     {{"Accept-Language", "zh-cn"}, {"Content-Type", "text/html; charset=UTF-8"}},
+     QStringLiteral("error")},
+    {"HGetTextNew",
+     "GET",
+     false,
+     TBody::Text,
+     {{"User-Agent", BrowserA},
+      {"Accept", PageAccept},
+      {"Accept-Language", LanguageList},
+      {"Cookie", "{CookieNew}"},
+      {"Connection", "keep-alive"}},
+     QStringLiteral("error")},
+    {"HGetTextLib",
+     "GET",
+     false,
+     TBody::Text,
+     {{"Host", "{DetailDataHost}"},
+      {"User-Agent", BrowserA},
+      {"Accept", "*/*"},
+      {"Accept-Language", "zh-CN,zh;q=0.8"},
+      {"Referer", "http://{ItemHost}/item.htm"},
+      {"Cookie", "{CookieLib}"},
+      {"Connection", "keep-alive"}},
+     QStringLiteral("error")},
+    {"HGetTextPage",
+     "GET",
+     false,
+     TBody::Text,
+     {{"User-Agent", BrowserA},
+      {"Accept", PageAccept},
+      {"Accept-Language", LanguageList},
+      {"Cookie", "{CookiePage}"},
+      {"Connection", "keep-alive"}},
+     QStringLiteral("error")},
+    {"Htaobao_curl_detail",
+     "POST",
+     false,
+     TBody::Text,
+     {{"Host", "{DetailPageHost}"},
+      {"User-Agent", BrowserB},
+      {"Accept", PageAccept},
+      {"Accept-Language", "\"en-Us,en;q=0.5\""},
+      {"Accept-Encoding", "\"deflate\""},
+      {"Referer", "\"{HomePage}\""},
+      {"Cookie", "{CookieDetail}"},
+      {"Connection", "keep-alive"}},
+     QStringLiteral("error")},
+    {"HPost",
+     "POST",
+     false,
+     TBody::Text,
+     {{"Accept-Language", "zh-cn"}, {"Content-Type", "application/x-www-form-urlencoded; charset=UTF-8"}},
+     QString()},
+    {"HGet", "GET", false, TBody::Utf16, {}, QString()},
+    {"HGetN", "GET", false, TBody::Utf16, {}, QString()},
+    {"HOpen", "GET", true, TBody::Bytes, {}, QString()},
+    {"HGetTextFileStr", "GET", true, TBody::TrimmedAnsi, {}, QStringLiteral("error")},
+};
+
+const TProfile& profile(const char* name) {
+    return *TProfile::Named(QLatin1String(name));
+}
+
+// A named operation's text: the profile's result, or its failure text.
+QString textOf(TC& tc, const char* name, const QString& url, const QByteArray& form = QByteArray()) {
+    const TProfile& p = profile(name);
+    return tc.FetchText(p, url, form).value_or(p.Failure);
+}
+
+// The body read as UTF-16 little-endian text up to its first zero unit (an odd last byte is no
+// unit).
+QString utf16Text(const QByteArray& bytes) {
+    QString text(bytes.size() / 2, Qt::Uninitialized);
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t unit = char16_t(uchar(bytes[2 * i]) | (uchar(bytes[2 * i + 1]) << 8));
+        if (unit == 0) {
+            text.truncate(i);
+            break;
+        }
+        text[i] = QChar(unit);
+    }
+    return text;
 }
 
 QString charsetOf(const QByteArray& contentType) {
@@ -105,108 +202,131 @@ bool isValidUtf8(const QByteArray& bytes) {
 
 } // namespace
 
+const TProfile* TProfile::Named(const QString& name) {
+    for (const TProfile& p : Profiles)
+        if (name.compare(QLatin1String(p.Name), Qt::CaseInsensitive) == 0)
+            return &p;
+    return nullptr;
+}
+
+QStringList TProfile::Names() {
+    QStringList names;
+    for (const TProfile& p : Profiles)
+        names.append(QLatin1String(p.Name));
+    return names;
+}
+
 TC::TC(const TRequestLimits& limits, const std::atomic<bool>* abandon)
-    : m_limits(limits), m_abandon(abandon) {
+    : Http(nullptr, curl_easy_cleanup), m_limits(limits), m_abandon(abandon) {
     initCurlOnce();
-    Http = curl_easy_init();
-    if (!Http)
-        throw std::runtime_error("the HTTP client could not be created");
+    Http.reset(curl_easy_init());
 }
 
-TC::~TC() {
-    if (Http)
-        curl_easy_cleanup(Http);
-}
+TC::~TC() = default;
 
-TC::TResponse TC::perform(const QByteArray& method, const QString& url, const THeaders& headers,
-                          const std::optional<QByteArray>& body, bool followRedirects, qint64 maxBytes) {
-    TResponse response;
-    response.limit = maxBytes;
-    m_lastError = MakeError(TErrc::NoReply, QStringLiteral("not an absolute address"));
+TResult<TC::TResponse> TC::perform(const TProfile& profile, const QString& url, const QByteArray& form) {
     m_lastStatus = 0;
+    m_lastError = MakeError(TErrc::NoReply, QStringLiteral("not an absolute address"));
     // Only an absolute address is requested: libcurl would guess a scheme for "host/path", which
     // the request profiles never do.
     if (!url.contains(QStringLiteral("://")))
-        return response;
+        return m_lastError;
+    CURL* http = Http.get();
+    if (!http) {
+        m_lastError = MakeError(TErrc::NoReply, QStringLiteral("the HTTP client could not be created"));
+        return m_lastError;
+    }
     // The handle is reset for each request (its connections stay cached for the next one).
-    curl_easy_reset(Http);
+    curl_easy_reset(http);
+    const bool post = profile.Method == "POST";
+    const qint64 maxBytes = profile.Body == TBody::Text || profile.Body == TBody::Utf16
+                                ? m_limits.MaxPageBytes
+                                : m_limits.MaxFileBytes;
+    TResponse response;
+    bool tooLarge = false;
 
     const QByteArray address = url.toUtf8();
-    curl_easy_setopt(Http, CURLOPT_URL, address.constData());
-    curl_easy_setopt(Http, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_1_1));
-    curl_easy_setopt(Http, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(Http, CURLOPT_FOLLOWLOCATION, followRedirects ? 1L : 0L);
-    curl_easy_setopt(Http, CURLOPT_MAXREDIRS, 10L);
+    curl_easy_setopt(http, CURLOPT_URL, address.constData());
+    curl_easy_setopt(http, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_1_1));
+    curl_easy_setopt(http, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(http, CURLOPT_FOLLOWLOCATION, profile.FollowRedirects ? 1L : 0L);
+    curl_easy_setopt(http, CURLOPT_MAXREDIRS, 10L);
     // Only the web: an address of any other scheme (file, gopher, ...) from a page, or a redirect
     // to one, is refused like an unreachable address, so no local file and no local service is
     // ever reached.
-    curl_easy_setopt(Http, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(Http, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    TBodySink sink{&response.body, maxBytes, &response.tooLarge};
-    curl_easy_setopt(Http, CURLOPT_WRITEFUNCTION, collectBody);
-    curl_easy_setopt(Http, CURLOPT_WRITEDATA, &sink);
-    curl_easy_setopt(Http, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(maxBytes));
-    curl_easy_setopt(Http, CURLOPT_HEADERFUNCTION, collectHeader);
-    curl_easy_setopt(Http, CURLOPT_HEADERDATA, &response.contentType);
-    curl_easy_setopt(Http, CURLOPT_XFERINFOFUNCTION, progressCheck);
-    curl_easy_setopt(Http, CURLOPT_XFERINFODATA, const_cast<std::atomic<bool>*>(m_abandon));
-    curl_easy_setopt(Http, CURLOPT_NOPROGRESS, m_abandon ? 0L : 1L);
+    curl_easy_setopt(http, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(http, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    TBodySink sink{&response.body, maxBytes, &tooLarge};
+    curl_easy_setopt(http, CURLOPT_WRITEFUNCTION, collectBody);
+    curl_easy_setopt(http, CURLOPT_WRITEDATA, &sink);
+    curl_easy_setopt(http, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(maxBytes));
+    curl_easy_setopt(http, CURLOPT_HEADERFUNCTION, collectHeader);
+    curl_easy_setopt(http, CURLOPT_HEADERDATA, &response.contentType);
+    curl_easy_setopt(http, CURLOPT_XFERINFOFUNCTION, progressCheck);
+    curl_easy_setopt(http, CURLOPT_XFERINFODATA, const_cast<std::atomic<bool>*>(m_abandon));
+    curl_easy_setopt(http, CURLOPT_NOPROGRESS, m_abandon ? 0L : 1L);
     // Proxies: libcurl reads http_proxy, https_proxy and no_proxy from the environment itself.
 
     // Timeouts. libcurl waits for name resolution and connection under one limit, so that limit is
     // the sum of the two phases. It has no per-phase limit for sending and receiving; the
     // equivalent of "no progress for that long" is a transfer slower than one byte per second for
     // the longer of the two phases, rounded up to whole seconds (libcurl's unit for it).
-    curl_easy_setopt(Http, CURLOPT_CONNECTTIMEOUT_MS, long(m_limits.ResolveMs) + long(m_limits.ConnectMs));
-    curl_easy_setopt(Http, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(Http, CURLOPT_LOW_SPEED_TIME,
+    curl_easy_setopt(http, CURLOPT_CONNECTTIMEOUT_MS, long(m_limits.ResolveMs) + long(m_limits.ConnectMs));
+    curl_easy_setopt(http, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(http, CURLOPT_LOW_SPEED_TIME,
                      long((std::max(m_limits.SendMs, m_limits.ReceiveMs) + 999) / 1000));
     // And a deadline for the whole request, so a server that trickles a byte now and then cannot
     // hold it (and the job waiting for it) for ever.
-    curl_easy_setopt(Http, CURLOPT_TIMEOUT_MS, long(m_limits.TotalMs));
+    curl_easy_setopt(http, CURLOPT_TIMEOUT_MS, long(m_limits.TotalMs));
 
     // The profile's headers in their order. libcurl adds Host (unless the profile sets it) and,
     // for a POST, Content-Length; it would add "Accept: */*" and a form Content-Type of its own,
     // which the profiles do not send, so those are switched off unless the profile sets them.
-    curl_slist* list = nullptr;
+    std::unique_ptr<curl_slist, void (*)(curl_slist*)> list(nullptr, curl_slist_free_all);
+    auto append = [&list](const QByteArray& line) {
+        if (curl_slist* longer = curl_slist_append(list.get(), line.constData())) {
+            (void)list.release();
+            list.reset(longer);
+        }
+    };
     bool hasAccept = false, hasContentType = false;
-    for (const auto& [name, value] : headers) {
-        list = curl_slist_append(list, QByteArray(name + ": " + value).constData());
-        hasAccept = hasAccept || name.compare("Accept", Qt::CaseInsensitive) == 0;
-        hasContentType = hasContentType || name.compare("Content-Type", Qt::CaseInsensitive) == 0;
+    for (const TProfile::THeader& header : profile.Headers) {
+        const QByteArray value = expand(header.Value);
+        if (value.isEmpty())
+            continue;
+        append(header.Name + ": " + value);
+        hasAccept = hasAccept || header.Name.compare("Accept", Qt::CaseInsensitive) == 0;
+        hasContentType = hasContentType || header.Name.compare("Content-Type", Qt::CaseInsensitive) == 0;
     }
     if (!hasAccept)
-        list = curl_slist_append(list, "Accept:");
-    if (body && !hasContentType)
-        list = curl_slist_append(list, "Content-Type:");
-    if (body)
-        list = curl_slist_append(list, "Expect:");
-    curl_easy_setopt(Http, CURLOPT_HTTPHEADER, list);
+        append("Accept:");
+    if (post && !hasContentType)
+        append("Content-Type:");
+    if (post)
+        append("Expect:");
+    curl_easy_setopt(http, CURLOPT_HTTPHEADER, list.get());
 
-    if (method == "POST") {
-        curl_easy_setopt(Http, CURLOPT_POST, 1L);
-        const QByteArray& data = body ? *body : QByteArray();
-        curl_easy_setopt(Http, CURLOPT_POSTFIELDSIZE, long(data.size()));
-        curl_easy_setopt(Http, CURLOPT_COPYPOSTFIELDS, data.constData());
+    if (post) {
+        curl_easy_setopt(http, CURLOPT_POST, 1L);
+        curl_easy_setopt(http, CURLOPT_POSTFIELDSIZE, long(form.size()));
+        curl_easy_setopt(http, CURLOPT_COPYPOSTFIELDS, form.constData());
     } else {
-        curl_easy_setopt(Http, CURLOPT_HTTPGET, 1L);
+        curl_easy_setopt(http, CURLOPT_HTTPGET, 1L);
     }
 
-    const CURLcode result = curl_easy_perform(Http);
-    curl_easy_setopt(Http, CURLOPT_HTTPHEADER, nullptr);
-    curl_slist_free_all(list);
-    response.ok = result == CURLE_OK;
+    const CURLcode result = curl_easy_perform(http);
+    curl_easy_setopt(http, CURLOPT_HTTPHEADER, nullptr);
     long status = 0;
-    if (curl_easy_getinfo(Http, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK)
+    if (curl_easy_getinfo(http, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK)
         m_lastStatus = int(status);
-    if (response.tooLarge || result == CURLE_FILESIZE_EXCEEDED) {
-        response.ok = false;
-        response.tooLarge = true;
+    if (tooLarge || result == CURLE_FILESIZE_EXCEEDED) {
         m_lastError =
             MakeError(TErrc::BadReply, QStringLiteral("the reply is larger than %1 MB").arg(maxBytes >> 20));
-        response.body.clear();
-    } else if (!response.ok) {
+        return m_lastError;
+    }
+    if (result != CURLE_OK) {
         m_lastError = MakeError(TErrc::NoReply, QString::fromUtf8(curl_easy_strerror(result)));
+        return m_lastError;
     }
     return response;
 }
@@ -233,109 +353,67 @@ QString TC::DecodeBody(const QByteArray& body, const QByteArray& contentType) {
     return isValidUtf8(body) ? QString::fromUtf8(body) : TAnsi::Decode(body);
 }
 
-QString TC::textProfile(const QByteArray& method, const QString& url, const THeaders& headers) {
-    const TResponse r = perform(method, url, headers,
-                                method == "POST" ? std::optional<QByteArray>(QByteArray()) : std::nullopt,
-                                false, m_limits.MaxPageBytes);
-    return r.ok ? DecodeBody(r.body, r.contentType) : Error;
+TResult<QByteArray> TC::FetchBytes(const TProfile& profile, const QString& url, const QByteArray& form) {
+    TResult<TResponse> r = perform(profile, url, form);
+    if (!r)
+        return r.error();
+    return std::move(r).value().body;
+}
+
+TResult<QString> TC::FetchText(const TProfile& profile, const QString& url, const QByteArray& form) {
+    const TResult<TResponse> r = perform(profile, url, form);
+    if (!r)
+        return r.error();
+    switch (profile.Body) {
+    case TBody::Text:
+        return DecodeBody(r->body, r->contentType);
+    case TBody::Utf16:
+        return utf16Text(r->body);
+    case TBody::TrimmedAnsi:
+        return TrimText(TAnsi::Decode(r->body));
+    case TBody::Bytes:
+        break;
+    }
+    return QString::fromLatin1(r->body);
 }
 
 QString TC::HGetText(const QString& url) {
-    return textProfile("GET", url,
-                       {{"Accept-Language", "zh-cn"}, {"Content-Type", "text/html; charset=UTF-8"}});
+    return textOf(*this, "HGetText", url);
 }
 
 QString TC::HGetTextNew(const QString& url) {
-    return textProfile(
-        "GET", url,
-        endingWithCookie(
-            {{"User-Agent", BrowserA}, {"Accept", PageAccept}, {"Accept-Language", LanguageList}},
-            TServiceKey::CookieNew));
+    return textOf(*this, "HGetTextNew", url);
 }
 
 QString TC::HGetTextPage(const QString& url) {
-    return textProfile(
-        "GET", url,
-        endingWithCookie(
-            {{"User-Agent", BrowserA}, {"Accept", PageAccept}, {"Accept-Language", LanguageList}},
-            TServiceKey::CookiePage));
+    return textOf(*this, "HGetTextPage", url);
 }
 
 QString TC::HGetTextLib(const QString& url) {
-    return textProfile(
-        "GET", url,
-        endingWithCookie({{"Host", service(TServiceKey::DetailDataHost)},
-                          {"User-Agent", BrowserA},
-                          {"Accept", "*/*"},
-                          {"Accept-Language", "zh-CN,zh;q=0.8"},
-                          {"Referer", "http://" + service(TServiceKey::ItemHost) + "/item.htm"}},
-                         TServiceKey::CookieLib));
+    return textOf(*this, "HGetTextLib", url);
 }
 
 QString TC::Htaobao_curl_detail(const QString& url) {
-    // The double quotes around three of the values are part of the values and are sent.
-    return textProfile("POST", url,
-                       endingWithCookie({{"Host", service(TServiceKey::DetailPageHost)},
-                                         {"User-Agent", BrowserB},
-                                         {"Accept", PageAccept},
-                                         {"Accept-Language", "\"en-Us,en;q=0.5\""},
-                                         {"Accept-Encoding", "\"deflate\""},
-                                         {"Referer", '"' + service(TServiceKey::HomePage) + '"'}},
-                                        TServiceKey::CookieDetail));
+    return textOf(*this, "Htaobao_curl_detail", url);
 }
 
 QString TC::HPost(const QString& PostUrl, const QString& Post) {
-    const TResponse r = perform(
-        "POST", PostUrl,
-        {{"Accept-Language", "zh-cn"}, {"Content-Type", "application/x-www-form-urlencoded; charset=UTF-8"}},
-        Post.toUtf8(), false, m_limits.MaxPageBytes);
-    return r.ok ? DecodeBody(r.body, r.contentType) : QString();
-}
-
-QString TC::utf16Body(const QString& url) {
-    const TResponse r = perform("GET", url, {}, std::nullopt, false, m_limits.MaxPageBytes);
-    if (!r.ok)
-        return {};
-    const std::optional<QByteArray> bytes = OleVariantToMemoryStream(QVariant(r.body));
-    if (!bytes)
-        return {};
-    QString text(bytes->size() / 2, Qt::Uninitialized);
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const char16_t unit = char16_t(uchar((*bytes)[2 * i]) | (uchar((*bytes)[2 * i + 1]) << 8));
-        if (unit == 0) {
-            text.truncate(i);
-            break;
-        }
-        text[i] = QChar(unit);
-    }
-    return text;
+    return textOf(*this, "HPost", PostUrl, Post.toUtf8());
 }
 
 QString TC::HGet(const QString& url) {
-    return utf16Body(url);
+    return textOf(*this, "HGet", url);
 }
 
 QString TC::HGetN(const QString& url) {
-    return utf16Body(url);
+    return textOf(*this, "HGetN", url);
 }
 
-std::optional<QByteArray> TC::HOpen(const QString& Htype, const QString& Url) {
+TResult<QByteArray> TC::HOpen(const QString& Htype, const QString& Url) {
     Q_UNUSED(Htype); // every caller asks for a GET
-    const TResponse r = perform("GET", Url, {}, std::nullopt, true, m_limits.MaxFileBytes);
-    if (!r.ok)
-        return std::nullopt;
-    return OleVariantToMemoryStream(QVariant(r.body));
+    return FetchBytes(profile("HOpen"), Url);
 }
 
 QString TC::HGetTextFileStr(const QString& url) {
-    const std::optional<QByteArray> bytes = HOpen(QStringLiteral("GET"), url);
-    if (!bytes)
-        return Error;
-    return TrimText(TAnsi::Decode(*bytes));
-}
-
-std::optional<QByteArray> TC::OleVariantToMemoryStream(const QVariant& OV) {
-    if (OV.typeId() != QMetaType::QByteArray)
-        return std::nullopt;
-    return OV.toByteArray();
+    return textOf(*this, "HGetTextFileStr", url);
 }

@@ -6,9 +6,9 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
-#include <QVariant>
 
 #include <atomic>
+#include <memory>
 #include <optional>
 #include <utility>
 
@@ -30,18 +30,46 @@ struct TRequestLimits {
     qint64 MaxFileBytes = 32 << 20;
 };
 
-// The web helper a worker uses for its requests and for reading pages: a fixed set of request
-// profiles (method, headers in a fixed order, redirect rule, how the body becomes the result) and
+// A request profile: the fixed way one fetch operation asks and what it makes of the answer. The
+// marketplaces answer differently depending on these headers, so each profile is kept exactly.
+struct TProfile {
+    // What the body becomes.
+    enum class TBody {
+        Text,        // decoded by its declared charset (see TC::DecodeBody)
+        Utf16,       // read as UTF-16 little-endian text up to its first zero unit
+        Bytes,       // the bytes as they came
+        TrimmedAnsi, // decoded from the ANSI code page and trimmed (a text file of the publisher)
+    };
+    // One header. Its value may hold service values, written {Key} (a key of service.ini); a
+    // header whose value comes out empty is not sent.
+    struct THeader {
+        QByteArray Name;
+        QByteArray Value;
+    };
+    const char* Name;
+    QByteArray Method;
+    bool FollowRedirects;
+    TBody Body;
+    QList<THeader> Headers; // in the order they are set
+    // What a request that got no response gives ("error", or the empty text); Bytes: no result.
+    QString Failure;
+
+    // The profile of a fetch operation by its name (ignoring letter case); nullptr for none.
+    static const TProfile* Named(const QString& name);
+    static QStringList Names();
+};
+
+// The web helper a worker uses for its requests and for reading pages: the request profiles and
 // the pattern operations. One TC belongs to one thread; each worker creates its own.
 //
-// No profile looks at the response status: a 404 or 500 page is returned like any other. The
-// text profiles return "error" only when no response arrived at all.
+// No profile looks at the response status: a 404 or 500 page is returned like any other (callers
+// that must not take an error page for content check LastStatus). The text profiles return
+// "error" only when no response arrived at all.
 class TC {
   public:
-    // Create. Raises std::runtime_error when the HTTP client cannot be set up. While `abandon`
-    // (when given) is set, a request in flight is given up at once and fails like a lost connection.
-    explicit TC(const TRequestLimits& timeouts = TRequestLimits(),
-                const std::atomic<bool>* abandon = nullptr);
+    // Create. While `abandon` (when given) is set, a request in flight is given up at once and
+    // fails like a lost connection.
+    explicit TC(const TRequestLimits& limits = TRequestLimits(), const std::atomic<bool>* abandon = nullptr);
     // Destroy.
     ~TC();
     TC(const TC&) = delete;
@@ -60,12 +88,28 @@ class TC {
     // The body read as UTF-16 little-endian text up to its first zero unit; the empty text on failure.
     QString HGet(const QString& url);
     QString HGetN(const QString& url);
-    // The body bytes of a GET (redirects followed); no result on failure. Htype is always "GET".
-    std::optional<QByteArray> HOpen(const QString& Htype, const QString& Url);
+    // The body bytes of a GET (redirects followed); fails (see LastError) when no response came.
+    // Htype is always "GET".
+    TResult<QByteArray> HOpen(const QString& Htype, const QString& Url);
     // A text file from the publisher's server in the ANSI code page, trimmed; "error" on failure.
     QString HGetTextFileStr(const QString& url);
-    // The bytes of a response body held as a byte array; no result for anything else.
-    static std::optional<QByteArray> OleVariantToMemoryStream(const QVariant& OV);
+
+    // Any profile, its result as text (the bytes of HOpen as Latin-1); fails (see LastError) when no
+    // response came. The named operations give the profile's Failure text then.
+    TResult<QString> FetchText(const TProfile& profile, const QString& url,
+                               const QByteArray& form = QByteArray());
+    // Any profile, its body bytes as they came; fails when no response came.
+    TResult<QByteArray> FetchBytes(const TProfile& profile, const QString& url,
+                                   const QByteArray& form = QByteArray());
+
+    // Why the last request failed (TErrc::NoReply, or TErrc::BadReply for a reply over the size
+    // limit); meaningful after a request that failed.
+    TError LastError() const { return m_lastError; }
+    // The HTTP status of the last response (of the last hop when redirects were followed); 0 when
+    // none arrived. The profiles return a body whatever its status; callers that must not take an
+    // error page for content check it.
+    int LastStatus() const { return m_lastStatus; }
+    static bool IsSuccess(int status) { return status >= 200 && status < 300; }
 
     // Pattern operations.
     QString FindsStr(const QString& pattern, const QString& html, bool AddMatch) const {
@@ -87,37 +131,21 @@ class TC {
         return TPatterns::SplitString(Source, Deli);
     }
 
-    // Why the last request failed (TErrc::NoReply, or TErrc::BadReply for a reply over the size
-    // limit); meaningful after a request that failed.
-    TError LastError() const { return m_lastError; }
-    // The HTTP status of the last response (of the last hop when redirects were followed); 0 when
-    // none arrived. The profiles return a body whatever its status; callers that must not take an
-    // error page for content check it.
-    int LastStatus() const { return m_lastStatus; }
-    static bool IsSuccess(int status) { return status >= 200 && status < 300; }
-
     // Decodes a response body: by the charset its Content-Type declares; without one by a
     // byte-order mark, then a <meta> charset in the page, then UTF-8 when the bytes are valid
     // UTF-8, else GBK.
     static QString DecodeBody(const QByteArray& body, const QByteArray& contentType);
 
   private:
-    using THeaders = QList<std::pair<QByteArray, QByteArray>>;
     struct TResponse {
-        bool ok = false;
         QByteArray body;
         QByteArray contentType;
-        qint64 limit = 0;      // the most body bytes taken
-        bool tooLarge = false; // the body passed the limit (or could not be held)
     };
-    TResponse perform(const QByteArray& method, const QString& url, const THeaders& headers,
-                      const std::optional<QByteArray>& body, bool followRedirects, qint64 maxBytes);
-    QString textProfile(const QByteArray& method, const QString& url, const THeaders& headers);
-    QString utf16Body(const QString& url);
+    TResult<TResponse> perform(const TProfile& profile, const QString& url, const QByteArray& form);
 
-    CURL* Http = nullptr;
+    std::unique_ptr<CURL, void (*)(CURL*)> Http; // the HTTP request object, reused for every request
     TRequestLimits m_limits;
+    const std::atomic<bool>* m_abandon;
     TError m_lastError;
     int m_lastStatus = 0;
-    const std::atomic<bool>* m_abandon;
 };

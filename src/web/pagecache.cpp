@@ -1,15 +1,16 @@
 #include "web/pagecache.h"
 
-#include "platform/adapter.h"
 #include "base/ansi.h"
-#include "platform/files.h"
 #include "base/cipher.h"
+#include "platform/adapter.h"
+#include "platform/files.h"
 #include "web/httpclient.h"
 
 #include <QAtomicInteger>
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -22,12 +23,38 @@ const QString TimeFormat = QStringLiteral("yyyy-MM-dd HH:mm:ss");
 // digits-only cipher text as a number.
 const QString CreateTable =
     QStringLiteral("create table TaoBaoAU ([Url] char(200),[memo] text,[time] datetime)");
+// Lookups go by address.
+const QString CreateIndex = QStringLiteral("create index if not exists TaoBaoAU_Url on TaoBaoAU ([Url])");
 
 // Whether a database error means another process holds the store for now (SQLITE_BUSY or
 // SQLITE_LOCKED), as opposed to a file that is no database.
 bool isBusy(const QSqlError& error) {
     const QString code = error.nativeErrorCode();
     return code == u"5" || code == u"6";
+}
+
+// The connections a thread holds to the stores it used, one per store, closed when the thread ends
+// (a connection belongs to the thread that opened it).
+struct TThreadConnections {
+    QHash<quint64, QString> names; // store id -> connection name
+    ~TThreadConnections() {
+        for (const QString& name : std::as_const(names))
+            close(name);
+    }
+    static void close(const QString& name) {
+        {
+            QSqlDatabase db = QSqlDatabase::database(name, false);
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(name);
+    }
+};
+
+thread_local TThreadConnections t_connections;
+
+QString connectionName() {
+    static QAtomicInteger<quint64> counter;
+    return QStringLiteral("pagecache-") + QString::number(counter.fetchAndAddRelaxed(1));
 }
 
 } // namespace
@@ -37,8 +64,7 @@ bool isBusy(const QSqlError& error) {
 class TPageCache::TConnection {
   public:
     explicit TConnection(const QString& fileName) {
-        static QAtomicInteger<quint64> counter;
-        m_name = QStringLiteral("pagecache-") + QString::number(counter.fetchAndAddRelaxed(1));
+        m_name = connectionName();
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);
         db.setDatabaseName(fileName);
         db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
@@ -59,9 +85,35 @@ class TPageCache::TConnection {
     bool m_ok = false;
 };
 
-TPageCache::TPageCache(const QString& fileName, const QByteArray& key) : m_fileName(fileName), m_key(key) {}
+TPageCache::TPageCache(const QString& fileName, const QByteArray& key) : m_fileName(fileName), m_key(key) {
+    static QAtomicInteger<quint64> ids;
+    m_id = ids.fetchAndAddRelaxed(1);
+}
 
-TPageCache::~TPageCache() = default;
+TPageCache::~TPageCache() {
+    // This thread's connection goes with the store; a worker's went when its thread ended.
+    dropConnection();
+}
+
+QSqlDatabase TPageCache::connection() const {
+    QString& name = t_connections.names[m_id];
+    if (name.isEmpty()) {
+        name = connectionName();
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(m_fileName);
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
+    }
+    QSqlDatabase db = QSqlDatabase::database(name, false);
+    if (!db.isOpen())
+        db.open();
+    return db;
+}
+
+void TPageCache::dropConnection() const {
+    const QString name = t_connections.names.take(m_id);
+    if (!name.isEmpty())
+        TThreadConnections::close(name);
+}
 
 QByteArray TPageCache::MachineKey() {
     return AdapterAddress().toLatin1();
@@ -72,6 +124,7 @@ QStringList TPageCache::initializeDB() {
     QStringList messages;
     // Something that is no file in the store's place (a pipe would block the database for ever)
     // holds no replies of ours: it is kept aside and a new store is made.
+    dropConnection(); // the file may be set aside or made anew
     if (PathTaken(m_fileName) && !QFileInfo(m_fileName).isFile())
         (void)SetAside(m_fileName);
     const bool existed = QFileInfo::exists(m_fileName);
@@ -116,7 +169,14 @@ QStringList TPageCache::initializeDB() {
         QSqlQuery query(connection.db());
         if (!connection.ok() || !query.exec(CreateTable))
             messages.append(QStringLiteral("数据表创建失败"));
+        else
+            (void)QSqlQuery(connection.db()).exec(CreateIndex);
         return messages;
+    }
+    {
+        // A store made by an older version has no index on its addresses yet.
+        TConnection connection(m_fileName);
+        (void)(connection.ok() && QSqlQuery(connection.db()).exec(CreateIndex));
     }
     lock.unlock();
     if (!PurgePageCache())
@@ -126,10 +186,10 @@ QStringList TPageCache::initializeDB() {
 
 bool TPageCache::PurgePageCache(const QDate& today) {
     QMutexLocker lock(&m_lock);
-    TConnection connection(m_fileName);
-    if (!connection.ok())
+    const QSqlDatabase db = connection();
+    if (!db.isOpen())
         return false;
-    QSqlQuery query(connection.db());
+    QSqlQuery query(db);
     query.prepare(QStringLiteral("delete from TaoBaoAU where [time] < ?"));
     query.addBindValue(today.addDays(-15).startOfDay().toString(TimeFormat));
     return query.exec();
@@ -143,13 +203,13 @@ QString TPageCache::GetCachedPage(const QString& url, TC& tc) {
     const QString storedUrl = QString::fromLatin1(EncryptText(TAnsi::Encode(url), m_key, 0));
     {
         QMutexLocker lock(&m_lock);
-        TConnection connection(m_fileName);
-        QSqlQuery query(connection.db());
+        const QSqlDatabase db = connection();
+        QSqlQuery query(db);
         query.prepare(QStringLiteral("select memo from TaoBaoAU where Url = ? order by rowid"));
         query.addBindValue(storedUrl);
         // The first stored reply that is a reply: an "error" kept by an older version of the
         // program, or an entry that cannot be deciphered, counts as no entry.
-        if (connection.ok() && query.exec()) {
+        if (db.isOpen() && query.exec()) {
             while (query.next()) {
                 try {
                     const QString memo =
@@ -168,13 +228,13 @@ QString TPageCache::GetCachedPage(const QString& url, TC& tc) {
     if (reply == TC::Error || !TC::IsSuccess(tc.LastStatus()))
         return TC::Error;
     QMutexLocker lock(&m_lock);
-    TConnection connection(m_fileName);
-    QSqlQuery query(connection.db());
+    const QSqlDatabase db = connection();
+    QSqlQuery query(db);
     query.prepare(QStringLiteral("insert into TaoBaoAU (Url, memo, [time]) values (?, ?, ?)"));
     query.addBindValue(storedUrl);
     query.addBindValue(QString::fromLatin1(EncryptText(TAnsi::Encode(reply), m_key, 0)));
     query.addBindValue(QDateTime::currentDateTime().toString(TimeFormat));
     // A reply that cannot be stored (the store is busy or gone) is still the reply.
-    (void)(connection.ok() && query.exec());
+    (void)(db.isOpen() && query.exec());
     return reply;
 }

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QDate>
 #include <QMutex>
+#include <QSqlDatabase>
 #include <QString>
 #include <QStringList>
 
@@ -15,7 +16,8 @@ class TC;
 // than the start of the day 15 days back are purged at start-up and by the clear command.
 //
 // Lookups may come from a worker thread while the user clears the cache on the window's thread;
-// every use of the database is serialised by one lock.
+// every use of the database is serialised by one lock. Each thread keeps one connection to the
+// store, and the addresses are indexed.
 class TPageCache {
   public:
     // `key` is the cipher key text (by default the workstation's adapter address).
@@ -41,6 +43,11 @@ class TPageCache {
 
   private:
     class TConnection;
+    // The calling thread's connection to the store, opened at its first use and kept until the
+    // thread ends (or the store goes); dropConnection closes it at once.
+    QSqlDatabase connection() const;
+    void dropConnection() const;
+    quint64 m_id = 0;
     QString m_fileName;
     QByteArray m_key;
     QMutex m_lock;

@@ -1,9 +1,9 @@
 #include "app/appcore.h"
 #include "gui/mainwindow.h"
+#include "gui/stringgridview.h"
 #include "gui/visualstyle.h"
 #include "platform/paths.h"
 #include "table/gridfile.h"
-#include "gui/stringgridview.h"
 #include "table/itemtable.h"
 #include "table/itemtablemodel.h"
 
@@ -242,7 +242,7 @@ void TestMainWindow::workerReportsReachTheWindow() {
 void TestMainWindow::gridShowsCaptionRowAndHidesColumns() {
     TFrMain& w = *m_window;
     TStringGridView* view = w.StringGrid1;
-    addItem(*m_core->StringGrid1(), QStringLiteral("宝贝一"));
+    addItem(*m_core->Table(), QStringLiteral("宝贝一"));
     QTRY_COMPARE(view->model()->rowCount(), 2);
     QCOMPARE(view->model()->index(0, ColTitle).data().toString(), QStringLiteral("商品名称"));
     for (int c = ColDetail; c <= ColLocalDetail; ++c)
@@ -250,7 +250,7 @@ void TestMainWindow::gridShowsCaptionRowAndHidesColumns() {
     QVERIFY(!view->isColumnHidden(ColWatermark));
     QCOMPARE(view->columnWidth(ColTitle), 350);
     // An attribute column appears at the default width.
-    m_core->StringGrid1()->AppendRow([](TRowWriter& row) {
+    m_core->Table()->AppendRow([](TRowWriter& row) {
         row.WidenTo(13);
         row.SetCell(12, QStringLiteral("红"));
     });
@@ -263,7 +263,7 @@ void TestMainWindow::gridShowsCaptionRowAndHidesColumns() {
 void TestMainWindow::clickOnCheckBoxToggles() {
     TFrMain& w = *m_window;
     TStringGridView* view = w.StringGrid1;
-    TItemTable* grid = m_core->StringGrid1();
+    TItemTable* grid = m_core->Table();
     addItem(*grid, QStringLiteral("a"));
     addItem(*grid, QStringLiteral("b"));
     QTRY_COMPARE(view->model()->rowCount(), 3);
@@ -290,7 +290,7 @@ void TestMainWindow::clickOnCheckBoxToggles() {
 
 void TestMainWindow::contextMenuFollowsUsableRow() {
     TStringGridView* view = m_window->StringGrid1;
-    TItemTable* grid = m_core->StringGrid1();
+    TItemTable* grid = m_core->Table();
     view->PopupMenuGridPopup();
     QVERIFY(!view->EditAction()->isVisible());
     QVERIFY(!view->DeleteAction()->isVisible());
@@ -312,7 +312,7 @@ void TestMainWindow::contextMenuFollowsUsableRow() {
 
 void TestMainWindow::deleteAsksFirst() {
     TTestWindow& w = *m_window;
-    TItemTable* grid = m_core->StringGrid1();
+    TItemTable* grid = m_core->Table();
     addItem(*grid, QStringLiteral("a"));
     addItem(*grid, QStringLiteral("it's \"b\""));
     addItem(*grid, QStringLiteral("c"));
@@ -342,7 +342,7 @@ void TestMainWindow::doubleClickOpensLinkUnchanged() {
     qputenv("BROWSER", script.toUtf8());
 
     TStringGridView* view = m_window->StringGrid1;
-    TItemTable* grid = m_core->StringGrid1();
+    TItemTable* grid = m_core->Table();
     const QString link = QStringLiteral("http://item.taobao.com/item.htm?id=1&spm=a b%20c#宝贝");
     grid->AppendRow([&](TRowWriter& row) { row.SetCell(ColLink, link); });
     QTRY_COMPARE(view->model()->rowCount(), 2);
@@ -381,12 +381,12 @@ void TestMainWindow::linkCommands() {
     w.ComboBox1->setCurrentIndex(0);
     QCOMPARE(w.edit1->toPlainText(), QString());
 
-    m_core->StringGrid1()->AppendRow();
+    m_core->Table()->AppendRow();
     w.ListBox1->setCurrentRow(0);
     w.RadioGroup1Items[2]->click();
     QCOMPARE(m_core->Choices().DataSource, 2);
     QTRY_COMPARE(w.ListBox1->count(), 0);
-    QCOMPARE(m_core->StringGrid1()->RowCount(), 1);
+    QCOMPARE(m_core->Table()->RowCount(), 1);
 
     // 拍拍 with an empty list: the search ends at once and the button reads as before.
     QTest::mouseClick(w.BtnSearch, Qt::LeftButton);
@@ -406,7 +406,7 @@ void TestMainWindow::exportCommand() {
     QVERIFY(ini.open(QIODevice::WriteOnly));
     ini.write("[service]\nHead=\n");
     ini.close();
-    m_core->StringGrid1()->AppendRow(
+    m_core->Table()->AppendRow(
         [](TRowWriter& row) { row.SetCell(ColHtml, QStringLiteral("<title>窗口导出-淘宝网</title>")); });
     w.folder = m_dir->filePath(QStringLiteral("out"));
     QVERIFY(QDir().mkpath(w.folder));
@@ -425,7 +425,7 @@ void TestMainWindow::closingStopsJobsThenSaves() {
     QVERIFY(m_core->StartJob(TJobKind::Search, [this](const TJobContext& job) {
         while (!job.Stopped())
             QThread::msleep(5);
-        addItem(*m_core->StringGrid1(), QStringLiteral("最后一个"));
+        addItem(*m_core->Table(), QStringLiteral("最后一个"));
         return TJobResult{TJobOutcome::Stopped, {}, {}};
     }));
     QVERIFY(!m_window->BtnSearch->isEnabled());
