@@ -63,7 +63,8 @@ void BM_SaveGrid(benchmark::State& state) {
     fillTable(grid);
     const QString file = dir.filePath(QStringLiteral("grid.db"));
     for (auto _ : state)
-        SaveGridToFile(grid, file);
+        if (!SaveGridToFile(grid, file))
+            state.SkipWithError("the table could not be saved");
     const qint64 bytes = QFileInfo(file).size();
     state.SetBytesProcessed(state.iterations() * bytes);
     state.counters["file_MB"] = bytes / 1048576.0;
@@ -77,12 +78,16 @@ void BM_LoadGrid(benchmark::State& state) {
     {
         TItemTable grid;
         fillTable(grid);
-        SaveGridToFile(grid, file);
+        if (!SaveGridToFile(grid, file)) {
+            state.SkipWithError("the table could not be saved");
+            return;
+        }
     }
     const double before = peakMegabytes();
     for (auto _ : state) {
         TItemTable grid;
-        LoadGridFromFile(grid, file);
+        if (!LoadGridFromFile(grid, file))
+            state.SkipWithError("the table could not be loaded");
         benchmark::DoNotOptimize(grid.RowCount());
     }
     const qint64 bytes = QFileInfo(file).size();

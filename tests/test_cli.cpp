@@ -296,7 +296,7 @@ void TestCli::controlCharactersAreShownEscaped() {
     {
         TItemTable grid;
         grid.AppendRow([](TRowWriter& row) { row.SetCell(ColTitle, "\x1b]0;owned\x07red\x1b[31m\tend"); });
-        QVERIFY(SaveGridToFile(grid, dir.filePath("grid.db")).ok);
+        QVERIFY(SaveGridToFile(grid, dir.filePath("grid.db")).ok());
     }
     const TRun r = run({"--workdir", dir.path(), "table"});
     QCOMPARE(r.status, 0);

@@ -665,7 +665,7 @@ void TestExport::shutdownStopsExportThenSaves() {
     QVERIFY2(logged.last().contains("导出已停止"), qPrintable(logged.join('|')));
     // The save came after the jobs had ended: the row added as the other job stopped is in the file.
     TItemTable saved;
-    QVERIFY(LoadGridFromFile(saved, m_dir->filePath("grid.db")).ok);
+    QVERIFY(LoadGridFromFile(saved, m_dir->filePath("grid.db")).ok());
     QCOMPARE(saved.RowCount(), 3);
     QCOMPARE(saved.Cell(ColTitle, 2), "停止时加入");
 }

@@ -675,7 +675,7 @@ void TestTaobao::crawlerEndsAfterFruitlessPages() {
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(m_dir->filePath("listnew")), 1400);
     QCOMPARE(finished.size(), 0);
     TLinkList saved;
-    QVERIFY(LoadLinkListFromFile(saved, m_dir->filePath("listnew")).ok);
+    QVERIFY(LoadLinkListFromFile(saved, m_dir->filePath("listnew")).ok());
     QCOMPARE(saved.Items(), (QStringList{itemLink("1"), itemLink("2")}));
     QVERIFY(finished.wait(20000));
     // Page 2 added item 3; pages 3, 4 and 5 added nothing: no page after them is asked for.

@@ -209,13 +209,13 @@ TJobResult InsertTaoBaoUrlsPerLink(const TJobContext& job, TItemTable& grid, con
         worker->Grid = &grid;
         worker->Stop = job.StopFlag();
         worker->setAutoDelete(true);
-        worker->OnEnd = [&job, &done, &failed, link, total](bool added) {
-            failed += added ? 0 : 1;
+        worker->OnEnd = [&job, &done, &failed, link, total](const QString& failure) {
+            failed += failure.isEmpty() ? 0 : 1;
             job.Report().Progress(
                 QStringLiteral("[%1/%2] %3%4")
                     .arg(++done)
                     .arg(total)
-                    .arg(link, added ? QString() : QStringLiteral(": the page could not be fetched")));
+                    .arg(link, failure.isEmpty() ? QString() : QStringLiteral(": ") + failure));
         };
         pool.start(worker);
     }
@@ -231,7 +231,7 @@ TJobResult InsertTaoBaoUrlsPerLink(const TJobContext& job, TItemTable& grid, con
 }
 
 void TPerLinkItemWorker::run() {
-    bool added = false;
+    QString failure = QStringLiteral("the page could not be fetched");
     try {
         TC tc(TRequestLimits(), Stop);
         TTaobaoItemInput in;
@@ -239,10 +239,12 @@ void TPerLinkItemWorker::run() {
         in.head = Head;
         in.watermark = Picstr;
         in.sendPostage = true;
-        added = ScrapeTaobaoItem(tc, *Grid, in);
-    } catch (const std::exception&) {
-        added = false;
+        if (ScrapeTaobaoItem(tc, *Grid, in))
+            failure.clear();
+    } catch (const std::exception& e) {
+        // A worker on a pool thread cannot hand an exception on; its reason goes with its end.
+        failure = QString::fromLocal8Bit(e.what());
     }
     if (OnEnd)
-        OnEnd(added);
+        OnEnd(failure);
 }

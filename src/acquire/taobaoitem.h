@@ -65,8 +65,8 @@ class TPerLinkItemWorker : public QRunnable {
     TItemTable* Grid = nullptr;
     // The job's stop flag: a request in flight is abandoned when it is set.
     const std::atomic<bool>* Stop = nullptr;
-    // Runs on the worker's thread when it ends.
-    std::function<void(bool added)> OnEnd;
+    // Runs on the worker's thread when it ends: the empty text when the row was added, else why not.
+    std::function<void(const QString& failure)> OnEnd;
 
     void run() override;
 };

@@ -1,11 +1,11 @@
 #include "app/appcore.h"
 
 #include "app/settings.h"
-#include "table/linklist.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "table/gridfile.h"
 #include "table/itemtable.h"
+#include "table/linklist.h"
 #include "web/pagecache.h"
 
 #include <QDir>
@@ -154,8 +154,13 @@ TStatus TAppCore::Startup() {
         return locked;
     // The page cache store.
     m_pageCache = std::make_unique<TPageCache>(TPaths::WorkFile(PageCacheFileName), TPageCache::MachineKey());
-    for (const QString& message : m_pageCache->initializeDB())
-        ShowMessage(message, QStringLiteral("提示"));
+    if (const TStatus prepared = m_pageCache->initializeDB(); !prepared) {
+        const QString& what = prepared.error().Detail;
+        ShowMessage(what == TPageCache::StoreNotMade   ? QStringLiteral("数据库创建失败")
+                    : what == TPageCache::TableNotMade ? QStringLiteral("数据表创建失败")
+                                                       : QStringLiteral("清除表失败"),
+                    QStringLiteral("提示"));
+    }
     NextstartupUpdate = false;
     // The settings. Something that is no file in the settings file's place is kept aside, so the
     // settings can be written again.
@@ -172,15 +177,15 @@ TStatus TAppCore::Startup() {
     m_grid->ResetGrid();
     const QString gridFile = TPaths::WorkFile(GridFileName);
     if (PathTaken(gridFile)) {
-        if (const TFileResult loaded = LoadGridFromFile(*m_grid, gridFile); !loaded.ok) {
+        if (const TStatus loaded = LoadGridFromFile(*m_grid, gridFile); !loaded) {
             m_grid->ResetGrid();
-            m_tableSavable = keepAside(GridFileName, QStringLiteral("宝贝表格"), loaded.error);
+            m_tableSavable = keepAside(GridFileName, QStringLiteral("宝贝表格"), loaded.error().Detail);
         }
     }
     const QString listFile = TPaths::WorkFile(LinkListFileName);
     if (PathTaken(listFile)) {
-        if (const TFileResult loaded = LoadLinkListFromFile(*m_links, listFile); !loaded.ok)
-            m_linksSavable = keepAside(LinkListFileName, QStringLiteral("商品列表"), loaded.error);
+        if (const TStatus loaded = LoadLinkListFromFile(*m_links, listFile); !loaded)
+            m_linksSavable = keepAside(LinkListFileName, QStringLiteral("商品列表"), loaded.error().Detail);
     }
     VersionText = FileVersionText();
     // Seam: the update buffer is created here once the self-update exists.
@@ -227,16 +232,17 @@ TStatus TAppCore::SaveState() {
          });
     save(m_linksSavable, &TRevisions::links,
          QStringLiteral("商品列表没有保存：%1 无法另存").arg(LinkListFileName), [&] {
-             const TFileResult written = SaveLinkListToFile(*m_links, TPaths::WorkFile(LinkListFileName));
-             return written.ok
-                        ? QString()
-                        : QStringLiteral("商品列表无法保存到 %1：%2").arg(LinkListFileName, written.error);
+             const TStatus written = SaveLinkListToFile(*m_links, TPaths::WorkFile(LinkListFileName));
+             return written ? QString()
+                            : QStringLiteral("商品列表无法保存到 %1：%2")
+                                  .arg(LinkListFileName, written.error().Detail);
          });
     save(m_tableSavable, &TRevisions::table,
          QStringLiteral("宝贝表格没有保存：%1 无法另存").arg(GridFileName), [&] {
-             const TFileResult written = SaveGridToFile(*m_grid, TPaths::WorkFile(GridFileName));
-             return written.ok ? QString()
-                               : QStringLiteral("宝贝表格无法保存到 %1：%2").arg(GridFileName, written.error);
+             const TStatus written = SaveGridToFile(*m_grid, TPaths::WorkFile(GridFileName));
+             return written ? QString()
+                            : QStringLiteral("宝贝表格无法保存到 %1：%2")
+                                  .arg(GridFileName, written.error().Detail);
          });
     for (const QString& failure : failures)
         ShowMessage(failure, QStringLiteral("提示"));

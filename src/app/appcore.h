@@ -42,6 +42,9 @@ class TAppCore : public QObject {
     TLinkList* Links() const { return m_links; }
     // The page cache, prepared by Startup.
     TPageCache* PageCache() const { return m_pageCache.get(); }
+    // The command "清除临时数据": purges the page cache's old entries. Fails with the message to show
+    // ("清除临时数据失败").
+    TStatus ClearTemporaryData();
 
     // A copy of the choices; jobs read them from their threads.
     TChoices Choices() const;

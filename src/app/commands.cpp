@@ -119,3 +119,9 @@ bool TAppCore::StartPictureDownload(const QString& folder) {
         return DownloadPictures(job, *m_grid, rows, folder, titlePrice);
     });
 }
+
+TStatus TAppCore::ClearTemporaryData() {
+    if (!m_pageCache || !m_pageCache->ClearTemporaryData())
+        return MakeError(TErrc::Io, QStringLiteral("清除临时数据失败"));
+    return {};
+}

@@ -33,32 +33,39 @@ QByteArray keyBuffer(const QByteArray& key, int keySize) {
     return buffer;
 }
 
-// A running AES transform in one direction over whole blocks.
+// A running AES transform in one direction over whole blocks. A failure of the library (which
+// does not happen with these fixed ciphers short of running out of memory) makes ok() false.
 class TAes {
   public:
     TAes(const QByteArray& key, int keySize, bool encrypt)
         : m_ctx(EVP_CIPHER_CTX_new(), EVP_CIPHER_CTX_free) {
         const QByteArray k = keyBuffer(key, keySize);
-        if (!m_ctx ||
+        m_ok =
+            m_ctx &&
             EVP_CipherInit_ex(m_ctx.get(), cipherFor(keySize), nullptr,
-                              reinterpret_cast<const uchar*>(k.constData()), nullptr, encrypt ? 1 : 0) != 1 ||
-            EVP_CIPHER_CTX_set_padding(m_ctx.get(), 0) != 1)
-            throw TCipherError("AES failed");
+                              reinterpret_cast<const uchar*>(k.constData()), nullptr, encrypt ? 1 : 0) == 1 &&
+            EVP_CIPHER_CTX_set_padding(m_ctx.get(), 0) == 1;
     }
+    bool ok() const { return m_ok; }
     // `blocks` is a multiple of 16 bytes.
     QByteArray run(const QByteArray& blocks) {
         QByteArray out(blocks.size() + 16, '\0');
         int written = 0;
-        if (EVP_CipherUpdate(m_ctx.get(), reinterpret_cast<uchar*>(out.data()), &written,
-                             reinterpret_cast<const uchar*>(blocks.constData()), int(blocks.size())) != 1)
-            throw TCipherError("AES failed");
-        out.truncate(written);
+        m_ok = m_ok &&
+               EVP_CipherUpdate(m_ctx.get(), reinterpret_cast<uchar*>(out.data()), &written,
+                                reinterpret_cast<const uchar*>(blocks.constData()), int(blocks.size())) == 1;
+        out.truncate(m_ok ? written : 0);
         return out;
     }
 
   private:
     std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)> m_ctx;
+    bool m_ok = false;
 };
+
+TError damaged(const char* why) {
+    return MakeError(TErrc::Damaged, QString::fromLatin1(why));
+}
 
 QByteArray trimmed(const QByteArray& bytes) {
     qsizetype b = 0, e = bytes.size();
@@ -85,14 +92,14 @@ QByteArray BytesToHex(const QByteArray& Bytes) {
     return Bytes.toHex().toUpper();
 }
 
-QByteArray HexToBytes(const QByteArray& Text) {
+TResult<QByteArray> HexToBytes(const QByteArray& Text) {
     QByteArray out(Text.size() / 2, '\0');
     const char* in = Text.constData();
     char* to = out.data();
     for (qsizetype i = 0; i < out.size(); ++i) {
         const int hi = hexDigit(in[2 * i]), lo = hexDigit(in[2 * i + 1]);
         if ((hi | lo) < 0)
-            throw TCipherError("Invalid hexadecimal text");
+            return damaged("Invalid hexadecimal text");
         to[i] = char(hi << 4 | lo);
     }
     return out;
@@ -113,7 +120,7 @@ struct TCipherWriter::TState {
 TCipherWriter::TCipherWriter(QIODevice& out, const QByteArray& key, int keySize)
     : d(std::make_unique<TState>(out, key, keySize)) {
     d->start = out.pos();
-    d->ok = out.write(QByteArray(16, '0')) == 16;
+    d->ok = d->aes.ok() && out.write(QByteArray(16, '0')) == 16;
 }
 
 TCipherWriter::~TCipherWriter() = default;
@@ -126,7 +133,7 @@ bool TCipherWriter::emitBlocks(const QByteArray& bytes) {
         return d->ok;
     const QByteArray hex = BytesToHex(d->aes.run(d->pending.left(whole)));
     d->pending.remove(0, whole);
-    d->ok = d->ok && d->out.write(hex) == hex.size();
+    d->ok = d->ok && d->aes.ok() && d->out.write(hex) == hex.size();
     return d->ok;
 }
 
@@ -155,7 +162,7 @@ bool TCipherWriter::Finish() {
         d->pending.append(16 - d->pending.size() % 16, '\0');
         const QByteArray hex = BytesToHex(d->aes.run(d->pending));
         d->pending.clear();
-        d->ok = d->ok && d->out.write(hex) == hex.size();
+        d->ok = d->ok && d->aes.ok() && d->out.write(hex) == hex.size();
     }
     QByteArray prefix(8, '\0');
     quint64 length = d->length;
@@ -175,17 +182,19 @@ QByteArray EncryptText(const QByteArray& Value, const QByteArray& Key, int KeySi
     return buffer.data();
 }
 
-QByteArray DecryptDevice(QIODevice& in, const QByteArray& key, int keySize, bool checkLength) {
+TResult<QByteArray> DecryptDevice(QIODevice& in, const QByteArray& key, int keySize, bool checkLength) {
     const QByteArray prefix = in.read(16);
     if (prefix.isEmpty())
-        return {};
+        return QByteArray();
     if (prefix.size() < 16)
-        throw TCipherError("Stream read error");
+        return damaged("Stream read error");
     // Trimming finds the end of the text; the stored length is checked only when asked for.
-    const QByteArray lengthBytes = HexToBytes(prefix);
+    const TResult<QByteArray> lengthBytes = HexToBytes(prefix);
+    if (!lengthBytes)
+        return lengthBytes.error();
     quint64 stored = 0;
     for (int i = 7; i >= 0; --i)
-        stored = stored << 8 | uchar(lengthBytes[i]);
+        stored = stored << 8 | uchar((*lengthBytes)[i]);
     TAes aes(key, keySize, false);
     QByteArray plain;
     if (const qint64 size = in.size() - in.pos(); !in.isSequential() && size > 0)
@@ -198,25 +207,31 @@ QByteArray DecryptDevice(QIODevice& in, const QByteArray& key, int keySize, bool
             break;
         carry += piece;
         const qsizetype whole = carry.size() - carry.size() % 32;
-        plain += aes.run(HexToBytes(carry.left(whole)));
+        const TResult<QByteArray> blocks = HexToBytes(carry.left(whole));
+        if (!blocks)
+            return blocks.error();
+        plain += aes.run(*blocks);
         carry.remove(0, whole);
     }
+    if (!aes.ok())
+        return damaged("AES failed");
     // What follows the prefix must be a whole, non-zero number of blocks; an odd last digit is
     // not part of any byte.
     if (carry.size() > 1 || plain.isEmpty())
-        throw TCipherError("Invalid buffer size for decryption");
+        return damaged("Invalid buffer size for decryption");
     if (checkLength) {
         const quint64 size = quint64(plain.size());
         bool agrees = stored <= size && size - stored < 16;
         for (qsizetype i = qsizetype(std::min(stored, size)); agrees && i < plain.size(); ++i)
             agrees = plain[i] == '\0';
         if (!agrees)
-            throw TCipherError("the stored length does not match the content");
+            return damaged("the stored length does not match the content");
     }
     return trimmed(plain);
 }
 
-QByteArray DecryptText(const QByteArray& Value, const QByteArray& Key, int KeySize, bool checkLength) {
+TResult<QByteArray> DecryptText(const QByteArray& Value, const QByteArray& Key, int KeySize,
+                                bool checkLength) {
     QBuffer buffer;
     buffer.setData(Value);
     buffer.open(QIODevice::ReadOnly);

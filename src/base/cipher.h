@@ -1,18 +1,13 @@
 #pragma once
 
+#include "base/result.h"
+
 #include <QByteArray>
 #include <QString>
 
 #include <memory>
-#include <stdexcept>
 
 class QIODevice;
-
-// A cipher text that cannot be deciphered.
-class TCipherError : public std::runtime_error {
-  public:
-    using std::runtime_error::runtime_error;
-};
 
 // The string cipher: AES in electronic-codebook mode with its own framing (an 8-byte little-endian
 // length prefix, zero padding of the last block) written as upper-case hexadecimal text. It works
@@ -23,12 +18,13 @@ class TCipherError : public std::runtime_error {
 
 // Trims bytes up to 0x20 at both ends, then enciphers. Never fails.
 QByteArray EncryptText(const QByteArray& Value, const QByteArray& Key, int KeySize = 0);
-// Deciphers and trims bytes up to 0x20 at both ends (the padding). Raises TCipherError with
+// Deciphers and trims bytes up to 0x20 at both ends (the padding). Fails with TErrc::Damaged and
 // "Stream read error" for a text shorter than the length prefix, "Invalid buffer size for
 // decryption" when what follows the prefix is not a whole, non-zero number of blocks, and
 // "Invalid hexadecimal text" for characters that are no hexadecimal digits. The empty text gives
 // the empty text.
-QByteArray DecryptText(const QByteArray& Value, const QByteArray& Key, int KeySize = 0, bool checkLength = false);
+TResult<QByteArray> DecryptText(const QByteArray& Value, const QByteArray& Key, int KeySize = 0,
+                                bool checkLength = false);
 
 // The same cipher over a device, for texts too large to hold three times over: the writer takes
 // the plaintext in pieces (trimming as EncryptText does) and writes the hexadecimal text as it
@@ -50,14 +46,15 @@ class TCipherWriter {
 // Deciphers the hexadecimal text a device holds from its current position to its end, reading it
 // in pieces; the result and the errors are those of DecryptText. With `checkLength` the stored
 // length must also agree with the content: the blocks hold exactly that many bytes followed by the
-// zero padding (else TCipherError "the stored length does not match the content"), which a
-// truncated file or one enciphered under another key almost never passes.
-QByteArray DecryptDevice(QIODevice& in, const QByteArray& key, int keySize = 0, bool checkLength = false);
+// zero padding (else "the stored length does not match the content"), which a truncated file or
+// one enciphered under another key almost never passes.
+TResult<QByteArray> DecryptDevice(QIODevice& in, const QByteArray& key, int keySize = 0,
+                                  bool checkLength = false);
 
 QByteArray BytesToHex(const QByteArray& Bytes);
-// Two characters per byte, either letter case; an odd last character is ignored. Raises
-// TCipherError for a character that is no hexadecimal digit.
-QByteArray HexToBytes(const QByteArray& Text);
+// Two characters per byte, either letter case; an odd last character is ignored. Fails for a
+// character that is no hexadecimal digit.
+TResult<QByteArray> HexToBytes(const QByteArray& Text);
 
 // The MD5 digest (RFC 1321) of the text's bytes in the ANSI code page, as 32 upper-case
 // hexadecimal digits.

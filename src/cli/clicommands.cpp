@@ -27,14 +27,10 @@
 namespace {
 
 struct TInvocation {
+    bool help = false;
     QString workDir;
     QString command;
     QStringList args;
-};
-
-// A usage error: the message, then the usage text, exit status 2.
-struct TUsageError {
-    QString message;
 };
 
 std::optional<int> parseRow(const QString& text) {
@@ -466,9 +462,8 @@ const QList<TCliCommand>& commands() {
          QStringLiteral("clear-cache        remove the cached replies older than 15 days (\"清除临时数据\")"),
          [](const QStringList& a) { return noArguments(QStringLiteral("clear-cache"), a); },
          [](TCliContext& c, const QStringList&) {
-             const QString failure = c.core.PageCache()->ClearTemporaryData();
-             if (!failure.isEmpty()) {
-                 c.err << failure << '\n';
+             if (const TStatus cleared = c.core.ClearTemporaryData(); !cleared) {
+                 c.err << cleared.error().Detail << '\n';
                  return int(TCliExit::Failure);
              }
              return int(TCliExit::Ok);
@@ -518,40 +513,55 @@ QString CliUsage() {
     return usage;
 }
 
-int RunCli(const QStringList& args, QTextStream& out, QTextStream& err) {
+namespace {
+
+// The invocation the arguments make: the options, the command and its arguments (checked before
+// anything is loaded, so a usage error touches no file). Fails (TErrc::Refused) with what is wrong.
+TResult<TInvocation> parseInvocation(const QStringList& args) {
     TInvocation inv;
-    const TCliCommand* command = nullptr;
-    try {
-        qsizetype i = 0;
-        for (; i < args.size(); ++i) {
-            const QString& a = args[i];
-            if (a == u"--help" || a == u"-h") {
-                out << CliUsage();
-                return int(TCliExit::Ok);
-            }
-            if (a == u"--workdir") {
-                if (i + 1 >= args.size() || args[i + 1].trimmed().isEmpty())
-                    throw TUsageError{QStringLiteral("--workdir needs a folder")};
-                inv.workDir = args[++i];
-                continue;
-            }
-            if (a.startsWith(u"--"))
-                throw TUsageError{QStringLiteral("unknown option: ") + a};
-            break;
+    qsizetype i = 0;
+    for (; i < args.size(); ++i) {
+        const QString& a = args[i];
+        if (a == u"--help" || a == u"-h") {
+            inv.help = true;
+            return inv;
         }
-        if (i >= args.size())
-            throw TUsageError{QStringLiteral("no command given")};
-        inv.command = args[i];
-        inv.args = args.mid(i + 1);
-        command = findCommand(inv.command);
-        if (!command)
-            throw TUsageError{QStringLiteral("unknown command: ") + inv.command};
-        if (const std::optional<QString> problem = command->check(inv.args))
-            throw TUsageError{*problem};
-    } catch (const TUsageError& e) {
-        err << "tovrel-cli: " << e.message << "\n\n" << CliUsage();
+        if (a == u"--workdir") {
+            if (i + 1 >= args.size() || args[i + 1].trimmed().isEmpty())
+                return MakeError(TErrc::Refused, QStringLiteral("--workdir needs a folder"));
+            inv.workDir = args[++i];
+            continue;
+        }
+        if (a.startsWith(u"--"))
+            return MakeError(TErrc::Refused, QStringLiteral("unknown option: ") + a);
+        break;
+    }
+    if (i >= args.size())
+        return MakeError(TErrc::Refused, QStringLiteral("no command given"));
+    inv.command = args[i];
+    inv.args = args.mid(i + 1);
+    const TCliCommand* command = findCommand(inv.command);
+    if (!command)
+        return MakeError(TErrc::Refused, QStringLiteral("unknown command: ") + inv.command);
+    if (const std::optional<QString> problem = command->check(inv.args))
+        return MakeError(TErrc::Refused, *problem);
+    return inv;
+}
+
+} // namespace
+
+int RunCli(const QStringList& args, QTextStream& out, QTextStream& err) {
+    const TResult<TInvocation> parsed = parseInvocation(args);
+    if (!parsed) {
+        err << "tovrel-cli: " << parsed.error().Detail << "\n\n" << CliUsage();
         return int(TCliExit::Usage);
     }
+    const TInvocation& inv = *parsed;
+    if (inv.help) {
+        out << CliUsage();
+        return int(TCliExit::Ok);
+    }
+    const TCliCommand* command = findCommand(inv.command);
 
     if (!inv.workDir.isEmpty()) {
         if (!QDir(inv.workDir).exists()) {

@@ -355,11 +355,9 @@ void TFrMain::connectCore() {
     // Leaving the watermark box trims its text.
     connect(Edit4, &QLineEdit::editingFinished, this, [this] { Edit4->setText(TrimText(Edit4->text())); });
     connect(BtnClearCache, &QPushButton::clicked, this, [this] {
-        if (TPageCache* cache = m_core->PageCache()) {
-            const QString failure = cache->ClearTemporaryData();
-            if (!failure.isEmpty())
-                MessageBox(failure, QStringLiteral("提示"), QMessageBox::Ok, QMessageBox::Information);
-        }
+        if (const TStatus cleared = m_core->ClearTemporaryData(); !cleared)
+            MessageBox(cleared.error().Detail, QStringLiteral("提示"), QMessageBox::Ok,
+                       QMessageBox::Information);
     });
 
     // The link-collection commands.

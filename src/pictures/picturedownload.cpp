@@ -141,6 +141,16 @@ TJobResult DownloadPictures(const TJobContext& job, TItemTable& grid, const QLis
         filePath += QLatin1Char('/');
     const QString head = job.Service().Head();
     TJobResult result;
+    // Head goes in front of a pattern as it stands: a Head the pattern engine refuses finds no
+    // picture at all, which the user is told rather than left to guess.
+    if (const TStatus usable = TPatterns::Validate(head + QStringLiteral("x")); !usable) {
+        result.Outcome = TJobOutcome::Failed;
+        result.Summary = QStringLiteral("service.ini 中的 Head 不能用作图片地址的开头（") +
+                         usable.error().Detail + QStringLiteral("），没有下载图片");
+        job.Report().Log(result.Summary);
+        job.Report().Status(result.Summary);
+        return result;
+    }
     std::atomic<int> saved{0}, failed{0};
     QSet<QString> used;
     QThreadPool pool;

@@ -1,12 +1,12 @@
 #include "table/gridfile.h"
 
-#include "base/text.h"
-#include "table/linklist.h"
 #include "base/ansi.h"
-#include "platform/files.h"
 #include "base/cipher.h"
 #include "base/commatext.h"
+#include "base/text.h"
+#include "platform/files.h"
 #include "table/itemtable.h"
+#include "table/linklist.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -295,8 +295,12 @@ class TGridJsonReader {
     QStringDecoder m_decoder{"GBK", QStringConverter::Flag::Stateless};
 };
 
-TFileResult failure(const QString& why) {
-    return {false, why};
+TError damaged(const QString& why) {
+    return MakeError(TErrc::Damaged, why);
+}
+
+TError ioError(const QFileDevice& file) {
+    return MakeError(TErrc::Io, file.errorString());
 }
 
 // The largest grid file read (a table of a thousand large items is well under 1 GB) and the
@@ -369,11 +373,14 @@ QString GridToJson(const QList<QStringList>& rows, int colCount) {
     return out;
 }
 
-std::optional<TGridJson> GridFromAnsiJson(const QByteArray& json) {
-    return TGridJsonReader(json).read();
+TResult<TGridJson> GridFromAnsiJson(const QByteArray& json) {
+    std::optional<TGridJson> grid = TGridJsonReader(json).read();
+    if (!grid)
+        return damaged(QStringLiteral("the deciphered text is no table"));
+    return std::move(*grid);
 }
 
-TFileResult SaveGridToFile(const TItemTable& grid, const QString& FileName) {
+TStatus SaveGridToFile(const TItemTable& grid, const QString& FileName) {
     // The JSON text is made, converted and enciphered one row at a time, so a large table never
     // exists as one text in memory.
     const QList<QStringList> rows = grid.Snapshot();
@@ -382,7 +389,7 @@ TFileResult SaveGridToFile(const TItemTable& grid, const QString& FileName) {
     const QStringList names = memberNames(colCount);
     QSaveFile file(FileName);
     if (!file.open(QIODevice::WriteOnly))
-        return failure(file.errorString());
+        return ioError(file);
     TCipherWriter writer(file, GridKey, 0);
     bool ok = writer.Write("[");
     for (qsizetype r = 0; r < rows.size() && ok; ++r) {
@@ -392,83 +399,72 @@ TFileResult SaveGridToFile(const TItemTable& grid, const QString& FileName) {
     }
     ok = ok && writer.Write("]") && writer.Finish();
     if (!ok) {
-        const QString why = file.errorString();
+        const TError error = ioError(file);
         file.cancelWriting();
-        return failure(why);
+        return error;
     }
-    if (const TStatus committed = CommitSaveFile(file); !committed)
-        return failure(committed.error().Detail);
-    return {};
+    return CommitSaveFile(file);
 }
 
-TFileResult LoadGridFromFile(TItemTable& grid, const QString& FileName) {
+TStatus LoadGridFromFile(TItemTable& grid, const QString& FileName) {
     // A pipe or a device in the file's place would never end; only a regular file is read.
     const QFileInfo info(FileName);
     if (!info.isFile())
-        return failure(QStringLiteral("not a regular file"));
+        return damaged(QStringLiteral("not a regular file"));
     if (info.size() > MaxGridFileBytes)
-        return failure(QStringLiteral("larger than %1 GB").arg(MaxGridFileBytes >> 30));
+        return damaged(QStringLiteral("larger than %1 GB").arg(MaxGridFileBytes >> 30));
     QFile file(FileName);
     if (!file.open(QIODevice::ReadOnly))
-        return failure(file.errorString());
-    try {
-        std::optional<TGridJson> table = GridFromAnsiJson(DecryptDevice(file, GridKey, 0, true));
-        if (!table)
-            return failure(QStringLiteral("the deciphered text is no table"));
-        // The table takes one row per element (a table saved with only its caption row comes back
-        // as just that). Rows after an element that could not be read stay empty.
-        const int rowCount = table->elementCount;
-        QList<QStringList> rows = std::move(table->rows);
-        while (rows.size() < rowCount)
-            rows.append(QStringList(table->colCount));
-        grid.Replace(rows, table->colCount);
-        if (!table->complete)
-            return failure(QStringLiteral("a row of the table could not be read"));
-        return {};
-    } catch (const TCipherError& e) {
-        return failure(QString::fromLatin1(e.what()));
-    }
+        return ioError(file);
+    const TResult<QByteArray> json = DecryptDevice(file, GridKey, 0, true);
+    if (!json)
+        return json.error();
+    TResult<TGridJson> table = GridFromAnsiJson(*json);
+    if (!table)
+        return table.error();
+    // The table takes one row per element (a table saved with only its caption row comes back as
+    // just that). Rows after an element that could not be read stay empty.
+    const int rowCount = table->elementCount;
+    QList<QStringList> rows = std::move(table.value().rows);
+    while (rows.size() < rowCount)
+        rows.append(QStringList(table->colCount));
+    grid.Replace(rows, table->colCount);
+    if (!table->complete)
+        return damaged(QStringLiteral("a row of the table could not be read"));
+    return {};
 }
 
-TFileResult SaveLinkListToFile(const TLinkList& list, const QString& FileName) {
+TStatus SaveLinkListToFile(const TLinkList& list, const QString& FileName) {
     const QStringList links = list.Items();
     if (links.isEmpty()) {
         // An emptied list stays empty: the file of an earlier list goes.
         QFile file(FileName);
         if (file.exists() && !file.remove())
-            return failure(file.errorString());
+            return ioError(file);
         return {};
     }
     QString text;
     for (const QString& link : links)
         text += link + QStringLiteral("\r\n");
-    const TStatus written = WriteWholeFile(FileName, EncryptText(TAnsi::Encode(text), LinkListKey, 0));
-    return written ? TFileResult{} : failure(written.error().Detail);
+    return WriteWholeFile(FileName, EncryptText(TAnsi::Encode(text), LinkListKey, 0));
 }
 
-TFileResult LoadLinkListFromFile(TLinkList& list, const QString& FileName) {
+TStatus LoadLinkListFromFile(TLinkList& list, const QString& FileName) {
+    list.Clear();
     const TResult<QByteArray> bytes = ReadStateFile(FileName, MaxLinkListFileBytes);
-    if (!bytes) {
-        list.Clear();
-        return failure(bytes.error().Detail);
-    }
+    if (!bytes)
+        return bytes.error();
     // The program never writes an empty list (it removes the file): an empty file is what a failed
     // write leaves.
-    if (bytes->isEmpty()) {
-        list.Clear();
-        return failure(QStringLiteral("the file is empty"));
-    }
-    try {
-        QString text;
-        if (!isLinkListText(DecryptText(*bytes, LinkListKey, 0, true), &text)) {
-            list.Clear();
-            return failure(QStringLiteral("the deciphered text is no link list"));
-        }
-        if (!TrimText(text).isEmpty())
-            list.Replace(FromCommaText(text));
-        return {};
-    } catch (const TCipherError& e) {
-        list.Clear();
-        return failure(QString::fromLatin1(e.what()));
-    }
+    if (bytes->isEmpty())
+        return damaged(QStringLiteral("the file is empty"));
+    const TResult<QByteArray> plain = DecryptText(*bytes, LinkListKey, 0, true);
+    if (!plain)
+        return plain.error();
+    QString text;
+    if (!isLinkListText(*plain, &text))
+        return damaged(QStringLiteral("the deciphered text is no link list"));
+    if (!TrimText(text).isEmpty())
+        list.Replace(FromCommaText(text));
+    return {};
 }

@@ -119,9 +119,8 @@ QByteArray TPageCache::MachineKey() {
     return AdapterAddress().toLatin1();
 }
 
-QStringList TPageCache::initializeDB() {
+TStatus TPageCache::initializeDB() {
     QMutexLocker lock(&m_lock);
-    QStringList messages;
     // Something that is no file in the store's place (a pipe would block the database for ever)
     // holds no replies of ours: it is kept aside and a new store is made.
     dropConnection(); // the file may be set aside or made anew
@@ -150,7 +149,7 @@ QStringList TPageCache::initializeDB() {
     if (!listed && existed && isBusy(listError)) {
         // Another process is using the store right now: it is a store of ours, so it is left as
         // it is; the old entries are purged at a later start.
-        return messages;
+        return {};
     }
     if (!listed && existed) {
         // A file that is no database of ours (a cache from another build, a damaged file): it only
@@ -160,18 +159,15 @@ QStringList TPageCache::initializeDB() {
         if (connection.ok())
             names = tableNames(connection.db(), &listed);
     }
-    if (!listed) {
-        messages.append(QStringLiteral("数据库创建失败"));
-        return messages;
-    }
+    if (!listed)
+        return MakeError(TErrc::Io, StoreNotMade);
     if (!names.contains(QStringLiteral("TaoBaoAU"), Qt::CaseInsensitive)) {
         TConnection connection(m_fileName);
         QSqlQuery query(connection.db());
         if (!connection.ok() || !query.exec(CreateTable))
-            messages.append(QStringLiteral("数据表创建失败"));
-        else
-            (void)QSqlQuery(connection.db()).exec(CreateIndex);
-        return messages;
+            return MakeError(TErrc::Io, TableNotMade);
+        (void)QSqlQuery(connection.db()).exec(CreateIndex);
+        return {};
     }
     {
         // A store made by an older version has no index on its addresses yet.
@@ -180,8 +176,8 @@ QStringList TPageCache::initializeDB() {
     }
     lock.unlock();
     if (!PurgePageCache())
-        messages.append(QStringLiteral("清除表失败"));
-    return messages;
+        return MakeError(TErrc::Io, NotPurged);
+    return {};
 }
 
 bool TPageCache::PurgePageCache(const QDate& today) {
@@ -195,8 +191,10 @@ bool TPageCache::PurgePageCache(const QDate& today) {
     return query.exec();
 }
 
-QString TPageCache::ClearTemporaryData(const QDate& today) {
-    return PurgePageCache(today) ? QString() : QStringLiteral("清除临时数据失败");
+TStatus TPageCache::ClearTemporaryData(const QDate& today) {
+    if (!PurgePageCache(today))
+        return MakeError(TErrc::Io, NotPurged);
+    return {};
 }
 
 QString TPageCache::GetCachedPage(const QString& url, TC& tc) {
@@ -211,14 +209,10 @@ QString TPageCache::GetCachedPage(const QString& url, TC& tc) {
         // program, or an entry that cannot be deciphered, counts as no entry.
         if (db.isOpen() && query.exec()) {
             while (query.next()) {
-                try {
-                    const QString memo =
-                        TAnsi::Decode(DecryptText(query.value(0).toString().toLatin1(), m_key, 0));
-                    if (memo != TC::Error)
-                        return memo;
-                } catch (const TCipherError&) {
-                    continue; // a damaged entry: the next one, or a fetch, stands in for it
-                }
+                // A damaged entry is passed by: the next one, or a fetch, stands in for it.
+                const TResult<QByteArray> memo = DecryptText(query.value(0).toString().toLatin1(), m_key, 0);
+                if (memo && TAnsi::Decode(*memo) != TC::Error)
+                    return TAnsi::Decode(*memo);
             }
         }
     }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/result.h"
+
 #include <QByteArray>
 #include <QDate>
 #include <QMutex>
@@ -27,13 +29,18 @@ class TPageCache {
     static QByteArray MachineKey();
     QString FileName() const { return m_fileName; }
 
+    // What preparing the store could not do: the detail of initializeDB's failure.
+    static inline const QString StoreNotMade = QStringLiteral("the store could not be made");
+    static inline const QString TableNotMade = QStringLiteral("the table could not be made");
+    static inline const QString NotPurged = QStringLiteral("the old entries could not be purged");
+
     // Prepares the store: creates the file and the table when missing, otherwise purges old
-    // entries. Returns the messages to show the user ("数据库创建失败", "数据表创建失败", "清除表失败").
-    QStringList initializeDB();
+    // entries. Fails (TErrc::Io) with StoreNotMade, TableNotMade or NotPurged as the detail.
+    TStatus initializeDB();
     // Deletes every entry older than the start of the day 15 days before `today`.
     bool PurgePageCache(const QDate& today = QDate::currentDate());
-    // The command "清除临时数据": purges; returns "清除临时数据失败" on failure, else the empty text.
-    QString ClearTemporaryData(const QDate& today = QDate::currentDate());
+    // The command "清除临时数据": purges; fails with TErrc::Io when it cannot.
+    TStatus ClearTemporaryData(const QDate& today = QDate::currentDate());
 
     // The reply for `url`: from the cache when it holds the address, else fetched with the
     // caller's TC (HGetText) and stored. A failed request (no response, or a status that is no

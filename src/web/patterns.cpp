@@ -491,8 +491,20 @@ QString TPatterns::FindsStr(const QString& pattern, const QString& html, bool Ad
         if (AddMatch)
             return m.captured(0);
         return re.captureCount() >= 1 ? m.captured(1) : QString();
-    } catch (...) {
+    } catch (const TPatternError& e) {
+        // FindsStr gives "nothing found" for a pattern the engine refuses; the pattern is a mistake
+        // of the program, so it is said on the error stream.
+        qCritical("%s", e.what());
         return {};
+    }
+}
+
+TStatus TPatterns::Validate(const QString& pattern) {
+    try {
+        (void)compileEcma(pattern, true);
+        return {};
+    } catch (const TPatternError& e) {
+        return MakeError(TErrc::Refused, e.Message);
     }
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/result.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -42,6 +44,10 @@ QString MergeString(const QString& pattern, const QString& html, int s, int d);
 // from group 0 up to the last group that took part; without AddMatch a group that starts where the
 // whole match starts is left out (group 0 always is).
 QStringList FindSListNew(const QString& pattern, const QString& text, bool AddMatch);
+
+// Whether the engine takes a script-engine pattern (for a pattern made from outside text);
+// TErrc::Refused with the engine's reason when it does not.
+TStatus Validate(const QString& pattern);
 
 // The pieces of Source between occurrences of Deli; always at least one entry.
 QStringList SplitString(const QString& Source, const QString& Deli);

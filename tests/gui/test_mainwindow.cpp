@@ -432,7 +432,7 @@ void TestMainWindow::closingStopsJobsThenSaves() {
     m_window->close();
     m_window.reset(); // the destroy step
     TItemTable saved;
-    QVERIFY(LoadGridFromFile(saved, m_dir->filePath("grid.db")).ok);
+    QVERIFY(LoadGridFromFile(saved, m_dir->filePath("grid.db")).ok());
     QCOMPARE(saved.RowCount(), 2);
     QCOMPARE(saved.Cell(ColTitle, 1), QStringLiteral("最后一个"));
 }
