@@ -1,6 +1,7 @@
 // The Taobao Assistant CSV export and its category property lookup.
 
 #include "marketsim.h"
+#include "testenv.h"
 #include "testfiles.h"
 
 #include "app/appcore.h"
@@ -77,8 +78,6 @@ QByteArray utf16File(const QStringList& lines) {
 class TestExport : public QObject {
     Q_OBJECT
   private slots:
-    void initTestCase();
-    void cleanupTestCase();
     void init();
     void cleanup();
 
@@ -96,6 +95,7 @@ class TestExport : public QObject {
     void lookupPropPair();
     void propertyField_data();
     void propertyField();
+    void realPropertyReply_data();
     void realPropertyReply();
 
     void twoItemsByteForByte();
@@ -111,35 +111,22 @@ class TestExport : public QObject {
     void shutdownStopsExportThenSaves();
 
   private:
-    std::unique_ptr<TMarketSim> m_sim;
-    std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<TAppCore> m_core;
+    std::unique_ptr<TTestEnvironment> m_env;
+    TMarketSim* m_sim = nullptr;
+    TAppCore* m_core = nullptr;
     void addRow(const QString& id, const QString& title, const QString& price, const QString& props,
                 const QString& detail = "<p>描述</p>", bool selected = true);
     QString runExport(bool* written = nullptr);
 };
 
-void TestExport::initTestCase() {
-    for (const char* name :
-         {"HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY", "no_proxy", "NO_PROXY"})
-        qunsetenv(name);
-}
-
-void TestExport::cleanupTestCase() {
-    qunsetenv("http_proxy");
-}
-
 void TestExport::cleanup() {
-    m_core.reset(); // before its working folder goes
+    m_env.reset();
 }
 
 void TestExport::init() {
-    m_sim = std::make_unique<TMarketSim>();
-    qputenv("http_proxy", m_sim->Origin().toLatin1());
-    m_dir = std::make_unique<QTemporaryDir>();
-    TPaths::SetWorkDir(m_dir->path());
-    m_core = std::make_unique<TAppCore>();
-    QVERIFY(m_core->Startup().ok());
+    m_env = std::make_unique<TTestEnvironment>();
+    m_sim = &m_env->Sim();
+    m_core = &m_env->Core();
     m_sim->Route("detailskip.taobao.com", "/json/sib.htm?itemId=1", TSimResponse::Text(SaleReply, "GBK"));
     m_sim->Route("detailskip.taobao.com", "/json/sib.htm?itemId=2", TSimResponse::Text(SaleReply, "GBK"));
     m_sim->Route("open.taobao.com", "/apitools/ajax_props.do?act=props&cid=50010158",
@@ -159,10 +146,10 @@ void TestExport::addRow(const QString& id, const QString& title, const QString& 
 }
 
 QString TestExport::runExport(bool* written) {
-    const QString out = m_dir->filePath("out");
+    const QString out = m_env->File("out");
     QDir().mkpath(out);
     const TExportJob job = ExportJobFor(out);
-    QSignalSpy finished(m_core.get(), &TAppCore::jobFinished);
+    QSignalSpy finished(m_core, &TAppCore::jobFinished);
     if (!m_core->StartExport(job) || !finished.wait(30000))
         return {};
     if (written)
@@ -399,21 +386,34 @@ void TestExport::propertyField() {
     QCOMPARE(CategoryPropertyField(reply, props), field);
 }
 
+void TestExport::realPropertyReply_data() {
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("props");
+    QTest::addColumn<QString>("field");
+    QTest::newRow("a reply in the service's form") << TOVREL_TEST_DATA_DIR "/taobao-props-reply.json"
+                                                   << "\"颜色分类:黑色 驼色\",面料:羊绒"
+                                                   << "1627207:28341;1627207:3224419;122216347:28335";
+    const QString real = TOVREL_CORPUS_DIR "/taobao-props/ajax-props-cid50010850-2018.json";
+    if (QFile::exists(real))
+        QTest::newRow("a real reply of 2018") << real << "\"颜色分类:乳白色 军绿色\""
+                                              << "1627207:28321;1627207:3232483";
+}
+
 void TestExport::realPropertyReply() {
-    const QByteArray reply =
-        readFile(QStringLiteral(TOVREL_CORPUS_DIR "/taobao-props/ajax-props-cid50010850-2018.json"));
-    if (reply.isEmpty())
-        QSKIP("the shared corpus is not next to the project");
-    QCOMPARE(CategoryPropertyField(QString::fromUtf8(reply), "\"颜色分类:乳白色 军绿色\""),
-             "1627207:28321;1627207:3232483");
+    QFETCH(QString, file);
+    QFETCH(QString, props);
+    QFETCH(QString, field);
+    const QByteArray reply = readFile(file);
+    QVERIFY(!reply.isEmpty());
+    QCOMPARE(CategoryPropertyField(QString::fromUtf8(reply), props), field);
 }
 
 void TestExport::twoItemsByteForByte() {
     addRow("1", "男装夹克", "128.00", "品牌:李宁", "<p>描述 \"一\"</p>\r\n");
     addRow("3", "不导出", "1.00", "", "", false);
     addRow("2", "女装", "99.50", "\"材质: 棉\"");
-    QSignalSpy status(m_core.get(), &TAppCore::statusTextChanged);
-    QSignalSpy log(m_core.get(), &TAppCore::logLine);
+    QSignalSpy status(m_core, &TAppCore::statusTextChanged);
+    QSignalSpy log(m_core, &TAppCore::logLine);
     bool written = false;
     const QString csv = runExport(&written);
     QVERIFY(written);
@@ -458,9 +458,9 @@ void TestExport::twoItemsByteForByte() {
 
 void TestExport::noSelectedRow() {
     addRow("1", "男装夹克", "128.00", "品牌:李宁", "", false);
-    QSignalSpy status(m_core.get(), &TAppCore::statusTextChanged);
-    QSignalSpy captions(m_core.get(), &TAppCore::captionChanged);
-    QSignalSpy enabled(m_core.get(), &TAppCore::commandsEnabled);
+    QSignalSpy status(m_core, &TAppCore::statusTextChanged);
+    QSignalSpy captions(m_core, &TAppCore::captionChanged);
+    QSignalSpy enabled(m_core, &TAppCore::commandsEnabled);
     const QString csv = runExport();
     QCOMPARE(readFile(csv), utf16File({"version 1.00", CsvHeaderLine(0).replace(',', '\t'),
                                        CsvHeaderLine(10).replace(',', '\t')}));
@@ -494,14 +494,13 @@ void TestExport::propertyOptionsAndCache() {
     runExport();
     QCOMPARE(m_sim->Count("open.taobao.com", propsPath), 1); // the second export used the cache
     // "不下载商品属性" or a blank Head: no request, no field.
-    QFile::remove(m_dir->filePath("DB.MDB"));
-    m_core.reset(); // the working folder is free again
-    m_core = std::make_unique<TAppCore>();
-    QVERIFY(m_core->Startup().ok());
+    QFile::remove(m_env->File("DB.MDB"));
+    m_env->StopCore(); // the working folder is free again
+    m_core = &m_env->Core();
     addRow("1", "男装夹克", "128.00", "品牌:李宁");
     m_core->UpdateChoices([](TChoices& c) { c.NoProperties = true; });
     runExport();
-    QFile ini(m_dir->filePath("service.ini"));
+    QFile ini(m_env->File("service.ini"));
     QVERIFY(ini.open(QIODevice::WriteOnly));
     ini.write("[service]\nHead=\n");
     ini.close();
@@ -523,7 +522,7 @@ void TestExport::hintLine() {
     QFETCH(bool, hint);
     for (int i = 0; i < items; ++i)
         addRow("1", "x", "1", "", "", false);
-    QSignalSpy log(m_core.get(), &TAppCore::logLine);
+    QSignalSpy log(m_core, &TAppCore::logLine);
     runExport();
     QCOMPARE(log.size() > 1 &&
                  log[1].first().toString() == "下载的数据大于10条,请耐心等待^_^!~ 或者先去做点别的吧",
@@ -531,11 +530,11 @@ void TestExport::hintLine() {
 }
 
 void TestExport::unwritableFileIsReported() {
-    QSignalSpy status(m_core.get(), &TAppCore::statusTextChanged);
-    QSignalSpy log(m_core.get(), &TAppCore::logLine);
-    QSignalSpy finished(m_core.get(), &TAppCore::jobFinished);
-    TExportJob job = ExportJobFor(m_dir->filePath("missing/folder"));
-    job.pictureFolder = m_dir->filePath("pictures"); // made by the command; the CSV's folder is missing
+    QSignalSpy status(m_core, &TAppCore::statusTextChanged);
+    QSignalSpy log(m_core, &TAppCore::logLine);
+    QSignalSpy finished(m_core, &TAppCore::jobFinished);
+    TExportJob job = ExportJobFor(m_env->File("missing/folder"));
+    job.pictureFolder = m_env->File("pictures"); // made by the command; the CSV's folder is missing
     QVERIFY(m_core->StartExport(job));
     QVERIFY(finished.wait(30000));
     QCOMPARE(finished.first()[1].value<TJobResult>().Outcome, TJobOutcome::Failed);
@@ -544,7 +543,7 @@ void TestExport::unwritableFileIsReported() {
 }
 
 void TestExport::fileInUse() {
-    const QString path = m_dir->filePath("KVR_1.csv");
+    const QString path = m_env->File("KVR_1.csv");
     QVERIFY(!FileInUse(path)); // no file
     QFile f(path);
     QVERIFY(f.open(QIODevice::WriteOnly));
@@ -560,7 +559,7 @@ void TestExport::fileInUse() {
     holder.waitForFinished();
     QVERIFY(!FileInUse(path));
     // An office suite's lock file beside it.
-    QFile lock(m_dir->filePath(".~lock.KVR_1.csv#"));
+    QFile lock(m_env->File(".~lock.KVR_1.csv#"));
     QVERIFY(lock.open(QIODevice::WriteOnly));
     lock.close();
     QVERIFY(FileInUse(path));
@@ -573,10 +572,10 @@ void TestExport::failuresAreReportedAndNotCached() {
                  TSimResponse::Text("<html>Bad Gateway</html>", "UTF-8", 502));
     m_sim->Route("open.taobao.com", propsPath, TSimResponse::Text("<html>Bad Gateway</html>", "UTF-8", 502));
     addRow("1", "男装夹克", "128.00", "品牌:李宁");
-    QSignalSpy log(m_core.get(), &TAppCore::logLine);
-    QSignalSpy status(m_core.get(), &TAppCore::statusTextChanged);
-    QSignalSpy finished(m_core.get(), &TAppCore::jobFinished);
-    const QString out = m_dir->filePath("out");
+    QSignalSpy log(m_core, &TAppCore::logLine);
+    QSignalSpy status(m_core, &TAppCore::statusTextChanged);
+    QSignalSpy finished(m_core, &TAppCore::jobFinished);
+    const QString out = m_env->File("out");
     QDir().mkpath(out);
     QVERIFY(m_core->StartExport(ExportJobFor(out)));
     QVERIFY(finished.wait(30000));
@@ -615,10 +614,10 @@ void TestExport::rowDeletedDuringExport() {
     addRow("1", "一号", "1.00", "");
     addRow("2", "二号", "2.00", "");
     addRow("3", "三号", "3.00", "");
-    const QString out = m_dir->filePath("out");
+    const QString out = m_env->File("out");
     QDir().mkpath(out);
     const TExportJob job = ExportJobFor(out);
-    QSignalSpy finished(m_core.get(), &TAppCore::jobFinished);
+    QSignalSpy finished(m_core, &TAppCore::jobFinished);
     QVERIFY(m_core->StartExport(job));
     QVERIFY(StringGridDel(*m_core->Table(), 2));
     QVERIFY(StringGridDel(*m_core->Table(), 1));
@@ -636,9 +635,9 @@ void TestExport::shutdownStopsExportThenSaves() {
     silent.Silent = true;
     m_sim->Route("detailskip.taobao.com", "/json/sib.htm?itemId=1", silent);
     addRow("1", "男装夹克", "128.00", "");
-    QSignalSpy log(m_core.get(), &TAppCore::logLine);
-    QSignalSpy finished(m_core.get(), &TAppCore::jobFinished);
-    const QString out = m_dir->filePath("out");
+    QSignalSpy log(m_core, &TAppCore::logLine);
+    QSignalSpy finished(m_core, &TAppCore::jobFinished);
+    const QString out = m_env->File("out");
     QDir().mkpath(out);
     const TExportJob job = ExportJobFor(out);
     QVERIFY(m_core->StartExport(job));
@@ -665,7 +664,7 @@ void TestExport::shutdownStopsExportThenSaves() {
     QVERIFY2(logged.last().contains("导出已停止"), qPrintable(logged.join('|')));
     // The save came after the jobs had ended: the row added as the other job stopped is in the file.
     TItemTable saved;
-    QVERIFY(LoadGridFromFile(saved, m_dir->filePath("grid.db")).ok());
+    QVERIFY(LoadGridFromFile(saved, m_env->File("grid.db")).ok());
     QCOMPARE(saved.RowCount(), 3);
     QCOMPARE(saved.Cell(ColTitle, 2), "停止时加入");
 }

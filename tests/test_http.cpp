@@ -1,4 +1,5 @@
 #include "marketsim.h"
+#include "testenv.h"
 
 #include "platform/paths.h"
 #include "web/httpclient.h"
@@ -44,8 +45,8 @@ const QByteArray LanguageList = "zh-cn,zh;q=0.8,en-us;q=0.5,en;q=0.3";
 class TestHttp : public QObject {
     Q_OBJECT
   private slots:
-    void initTestCase();
     void init();
+    void cleanup();
     void profileHeaders_data();
     void profileHeaders();
     void emptyCookieSendsNoCookieHeader();
@@ -67,27 +68,23 @@ class TestHttp : public QObject {
     void fixtureFilesByHostAndPath();
 
   private:
-    std::unique_ptr<TMarketSim> m_sim;
-    QTemporaryDir m_dir;
+    std::unique_ptr<TTestEnvironment> m_env;
+    TMarketSim* m_sim = nullptr;
     QString url(const QString& path) const { return m_sim->Origin() + path; }
 };
 
-void TestHttp::initTestCase() {
+void TestHttp::init() {
     // Requests in these tests go straight to the simulator.
-    for (const char* name :
-         {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"})
-        qunsetenv(name);
-    TPaths::SetWorkDir(m_dir.path());
-    QFile ini(m_dir.filePath("service.ini"));
-    QVERIFY(ini.open(QIODevice::WriteOnly));
-    ini.write(
+    m_env = std::make_unique<TTestEnvironment>(TTestEnvironment::TProxy::None);
+    m_sim = &m_env->Sim();
+    m_env->WriteServiceIni(
         "[service]\nDetailDataHost=detailskip.example\nItemHost=item.example\nDetailPageHost=hws.example\n"
         "HomePage=http://www.example/\nCookieLib=cna=lib; t=1\nCookieNew=cna=new\nCookiePage=isg=page\n"
         "CookieDetail=mall_fp_ab=detail\n");
 }
 
-void TestHttp::init() {
-    m_sim = std::make_unique<TMarketSim>();
+void TestHttp::cleanup() {
+    m_env.reset();
 }
 
 void TestHttp::profileHeaders_data() {
@@ -177,7 +174,7 @@ void TestHttp::emptyCookieSendsNoCookieHeader() {
     QCOMPARE(tc.HGetTextLib(url("/p")), "ok");
     for (const TSimRequest& r : m_sim->Requests())
         QVERIFY(!r.HeaderNames().contains("Cookie"));
-    TPaths::SetWorkDir(m_dir.path());
+    TPaths::SetWorkDir(m_env->Dir());
 }
 
 void TestHttp::postSendsTheFormAsUtf8() {

@@ -2,6 +2,7 @@
 // start-up and shutdown steps that use them.
 
 #include "marketsim.h"
+#include "testenv.h"
 #include "testfiles.h"
 
 #include "app/appcore.h"
@@ -98,8 +99,8 @@ void insertEntry(const QString& file, const QString& url, const QDateTime& time,
 class TestPersistence : public QObject {
     Q_OBJECT
   private slots:
-    void initTestCase();
     void init();
+    void cleanup();
 
     void encrypt_data();
     void encrypt();
@@ -111,6 +112,7 @@ class TestPersistence : public QObject {
 
     void memberOrder();
     void jsonForm();
+    void fixtureFromElsewhere_data();
     void fixtureFromElsewhere();
     void roundTripAwkwardCells();
     void charactersOutsideTheCodePage();
@@ -147,18 +149,16 @@ class TestPersistence : public QObject {
     void crashDuringSaveKeepsOldFile();
 
   private:
-    std::unique_ptr<QTemporaryDir> m_dir;
-    QString file(const QString& name) const { return m_dir->filePath(name); }
+    std::unique_ptr<TTestEnvironment> m_env;
+    QString file(const QString& name) const { return m_env->File(name); }
 };
 
-void TestPersistence::initTestCase() {
-    for (const char* name : {"http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY"})
-        qunsetenv(name);
+void TestPersistence::init() {
+    m_env = std::make_unique<TTestEnvironment>(TTestEnvironment::TProxy::None);
 }
 
-void TestPersistence::init() {
-    m_dir = std::make_unique<QTemporaryDir>();
-    TPaths::SetWorkDir(m_dir->path());
+void TestPersistence::cleanup() {
+    m_env.reset();
 }
 
 void TestPersistence::encrypt_data() {
@@ -299,17 +299,25 @@ void TestPersistence::jsonForm() {
             "\"2\":\"e\\/f\",\"1\":\"c\\\\d\",\"0\":\"a\\\"b\",\"11\":\"x\",\"10\":\"\"}]"));
 }
 
+void TestPersistence::fixtureFromElsewhere_data() {
+    QTest::addColumn<QString>("fixture");
+    QTest::addColumn<int>("columns");
+    QTest::newRow("made by hand and openssl") << TOVREL_TEST_DATA_DIR "/grid-small" << 13;
+    const QString shared = TOVREL_FIXTURES_DIR "/grid-sample";
+    if (QFile::exists(shared + ".db"))
+        QTest::newRow("made by another implementation") << shared << 15;
+}
+
 void TestPersistence::fixtureFromElsewhere() {
-    const QString fixture = QStringLiteral(TOVREL_FIXTURES_DIR "/grid-sample.db");
-    const QByteArray expectedLines =
-        readFile(QStringLiteral(TOVREL_FIXTURES_DIR "/grid-sample.expected.jsonl"));
-    if (!QFile::exists(fixture) || expectedLines.isEmpty())
-        QSKIP("the shared fixtures are not next to the project");
+    QFETCH(QString, fixture);
+    QFETCH(int, columns);
+    const QByteArray expectedLines = readFile(fixture + ".expected.jsonl");
+    QVERIFY(!expectedLines.isEmpty());
     TItemTable grid;
-    QVERIFY(LoadGridFromFile(grid, fixture).ok());
+    QVERIFY(LoadGridFromFile(grid, fixture + ".db").ok());
     const QList<QByteArray> lines = expectedLines.trimmed().split('\n');
     QCOMPARE(grid.RowCount(), int(lines.size()));
-    QCOMPARE(grid.ColCount(), 15);
+    QCOMPARE(grid.ColCount(), columns);
     for (int r = 0; r < lines.size(); ++r) {
         const QJsonArray cells = QJsonDocument::fromJson(lines[r]).array();
         for (int c = 0; c < cells.size(); ++c)
@@ -317,7 +325,7 @@ void TestPersistence::fixtureFromElsewhere() {
     }
     // Written again, it is the same file byte for byte.
     QVERIFY(SaveGridToFile(grid, file("grid.db")).ok());
-    QCOMPARE(readFile(file("grid.db")), readFile(fixture));
+    QCOMPARE(readFile(file("grid.db")), readFile(fixture + ".db"));
 }
 
 void TestPersistence::roundTripAwkwardCells() {
@@ -529,7 +537,7 @@ void TestPersistence::writeSettingsInPlace() {
     QCOMPARE(back.LinkText, "first line second line"); // the address box is kept on one line
     QCOMPARE(back.WatermarkText, "店?铺");
     // A file that cannot be written is reported with its name.
-    QVERIFY(QDir(m_dir->path()).mkdir("ro.ini"));
+    QVERIFY(QDir(m_env->Dir()).mkdir("ro.ini"));
     const TStatus refused = WriteSettings(c, file("ro.ini"));
     QVERIFY2(refused.error().Detail.startsWith("Unable to write to " + file("ro.ini") + ": "),
              qPrintable(refused.error().Detail));
@@ -715,7 +723,7 @@ void TestPersistence::crashDuringSaveKeepsOldFile() {
     QProcess cli;
     const QString trap = killed ? QString() : QString("trap '' XFSZ; ");
     cli.start("/bin/sh", {"-c", trap + "ulimit -f 100; exec \"$0\" --workdir \"$1\" select all",
-                          QStringLiteral(TOVREL_CLI_PATH), m_dir->path()});
+                          QStringLiteral(TOVREL_CLI_PATH), m_env->Dir()});
     QVERIFY(cli.waitForFinished(30000));
     if (killed)
         QCOMPARE(cli.exitStatus(), QProcess::CrashExit);
@@ -770,7 +778,7 @@ void TestPersistence::damagedStateFiles() {
     if (kind == "fifo")
         QCOMPARE(::mkfifo(QFile::encodeName(file(name)).constData(), 0600), 0);
     else if (kind == "directory")
-        QVERIFY(QDir(m_dir->path()).mkdir(name));
+        QVERIFY(QDir(m_env->Dir()).mkdir(name));
     else if (kind == "device link")
         QVERIFY(QFile::link("/dev/zero", file(name)));
     else
@@ -813,7 +821,7 @@ void TestPersistence::damagedCopiesAreAllKept() {
 void TestPersistence::fileThatCannotBeKeptAsideIsNeverOverwritten() {
     // A working folder whose path is so long that "grid.db" can be named in it but "grid.db.bad"
     // cannot: renaming the damaged file fails (even for the superuser, who may rename anything).
-    QString folder = m_dir->path();
+    QString folder = m_env->Dir();
     const int wanted = 4087; // "/grid.db" reaches the 4095 characters a path may have; ".bad" passes them
     while (folder.size() < wanted)
         folder += "/" + QString(std::min<qsizetype>(200, wanted - folder.size() - 1), QChar('d'));
@@ -836,7 +844,7 @@ void TestPersistence::fileThatCannotBeKeptAsideIsNeverOverwritten() {
         QVERIFY(saved.error().Detail.contains("宝贝表格没有保存"));
     }
     QCOMPARE(readFile(grid), QByteArray("damaged beyond reading"));
-    TPaths::SetWorkDir(m_dir->path());
+    TPaths::SetWorkDir(m_env->Dir());
 }
 
 void TestPersistence::deeplyNestedGridIsDamaged() {
@@ -908,7 +916,7 @@ void TestPersistence::fullDiskKeepsSmallFiles() {
         p.start("/bin/sh", QStringList{"-c",
                                        "trap '' XFSZ; ulimit -f " + limit +
                                            "; d=$1; shift; exec \"$0\" --workdir \"$d\" \"$@\"",
-                                       QStringLiteral(TOVREL_CLI_PATH), m_dir->path()} +
+                                       QStringLiteral(TOVREL_CLI_PATH), m_env->Dir()} +
                                args);
         p.waitForFinished(30000);
         return std::pair<int, QString>{p.exitCode(), QString::fromUtf8(p.readAllStandardError())};

@@ -1,6 +1,7 @@
 // The watermark, the per-item picture download and the export's package pictures.
 
 #include "marketsim.h"
+#include "testenv.h"
 #include "testfiles.h"
 
 #include "app/appcore.h"
@@ -63,8 +64,6 @@ QRect inkBox(const QImage& canvas, int background) {
 class TestPictures : public QObject {
     Q_OBJECT
   private slots:
-    void initTestCase();
-    void cleanupTestCase();
     void init();
     void cleanup();
 
@@ -92,9 +91,9 @@ class TestPictures : public QObject {
     void exportWithoutMainPictures();
 
   private:
-    std::unique_ptr<TMarketSim> m_sim;
-    std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<TAppCore> m_core;
+    std::unique_ptr<TTestEnvironment> m_env;
+    TMarketSim* m_sim = nullptr;
+    TAppCore* m_core = nullptr;
     int addRow(const QString& title, const QString& description, const QString& watermark = QString(),
                const QString& price = "99.00");
     // Runs the picture download into `folder` and returns the item folders it made.
@@ -104,41 +103,27 @@ class TestPictures : public QObject {
 };
 
 QStringList TestPictures::downloadPictures(const QString& folder) {
-    QSignalSpy finished(m_core.get(), &TAppCore::jobFinished);
+    QSignalSpy finished(m_core, &TAppCore::jobFinished);
     if (!m_core->StartPictureDownload(folder) || !finished.wait(30000))
         return {"the download did not run"};
     return finished.first()[1].value<TJobResult>().Produced;
 }
 
 void TestPictures::runExport(const TExportJob& job) {
-    QSignalSpy finished(m_core.get(), &TAppCore::jobFinished);
+    QSignalSpy finished(m_core, &TAppCore::jobFinished);
     QVERIFY(m_core->StartExport(job));
     QVERIFY(finished.wait(30000));
 }
 
-void TestPictures::initTestCase() {
-    for (const char* name :
-         {"HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY", "NO_PROXY"})
-        qunsetenv(name);
-    qputenv("no_proxy", "127.0.0.1"); // so a refused address stays refused
-}
-
-void TestPictures::cleanupTestCase() {
-    qunsetenv("http_proxy");
-    qunsetenv("no_proxy");
-}
-
 void TestPictures::cleanup() {
-    m_core.reset(); // before its working folder goes
+    m_env.reset();
 }
 
 void TestPictures::init() {
-    m_sim = std::make_unique<TMarketSim>();
-    qputenv("http_proxy", m_sim->Origin().toLatin1());
-    m_dir = std::make_unique<QTemporaryDir>();
-    TPaths::SetWorkDir(m_dir->path());
-    m_core = std::make_unique<TAppCore>();
-    QVERIFY(m_core->Startup().ok());
+    m_env = std::make_unique<TTestEnvironment>();
+    qputenv("no_proxy", "127.0.0.1"); // so a refused address stays refused
+    m_sim = &m_env->Sim();
+    m_core = &m_env->Core();
 }
 
 int TestPictures::addRow(const QString& title, const QString& description, const QString& watermark,
@@ -191,7 +176,7 @@ void TestPictures::brushColoursBlend() {
 }
 
 void TestPictures::transparentPictureComesOutBlack() {
-    const QString path = m_dir->filePath("t.jpg");
+    const QString path = m_env->File("t.jpg");
     QVERIFY(DrawWatermark("水印", path, encoded(solid(80, 80, Qt::transparent), "PNG")).ok());
     const QByteArray bytes = readFile(path);
     QVERIFY(bytes.startsWith("\xFF\xD8"));
@@ -201,11 +186,11 @@ void TestPictures::transparentPictureComesOutBlack() {
 }
 
 void TestPictures::unreadableBytesAreRefused() {
-    const TStatus notAPicture = DrawWatermark("x", m_dir->filePath("n.jpg"), "<html>404</html>");
+    const TStatus notAPicture = DrawWatermark("x", m_env->File("n.jpg"), "<html>404</html>");
     QCOMPARE(notAPicture.error().Code, TErrc::BadReply);
-    QVERIFY(!QFile::exists(m_dir->filePath("n.jpg")));
+    QVERIFY(!QFile::exists(m_env->File("n.jpg")));
     const TStatus nowhere =
-        DrawWatermark("x", m_dir->filePath("no/such/dir/n.jpg"), encoded(solid(5, 5, Qt::red), "PNG"));
+        DrawWatermark("x", m_env->File("no/such/dir/n.jpg"), encoded(solid(5, 5, Qt::red), "PNG"));
     QCOMPARE(nowhere.error().Code, TErrc::Io);
     QVERIFY(!nowhere.error().Detail.isEmpty());
 }
@@ -216,11 +201,11 @@ void TestPictures::savePictureWithAndWithoutWatermark() {
     m_sim->Route("img.example.com", "/a.gif", gif);
     TC tc;
     QByteArray buffer;
-    QVERIFY(SaveItemPicture(tc, buffer, "", m_dir->filePath("plain.gif"), "http://img.example.com/a.gif"));
-    QCOMPARE(readFile(m_dir->filePath("plain.gif")), Gif);
-    QVERIFY(SaveItemPicture(tc, buffer, "店", m_dir->filePath("marked.gif"), "http://img.example.com/a.gif"));
-    QVERIFY(readFile(m_dir->filePath("marked.gif")).startsWith("\xFF\xD8\xFF")); // a JPEG under the .gif name
-    QVERIFY(!SaveItemPicture(tc, buffer, "", m_dir->filePath("x.gif"), "http://127.0.0.1:1/a.gif"));
+    QVERIFY(SaveItemPicture(tc, buffer, "", m_env->File("plain.gif"), "http://img.example.com/a.gif"));
+    QCOMPARE(readFile(m_env->File("plain.gif")), Gif);
+    QVERIFY(SaveItemPicture(tc, buffer, "店", m_env->File("marked.gif"), "http://img.example.com/a.gif"));
+    QVERIFY(readFile(m_env->File("marked.gif")).startsWith("\xFF\xD8\xFF")); // a JPEG under the .gif name
+    QVERIFY(!SaveItemPicture(tc, buffer, "", m_env->File("x.gif"), "http://127.0.0.1:1/a.gif"));
 }
 
 void TestPictures::md5Text() {
@@ -295,7 +280,7 @@ void TestPictures::downloadNamesAndLocalDescription() {
         "<img src=\"//other.example/no-head.jpg\"></p>";
     const int a = addRow("连衣裙A", description);
     const int b = addRow("连衣裙B", "<p>没有图片 <a href=\"http://x.example/\">链接</a></p>");
-    const QString out = m_dir->filePath("out");
+    const QString out = m_env->File("out");
     QVERIFY(QDir().mkpath(out));
     const QStringList folders = downloadPictures(out);
     QCOMPARE(folders, (QStringList{out + "/" + Md5Text("连衣裙A"), out + "/" + Md5Text("连衣裙B")}));
@@ -324,7 +309,7 @@ void TestPictures::titlePriceNaming() {
            "<img src=\"http://img.example.com/p/abc.jpg\">",
            "小店");
     m_core->UpdateChoices([](TChoices& c) { c.TitleWithPrice = true; });
-    const QString out = m_dir->filePath("out");
+    const QString out = m_env->File("out");
     QVERIFY(QDir().mkpath(out));
     const QString folder = downloadPictures(out).first();
     QCOMPARE(QDir(folder).entryList(QDir::Files, QDir::Name),
@@ -332,7 +317,7 @@ void TestPictures::titlePriceNaming() {
     QVERIFY(readFile(folder + "/连衣裙_99.00_1_.png").startsWith("\xFF\xD8")); // watermarked: a JPEG
     // The source 拍拍 never names pictures by title and price.
     m_core->UpdateChoices([](TChoices& c) { c.DataSource = 2; });
-    const QString other = m_dir->filePath("other");
+    const QString other = m_env->File("other");
     QVERIFY(QDir().mkpath(other));
     QCOMPARE(QDir(downloadPictures(other).first()).entryList(QDir::Files, QDir::Name),
              (QStringList{"a.jpg", "abc.jpg", "b.png"}));
@@ -345,7 +330,7 @@ void TestPictures::failedPicturesKeepTheirAddress() {
         "<img src=\"http://127.0.0.1:1/p/gone.jpg\"><img src=\"http://img.example.com/p/page.jpg\">";
     const int row = addRow("坏图", description, "小店");
     m_core->Table()->SetCell(ColWatermark, row, "小店");
-    const QString out = m_dir->filePath("out");
+    const QString out = m_env->File("out");
     QVERIFY(QDir().mkpath(out));
     const QString folder = downloadPictures(out).first();
     QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList());
@@ -359,7 +344,7 @@ void TestPictures::hostileTitleStaysInItsFolder() {
     const QString description = "<img src=\"http://img.example.com/p/a.jpg\">";
     const int row = addRow("../../evil", description);
     m_core->UpdateChoices([](TChoices& c) { c.TitleWithPrice = true; });
-    const QString out = m_dir->filePath("deep/out");
+    const QString out = m_env->File("deep/out");
     QVERIFY(QDir().mkpath(out));
     const QString folder = downloadPictures(out).first();
     // The title's separators became "_": the picture is saved inside the item's folder, and
@@ -367,8 +352,8 @@ void TestPictures::hostileTitleStaysInItsFolder() {
     QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{".._.._evil_99.00_0_.jpg"});
     QCOMPARE(m_core->Table()->Cell(ColLocalDetail, row),
              "<img src=\"file://" + folder + "/.._.._evil_99.00_0_.jpg\">");
-    QCOMPARE(QDir(m_dir->filePath("deep")).entryList(QDir::Files), QStringList());
-    QCOMPARE(QDir(m_dir->path()).entryList({"*evil*"}, QDir::Files), QStringList());
+    QCOMPARE(QDir(m_env->File("deep")).entryList(QDir::Files), QStringList());
+    QCOMPARE(QDir(m_env->Dir()).entryList({"*evil*"}, QDir::Files), QStringList());
 }
 
 void TestPictures::errorPagesAreNoPictures() {
@@ -385,10 +370,10 @@ void TestPictures::errorPagesAreNoPictures() {
         "src=\"http://img.example.com/p/page.jpg\"><img src=\"http://img.example.com/p/moved.jpg\">"
         "<img src=\"http://img.example.com/p/good.gif\">";
     const int row = addRow("错误页", description); // no watermark: bytes would be kept as they came
-    const QString out = m_dir->filePath("out");
+    const QString out = m_env->File("out");
     QVERIFY(QDir().mkpath(out));
-    QSignalSpy log(m_core.get(), &TAppCore::logLine);
-    QSignalSpy finished(m_core.get(), &TAppCore::jobFinished);
+    QSignalSpy log(m_core, &TAppCore::logLine);
+    QSignalSpy finished(m_core, &TAppCore::jobFinished);
     QVERIFY(m_core->StartPictureDownload(out));
     QVERIFY(finished.wait(30000));
     const QString folder = out + "/" + Md5Text("错误页");
@@ -416,7 +401,7 @@ void TestPictures::sameTitlesGetFoldersOfTheirOwn() {
     addRow("同名", "<img src=\"http://img.example.com/a/x.jpg\">");
     addRow("同名", "<img src=\"http://img.example.com/b/x.jpg\">");
     addRow("同名", "<p>none</p>");
-    const QString out = m_dir->filePath("out");
+    const QString out = m_env->File("out");
     QVERIFY(QDir().mkpath(out));
     const QString base = out + "/" + Md5Text("同名");
     QCOMPARE(downloadPictures(out), (QStringList{base, base + "_2", base + "_3"}));
@@ -431,9 +416,9 @@ void TestPictures::unwritableFolderIsReported() {
     m_sim->Route("img.example.com", "/p/a.jpg", jpg);
     addRow("甲", "<img src=\"http://img.example.com/p/a.jpg\">");
     // A file where the chosen folder should be: nothing can be written below it.
-    writeFile(m_dir->filePath("notafolder"), "x");
-    QSignalSpy finished(m_core.get(), &TAppCore::jobFinished);
-    QVERIFY(m_core->StartPictureDownload(m_dir->filePath("notafolder")));
+    writeFile(m_env->File("notafolder"), "x");
+    QSignalSpy finished(m_core, &TAppCore::jobFinished);
+    QVERIFY(m_core->StartPictureDownload(m_env->File("notafolder")));
     QVERIFY(finished.wait(30000));
     const TJobResult result = finished.first()[1].value<TJobResult>();
     QCOMPARE(result.Outcome, TJobOutcome::Failed);
@@ -443,9 +428,9 @@ void TestPictures::unwritableFolderIsReported() {
 void TestPictures::noRowSelected() {
     addRow("甲", "<img src=\"http://img.example.com/p/a.jpg\">");
     m_core->Table()->SetCell(ColSelect, 1, "");
-    QSignalSpy captions(m_core.get(), &TAppCore::captionChanged);
-    QSignalSpy enabled(m_core.get(), &TAppCore::commandsEnabled);
-    QCOMPARE(downloadPictures(m_dir->path()), QStringList());
+    QSignalSpy captions(m_core, &TAppCore::captionChanged);
+    QSignalSpy enabled(m_core, &TAppCore::commandsEnabled);
+    QCOMPARE(downloadPictures(m_env->Dir()), QStringList());
     QCOMPARE(captions.first()[1].toString(), "下载中..");
     QCOMPARE(captions.last()[1].toString(), "下载图片");
     QCOMPARE(enabled.last().first().toBool(), true);
@@ -461,9 +446,9 @@ void TestPictures::rowDeletedDuringDownload() {
     addRow("甲", "<img src=\"http://img.example.com/p/a.jpg\">");
     addRow("乙", "<img src=\"http://img.example.com/p/b.jpg\">");
     addRow("丙", "<img src=\"http://img.example.com/p/c.jpg\">");
-    const QString out = m_dir->filePath("out");
+    const QString out = m_env->File("out");
     QVERIFY(QDir().mkpath(out));
-    QSignalSpy finished(m_core.get(), &TAppCore::jobFinished);
+    QSignalSpy finished(m_core, &TAppCore::jobFinished);
     QVERIFY(m_core->StartPictureDownload(out));
     // The first item goes while its picture is still on its way.
     QVERIFY(StringGridDel(*m_core->Table(), 1));
@@ -496,7 +481,7 @@ void TestPictures::exportPictureField() {
         row.SetCell(ColHtml, page);
         row.SetCell(ColWatermark, "小店");
     });
-    const QString out = m_dir->filePath("out");
+    const QString out = m_env->File("out");
     QVERIFY(QDir().mkpath(out));
     const TExportJob job = ExportJobFor(out);
     runExport(job);
@@ -519,10 +504,10 @@ void TestPictures::exportWithoutMainPictures() {
                     "<img data-src=\"http://img.example.com/a.jpg_60x60.jpg\"><img data-src=\"short\">");
     });
     m_core->UpdateChoices([](TChoices& c) { c.NoMainPictures = true; });
-    const QString out = m_dir->filePath("out");
+    const QString out = m_env->File("out");
     QVERIFY(QDir().mkpath(out));
     const TExportJob job = ExportJobFor(out);
-    QSignalSpy log(m_core.get(), &TAppCore::logLine);
+    QSignalSpy log(m_core, &TAppCore::logLine);
     runExport(job);
     const QString text = readUtf16File(job.csvPath);
     // A capture of 10 characters or fewer gives the empty address.
