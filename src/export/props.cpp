@@ -1,8 +1,8 @@
 #include "export/props.h"
 
+#include "base/commatext.h"
 #include "base/servicevalues.h"
 #include "base/text.h"
-#include "base/commatext.h"
 #include "web/httpclient.h"
 #include "web/patterns.h"
 

@@ -21,9 +21,9 @@ struct TSimResponse {
     int Status = 200;
     TSimHeaders Headers; // e.g. {"Content-Type", "text/html; charset=GBK"}
     QByteArray Body;
-    int DelayMs = 0;     // wait this long before answering
-    bool Silent = false; // accept the request and never answer
-    int TrickleMs = 0;   // after the headers, send the body one byte every TrickleMs
+    int DelayMs = 0;       // wait this long before answering
+    bool Silent = false;   // accept the request and never answer
+    int TrickleMs = 0;     // after the headers, send the body one byte every TrickleMs
     bool NoLength = false; // send no Content-Length: the body ends when the connection closes
 
     // A text page in the given charset, declared in its Content-Type (no charset: none declared).
