@@ -84,25 +84,28 @@ bool TIniText::IsKeyLine(const QString& line, QString* key, QString* value) {
     return true;
 }
 
-qsizetype TIniText::Find(const QString& section, const QString& key, const TIniRules& rules) const {
+template <typename F> void TIniText::forEachKey(const QString& section, const TIniRules& rules, F&& f) const {
     bool inSection = false;
-    qsizetype found = -1;
     for (qsizetype i = 0; i < Lines.size(); ++i) {
         const QString& line = Lines[i];
-        QString name, lineKey, value;
+        QString name, key, value;
         if (isComment(line, rules))
             continue;
-        if (IsSection(line, &name)) {
+        if (IsSection(line, &name))
             inSection = name.compare(section, Qt::CaseInsensitive) == 0;
-            continue;
-        }
-        if (inSection && IsKeyLine(line, &lineKey, &value) &&
-            lineKey.compare(key, Qt::CaseInsensitive) == 0) {
-            found = i;
-            if (!rules.LastWins)
-                break;
-        }
+        else if (inSection && IsKeyLine(line, &key, &value) && !f(i, key, value))
+            return;
     }
+}
+
+qsizetype TIniText::Find(const QString& section, const QString& key, const TIniRules& rules) const {
+    qsizetype found = -1;
+    forEachKey(section, rules, [&](qsizetype i, const QString& lineKey, const QString&) {
+        if (lineKey.compare(key, Qt::CaseInsensitive) != 0)
+            return true;
+        found = i;
+        return rules.LastWins; // the first line of a key ends the search unless a later one wins
+    });
     return found;
 }
 
@@ -118,17 +121,7 @@ std::optional<QString> TIniText::Value(const QString& section, const QString& ke
 
 QList<std::pair<QString, QString>> TIniText::Section(const QString& section, const TIniRules& rules) const {
     QList<std::pair<QString, QString>> entries;
-    bool inSection = false;
-    for (const QString& line : Lines) {
-        QString name, key, value;
-        if (isComment(line, rules))
-            continue;
-        if (IsSection(line, &name)) {
-            inSection = name.compare(section, Qt::CaseInsensitive) == 0;
-            continue;
-        }
-        if (!inSection || !IsKeyLine(line, &key, &value))
-            continue;
+    forEachKey(section, rules, [&](qsizetype, const QString& key, const QString& value) {
         auto same = [&key](const std::pair<QString, QString>& e) {
             return e.first.compare(key, Qt::CaseInsensitive) == 0;
         };
@@ -137,6 +130,7 @@ QList<std::pair<QString, QString>> TIniText::Section(const QString& section, con
             entries.append({key, shaped(value, rules)});
         else if (rules.LastWins)
             it->second = shaped(value, rules);
-    }
+        return true;
+    });
     return entries;
 }

@@ -46,4 +46,9 @@ struct TIniText {
     static bool IsSection(const QString& line, QString* name);
     // Whether a line is a "key=value" line, its key (trimmed) and its raw value.
     static bool IsKeyLine(const QString& line, QString* key, QString* value);
+
+  private:
+    // Calls f(line index, key, raw value) for each key line of a section (comments passed over)
+    // until f returns false.
+    template <typename F> void forEachKey(const QString& section, const TIniRules& rules, F&& f) const;
 };
