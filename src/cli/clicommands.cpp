@@ -85,20 +85,25 @@ struct TCliContext {
 struct TCliCommand {
     QString name;
     QString usage;
-    std::function<std::optional<QString>(const QStringList&)> check;
+    std::function<TStatus(const QStringList&)> check;
     std::function<int(TCliContext&, const QStringList&)> run;
     // Whether it works on the working folder's state (loaded at start, saved when it changed).
     bool usesWorkFolder = true;
 };
 
-std::optional<QString> checkRows(const QString& command, const QStringList& args, bool single) {
+// What is wrong with a command's arguments.
+TError usage(const QString& problem) {
+    return MakeError(TErrc::Refused, problem);
+}
+
+TStatus checkRows(const QString& command, const QStringList& args, bool single) {
     if (args.isEmpty() || (single && args.size() != 1))
-        return single ? command + QStringLiteral(" needs exactly one row number")
-                      : command + QStringLiteral(" needs one or more row numbers");
+        return usage(single ? command + QStringLiteral(" needs exactly one row number")
+                            : command + QStringLiteral(" needs one or more row numbers"));
     for (const QString& a : args)
         if (!parseRow(a))
-            return QStringLiteral("not a row number: ") + a;
-    return std::nullopt;
+            return usage(QStringLiteral("not a row number: ") + a);
+    return {};
 }
 
 // Every row must be a data row of the table; checked before any change is made.
@@ -180,28 +185,28 @@ int runFetch(TCliContext& c, const QStringList& args) {
     return int(TCliExit::Ok);
 }
 
-std::optional<QString> noArguments(const QString& command, const QStringList& a) {
+TStatus noArguments(const QString& command, const QStringList& a) {
     if (!a.isEmpty())
-        return command + QStringLiteral(" takes no arguments");
-    return std::nullopt;
+        return usage(command + QStringLiteral(" takes no arguments"));
+    return {};
 }
 
-std::optional<QString> oneOf(const QString& command, const QStringList& a, const QStringList& words) {
+TStatus oneOf(const QString& command, const QStringList& a, const QStringList& words) {
     if (a.size() != 1 || !words.contains(a[0]))
-        return QStringLiteral("the command is: ") + command + QLatin1Char(' ') + words.join(QLatin1Char('|'));
-    return std::nullopt;
+        return usage(QStringLiteral("the command is: ") + command + QLatin1Char(' ') +
+                     words.join(QLatin1Char('|')));
+    return {};
 }
 
 // A command that takes one folder and the given flags.
-std::optional<QString> checkFolderAndFlags(const QString& command, const QStringList& a,
-                                           const QStringList& flags) {
+TStatus checkFolderAndFlags(const QString& command, const QStringList& a, const QStringList& flags) {
     QStringList rest = a;
     for (const QString& flag : flags)
         rest.removeAll(flag);
     if (rest.size() != 1 || rest[0].startsWith(u"--") || rest[0].trimmed().isEmpty())
-        return command + QStringLiteral(" needs one folder and takes only ") +
-               flags.join(QStringLiteral(" and "));
-    return std::nullopt;
+        return usage(command + QStringLiteral(" needs one folder and takes only ") +
+                     flags.join(QStringLiteral(" and ")));
+    return {};
 }
 
 // The folder argument as an absolute path, or the empty text after telling the user it does not exist.
@@ -250,29 +255,29 @@ const QList<TCliCommand>& commands() {
              "table [--json]     print the item table: one line per item with number, selection\n"
              "                     mark ([x] selected, [ ] not), title, price and delivery, separated by\n"
              "                     tabs; --json prints every row, the caption row included, as JSON"),
-         [](const QStringList& a) -> std::optional<QString> {
+         [](const QStringList& a) -> TStatus {
              if (a.size() > 1 || (a.size() == 1 && a[0] != u"--json"))
-                 return QStringLiteral("table takes no arguments other than --json");
-             return std::nullopt;
+                 return usage(QStringLiteral("table takes no arguments other than --json"));
+             return {};
          },
          [](TCliContext& c, const QStringList& a) {
              return printTable(*c.core.Table(), !a.isEmpty(), c.out);
          }},
         {QStringLiteral("select"), QStringLiteral("select all         select every item"),
-         [](const QStringList& a) -> std::optional<QString> {
+         [](const QStringList& a) -> TStatus {
              if (a.size() != 1 || a[0] != u"all")
-                 return QStringLiteral("the command is: select all");
-             return std::nullopt;
+                 return usage(QStringLiteral("the command is: select all"));
+             return {};
          },
          [](TCliContext& c, const QStringList&) {
              c.core.Table()->SelectAll();
              return int(TCliExit::Ok);
          }},
         {QStringLiteral("invert"), QStringLiteral("invert             invert the selection"),
-         [](const QStringList& a) -> std::optional<QString> {
+         [](const QStringList& a) -> TStatus {
              if (!a.isEmpty())
-                 return QStringLiteral("invert takes no arguments");
-             return std::nullopt;
+                 return usage(QStringLiteral("invert takes no arguments"));
+             return {};
          },
          [](TCliContext& c, const QStringList&) {
              c.core.Table()->InvertSelection();
@@ -320,10 +325,10 @@ const QList<TCliCommand>& commands() {
          QStringLiteral(
              "add TEXT           add an item link, or with kind shop/category crawl the shop at TEXT\n"
              "                     and add the link of every item found"),
-         [](const QStringList& a) -> std::optional<QString> {
+         [](const QStringList& a) -> TStatus {
              if (a.size() != 1 || a[0].trimmed().isEmpty())
-                 return QStringLiteral("add needs one link or shop address");
-             return std::nullopt;
+                 return usage(QStringLiteral("add needs one link or shop address"));
+             return {};
          },
          [](TCliContext& c, const QStringList& a) {
              c.core.UpdateChoices([&a](TChoices& ch) { ch.LinkText = a[0]; });
@@ -343,10 +348,10 @@ const QList<TCliCommand>& commands() {
          }},
         {QStringLiteral("remove"),
          QStringLiteral("remove N           remove link N of the list (numbers as in `list`)"),
-         [](const QStringList& a) -> std::optional<QString> {
+         [](const QStringList& a) -> TStatus {
              if (a.size() != 1 || !parseRow(a[0]))
-                 return QStringLiteral("remove needs one link number");
-             return std::nullopt;
+                 return usage(QStringLiteral("remove needs one link number"));
+             return {};
          },
          [](TCliContext& c, const QStringList& a) {
              const int n = *parseRow(a[0]);
@@ -375,10 +380,10 @@ const QList<TCliCommand>& commands() {
         {QStringLiteral("watermark-text"),
          QStringLiteral("watermark-text TEXT\n"
                         "                     set the watermark text that new rows and pictures take"),
-         [](const QStringList& a) -> std::optional<QString> {
+         [](const QStringList& a) -> TStatus {
              if (a.size() != 1)
-                 return QStringLiteral("watermark-text needs one text");
-             return std::nullopt;
+                 return usage(QStringLiteral("watermark-text needs one text"));
+             return {};
          },
          [](TCliContext& c, const QStringList& a) {
              c.core.UpdateChoices([&a](TChoices& ch) { ch.WatermarkText = a[0]; });
@@ -389,10 +394,10 @@ const QList<TCliCommand>& commands() {
              "search [--title-price]\n"
              "                     download every listed link into the table; --title-price appends\n"
              "                     \"_\" and the price to each title (data source taobao)"),
-         [](const QStringList& a) -> std::optional<QString> {
+         [](const QStringList& a) -> TStatus {
              if (a.size() > 1 || (a.size() == 1 && a[0] != u"--title-price"))
-                 return QStringLiteral("search takes no arguments other than --title-price");
-             return std::nullopt;
+                 return usage(QStringLiteral("search takes no arguments other than --title-price"));
+             return {};
          },
          [](TCliContext& c, const QStringList& a) {
              const bool titlePrice = !a.isEmpty();
@@ -476,14 +481,14 @@ const QList<TCliCommand>& commands() {
              "                     connection or a proxy. PROFILE is one of HGetText, HGetTextNew,\n"
              "                     HGetTextLib, HGetTextPage, Htaobao_curl_detail, HPost (--data is\n"
              "                     the form it sends), HGet, HGetN, HOpen, HGetTextFileStr"),
-         [](const QStringList& a) -> std::optional<QString> {
+         [](const QStringList& a) -> TStatus {
              QString problem;
              const std::optional<TFetchArgs> f = parseFetch(a, &problem);
              if (!f)
-                 return problem;
+                 return usage(problem);
              if (!TProfile::Named(f->profile))
-                 return QStringLiteral("unknown profile: ") + f->profile;
-             return std::nullopt;
+                 return usage(QStringLiteral("unknown profile: ") + f->profile);
+             return {};
          },
          runFetch, false},
     };
@@ -543,8 +548,8 @@ TResult<TInvocation> parseInvocation(const QStringList& args) {
     const TCliCommand* command = findCommand(inv.command);
     if (!command)
         return MakeError(TErrc::Refused, QStringLiteral("unknown command: ") + inv.command);
-    if (const std::optional<QString> problem = command->check(inv.args))
-        return MakeError(TErrc::Refused, *problem);
+    if (const TStatus checked = command->check(inv.args); !checked)
+        return checked.error();
     return inv;
 }
 
