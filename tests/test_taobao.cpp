@@ -6,11 +6,13 @@
 #include "testenv.h"
 #include "testfiles.h"
 
+#include "acquire/itemrow.h"
 #include "acquire/province.h"
 #include "acquire/taobaoitem.h"
 #include "app/appcore.h"
 #include "base/commatext.h"
-#include "collect/taobaoshop.h"
+#include "base/servicevalues.h"
+#include "collect/shopcrawler.h"
 #include "platform/paths.h"
 #include "table/gridfile.h"
 #include "table/itemtable.h"
@@ -300,7 +302,7 @@ void TestTaobao::itemArea_data() {
 void TestTaobao::itemArea() {
     QFETCH(QString, page);
     QFETCH(QString, area);
-    QCOMPARE(ShopItemArea(page), area);
+    QCOMPARE(ShopItemArea(TaobaoShopSite(TServiceValues::Snapshot()), page), area);
 }
 
 void TestTaobao::itemCellByCell() {

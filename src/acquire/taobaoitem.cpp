@@ -1,5 +1,7 @@
 #include "acquire/taobaoitem.h"
 
+#include "acquire/itemrow.h"
+
 #include "base/commatext.h"
 #include "base/servicevalues.h"
 #include "base/text.h"
@@ -39,25 +41,6 @@ QString memberText(const QJsonObject& object, const QString& name) {
     return {};
 }
 
-// Writes the attribute entries into row r, positionally from column 12. A name not yet in the
-// header row names its column; a value always lands in its column, which is widened into the table
-// when needed (never narrowed).
-void writeAttributes(TRowWriter& row, const QStringList& entries) {
-    for (int i = 0; i < entries.size(); ++i) {
-        const QString& e = entries[i];
-        const qsizetype colon = e.indexOf(QLatin1Char(':'));
-        const QString name = colon >= 0 ? e.left(colon) : QString();
-        const QString value = colon >= 0 ? e.mid(colon + 1) : e;
-        bool known = false;
-        for (int c = 0; c < row.ColCount() && !known; ++c)
-            known = row.Cell(c, 0).compare(name, Qt::CaseInsensitive) == 0;
-        row.WidenTo(ColFirstAttribute + i + 1);
-        if (!known)
-            row.SetCell(ColFirstAttribute + i, 0, name);
-        row.SetCell(ColFirstAttribute + i, value);
-    }
-}
-
 } // namespace
 
 QString TaobaoItemId(const QString& link) {
@@ -94,12 +77,6 @@ QString DeliveryFromPostage(const QString& reply) {
     auto member = [&](const char* name) { return clean(memberText(object, QLatin1String(name))); };
     return member("location") + QLatin1Char('-') + member("destination") + QLatin1Char(';') +
            member("carriage") + QLatin1Char(';') + member("estimation");
-}
-
-QString DescriptionFromReply(const QString& reply) {
-    if (reply.isEmpty() || reply == TC::Error || reply.size() <= 13)
-        return {};
-    return reply.mid(10, reply.size() - 13);
 }
 
 QString CategoryFromPage(const QString& page) {
@@ -151,47 +128,23 @@ bool ScrapeTaobaoItem(TC& tc, TItemTable& grid, const TTaobaoItemInput& in) {
         row.SetCell(ColPrice, price);
         row.SetCell(ColDelivery, delivery);
         row.SetCell(ColDetail, detail);
-        writeAttributes(row, attributes);
+        WriteAttributeColumns(row, attributes);
         row.SetCell(ColProps, ToCommaText(attributes));
     });
     return true;
 }
 
 TJobResult InsertTaoBaoUrls(const TJobContext& job, TItemTable& grid, const QStringList& links) {
-    TJobResult result;
-    int added = 0;
-    for (int i = 0; i < links.size(); ++i) {
-        if (job.Stopped()) {
-            result.Outcome = TJobOutcome::Stopped;
-            break;
-        }
-        TC tc(TRequestLimits(), job.StopFlag());
+    return RunLinksInOrder(job, links, [&job, &grid](TC& tc, const QString& link) {
         const QString head = job.Service().Head();
         TTaobaoItemInput in;
-        in.link = links[i];
+        in.link = link;
         in.head = head;
         in.watermark = job.Choices().WatermarkText;
         in.sendPostage = !TrimText(head).isEmpty();
         in.mergeTitlePrice = [&job] { return job.Choices().TitleWithPrice; };
-        if (!ScrapeTaobaoItem(tc, grid, in)) {
-            if (job.Stopped()) {
-                result.Outcome = TJobOutcome::Stopped;
-                break;
-            }
-            result.Outcome = TJobOutcome::Failed;
-            result.Summary = QStringLiteral("第 %1 个连接无法下载，搜索已停止").arg(i + 1);
-            job.Report().Progress(QStringLiteral("[%1/%2] %3: the page could not be fetched")
-                                      .arg(i + 1)
-                                      .arg(links.size())
-                                      .arg(links[i]));
-            break;
-        }
-        ++added;
-        job.Report().Progress(QStringLiteral("[%1/%2] %3").arg(i + 1).arg(links.size()).arg(links[i]));
-        QThread::msleep(100);
-    }
-    job.Report().Progress(QStringLiteral("%1 of %2 link(s) became rows").arg(added).arg(links.size()));
-    return result;
+        return ScrapeTaobaoItem(tc, grid, in);
+    });
 }
 
 TJobResult InsertTaoBaoUrlsPerLink(const TJobContext& job, TItemTable& grid, const QStringList& links,

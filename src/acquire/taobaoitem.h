@@ -29,9 +29,6 @@ QString PostageAddress(const QString& head, const QString& itemId);
 // The delivery cell from a postage reply: the reply stripped of its wrapper and markup, read as a
 // JSON object, joined as location-destination;carriage;estimation ("-;;" when it is no object).
 QString DeliveryFromPostage(const QString& reply);
-// The description from the description script's reply, without its 10-character head and
-// 3-character tail; empty for a failed fetch.
-QString DescriptionFromReply(const QString& reply);
 // The comma text of the title attributes between "tb-detail-hd" and the first "tb-notice".
 QString CategoryFromPage(const QString& page);
 // The attribute entries of the page's attribute list ("name:value" as on the page).

@@ -2,10 +2,11 @@
 // the picture download. They run on the core's thread and return at once; the work runs as jobs.
 #include "app/appcore.h"
 
+#include "acquire/offer1688.h"
 #include "acquire/taobaoitem.h"
 #include "base/servicevalues.h"
 #include "base/text.h"
-#include "collect/taobaoshop.h"
+#include "collect/shopcrawler.h"
 #include "export/csvexport.h"
 #include "pictures/picturedownload.h"
 #include "table/itemtable.h"
@@ -22,11 +23,13 @@ TAppCore::TAddResult TAppCore::AddLink() {
     UpdateChoices([](TChoices& c) { c.LinkText = TrimText(c.LinkText); });
     const TChoices choices = Choices();
     if (choices.LinkKind != KindItem) {
-        if (choices.DataSource != SourceTaobao)
-            return TAddResult::Nothing; // Seam: the 1688 shop crawler starts here once it exists.
+        // Taobao and 1688 shops are crawled; Paipai has no crawler.
+        if (choices.DataSource != SourceTaobao && choices.DataSource != Source1688)
+            return TAddResult::Nothing;
         const QString shop = choices.LinkText;
-        const bool started = StartJob(TJobKind::Crawl, [this, shop](const TJobContext& job) {
-            return CrawlTaoBaoShop(job, *m_links, shop);
+        const bool taobao = choices.DataSource == SourceTaobao;
+        const bool started = StartJob(TJobKind::Crawl, [this, shop, taobao](const TJobContext& job) {
+            return taobao ? CrawlTaoBaoShop(job, *m_links, shop) : Crawl1688Shop(job, *m_links, shop);
         });
         return started ? TAddResult::CrawlStarted : TAddResult::Busy;
     }
@@ -84,9 +87,9 @@ bool TAppCore::StartSearch(const std::function<void()>& closeEditor) {
             return InsertTaoBaoUrls(job, *m_grid, links);
         });
     case Source1688:
-        // Seam: the 1688 run starts here once the 1688 scraper exists; until then the search ends
-        // at once.
-        return StartJob(TJobKind::Search, [](const TJobContext&) { return TJobResult(); });
+        return StartJob(TJobKind::Search, [this, links](const TJobContext& job) {
+            return Insert1688Urls(job, *m_grid, links);
+        });
     default: {
         const QString head = TServiceValues::Head();
         const QString watermark = choices.WatermarkText;

@@ -1,0 +1,59 @@
+#include "acquire/itemrow.h"
+
+#include "table/itemtable.h"
+#include "web/httpclient.h"
+
+#include <QThread>
+
+void WriteAttributeColumns(TRowWriter& row, const QStringList& entries) {
+    for (int i = 0; i < entries.size(); ++i) {
+        const QString& e = entries[i];
+        const qsizetype colon = e.indexOf(QLatin1Char(':'));
+        const QString name = colon >= 0 ? e.left(colon) : QString();
+        const QString value = colon >= 0 ? e.mid(colon + 1) : e;
+        bool known = false;
+        for (int c = 0; c < row.ColCount() && !known; ++c)
+            known = row.Cell(c, 0).compare(name, Qt::CaseInsensitive) == 0;
+        row.WidenTo(ColFirstAttribute + i + 1);
+        if (!known)
+            row.SetCell(ColFirstAttribute + i, 0, name);
+        row.SetCell(ColFirstAttribute + i, value);
+    }
+}
+
+QString DescriptionFromReply(const QString& reply) {
+    if (reply.isEmpty() || reply == TC::Error || reply.size() <= 13)
+        return {};
+    return reply.mid(10, reply.size() - 13);
+}
+
+TJobResult RunLinksInOrder(const TJobContext& job, const QStringList& links,
+                           const std::function<bool(TC& tc, const QString& link)>& scrape) {
+    TJobResult result;
+    int added = 0;
+    for (int i = 0; i < links.size(); ++i) {
+        if (job.Stopped()) {
+            result.Outcome = TJobOutcome::Stopped;
+            break;
+        }
+        TC tc(TRequestLimits(), job.StopFlag());
+        if (!scrape(tc, links[i])) {
+            if (job.Stopped()) {
+                result.Outcome = TJobOutcome::Stopped;
+                break;
+            }
+            result.Outcome = TJobOutcome::Failed;
+            result.Summary = QStringLiteral("第 %1 个连接无法下载，搜索已停止").arg(i + 1);
+            job.Report().Progress(QStringLiteral("[%1/%2] %3: the page could not be fetched")
+                                      .arg(i + 1)
+                                      .arg(links.size())
+                                      .arg(links[i]));
+            break;
+        }
+        ++added;
+        job.Report().Progress(QStringLiteral("[%1/%2] %3").arg(i + 1).arg(links.size()).arg(links[i]));
+        QThread::msleep(100);
+    }
+    job.Report().Progress(QStringLiteral("%1 of %2 link(s) became rows").arg(added).arg(links.size()));
+    return result;
+}

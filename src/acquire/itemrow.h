@@ -1,0 +1,31 @@
+#pragma once
+
+#include "base/job.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+class TC;
+class TRowWriter;
+
+// What the item scrapers of both marketplaces share: the attribute columns, the description cut,
+// and the frame of a run that works through the links one after another.
+
+// Writes the attribute entries ("name:value") into the appended row, positionally from column 12:
+// a name not yet anywhere in the caption row (compared ignoring letter case) names its column; a
+// value always lands in its column, which the table is widened to (never narrowed). An entry
+// without ":" has an empty name and is all value.
+void WriteAttributeColumns(TRowWriter& row, const QStringList& entries);
+
+// The description from a description reply, without its 10-character head and 3-character tail;
+// empty for a failed fetch ("error" or the empty text) and for a reply of 13 characters or fewer.
+QString DescriptionFromReply(const QString& reply);
+
+// The run over the links as they stood when the search started, one after another: `scrape` turns
+// one link into a row (false: the page could not be fetched), then the run pauses 100 ms. The run
+// ends at the first link that fails (the job fails: "第 N 个连接无法下载，搜索已停止"), or when the
+// job is stopped; each link's end is a progress line.
+TJobResult RunLinksInOrder(const TJobContext& job, const QStringList& links,
+                           const std::function<bool(TC& tc, const QString& link)>& scrape);
