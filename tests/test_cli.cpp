@@ -81,6 +81,7 @@ class TestCli : public QObject {
     void titleOutsideTheCodePageAcrossRuns();
     void oneProcessPerFolder();
     void controlCharactersAreShownEscaped();
+    void editsReachThePackage();
     void terminationKeepsFinishedRows_data();
     void terminationKeepsFinishedRows();
 };
@@ -301,6 +302,54 @@ void TestCli::controlCharactersAreShownEscaped() {
     const TRun r = run({"--workdir", dir.path(), "table"});
     QCOMPARE(r.status, 0);
     QCOMPARE(r.out, "1\t[x]\t\\x1b]0;owned\\x07red\\x1b[31m end\t\t\n");
+}
+
+void TestCli::editsReachThePackage() {
+    QTemporaryDir dir;
+    {
+        TItemTable grid;
+        for (const char* title : {"大衣", "围巾", "手套"})
+            grid.AppendRow([title](TRowWriter& row) {
+                row.SetCell(ColTitle, QString::fromUtf8(title));
+                row.SetCell(ColPrice, "10.00");
+                row.SetCell(ColHtml, QString("<title>%1-淘宝网</title>").arg(QString::fromUtf8(title)));
+                row.SetCell(ColDetail, "<p>原来的描述</p>");
+            });
+        QVERIFY(SaveGridToFile(grid, dir.filePath("grid.db")).ok());
+    }
+    writeFile(dir.filePath("titles.txt"), "\xEF\xBB\xBF羊绒大衣\n羊绒围巾\n");
+    writeFile(dir.filePath("detail.html"), "<p>改过的描述 “引号”</p>\n");
+    auto cli = [&dir](const QStringList& args) { return run(QStringList{"--workdir", dir.path()} + args); };
+    QCOMPARE(cli({"retitle", dir.filePath("titles.txt")}).status, 0);
+    QCOMPARE(cli({"edit", "3", "--price", "12.50", "--detail-file", dir.filePath("detail.html")}).status, 0);
+    QCOMPARE(cli({"toggle", "1"}).status, 0);
+    QCOMPARE(cli({"watermark-text", "冬季店"}).status, 0);
+    QCOMPARE(cli({"batch-watermark"}).status, 0);
+    // Failures: the caption row, a missing row, a file with more lines than items.
+    QCOMPARE(cli({"edit", "0", "--title", "x"}).status, 1);
+    QCOMPARE(cli({"edit", "9", "--title", "x"}).status, 1);
+    writeFile(dir.filePath("many.txt"), "1\n2\n3\n4\n");
+    const TRun refused = cli({"retitle", dir.filePath("many.txt")});
+    QCOMPARE(refused.status, 1);
+    QVERIFY2(refused.err.contains("4"), qPrintable(refused.err));
+    QCOMPARE(cli({"edit", "1", "--colour", "red"}).status, 2);
+
+    QCOMPARE(cli({"table"}).out,
+             "1\t[ ]\t羊绒大衣\t10.00\t\n2\t[x]\t羊绒围巾\t10.00\t\n3\t[x]\t手套\t12.50\t\n");
+    QVERIFY(QDir(dir.path()).mkdir("out"));
+    const TRun exported = cli({"export", dir.filePath("out"), "--no-main-pictures", "--no-props"});
+    QCOMPARE(exported.status, 0);
+    const QStringList lines = readUtf16File(exported.out.trimmed()).split('\n');
+    QCOMPARE(lines.size(), 6); // three header lines, items 2 and 3, and the end
+    const QStringList second = lines[3].split('\t'), third = lines[4].split('\t');
+    QCOMPARE(second[0], "\"羊绒围巾\"");
+    QCOMPARE(second[7], "10");
+    QCOMPARE(third[0], "\"手套\"");
+    QCOMPARE(third[7], "12.50");
+    QCOMPARE(third[20], "\"<p>改过的描述 “引号”</p>\"");
+    const QJsonArray rows = QJsonDocument::fromJson(cli({"table", "--json"}).out.toUtf8()).array();
+    QCOMPARE(rows[1].toArray()[ColWatermark].toString(), ""); // not selected
+    QCOMPARE(rows[2].toArray()[ColWatermark].toString(), "冬季店");
 }
 
 void TestCli::terminationKeepsFinishedRows_data() {

@@ -109,6 +109,7 @@ class TestExport : public QObject {
     void rowDeletedDuringExport();
     void failuresAreReportedAndNotCached();
     void shutdownStopsExportThenSaves();
+    void editedTitleAndPriceAreExported();
 
   private:
     std::unique_ptr<TTestEnvironment> m_env;
@@ -137,7 +138,8 @@ void TestExport::addRow(const QString& id, const QString& title, const QString& 
                         const QString& detail, bool selected) {
     m_core->Table()->AppendRow([&](TRowWriter& row) {
         row.SetCell(ColSelect, selected ? " " : "");
-        row.SetCell(ColTitle, "edited title, not exported");
+        row.SetCell(ColTitle, title);
+        row.SetCell(ColPrice, price);
         row.SetCell(ColHtml, exportPage(id, title, price));
         row.SetCell(ColDetail, detail);
         row.SetCell(ColProps, props);
@@ -205,7 +207,7 @@ void TestExport::price_data() {
 void TestExport::price() {
     QFETCH(QString, shown);
     QFETCH(QString, exported);
-    QCOMPARE(PriceFromPage("<em class=\"tb-rmb-num\">" + shown + "</em>"), exported);
+    QCOMPARE(ExportPrice(shown), exported);
 }
 
 void TestExport::cleaningAndFields() {
@@ -474,6 +476,7 @@ void TestExport::noSelectedRow() {
 void TestExport::failingSaleDataStillExports() {
     m_sim->Route("detailskip.taobao.com", "/json/sib.htm?itemId=1", TSimResponse());
     m_core->Table()->AppendRow([](TRowWriter& row) {
+        row.SetCell(ColTitle, "无销售数据");
         row.SetCell(ColHtml, "<title>无销售数据-淘宝网</title>\"wholeSibUrl\":\"http://127.0.0.1:1/sib\"");
     });
     const QString csv = runExport();
@@ -603,6 +606,38 @@ void TestExport::failuresAreReportedAndNotCached() {
     QVERIFY(written);
     QCOMPARE(m_sim->Count("open.taobao.com", propsPath), 2);
     QVERIFY(readUtf16File(csv).contains("20000:3227292"));
+}
+
+void TestExport::editedTitleAndPriceAreExported() {
+    addRow("1", "男装夹克", "128.00", "");
+    addRow("2", "女装", "99.50", "");
+    // The first item edited, the second re-titled from a file.
+    TItemEdit edit;
+    edit.Title = QString(" 改过的名称 ");
+    edit.Price = QString("150.00");
+    QVERIFY(m_core->EditItem(1, edit).ok());
+    writeFile(m_env->File("titles.txt"), "\xEF\xBB\xBF新名称一\r\n新名称二\r\n");
+    QCOMPARE(*m_core->RetitleFromFile(m_env->File("titles.txt")), 2);
+    QCOMPARE(m_core->Table()->Cell(ColTitle, 1), "新名称一");
+    QVERIFY(m_core
+                ->EditItem(1,
+                           [] {
+                               TItemEdit e;
+                               e.Title = QString("编辑后的大衣");
+                               return e;
+                           }())
+                .ok());
+    const QStringList lines = readUtf16File(runExport()).split('\n');
+    const QStringList first = lines[3].split('\t'), second = lines[4].split('\t');
+    // What the table shows is what the package carries: trimmed, the price without ".00", also in
+    // the SKU field.
+    QCOMPARE(first[0], "\"编辑后的大衣\"");
+    QCOMPARE(first[7], "150");
+    QCOMPARE(first[30], "\"150:5::1627207:28341;150:7::1627207:28342;\"");
+    QCOMPARE(second[0], "\"新名称二\"");
+    QCOMPARE(second[7], "99.50");
+    // The page text is untouched.
+    QVERIFY(m_core->Table()->Cell(ColHtml, 1).contains("<title>男装夹克-淘宝网</title>"));
 }
 
 void TestExport::rowDeletedDuringExport() {

@@ -18,6 +18,7 @@
 
 class TItemTable;
 class TLinkList;
+struct TItemEdit;
 class TPageCache;
 struct TExportJob;
 
@@ -111,6 +112,18 @@ class TAppCore : public QObject {
     bool StartExport(const TExportJob& job);
     // Starts the picture download of the selected rows as they stand now into `folder`.
     bool StartPictureDownload(const QString& folder);
+
+    // The batch watermark ("批量修改水印文字"): every selected row gets the watermark text as it
+    // stands; returns how many rows that was.
+    int BatchWatermark();
+    // The batch re-titling ("批量替换宝贝名称") from a text file: the titles of rows 1 to n become the
+    // file's n lines when 1 <= n <= the number of items. Returns n; fails with TErrc::Refused and
+    // why nothing changed (an empty file, more lines than items), or TErrc::Io when the file cannot
+    // be read.
+    TResult<int> RetitleFromFile(const QString& path);
+    // Writes an edit into item `row` (as numbered now); fails with TErrc::Refused for the caption row,
+    // a row that does not exist or one without a number.
+    TStatus EditItem(int row, const TItemEdit& edit);
 
     // --- Jobs ---
 

@@ -6,6 +6,7 @@
 #include "acquire/taobaoitem.h"
 #include "base/servicevalues.h"
 #include "base/text.h"
+#include "base/textlines.h"
 #include "collect/shopcrawler.h"
 #include "export/csvexport.h"
 #include "pictures/picturedownload.h"
@@ -14,6 +15,7 @@
 #include "web/pagecache.h"
 
 #include <QDir>
+#include <QFile>
 
 QString TAppCore::DuplicateMessage() {
     return QStringLiteral("这个连接已经添加过了！");
@@ -126,5 +128,34 @@ bool TAppCore::StartPictureDownload(const QString& folder) {
 TStatus TAppCore::ClearTemporaryData() {
     if (!m_pageCache || !m_pageCache->ClearTemporaryData())
         return MakeError(TErrc::Io, QStringLiteral("清除临时数据失败"));
+    return {};
+}
+
+int TAppCore::BatchWatermark() {
+    return m_grid->SetCellOfSelectedRows(ColWatermark, Choices().WatermarkText);
+}
+
+TResult<int> TAppCore::RetitleFromFile(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return MakeError(TErrc::Io, file.errorString());
+    // A title file is small; a file of many megabytes is no title file.
+    constexpr qint64 MaxTitleFileBytes = 64 << 20;
+    const QByteArray bytes = file.read(MaxTitleFileBytes + 1);
+    if (bytes.size() > MaxTitleFileBytes)
+        return MakeError(TErrc::Refused, QStringLiteral("文件太大，不是宝贝名称列表"));
+    const QStringList lines = ReadTextLines(bytes);
+    const int items = m_grid->RowCount() - 1;
+    if (lines.isEmpty())
+        return MakeError(TErrc::Refused, QStringLiteral("文件中没有宝贝名称"));
+    if (lines.size() > items || !m_grid->SetColumnFromFirstRow(ColTitle, lines))
+        return MakeError(TErrc::Refused,
+                         QStringLiteral("文件有 %1 行，比表格中的 %2 个宝贝多").arg(lines.size()).arg(items));
+    return int(lines.size());
+}
+
+TStatus TAppCore::EditItem(int row, const TItemEdit& edit) {
+    if (!m_grid->IsUsableRow(row) || !m_grid->EditRow(m_grid->RowId(row), edit))
+        return MakeError(TErrc::Refused, QStringLiteral("row %1 is no item of the table").arg(row));
     return {};
 }

@@ -33,6 +33,11 @@ struct TInvocation {
     QStringList args;
 };
 
+// What is wrong with a command's arguments.
+TError usage(const QString& problem) {
+    return MakeError(TErrc::Refused, problem);
+}
+
 std::optional<int> parseRow(const QString& text) {
     bool ok = false;
     const int row = text.toInt(&ok);
@@ -91,11 +96,6 @@ struct TCliCommand {
     bool usesWorkFolder = true;
 };
 
-// What is wrong with a command's arguments.
-TError usage(const QString& problem) {
-    return MakeError(TErrc::Refused, problem);
-}
-
 TStatus checkRows(const QString& command, const QStringList& args, bool single) {
     if (args.isEmpty() || (single && args.size() != 1))
         return usage(single ? command + QStringLiteral(" needs exactly one row number")
@@ -120,6 +120,42 @@ std::optional<QList<int>> dataRows(TCliContext& c, const QStringList& args) {
         rows.append(row);
     }
     return rows;
+}
+
+// edit ROW [--title T] [--category T] [--price T] [--delivery T] [--detail-file FILE]
+struct TEditArgs {
+    TItemEdit edit;
+    QString detailFile;
+};
+
+TResult<TEditArgs> parseEdit(const QStringList& options) {
+    TEditArgs args;
+    const std::pair<const char*, std::optional<QString> TItemEdit::*> parts[] = {
+        {"--title", &TItemEdit::Title},
+        {"--category", &TItemEdit::Category},
+        {"--price", &TItemEdit::Price},
+        {"--delivery", &TItemEdit::Delivery}};
+    for (qsizetype i = 0; i < options.size(); i += 2) {
+        if (i + 1 >= options.size())
+            return usage(options[i] + QStringLiteral(" needs a value"));
+        bool known = false;
+        for (const auto& [name, part] : parts)
+            if (options[i] == QLatin1String(name)) {
+                args.edit.*part = options[i + 1];
+                known = true;
+            }
+        if (options[i] == u"--detail-file") {
+            if (options[i + 1].trimmed().isEmpty())
+                return usage(QStringLiteral("--detail-file needs a file"));
+            args.detailFile = options[i + 1];
+            known = true;
+        }
+        if (!known)
+            return usage(QStringLiteral(
+                             "edit takes --title, --category, --price, --delivery and --detail-file, not ") +
+                         options[i]);
+    }
+    return args;
 }
 
 // fetch PROFILE URL [-o FILE] [--data FORM]
@@ -462,6 +498,63 @@ const QList<TCliCommand>& commands() {
              for (const QString& itemFolder : pictures->Produced)
                  c.out << itemFolder << '\n';
              return jobStatus(c, *pictures);
+         }},
+        {QStringLiteral("edit"),
+         QStringLiteral(
+             "edit ROW [--title T] [--category T] [--price T] [--delivery T] [--detail-file FILE]\n"
+             "                     change the named parts of item ROW (as numbered by `table`);\n"
+             "                     --detail-file gives the description, read as UTF-8 and kept as it stands"),
+         [](const QStringList& a) -> TStatus {
+             if (a.isEmpty() || !parseRow(a[0]))
+                 return usage(QStringLiteral("edit needs an item number"));
+             const TResult<TEditArgs> parsed = parseEdit(a.mid(1));
+             return parsed ? TStatus() : TStatus(parsed.error());
+         },
+         [](TCliContext& c, const QStringList& a) {
+             const TEditArgs args = *parseEdit(a.mid(1));
+             TItemEdit edit = args.edit;
+             if (!args.detailFile.isEmpty()) {
+                 QFile file(args.detailFile);
+                 if (!file.open(QIODevice::ReadOnly)) {
+                     c.err << "tovrel-cli: cannot read " << args.detailFile << ": " << file.errorString()
+                           << '\n';
+                     return int(TCliExit::Failure);
+                 }
+                 edit.LocalDetail = QString::fromUtf8(file.readAll());
+             }
+             if (const TStatus edited = c.core.EditItem(*parseRow(a[0]), edit); !edited) {
+                 c.err << "tovrel-cli: " << edited.error().Detail << ": the table has "
+                       << c.core.Table()->RowCount() - 1 << " item(s)\n";
+                 return int(TCliExit::Failure);
+             }
+             return int(TCliExit::Ok);
+         }},
+        {QStringLiteral("batch-watermark"),
+         QStringLiteral(
+             "batch-watermark    give every selected item the current watermark text (\"批量修改水印文字\")"),
+         [](const QStringList& a) { return noArguments(QStringLiteral("batch-watermark"), a); },
+         [](TCliContext& c, const QStringList&) {
+             c.err << c.core.BatchWatermark() << " item(s) got the watermark text\n";
+             return int(TCliExit::Ok);
+         }},
+        {QStringLiteral("retitle"),
+         QStringLiteral(
+             "retitle FILE       replace the titles of items 1 to n by the n lines of FILE "
+             "(\"批量替换宝贝名称\");\n"
+             "                     nothing changes when the file has no line or more lines than items"),
+         [](const QStringList& a) -> TStatus {
+             if (a.size() != 1 || a[0].trimmed().isEmpty())
+                 return usage(QStringLiteral("retitle needs one file"));
+             return {};
+         },
+         [](TCliContext& c, const QStringList& a) {
+             const TResult<int> replaced = c.core.RetitleFromFile(a[0]);
+             if (!replaced) {
+                 c.err << "tovrel-cli: no title changed: " << replaced.error().Detail << '\n';
+                 return int(TCliExit::Failure);
+             }
+             c.err << *replaced << " title(s) replaced\n";
+             return int(TCliExit::Ok);
          }},
         {QStringLiteral("clear-cache"),
          QStringLiteral("clear-cache        remove the cached replies older than 15 days (\"清除临时数据\")"),

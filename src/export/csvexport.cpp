@@ -142,8 +142,10 @@ QString exportRow(const TJobContext& ctx, const TExportJob& job, TPageCache* cac
     v.province = province;
     v.city = city;
     v.categoryId = tc.FindsStr(QStringLiteral("data-catid=\"([^\"]*)"), cleaned, false);
-    v.price = PriceFromPage(cleaned);
-    v.title = TrimText(tc.FindsStr(QStringLiteral("<title>([^-淘宝网<]*)"), cleaned, false));
+    // Title and price are what the table shows (an edited or re-titled item exports as it reads),
+    // prepared as the page's own values would be.
+    v.price = ExportPrice(cell(ColPrice));
+    v.title = TrimText(cell(ColTitle));
     *title = v.title;
     ctx.Report().Log(QStringLiteral("宝贝 ") + quoted(v.title) + QStringLiteral(" 开始下载..."));
     if (problems->saleData)
@@ -208,9 +210,8 @@ QString CleanPageText(const QString& html) {
     return text;
 }
 
-QString PriceFromPage(const QString& cleaned) {
-    return TrimText(TPatterns::FindsStr(QStringLiteral("<em class=\"tb-rmb-num\">([^<]*)"), cleaned, false))
-        .remove(QStringLiteral(".00"));
+QString ExportPrice(const QString& price) {
+    return TrimText(price).remove(QStringLiteral(".00"));
 }
 
 QString SkuField(const QString& saleReply, const QString& price) {

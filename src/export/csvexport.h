@@ -37,8 +37,8 @@ struct TExportValues {
 // The stored page with its line breaks removed and the sale-property list items and picture hosts
 // rewritten (the old picture CDN domain of service.ini becomes the new one).
 QString CleanPageText(const QString& html);
-// The page's price, trimmed, every ".00" removed.
-QString PriceFromPage(const QString& cleaned);
+// A price as the package carries it: trimmed, every ".00" removed.
+QString ExportPrice(const QString& price);
 // The SKU field: for each sale-data entry that follows a comma, price:stock::path.
 QString SkuField(const QString& saleReply, const QString& price);
 // The alias field: each sale-property value id with its title, followed by ";".

@@ -151,6 +151,47 @@ QList<TRowCopy> TItemTable::SelectedRows() const {
     return rows;
 }
 
+bool TItemTable::EditRow(quint64 id, const TItemEdit& edit) {
+    QMutexLocker lock(&m_lock);
+    const int row = rowOfIdLocked(id);
+    if (row < 1 || cellLocked(ColNo, row).isEmpty())
+        return false;
+    const std::pair<int, const std::optional<QString>*> parts[] = {{ColTitle, &edit.Title},
+                                                                   {ColCategory, &edit.Category},
+                                                                   {ColPrice, &edit.Price},
+                                                                   {ColDelivery, &edit.Delivery},
+                                                                   {ColLocalDetail, &edit.LocalDetail}};
+    for (const auto& [col, value] : parts)
+        if (*value)
+            setCellLocked(col, row, **value);
+    emit cellsChanged(row, row, ColTitle, ColLocalDetail);
+    return true;
+}
+
+int TItemTable::SetCellOfSelectedRows(int col, const QString& text) {
+    QMutexLocker lock(&m_lock);
+    int changed = 0;
+    for (int r = 1; r < m_rows.size(); ++r)
+        if (IsSelectedMark(cellLocked(ColSelect, r))) {
+            setCellLocked(col, r, text);
+            ++changed;
+        }
+    if (changed > 0)
+        emit cellsChanged(1, int(m_rows.size()) - 1, col, col);
+    return changed;
+}
+
+bool TItemTable::SetColumnFromFirstRow(int col, const QStringList& values) {
+    QMutexLocker lock(&m_lock);
+    if (values.size() > m_rows.size() - 1)
+        return false;
+    for (int i = 0; i < values.size(); ++i)
+        setCellLocked(col, i + 1, values[i]);
+    if (!values.isEmpty())
+        emit cellsChanged(1, int(values.size()), col, col);
+    return true;
+}
+
 quint64 TItemTable::Revision() const {
     QMutexLocker lock(&m_lock);
     return m_revision;

@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <optional>
 
 // The twelve fixed columns of the item table. Attribute columns follow from ColFirstAttribute.
 inline constexpr int ColNo = 0;
@@ -51,6 +52,16 @@ class TRowWriter {
     int m_row;
 };
 
+// A change of the parts of an item that the editor and `tovrel-cli edit` change; a part without a
+// value stays as it is.
+struct TItemEdit {
+    std::optional<QString> Title;       // ColTitle
+    std::optional<QString> Category;    // ColCategory
+    std::optional<QString> Price;       // ColPrice
+    std::optional<QString> Delivery;    // ColDelivery
+    std::optional<QString> LocalDetail; // ColLocalDetail, the edited description
+};
+
 // A copy of one row with its identity.
 struct TRowCopy {
     quint64 Id = 0;
@@ -88,6 +99,15 @@ class TItemTable : public QObject {
     bool SetCellOfRow(quint64 id, int col, const QString& text);
     // Copies of the selected data rows, in table order.
     QList<TRowCopy> SelectedRows() const;
+
+    // Writes the parts of an item that the edit names, as one change, into the row with this
+    // identity; false (nothing written) when it is gone or is no usable row.
+    bool EditRow(quint64 id, const TItemEdit& edit);
+    // Writes `text` into one column of every selected data row; returns how many rows that was.
+    int SetCellOfSelectedRows(int col, const QString& text);
+    // Writes values[i] into one column of data row i + 1, for every value, as one change; false
+    // (nothing written) when there are more values than data rows.
+    bool SetColumnFromFirstRow(int col, const QStringList& values);
 
     // A number that grows with every change of the table (to tell whether it needs saving).
     quint64 Revision() const;

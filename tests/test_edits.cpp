@@ -1,0 +1,163 @@
+// The batch edits and the item edit, as the core does them (the editor window has its own tests).
+
+#include "testenv.h"
+#include "testfiles.h"
+
+#include "app/appcore.h"
+#include "base/textlines.h"
+#include "table/itemtable.h"
+
+#include <QStringEncoder>
+#include <QTest>
+
+namespace {
+
+void addItems(TItemTable& table, int count) {
+    for (int i = 1; i <= count; ++i)
+        table.AppendRow([i](TRowWriter& row) {
+            row.SetCell(ColTitle, QStringLiteral("旧%1").arg(i));
+            row.SetCell(ColPrice, QStringLiteral("%1.00").arg(i));
+            row.SetCell(ColHtml, QStringLiteral("<title>页面%1</title>").arg(i));
+            row.SetCell(ColWatermark, QStringLiteral("原水印"));
+        });
+}
+
+QStringList titles(const TItemTable& table) {
+    QStringList out;
+    for (int r = 1; r < table.RowCount(); ++r)
+        out.append(table.Cell(ColTitle, r));
+    return out;
+}
+
+} // namespace
+
+class TestEdits : public QObject {
+    Q_OBJECT
+  private slots:
+    void init();
+    void cleanup();
+
+    void textLines_data();
+    void textLines();
+    void retitleNeedsOneToAllItems_data();
+    void retitleNeedsOneToAllItems();
+    void batchWatermarkOnSelectedRows();
+    void editItemChangesOnlyNamedParts();
+
+  private:
+    std::unique_ptr<TTestEnvironment> m_env;
+};
+
+void TestEdits::init() {
+    m_env = std::make_unique<TTestEnvironment>(TTestEnvironment::TProxy::None);
+}
+
+void TestEdits::cleanup() {
+    m_env.reset();
+}
+
+void TestEdits::textLines_data() {
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QStringList>("lines");
+    QStringEncoder gbk("GBK");
+    QStringEncoder utf16le(QStringEncoder::Utf16LE);
+    QStringEncoder utf16be(QStringEncoder::Utf16BE);
+    QTest::newRow("UTF-8 with its byte-order mark")
+        << QByteArray("\xEF\xBB\xBF") + QString("甲\r\n乙").toUtf8() << QStringList{"甲", "乙"};
+    QTest::newRow("UTF-16 little endian")
+        << QByteArray("\xFF\xFE") + QByteArray(utf16le.encode(QString("甲\n乙\n")))
+        << QStringList{"甲", "乙"};
+    QTest::newRow("UTF-16 big endian")
+        << QByteArray("\xFE\xFF") + QByteArray(utf16be.encode(QString("甲\r乙"))) << QStringList{"甲", "乙"};
+    QTest::newRow("the ANSI code page")
+        << QByteArray(gbk.encode(QString("羊绒大衣\r\n围巾\r\n"))) << QStringList{"羊绒大衣", "围巾"};
+    QTest::newRow("CR LF, CR and LF mixed") << QByteArray("a\r\nb\rc\nd") << QStringList{"a", "b", "c", "d"};
+    QTest::newRow("a final line break adds no line") << QByteArray("a\nb\n") << QStringList{"a", "b"};
+    QTest::newRow("empty lines stay") << QByteArray("a\n\n\nb") << QStringList{"a", "", "", "b"};
+    QTest::newRow("a lone CR LF is one empty line") << QByteArray("\r\n") << QStringList{""};
+    QTest::newRow("an empty file has no line") << QByteArray() << QStringList{};
+    QTest::newRow("a byte-order mark alone") << QByteArray("\xEF\xBB\xBF") << QStringList{};
+}
+
+void TestEdits::textLines() {
+    QFETCH(QByteArray, bytes);
+    QFETCH(QStringList, lines);
+    QCOMPARE(ReadTextLines(bytes), lines);
+}
+
+void TestEdits::retitleNeedsOneToAllItems_data() {
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<int>("replaced"); // -1: refused
+    QTest::addColumn<QStringList>("titles");
+    QTest::newRow("three lines, five items")
+        << QByteArray("一\n二\n三\n") << 3 << QStringList{"一", "二", "三", "旧4", "旧5"};
+    QTest::newRow("five lines, five items")
+        << QByteArray("一\n二\n三\n四\n五") << 5 << QStringList{"一", "二", "三", "四", "五"};
+    QTest::newRow("an empty line gives an empty title")
+        << QByteArray("一\n\n三") << 3 << QStringList{"一", "", "三", "旧4", "旧5"};
+    QTest::newRow("six lines: more than the items")
+        << QByteArray("1\n2\n3\n4\n5\n6") << -1 << QStringList{"旧1", "旧2", "旧3", "旧4", "旧5"};
+    QTest::newRow("an empty file") << QByteArray() << -1 << QStringList{"旧1", "旧2", "旧3", "旧4", "旧5"};
+}
+
+void TestEdits::retitleNeedsOneToAllItems() {
+    QFETCH(QByteArray, file);
+    QFETCH(int, replaced);
+    QFETCH(QStringList, titles);
+    TAppCore& core = m_env->Core();
+    addItems(*core.Table(), 5);
+    core.Table()->SetCell(ColSelect, 2, ""); // selection plays no part
+    QStringEncoder gbk("GBK");
+    writeFile(m_env->File("titles.txt"), gbk.encode(QString::fromUtf8(file)));
+    const TResult<int> result = core.RetitleFromFile(m_env->File("titles.txt"));
+    if (replaced < 0) {
+        QCOMPARE(result.error().Code, TErrc::Refused);
+        QVERIFY(!result.error().Detail.isEmpty()); // said, not silent
+    } else {
+        QCOMPARE(*result, replaced);
+    }
+    QCOMPARE(::titles(*core.Table()), titles);
+    // A file that cannot be read changes nothing either.
+    QCOMPARE(core.RetitleFromFile(m_env->File("missing.txt")).error().Code, TErrc::Io);
+    QCOMPARE(::titles(*core.Table()), titles);
+}
+
+void TestEdits::batchWatermarkOnSelectedRows() {
+    TAppCore& core = m_env->Core();
+    addItems(*core.Table(), 5);
+    for (int r : {1, 3, 5})
+        core.Table()->ToggleMark(r);                                       // rows 2 and 4 stay selected
+    core.UpdateChoices([](TChoices& c) { c.WatermarkText = " 新水印 "; }); // as typed, untrimmed
+    QCOMPARE(core.BatchWatermark(), 2);
+    QStringList marks;
+    for (int r = 1; r <= 5; ++r)
+        marks.append(core.Table()->Cell(ColWatermark, r));
+    QCOMPARE(marks, (QStringList{"原水印", " 新水印 ", "原水印", " 新水印 ", "原水印"}));
+    // An empty box gives the selected rows an empty watermark.
+    core.UpdateChoices([](TChoices& c) { c.WatermarkText.clear(); });
+    QCOMPARE(core.BatchWatermark(), 2);
+    QCOMPARE(core.Table()->Cell(ColWatermark, 2), "");
+}
+
+void TestEdits::editItemChangesOnlyNamedParts() {
+    TAppCore& core = m_env->Core();
+    addItems(*core.Table(), 2);
+    TItemEdit edit;
+    edit.Price = QString(" 88.00 "); // as typed, not trimmed
+    edit.LocalDetail = QString("<p>新的描述</p>");
+    QVERIFY(core.EditItem(2, edit).ok());
+    const QStringList row = core.Table()->RowCells(2);
+    QCOMPARE(row[ColPrice], " 88.00 ");
+    QCOMPARE(row[ColLocalDetail], "<p>新的描述</p>");
+    QCOMPARE(row[ColTitle], "旧2");
+    QCOMPARE(row[ColHtml], "<title>页面2</title>");
+    // The caption row, a row that does not exist, and a row without a number are no items.
+    for (int row : {0, 3, -1})
+        QCOMPARE(core.EditItem(row, edit).error().Code, TErrc::Refused);
+    core.Table()->SetCell(ColNo, 1, "");
+    QVERIFY(!core.EditItem(1, edit).ok());
+    QCOMPARE(core.Table()->Cell(ColPrice, 1), "1.00");
+}
+
+QTEST_GUILESS_MAIN(TestEdits)
+#include "test_edits.moc"
