@@ -406,8 +406,10 @@ void TestMainWindow::exportCommand() {
     QVERIFY(ini.open(QIODevice::WriteOnly));
     ini.write("[service]\nHead=\n");
     ini.close();
-    m_core->Table()->AppendRow(
-        [](TRowWriter& row) { row.SetCell(ColHtml, QStringLiteral("<title>窗口导出-淘宝网</title>")); });
+    m_core->Table()->AppendRow([](TRowWriter& row) {
+        row.SetCell(ColTitle, QStringLiteral("窗口导出"));
+        row.SetCell(ColHtml, QStringLiteral("<title>窗口导出-淘宝网</title>"));
+    });
     w.folder = m_dir->filePath(QStringLiteral("out"));
     QVERIFY(QDir().mkpath(w.folder));
     QTest::mouseClick(w.Button9, Qt::LeftButton);
