@@ -4,6 +4,7 @@
 #include "base/servicevalues.h"
 #include "base/text.h"
 #include "export/csvexport.h"
+#include "gui/infoedit.h"
 #include "gui/stringgridview.h"
 #include "pictures/picturedownload.h"
 #include "platform/fileinuse.h"
@@ -117,6 +118,10 @@ void TFrMain::FormCreate() {
     // 13. The check-box pictures, made once from the style's check-box indicator.
     StringGrid1->SetCheckPictures(MakeCheckPicture(true), MakeCheckPicture(false));
 
+    // The item editor: created hidden, kept for the whole run.
+    InfoEdit = new TFInfoEdit(m_core, this);
+    InfoEdit->hide();
+
     connectCore();
 }
 
@@ -224,7 +229,6 @@ QWidget* TFrMain::buildSearchPage() {
     connect(BtnSelectAll, &QPushButton::clicked, this, [this] { m_core->Table()->SelectAll(); });
     connect(BtnInvert, &QPushButton::clicked, this, [this] { m_core->Table()->InvertSelection(); });
     connect(StringGrid1->DeleteAction(), &QAction::triggered, this, &TFrMain::deleteCurrentRow);
-    // Seam: "&E编辑" opens the item editor once it exists.
     return page;
 }
 
@@ -274,8 +278,7 @@ QWidget* TFrMain::buildSettingsPage() {
     titlesRow->addStretch(1);
     layout->addLayout(titlesRow);
     layout->addStretch(1);
-    // Seam: "检测更新" and "批量替换宝贝名称" are wired by the self-update and the batch edits once
-    // they exist.
+    // Seam: "检测更新" is wired by the self-update once it exists.
     return page;
 }
 
@@ -366,15 +369,21 @@ void TFrMain::connectCore() {
             [this, &core] { core.RemoveLink(ListBox1->currentRow()); });
     connect(BtnClear, &QPushButton::clicked, this, [&core] { core.ClearLinks(); });
     connect(Button9, &QPushButton::clicked, this, &TFrMain::Button9Click);
+    connect(BtnBatchWatermark, &QPushButton::clicked, this, &TFrMain::Button12Click);
+    connect(BtnBatchTitles, &QPushButton::clicked, this, &TFrMain::Button16Click);
+    connect(StringGrid1->EditAction(), &QAction::triggered, InfoEdit, &TFInfoEdit::ShowInfoEdit);
+    // While the editor is open it follows the table's cursor onto usable rows.
+    connect(StringGrid1, &TStringGridView::StringGrid1Click, this, [this] {
+        if (InfoEdit->isVisible())
+            InfoEdit->GridToInfoEdit();
+    });
     connect(Button10, &QPushButton::clicked, this, [this] {
         const QString folder = ChooseFolder(QStringLiteral("请选择要保存的文件夹"));
         if (!folder.isEmpty())
             m_core->StartPictureDownload(folder);
     });
-    connect(BtnSearch, &QPushButton::clicked, this, [&core] {
-        // Seam: the item editor is closed here once it exists.
-        core.StartSearch();
-    });
+    connect(BtnSearch, &QPushButton::clicked, this,
+            [this, &core] { core.StartSearch([this] { InfoEdit->hide(); }); });
 
     // Reports from workers arrive queued on this thread.
     connect(m_core, &TAppCore::statusTextChanged, this,
@@ -458,6 +467,25 @@ void TFrMain::Button9Click() {
             return;
     PageControl1->setCurrentWidget(TabSheet4);
     m_core->StartExport(job);
+}
+
+void TFrMain::Button12Click() {
+    const int changed = m_core->BatchWatermark();
+    StatusPanels[4]->setText(QStringLiteral("%1 个宝贝的水印文字已修改").arg(changed));
+}
+
+void TFrMain::Button16Click() {
+    const QString file = ChooseFile(QStringLiteral("打开"));
+    if (file.isEmpty())
+        return;
+    // The window says what came of it: a silent no-op would leave the user guessing.
+    const TResult<int> replaced = m_core->RetitleFromFile(file);
+    StatusPanels[4]->setText(replaced ? QStringLiteral("已替换 %1 个宝贝名称").arg(*replaced)
+                                      : QStringLiteral("没有替换宝贝名称：") + replaced.error().Detail);
+}
+
+QString TFrMain::ChooseFile(const QString& caption) {
+    return QFileDialog::getOpenFileName(this, caption);
 }
 
 QString TFrMain::ChooseFolder(const QString& caption) {

@@ -20,6 +20,7 @@ class QTabWidget;
 class QToolButton;
 class QWebEngineView;
 class TAppCore;
+class TFInfoEdit;
 class TStringGridView;
 
 // The main window: tool buttons over five pages whose tabs are hidden, the status bar, and the
@@ -82,6 +83,8 @@ class TFrMain : public QMainWindow {
     QPushButton* BtnBatchTitles = nullptr;
 
     QPlainTextEdit* Memo1 = nullptr;
+    // The item editor ("编辑信息"), hidden until "&E编辑".
+    TFInfoEdit* InfoEdit = nullptr;
     QStatusBar* StatusBar1 = nullptr;
     QList<QLabel*> StatusPanels;
 
@@ -92,6 +95,8 @@ class TFrMain : public QMainWindow {
                                                    QMessageBox::Icon icon);
     // The folder picker; the empty text when the user cancels. Tests replace it.
     virtual QString ChooseFolder(const QString& caption);
+    // The open-file dialog; the empty text when the user cancels. Tests replace it.
+    virtual QString ChooseFile(const QString& caption);
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
@@ -108,6 +113,10 @@ class TFrMain : public QMainWindow {
     void showChoices();
     void deleteCurrentRow();
     void Button9Click();
+    // "批量修改水印文字": the selected rows get the watermark text.
+    void Button12Click();
+    // "批量替换宝贝名称": titles from a text file.
+    void Button16Click();
     void openSupportChat();
     QPushButton* commandButton(TJobKind kind) const;
 

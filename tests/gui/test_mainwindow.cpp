@@ -1,4 +1,5 @@
 #include "app/appcore.h"
+#include "gui/infoedit.h"
 #include "gui/mainwindow.h"
 #include "gui/stringgridview.h"
 #include "gui/visualstyle.h"
@@ -22,6 +23,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QSignalSpy>
 #include <QStatusBar>
 #include <QTabBar>
 #include <QTabWidget>
@@ -29,6 +31,8 @@
 #include <QTest>
 #include <QThread>
 #include <QToolButton>
+#include <QWebEnginePage>
+#include <QWebEngineView>
 
 namespace {
 
@@ -39,8 +43,13 @@ class TTestWindow : public TFrMain {
     QMessageBox::StandardButton answer = QMessageBox::No;
     QStringList asked;
     QString folder; // what the folder picker answers
+    QString file;   // what the open-file dialog answers
 
   protected:
+    QString ChooseFile(const QString& caption) override {
+        asked.append(caption);
+        return file;
+    }
     QString ChooseFolder(const QString& caption) override {
         asked.append(caption);
         return folder;
@@ -86,6 +95,12 @@ class TestMainWindow : public QObject {
     void linkCommands();
     void exportCommand();
     void closingStopsJobsThenSaves();
+    void editorFilledFromTheRow();
+    void editorSavesTheFivePartsIntoItsRow();
+    void editorFollowsTheCursor();
+    void editorSavedBeforeItsPageLoaded();
+    void editorCancelTouchesNothing();
+    void batchButtons();
     void terminationClosesTheRealWindowInOrder();
 
   private:
@@ -420,6 +435,191 @@ void TestMainWindow::exportCommand() {
     QVERIFY(w.Memo1->toPlainText().contains(QStringLiteral("宝贝 “窗口导出” 下载完毕.")));
     QVERIFY(w.Memo1->toPlainText().contains(QStringLiteral("★★★已经全部下载完毕★★★")));
     QCOMPARE(QDir(w.folder).entryList({QStringLiteral("KVR_*.csv")}, QDir::Files).size(), 1);
+}
+
+namespace {
+
+// An item with all the parts the editor shows.
+void addEditableItem(TItemTable& table, const QString& title, const QString& detail,
+                     const QString& local = {}) {
+    table.AppendRow([&](TRowWriter& row) {
+        row.SetCell(ColTitle, title);
+        row.SetCell(ColCategory, title + QStringLiteral("分类"));
+        row.SetCell(ColPrice, QStringLiteral("99.00"));
+        row.SetCell(ColDelivery, QStringLiteral("浙江杭州-北京;快递;3天"));
+        row.SetCell(ColDetail, detail);
+        row.SetCell(ColHtml, QStringLiteral("<title>") + title + QStringLiteral("</title>"));
+        row.SetCell(ColLocalDetail, local);
+    });
+}
+
+// The text of the editor's page, once it has loaded.
+QString pageText(TFInfoEdit& editor) {
+    QString text;
+    bool done = false;
+    editor.WebBrowser1->page()->toPlainText([&](const QString& t) {
+        text = t;
+        done = true;
+    });
+    if (!QTest::qWaitFor([&done] { return done; }, 10000))
+        return QStringLiteral("the page gave no text");
+    return text;
+}
+
+} // namespace
+
+void TestMainWindow::editorFilledFromTheRow() {
+    TFrMain& w = *m_window;
+    addEditableItem(*m_core->Table(), QStringLiteral("大衣"), QStringLiteral("<p>原描述</p>"));
+    addEditableItem(*m_core->Table(), QStringLiteral("围巾"), QStringLiteral("<p>原描述二</p>"),
+                    QStringLiteral("<p>本地描述</p>"));
+    QTRY_COMPARE(w.StringGrid1->model()->rowCount(), 3);
+    QVERIFY(!w.InfoEdit->isVisible());
+    w.StringGrid1->SetCurrentCell(ColTitle, 2);
+    w.StringGrid1->PopupMenuGridPopup();
+    w.StringGrid1->EditAction()->trigger();
+    TFInfoEdit& e = *w.InfoEdit;
+    QVERIFY(e.isVisible());
+    QCOMPARE(e.windowTitle(), QStringLiteral("编辑信息"));
+    QVERIFY(e.windowFlags() & Qt::WindowStaysOnTopHint);
+    QVERIFY(!e.isModal());
+    QCOMPARE(e.size(), QSize(652, 455));
+    QCOMPARE(e.Edit1->text(), QStringLiteral("围巾"));
+    QCOMPARE(e.Edit2->text(), QStringLiteral("围巾分类"));
+    QCOMPARE(e.Edit3->text(), QStringLiteral("99.00"));
+    QCOMPARE(e.Edit4->text(), QStringLiteral("浙江杭州-北京;快递;3天"));
+    // The local description comes first when there is one.
+    QTRY_VERIFY_WITH_TIMEOUT(e.Loaded(), 10000);
+    QCOMPARE(pageText(e), QStringLiteral("本地描述"));
+    bool editable = false;
+    e.WebBrowser1->page()->runJavaScript(QStringLiteral("document.designMode"), [&](const QVariant& v) {
+        editable = v.toString() == QLatin1String("on");
+    });
+    QTRY_VERIFY(editable);
+}
+
+void TestMainWindow::editorSavesTheFivePartsIntoItsRow() {
+    TFrMain& w = *m_window;
+    addEditableItem(*m_core->Table(), QStringLiteral("大衣"), QStringLiteral("<p>原描述</p>"));
+    QTRY_COMPARE(w.StringGrid1->model()->rowCount(), 2);
+    w.StringGrid1->SetCurrentCell(ColTitle, 1);
+    TFInfoEdit& e = *w.InfoEdit;
+    e.ShowInfoEdit();
+    QTRY_VERIFY_WITH_TIMEOUT(e.Loaded(), 10000);
+    e.Edit1->setText(QStringLiteral(" 新大衣 "));
+    e.Edit2->setText(QStringLiteral("新分类"));
+    e.Edit3->setText(QStringLiteral("120.00"));
+    e.Edit4->setText(QStringLiteral("上海"));
+    // An edit in the page itself, as typing would make it.
+    bool typed = false;
+    e.WebBrowser1->page()->runJavaScript(
+        QStringLiteral("document.body.innerHTML = '<p>改过的描述</p>'; true"),
+        [&](const QVariant&) { typed = true; });
+    QTRY_VERIFY(typed);
+    QSignalSpy saved(&e, &TFInfoEdit::saved);
+    QTest::mouseClick(e.BtnSave, Qt::LeftButton);
+    QVERIFY(saved.wait(10000));
+    const QStringList row = m_core->Table()->RowCells(1);
+    QCOMPARE(row[ColTitle], QStringLiteral(" 新大衣 ")); // as it stands, not trimmed
+    QCOMPARE(row[ColCategory], QStringLiteral("新分类"));
+    QCOMPARE(row[ColPrice], QStringLiteral("120.00"));
+    QCOMPARE(row[ColDelivery], QStringLiteral("上海"));
+    QVERIFY2(row[ColLocalDetail].contains(QStringLiteral("<p>改过的描述</p>")),
+             qPrintable(row[ColLocalDetail]));
+    QCOMPARE(row[ColDetail], QStringLiteral("<p>原描述</p>"));
+    QCOMPARE(row[ColHtml], QStringLiteral("<title>大衣</title>")); // untouched
+    QVERIFY(e.isVisible());                                        // the window stays open
+}
+
+void TestMainWindow::editorFollowsTheCursor() {
+    TFrMain& w = *m_window;
+    addEditableItem(*m_core->Table(), QStringLiteral("一"), QStringLiteral("<p>描述一</p>"));
+    addEditableItem(*m_core->Table(), QStringLiteral("二"), QStringLiteral("<p>描述二</p>"));
+    QTRY_COMPARE(w.StringGrid1->model()->rowCount(), 3);
+    w.StringGrid1->SetCurrentCell(ColTitle, 1);
+    TFInfoEdit& e = *w.InfoEdit;
+    e.ShowInfoEdit();
+    e.Edit1->setText(QStringLiteral("没有保存的修改"));
+    // Moving onto another usable row refills all five parts; the unsaved edit is dropped.
+    w.StringGrid1->SetCurrentCell(ColTitle, 2);
+    QCOMPARE(e.Edit1->text(), QStringLiteral("二"));
+    QTRY_VERIFY_WITH_TIMEOUT(e.Loaded(), 10000);
+    QCOMPARE(pageText(e), QStringLiteral("描述二"));
+    // The caption row refills nothing, and "保存" there does nothing.
+    w.StringGrid1->SetCurrentCell(ColTitle, 0);
+    QCOMPARE(e.Edit1->text(), QStringLiteral("二"));
+    QSignalSpy saved(&e, &TFInfoEdit::saved);
+    QTest::mouseClick(e.BtnSave, Qt::LeftButton);
+    QTest::qWait(200);
+    QCOMPARE(saved.size(), 0);
+    QCOMPARE(m_core->Table()->Cell(ColLocalDetail, 2), QString());
+    // A search hides the editor.
+    QTest::mouseClick(w.BtnSearch, Qt::LeftButton);
+    QVERIFY(!e.isVisible());
+}
+
+void TestMainWindow::editorSavedBeforeItsPageLoaded() {
+    TFrMain& w = *m_window;
+    addEditableItem(*m_core->Table(), QStringLiteral("一"), QStringLiteral("<p>描述一</p>"));
+    addEditableItem(*m_core->Table(), QStringLiteral("二"), QStringLiteral("<p>描述二</p>"));
+    QTRY_COMPARE(w.StringGrid1->model()->rowCount(), 3);
+    TFInfoEdit& e = *w.InfoEdit;
+    w.StringGrid1->SetCurrentCell(ColTitle, 1);
+    e.ShowInfoEdit();
+    QTRY_VERIFY_WITH_TIMEOUT(e.Loaded(), 10000);
+    // The next row, saved at once: its own description is written, not the one still on screen.
+    w.StringGrid1->SetCurrentCell(ColTitle, 2);
+    QSignalSpy saved(&e, &TFInfoEdit::saved);
+    e.InfoEditToGrid();
+    QTRY_COMPARE(saved.size(), 1);
+    QCOMPARE(m_core->Table()->Cell(ColLocalDetail, 2), QStringLiteral("<p>描述二</p>"));
+    QCOMPARE(m_core->Table()->Cell(ColLocalDetail, 1), QString());
+}
+
+void TestMainWindow::editorCancelTouchesNothing() {
+    TFrMain& w = *m_window;
+    addEditableItem(*m_core->Table(), QStringLiteral("大衣"), QStringLiteral("<p>原描述</p>"));
+    QTRY_COMPARE(w.StringGrid1->model()->rowCount(), 2);
+    const QStringList before = m_core->Table()->RowCells(1);
+    w.StringGrid1->SetCurrentCell(ColTitle, 1);
+    TFInfoEdit& e = *w.InfoEdit;
+    e.ShowInfoEdit();
+    e.Edit1->setText(QStringLiteral("不要的修改"));
+    QTest::mouseClick(e.BtnCancel, Qt::LeftButton);
+    QVERIFY(!e.isVisible());
+    QCOMPARE(m_core->Table()->RowCells(1), before);
+    // Closed and opened again, it is the same window, filled from the row again.
+    e.close();
+    e.ShowInfoEdit();
+    QCOMPARE(e.Edit1->text(), QStringLiteral("大衣"));
+}
+
+void TestMainWindow::batchButtons() {
+    TTestWindow& w = *m_window;
+    for (const char* title : {"一", "二", "三"})
+        addEditableItem(*m_core->Table(), QString::fromUtf8(title), QString());
+    m_core->Table()->ToggleMark(2);
+    w.Edit4->setText(QStringLiteral("新水印"));
+    QTest::mouseClick(w.BtnBatchWatermark, Qt::LeftButton);
+    QCOMPARE(m_core->Table()->Cell(ColWatermark, 1), QStringLiteral("新水印"));
+    QCOMPARE(m_core->Table()->Cell(ColWatermark, 2), QString());
+    QCOMPARE(w.StatusPanels[4]->text(), QStringLiteral("2 个宝贝的水印文字已修改"));
+    // Titles from a file; the status bar says how many, or why none.
+    w.file = m_dir->filePath(QStringLiteral("titles.txt"));
+    QFile file(w.file);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("\xEF\xBB\xBF甲\n乙\n");
+    file.close();
+    QTest::mouseClick(w.BtnBatchTitles, Qt::LeftButton);
+    QCOMPARE(w.StatusPanels[4]->text(), QStringLiteral("已替换 2 个宝贝名称"));
+    QCOMPARE(m_core->Table()->Cell(ColTitle, 2), QStringLiteral("乙"));
+    QCOMPARE(m_core->Table()->Cell(ColTitle, 3), QStringLiteral("三"));
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write("1\n2\n3\n4\n");
+    file.close();
+    QTest::mouseClick(w.BtnBatchTitles, Qt::LeftButton);
+    QVERIFY(w.StatusPanels[4]->text().startsWith(QStringLiteral("没有替换宝贝名称")));
+    QCOMPARE(m_core->Table()->Cell(ColTitle, 1), QStringLiteral("甲"));
 }
 
 void TestMainWindow::closingStopsJobsThenSaves() {
