@@ -32,6 +32,7 @@ class TSilentReporter : public TReporter {
     void ClearLog() override {}
     void Log(const QString&) override {}
     void Progress(const QString&) override {}
+    void Advance(qint64, qint64) override {}
 };
 
 QByteArray photo(int size) {

@@ -22,32 +22,34 @@ const QString PageCacheFileName = QStringLiteral("DB.MDB");
 
 } // namespace
 
+// Hands a job's reports on as the core's signals, from whatever thread the job runs on.
+class TAppCore::TCoreReporter : public TReporter {
+  public:
+    TCoreReporter(TAppCore& core, TJobKind kind) : m_core(core), m_kind(kind) {}
+    void Status(const QString& text) override { emit m_core.statusTextChanged(text); }
+    void ClearLog() override { emit m_core.logCleared(); }
+    void Log(const QString& line) override { emit m_core.logLine(line); }
+    void Progress(const QString& line) override { emit m_core.progress(line); }
+    void Advance(qint64 done, qint64 total) override { emit m_core.jobAdvanced(m_kind, done, total); }
+
+  private:
+    TAppCore& m_core;
+    TJobKind m_kind;
+};
+
 // One running job. Its thread, stop flag and result belong to it; `ended` is touched only on the
 // core's thread.
 struct TAppCore::TJob {
     TJobKind kind = TJobKind::Search;
+    std::unique_ptr<TCoreReporter> reporter;
     std::atomic<bool> stop{false};
     std::unique_ptr<QThread> thread;
     TJobResult result;
     bool ended = false;
 };
 
-// Hands a job's reports on as the core's signals, from whatever thread the job runs on.
-class TAppCore::TCoreReporter : public TReporter {
-  public:
-    explicit TCoreReporter(TAppCore& core) : m_core(core) {}
-    void Status(const QString& text) override { emit m_core.statusTextChanged(text); }
-    void ClearLog() override { emit m_core.logCleared(); }
-    void Log(const QString& line) override { emit m_core.logLine(line); }
-    void Progress(const QString& line) override { emit m_core.progress(line); }
-
-  private:
-    TAppCore& m_core;
-};
-
 TAppCore::TAppCore(QObject* parent)
-    : QObject(parent), m_grid(new TItemTable(this)), m_links(new TLinkList(this)),
-      m_reporter(std::make_unique<TCoreReporter>(*this)) {
+    : QObject(parent), m_grid(new TItemTable(this)), m_links(new TLinkList(this)) {
     qRegisterMetaType<TJobKind>();
     qRegisterMetaType<TJobResult>();
 }
@@ -295,6 +297,7 @@ bool TAppCore::StartJob(TJobKind kind, std::function<TJobResult(const TJobContex
         return false;
     auto job = std::make_shared<TJob>();
     job->kind = kind;
+    job->reporter = std::make_unique<TCoreReporter>(*this, kind);
     {
         QMutexLocker lock(&m_jobsLock);
         m_jobs.append(job);
@@ -309,13 +312,14 @@ bool TAppCore::StartJob(TJobKind kind, std::function<TJobResult(const TJobContex
     std::weak_ptr<TJob> handle = job;
     job->thread.reset(QThread::create([this, running, handle, body = std::move(body)] {
         const TJobContext context(
-            running->stop, *m_reporter, [this] { return Choices(); }, [this] { (void)SaveIfChanged(); });
+            running->stop, *running->reporter, [this] { return Choices(); },
+            [this] { (void)SaveIfChanged(); });
         try {
             running->result = body(context);
         } catch (const std::exception& e) {
             running->result.Outcome = TJobOutcome::Failed;
             running->result.Summary = QStringLiteral("出错：") + QString::fromLocal8Bit(e.what());
-            m_reporter->Log(running->result.Summary);
+            running->reporter->Log(running->result.Summary);
         }
         // What the job changed is saved as soon as it ends, so nothing of it depends on an orderly
         // exit later. A failure has been shown; the next save tries again.

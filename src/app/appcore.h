@@ -154,6 +154,8 @@ class TAppCore : public QObject {
     // A line of progress that only a text front end shows (one per link, page or item).
     void progress(const QString& line);
     void jobStarted(TJobKind kind);
+    // How far a running job is (see TReporter::Advance); may come from the job's thread.
+    void jobAdvanced(TJobKind kind, qint64 done, qint64 total);
     void jobFinished(TJobKind kind, const TJobResult& result);
 
   private:
@@ -174,7 +176,6 @@ class TAppCore : public QObject {
     TLinkList* m_links;
     std::unique_ptr<TPageCache> m_pageCache;
     std::unique_ptr<TFolderLock> m_folderLock;
-    std::unique_ptr<TCoreReporter> m_reporter;
 
     mutable QMutex m_choicesLock;
     TChoices m_choices;

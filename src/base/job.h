@@ -43,6 +43,9 @@ class TReporter {
     virtual void Log(const QString& line) = 0;
     // One step finished, for a text front end (a link searched, a page crawled).
     virtual void Progress(const QString& line) = 0;
+    // How far the job is: `done` of `total` (links, pages, rows, pictures, bytes); a total of 0 when
+    // it is not known yet.
+    virtual void Advance(qint64 done, qint64 total) = 0;
 };
 
 // What a job gets from the program: its stop flag, its reporter, the user's live choices and the

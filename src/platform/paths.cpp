@@ -27,3 +27,15 @@ void TPaths::SetWorkDir(const QString& dir) {
 QString TPaths::WorkFile(const QString& name) {
     return QDir(WorkDir()).filePath(name);
 }
+
+QString TPaths::InstallDir() {
+    return QCoreApplication::applicationDirPath();
+}
+
+QString TPaths::WindowExecutableName() {
+#ifdef Q_OS_WIN
+    return QStringLiteral("Tovrel.exe");
+#else
+    return QStringLiteral("Tovrel");
+#endif
+}

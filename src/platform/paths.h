@@ -12,4 +12,9 @@ void SetWorkDir(const QString& dir);
 // A file of the working directory.
 QString WorkFile(const QString& name);
 
+// The folder the program's executables stand in (which the self-update replaces them in).
+QString InstallDir();
+// The window's executable there: "Tovrel" ("Tovrel.exe" on Windows).
+QString WindowExecutableName();
+
 } // namespace TPaths

@@ -37,6 +37,15 @@ void TShell::OpenLink(const QString& link, QObject* context, const std::function
     process->start(opener(), {link});
 }
 
+bool TShell::StartScriptDetached(const QString& script, const QString& folder) {
+#ifdef Q_OS_WIN
+    return QProcess::startDetached(QStringLiteral("cmd.exe"), {QStringLiteral("/c"), script}, folder);
+#else
+    // Its own session: closing the terminal the program ran in does not end the script.
+    return QProcess::startDetached(QStringLiteral("setsid"), {QStringLiteral("/bin/sh"), script}, folder);
+#endif
+}
+
 void TShell::ExitProcessNow(int code) {
     std::fflush(stdout);
     std::fflush(stderr);

@@ -19,6 +19,10 @@ bool OpenInBrowser(const QString& link);
 // there is none or it could not be started.
 void OpenLink(const QString& link, QObject* context, const std::function<void(bool)>& done);
 
+// Starts a command script (update.sh, update.bat) in `folder` as a process of its own, without a
+// window, and without waiting for it; it goes on after this process has ended.
+bool StartScriptDetached(const QString& script, const QString& folder);
+
 // Ends the process at once with the given exit code, without running destructors or handlers.
 [[noreturn]] void ExitProcessNow(int code = 0);
 

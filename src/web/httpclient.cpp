@@ -15,8 +15,18 @@
 
 namespace {
 
-int progressCheck(void* abandon, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-    return abandon && static_cast<const std::atomic<bool>*>(abandon)->load() ? 1 : 0;
+// What a transfer's progress callback looks at: the flag that abandons it, and whom to tell how
+// far it is.
+struct TProgressWatch {
+    const std::atomic<bool>* abandon;
+    const std::function<void(qint64, qint64)>* progress;
+};
+
+int progressCheck(void* data, curl_off_t total, curl_off_t received, curl_off_t, curl_off_t) {
+    const auto* watch = static_cast<const TProgressWatch*>(data);
+    if (watch->progress && *watch->progress)
+        (*watch->progress)(qint64(received), qint64(total));
+    return watch->abandon && watch->abandon->load() ? 1 : 0;
 }
 
 void initCurlOnce() {
@@ -239,7 +249,8 @@ TResult<TC::TResponse> TC::perform(const TProfile& profile, const QString& url, 
     // The handle is reset for each request (its connections stay cached for the next one).
     curl_easy_reset(http);
     const bool post = profile.Method == "POST";
-    const qint64 maxBytes = profile.Body == TBody::Text || profile.Body == TBody::Utf16
+    const qint64 maxBytes = m_download.limit > 0 ? m_download.limit
+                            : profile.Body == TBody::Text || profile.Body == TBody::Utf16
                                 ? m_limits.MaxPageBytes
                                 : m_limits.MaxFileBytes;
     TResponse response;
@@ -262,9 +273,10 @@ TResult<TC::TResponse> TC::perform(const TProfile& profile, const QString& url, 
     curl_easy_setopt(http, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(maxBytes));
     curl_easy_setopt(http, CURLOPT_HEADERFUNCTION, collectHeader);
     curl_easy_setopt(http, CURLOPT_HEADERDATA, &response.contentType);
+    TProgressWatch watch{m_abandon, &m_download.progress};
     curl_easy_setopt(http, CURLOPT_XFERINFOFUNCTION, progressCheck);
-    curl_easy_setopt(http, CURLOPT_XFERINFODATA, const_cast<std::atomic<bool>*>(m_abandon));
-    curl_easy_setopt(http, CURLOPT_NOPROGRESS, m_abandon ? 0L : 1L);
+    curl_easy_setopt(http, CURLOPT_XFERINFODATA, &watch);
+    curl_easy_setopt(http, CURLOPT_NOPROGRESS, m_abandon || m_download.progress ? 0L : 1L);
     // Proxies: libcurl reads http_proxy, https_proxy and no_proxy from the environment itself.
 
     // Timeouts. libcurl waits for name resolution and connection under one limit, so that limit is
@@ -416,4 +428,17 @@ TResult<QByteArray> TC::HOpen(const QString& Htype, const QString& Url) {
 
 QString TC::HGetTextFileStr(const QString& url) {
     return textOf(*this, "HGetTextFileStr", url);
+}
+
+TResult<QByteArray> TC::Download(const QString& url, qint64 maxBytes,
+                                 const std::function<void(qint64 received, qint64 total)>& progress) {
+    m_download = TDownload{maxBytes, progress};
+    TResult<QByteArray> bytes = FetchBytes(profile("HOpen"), url);
+    m_download = TDownload();
+    if (!bytes)
+        return bytes;
+    // What arrived with an error status (a 404 page, a proxy's login page) is no file.
+    if (!IsSuccess(m_lastStatus))
+        return m_lastError = MakeError(TErrc::BadReply, QStringLiteral("HTTP %1").arg(m_lastStatus));
+    return bytes;
 }

@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <utility>
@@ -98,6 +99,12 @@ class TC {
     // response came. The named operations give the profile's Failure text then.
     TResult<QString> FetchText(const TProfile& profile, const QString& url,
                                const QByteArray& form = QByteArray());
+    // A file of up to `maxBytes`, fetched like HOpen (redirects followed), with `progress` told the
+    // bytes received and the total the server announced (0 when it announced none) as they come.
+    // Fails with TErrc::NoReply when the transfer did not complete (a connection lost, fewer bytes
+    // than announced), TErrc::BadReply for an error status or a file over the limit.
+    TResult<QByteArray> Download(const QString& url, qint64 maxBytes,
+                                 const std::function<void(qint64 received, qint64 total)>& progress = {});
     // Any profile, its body bytes as they came; fails when no response came.
     TResult<QByteArray> FetchBytes(const TProfile& profile, const QString& url,
                                    const QByteArray& form = QByteArray());
@@ -148,4 +155,9 @@ class TC {
     const std::atomic<bool>* m_abandon;
     TError m_lastError;
     int m_lastStatus = 0;
+    // The limit and the progress of a Download under way.
+    struct TDownload {
+        qint64 limit = 0;
+        std::function<void(qint64, qint64)> progress;
+    } m_download;
 };
