@@ -190,7 +190,6 @@ TStatus TAppCore::Startup() {
             m_linksSavable = keepAside(LinkListFileName, QStringLiteral("商品列表"), loaded.error().Detail);
     }
     VersionText = FileVersionText();
-    // Seam: the update buffer is created here once the self-update exists.
     QMutexLocker lock(&m_saveLock);
     m_started = true;
     m_saved = revisions();

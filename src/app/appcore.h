@@ -79,7 +79,8 @@ class TAppCore : public QObject {
     // The orderly end: stops the running jobs, waits for them, then saves what changed. Runs once.
     TStatus Shutdown();
 
-    // The running program's file version as "major.minor.release.build".
+    // The running program's file version as "major.minor.release.build", from the build's
+    // project version.
     static QString FileVersionText();
     // The caption of a command's button when no job of its kind runs.
     static QString DefaultCaption(TJobKind kind);
@@ -124,6 +125,19 @@ class TAppCore : public QObject {
     // Writes an edit into item `row` (as numbered now); fails with TErrc::Refused for the caption row,
     // a row that does not exist or one without a number.
     TStatus EditItem(int row, const TItemEdit& edit);
+
+    // --- Self-update ---
+
+    // The latest published version (a service value).
+    static QString LatestVersion();
+    // Whether an update is offered: the latest version differs in any way from the running one.
+    bool UpdateOffered() const;
+    // Starts the download of the published window executable as the update job, staged in the
+    // folder "bak" beside the executables when it is sound; false when one runs already.
+    bool StartUpdateDownload();
+    // Writes and starts the script that puts the staged executable in place once this process has
+    // ended (starting it again when `restartNow`). The caller then shuts down and ends the process.
+    TStatus ApplyUpdate(bool restartNow);
 
     // --- Jobs ---
 

@@ -10,8 +10,10 @@
 #include "collect/shopcrawler.h"
 #include "export/csvexport.h"
 #include "pictures/picturedownload.h"
+#include "platform/paths.h"
 #include "table/itemtable.h"
 #include "table/linklist.h"
+#include "update/update.h"
 #include "web/pagecache.h"
 
 #include <QDir>
@@ -123,6 +125,24 @@ bool TAppCore::StartPictureDownload(const QString& folder) {
     return StartJob(TJobKind::Pictures, [this, rows, folder, titlePrice](const TJobContext& job) {
         return DownloadPictures(job, *m_grid, rows, folder, titlePrice);
     });
+}
+
+QString TAppCore::LatestVersion() {
+    return TServiceValues::LatestVersion();
+}
+
+bool TAppCore::UpdateOffered() const {
+    return IsNewVersion(LatestVersion(), FileVersionText());
+}
+
+bool TAppCore::StartUpdateDownload() {
+    const QString installDir = TPaths::InstallDir();
+    return StartJob(TJobKind::Update,
+                    [installDir](const TJobContext& job) { return DownloadUpdate(job, installDir); });
+}
+
+TStatus TAppCore::ApplyUpdate(bool restartNow) {
+    return WriteUpdateScript(TPaths::InstallDir(), restartNow);
 }
 
 TStatus TAppCore::ClearTemporaryData() {

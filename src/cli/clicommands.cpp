@@ -9,6 +9,7 @@
 #include "platform/termination.h"
 #include "table/itemtable.h"
 #include "table/linklist.h"
+#include "update/update.h"
 #include "web/httpclient.h"
 #include "web/pagecache.h"
 
@@ -566,6 +567,48 @@ const QList<TCliCommand>& commands() {
              }
              return int(TCliExit::Ok);
          }},
+        {QStringLiteral("check-update"),
+         QStringLiteral("check-update       print the running and the latest version and whether an update\n"
+                        "                     is offered"),
+         [](const QStringList& a) { return noArguments(QStringLiteral("check-update"), a); },
+         [](TCliContext& c, const QStringList&) {
+             c.out << "running version: " << TAppCore::FileVersionText() << '\n'
+                   << "latest version: " << TAppCore::LatestVersion() << '\n'
+                   << (c.core.UpdateOffered() ? "an update is offered"
+                                              : "no update: this is the latest version")
+                   << '\n';
+             return int(TCliExit::Ok);
+         },
+         false},
+        {QStringLiteral("update"),
+         QStringLiteral(
+             "update             when an update is offered, download the published window executable,\n"
+             "                     check it and stage it in bak/ beside the executables, and start the\n"
+             "                     script that puts it in place of Tovrel there once no process runs it;\n"
+             "                     prints the staged file"),
+         [](const QStringList& a) { return noArguments(QStringLiteral("update"), a); },
+         [](TCliContext& c, const QStringList&) {
+             if (!c.core.UpdateOffered()) {
+                 c.err << "no update: " << TAppCore::FileVersionText() << " is the latest version\n";
+                 return int(TCliExit::Ok);
+             }
+             const std::optional<TJobResult> downloaded =
+                 runJob(c.core, [&] { return c.core.StartUpdateDownload(); });
+             if (!downloaded || downloaded->Outcome != TJobOutcome::Done)
+                 return downloaded ? jobStatus(c, *downloaded) : int(TCliExit::Failure);
+             if (const TStatus started = c.core.ApplyUpdate(false); !started) {
+                 c.err << "tovrel-cli: the update was staged but cannot be put in place: "
+                       << started.error().Detail << '\n';
+                 return int(TCliExit::Failure);
+             }
+             c.out << QDir::toNativeSeparators(StagedExecutable(TPaths::InstallDir())) << '\n';
+             c.err << "version " << TAppCore::LatestVersion() << " replaces "
+                   << QDir::toNativeSeparators(
+                          QDir(TPaths::InstallDir()).filePath(TPaths::WindowExecutableName()))
+                   << " once no process runs it\n";
+             return int(TCliExit::Ok);
+         },
+         false},
         {QStringLiteral("fetch"),
          QStringLiteral(
              "fetch PROFILE URL [-o FILE] [--data FORM]\n"

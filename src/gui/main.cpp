@@ -1,6 +1,7 @@
 #include "app/appcore.h"
 #include "gui/mainwindow.h"
 #include "gui/visualstyle.h"
+#include "gui/webpages.h"
 #include "platform/paths.h"
 #include "platform/termination.h"
 
@@ -10,6 +11,9 @@
 #include <QTextStream>
 
 int main(int argc, char** argv) {
+    // The web views go through the same proxies as every other request; Chromium takes them as
+    // switches read when the first view is made.
+    RouteWebViewsThroughProxies();
     // The web views share one OpenGL context set-up; it must be chosen before the application.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
@@ -42,7 +46,6 @@ int main(int argc, char** argv) {
         return 1;
     }
     TFrMain window(&core);
-    // Seam: the hidden item editor window is created here once it exists.
     window.show();
     return app.exec();
 }

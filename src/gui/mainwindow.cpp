@@ -6,11 +6,13 @@
 #include "export/csvexport.h"
 #include "gui/infoedit.h"
 #include "gui/stringgridview.h"
+#include "gui/webpages.h"
 #include "pictures/picturedownload.h"
 #include "platform/fileinuse.h"
 #include "platform/shell.h"
 #include "table/itemtable.h"
 #include "table/linklist.h"
+#include "update/update.h"
 #include "web/pagecache.h"
 
 #include <QApplication>
@@ -72,12 +74,19 @@ void TFrMain::FormCreate() {
 
     PageControl1 = new QTabWidget(this);
     PageControl1->setObjectName(QStringLiteral("PageControl1"));
+    m_pointers = new TPointerFetcher(this);
+    // The welcome view opens no windows and shows no script dialogs; the help view's new windows
+    // open in the user's browser.
     WebBrowser1 = new QWebEngineView;
+    WebBrowser1->setObjectName(QStringLiteral("WebBrowser1"));
+    WebBrowser1->setPage(new TWelcomePage(WebBrowser1));
     TabSheet1 = WebBrowser1;
     TabSheet2 = buildSearchPage();
     TabSheet3 = buildSettingsPage();
     TabSheet4 = buildLogPage();
     WebBrowser2 = new QWebEngineView;
+    WebBrowser2->setObjectName(QStringLiteral("WebBrowser2"));
+    WebBrowser2->setPage(new THelpPage([this](const QUrl& url) { OpenInBrowser(url); }, WebBrowser2));
     TabSheet5 = WebBrowser2;
     // An empty view shows the window's colour rather than a white page.
     for (QWebEngineView* view : {WebBrowser1, WebBrowser2})
@@ -146,8 +155,8 @@ void TFrMain::buildToolBar() {
         {u"帮助", QStyle::SP_DialogHelpButton,
          [this] {
              PageControl1->setCurrentIndex(4);
-             // Seam: the quiet version check and the help page load run here once the
-             // self-update and the help page exist.
+             CheckUpdate(false);
+             LoadPointedPage(WebBrowser2, QStringLiteral("/help.txt"), BuiltInHelpPage());
          }},
         {u"客服", QStyle::SP_MessageBoxInformation, [this] { openSupportChat(); }},
         // "退出" ends the application without the close step; the destroy step still saves.
@@ -237,8 +246,8 @@ QWidget* TFrMain::buildSettingsPage() {
     auto* layout = new QVBoxLayout(page);
 
     auto* version = new QHBoxLayout;
-    BtnCheckUpdate = makeButton(QStringLiteral("检测更新"), QStringLiteral("BtnCheckUpdate"), page);
-    version->addWidget(BtnCheckUpdate);
+    Button11 = makeButton(QStringLiteral("检测更新"), QStringLiteral("Button11"), page);
+    version->addWidget(Button11);
     version->addWidget(new QLabel(QStringLiteral("当前版本:"), page));
     Label5 = new QLabel(page);
     Label5->setObjectName(QStringLiteral("Label5"));
@@ -246,12 +255,14 @@ QWidget* TFrMain::buildSettingsPage() {
     version->addStretch(1);
     layout->addLayout(version);
 
-    UpdateBox = new QGroupBox(QStringLiteral("更新中"), page);
-    auto* updateLayout = new QHBoxLayout(UpdateBox);
-    ProgressBar1 = new QProgressBar(UpdateBox);
-    updateLayout->addWidget(ProgressBar1);
-    UpdateBox->hide(); // shown while an update downloads
-    layout->addWidget(UpdateBox);
+    Panel6 = new QGroupBox(QStringLiteral("更新中"), page);
+    Panel6->setObjectName(QStringLiteral("Panel6"));
+    auto* updateLayout = new QHBoxLayout(Panel6);
+    ProgressBar2 = new QProgressBar(Panel6);
+    ProgressBar2->setObjectName(QStringLiteral("ProgressBar2"));
+    updateLayout->addWidget(ProgressBar2);
+    Panel6->hide(); // shown while an update downloads
+    layout->addWidget(Panel6);
 
     BtnClearCache = makeButton(QStringLiteral("清除临时数据"), QStringLiteral("BtnClearCache"), page);
     auto* cacheRow = new QHBoxLayout;
@@ -278,7 +289,6 @@ QWidget* TFrMain::buildSettingsPage() {
     titlesRow->addStretch(1);
     layout->addLayout(titlesRow);
     layout->addStretch(1);
-    // Seam: "检测更新" is wired by the self-update once it exists.
     return page;
 }
 
@@ -357,6 +367,7 @@ void TFrMain::connectCore() {
     connect(m_core, &TAppCore::choicesChanged, this, &TFrMain::showChoices);
     // Leaving the watermark box trims its text.
     connect(Edit4, &QLineEdit::editingFinished, this, [this] { Edit4->setText(TrimText(Edit4->text())); });
+    connect(Button11, &QPushButton::clicked, this, [this] { CheckUpdate(true); });
     connect(BtnClearCache, &QPushButton::clicked, this, [this] {
         if (const TStatus cleared = m_core->ClearTemporaryData(); !cleared)
             MessageBox(cleared.error().Detail, QStringLiteral("提示"), QMessageBox::Ok,
@@ -391,6 +402,19 @@ void TFrMain::connectCore() {
     connect(m_core, &TAppCore::logCleared, Memo1, &QPlainTextEdit::clear);
     connect(m_core, &TAppCore::logLine, Memo1, &QPlainTextEdit::appendPlainText);
     connect(m_core, &TAppCore::commandsEnabled, this, &TFrMain::EnableCommands);
+    // The update download's progress in bytes, and its end.
+    connect(m_core, &TAppCore::jobAdvanced, this, [this](TJobKind kind, qint64 done, qint64 total) {
+        if (kind != TJobKind::Update)
+            return;
+        // In bytes (a download is limited well below the bar's range); a busy bar while the
+        // server has not said how many.
+        ProgressBar2->setRange(0, int(qBound<qint64>(0, total, MaxUpdateBytes)));
+        ProgressBar2->setValue(int(qBound<qint64>(0, done, MaxUpdateBytes)));
+    });
+    connect(m_core, &TAppCore::jobFinished, this, [this](TJobKind kind, const TJobResult& result) {
+        if (kind == TJobKind::Update)
+            UpdateDownloaded(result);
+    });
     connect(m_core, &TAppCore::captionChanged, this, [this](TJobKind kind, const QString& caption) {
         if (QPushButton* button = commandButton(kind))
             button->setText(caption);
@@ -503,13 +527,97 @@ void TFrMain::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
     if (!m_shown) {
         m_shown = true;
-        FormShow();
+        // Once the window is on the screen, so that a question about an update shows over it.
+        QMetaObject::invokeMethod(this, &TFrMain::FormShow, Qt::QueuedConnection);
     }
 }
 
 void TFrMain::FormShow() {
-    // Seam: the quiet version check runs here once the self-update exists.
-    // Seam: the welcome page is loaded here once the welcome and help pages exist.
+    CheckUpdate(false);
+    LoadPointedPage(WebBrowser1, QStringLiteral("/welcome.txt"), BuiltInWelcomePage());
+}
+
+void TFrMain::LoadPointedPage(QWebEngineView* view, const QString& pointerPath, const QUrl& builtIn) {
+    QString server = TServiceValues::Value(TServiceKey::PublisherServer);
+    while (server.endsWith(QLatin1Char('/')))
+        server.chop(1);
+    // The pointer file is fetched off this thread; the view navigates when it has come (or failed),
+    // to the built-in page when it names nothing a view can show.
+    const int key = view == WebBrowser1 ? 0 : 1;
+    m_pointers->Fetch(key, server + pointerPath, [view, builtIn](const QString& text) {
+        const QUrl address = UsablePageAddress(text);
+        view->load(address.isEmpty() ? builtIn : address);
+    });
+}
+
+void TFrMain::OpenInBrowser(const QUrl& url) {
+    TShell::OpenInBrowser(url.toString());
+}
+
+TStatus TFrMain::WriteUpdateScript(bool restartNow) {
+    return m_core->ApplyUpdate(restartNow);
+}
+
+void TFrMain::ExitProcessNow() {
+    TShell::ExitProcessNow(0);
+}
+
+void TFrMain::CheckUpdate(bool verbose) {
+    if (!m_core->UpdateOffered()) {
+        if (verbose)
+            MessageBox(QStringLiteral("已经是最新版本了！"), QStringLiteral("提示"), QMessageBox::Ok,
+                       QMessageBox::Information);
+        return;
+    }
+    // A download under way, or one waiting for the close, is not offered again.
+    if (m_core->Running(TJobKind::Update) || m_core->NextstartupUpdate)
+        return;
+    if (MessageBox(QStringLiteral("检测到新版本 '") + TAppCore::LatestVersion() +
+                       QStringLiteral("' 是否更新？"),
+                   QStringLiteral("更新提示"), QMessageBox::Yes | QMessageBox::No,
+                   QMessageBox::Question) != QMessageBox::Yes)
+        return;
+    Button11->setEnabled(false);
+    ProgressBar2->setMaximum(1);
+    ProgressBar2->setValue(0);
+    Panel6->show();
+    if (!m_core->StartUpdateDownload()) {
+        Panel6->hide();
+        Button11->setEnabled(true);
+    }
+}
+
+void TFrMain::UpdateDownloaded(const TJobResult& result) {
+    auto idle = [this] {
+        Panel6->hide();
+        Button11->setEnabled(true);
+    };
+    if (result.Outcome != TJobOutcome::Done) {
+        // Nothing was staged; the reason is in the run log.
+        MessageBox(QStringLiteral("更新失败,请检查网络后重新更新！"), QStringLiteral("提示"), QMessageBox::Ok,
+                   QMessageBox::Information);
+        idle();
+        PageControl1->setCurrentWidget(TabSheet3);
+        Button11->setFocus();
+        return;
+    }
+    const QString ready =
+        QStringLiteral("更新文件已准备就绪\n\r\"是\" 现在重启并更新\n\r\"否\" 下次启动更新");
+    if (MessageBox(ready, QStringLiteral("更新提示"), QMessageBox::Yes | QMessageBox::No,
+                   QMessageBox::Information) != QMessageBox::Yes) {
+        // At the close, the script puts the new version in place without starting it.
+        m_core->NextstartupUpdate = true;
+        return;
+    }
+    if (const TStatus started = WriteUpdateScript(true); !started) {
+        MessageBox(QStringLiteral("更新失败：") + started.error().Detail, QStringLiteral("提示"),
+                   QMessageBox::Ok, QMessageBox::Information);
+        idle();
+        return;
+    }
+    // The script waits for this process to end: the jobs are stopped and the state saved first.
+    FormDestroy();
+    ExitProcessNow();
 }
 
 void TFrMain::closeEvent(QCloseEvent* event) {
@@ -520,9 +628,15 @@ void TFrMain::closeEvent(QCloseEvent* event) {
 void TFrMain::FormClose() {
     if (!m_core->NextstartupUpdate)
         return;
-    // Seam: the update script is written and started here once the self-update exists.
+    // The update chosen for the next start: its script replaces the executable once this process
+    // has ended. When it cannot be started the window closes as always, the old version kept.
+    if (const TStatus started = WriteUpdateScript(false); !started) {
+        MessageBox(QStringLiteral("更新失败：") + started.error().Detail, QStringLiteral("提示"),
+                   QMessageBox::Ok, QMessageBox::Information);
+        return;
+    }
     FormDestroy();
-    TShell::ExitProcessNow(0);
+    ExitProcessNow();
 }
 
 void TFrMain::FormDestroy() {

@@ -21,6 +21,7 @@ class QToolButton;
 class QWebEngineView;
 class TAppCore;
 class TFInfoEdit;
+class TPointerFetcher;
 class TStringGridView;
 
 // The main window: tool buttons over five pages whose tabs are hidden, the status bar, and the
@@ -71,10 +72,10 @@ class TFrMain : public QMainWindow {
     QPushButton* BtnBatchWatermark = nullptr;
     TStringGridView* StringGrid1 = nullptr;
 
-    QPushButton* BtnCheckUpdate = nullptr;
+    QPushButton* Button11 = nullptr;
     QLabel* Label5 = nullptr; // version label
-    QGroupBox* UpdateBox = nullptr;
-    QProgressBar* ProgressBar1 = nullptr;
+    QGroupBox* Panel6 = nullptr;
+    QProgressBar* ProgressBar2 = nullptr;
     QPushButton* BtnClearCache = nullptr;
     QLineEdit* Edit4 = nullptr; // watermark text
     QCheckBox* cbDL = nullptr;
@@ -93,6 +94,14 @@ class TFrMain : public QMainWindow {
     virtual QMessageBox::StandardButton MessageBox(const QString& text, const QString& caption,
                                                    QMessageBox::StandardButtons buttons,
                                                    QMessageBox::Icon icon);
+    // Opens an address in the user's browser (the help page's new windows). Tests replace it.
+    virtual void OpenInBrowser(const QUrl& url);
+    // Writes and starts the script that puts the staged update in place once this process has
+    // ended. Tests replace it.
+    virtual TStatus WriteUpdateScript(bool restartNow);
+    // Ends the process at once, nothing further run (after an update script was started). Tests
+    // replace it.
+    virtual void ExitProcessNow();
     // The folder picker; the empty text when the user cancels. Tests replace it.
     virtual QString ChooseFolder(const QString& caption);
     // The open-file dialog; the empty text when the user cancels. Tests replace it.
@@ -104,6 +113,14 @@ class TFrMain : public QMainWindow {
     void FormCreate();
     void FormShow();
     void FormClose();
+    // The version check: offers the update when the latest version differs from the running one;
+    // `verbose` also says when it does not ("检测更新").
+    void CheckUpdate(bool verbose);
+    // The end of the update download: the failure message, or the choice between restarting now
+    // and updating at the next start.
+    void UpdateDownloaded(const TJobResult& result);
+    // Fetches a view's pointer file and shows the page it names, or the built-in page.
+    void LoadPointedPage(QWebEngineView* view, const QString& pointerPath, const QUrl& builtIn);
     QWidget* buildSearchPage();
     QWidget* buildSettingsPage();
     QWidget* buildLogPage();
@@ -121,6 +138,7 @@ class TFrMain : public QMainWindow {
     QPushButton* commandButton(TJobKind kind) const;
 
     TAppCore* m_core;
+    TPointerFetcher* m_pointers = nullptr;
     bool m_shown = false;
     bool m_destroyed = false;
 };

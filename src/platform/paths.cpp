@@ -9,6 +9,7 @@ namespace {
 
 QMutex g_lock;
 QString g_workDir;
+QString g_installDir;
 
 } // namespace
 
@@ -29,7 +30,13 @@ QString TPaths::WorkFile(const QString& name) {
 }
 
 QString TPaths::InstallDir() {
-    return QCoreApplication::applicationDirPath();
+    QMutexLocker lock(&g_lock);
+    return g_installDir.isEmpty() ? QCoreApplication::applicationDirPath() : g_installDir;
+}
+
+void TPaths::SetInstallDir(const QString& dir) {
+    QMutexLocker lock(&g_lock);
+    g_installDir = dir.isEmpty() ? QString() : QDir(dir).absolutePath();
 }
 
 QString TPaths::WindowExecutableName() {

@@ -12,8 +12,10 @@ void SetWorkDir(const QString& dir);
 // A file of the working directory.
 QString WorkFile(const QString& name);
 
-// The folder the program's executables stand in (which the self-update replaces them in).
+// The folder the program's executables stand in (which the self-update replaces them in): the
+// running executable's folder unless SetInstallDir named another (as the tests do).
 QString InstallDir();
+void SetInstallDir(const QString& dir);
 // The window's executable there: "Tovrel" ("Tovrel.exe" on Windows).
 QString WindowExecutableName();
 

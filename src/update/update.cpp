@@ -106,14 +106,19 @@ QStringList UpdateScriptLines(TScriptKind kind, const QString& executable, bool 
           << QStringLiteral("exe=") + shellQuoted(executable)
           << QStringLiteral("staged=") + shellQuoted(staged) << QStringLiteral("pid=%1").arg(pid)
           << QStringLiteral("running() {")
-          << QStringLiteral("    [ \"$pid\" -gt 0 ] && kill -0 \"$pid\" 2>/dev/null && return 0")
+          << QStringLiteral("    # The program's own process, unless it has ended (a zombie has ended too).")
+          << QStringLiteral("    if [ \"$pid\" -gt 0 ] && kill -0 \"$pid\" 2>/dev/null; then")
+          << QStringLiteral("        grep -qs '^State:[[:space:]]*Z' \"/proc/$pid/status\" || return 0")
+          << QStringLiteral("    fi") << QStringLiteral("    # Any other process that runs the executable.")
           << QStringLiteral("    for p in /proc/[0-9]*; do")
           << QStringLiteral("        [ \"$(readlink \"$p/exe\" 2>/dev/null)\" = \"$exe\" ] && return 0")
           << QStringLiteral("    done") << QStringLiteral("    return 1") << QStringLiteral("}")
-          << QStringLiteral("while running; do sleep 1; done")
+          << QStringLiteral("while running; do sleep 1; done") << QStringLiteral("tries=0")
           << QStringLiteral("until cp \"$staged\" \"$exe.new\" && chmod 755 \"$exe.new\" && mv -f "
-                            "\"$exe.new\" \"$exe\"; do "
-                            "sleep 1; done");
+                            "\"$exe.new\" \"$exe\"; do")
+          << QStringLiteral("    tries=$((tries + 1))")
+          << QStringLiteral("    if [ \"$tries\" -ge 60 ]; then rm -f \"$exe.new\" \"$0\"; exit 1; fi")
+          << QStringLiteral("    sleep 1") << QStringLiteral("done");
     if (restartNow)
         lines << QStringLiteral("nohup \"$exe\" >/dev/null 2>&1 &");
     lines << QStringLiteral("rm -f \"$0\"");

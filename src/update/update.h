@@ -36,8 +36,9 @@ QString StagedExecutable(const QString& installDir);
 // The command script that puts the staged copy in place, line by line: "update.bat" for Windows
 // (as the product has always written it), "update.sh" for Linux, which waits until the program's
 // process `pid` has ended and no process runs the executable, copies the staged file over the
-// executable through a temporary name and a rename (keeping it executable), starts it again when
-// `restartNow`, and removes itself.
+// executable through a temporary name and a rename (keeping it executable; it gives up after a
+// minute of failed copies, leaving the old executable whole), starts it again when `restartNow`,
+// and removes itself.
 enum class TScriptKind { WindowsBatch, PosixShell };
 QStringList UpdateScriptLines(TScriptKind kind, const QString& executable, bool restartNow, qint64 pid = 0);
 // The script's file name for this platform.

@@ -210,8 +210,8 @@ void TestMainWindow::pagesCarryTheirControls() {
         QVERIFY2(settingsButtons.contains(QString::fromUtf8(caption)), caption);
     QCOMPARE(texts(w.TabSheet3, static_cast<QCheckBox*>(nullptr)),
              (QStringList{"不下载商品主图", "不下载商品属性", "标题合并价格"}));
-    QCOMPARE(w.UpdateBox->title(), QStringLiteral("更新中"));
-    QVERIFY(w.UpdateBox->isHidden());
+    QCOMPARE(w.Panel6->title(), QStringLiteral("更新中"));
+    QVERIFY(w.Panel6->isHidden());
 
     QVERIFY(w.Memo1->isReadOnly());
     QCOMPARE(w.Memo1->palette().color(QPalette::Base), QColor(Qt::black));
