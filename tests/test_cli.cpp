@@ -29,6 +29,7 @@ struct TRun {
 struct TCliBinary {
     QString workDir;
     QString proxy;
+    QString executable = QStringLiteral(TOVREL_CLI_PATH);
 
     QProcessEnvironment environment() const {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -40,7 +41,7 @@ struct TCliBinary {
     }
     void start(QProcess& p, const QStringList& args) const {
         p.setProcessEnvironment(environment());
-        p.start(QStringLiteral(TOVREL_CLI_PATH), QStringList{"--workdir", workDir} + args);
+        p.start(executable, QStringList{"--workdir", workDir} + args);
     }
     // What it printed (standard output, then standard error), or why not when it timed out or
     // ended with another status than `expected`.
@@ -84,6 +85,7 @@ class TestCli : public QObject {
     void editsReachThePackage();
     void terminationKeepsFinishedRows_data();
     void terminationKeepsFinishedRows();
+    void updateReplacesTheWindowExecutable();
 };
 
 void TestCli::usageErrors_data() {
@@ -382,6 +384,53 @@ void TestCli::terminationKeepsFinishedRows() {
     // The two finished rows were saved, and the folder is free again.
     QCOMPARE(cli({"table"}).count('\n'), 2);
     QVERIFY(!QFile::exists(dir.filePath("tovrel.lock")));
+}
+
+void TestCli::updateReplacesTheWindowExecutable() {
+#ifdef Q_OS_WIN
+    QSKIP("the update script of this test is the POSIX one");
+#endif
+    // A copy of the program in a folder of its own, beside a window executable to be replaced.
+    QTemporaryDir dir;
+    const QString bin = dir.filePath("bin");
+    QVERIFY(QDir().mkpath(bin));
+    QVERIFY(QFile::copy(QStringLiteral(TOVREL_CLI_PATH), bin + "/tovrel-cli"));
+    const QString window = bin + "/Tovrel";
+    writeFile(window, "#!/bin/sh\nexit 3\n");
+    QVERIFY(QFile::setPermissions(window, QFile::permissions(window) | QFileDevice::ExeOwner));
+    const QByteArray installed = readFile(window);
+    QVERIFY(QDir(dir.path()).mkdir("work"));
+    TMarketSim sim;
+    const TCliBinary cli{dir.filePath("work"), sim.Origin(), bin + "/tovrel-cli"};
+    const QString ini = dir.filePath("work/service.ini");
+
+    // Nothing published: nothing offered, nothing done.
+    writeFile(ini, "[service]\nPublisherServer=http://www.tovrel.example\n");
+    QVERIFY(cli({"check-update"}).contains("no update: this is the latest version"));
+    QVERIFY(cli({"update"}).contains("is the latest version"));
+    QCOMPARE(sim.Requests().size(), 0);
+
+    writeFile(ini, "[service]\nPublisherServer=http://www.tovrel.example\nLatestVersion=9.9.9.9\n");
+    const QString check = cli({"check-update"});
+    QVERIFY2(check.contains("latest version: 9.9.9.9\nan update is offered"), qPrintable(check));
+
+    // A proxy's login page instead of the program: refused, nothing staged or started.
+    sim.Route("www.tovrel.example", "/Tovrel", TSimResponse::Text("<html>请先登录</html>"));
+    const QString refused = cli({"update"}, 1);
+    QVERIFY2(refused.contains("更新失败,请检查网络后重新更新！"), qPrintable(refused));
+    QVERIFY(!QFile::exists(bin + "/bak/Tovrel"));
+    QVERIFY(!QFile::exists(bin + "/update.sh"));
+    QCOMPARE(readFile(window), installed);
+
+    // The published program: staged, then put in place once the command has ended.
+    const QByteArray published = readFile("/bin/true");
+    sim.Route("www.tovrel.example", "/Tovrel", TSimResponse{200, {}, published});
+    const QString updated = cli({"update"});
+    QVERIFY2(updated.startsWith(bin + "/bak/Tovrel\n") && updated.contains("version 9.9.9.9 replaces"),
+             qPrintable(updated));
+    QTRY_COMPARE_WITH_TIMEOUT(readFile(window), published, 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(bin + "/update.sh"), 5000);
+    QCOMPARE(QProcess::execute(window, {}), 0);
 }
 
 QTEST_GUILESS_MAIN(TestCli)

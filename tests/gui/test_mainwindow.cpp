@@ -68,6 +68,8 @@ QToolButton* toolButton(TFrMain& w, const QString& caption) {
     return nullptr;
 }
 
+const QByteArray ServiceIni = "[service]\nPublisherServer=http://127.0.0.1:1\n";
+
 void addItem(TItemTable& table, const QString& title) {
     table.AppendRow([&](TRowWriter& row) { row.SetCell(ColTitle, title); });
 }
@@ -116,6 +118,12 @@ void TestMainWindow::initTestCase() {
 void TestMainWindow::init() {
     m_dir = std::make_unique<QTemporaryDir>();
     TPaths::SetWorkDir(m_dir->path());
+    // The welcome page's pointer is asked of a port where nothing listens (the built-in page
+    // shows), so no test reaches out to the publisher.
+    QFile ini(m_dir->filePath(QStringLiteral("service.ini")));
+    QVERIFY(ini.open(QIODevice::WriteOnly));
+    ini.write(ServiceIni);
+    ini.close();
     m_core = std::make_unique<TAppCore>();
     m_window = std::make_unique<TTestWindow>(m_core.get());
     m_window->show();
@@ -419,7 +427,7 @@ void TestMainWindow::exportCommand() {
     // (A blank Head keeps the property lookup from reaching out to the marketplace.)
     QFile ini(m_dir->filePath(QStringLiteral("service.ini")));
     QVERIFY(ini.open(QIODevice::WriteOnly));
-    ini.write("[service]\nHead=\n");
+    ini.write(ServiceIni + "Head=\n");
     ini.close();
     m_core->Table()->AppendRow([](TRowWriter& row) {
         row.SetCell(ColTitle, QStringLiteral("窗口导出"));
@@ -641,6 +649,10 @@ void TestMainWindow::closingStopsJobsThenSaves() {
 
 void TestMainWindow::terminationClosesTheRealWindowInOrder() {
     QTemporaryDir dir;
+    QFile ini(dir.filePath(QStringLiteral("service.ini")));
+    QVERIFY(ini.open(QIODevice::WriteOnly));
+    ini.write(ServiceIni);
+    ini.close();
     QProcess window;
     window.start(QStringLiteral(TOVREL_GUI_PATH), {"--workdir", dir.path()});
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(dir.filePath("tovrel.lock")), 30000);
