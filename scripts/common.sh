@@ -8,6 +8,7 @@ TOVREL_PACKAGES=(
     libcurl4-openssl-dev libssl-dev
     libgl-dev
     libbenchmark-dev
+    qt6-translations-l10n
     fonts-liberation fonts-wqy-microhei
     xdg-utils
 )

@@ -167,7 +167,11 @@ void TestUpdate::windowsScriptLines() {
     QCOMPARE(now.size(), 9);
     QCOMPARE(now.mid(0, 7), later.mid(0, 7));
     QVERIFY(now[7].startsWith(QStringLiteral("start \"\" \"")));
+    QVERIFY(now[7].endsWith(QStringLiteral("Tovrel.exe\"")));
     QCOMPARE(now[8], QStringLiteral("del %0"));
+    const QStringList withFolder =
+        UpdateScriptLines(TScriptKind::WindowsBatch, exe, true, 0, {"--workdir", "D:/shop data"});
+    QVERIFY(withFolder[7].endsWith(QStringLiteral("Tovrel.exe\" \"--workdir\" \"D:/shop data\"")));
 }
 
 void TestUpdate::posixScriptLines() {
@@ -205,6 +209,10 @@ void TestUpdate::posixScriptLines() {
     QStringList now = expected;
     now.insert(now.size() - 1, QStringLiteral("nohup \"$exe\" >/dev/null 2>&1 &"));
     QCOMPARE(UpdateScriptLines(TScriptKind::PosixShell, exe, true, 4242), now);
+    // The restart keeps the working folder the program ran on.
+    now[now.size() - 2] = QStringLiteral("nohup \"$exe\" '--workdir' '/srv/my shop'\\''s' >/dev/null 2>&1 &");
+    QCOMPARE(UpdateScriptLines(TScriptKind::PosixShell, exe, true, 4242, {"--workdir", "/srv/my shop's"}),
+             now);
 }
 
 TJobResult TestUpdate::download(TRecordingReporter& reporter) {
@@ -272,13 +280,17 @@ namespace {
 
 // Runs the update script for `exe` (waiting on process `pid`) in the executable's folder; the
 // script's process, started.
-std::unique_ptr<QProcess> startScript(const QString& exe, bool restartNow, qint64 pid) {
+std::unique_ptr<QProcess> startScript(const QString& exe, bool restartNow, qint64 pid,
+                                      const QStringList& restartArguments = {}) {
     const QString dir = QFileInfo(exe).path();
     const QString script = QDir(dir).filePath(QStringLiteral("update.sh"));
     QFile file(script);
     if (!file.open(QIODevice::WriteOnly))
         return nullptr;
-    file.write(UpdateScriptLines(TScriptKind::PosixShell, exe, restartNow, pid).join('\n').toUtf8() + '\n');
+    file.write(UpdateScriptLines(TScriptKind::PosixShell, exe, restartNow, pid, restartArguments)
+                   .join('\n')
+                   .toUtf8() +
+               '\n');
     file.close();
     auto process = std::make_unique<QProcess>();
     process->setWorkingDirectory(dir);
@@ -323,26 +335,27 @@ void TestUpdate::scriptRestartsWhenAsked() {
 #ifdef Q_OS_WIN
     QSKIP("the POSIX script runs on Linux");
 #endif
-    // The staged program leaves a mark beside itself when it starts; the script waits for the
-    // process it is given (here a sleep of another name).
+    // The staged program leaves a mark beside itself with its arguments when it starts; the script
+    // waits for the process it is given (here a sleep of another name).
     const QString exe = m_install->filePath(QStringLiteral("Tovrel"));
     writeFile(exe, "#!/bin/sh\necho old > \"$(dirname \"$0\")/ran\"\n");
     QVERIFY(QDir(m_install->path()).mkpath(QStringLiteral("bak")));
     writeFile(m_install->filePath(QStringLiteral("bak/Tovrel")),
-              "#!/bin/sh\necho new > \"$(dirname \"$0\")/ran\"\n");
+              "#!/bin/sh\necho new \"$@\" > \"$(dirname \"$0\")/ran\"\n");
     QProcess owner;
     owner.start(QStringLiteral("/bin/sleep"), {QStringLiteral("2")});
     QVERIFY(owner.waitForStarted());
     QElapsedTimer clock;
     clock.start();
-    std::unique_ptr<QProcess> script = startScript(exe, true, owner.processId());
+    std::unique_ptr<QProcess> script =
+        startScript(exe, true, owner.processId(), {"--workdir", "/srv/my shop's"});
     QVERIFY(script && script->waitForStarted());
     QVERIFY(script->waitForFinished(15000));
     // It waited for the owner's end (which this test has not yet reaped: a zombie counts as ended).
     QVERIFY(clock.elapsed() >= 1900);
     QVERIFY(owner.waitForFinished(1000));
-    QTRY_COMPARE_WITH_TIMEOUT(readFile(m_install->filePath(QStringLiteral("ran"))), QByteArray("new\n"),
-                              10000);
+    QTRY_COMPARE_WITH_TIMEOUT(readFile(m_install->filePath(QStringLiteral("ran"))),
+                              QByteArray("new --workdir /srv/my shop's\n"), 10000);
     QVERIFY(!QFile::exists(m_install->filePath(QStringLiteral("update.sh"))));
 }
 

@@ -136,7 +136,8 @@ class TAppCore : public QObject {
     // folder "bak" beside the executables when it is sound; false when one runs already.
     bool StartUpdateDownload();
     // Writes and starts the script that puts the staged executable in place once this process has
-    // ended (starting it again when `restartNow`). The caller then shuts down and ends the process.
+    // ended (starting it again when `restartNow`, on this working folder). The caller then shuts
+    // down and ends the program.
     TStatus ApplyUpdate(bool restartNow);
 
     // --- Jobs ---

@@ -142,7 +142,11 @@ bool TAppCore::StartUpdateDownload() {
 }
 
 TStatus TAppCore::ApplyUpdate(bool restartNow) {
-    return WriteUpdateScript(TPaths::InstallDir(), restartNow);
+    // The new version starts on the same working folder as this one.
+    QStringList arguments;
+    if (QDir(TPaths::WorkDir()) != QDir(TPaths::InstallDir()))
+        arguments << QStringLiteral("--workdir") << TPaths::WorkDir();
+    return WriteUpdateScript(TPaths::InstallDir(), restartNow, arguments);
 }
 
 TStatus TAppCore::ClearTemporaryData() {

@@ -7,8 +7,10 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QLibraryInfo>
 #include <QMessageBox>
 #include <QTextStream>
+#include <QTranslator>
 
 int main(int argc, char** argv) {
     // The web views go through the same proxies as every other request; Chromium takes them as
@@ -38,6 +40,15 @@ int main(int argc, char** argv) {
                      [] { QCoreApplication::exit(0); });
 
     ApplyVisualStyle(app);
+    // The program speaks Chinese, Qt's own texts included: the buttons of its questions ("是",
+    // "否", which its messages name), the file dialogs, the web views' menus.
+    for (const char* catalogue : {"qtbase_zh_CN", "qtwebengine_zh_CN"}) {
+        auto* translator = new QTranslator(&app);
+        if (translator->load(QLatin1String(catalogue), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+            QApplication::installTranslator(translator);
+        else
+            delete translator;
+    }
     TAppCore core;
     // One process writes a working folder at a time: a second window or a tovrel-cli command on
     // the same folder is refused before it loads anything.

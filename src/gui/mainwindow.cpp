@@ -558,8 +558,8 @@ TStatus TFrMain::WriteUpdateScript(bool restartNow) {
     return m_core->ApplyUpdate(restartNow);
 }
 
-void TFrMain::ExitProcessNow() {
-    TShell::ExitProcessNow(0);
+void TFrMain::QuitAfterUpdate() {
+    QCoreApplication::exit(0);
 }
 
 void TFrMain::CheckUpdate(bool verbose) {
@@ -617,7 +617,7 @@ void TFrMain::UpdateDownloaded(const TJobResult& result) {
     }
     // The script waits for this process to end: the jobs are stopped and the state saved first.
     FormDestroy();
-    ExitProcessNow();
+    QuitAfterUpdate();
 }
 
 void TFrMain::closeEvent(QCloseEvent* event) {
@@ -636,7 +636,7 @@ void TFrMain::FormClose() {
         return;
     }
     FormDestroy();
-    ExitProcessNow();
+    QuitAfterUpdate();
 }
 
 void TFrMain::FormDestroy() {

@@ -99,9 +99,10 @@ class TFrMain : public QMainWindow {
     // Writes and starts the script that puts the staged update in place once this process has
     // ended. Tests replace it.
     virtual TStatus WriteUpdateScript(bool restartNow);
-    // Ends the process at once, nothing further run (after an update script was started). Tests
-    // replace it.
-    virtual void ExitProcessNow();
+    // Ends the program once an update script was started and the state saved: the event loop
+    // ends, and the window and its web views are taken down in order (leaving no helper process
+    // behind), nothing saved again. Tests replace it.
+    virtual void QuitAfterUpdate();
     // The folder picker; the empty text when the user cancels. Tests replace it.
     virtual QString ChooseFolder(const QString& caption);
     // The open-file dialog; the empty text when the user cancels. Tests replace it.

@@ -23,7 +23,4 @@ void OpenLink(const QString& link, QObject* context, const std::function<void(bo
 // window, and without waiting for it; it goes on after this process has ended.
 bool StartScriptDetached(const QString& script, const QString& folder);
 
-// Ends the process at once with the given exit code, without running destructors or handlers.
-[[noreturn]] void ExitProcessNow(int code = 0);
-
 } // namespace TShell

@@ -79,7 +79,8 @@ TJobResult DownloadUpdate(const TJobContext& job, const QString& installDir) {
     return result;
 }
 
-QStringList UpdateScriptLines(TScriptKind kind, const QString& executable, bool restartNow, qint64 pid) {
+QStringList UpdateScriptLines(TScriptKind kind, const QString& executable, bool restartNow, qint64 pid,
+                              const QStringList& restartArguments) {
     QStringList lines;
     if (kind == TScriptKind::WindowsBatch) {
         const QString exe = QDir::toNativeSeparators(executable);
@@ -93,8 +94,12 @@ QStringList UpdateScriptLines(TScriptKind kind, const QString& executable, bool 
               << QStringLiteral(":loop")
               << QStringLiteral("copy \".\\bak\\") + name + QStringLiteral("\"  \"") + dir + QLatin1Char('"')
               << QStringLiteral("if not exist \"") + exe + QStringLiteral("\" goto loop");
-        if (restartNow)
-            lines << QStringLiteral("start \"\" \"") + exe + QLatin1Char('"');
+        if (restartNow) {
+            QString start = QStringLiteral("start \"\" \"") + exe + QLatin1Char('"');
+            for (const QString& argument : restartArguments)
+                start += QStringLiteral(" \"") + argument + QLatin1Char('"');
+            lines << start;
+        }
         lines << QStringLiteral("del %0");
         return lines;
     }
@@ -119,8 +124,12 @@ QStringList UpdateScriptLines(TScriptKind kind, const QString& executable, bool 
           << QStringLiteral("    tries=$((tries + 1))")
           << QStringLiteral("    if [ \"$tries\" -ge 60 ]; then rm -f \"$exe.new\" \"$0\"; exit 1; fi")
           << QStringLiteral("    sleep 1") << QStringLiteral("done");
-    if (restartNow)
-        lines << QStringLiteral("nohup \"$exe\" >/dev/null 2>&1 &");
+    if (restartNow) {
+        QString start = QStringLiteral("nohup \"$exe\"");
+        for (const QString& argument : restartArguments)
+            start += QLatin1Char(' ') + shellQuoted(argument);
+        lines << start + QStringLiteral(" >/dev/null 2>&1 &");
+    }
     lines << QStringLiteral("rm -f \"$0\"");
     return lines;
 }
@@ -133,7 +142,7 @@ QString UpdateScriptName() {
 #endif
 }
 
-TStatus WriteUpdateScript(const QString& installDir, bool restartNow) {
+TStatus WriteUpdateScript(const QString& installDir, bool restartNow, const QStringList& restartArguments) {
     const QString exe = QDir(installDir).filePath(TPaths::WindowExecutableName());
 #ifdef Q_OS_WIN
     const TScriptKind kind = TScriptKind::WindowsBatch;
@@ -141,7 +150,7 @@ TStatus WriteUpdateScript(const QString& installDir, bool restartNow) {
     const TScriptKind kind = TScriptKind::PosixShell;
 #endif
     const QString text =
-        UpdateScriptLines(kind, exe, restartNow, QCoreApplication::applicationPid())
+        UpdateScriptLines(kind, exe, restartNow, QCoreApplication::applicationPid(), restartArguments)
             .join(kind == TScriptKind::WindowsBatch ? QStringLiteral("\r\n") : QStringLiteral("\n")) +
         (kind == TScriptKind::WindowsBatch ? QStringLiteral("\r\n") : QStringLiteral("\n"));
     const QString script = QDir(installDir).filePath(UpdateScriptName());

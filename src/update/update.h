@@ -38,11 +38,13 @@ QString StagedExecutable(const QString& installDir);
 // process `pid` has ended and no process runs the executable, copies the staged file over the
 // executable through a temporary name and a rename (keeping it executable; it gives up after a
 // minute of failed copies, leaving the old executable whole), starts it again when `restartNow`,
-// and removes itself.
+// and removes itself. The restart passes `restartArguments` on.
 enum class TScriptKind { WindowsBatch, PosixShell };
-QStringList UpdateScriptLines(TScriptKind kind, const QString& executable, bool restartNow, qint64 pid = 0);
+QStringList UpdateScriptLines(TScriptKind kind, const QString& executable, bool restartNow, qint64 pid = 0,
+                              const QStringList& restartArguments = {});
 // The script's file name for this platform.
 QString UpdateScriptName();
 // WriteUpdateScript: writes this platform's script into `installDir` for the window's executable
 // there and starts it on its own; fails with TErrc::Io when it cannot be written or started.
-TStatus WriteUpdateScript(const QString& installDir, bool restartNow);
+TStatus WriteUpdateScript(const QString& installDir, bool restartNow,
+                          const QStringList& restartArguments = {});

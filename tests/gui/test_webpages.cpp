@@ -49,7 +49,7 @@ class TTestWindow : public TFrMain {
         scripts.append(restartNow);
         return {};
     }
-    void ExitProcessNow() override { ++exits; }
+    void QuitAfterUpdate() override { ++exits; }
 };
 
 QToolButton* toolButton(TFrMain& w, const QString& caption) {
