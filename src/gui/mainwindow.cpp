@@ -592,6 +592,10 @@ void TFrMain::UpdateDownloaded(const TJobResult& result) {
         Panel6->hide();
         Button11->setEnabled(true);
     };
+    if (result.Outcome == TJobOutcome::Stopped) {
+        idle(); // the program is ending: nothing to ask or say
+        return;
+    }
     if (result.Outcome != TJobOutcome::Done) {
         // Nothing was staged; the reason is in the run log.
         MessageBox(QStringLiteral("更新失败,请检查网络后重新更新！"), QStringLiteral("提示"), QMessageBox::Ok,
@@ -628,13 +632,8 @@ void TFrMain::closeEvent(QCloseEvent* event) {
 void TFrMain::FormClose() {
     if (!m_core->NextstartupUpdate)
         return;
-    // The update chosen for the next start: its script replaces the executable once this process
-    // has ended. When it cannot be started the window closes as always, the old version kept.
-    if (const TStatus started = WriteUpdateScript(false); !started) {
-        MessageBox(QStringLiteral("更新失败：") + started.error().Detail, QStringLiteral("提示"),
-                   QMessageBox::Ok, QMessageBox::Information);
-        return;
-    }
+    // An update waits for the close: the program ends now, and its script puts the new version
+    // in place for the next start.
     FormDestroy();
     QuitAfterUpdate();
 }
@@ -646,4 +645,13 @@ void TFrMain::FormDestroy() {
     // The running jobs are stopped and waited for before anything is saved; what could not be
     // saved has been shown.
     (void)m_core->Shutdown();
+    // The update chosen for the next start is put in place by every orderly end ("退出" and a
+    // signal too), once this process has gone. When its script cannot be started the old version
+    // stays, and the user is told.
+    if (m_core->NextstartupUpdate) {
+        m_core->NextstartupUpdate = false;
+        if (const TStatus started = WriteUpdateScript(false); !started)
+            MessageBox(QStringLiteral("更新失败：") + started.error().Detail, QStringLiteral("提示"),
+                       QMessageBox::Ok, QMessageBox::Information);
+    }
 }

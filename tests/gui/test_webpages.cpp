@@ -87,7 +87,9 @@ class TestWebPages : public QObject {
     void newWindowsAndScriptDialogs();
     void versionCheckOnRequest();
     void updateDownloadedAndRestarted();
-    void failedUpdateThenUpdateAtClose();
+    void closingDuringTheDownload();
+    void failedUpdateThenUpdateAtTheEnd_data();
+    void failedUpdateThenUpdateAtTheEnd();
 
   private:
     void writeServiceIni(const QByteArray& lines);
@@ -329,7 +331,31 @@ void TestWebPages::updateDownloadedAndRestarted() {
     QVERIFY(!m_core->StartUpdateDownload());
 }
 
-void TestWebPages::failedUpdateThenUpdateAtClose() {
+void TestWebPages::closingDuringTheDownload() {
+    writeServiceIni("LatestVersion=9.9.9.9\n");
+    TSimResponse slow{200, {}, elfBytes("slow")};
+    slow.TrickleMs = 20;
+    m_sim.Route(Publisher, QStringLiteral("/Tovrel"), slow);
+    TTestWindow& w = showWindow();
+    w.answer = [](const QString&, const QString&) { return QMessageBox::Yes; };
+    QTRY_VERIFY_WITH_TIMEOUT(m_core->Running(TJobKind::Update), PageTimeout);
+    QTRY_VERIFY_WITH_TIMEOUT(w.ProgressBar2->maximum() > 0, PageTimeout);
+    // The end stops the download at once: nothing staged, nothing asked or said.
+    w.FormDestroy();
+    QVERIFY(!m_core->Running(TJobKind::Update));
+    QCOMPARE(w.asked.size(), 1);
+    QVERIFY(w.scripts.isEmpty());
+    QVERIFY(!QFile::exists(m_install->filePath(QStringLiteral("bak/Tovrel"))));
+}
+
+void TestWebPages::failedUpdateThenUpdateAtTheEnd_data() {
+    QTest::addColumn<bool>("closeWindow");
+    QTest::newRow("window closed") << true;
+    QTest::newRow("退出 or a signal") << false;
+}
+
+void TestWebPages::failedUpdateThenUpdateAtTheEnd() {
+    QFETCH(bool, closeWindow);
     writeServiceIni("LatestVersion=9.9.9.9\n");
     m_sim.Route(Publisher, QStringLiteral("/Tovrel"),
                 TSimResponse::Text(QStringLiteral("<html>请先登录</html>")));
@@ -363,10 +389,15 @@ void TestWebPages::failedUpdateThenUpdateAtClose() {
     const qsizetype questions = w.asked.size();
     toolButton(w, QStringLiteral("帮助"))->click();
     QCOMPARE(w.asked.size(), questions);
-    // Closing starts the script without the restart and ends the process.
-    w.close();
+    // Closing starts the script without the restart and ends the program; "退出" and a signal
+    // skip the close step, but the end of the program starts the script all the same.
+    if (closeWindow)
+        w.close();
+    else
+        w.FormDestroy();
     QCOMPARE(w.scripts, QList<bool>{false});
-    QCOMPARE(w.exits, 1);
+    QCOMPARE(w.exits, closeWindow ? 1 : 0);
+    QVERIFY(!m_core->StartUpdateDownload()); // the state was saved, the jobs ended
 }
 
 int main(int argc, char** argv) {
