@@ -1,23 +1,28 @@
-// Throughput of the pattern operations with the program's stored patterns over real item pages
-// (the shared corpus next to the project, when it is there) or a synthetic 300 KB page.
+// Throughput of the pattern operations with the program's stored patterns (bench/patterns.txt)
+// over real item pages (the shared corpus next to the project, when it is there) or a synthetic
+// 300 KB page. Figures are MB/s of UTF-16 text, each page made ready for the patterns once, as the
+// scrapers do; BM_AllPatterns is the figure compared with Python's re (patterns_anchor.py).
 
 #include "web/httpclient.h"
 #include "web/patterns.h"
 
 #include <QDir>
 #include <QFile>
+#include <QTextStream>
 
 #include <benchmark/benchmark.h>
+
+#include <vector>
 
 namespace {
 
 struct TPages {
-    QStringList texts;
-    qint64 bytes = 0; // as stored on disk
+    std::vector<TPatterns::TPatternText> texts;
+    qint64 utf16Bytes = 0;
     bool real = false;
 };
 
-TPages syntheticPage() {
+QString syntheticPage() {
     QString page = QStringLiteral("<html><head><title>男装夹克2015新款-淘宝网</title></head><body>");
     page += QStringLiteral("<div class=\"tb-detail-hd\"><h1 data-catid=\"50010158\">夹克</h1></div>");
     page += QStringLiteral(
@@ -28,60 +33,119 @@ TPages syntheticPage() {
             "<li data-value=\"1627207:28341\" title=\"红色\"><a href=\"#\"><span>红色</span></a></li>"
             "<p class=\"x\">商品详情 old_quantity=5&amp;</p>\n");
     page += QStringLiteral("<ul class=\"attributes-list\"><li title=\"棉\">面料: 棉</li></ul></body></html>");
-    return {{page}, qint64(page.size()) * 2, false};
+    return page;
 }
 
 const TPages& pages() {
     static const TPages loaded = [] {
         TPages p;
+        QStringList texts;
         const QDir dir(QStringLiteral(TOVREL_CORPUS_DIR "/taobao-item"));
         for (const QString& name : dir.entryList({QStringLiteral("*.html")}, QDir::Files, QDir::Name)) {
             QFile f(dir.filePath(name));
-            if (!f.open(QIODevice::ReadOnly))
-                continue;
-            const QByteArray bytes = f.readAll();
-            p.texts.append(TC::DecodeBody(bytes, QByteArray()));
-            p.bytes += bytes.size();
+            if (f.open(QIODevice::ReadOnly))
+                texts.append(TC::DecodeBody(f.readAll(), QByteArray()));
         }
-        p.real = !p.texts.isEmpty();
-        return p.real ? p : syntheticPage();
+        p.real = !texts.isEmpty();
+        if (!p.real)
+            texts.append(syntheticPage());
+        for (const QString& text : texts) {
+            p.texts.emplace_back(text);
+            p.utf16Bytes += text.size() * 2;
+        }
+        return p;
     }();
     return loaded;
 }
 
-void runFindsStr(benchmark::State& state, const char* pattern) {
-    const TPages& p = pages();
-    const QString pat = QString::fromUtf8(pattern);
-    for (auto _ : state)
-        for (const QString& page : p.texts)
-            benchmark::DoNotOptimize(TPatterns::FindsStr(pat, page, false));
-    state.SetBytesProcessed(state.iterations() * p.bytes);
+struct TStoredPattern {
+    bool all = false; // every match ignoring case, else the first match
+    QString pattern;
+};
+
+// The stored patterns, as bench/patterns.txt lists them.
+const QList<TStoredPattern>& storedPatterns() {
+    static const QList<TStoredPattern> list = [] {
+        QList<TStoredPattern> out;
+        QFile file(QStringLiteral(TOVREL_BENCH_DIR "/patterns.txt"));
+        if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+            return out;
+        QTextStream in(&file);
+        in.setEncoding(QStringConverter::Utf8);
+        while (!in.atEnd()) {
+            const QString line = in.readLine();
+            if (line.isEmpty() || line.startsWith(QLatin1Char('#')))
+                continue;
+            const qsizetype tab = line.indexOf(QLatin1Char('\t'));
+            if (tab > 0)
+                out.append({line.left(tab) == u"all", line.mid(tab + 1)});
+        }
+        return out;
+    }();
+    return list;
+}
+
+void label(benchmark::State& state, const TPages& p) {
     state.SetLabel(p.real ? "corpus item pages" : "synthetic 300 KB page");
 }
 
-void runFindSList(benchmark::State& state, const char* pattern) {
+// Each stored pattern over every page, one by one.
+void BM_Pattern(benchmark::State& state) {
     const TPages& p = pages();
-    const QString pat = QString::fromUtf8(pattern);
+    const TStoredPattern& sp = storedPatterns().at(state.range(0));
     for (auto _ : state)
-        for (const QString& page : p.texts)
-            benchmark::DoNotOptimize(TPatterns::FindSList(pat, page, false));
-    state.SetBytesProcessed(state.iterations() * p.bytes);
-    state.SetLabel(p.real ? "corpus item pages" : "synthetic 300 KB page");
+        for (const TPatterns::TPatternText& page : p.texts) {
+            if (sp.all)
+                benchmark::DoNotOptimize(TPatterns::FindSList(sp.pattern, page, false));
+            else
+                benchmark::DoNotOptimize(TPatterns::FindsStr(sp.pattern, page, false));
+        }
+    state.SetBytesProcessed(state.iterations() * p.utf16Bytes);
+    state.SetLabel(sp.pattern.toStdString());
 }
+
+// Every stored pattern over every page: the bytes count once per pattern, as the anchor counts them.
+void BM_AllPatterns(benchmark::State& state) {
+    const TPages& p = pages();
+    const QList<TStoredPattern>& list = storedPatterns();
+    if (list.isEmpty()) {
+        state.SkipWithError("bench/patterns.txt could not be read");
+        return;
+    }
+    for (auto _ : state)
+        for (const TPatterns::TPatternText& page : p.texts)
+            for (const TStoredPattern& sp : list) {
+                if (sp.all)
+                    benchmark::DoNotOptimize(TPatterns::FindSList(sp.pattern, page, false));
+                else
+                    benchmark::DoNotOptimize(TPatterns::FindsStr(sp.pattern, page, false));
+            }
+    state.SetBytesProcessed(state.iterations() * p.utf16Bytes * list.size());
+    label(state, p);
+}
+BENCHMARK(BM_AllPatterns)->Unit(benchmark::kMillisecond);
+
+// A page handed over as a QString is checked at each call: the cost the scrapers avoid.
+void BM_AllPatternsUncheckedPages(benchmark::State& state) {
+    const TPages& p = pages();
+    const QList<TStoredPattern>& list = storedPatterns();
+    for (auto _ : state)
+        for (const TPatterns::TPatternText& page : p.texts) {
+            const QString text = page.Text();
+            for (const TStoredPattern& sp : list) {
+                if (sp.all)
+                    benchmark::DoNotOptimize(TPatterns::FindSList(sp.pattern, text, false));
+                else
+                    benchmark::DoNotOptimize(TPatterns::FindsStr(sp.pattern, text, false));
+            }
+        }
+    state.SetBytesProcessed(state.iterations() * p.utf16Bytes * list.size());
+    label(state, p);
+}
+BENCHMARK(BM_AllPatternsUncheckedPages)->Unit(benchmark::kMillisecond);
 
 } // namespace
 
-// The item scraper's and the export's first-capture patterns.
-BENCHMARK_CAPTURE(runFindsStr, title, "<title>([^-淘宝网<]*)");
-BENCHMARK_CAPTURE(runFindsStr, price, "<em class=\"tb-rmb-num\">([^<]*)");
-BENCHMARK_CAPTURE(runFindsStr, descScript, "g_config.dynamicScript\\(\"([^\"]*)");
-BENCHMARK_CAPTURE(runFindsStr, attributesBlock, "attributes-list\">([\\w\\W]+)</ul>");
-BENCHMARK_CAPTURE(runFindsStr, categoryId, "data-catid=\"([^\"]*)");
-BENCHMARK_CAPTURE(runFindsStr, quantity, "old_quantity=([^&]*)");
-BENCHMARK_CAPTURE(runFindsStr, saleDataUrl, "\"wholeSibUrl\":\"([^\"]*)");
-// Their every-match patterns.
-BENCHMARK_CAPTURE(runFindSList, titleAttributes, "title=\"([^\"]*)");
-BENCHMARK_CAPTURE(runFindSList, attributeEntries, "\">([^<]*)");
-BENCHMARK_CAPTURE(runFindSList, saleProperties, "<li data-value=\"([^\"]*)");
+BENCHMARK(BM_Pattern)->DenseRange(0, 9)->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();

@@ -220,7 +220,7 @@ void TestExport::cleaningAndFields() {
     QCOMPARE(SkuField(QString(SaleReply).remove(' '), "128"), "128:5::1627207:28341;128:7::1627207:28342;");
     QCOMPARE(SkuField("error", "128"), "");
     // The title stops at -, 淘, 宝, 网 or <.
-    QCOMPARE(TPatterns::FindsStr("<title>([^-淘宝网<]*)", "<title>A宝B-淘宝网</title>", false), "A");
+    QCOMPARE(TPatterns::FindsStr("<title>([^-淘宝网<]*)", QString("<title>A宝B-淘宝网</title>"), false), "A");
 }
 
 void TestExport::fillTemplate_data() {

@@ -91,7 +91,7 @@ QString CategoryFromPage(const QString& page) {
     return ToCommaText(TPatterns::FindSList(QStringLiteral("title=\"([^\"]*)"), segment, false));
 }
 
-QStringList AttributeEntries(const QString& page) {
+QStringList AttributeEntries(const TPatterns::TPatternText& page) {
     const QString block =
         TPatterns::FindsStr(QStringLiteral("attributes-list\">([\\w\\W]+)</ul>"), page, false);
     return TPatterns::FindSList(QStringLiteral("\">([^<]*)"), block, false);
@@ -106,18 +106,20 @@ bool ScrapeTaobaoItem(TC& tc, TItemTable& grid, const TTaobaoItemInput& in) {
 
     // Everything is read and fetched first; the row is then appended as one unit, so no other
     // writer of the table waits for the network.
-    const QString title = TrimText(TPatterns::FindsStr(QStringLiteral("<title>([^-淘宝网<]*)"), page, false));
+    // The page is made ready for the patterns once, for all of them.
+    const TPatterns::TPatternText text(page);
+    const QString title = TrimText(TPatterns::FindsStr(QStringLiteral("<title>([^-淘宝网<]*)"), text, false));
     const QString category = CategoryFromPage(page);
     const QString price =
-        TrimText(TPatterns::FindsStr(QStringLiteral("<em class=\"tb-rmb-num\">([^<]*)"), page, false));
+        TrimText(TPatterns::FindsStr(QStringLiteral("<em class=\"tb-rmb-num\">([^<]*)"), text, false));
     const bool merge = in.mergeTitlePrice && in.mergeTitlePrice();
     QString delivery;
     if (in.sendPostage)
         delivery = DeliveryFromPostage(tc.HGetText(PostageAddress(in.head, itemId)));
     const QString script =
-        TPatterns::FindsStr(QStringLiteral("g_config.dynamicScript\\(\"([^\"]*)"), page, false);
+        TPatterns::FindsStr(QStringLiteral("g_config.dynamicScript\\(\"([^\"]*)"), text, false);
     const QString detail = DescriptionFromReply(tc.HGetText(script));
-    const QStringList attributes = AttributeEntries(page);
+    const QStringList attributes = AttributeEntries(text);
 
     grid.AppendRow([&](TRowWriter& row) {
         row.SetCell(ColTitle, merge ? title + QLatin1Char('_') + price : title);

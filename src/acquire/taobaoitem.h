@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/job.h"
+#include "web/patterns.h"
 
 #include <QRunnable>
 #include <QString>
@@ -32,7 +33,7 @@ QString DeliveryFromPostage(const QString& reply);
 // The comma text of the title attributes between "tb-detail-hd" and the first "tb-notice".
 QString CategoryFromPage(const QString& page);
 // The attribute entries of the page's attribute list ("name:value" as on the page).
-QStringList AttributeEntries(const QString& page);
+QStringList AttributeEntries(const TPatterns::TPatternText& page);
 
 // The item procedure: fetches the page, the postage estimate and the description, then appends
 // the row (title, category, price, delivery, description, page, link, watermark, attribute

@@ -75,13 +75,14 @@ bool downloadExportPicture(const TJobContext& ctx, TC& tc, QByteArray& buffer, c
 // picture folder (unless "不下载商品主图" is checked) and returns the picture field. `failed`
 // counts the pictures that could not be saved.
 QString ExportPictures(const TJobContext& ctx, TC& tc, const TExportJob& job, const QString& cleaned,
-                       const QString& title, const QString& watermark, int* failed) {
+                       const TPatterns::TPatternText& cleanedText, const QString& title,
+                       const QString& watermark, int* failed) {
     const bool download = !ctx.Choices().NoMainPictures;
     if (download)
         ctx.Report().Log(QStringLiteral("宝贝 ") + quoted(title) + QStringLiteral(" 正在下载商品主图......"));
     QByteArray buffer;
     QString field;
-    const QStringList main = tc.FindSList(QStringLiteral("img data-src=\"([^\"]*)"), cleaned, false);
+    const QStringList main = tc.FindSList(QStringLiteral("img data-src=\"([^\"]*)"), cleanedText, false);
     for (int i = 0; i < main.size() && !ctx.Stopped(); ++i) {
         const QString address = pictureAddress(main[i]);
         const QString name = Md5Text(address).toLower();
@@ -125,9 +126,11 @@ QString exportRow(const TJobContext& ctx, const TExportJob& job, TPageCache* cac
     auto cell = [&cells](int col) { return col < cells.size() ? cells[col] : QString(); };
     TC tc(TRequestLimits(), ctx.StopFlag());
     const QString cleaned = CleanPageText(cell(ColHtml));
+    // Made ready for the patterns once, for all of them.
+    const TPatterns::TPatternText cleanedText(cleaned);
 
     // Sale data: stock and ship-from place.
-    const QString saleUrl = tc.FindsStr(QStringLiteral("\"wholeSibUrl\":\"([^\"]*)"), cleaned, false);
+    const QString saleUrl = tc.FindsStr(QStringLiteral("\"wholeSibUrl\":\"([^\"]*)"), cleanedText, false);
     QString saleReply = tc.HGetTextLib(saleUrl);
     // A page without a sale-data address has none to fetch; one whose request failed does.
     if (!saleUrl.isEmpty() && (saleReply == TC::Error || !TC::IsSuccess(tc.LastStatus()))) {
@@ -141,7 +144,7 @@ QString exportRow(const TJobContext& ctx, const TExportJob& job, TPageCache* cac
     TExportValues v;
     v.province = province;
     v.city = city;
-    v.categoryId = tc.FindsStr(QStringLiteral("data-catid=\"([^\"]*)"), cleaned, false);
+    v.categoryId = tc.FindsStr(QStringLiteral("data-catid=\"([^\"]*)"), cleanedText, false);
     // Title and price are what the table shows (an edited or re-titled item exports as it reads),
     // prepared as the page's own values would be.
     v.price = ExportPrice(cell(ColPrice));
@@ -154,7 +157,7 @@ QString exportRow(const TJobContext& ctx, const TExportJob& job, TPageCache* cac
 
     const QString localDetail = cell(ColLocalDetail);
     v.description = DescriptionField(localDetail.isEmpty() ? cell(ColDetail) : localDetail);
-    v.quantity = tc.FindsStr(QStringLiteral("old_quantity=([^&]*)"), cleaned, false);
+    v.quantity = tc.FindsStr(QStringLiteral("old_quantity=([^&]*)"), cleanedText, false);
 
     // Category properties, through the page cache; read the option anew for every row.
     const QString head = ctx.Service().Head();
@@ -169,7 +172,8 @@ QString exportRow(const TJobContext& ctx, const TExportJob& job, TPageCache* cac
     }
     v.goodsProp = CategoryPropertyField(reply, cell(ColProps));
 
-    v.pictures = ExportPictures(ctx, tc, job, cleaned, v.title, cell(ColWatermark), &problems->pictures);
+    v.pictures =
+        ExportPictures(ctx, tc, job, cleaned, cleanedText, v.title, cell(ColWatermark), &problems->pictures);
 
     v.sellProp = SkuField(saleReply, v.price);
     v.alias = AliasField(cleaned);

@@ -119,19 +119,21 @@ class TC {
     static bool IsSuccess(int status) { return status >= 200 && status < 300; }
 
     // Pattern operations.
-    QString FindsStr(const QString& pattern, const QString& html, bool AddMatch) const {
+    QString FindsStr(const QString& pattern, const TPatterns::TPatternText& html, bool AddMatch) const {
         return TPatterns::FindsStr(pattern, html, AddMatch);
     }
-    QStringList FindSList(const QString& pattern, const QString& html, bool AddMatch) const {
+    QStringList FindSList(const QString& pattern, const TPatterns::TPatternText& html, bool AddMatch) const {
         return TPatterns::FindSList(pattern, html, AddMatch);
     }
-    QString FindSItem(const QString& pattern, const QString& html, int d, bool AddMatch) const {
+    QString FindSItem(const QString& pattern, const TPatterns::TPatternText& html, int d,
+                      bool AddMatch) const {
         return TPatterns::FindSItem(pattern, html, d, AddMatch);
     }
-    QString MergeString(const QString& pattern, const QString& html, int s, int d) const {
+    QString MergeString(const QString& pattern, const TPatterns::TPatternText& html, int s, int d) const {
         return TPatterns::MergeString(pattern, html, s, d);
     }
-    QStringList FindSListNew(const QString& pattern, const QString& text, bool AddMatch) const {
+    QStringList FindSListNew(const QString& pattern, const TPatterns::TPatternText& text,
+                             bool AddMatch) const {
         return TPatterns::FindSListNew(pattern, text, AddMatch);
     }
     QStringList SplitString(const QString& Source, const QString& Deli) const {

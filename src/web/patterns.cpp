@@ -440,11 +440,21 @@ QRegularExpression compileEcma(const QString& pattern, bool ignoreCase) {
     return compile(TPatterns::EcmaToPcre(pattern, ignoreCase), pattern);
 }
 
-// The engine works on well-formed UTF-16 only. A text holding a lone surrogate (it cannot come from
-// a decoded page, but a cell may hold one) has each such unit replaced by U+FFFD, which keeps every
-// position where it was.
+// Whether the text holds any surrogate unit at all: one pass the compiler vectorises, so the exact
+// check below runs only for the rare text that holds characters beyond U+FFFF.
+bool holdsSurrogates(const QString& text) {
+    const ushort* units = text.utf16();
+    const qsizetype size = text.size();
+    bool found = false;
+    for (qsizetype i = 0; i < size; ++i)
+        found |= (units[i] & 0xF800) == 0xD800;
+    return found;
+}
+
+// A text holding a lone surrogate has each such unit replaced by U+FFFD, which keeps every position
+// where it was.
 QString wellFormed(const QString& text) {
-    if (QStringView(text).isValidUtf16())
+    if (!holdsSurrogates(text) || QStringView(text).isValidUtf16())
         return text;
     QString copy = text;
     for (qsizetype i = 0; i < copy.size(); ++i) {
@@ -461,8 +471,9 @@ constexpr auto AlreadyChecked = QRegularExpression::DontCheckSubjectStringMatchO
 
 // Every match from left to right as the script engine finds them: after an empty match the
 // search goes on one unit further.
-template <typename F> void forEachMatch(const QRegularExpression& re, const QString& html, F&& f) {
-    const QString text = wellFormed(html);
+template <typename F>
+void forEachMatch(const QRegularExpression& re, const TPatterns::TPatternText& html, F&& f) {
+    const QString& text = html.Text();
     qsizetype pos = 0;
     while (pos <= text.size()) {
         const QRegularExpressionMatch m =
@@ -481,11 +492,13 @@ QString TPatterns::EcmaToPcre(const QString& pattern, bool ignoreCase) {
     return TTranslator(pattern, ignoreCase).run();
 }
 
-QString TPatterns::FindsStr(const QString& pattern, const QString& html, bool AddMatch) {
+TPatterns::TPatternText::TPatternText(const QString& text) : m_text(wellFormed(text)) {}
+
+QString TPatterns::FindsStr(const QString& pattern, const TPatternText& html, bool AddMatch) {
     try {
         const QRegularExpression re = compileEcma(pattern, false);
         const QRegularExpressionMatch m =
-            re.match(wellFormed(html), 0, QRegularExpression::NormalMatch, AlreadyChecked);
+            re.match(html.Text(), 0, QRegularExpression::NormalMatch, AlreadyChecked);
         if (!m.hasMatch())
             return {};
         if (AddMatch)
@@ -508,7 +521,7 @@ TStatus TPatterns::Validate(const QString& pattern) {
     }
 }
 
-QStringList TPatterns::FindSList(const QString& pattern, const QString& html, bool AddMatch) {
+QStringList TPatterns::FindSList(const QString& pattern, const TPatternText& html, bool AddMatch) {
     const QRegularExpression re = compileEcma(pattern, true);
     const int groups = re.captureCount();
     QStringList out;
@@ -521,12 +534,12 @@ QStringList TPatterns::FindSList(const QString& pattern, const QString& html, bo
     return out;
 }
 
-QString TPatterns::FindSItem(const QString& pattern, const QString& html, int d, bool AddMatch) {
+QString TPatterns::FindSItem(const QString& pattern, const TPatternText& html, int d, bool AddMatch) {
     const QStringList list = FindSList(pattern, html, AddMatch);
     return d >= 0 && d < list.size() ? list[d] : QString();
 }
 
-QString TPatterns::MergeString(const QString& pattern, const QString& html, int s, int d) {
+QString TPatterns::MergeString(const QString& pattern, const TPatternText& html, int s, int d) {
     const QRegularExpression re = compileEcma(pattern, true);
     QString out;
     forEachMatch(re, html, [&](const QRegularExpressionMatch& m) {
@@ -539,11 +552,11 @@ QString TPatterns::MergeString(const QString& pattern, const QString& html, int 
     return out;
 }
 
-QStringList TPatterns::FindSListNew(const QString& pattern, const QString& text, bool AddMatch) {
+QStringList TPatterns::FindSListNew(const QString& pattern, const TPatternText& text, bool AddMatch) {
     const QRegularExpression re = compile(pattern, pattern);
     QStringList out;
     QRegularExpressionMatchIterator it =
-        re.globalMatch(wellFormed(text), 0, QRegularExpression::NormalMatch, AlreadyChecked);
+        re.globalMatch(text.Text(), 0, QRegularExpression::NormalMatch, AlreadyChecked);
     while (it.hasNext()) {
         const QRegularExpressionMatch m = it.next();
         const qsizetype start = m.capturedStart(0);

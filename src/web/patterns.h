@@ -25,25 +25,38 @@ class TPatternError : public std::runtime_error {
 // when matching ignores case. FindSListNew uses the engine's own (Perl-compatible) meaning.
 namespace TPatterns {
 
+// A text made ready for the pattern engine, which works on well-formed UTF-16 only: a lone
+// surrogate (a decoded page never holds one, but a cell may) becomes U+FFFD, every position kept.
+// The operations below take one; a QString converts on the spot, checked at that call. To run
+// many patterns over one page, make one of these first and the page is checked once.
+class TPatternText {
+  public:
+    TPatternText(const QString& text); // NOLINT(google-explicit-constructor): a QString converts
+    const QString& Text() const { return m_text; }
+
+  private:
+    QString m_text;
+};
+
 // Group 1 of the first match (the whole match when AddMatch), case-sensitive. Never raises: a
 // broken pattern gives the empty text, as does a pattern without a group when AddMatch is false.
-QString FindsStr(const QString& pattern, const QString& html, bool AddMatch);
+QString FindsStr(const QString& pattern, const TPatternText& html, bool AddMatch);
 
 // Every match, ignoring case: each match's whole text (when AddMatch) followed by each of its
 // groups in order; a group that took no part gives an empty entry.
-QStringList FindSList(const QString& pattern, const QString& html, bool AddMatch);
+QStringList FindSList(const QString& pattern, const TPatternText& html, bool AddMatch);
 
 // Entry d (0-based) of FindSList, or the empty text when there is no such entry.
-QString FindSItem(const QString& pattern, const QString& html, int d, bool AddMatch);
+QString FindSItem(const QString& pattern, const TPatternText& html, int d, bool AddMatch);
 
 // Every whole match ignoring case, cut to its characters from 1-based position s up to
 // length - d, trimmed of characters up to U+0020, each followed by "^".
-QString MergeString(const QString& pattern, const QString& html, int s, int d);
+QString MergeString(const QString& pattern, const TPatternText& html, int s, int d);
 
 // Every match with the Perl-compatible meaning, case-sensitive. Each match contributes its groups
 // from group 0 up to the last group that took part; without AddMatch a group that starts where the
 // whole match starts is left out (group 0 always is).
-QStringList FindSListNew(const QString& pattern, const QString& text, bool AddMatch);
+QStringList FindSListNew(const QString& pattern, const TPatternText& text, bool AddMatch);
 
 // Whether the engine takes a script-engine pattern (for a pattern made from outside text);
 // TErrc::Refused with the engine's reason when it does not.
