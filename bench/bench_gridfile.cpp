@@ -1,19 +1,37 @@
-// Saving and loading the table of 1,000 realistic items: the shared corpus's item pages as the
-// page cells (or a synthetic 300 KB page without the corpus). Run each benchmark on its own
-// (--benchmark_filter=Save or =Load) to read its peak memory: the figure is the process's.
+// The grid file and the table's other whole-table paths:
+// - saving and loading the table of 1,000 realistic items (the shared corpus's item pages as the
+//   page cells, or a synthetic 300 KB page without the corpus), next to their floor: the same
+//   plaintext bytes enciphered and hex-coded in memory with OpenSSL, nothing else;
+// - a wide table (the attribute columns of the corpus page with 5,685 attribute entries, 5,697
+//   columns) against a narrow one of about the same size, per byte: load, save and `table --json`;
+// - the load's peak memory against the loaded table's UTF-16 text (BM_LoadPeakMemory), measured
+//   in child processes so that nothing else this program did counts.
 
+#include "acquire/itemrow.h"
+#include "acquire/taobaoitem.h"
 #include "base/ansi.h"
+#include "base/cipher.h"
+#include "base/commatext.h"
+#include "cli/clicommands.h"
 #include "table/gridfile.h"
 #include "table/itemtable.h"
 #include "web/httpclient.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <QTextStream>
 
 #include <benchmark/benchmark.h>
+#include <openssl/evp.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <map>
+#include <memory>
 
 namespace {
 
@@ -31,23 +49,53 @@ QStringList pages() {
     return texts;
 }
 
-void fillTable(TItemTable& grid) {
+void fillItem(TRowWriter& row, int i, const QString& html) {
+    row.SetCell(ColTitle, QStringLiteral("2015春夏新款女装连衣裙 %1").arg(i));
+    row.SetCell(ColCategory, QStringLiteral("女装/女士精品,连衣裙"));
+    row.SetCell(ColPrice, QStringLiteral("168.00"));
+    row.SetCell(ColDelivery, QStringLiteral("浙江杭州-北京;快递 10.00;3天"));
+    row.SetCell(ColDetail,
+                QStringLiteral("<p><img src=\"http://img.alicdn.com/imgextra/i1/1/TB2.jpg\"></p>"));
+    row.SetCell(ColHtml, html);
+    row.SetCell(ColLink, QStringLiteral("http://item.taobao.com/item.htm?id=%1").arg(41234567890LL + i));
+    row.SetCell(ColWatermark, QStringLiteral("小店专供"));
+}
+
+// The 1,000-item table.
+void fillNarrow(TItemTable& grid, int rows = 1000) {
     const QStringList html = pages();
-    for (int i = 0; i < 1000; ++i)
+    for (int i = 0; i < rows; ++i)
         grid.AppendRow([&](TRowWriter& row) {
-            row.SetCell(ColTitle, QStringLiteral("2015春夏新款女装连衣裙 %1").arg(i));
-            row.SetCell(ColCategory, QStringLiteral("女装/女士精品,连衣裙"));
-            row.SetCell(ColPrice, QStringLiteral("168.00"));
-            row.SetCell(ColDelivery, QStringLiteral("浙江杭州-北京;快递 10.00;3天"));
-            row.SetCell(ColDetail,
-                        QStringLiteral("<p><img src=\"http://img.alicdn.com/imgextra/i1/1/TB2.jpg\"></p>"));
-            row.SetCell(ColHtml, html[i % html.size()]);
+            fillItem(row, i, html[i % html.size()]);
             row.SetCell(ColProps, QStringLiteral("\"品牌: 其他\",\"材质: 棉\""));
-            row.SetCell(ColLink,
-                        QStringLiteral("http://item.taobao.com/item.htm?id=%1").arg(41234567890LL + i));
-            row.SetCell(ColWatermark, QStringLiteral("小店专供"));
             row.WidenTo(15);
             row.SetCell(12, QStringLiteral(" 其他"));
+        });
+}
+
+// The attribute entries of the widest corpus page (5,685 of them), or as many synthetic ones.
+QStringList wideAttributes() {
+    QFile f(QStringLiteral(TOVREL_CORPUS_DIR "/taobao-item/tb-item-dom-2017-538429031287.html"));
+    if (f.open(QIODevice::ReadOnly)) {
+        const QStringList entries = AttributeEntries(TC::DecodeBody(f.readAll(), QByteArray()));
+        if (entries.size() > 1000)
+            return entries;
+    }
+    QStringList entries;
+    for (int i = 0; i < 5685; ++i)
+        entries.append(QStringLiteral("属性%1: 值%1").arg(i));
+    return entries;
+}
+
+// `rows` items, each with the wide page's attribute columns.
+void fillWide(TItemTable& grid, int rows) {
+    const QStringList html = pages();
+    const QStringList attributes = wideAttributes();
+    for (int i = 0; i < rows; ++i)
+        grid.AppendRow([&](TRowWriter& row) {
+            fillItem(row, i, html[i % html.size()]);
+            WriteAttributeColumns(row, attributes);
+            row.SetCell(ColProps, ToCommaText(attributes));
         });
 }
 
@@ -57,47 +105,249 @@ double peakMegabytes() {
     return usage.ru_maxrss / 1024.0;
 }
 
+// The table's text as UTF-16 bytes.
+qint64 textBytes(const TItemTable& grid) {
+    qint64 bytes = 0;
+    for (const QStringList& row : grid.Snapshot())
+        for (const QString& cell : row)
+            bytes += cell.size() * 2;
+    return bytes;
+}
+
+enum class TShape { Narrow, Wide, WideSized };
+
+// A saved table of each shape, made once per run in a temporary folder. The wide table is 201 rows;
+// the narrow one for the per-byte comparison is sized to about the same file.
+QString savedTable(TShape shape) {
+    static QTemporaryDir dir;
+    static std::map<TShape, QString> files;
+    if (const auto it = files.find(shape); it != files.end())
+        return it->second;
+    const QString file = dir.filePath(QStringLiteral("grid-%1.db").arg(int(shape)));
+    if (shape == TShape::WideSized)
+        (void)savedTable(TShape::Wide); // its size is the one to reach
+    // Made in a child process, so that the table never lived in this one (the peak memory figures
+    // stay this process's own).
+    const pid_t child = fork();
+    if (child == 0) {
+        TItemTable grid;
+        if (shape == TShape::Narrow)
+            fillNarrow(grid);
+        else if (shape == TShape::Wide)
+            fillWide(grid, 201);
+        else
+            fillNarrow(grid, 0);
+        if (shape == TShape::WideSized) {
+            // As many narrow items as make the wide table's file size.
+            const qint64 target = QFileInfo(files[TShape::Wide]).size();
+            const QStringList html = pages();
+            int i = 0;
+            qint64 size = 0;
+            while (size < target) {
+                grid.AppendRow([&](TRowWriter& row) { fillItem(row, i, html[i % html.size()]); });
+                size += 2 * html[i % html.size()].size() + 400;
+                ++i;
+            }
+        }
+        _exit(SaveGridToFile(grid, file) ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        files[shape] = file;
+    return files[shape];
+}
+
 void BM_SaveGrid(benchmark::State& state) {
-    QTemporaryDir dir;
+    const TShape shape = TShape(state.range(0));
+    const QString source = savedTable(shape);
     TItemTable grid;
-    fillTable(grid);
+    if (source.isEmpty() || !LoadGridFromFile(grid, source)) {
+        state.SkipWithError("the table could not be made");
+        return;
+    }
+    QTemporaryDir dir;
     const QString file = dir.filePath(QStringLiteral("grid.db"));
-    for (auto _ : state)
+    for (auto _ : state) {
+        // Each save starts with nothing left to write from the one before; its own writing to the
+        // disk (the save ends with the file on the disk) counts.
+        state.PauseTiming();
+        ::sync();
+        state.ResumeTiming();
         if (!SaveGridToFile(grid, file))
             state.SkipWithError("the table could not be saved");
+    }
     const qint64 bytes = QFileInfo(file).size();
     state.SetBytesProcessed(state.iterations() * bytes);
-    state.counters["file_MB"] = bytes / 1048576.0;
-    state.counters["peak_rss_MB"] = peakMegabytes();
+    state.counters["file_MB"] = bytes / 1e6;
+    state.counters["columns"] = grid.ColCount();
 }
-BENCHMARK(BM_SaveGrid)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 void BM_LoadGrid(benchmark::State& state) {
-    QTemporaryDir dir;
-    const QString file = dir.filePath(QStringLiteral("grid.db"));
-    {
-        TItemTable grid;
-        fillTable(grid);
-        if (!SaveGridToFile(grid, file)) {
-            state.SkipWithError("the table could not be saved");
-            return;
-        }
+    const QString file = savedTable(TShape(state.range(0)));
+    if (file.isEmpty()) {
+        state.SkipWithError("the table could not be made");
+        return;
     }
-    const double before = peakMegabytes();
+    int columns = 0;
     for (auto _ : state) {
         TItemTable grid;
         if (!LoadGridFromFile(grid, file))
             state.SkipWithError("the table could not be loaded");
-        benchmark::DoNotOptimize(grid.RowCount());
+        columns = grid.ColCount();
     }
     const qint64 bytes = QFileInfo(file).size();
     state.SetBytesProcessed(state.iterations() * bytes);
-    state.counters["file_MB"] = bytes / 1048576.0;
-    state.counters["peak_rss_MB"] = peakMegabytes();
-    state.counters["peak_before_MB"] = before;
+    state.counters["file_MB"] = bytes / 1e6;
+    state.counters["columns"] = columns;
 }
-BENCHMARK(BM_LoadGrid)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// `tovrel-cli table --json` on the saved table, printed to nowhere.
+void BM_TableJson(benchmark::State& state) {
+    const QString file = savedTable(TShape(state.range(0)));
+    QTemporaryDir dir;
+    if (file.isEmpty() || !QFile::copy(file, dir.filePath(QStringLiteral("grid.db")))) {
+        state.SkipWithError("the table could not be made");
+        return;
+    }
+    for (auto _ : state) {
+        QString out, err;
+        QTextStream outStream(&out), errStream(&err);
+        if (RunCli(
+                {QStringLiteral("--workdir"), dir.path(), QStringLiteral("table"), QStringLiteral("--json")},
+                outStream, errStream) != 0)
+            state.SkipWithError("table --json failed");
+        benchmark::DoNotOptimize(out.size());
+    }
+    state.SetBytesProcessed(state.iterations() * QFileInfo(file).size());
+}
+
+// The floor: the same plaintext as the 1,000-item grid file, enciphered and hex-coded (and the
+// reverse) in memory with nothing else.
+const QByteArray& floorPlaintext() {
+    static const QByteArray plain = [] {
+        TItemTable grid;
+        if (!LoadGridFromFile(grid, savedTable(TShape::Narrow)))
+            return QByteArray();
+        return TAnsi::Encode(GridToJson(grid.Snapshot(), grid.ColCount()));
+    }();
+    return plain;
+}
+
+QByteArray floorEncipher(const QByteArray& plain) {
+    static const char Hex[] = "0123456789ABCDEF";
+    QByteArray padded = plain;
+    padded.append((16 - padded.size() % 16) % 16, '\0');
+    QByteArray blocks(padded.size(), '\0');
+    const unsigned char key[16] = {};
+    EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
+    int written = 0;
+    EVP_EncryptInit_ex(ctx, EVP_aes_128_ecb(), nullptr, key, nullptr);
+    EVP_CIPHER_CTX_set_padding(ctx, 0);
+    EVP_EncryptUpdate(ctx, reinterpret_cast<uchar*>(blocks.data()), &written,
+                      reinterpret_cast<const uchar*>(padded.constData()), int(padded.size()));
+    EVP_CIPHER_CTX_free(ctx);
+    QByteArray hex(blocks.size() * 2, '\0');
+    char* to = hex.data();
+    for (const char c : blocks) {
+        *to++ = Hex[uchar(c) >> 4];
+        *to++ = Hex[uchar(c) & 15];
+    }
+    return hex;
+}
+
+void BM_FloorEncipher(benchmark::State& state) {
+    const QByteArray& plain = floorPlaintext();
+    qint64 bytes = 0;
+    for (auto _ : state) {
+        const QByteArray hex = floorEncipher(plain);
+        bytes = hex.size();
+        benchmark::DoNotOptimize(hex.constData());
+    }
+    state.SetBytesProcessed(state.iterations() * bytes);
+    state.counters["file_MB"] = bytes / 1e6;
+}
+
+void BM_FloorDecipher(benchmark::State& state) {
+    const QByteArray hex = floorEncipher(floorPlaintext());
+    for (auto _ : state) {
+        QByteArray blocks(hex.size() / 2, '\0');
+        const char* from = hex.constData();
+        auto digit = [](char c) { return c <= '9' ? c - '0' : c - 'A' + 10; };
+        for (qsizetype i = 0; i < blocks.size(); ++i)
+            blocks[i] = char(digit(from[2 * i]) << 4 | digit(from[2 * i + 1]));
+        QByteArray plain(blocks.size(), '\0');
+        const unsigned char key[16] = {};
+        EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
+        int written = 0;
+        EVP_DecryptInit_ex(ctx, EVP_aes_128_ecb(), nullptr, key, nullptr);
+        EVP_CIPHER_CTX_set_padding(ctx, 0);
+        EVP_DecryptUpdate(ctx, reinterpret_cast<uchar*>(plain.data()), &written,
+                          reinterpret_cast<const uchar*>(blocks.constData()), int(blocks.size()));
+        EVP_CIPHER_CTX_free(ctx);
+        benchmark::DoNotOptimize(plain.constData());
+    }
+    state.SetBytesProcessed(state.iterations() * hex.size());
+    state.counters["file_MB"] = hex.size() / 1e6;
+}
+
+// The load's peak memory over the loaded table's UTF-16 text, in a child process that does nothing
+// else.
+void BM_LoadPeakMemory(benchmark::State& state) {
+    const QString file = savedTable(TShape(state.range(0)));
+    double ratio = 0, peak = 0, text = 0;
+    for (auto _ : state) {
+        int pipeFds[2];
+        if (file.isEmpty() || pipe(pipeFds) != 0) {
+            state.SkipWithError("no table or no pipe");
+            return;
+        }
+        const pid_t child = fork();
+        if (child == 0) {
+            close(pipeFds[0]);
+            const double before = peakMegabytes();
+            TItemTable grid;
+            const bool loaded = bool(LoadGridFromFile(grid, file));
+            const double figures[2] = {peakMegabytes() - before, textBytes(grid) / 1048576.0};
+            if (!loaded || write(pipeFds[1], figures, sizeof figures) != sizeof figures)
+                _exit(1);
+            _exit(0);
+        }
+        close(pipeFds[1]);
+        double figures[2] = {0, 0};
+        const bool read = ::read(pipeFds[0], figures, sizeof figures) == sizeof figures;
+        close(pipeFds[0]);
+        int status = 0;
+        waitpid(child, &status, 0);
+        if (!read || figures[1] <= 0) {
+            state.SkipWithError("the child could not load the table");
+            return;
+        }
+        peak = figures[0];
+        text = figures[1];
+        ratio = peak / text;
+    }
+    state.counters["peak_growth_MB"] = peak;
+    state.counters["text_MB"] = text;
+    state.counters["peak_over_text"] = ratio;
+}
 
 } // namespace
 
-BENCHMARK_MAIN();
+// The floors first, while the machine is quiet (a save leaves the system writing for a while).
+BENCHMARK(BM_FloorEncipher)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_FloorDecipher)->Unit(benchmark::kMillisecond)->Iterations(3);
+// 0 = the 1,000-item table, 1 = the wide table (201 rows, 5,697 columns), 2 = a narrow table of the
+// wide one's size.
+BENCHMARK(BM_LoadGrid)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_SaveGrid)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_TableJson)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_LoadPeakMemory)->Arg(0)->Iterations(1);
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -304,6 +304,28 @@ void TestCli::controlCharactersAreShownEscaped() {
     const TRun r = run({"--workdir", dir.path(), "table"});
     QCOMPARE(r.status, 0);
     QCOMPARE(r.out, "1\t[x]\t\\x1b]0;owned\\x07red\\x1b[31m end\t\t\n");
+
+    // The JSON form carries every cell as it is: control characters, quotes and backslashes
+    // escaped, a character beyond U+FFFF whole, a surrogate without its partner as an escape.
+    const QString awkward =
+        QString::fromUtf16(u"\x1b\"q\"\\ \u2028 😀 ") + QChar(0xD800) + QStringLiteral("\r\n\x7f");
+    {
+        TItemTable grid;
+        grid.AppendRow([&](TRowWriter& row) { row.SetCell(ColTitle, awkward); });
+        QVERIFY(SaveGridToFile(grid, dir.filePath("grid.db")).ok());
+    }
+    const TRun json = run({"--workdir", dir.path(), "table", "--json"});
+    QCOMPARE(json.status, 0);
+    QVERIFY2(json.out.contains(QStringLiteral("\\u001b\\\"q\\\"\\\\ \u2028 😀 \\ud800\\r\\n\x7f")),
+             qPrintable(json.out));
+    QJsonParseError error;
+    const QJsonArray rows = QJsonDocument::fromJson(json.out.toUtf8(), &error).array();
+    QCOMPARE(error.error, QJsonParseError::NoError);
+    QCOMPARE(rows.size(), 2);
+    QCOMPARE(rows[1].toArray().size(), 12);
+    QCOMPARE(rows[0].toArray()[ColTitle].toString(), QStringLiteral("商品名称"));
+    QCOMPARE(rows[1].toArray()[ColTitle].toString().remove(QChar(0xD800)).remove(QChar(0xFFFD)),
+             QString(awkward).remove(QChar(0xD800)));
 }
 
 void TestCli::editsReachThePackage() {

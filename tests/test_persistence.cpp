@@ -116,6 +116,7 @@ class TestPersistence : public QObject {
     void fixtureFromElsewhere();
     void roundTripAwkwardCells();
     void charactersOutsideTheCodePage();
+    void largeCellsAcrossPieces();
     void oneElementArray();
     void missingMembers();
     void damagedGridFiles_data();
@@ -350,6 +351,43 @@ void TestPersistence::roundTripAwkwardCells() {
     for (int r = 0; r < 3; ++r)
         for (int c = 0; c < 15; ++c)
             QCOMPARE(loaded.Cell(c, r), grid.Cell(c, r));
+}
+
+void TestPersistence::largeCellsAcrossPieces() {
+    // The file is written and read a piece at a time, and each cell a run of bytes at a time: cells
+    // of several pieces, whose double-byte characters, escapes and characters outside the code page
+    // fall on every position of a run, come back unchanged, and the file holds what the whole JSON
+    // text holds.
+    QString awkward;
+    const QString specials[] = {QStringLiteral("\""),   QStringLiteral("\\"),   QStringLiteral("/"),
+                                QString(QChar(0)),      QStringLiteral("宝"),   QString(QChar(0x20AC)),
+                                QString(QChar(0x00DF)), QString(QChar(0xD800)), QStringLiteral("\r\n")};
+    for (int gap = 0; gap < 40; ++gap)
+        for (const QString& special : specials)
+            awkward += QString(gap, QLatin1Char('a')) + special;
+    QString large;
+    while (large.size() < 1600000)
+        large += awkward + QStringLiteral("男装夹克");
+    TItemTable grid;
+    fill(grid, {{"1", " ", "标题", "", "", "", large, "", "", "", large.left(999999), awkward}}, 12);
+    QVERIFY(SaveGridToFile(grid, file("grid.db")).ok());
+    QCOMPARE(decipherGrid(file("grid.db")), GridToJson(grid.Snapshot(), grid.ColCount()));
+    TItemTable loaded;
+    QVERIFY(LoadGridFromFile(loaded, file("grid.db")).ok());
+    QCOMPARE(loaded.RowCount(), 2);
+    for (int c = 0; c < 12; ++c)
+        QVERIFY2(loaded.Cell(c, 1) == grid.Cell(c, 1), qPrintable(QString::number(c)));
+
+    // Pieces of any size, so that a piece ends inside a double-byte character, an escape, a member
+    // name and between rows; and a text that ends inside a string is no table.
+    const QByteArray json = TAnsi::Encode(GridToJson({grid.Snapshot()[0], {"1", " ", "宝贝", awkward}}, 12));
+    const TResult<TGridJson> whole = GridFromAnsiJson(json);
+    QVERIFY(whole.ok());
+    for (const qsizetype piece : {1, 2, 3, 5, 16, 17, 4096}) {
+        const TResult<TGridJson> pieces = GridFromAnsiJsonPieces(json, piece);
+        QVERIFY2(pieces.ok() && pieces->rows == whole->rows, qPrintable(QString::number(piece)));
+    }
+    QVERIFY(!GridFromAnsiJsonPieces(json.left(json.size() - 40), 7).ok());
 }
 
 void TestPersistence::charactersOutsideTheCodePage() {

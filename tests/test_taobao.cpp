@@ -68,6 +68,7 @@ class TestTaobao : public QObject {
     void itemCellByCell();
     void attributeColumnsArePositional();
     void knownNameBeyondTheTableStillLands();
+    void attributeNamesMatchAnyCaption();
     void realCorpusPage_data();
     void realCorpusPage();
     void sequentialRunStopsAtFailedPage();
@@ -381,6 +382,25 @@ void TestTaobao::knownNameBeyondTheTableStillLands() {
     QCOMPARE(grid.Cell(13, 0), "");
     QCOMPARE(grid.Cell(12, 1), "红");
     QCOMPARE(grid.Cell(13, 1), "蓝");
+}
+
+void TestTaobao::attributeNamesMatchAnyCaption() {
+    // A name matches any caption of the table so far, a fixed one too, ignoring letter case; an
+    // empty name matches the empty caption of a column the table already had.
+    TItemTable grid;
+    grid.AppendRow([](TRowWriter& row) {
+        WriteAttributeColumns(row, {"价格:1", ":x", "BRAND:a", "brand:b", ":y", "Brand:c", "新:d"});
+    });
+    QStringList captions;
+    for (int c = 12; c < grid.ColCount(); ++c)
+        captions.append(grid.Cell(c, 0));
+    QCOMPARE(captions, (QStringList{"", "", "BRAND", "", "", "", "新"}));
+    QCOMPARE(grid.Cell(13, 1), "x");
+    QCOMPARE(grid.Cell(17, 1), "c");
+    // A second row: its names are known now, only a new one names its column.
+    grid.AppendRow([](TRowWriter& row) { WriteAttributeColumns(row, {"新:1", "旧:2"}); });
+    QCOMPARE(grid.Cell(12, 0), "");
+    QCOMPARE(grid.Cell(13, 0), "旧");
 }
 
 void TestTaobao::realCorpusPage_data() {

@@ -3,21 +3,37 @@
 #include "table/itemtable.h"
 #include "web/httpclient.h"
 
+#include <QHash>
 #include <QThread>
 
 void WriteAttributeColumns(TRowWriter& row, const QStringList& entries) {
+    // Entry i goes into column 12 + i; its name becomes that column's caption unless some column
+    // already has it as its caption (letter case ignored). The table is widened once, and the
+    // captions are counted by hashing, so a page with thousands of attributes costs no more per
+    // attribute than one with ten. The counts cover the columns the table would have had, had it
+    // been widened one entry at a time: [0, visible).
+    int visible = row.ColCount();
+    QHash<QString, int> captions;
+    for (int c = 0; c < visible; ++c)
+        ++captions[row.Cell(c, 0).toCaseFolded()];
+    if (!entries.isEmpty())
+        row.WidenTo(ColFirstAttribute + int(entries.size()));
     for (int i = 0; i < entries.size(); ++i) {
         const QString& e = entries[i];
         const qsizetype colon = e.indexOf(QLatin1Char(':'));
         const QString name = colon >= 0 ? e.left(colon) : QString();
         const QString value = colon >= 0 ? e.mid(colon + 1) : e;
-        bool known = false;
-        for (int c = 0; c < row.ColCount() && !known; ++c)
-            known = row.Cell(c, 0).compare(name, Qt::CaseInsensitive) == 0;
-        row.WidenTo(ColFirstAttribute + i + 1);
-        if (!known)
-            row.SetCell(ColFirstAttribute + i, 0, name);
-        row.SetCell(ColFirstAttribute + i, value);
+        const QString key = name.toCaseFolded();
+        const bool known = captions.value(key) > 0;
+        const int col = ColFirstAttribute + i;
+        for (; visible < col + 1; ++visible)
+            ++captions[row.Cell(visible, 0).toCaseFolded()];
+        if (!known) {
+            --captions[row.Cell(col, 0).toCaseFolded()];
+            row.SetCell(col, 0, name);
+            ++captions[key];
+        }
+        row.SetCell(col, value);
     }
 }
 

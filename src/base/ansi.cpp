@@ -3,12 +3,69 @@
 #include <QStringDecoder>
 #include <QStringEncoder>
 
-#include <bitset>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include <array>
 #include <memory>
 
 namespace {
 
 constexpr const char* CodePage = "GBK";
+constexpr quint16 NotHeld = 0xFFFF;
+constexpr char16_t NoCharacter = 0xFFFF; // in the decoding tables: no character for these bytes
+
+bool isLead(uchar b) {
+    return b >= 0x81 && b <= 0xFE;
+}
+bool isTrail(uchar b) {
+    return b >= 0x40 && b <= 0xFE && b != 0x7F;
+}
+
+// Both directions of the code page, unit by unit, made once from the system's converter: a unit is
+// held when it goes through the code page and back unchanged.
+struct TTables {
+    std::array<quint16, 0x10000> encoded;
+    std::array<char16_t, 0x100> single;        // a byte on its own
+    std::array<char16_t, 0x80 * 0x100> paired; // (lead - 0x80) * 0x100 + trail
+
+    TTables() {
+        encoded.fill(NotHeld);
+        single.fill(NoCharacter);
+        paired.fill(NoCharacter);
+        QStringEncoder encoder(CodePage, QStringConverter::Flag::Stateless);
+        QStringDecoder decoder(CodePage, QStringConverter::Flag::Stateless);
+        if (!encoder.isValid() || !decoder.isValid()) {
+            for (char16_t c = 0; c < 0x80; ++c) {
+                encoded[c] = c;
+                single[c] = c;
+            }
+            return;
+        }
+        for (uint c = 0; c < 0x10000; ++c) {
+            if (c >= 0xD800 && c < 0xE000)
+                continue;
+            const QChar unit{char16_t(c)};
+            const QByteArray bytes = encoder.encode(QStringView(&unit, 1));
+            const QString back = decoder.decode(bytes);
+            if (back.size() != 1 || back[0] != unit)
+                continue;
+            if (bytes.size() == 1) {
+                encoded[c] = uchar(bytes[0]);
+                single[uchar(bytes[0])] = char16_t(c);
+            } else if (bytes.size() == 2 && isLead(uchar(bytes[0])) && isTrail(uchar(bytes[1]))) {
+                encoded[c] = quint16(uchar(bytes[0]) << 8 | uchar(bytes[1]));
+                paired[(uchar(bytes[0]) - 0x80) * 0x100 + uchar(bytes[1])] = char16_t(c);
+            }
+        }
+    }
+};
+
+const TTables& tables() {
+    static const std::unique_ptr<TTables> t = std::make_unique<TTables>();
+    return *t;
+}
 
 } // namespace
 
@@ -27,33 +84,52 @@ QByteArray TAnsi::Encode(const QString& text) {
     return encoder.encode(text);
 }
 
-namespace {
-
-// One bit per UTF-16 unit: set when the unit goes through the code page and back unchanged.
-std::unique_ptr<std::bitset<0x10000>> makeHeldUnits() {
-    auto held = std::make_unique<std::bitset<0x10000>>();
-    QStringEncoder encoder(CodePage, QStringConverter::Flag::Stateless);
-    QStringDecoder decoder(CodePage, QStringConverter::Flag::Stateless);
-    if (!encoder.isValid() || !decoder.isValid()) {
-        for (char16_t c = 0; c < 0x80; ++c)
-            held->set(c);
-        return held;
-    }
-    for (uint c = 0; c < 0x10000; ++c) {
-        if (c >= 0xD800 && c < 0xE000)
-            continue;
-        const QChar unit{char16_t(c)};
-        const QByteArray bytes = encoder.encode(QStringView(&unit, 1));
-        const QString back = decoder.decode(bytes);
-        if (back.size() == 1 && back[0] == unit)
-            held->set(c);
-    }
-    return held;
+bool TAnsi::Holds(char16_t unit) {
+    return tables().encoded[unit] != NotHeld;
 }
 
-} // namespace
+quint16 TAnsi::EncodedUnit(char16_t unit) {
+    return tables().encoded[unit];
+}
 
-bool TAnsi::Holds(char16_t unit) {
-    static const std::unique_ptr<std::bitset<0x10000>> held = makeHeldUnits();
-    return held->test(unit);
+bool TAnsi::DecodeWellFormed(QByteArrayView bytes, QString& out) {
+    const TTables& t = tables();
+    const uchar* b = reinterpret_cast<const uchar*>(bytes.data());
+    const qsizetype n = bytes.size();
+    out.resize(n); // at most one unit per byte
+    char16_t* to = reinterpret_cast<char16_t*>(out.data());
+    qsizetype k = 0;
+    qsizetype i = 0;
+    while (i < n) {
+        // Runs of ASCII, the bulk of a page, are copied as they are.
+#if defined(__SSE2__)
+        const __m128i zero = _mm_setzero_si128();
+        while (i + 16 <= n) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
+            if (_mm_movemask_epi8(v) != 0)
+                break;
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(to + k), _mm_unpacklo_epi8(v, zero));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(to + k + 8), _mm_unpackhi_epi8(v, zero));
+            i += 16;
+            k += 16;
+        }
+#endif
+        while (i < n && b[i] < 0x80)
+            to[k++] = b[i++];
+        if (i >= n)
+            break;
+        char16_t c;
+        if (isLead(b[i]) && i + 1 < n && isTrail(b[i + 1])) {
+            c = t.paired[(b[i] - 0x80) * 0x100 + b[i + 1]];
+            i += 2;
+        } else {
+            c = t.single[b[i]];
+            ++i;
+        }
+        if (c == NoCharacter)
+            return false;
+        to[k++] = c;
+    }
+    out.truncate(k);
+    return true;
 }

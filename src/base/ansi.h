@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
+#include <QStringView>
 
 // The workstation's ANSI code page as the program's files and the publisher's text files use it:
 // code page 936 (GBK), the code page of the Chinese-language systems the program serves.
@@ -13,5 +15,15 @@ QByteArray Encode(const QString& text);
 // Whether the code page holds this UTF-16 unit, so that it survives Encode and Decode unchanged
 // (never true for a surrogate: the code page holds no character beyond U+FFFF).
 bool Holds(char16_t unit);
+
+// The code page's bytes for a unit it holds: one byte (returned below 0x100) or two (the lead byte
+// in the high byte); 0xFFFF for a unit it does not hold. Each unit encodes on its own, so a text's
+// encoding is its units' encodings one after another (what Encode gives for a text it can hold).
+quint16 EncodedUnit(char16_t unit);
+
+// Decodes `bytes` as Decode does when they are well-formed code-page text, by table (many times
+// faster on large texts); false, with `out` undefined, when they hold a byte sequence the code page
+// has no character for (Decode then decides what it becomes).
+bool DecodeWellFormed(QByteArrayView bytes, QString& out);
 
 } // namespace TAnsi

@@ -8,7 +8,18 @@
 
 #include <openssl/evp.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <deque>
 #include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
 
 namespace {
 
@@ -49,13 +60,17 @@ class TAes {
     bool ok() const { return m_ok; }
     // `blocks` is a multiple of 16 bytes.
     QByteArray run(const QByteArray& blocks) {
-        QByteArray out(blocks.size() + 16, '\0');
+        QByteArray out(blocks.size(), '\0');
+        run(blocks.constData(), blocks.size(), out.data());
+        return m_ok ? out : QByteArray();
+    }
+    // The same into `out`, which has room for `size` bytes.
+    void run(const char* in, qsizetype size, char* out) {
         int written = 0;
         m_ok = m_ok &&
-               EVP_CipherUpdate(m_ctx.get(), reinterpret_cast<uchar*>(out.data()), &written,
-                                reinterpret_cast<const uchar*>(blocks.constData()), int(blocks.size())) == 1;
-        out.truncate(m_ok ? written : 0);
-        return out;
+               EVP_CipherUpdate(m_ctx.get(), reinterpret_cast<uchar*>(out), &written,
+                                reinterpret_cast<const uchar*>(in), int(size)) == 1 &&
+               written == size;
     }
 
   private:
@@ -88,33 +103,179 @@ int hexDigit(char c) {
 
 } // namespace
 
+namespace {
+
+// Upper-case hexadecimal, two digits per byte, by table.
+struct THexTable {
+    std::array<std::array<char, 2>, 256> digits;
+    THexTable() {
+        static const char Hex[] = "0123456789ABCDEF";
+        for (int b = 0; b < 256; ++b)
+            digits[b] = {Hex[b >> 4], Hex[b & 15]};
+    }
+};
+
+void toHex(const char* in, qsizetype size, char* out) {
+    static const THexTable table;
+    qsizetype i = 0;
+#if defined(__SSE2__)
+    // Sixteen bytes at a time: each nibble n becomes '0' + n, plus 7 more from 10 on ('A' - '9' - 1).
+    const __m128i nibble = _mm_set1_epi8(0x0F), nine = _mm_set1_epi8(9), zero = _mm_set1_epi8('0'),
+                  seven = _mm_set1_epi8(7);
+    auto ascii = [&](__m128i x) {
+        return _mm_add_epi8(_mm_add_epi8(x, zero), _mm_and_si128(_mm_cmpgt_epi8(x, nine), seven));
+    };
+    for (; i + 16 <= size; i += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+        const __m128i hi = ascii(_mm_and_si128(_mm_srli_epi16(v, 4), nibble));
+        const __m128i lo = ascii(_mm_and_si128(v, nibble));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * i), _mm_unpacklo_epi8(hi, lo));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * i + 16), _mm_unpackhi_epi8(hi, lo));
+    }
+#endif
+    for (; i < size; ++i) {
+        const std::array<char, 2>& d = table.digits[uchar(in[i])];
+        out[2 * i] = d[0];
+        out[2 * i + 1] = d[1];
+    }
+}
+
+// The value of each byte as a hexadecimal digit, -1 for any other byte.
+struct TDigitTable {
+    std::array<signed char, 256> value;
+    TDigitTable() {
+        for (int b = 0; b < 256; ++b)
+            value[b] = static_cast<signed char>(hexDigit(char(b)));
+    }
+};
+
+// `size` bytes from 2 * `size` digits; false at a character that is no hexadecimal digit.
+bool fromHex(const char* in, qsizetype size, char* out) {
+    static const TDigitTable table;
+    int bad = 0;
+    qsizetype i = 0;
+#if defined(__SSE2__)
+    // Sixteen bytes from thirty-two digits at a time.
+    const __m128i zeroChar = _mm_set1_epi8('0'), nine = _mm_set1_epi8(9), lowerA = _mm_set1_epi8('a'),
+                  five = _mm_set1_epi8(5), ten = _mm_set1_epi8(10), caseBit = _mm_set1_epi8(0x20),
+                  lowByte = _mm_set1_epi16(0x00F0);
+    // The digits' values, and whether each is a digit at all.
+    auto values = [&](__m128i c, __m128i* valid) {
+        const __m128i d = _mm_sub_epi8(c, zeroChar);
+        const __m128i isDigit = _mm_cmpeq_epi8(_mm_min_epu8(d, nine), d);
+        const __m128i l = _mm_sub_epi8(_mm_or_si128(c, caseBit), lowerA);
+        const __m128i isLetter = _mm_cmpeq_epi8(_mm_min_epu8(l, five), l);
+        *valid = _mm_and_si128(*valid, _mm_or_si128(isDigit, isLetter));
+        return _mm_or_si128(_mm_and_si128(isDigit, d), _mm_andnot_si128(isDigit, _mm_add_epi8(l, ten)));
+    };
+    // Each 16-bit lane holds the high digit's value in its low byte and the low digit's in its high one.
+    auto combine = [&](__m128i v) {
+        return _mm_or_si128(_mm_and_si128(_mm_slli_epi16(v, 4), lowByte), _mm_srli_epi16(v, 8));
+    };
+    __m128i valid = _mm_set1_epi8(-1);
+    for (; i + 16 <= size; i += 16) {
+        const __m128i a = values(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 2 * i)), &valid);
+        const __m128i b = values(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 2 * i + 16)), &valid);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(combine(a), combine(b)));
+    }
+    if (_mm_movemask_epi8(valid) != 0xFFFF)
+        return false;
+#endif
+    for (; i < size; ++i) {
+        const int hi = table.value[uchar(in[2 * i])], lo = table.value[uchar(in[2 * i + 1])];
+        bad |= hi | lo;
+        out[i] = char(hi << 4 | lo);
+    }
+    return bad >= 0;
+}
+
+// Pieces of this many blocks are enciphered and written at a time.
+constexpr qsizetype PieceBytes = 1 << 20;
+
+} // namespace
+
 QByteArray BytesToHex(const QByteArray& Bytes) {
-    return Bytes.toHex().toUpper();
+    QByteArray out(Bytes.size() * 2, '\0');
+    toHex(Bytes.constData(), Bytes.size(), out.data());
+    return out;
 }
 
 TResult<QByteArray> HexToBytes(const QByteArray& Text) {
     QByteArray out(Text.size() / 2, '\0');
-    const char* in = Text.constData();
-    char* to = out.data();
-    for (qsizetype i = 0; i < out.size(); ++i) {
-        const int hi = hexDigit(in[2 * i]), lo = hexDigit(in[2 * i + 1]);
-        if ((hi | lo) < 0)
-            return damaged("Invalid hexadecimal text");
-        to[i] = char(hi << 4 | lo);
-    }
+    if (!fromHex(Text.constData(), out.size(), out.data()))
+        return damaged("Invalid hexadecimal text");
     return out;
 }
 
+// The hexadecimal text goes to the device in pieces. Once there is more than one, a thread of the
+// writer's own writes them while the next ones are made (the system's copying of a large file into
+// the page cache takes as long as making it), with at most two pieces waiting.
 struct TCipherWriter::TState {
     TState(QIODevice& device, const QByteArray& key, int keySize) : out(device), aes(key, keySize, true) {}
+    ~TState() { stopWriting(); }
     QIODevice& out;
     TAes aes;
-    qint64 start = 0;   // where the length prefix goes
-    quint64 length = 0; // plaintext bytes committed
-    bool begun = false; // leading blanks are behind us
-    QByteArray held;    // blanks that end the text so far: dropped unless more text follows
-    QByteArray pending; // committed bytes not yet a whole block
+    qint64 start = 0;    // where the length prefix goes
+    quint64 length = 0;  // plaintext bytes committed
+    bool begun = false;  // leading blanks are behind us
+    QByteArray held;     // blanks that end the text so far: dropped unless more text follows
+    QByteArray pending;  // committed bytes not yet a whole block
+    QByteArray blocks;   // room for one piece, enciphered
+    QByteArray outgoing; // hexadecimal text not yet handed to the device
     bool ok = true;
+
+    std::thread writer;
+    std::mutex lock;
+    std::condition_variable changed;
+    std::deque<QByteArray> queue;
+    bool closing = false;
+    std::atomic<bool> writeFailed{false};
+
+    // Hands a piece over to be written; false once a write has failed.
+    bool send(QByteArray piece) {
+        if (!writer.joinable()) {
+            // The first piece is written here: a small text never starts a thread.
+            if (length <= quint64(PieceBytes) && queue.empty())
+                return write(piece);
+            writer = std::thread([this] { writeQueued(); });
+        }
+        std::unique_lock<std::mutex> guard(lock);
+        changed.wait(guard, [this] { return queue.size() < 2; });
+        queue.push_back(std::move(piece));
+        changed.notify_all();
+        return !writeFailed;
+    }
+    bool write(const QByteArray& piece) {
+        if (!writeFailed && out.write(piece) != piece.size())
+            writeFailed = true;
+        return !writeFailed;
+    }
+    void writeQueued() {
+        while (true) {
+            QByteArray piece;
+            {
+                std::unique_lock<std::mutex> guard(lock);
+                changed.wait(guard, [this] { return !queue.empty() || closing; });
+                if (queue.empty())
+                    return;
+                piece = std::move(queue.front());
+                queue.pop_front();
+                changed.notify_all();
+            }
+            write(piece);
+        }
+    }
+    // Waits until every piece handed over is written.
+    void stopWriting() {
+        if (!writer.joinable())
+            return;
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            closing = true;
+        }
+        changed.notify_all();
+        writer.join();
+    }
 };
 
 TCipherWriter::TCipherWriter(QIODevice& out, const QByteArray& key, int keySize)
@@ -125,45 +286,84 @@ TCipherWriter::TCipherWriter(QIODevice& out, const QByteArray& key, int keySize)
 
 TCipherWriter::~TCipherWriter() = default;
 
-bool TCipherWriter::emitBlocks(const QByteArray& bytes) {
+// Enciphers whole blocks and adds them to the hexadecimal text, which goes out a piece at a time.
+bool TCipherWriter::writeBlocks(const char* bytes, qsizetype size) {
+    while (size > 0 && d->ok) {
+        const qsizetype piece = std::min(size, PieceBytes);
+        if (d->blocks.size() < piece)
+            d->blocks.resize(piece);
+        d->aes.run(bytes, piece, d->blocks.data());
+        const qsizetype at = d->outgoing.size();
+        d->outgoing.resize(at + 2 * piece);
+        toHex(d->blocks.constData(), piece, d->outgoing.data() + at);
+        d->ok = d->aes.ok();
+        if (d->outgoing.size() >= 2 * PieceBytes) {
+            d->ok = d->ok && d->send(std::move(d->outgoing));
+            d->outgoing = QByteArray();
+            d->outgoing.reserve(2 * PieceBytes + 32);
+        }
+        bytes += piece;
+        size -= piece;
+    }
+    return d->ok;
+}
+
+bool TCipherWriter::emitBlocks(QByteArrayView bytes) {
     d->length += quint64(bytes.size());
-    d->pending += bytes;
-    const qsizetype whole = d->pending.size() - d->pending.size() % 16;
-    if (whole == 0)
-        return d->ok;
-    const QByteArray hex = BytesToHex(d->aes.run(d->pending.left(whole)));
-    d->pending.remove(0, whole);
-    d->ok = d->ok && d->aes.ok() && d->out.write(hex) == hex.size();
+    if (!d->pending.isEmpty()) {
+        const qsizetype fill = std::min<qsizetype>(16 - d->pending.size(), bytes.size());
+        d->pending.append(bytes.first(fill));
+        bytes = bytes.sliced(fill);
+        if (d->pending.size() < 16)
+            return d->ok;
+        writeBlocks(d->pending.constData(), 16);
+        d->pending.clear();
+    }
+    // The whole blocks straight from the caller's bytes; the rest waits for more.
+    const qsizetype whole = bytes.size() - bytes.size() % 16;
+    writeBlocks(bytes.data(), whole);
+    d->pending.append(bytes.sliced(whole));
     return d->ok;
 }
 
 bool TCipherWriter::Write(const QByteArray& plain) {
-    qsizetype from = 0;
+    QByteArrayView text(plain);
     if (!d->begun) {
-        while (from < plain.size() && uchar(plain[from]) <= 0x20)
+        qsizetype from = 0;
+        while (from < text.size() && uchar(text[from]) <= 0x20)
             ++from;
-        if (from == plain.size())
+        if (from == text.size())
             return d->ok;
         d->begun = true;
+        text = text.sliced(from);
     }
-    d->held += plain.mid(from);
-    qsizetype last = d->held.size();
-    while (last > 0 && uchar(d->held[last - 1]) <= 0x20)
+    // Blanks at the end are held back until text follows them (the text is trimmed).
+    qsizetype last = text.size();
+    while (last > 0 && uchar(text[last - 1]) <= 0x20)
         --last;
-    if (last == 0)
+    if (last == 0) {
+        d->held.append(text);
         return d->ok;
-    const QByteArray commit = d->held.left(last);
-    d->held.remove(0, last);
-    return emitBlocks(commit);
+    }
+    if (!d->held.isEmpty()) {
+        emitBlocks(d->held);
+        d->held.clear();
+    }
+    emitBlocks(text.first(last));
+    d->held.append(text.sliced(last));
+    return d->ok;
 }
 
 bool TCipherWriter::Finish() {
     if (!d->pending.isEmpty()) {
         d->pending.append(16 - d->pending.size() % 16, '\0');
-        const QByteArray hex = BytesToHex(d->aes.run(d->pending));
+        writeBlocks(d->pending.constData(), d->pending.size());
         d->pending.clear();
-        d->ok = d->ok && d->aes.ok() && d->out.write(hex) == hex.size();
     }
+    d->stopWriting();
+    d->ok = d->ok && d->write(d->outgoing);
+    d->outgoing.clear();
+    d->ok = d->ok && !d->writeFailed;
     QByteArray prefix(8, '\0');
     quint64 length = d->length;
     for (int i = 0; i < 8; ++i, length >>= 8)
@@ -182,50 +382,116 @@ QByteArray EncryptText(const QByteArray& Value, const QByteArray& Key, int KeySi
     return buffer.data();
 }
 
-TResult<QByteArray> DecryptDevice(QIODevice& in, const QByteArray& key, int keySize, bool checkLength) {
-    const QByteArray prefix = in.read(16);
-    if (prefix.isEmpty())
+struct TCipherReader::TState {
+    TState(QIODevice& device, const QByteArray& key, int keySize, bool check)
+        : in(device), aes(key, keySize, false), checkLength(check) {}
+    QIODevice& in;
+    TAes aes;
+    bool checkLength;
+    bool started = false;
+    bool ended = false;
+    quint64 stored = 0; // the length the prefix gives
+    quint64 given = 0;  // plaintext bytes handed out
+    quint64 deciphered = 0;
+    QByteArray carry; // digits of an incomplete block
+    QByteArray blocks;
+    QByteArray tail; // with checkLength: the bytes past the stored length (the padding)
+    std::optional<TError> error;
+};
+
+TCipherReader::TCipherReader(QIODevice& in, const QByteArray& key, int keySize, bool checkLength)
+    : d(std::make_unique<TState>(in, key, keySize, checkLength)) {}
+
+TCipherReader::~TCipherReader() = default;
+
+TResult<QByteArray> TCipherReader::Next() {
+    if (d->error)
+        return *d->error;
+    if (d->ended)
         return QByteArray();
-    if (prefix.size() < 16)
-        return damaged("Stream read error");
-    // Trimming finds the end of the text; the stored length is checked only when asked for.
-    const TResult<QByteArray> lengthBytes = HexToBytes(prefix);
-    if (!lengthBytes)
-        return lengthBytes.error();
-    quint64 stored = 0;
-    for (int i = 7; i >= 0; --i)
-        stored = stored << 8 | uchar((*lengthBytes)[i]);
-    TAes aes(key, keySize, false);
+    auto fail = [this](const char* why) -> TError {
+        d->error = damaged(why);
+        return *d->error;
+    };
+    if (!d->started) {
+        d->started = true;
+        const QByteArray prefix = d->in.read(16);
+        if (prefix.isEmpty()) {
+            d->ended = true;
+            return QByteArray();
+        }
+        if (prefix.size() < 16)
+            return fail("Stream read error");
+        char lengthBytes[8];
+        if (!fromHex(prefix.constData(), 8, lengthBytes))
+            return fail("Invalid hexadecimal text");
+        for (int i = 7; i >= 0; --i)
+            d->stored = d->stored << 8 | uchar(lengthBytes[i]);
+    }
+    while (true) {
+        QByteArray piece = d->in.read(2 * PieceBytes);
+        if (piece.isEmpty()) {
+            // The end: what follows the prefix must be a whole, non-zero number of blocks (an odd
+            // last digit is not part of any byte), and with checkLength the stored length must
+            // agree with the content.
+            d->ended = true;
+            if (!d->aes.ok())
+                return fail("AES failed");
+            if (d->carry.size() > 1 || d->deciphered == 0)
+                return fail("Invalid buffer size for decryption");
+            if (d->checkLength) {
+                bool agrees = d->stored <= d->deciphered && d->deciphered - d->stored < 16;
+                for (const char c : std::as_const(d->tail))
+                    agrees = agrees && c == '\0';
+                if (!agrees)
+                    return fail("the stored length does not match the content");
+            }
+            return QByteArray();
+        }
+        if (!d->carry.isEmpty()) {
+            piece.prepend(d->carry);
+            d->carry.clear();
+        }
+        const qsizetype whole = piece.size() - piece.size() % 32;
+        d->carry = piece.sliced(whole);
+        if (whole == 0)
+            continue;
+        const qsizetype bytes = whole / 2;
+        QByteArray plain(bytes, Qt::Uninitialized);
+        if (!fromHex(piece.constData(), bytes, plain.data()))
+            return fail("Invalid hexadecimal text");
+        d->aes.run(plain.constData(), bytes, plain.data());
+        if (!d->aes.ok())
+            return fail("AES failed");
+        d->deciphered += quint64(bytes);
+        if (!d->checkLength) {
+            d->given += quint64(bytes);
+            return plain;
+        }
+        // Only the stored length is text; the rest is padding, checked at the end.
+        const quint64 room = d->stored > d->given ? d->stored - d->given : 0;
+        if (quint64(bytes) > room) {
+            d->tail.append(plain.sliced(qsizetype(room)));
+            plain.truncate(qsizetype(room));
+        }
+        d->given += quint64(plain.size());
+        if (!plain.isEmpty())
+            return plain;
+    }
+}
+
+TResult<QByteArray> DecryptDevice(QIODevice& in, const QByteArray& key, int keySize, bool checkLength) {
+    TCipherReader reader(in, key, keySize, checkLength);
     QByteArray plain;
     if (const qint64 size = in.size() - in.pos(); !in.isSequential() && size > 0)
         plain.reserve(size / 2);
-    QByteArray carry; // digits of an incomplete block
-    constexpr qint64 Chunk = 1 << 20;
     while (true) {
-        const QByteArray piece = in.read(Chunk);
-        if (piece.isEmpty())
+        const TResult<QByteArray> piece = reader.Next();
+        if (!piece)
+            return piece.error();
+        if (piece->isEmpty())
             break;
-        carry += piece;
-        const qsizetype whole = carry.size() - carry.size() % 32;
-        const TResult<QByteArray> blocks = HexToBytes(carry.left(whole));
-        if (!blocks)
-            return blocks.error();
-        plain += aes.run(*blocks);
-        carry.remove(0, whole);
-    }
-    if (!aes.ok())
-        return damaged("AES failed");
-    // What follows the prefix must be a whole, non-zero number of blocks; an odd last digit is
-    // not part of any byte.
-    if (carry.size() > 1 || plain.isEmpty())
-        return damaged("Invalid buffer size for decryption");
-    if (checkLength) {
-        const quint64 size = quint64(plain.size());
-        bool agrees = stored <= size && size - stored < 16;
-        for (qsizetype i = qsizetype(std::min(stored, size)); agrees && i < plain.size(); ++i)
-            agrees = plain[i] == '\0';
-        if (!agrees)
-            return damaged("the stored length does not match the content");
+        plain += *piece;
     }
     return trimmed(plain);
 }

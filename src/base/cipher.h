@@ -3,6 +3,7 @@
 #include "base/result.h"
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 
 #include <memory>
@@ -29,7 +30,9 @@ TResult<QByteArray> DecryptText(const QByteArray& Value, const QByteArray& Key, 
 // The same cipher over a device, for texts too large to hold three times over: the writer takes
 // the plaintext in pieces (trimming as EncryptText does) and writes the hexadecimal text as it
 // goes; Finish writes the last block and then the length prefix at the start, so the device must
-// be seekable.
+// be seekable. A large text is written by a thread of the writer's own while the next pieces are
+// made: the device must not be touched until Finish has returned (call it on failure too); a
+// failed write may show only at a later Write or at Finish.
 class TCipherWriter {
   public:
     TCipherWriter(QIODevice& out, const QByteArray& key, int keySize = 0);
@@ -38,7 +41,25 @@ class TCipherWriter {
     bool Finish();
 
   private:
-    bool emitBlocks(const QByteArray& bytes);
+    bool emitBlocks(QByteArrayView bytes);
+    bool writeBlocks(const char* bytes, qsizetype size);
+    struct TState;
+    std::unique_ptr<TState> d;
+};
+
+// The same cipher read from a device a piece at a time, for texts too large to hold twice: each
+// Next gives the next piece of the plaintext (with `checkLength`, only up to the stored length),
+// untrimmed, and the empty array at the end. The errors are DecryptDevice's; the checks that need
+// the whole text (the block count, the stored length against the padding) fail the Next that
+// reaches the end, so a reader must not count the text as read before Next has given the empty
+// array.
+class TCipherReader {
+  public:
+    TCipherReader(QIODevice& in, const QByteArray& key, int keySize = 0, bool checkLength = false);
+    ~TCipherReader();
+    TResult<QByteArray> Next();
+
+  private:
     struct TState;
     std::unique_ptr<TState> d;
 };

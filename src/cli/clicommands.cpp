@@ -16,8 +16,6 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
 #include <QMutex>
 #include <QMutexLocker>
 #include <QTextStream>
@@ -62,12 +60,75 @@ QString flat(const QString& text) {
     return out;
 }
 
+// A JSON string: the quote, the backslash and the control characters escaped, and a surrogate
+// without its partner (which UTF-8 cannot carry) as a \u escape; everything else as it is.
+void appendJsonString(QString& out, const QString& text) {
+    static const char Hex[] = "0123456789abcdef";
+    out += QLatin1Char('"');
+    const qsizetype n = text.size();
+    qsizetype runStart = 0;
+    auto flush = [&](qsizetype upTo) { out.append(QStringView(text).sliced(runStart, upTo - runStart)); };
+    for (qsizetype k = 0; k < n; ++k) {
+        const char16_t u = text[k].unicode();
+        const bool pairStart = QChar::isHighSurrogate(u) && k + 1 < n && text[k + 1].isLowSurrogate();
+        if (pairStart) {
+            ++k;
+            continue;
+        }
+        if (u >= 0x20 && u != u'"' && u != u'\\' && !QChar::isSurrogate(u))
+            continue;
+        flush(k);
+        runStart = k + 1;
+        switch (u) {
+        case u'"':
+            out += QLatin1String("\\\"");
+            break;
+        case u'\\':
+            out += QLatin1String("\\\\");
+            break;
+        case u'\n':
+            out += QLatin1String("\\n");
+            break;
+        case u'\r':
+            out += QLatin1String("\\r");
+            break;
+        case u'\t':
+            out += QLatin1String("\\t");
+            break;
+        case u'\b':
+            out += QLatin1String("\\b");
+            break;
+        case u'\f':
+            out += QLatin1String("\\f");
+            break;
+        default:
+            out += QLatin1String("\\u");
+            for (int shift = 12; shift >= 0; shift -= 4)
+                out += QLatin1Char(Hex[(u >> shift) & 0xF]);
+        }
+    }
+    flush(n);
+    out += QLatin1Char('"');
+}
+
 int printTable(const TItemTable& grid, bool json, QTextStream& out) {
     if (json) {
-        QJsonArray rows;
-        for (const QStringList& cells : grid.Snapshot())
-            rows.append(QJsonArray::fromStringList(cells));
-        out << QString::fromUtf8(QJsonDocument(rows).toJson(QJsonDocument::Compact)) << '\n';
+        // Written a row at a time: a large table never exists as one JSON text.
+        out << '[';
+        QString line;
+        const QList<QStringList> rows = grid.Snapshot();
+        for (qsizetype r = 0; r < rows.size(); ++r) {
+            line.resize(0);
+            line += QLatin1String(r > 0 ? ",[" : "[");
+            for (qsizetype c = 0; c < rows[r].size(); ++c) {
+                if (c > 0)
+                    line += QLatin1Char(',');
+                appendJsonString(line, rows[r][c]);
+            }
+            line += QLatin1Char(']');
+            out << line;
+        }
+        out << "]\n";
         return int(TCliExit::Ok);
     }
     const int rowCount = grid.RowCount();

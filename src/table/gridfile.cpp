@@ -13,10 +13,67 @@
 #include <QSaveFile>
 #include <QStringDecoder>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
 #include <cctype>
+#include <cstring>
+#include <functional>
+#include <optional>
+#include <vector>
 
 namespace {
+
+// How many bytes from `p` (at most `n`) a string's reader passes over without a look: ASCII other
+// than the quote and the backslash.
+qsizetype plainRun(const char* p, qsizetype n) {
+    qsizetype k = 0;
+#if defined(__SSE2__)
+    const __m128i quote = _mm_set1_epi8('"'), backslash = _mm_set1_epi8('\\');
+    while (k + 16 <= n) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k));
+        const int mask = _mm_movemask_epi8(
+            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, backslash)), v));
+        if (mask != 0)
+            return k + __builtin_ctz(uint(mask));
+        k += 16;
+    }
+#endif
+    while (k < n && uchar(p[k]) < 0x80 && p[k] != '"' && p[k] != '\\')
+        ++k;
+    return k;
+}
+
+// How many units from `u` (at most `n`) go into a JSON string as the same single bytes: ASCII
+// other than the quote, the backslash, the slash and U+0000. They are copied to `to`.
+qsizetype copyPlainUnits(const char16_t* u, qsizetype n, char* to) {
+    qsizetype k = 0;
+#if defined(__SSE2__)
+    const __m128i high = _mm_set1_epi16(short(0xFF80)), quote = _mm_set1_epi16('"'),
+                  backslash = _mm_set1_epi16('\\'), slash = _mm_set1_epi16('/'), zero = _mm_setzero_si128();
+    while (k + 8 <= n) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(u + k));
+        const __m128i special =
+            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(v, quote), _mm_cmpeq_epi16(v, backslash)),
+                         _mm_or_si128(_mm_cmpeq_epi16(v, slash), _mm_cmpeq_epi16(v, zero)));
+        const __m128i notAscii =
+            _mm_xor_si128(_mm_cmpeq_epi16(_mm_and_si128(v, high), zero), _mm_set1_epi16(-1));
+        if (_mm_movemask_epi8(_mm_or_si128(special, notAscii)) != 0)
+            break;
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(to + k), _mm_packus_epi16(v, v));
+        k += 8;
+    }
+#endif
+    for (; k < n; ++k) {
+        const char16_t c = u[k];
+        if (c >= 0x80 || c == u'"' || c == u'\\' || c == u'/' || c == 0)
+            break;
+        to[k] = char(c);
+    }
+    return k;
+}
 
 quint32 nameHash(const QString& name) {
     quint32 h = 0;
@@ -61,18 +118,74 @@ void appendEscaped(QString& out, const QString& text) {
     out += QLatin1Char('"');
 }
 
-// Reads the grid's JSON text straight from its bytes in the ANSI code page, decoding each string
-// on its own, so that a large table never exists as one decoded text. The reader is as tolerant
+// The same JSON string straight in the code page's bytes, in one pass: what appendEscaped and then
+// TAnsi::Encode give, without the text in between.
+// At most six bytes per unit (a \u escape) and the quotes; returns where the string ends.
+constexpr qsizetype escapedBound(qsizetype units) {
+    return units * 6 + 2;
+}
+char* writeEscapedBytes(char* to, const QString& text) {
+    static const char Hex[] = "0123456789abcdef";
+    *to++ = '"';
+    const char16_t* units = reinterpret_cast<const char16_t*>(text.constData());
+    const qsizetype n = text.size();
+    for (qsizetype k = 0; k < n; ++k) {
+        const qsizetype run = copyPlainUnits(units + k, n - k, to);
+        to += run;
+        k += run;
+        if (k >= n)
+            break;
+        const char16_t u = units[k];
+        if (u < 0x80) {
+            switch (u) {
+            case u'"':
+            case u'\\':
+            case u'/':
+                *to++ = '\\';
+                *to++ = char(u);
+                break;
+            case 0:
+                std::memcpy(to, "\\u0000", 6);
+                to += 6;
+                break;
+            default:
+                *to++ = char(u);
+            }
+            continue;
+        }
+        const quint16 encoded = TAnsi::EncodedUnit(u);
+        if (encoded == 0xFFFF) {
+            *to++ = '\\';
+            *to++ = 'u';
+            for (int shift = 12; shift >= 0; shift -= 4)
+                *to++ = Hex[(u >> shift) & 0xF];
+        } else if (encoded < 0x100) {
+            *to++ = char(encoded);
+        } else {
+            *to++ = char(encoded >> 8);
+            *to++ = char(encoded & 0xFF);
+        }
+    }
+    *to++ = '"';
+    return to;
+}
+
+// Reads the grid's JSON text straight from its bytes in the ANSI code page as they come from the
+// decipherer, a piece at a time, decoding each string on its own: neither the whole text nor its
+// bytes ever exist at once, only the table being read and a piece. The reader is as tolerant
 // as the grid file needs: raw control characters inside strings, the standard escapes, and values
 // of any kind (a value that is no string reads as its text). A lead byte of a double-byte
 // character takes the next byte as its second byte, so a second byte that happens to be "\" is no
 // escape.
 class TGridJsonReader {
   public:
-    explicit TGridJsonReader(const QByteArray& bytes) : s(bytes) {}
+    // The whole text at once.
+    explicit TGridJsonReader(const QByteArray& bytes) : s(bytes), m_end(true) {}
+    // The text in pieces: `more` appends the next piece to its argument, false at the end.
+    explicit TGridJsonReader(std::function<bool(QByteArray&)> more) : m_more(std::move(more)) {}
 
     std::optional<TGridJson> read() {
-        skipSpace();
+        skipBlanks();
         if (!take('['))
             return std::nullopt;
         TGridJson grid;
@@ -81,27 +194,41 @@ class TGridJsonReader {
         if (take(']'))
             return std::nullopt; // an empty array is no table
         while (true) {
+            compact();
             skipSpace();
             ++grid.elementCount;
             if (peek() == '{') {
-                QList<std::pair<QString, QString>> object;
-                if (!readObject(&object))
-                    return std::nullopt;
+                // Member "c" is column c, for c below the first row's member count; the first of
+                // two members of one name counts, and any other name is no column.
                 if (members < 0) {
+                    QList<std::pair<int, QString>> object;
+                    if (!readObject([&object](int c, QString&& value) {
+                            object.append({c, std::move(value)});
+                        }))
+                        return std::nullopt;
                     members = int(object.size());
                     grid.colCount = std::max(members, ColFixedCount); // the twelve fixed columns stay
-                }
-                if (grid.complete) {
                     QStringList cells(grid.colCount);
-                    for (int c = 0; c < members; ++c) {
-                        const QString name = QString::number(c);
-                        for (const auto& [memberName, value] : object)
-                            if (memberName == name) {
-                                cells[c] = value;
-                                break;
-                            }
-                    }
-                    grid.rows.append(cells);
+                    std::vector<bool> taken(size_t(members), false);
+                    for (auto& [c, value] : object)
+                        if (c >= 0 && c < members && !taken[size_t(c)]) {
+                            taken[size_t(c)] = true;
+                            cells[c] = std::move(value);
+                        }
+                    grid.rows.append(std::move(cells));
+                } else {
+                    QStringList cells(grid.colCount);
+                    std::vector<bool> taken(size_t(members), false);
+                    const bool read = readObject([&](int c, QString&& value) {
+                        if (c >= 0 && c < members && !taken[size_t(c)]) {
+                            taken[size_t(c)] = true;
+                            cells[c] = std::move(value);
+                        }
+                    });
+                    if (!read)
+                        return std::nullopt;
+                    if (grid.complete)
+                        grid.rows.append(std::move(cells));
                 }
             } else {
                 if (members < 0)
@@ -115,13 +242,60 @@ class TGridJsonReader {
                 continue;
             if (!take(']'))
                 return std::nullopt;
-            skipSpace();
-            return i == s.size() ? std::optional<TGridJson>(grid) : std::nullopt;
+            skipBlanks();
+            return atEnd() ? std::optional<TGridJson>(grid) : std::nullopt;
+        }
+    }
+
+    // Reads what is left of the text, so that its source reaches its end.
+    void drain() {
+        while (!m_end) {
+            s.clear();
+            i = 0;
+            more();
         }
     }
 
   private:
-    char peek() const { return i < s.size() ? s[i] : '\0'; }
+    // The column a member name stands for: a number written as the writer writes it (decimal
+    // digits, no sign, no leading zero), else -1.
+    static int columnOfName(const QString& name) {
+        if (name.isEmpty() || name.size() > 9 || (name.size() > 1 && name[0] == u'0'))
+            return -1;
+        int c = 0;
+        for (QChar ch : name) {
+            if (ch < u'0' || ch > u'9')
+                return -1;
+            c = c * 10 + (ch.unicode() - u'0');
+        }
+        return c;
+    }
+
+    // Appends the next piece; false when there was none.
+    bool more() {
+        if (m_end)
+            return false;
+        const qsizetype before = s.size();
+        if (!m_more(s))
+            m_end = true;
+        return s.size() > before;
+    }
+    // Whether `n` bytes from the current one are there (reading pieces as needed).
+    bool have(qsizetype n) {
+        while (s.size() - i < n)
+            if (!more() && m_end)
+                return s.size() - i >= n;
+        return true;
+    }
+    // Drops the bytes read so far; only between values, where nothing refers to them.
+    void compact() {
+        if (i >= (qsizetype(4) << 20)) {
+            s.remove(0, i);
+            i = 0;
+        }
+    }
+    bool atEnd() { return !have(1); }
+    char peek() { return have(1) ? s[i] : '\0'; }
     bool take(char c) {
         if (peek() != c || i >= s.size())
             return false;
@@ -129,7 +303,12 @@ class TGridJsonReader {
         return true;
     }
     void skipSpace() {
-        while (i < s.size() && (s[i] == ' ' || s[i] == '\t' || s[i] == '\r' || s[i] == '\n'))
+        while (have(1) && (s[i] == ' ' || s[i] == '\t' || s[i] == '\r' || s[i] == '\n'))
+            ++i;
+    }
+    // Any bytes up to U+0020 (what trimming the whole text would remove), at its start and end.
+    void skipBlanks() {
+        while (have(1) && uchar(s[i]) <= 0x20)
             ++i;
     }
     static bool isLead(uchar b) { return b >= 0x81 && b <= 0xFE; }
@@ -142,70 +321,104 @@ class TGridJsonReader {
             return std::nullopt;
         const qsizetype start = i;
         bool escaped = false;
-        while (i < s.size()) {
-            const uchar b = uchar(s[i]);
-            if (isLead(b) && i + 1 < s.size() && isTrail(uchar(s[i + 1]))) {
-                i += 2;
-            } else if (b == '\\') {
-                escaped = true;
-                i += 2;
-            } else if (b == '"') {
-                break;
-            } else {
-                ++i;
+        bool high = false; // a byte of a double-byte character (or of no character) came
+        bool closed = false;
+        while (!closed) {
+            // Two bytes ahead where the text has them, so a lead byte always sees its partner.
+            if (i + 1 >= s.size() && !m_end) {
+                more();
+                continue;
             }
+            const char* p = s.constData();
+            const qsizetype stop = m_end ? s.size() : s.size() - 1;
+            while (i < stop) {
+                i += plainRun(p + i, stop - i);
+                if (i >= stop)
+                    break;
+                const uchar b = uchar(p[i]);
+                if (b == '"') {
+                    closed = true;
+                    break;
+                }
+                if (b == '\\') {
+                    escaped = true;
+                    high = high || (i + 1 < s.size() && uchar(p[i + 1]) >= 0x80);
+                    i += 2;
+                } else if (isLead(b) && i + 1 < s.size() && isTrail(uchar(p[i + 1]))) {
+                    high = true;
+                    i += 2;
+                } else {
+                    high = high || b >= 0x80;
+                    ++i;
+                }
+            }
+            if (!closed && m_end)
+                return std::nullopt; // the text ends inside the string
         }
-        if (i >= s.size())
-            return std::nullopt;
-        const QString raw = m_decoder.decode(QByteArrayView(s.constData() + start, i - start));
+        const QByteArrayView bytes(s.constData() + start, i - start);
+        QString raw;
+        if (!high)
+            raw = QString::fromLatin1(bytes); // ASCII, the same in every code page
+        else if (!TAnsi::DecodeWellFormed(bytes, raw))
+            raw = m_decoder.decode(bytes);
         ++i; // the closing quote
         return escaped ? unescape(raw) : raw;
     }
 
     static std::optional<QString> unescape(const QString& raw) {
-        QString out;
-        out.reserve(raw.size());
-        for (qsizetype k = 0; k < raw.size(); ++k) {
-            if (raw[k] != u'\\') {
-                out += raw[k];
-                continue;
-            }
-            if (++k >= raw.size())
+        QString out(raw.size(), Qt::Uninitialized);
+        const char16_t* from = reinterpret_cast<const char16_t*>(raw.constData());
+        char16_t* const begin = reinterpret_cast<char16_t*>(out.data());
+        char16_t* to = begin;
+        const qsizetype n = raw.size();
+        qsizetype k = 0;
+        while (k < n) {
+            // The run up to the next backslash, as it is.
+            const char16_t* slash = std::char_traits<char16_t>::find(from + k, size_t(n - k), u'\\');
+            const qsizetype run = slash ? slash - (from + k) : n - k;
+            std::memcpy(to, from + k, size_t(run) * sizeof(char16_t));
+            to += run;
+            k += run;
+            if (k >= n)
+                break;
+            if (++k >= n)
                 return std::nullopt;
-            switch (raw[k].unicode()) {
+            switch (from[k]) {
             case u'"':
             case u'\\':
             case u'/':
-                out += raw[k];
+                *to++ = from[k];
                 break;
             case u'b':
-                out += QChar(0x08);
+                *to++ = 0x08;
                 break;
             case u'f':
-                out += QChar(0x0C);
+                *to++ = 0x0C;
                 break;
             case u'n':
-                out += QChar(0x0A);
+                *to++ = 0x0A;
                 break;
             case u'r':
-                out += QChar(0x0D);
+                *to++ = 0x0D;
                 break;
             case u't':
-                out += QChar(0x09);
+                *to++ = 0x09;
                 break;
             case u'u': {
                 bool ok = false;
                 const uint code = raw.mid(k + 1, 4).toUInt(&ok, 16);
-                if (!ok || k + 4 >= raw.size())
+                if (!ok || k + 4 >= n)
                     return std::nullopt;
-                out += QChar(char16_t(code));
+                *to++ = char16_t(code);
                 k += 4;
                 break;
             }
             default:
                 return std::nullopt;
             }
+            ++k;
         }
+        out.truncate(to - begin);
         return out;
     }
 
@@ -231,7 +444,33 @@ class TGridJsonReader {
         int& d;
     };
 
-    bool readObject(QList<std::pair<QString, QString>>* members) {
+    // A member's name as the column it stands for (-1 for a name that is no column); nothing when
+    // no string is there.
+    std::optional<int> readName() {
+        if (!take('"'))
+            return std::nullopt;
+        // The common case, read without making a text: decimal digits right up to the closing quote.
+        const qsizetype start = i;
+        int c = 0;
+        int digits = 0;
+        while (digits < 9 && have(1) && s[i] >= '0' && s[i] <= '9') {
+            c = c * 10 + (s[i] - '0');
+            ++i;
+            ++digits;
+        }
+        if (digits > 0 && have(1) && s[i] == '"' && !(digits > 1 && s[start] == '0')) {
+            ++i;
+            return c;
+        }
+        i = start - 1; // back to the opening quote (nothing was dropped meanwhile)
+        const std::optional<QString> name = readString();
+        if (!name)
+            return std::nullopt;
+        return columnOfName(*name);
+    }
+
+    // An object, each member handed to `onMember(column, value)`.
+    template <typename F> bool readObject(F&& onMember) {
         const TDepth depth(m_depth);
         if (depth.tooDeep() || !take('{'))
             return false;
@@ -240,7 +479,7 @@ class TGridJsonReader {
             return true;
         while (true) {
             skipSpace();
-            const std::optional<QString> name = readString();
+            const std::optional<int> name = readName();
             skipSpace();
             if (!name || !take(':'))
                 return false;
@@ -254,7 +493,7 @@ class TGridJsonReader {
                 value = readBare();
             if (!value)
                 return false;
-            members->append({*name, *value});
+            onMember(*name, std::move(*value));
             skipSpace();
             if (take(','))
                 continue;
@@ -269,10 +508,8 @@ class TGridJsonReader {
         skipSpace();
         if (peek() == '"')
             return readString().has_value();
-        if (peek() == '{') {
-            QList<std::pair<QString, QString>> ignored;
-            return readObject(&ignored);
-        }
+        if (peek() == '{')
+            return readObject([](int, QString&&) {});
         if (take('[')) {
             skipSpace();
             if (take(']'))
@@ -289,8 +526,10 @@ class TGridJsonReader {
         return readBare().has_value();
     }
 
-    const QByteArray& s;
+    QByteArray s; // the text read so far, from its last compaction
     qsizetype i = 0;
+    bool m_end = false;
+    std::function<bool(QByteArray&)> m_more;
     int m_depth = 0;
     QStringDecoder m_decoder{"GBK", QStringConverter::Flag::Stateless};
 };
@@ -351,6 +590,31 @@ void appendRowJson(QString& out, const QStringList& cells, const QList<int>& ord
     out += QLatin1Char('}');
 }
 
+// The same row object in the code page's bytes; `names` holds each member's name with its quotes
+// and the colon ("\"7\":"), made once for the whole table.
+void appendRowJsonBytes(QByteArray& out, const QStringList& cells, const QList<int>& order,
+                        const QByteArrayList& names) {
+    // Room for the longest form the row can take, made once; cut to what was written.
+    qsizetype bound = 2;
+    for (const int c : order)
+        bound += 1 + names[c].size() + escapedBound(c < cells.size() ? cells[c].size() : 0);
+    const qsizetype start = out.size();
+    out.resize(start + bound);
+    char* to = out.data() + start;
+    *to++ = '{';
+    const QString none;
+    for (qsizetype k = 0; k < order.size(); ++k) {
+        const int c = order[k];
+        if (k > 0)
+            *to++ = ',';
+        std::memcpy(to, names[c].constData(), size_t(names[c].size()));
+        to += names[c].size();
+        to = writeEscapedBytes(to, c < cells.size() ? cells[c] : none);
+    }
+    *to++ = '}';
+    out.truncate(to - out.constData());
+}
+
 QStringList memberNames(int colCount) {
     QStringList names;
     for (int c = 0; c < colCount; ++c)
@@ -380,24 +644,45 @@ TResult<TGridJson> GridFromAnsiJson(const QByteArray& json) {
     return std::move(*grid);
 }
 
+TResult<TGridJson> GridFromAnsiJsonPieces(const QByteArray& json, qsizetype pieceBytes) {
+    qsizetype at = 0;
+    TGridJsonReader reader([&](QByteArray& text) {
+        const QByteArray piece = json.mid(at, std::max<qsizetype>(pieceBytes, 1));
+        at += piece.size();
+        text += piece;
+        return !piece.isEmpty();
+    });
+    std::optional<TGridJson> grid = reader.read();
+    if (!grid)
+        return damaged(QStringLiteral("the deciphered text is no table"));
+    return std::move(*grid);
+}
+
 TStatus SaveGridToFile(const TItemTable& grid, const QString& FileName) {
     // The JSON text is made, converted and enciphered one row at a time, so a large table never
     // exists as one text in memory.
     const QList<QStringList> rows = grid.Snapshot();
     const int colCount = rows.isEmpty() ? grid.ColCount() : int(rows.first().size());
     const QList<int> order = GridMemberOrder(colCount);
-    const QStringList names = memberNames(colCount);
+    QByteArrayList names;
+    for (int c = 0; c < colCount; ++c)
+        names.append('"' + QByteArray::number(c) + "\":");
     QSaveFile file(FileName);
     if (!file.open(QIODevice::WriteOnly))
         return ioError(file);
     TCipherWriter writer(file, GridKey, 0);
     bool ok = writer.Write("[");
+    QByteArray row;
     for (qsizetype r = 0; r < rows.size() && ok; ++r) {
-        QString row = r > 0 ? QStringLiteral(",") : QString();
-        appendRowJson(row, rows[r], order, names);
-        ok = writer.Write(TAnsi::Encode(row));
+        row.resize(0); // keeps its room for the next row
+        if (r > 0)
+            row += ',';
+        appendRowJsonBytes(row, rows[r], order, names);
+        ok = writer.Write(row);
     }
-    ok = ok && writer.Write("]") && writer.Finish();
+    ok = ok && writer.Write("]");
+    // Finish also waits for the writer's last pieces, so nothing writes to the file after it.
+    ok = writer.Finish() && ok;
     if (!ok) {
         const TError error = ioError(file);
         file.cancelWriting();
@@ -416,12 +701,25 @@ TStatus LoadGridFromFile(TItemTable& grid, const QString& FileName) {
     QFile file(FileName);
     if (!file.open(QIODevice::ReadOnly))
         return ioError(file);
-    const TResult<QByteArray> json = DecryptDevice(file, GridKey, 0, true);
-    if (!json)
-        return json.error();
-    TResult<TGridJson> table = GridFromAnsiJson(*json);
+    // Deciphered and read a piece at a time. A fault of the cipher text (found at its end at the
+    // latest) comes before any fault of the table in it.
+    TCipherReader cipher(file, GridKey, 0, true);
+    std::optional<TError> cipherError;
+    TGridJsonReader reader([&cipher, &cipherError](QByteArray& text) {
+        const TResult<QByteArray> piece = cipher.Next();
+        if (!piece) {
+            cipherError = piece.error();
+            return false;
+        }
+        text += *piece;
+        return !piece->isEmpty();
+    });
+    std::optional<TGridJson> table = reader.read();
+    reader.drain();
+    if (cipherError)
+        return *cipherError;
     if (!table)
-        return table.error();
+        return damaged(QStringLiteral("the deciphered text is no table"));
     // The table takes one row per element (a table saved with only its caption row comes back as
     // just that). Rows after an element that could not be read stay empty.
     const int rowCount = table->elementCount;

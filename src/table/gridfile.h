@@ -32,6 +32,9 @@ struct TGridJson {
     bool complete = true;
 };
 TResult<TGridJson> GridFromAnsiJson(const QByteArray& json);
+// The same, the text handed to the reader in pieces of `pieceBytes` as a file's are (the file's
+// pieces are large; any size reads the same table).
+TResult<TGridJson> GridFromAnsiJsonPieces(const QByteArray& json, qsizetype pieceBytes);
 // The order in which the members of a row object are written.
 QList<int> GridMemberOrder(int colCount);
 
