@@ -7,11 +7,10 @@
 // - the load's peak memory against the loaded table's UTF-16 text (BM_LoadPeakMemory), measured
 //   in child processes so that nothing else this program did counts.
 
-#include "acquire/itemrow.h"
-#include "acquire/taobaoitem.h"
 #include "base/ansi.h"
 #include "base/cipher.h"
 #include "base/commatext.h"
+#include "benchtables.h"
 #include "cli/clicommands.h"
 #include "table/gridfile.h"
 #include "table/itemtable.h"
@@ -35,132 +34,9 @@
 
 namespace {
 
-QStringList pages() {
-    QStringList texts;
-    const QDir dir(QStringLiteral(TOVREL_CORPUS_DIR "/taobao-item"));
-    for (const QString& name : dir.entryList({QStringLiteral("*.html")}, QDir::Files, QDir::Name)) {
-        QFile f(dir.filePath(name));
-        if (f.open(QIODevice::ReadOnly))
-            texts.append(TC::DecodeBody(f.readAll(), QByteArray()));
-    }
-    if (texts.isEmpty())
-        texts.append(QStringLiteral("<html><title>宝贝-淘宝网</title>") +
-                     QStringLiteral("商品详情 ").repeated(30000));
-    return texts;
-}
-
-void fillItem(TRowWriter& row, int i, const QString& html) {
-    row.SetCell(ColTitle, QStringLiteral("2015春夏新款女装连衣裙 %1").arg(i));
-    row.SetCell(ColCategory, QStringLiteral("女装/女士精品,连衣裙"));
-    row.SetCell(ColPrice, QStringLiteral("168.00"));
-    row.SetCell(ColDelivery, QStringLiteral("浙江杭州-北京;快递 10.00;3天"));
-    row.SetCell(ColDetail,
-                QStringLiteral("<p><img src=\"http://img.alicdn.com/imgextra/i1/1/TB2.jpg\"></p>"));
-    row.SetCell(ColHtml, html);
-    row.SetCell(ColLink, QStringLiteral("http://item.taobao.com/item.htm?id=%1").arg(41234567890LL + i));
-    row.SetCell(ColWatermark, QStringLiteral("小店专供"));
-}
-
-// The 1,000-item table.
-void fillNarrow(TItemTable& grid, int rows = 1000) {
-    const QStringList html = pages();
-    for (int i = 0; i < rows; ++i)
-        grid.AppendRow([&](TRowWriter& row) {
-            fillItem(row, i, html[i % html.size()]);
-            row.SetCell(ColProps, QStringLiteral("\"品牌: 其他\",\"材质: 棉\""));
-            row.WidenTo(15);
-            row.SetCell(12, QStringLiteral(" 其他"));
-        });
-}
-
-// The attribute entries of the widest corpus page (5,685 of them), or as many synthetic ones.
-QStringList wideAttributes() {
-    QFile f(QStringLiteral(TOVREL_CORPUS_DIR "/taobao-item/tb-item-dom-2017-538429031287.html"));
-    if (f.open(QIODevice::ReadOnly)) {
-        const QStringList entries = AttributeEntries(TC::DecodeBody(f.readAll(), QByteArray()));
-        if (entries.size() > 1000)
-            return entries;
-    }
-    QStringList entries;
-    for (int i = 0; i < 5685; ++i)
-        entries.append(QStringLiteral("属性%1: 值%1").arg(i));
-    return entries;
-}
-
-// `rows` items, each with the wide page's attribute columns.
-void fillWide(TItemTable& grid, int rows) {
-    const QStringList html = pages();
-    const QStringList attributes = wideAttributes();
-    for (int i = 0; i < rows; ++i)
-        grid.AppendRow([&](TRowWriter& row) {
-            fillItem(row, i, html[i % html.size()]);
-            WriteAttributeColumns(row, attributes);
-            row.SetCell(ColProps, ToCommaText(attributes));
-        });
-}
-
-double peakMegabytes() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss / 1024.0;
-}
-
-// The table's text as UTF-16 bytes.
-qint64 textBytes(const TItemTable& grid) {
-    qint64 bytes = 0;
-    for (const QStringList& row : grid.Snapshot())
-        for (const QString& cell : row)
-            bytes += cell.size() * 2;
-    return bytes;
-}
-
-enum class TShape { Narrow, Wide, WideSized };
-
-// A saved table of each shape, made once per run in a temporary folder. The wide table is 201 rows;
-// the narrow one for the per-byte comparison is sized to about the same file.
-QString savedTable(TShape shape) {
-    static QTemporaryDir dir;
-    static std::map<TShape, QString> files;
-    if (const auto it = files.find(shape); it != files.end())
-        return it->second;
-    const QString file = dir.filePath(QStringLiteral("grid-%1.db").arg(int(shape)));
-    if (shape == TShape::WideSized)
-        (void)savedTable(TShape::Wide); // its size is the one to reach
-    // Made in a child process, so that the table never lived in this one (the peak memory figures
-    // stay this process's own).
-    const pid_t child = fork();
-    if (child == 0) {
-        TItemTable grid;
-        if (shape == TShape::Narrow)
-            fillNarrow(grid);
-        else if (shape == TShape::Wide)
-            fillWide(grid, 201);
-        else
-            fillNarrow(grid, 0);
-        if (shape == TShape::WideSized) {
-            // As many narrow items as make the wide table's file size.
-            const qint64 target = QFileInfo(files[TShape::Wide]).size();
-            const QStringList html = pages();
-            int i = 0;
-            qint64 size = 0;
-            while (size < target) {
-                grid.AppendRow([&](TRowWriter& row) { fillItem(row, i, html[i % html.size()]); });
-                size += 2 * html[i % html.size()].size() + 400;
-                ++i;
-            }
-        }
-        _exit(SaveGridToFile(grid, file) ? 0 : 1);
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
-        files[shape] = file;
-    return files[shape];
-}
-
 void BM_SaveGrid(benchmark::State& state) {
-    const TShape shape = TShape(state.range(0));
-    const QString source = savedTable(shape);
+    const TBenchTable shape = TBenchTable(state.range(0));
+    const QString source = SavedBenchTable(shape);
     TItemTable grid;
     if (source.isEmpty() || !LoadGridFromFile(grid, source)) {
         state.SkipWithError("the table could not be made");
@@ -184,7 +60,7 @@ void BM_SaveGrid(benchmark::State& state) {
 }
 
 void BM_LoadGrid(benchmark::State& state) {
-    const QString file = savedTable(TShape(state.range(0)));
+    const QString file = SavedBenchTable(TBenchTable(state.range(0)));
     if (file.isEmpty()) {
         state.SkipWithError("the table could not be made");
         return;
@@ -204,7 +80,7 @@ void BM_LoadGrid(benchmark::State& state) {
 
 // `tovrel-cli table --json` on the saved table, printed to nowhere.
 void BM_TableJson(benchmark::State& state) {
-    const QString file = savedTable(TShape(state.range(0)));
+    const QString file = SavedBenchTable(TBenchTable(state.range(0)));
     QTemporaryDir dir;
     if (file.isEmpty() || !QFile::copy(file, dir.filePath(QStringLiteral("grid.db")))) {
         state.SkipWithError("the table could not be made");
@@ -227,7 +103,7 @@ void BM_TableJson(benchmark::State& state) {
 const QByteArray& floorPlaintext() {
     static const QByteArray plain = [] {
         TItemTable grid;
-        if (!LoadGridFromFile(grid, savedTable(TShape::Narrow)))
+        if (!LoadGridFromFile(grid, SavedBenchTable(TBenchTable::Narrow)))
             return QByteArray();
         return TAnsi::Encode(GridToJson(grid.Snapshot(), grid.ColCount()));
     }();
@@ -294,7 +170,7 @@ void BM_FloorDecipher(benchmark::State& state) {
 // The load's peak memory over the loaded table's UTF-16 text, in a child process that does nothing
 // else.
 void BM_LoadPeakMemory(benchmark::State& state) {
-    const QString file = savedTable(TShape(state.range(0)));
+    const QString file = SavedBenchTable(TBenchTable(state.range(0)));
     double ratio = 0, peak = 0, text = 0;
     for (auto _ : state) {
         int pipeFds[2];
@@ -305,10 +181,10 @@ void BM_LoadPeakMemory(benchmark::State& state) {
         const pid_t child = fork();
         if (child == 0) {
             close(pipeFds[0]);
-            const double before = peakMegabytes();
+            const double before = PeakMegabytes();
             TItemTable grid;
             const bool loaded = bool(LoadGridFromFile(grid, file));
-            const double figures[2] = {peakMegabytes() - before, textBytes(grid) / 1048576.0};
+            const double figures[2] = {PeakMegabytes() - before, TableTextBytes(grid) / 1048576.0};
             if (!loaded || write(pipeFds[1], figures, sizeof figures) != sizeof figures)
                 _exit(1);
             _exit(0);

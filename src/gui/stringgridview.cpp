@@ -69,6 +69,8 @@ TStringGridView::TStringGridView(TItemTable* table, QWidget* parent)
     horizontalHeader()->hide();
     verticalHeader()->hide();
     verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
+    // The width the table gives attribute columns, so new columns need no resizing one by one.
+    horizontalHeader()->setDefaultSectionSize(TItemTable::DefaultColWidth);
     setSelectionMode(QAbstractItemView::SingleSelection);
     setSelectionBehavior(QAbstractItemView::SelectItems);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -95,11 +97,14 @@ void TStringGridView::SetCheckPictures(const QPixmap& fcheck, const QPixmap& fno
 }
 
 void TStringGridView::applyColumnLayout() {
+    // Only what differs is changed: a table may have thousands of attribute columns, each at the
+    // default width.
     const QList<int> widths = m_table->ColWidths();
     for (int c = 0; c < m_model->columnCount(); ++c) {
         const int w = c < widths.size() ? widths[c] : 0;
-        setColumnHidden(c, w < 0);
-        if (w > 0)
+        if (isColumnHidden(c) != (w < 0))
+            setColumnHidden(c, w < 0);
+        if (w > 0 && columnWidth(c) != w)
             setColumnWidth(c, w);
     }
 }

@@ -4,13 +4,6 @@
 
 #include <algorithm>
 
-namespace {
-
-// Width given to attribute columns: the table's default column width.
-constexpr int DefaultColWidth = 64;
-
-} // namespace
-
 quint64 TRowWriter::Id() const {
     return m_table.m_ids.value(m_row);
 }

@@ -150,6 +150,8 @@ class TItemTable : public QObject {
     void Replace(const QList<QStringList>& rows, int colCount = -1);
 
     static QStringList FixedCaptions();
+    // The display width of a column that has none of its own (the attribute columns).
+    static constexpr int DefaultColWidth = 64;
     static QList<int> FixedColWidths();
 
   signals:

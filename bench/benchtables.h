@@ -1,0 +1,25 @@
+#pragma once
+
+// The tables the benchmarks work on, made the same way for each of them.
+
+#include <QString>
+#include <QStringList>
+
+class TItemTable;
+
+// The shared corpus's item pages (or one synthetic 300 KB page without the corpus).
+QStringList BenchPages();
+
+// The process's peak resident memory so far, in MB.
+double PeakMegabytes();
+// The table's text as UTF-16 bytes.
+qint64 TableTextBytes(const TItemTable& grid);
+
+enum class TBenchTable {
+    Narrow,    // 1,000 realistic items (the corpus pages as their page cells)
+    Wide,      // 201 items with the attribute columns of the widest corpus page: 5,697 columns
+    WideSized, // narrow items making a file of the wide table's size
+};
+// A saved grid file of that table, made once per run (in a child process, so that the table never
+// lived in this one); the empty text when it could not be made.
+QString SavedBenchTable(TBenchTable table);
