@@ -2,6 +2,7 @@
 // text and writing a quality-100 JPEG (when `convert` is installed); and the picture download of
 // one item with 200 pictures from the local marketplace simulator (wall time and peak memory).
 
+#include "benchtables.h"
 #include "marketsim.h"
 
 #include "app/appcore.h"
@@ -24,16 +25,6 @@
 #include <sys/resource.h>
 
 namespace {
-
-// Reports go nowhere: the benchmark measures the download.
-class TSilentReporter : public TReporter {
-  public:
-    void Status(const QString&) override {}
-    void ClearLog() override {}
-    void Log(const QString&) override {}
-    void Progress(const QString&) override {}
-    void Advance(qint64, qint64) override {}
-};
 
 QByteArray photo(int size) {
     QImage image(size, size, QImage::Format_RGB32);

@@ -2,6 +2,8 @@
 
 // The tables the benchmarks work on, made the same way for each of them.
 
+#include "base/job.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -9,6 +11,16 @@ class TItemTable;
 
 // The shared corpus's item pages (or one synthetic 300 KB page without the corpus).
 QStringList BenchPages();
+
+// Reports go nowhere: the benchmarks measure the work.
+class TSilentReporter : public TReporter {
+  public:
+    void Status(const QString&) override {}
+    void ClearLog() override {}
+    void Log(const QString&) override {}
+    void Progress(const QString&) override {}
+    void Advance(qint64, qint64) override {}
+};
 
 // The process's peak resident memory so far, in MB.
 double PeakMegabytes();

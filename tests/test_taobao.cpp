@@ -401,6 +401,16 @@ void TestTaobao::attributeNamesMatchAnyCaption() {
     grid.AppendRow([](TRowWriter& row) { WriteAttributeColumns(row, {"新:1", "旧:2"}); });
     QCOMPARE(grid.Cell(12, 0), "");
     QCOMPARE(grid.Cell(13, 0), "旧");
+    // A caption changed or gone no longer counts: after a reset, and after a load.
+    grid.SetCell(13, 0, "别的");
+    grid.AppendRow([](TRowWriter& row) { WriteAttributeColumns(row, {"甲:1", "旧:2"}); });
+    QCOMPARE(grid.Cell(13, 0), "旧");
+    // ("乙" is new again once "旧" has taken its column.)
+    grid.Replace({TItemTable::FixedCaptions() + QStringList{"乙"}}, 13);
+    grid.AppendRow([](TRowWriter& row) { WriteAttributeColumns(row, {"旧:1", "乙:2", "别的:3"}); });
+    QCOMPARE(grid.Cell(12, 0), "旧");
+    QCOMPARE(grid.Cell(13, 0), "乙");
+    QCOMPARE(grid.Cell(14, 0), "别的");
 }
 
 void TestTaobao::realCorpusPage_data() {

@@ -3,19 +3,18 @@
 #include "table/itemtable.h"
 #include "web/httpclient.h"
 
-#include <QHash>
 #include <QThread>
+
+#include <algorithm>
 
 void WriteAttributeColumns(TRowWriter& row, const QStringList& entries) {
     // Entry i goes into column 12 + i; its name becomes that column's caption unless some column
-    // already has it as its caption (letter case ignored). The table is widened once, and the
-    // captions are counted by hashing, so a page with thousands of attributes costs no more per
-    // attribute than one with ten. The counts cover the columns the table would have had, had it
-    // been widened one entry at a time: [0, visible).
-    int visible = row.ColCount();
-    QHash<QString, int> captions;
-    for (int c = 0; c < visible; ++c)
-        ++captions[row.Cell(c, 0).toCaseFolded()];
+    // the table had before the entry already has it as its caption (letter case ignored). The
+    // table is widened once and counts its captions by hashing, so a page with thousands of
+    // attributes costs no more per attribute than one with ten. Before entry i the table had the
+    // columns [0, max(initial, 12 + i)), as if widened one entry at a time; the columns beyond
+    // those are new, and their captions empty.
+    const int initial = row.ColCount();
     if (!entries.isEmpty())
         row.WidenTo(ColFirstAttribute + int(entries.size()));
     for (int i = 0; i < entries.size(); ++i) {
@@ -24,15 +23,11 @@ void WriteAttributeColumns(TRowWriter& row, const QStringList& entries) {
         const QString name = colon >= 0 ? e.left(colon) : QString();
         const QString value = colon >= 0 ? e.mid(colon + 1) : e;
         const QString key = name.toCaseFolded();
-        const bool known = captions.value(key) > 0;
         const int col = ColFirstAttribute + i;
-        for (; visible < col + 1; ++visible)
-            ++captions[row.Cell(visible, 0).toCaseFolded()];
-        if (!known) {
-            --captions[row.Cell(col, 0).toCaseFolded()];
+        const int notYetThere = row.ColCount() - std::max(initial, col);
+        const bool known = row.CaptionCount(key) - (key.isEmpty() ? notYetThere : 0) > 0;
+        if (!known)
             row.SetCell(col, 0, name);
-            ++captions[key];
-        }
         row.SetCell(col, value);
     }
 }

@@ -92,8 +92,9 @@ QString CategoryFromPage(const QString& page) {
 }
 
 QStringList AttributeEntries(const TPatterns::TPatternText& page) {
-    const QString block =
-        TPatterns::FindsStr(QStringLiteral("attributes-list\">([\\w\\W]+)</ul>"), page, false);
+    // The block is a part of the page, not a copy of it.
+    const TPatterns::TPatternText block =
+        TPatterns::FindsText(QStringLiteral("attributes-list\">([\\w\\W]+)</ul>"), page);
     return TPatterns::FindSList(QStringLiteral("\">([^<]*)"), block, false);
 }
 

@@ -28,6 +28,20 @@ void TRowWriter::WidenTo(int colCount) {
     m_table.widenLocked(colCount);
 }
 
+int TRowWriter::CaptionCount(const QString& folded) const {
+    return m_table.captionCountLocked(folded);
+}
+
+int TItemTable::captionCountLocked(const QString& folded) const {
+    if (!m_captionCountsValid) {
+        m_captionCounts.clear();
+        for (int c = 0; c < m_colCount; ++c)
+            ++m_captionCounts[cellLocked(c, 0).toCaseFolded()];
+        m_captionCountsValid = true;
+    }
+    return m_captionCounts.value(folded);
+}
+
 TItemTable::TItemTable(QObject* parent) : QObject(parent) {
     m_rows.append(FixedCaptions());
     m_ids.append(m_nextId++);
@@ -72,12 +86,18 @@ void TItemTable::setCellLocked(int col, int row, const QString& text) {
             return;
         cells.resize(col + 1);
     }
+    if (row == 0 && m_captionCountsValid) {
+        --m_captionCounts[cells[col].toCaseFolded()];
+        ++m_captionCounts[text.toCaseFolded()];
+    }
     cells[col] = text;
 }
 
 void TItemTable::widenLocked(int colCount) {
     if (colCount <= m_colCount)
         return;
+    if (m_captionCountsValid)
+        m_captionCounts[QString()] += colCount - m_colCount; // new columns have empty captions
     m_colCount = colCount;
     ++m_revision;
     while (m_colWidths.size() < m_colCount)
@@ -227,6 +247,7 @@ void TItemTable::ResetGrid() {
     m_rows.clear();
     m_ids.clear();
     m_colCount = ColFixedCount;
+    m_captionCountsValid = false;
     m_rows.append(FixedCaptions());
     m_ids.append(m_nextId++);
     ++m_revision;
@@ -336,6 +357,7 @@ void TItemTable::Replace(const QList<QStringList>& rows, int colCount) {
         m_ids.append(m_nextId++);
     ++m_revision;
     m_colCount = colCount;
+    m_captionCountsValid = false;
     SetGridColWidths();
     m_col = 0;
     m_row = 0;

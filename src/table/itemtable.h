@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QList>
 #include <QMutex>
 #include <QObject>
@@ -44,6 +45,9 @@ class TRowWriter {
     QString Cell(int col, int row) const;
     int ColCount() const;
     void WidenTo(int colCount); // never narrows
+    // How many captions of the table equal `folded`, a name with its letter case folded
+    // (QString::toCaseFolded), found by hashing.
+    int CaptionCount(const QString& folded) const;
 
   private:
     friend class TItemTable;
@@ -168,6 +172,9 @@ class TItemTable : public QObject {
     QString cellLocked(int col, int row) const;
     void setCellLocked(int col, int row, const QString& text);
     void widenLocked(int colCount);
+    // How many captions of the table equal `folded` (letter case folded); kept as captions change,
+    // made afresh after a reset or a load.
+    int captionCountLocked(const QString& folded) const;
     // Applies the widths of the fixed columns (and the default width to attribute columns).
     void SetGridColWidths();
 
@@ -178,6 +185,8 @@ class TItemTable : public QObject {
     quint64 m_nextId = 1;
     quint64 m_revision = 0;
     int m_colCount = ColFixedCount;
+    mutable QHash<QString, int> m_captionCounts;
+    mutable bool m_captionCountsValid = false;
     QList<int> m_colWidths;
     int m_col = 0;
     int m_row = 0;

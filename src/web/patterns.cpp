@@ -5,6 +5,10 @@
 #include <QHash>
 #include <QRegularExpression>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
 #include <array>
 #include <optional>
@@ -436,25 +440,73 @@ QRegularExpression compile(const QString& pcrePattern, const QString& original) 
     return re;
 }
 
+// The expressions compiled so far on this thread, by pattern and case rule: the scrapers run the
+// same few dozen patterns over every page, and translating and compiling one (with its machine
+// code) costs more than running it over a whole page. Each thread keeps its own, so no compiled
+// expression is shared between threads; a pattern the engine refused is kept with its reason.
+struct TCompiled {
+    QRegularExpression re;
+    QString error; // empty when the engine took it
+};
+
 QRegularExpression compileEcma(const QString& pattern, bool ignoreCase) {
-    return compile(TPatterns::EcmaToPcre(pattern, ignoreCase), pattern);
+    thread_local QHash<QString, TCompiled> cache[2];
+    QHash<QString, TCompiled>& compiled = cache[ignoreCase ? 1 : 0];
+    auto it = compiled.constFind(pattern);
+    if (it == compiled.constEnd()) {
+        // Patterns made from outside text (service values) vary; the cache never grows without end.
+        if (compiled.size() >= 256)
+            compiled.clear();
+        TCompiled entry;
+        try {
+            entry.re = compile(TPatterns::EcmaToPcre(pattern, ignoreCase), pattern);
+            entry.re.optimize();
+        } catch (const TPatternError& e) {
+            entry.error = e.Message;
+        }
+        it = compiled.insert(pattern, entry);
+    }
+    if (!it->error.isEmpty())
+        throw TPatternError(pattern, it->error);
+    return it->re;
 }
 
-// Whether the text holds any surrogate unit at all: one pass the compiler vectorises, so the exact
-// check below runs only for the rare text that holds characters beyond U+FFFF.
-bool holdsSurrogates(const QString& text) {
-    const ushort* units = text.utf16();
-    const qsizetype size = text.size();
-    bool found = false;
-    for (qsizetype i = 0; i < size; ++i)
-        found |= (units[i] & 0xF800) == 0xD800;
-    return found;
+// Whether every surrogate of the text is half of a pair (so the engine may take it as it is): one
+// pass that looks at each unit only where a block of eight holds a surrogate.
+bool surrogatesPaired(const QString& text) {
+    const char16_t* u = reinterpret_cast<const char16_t*>(text.constData());
+    const qsizetype n = text.size();
+    qsizetype i = 0;
+    while (i < n) {
+#if defined(__SSE2__)
+        // Eight units at a time up to the next surrogate.
+        const __m128i mask = _mm_set1_epi16(short(0xF800)), surrogate = _mm_set1_epi16(short(0xD800));
+        while (i + 8 <= n) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(u + i));
+            if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(v, mask), surrogate)) != 0)
+                break;
+            i += 8;
+        }
+        if (i >= n)
+            break;
+#endif
+        const char16_t c = u[i];
+        if ((c & 0xF800) != 0xD800) {
+            ++i;
+            continue;
+        }
+        // A high surrogate followed by a low one is a character beyond U+FFFF; anything else is alone.
+        if (c >= 0xDC00 || i + 1 >= n || (u[i + 1] & 0xFC00) != 0xDC00)
+            return false;
+        i += 2;
+    }
+    return true;
 }
 
 // A text holding a lone surrogate has each such unit replaced by U+FFFD, which keeps every position
 // where it was.
 QString wellFormed(const QString& text) {
-    if (!holdsSurrogates(text) || QStringView(text).isValidUtf16())
+    if (surrogatesPaired(text))
         return text;
     QString copy = text;
     for (qsizetype i = 0; i < copy.size(); ++i) {
@@ -473,7 +525,7 @@ constexpr auto AlreadyChecked = QRegularExpression::DontCheckSubjectStringMatchO
 // search goes on one unit further.
 template <typename F>
 void forEachMatch(const QRegularExpression& re, const TPatterns::TPatternText& html, F&& f) {
-    const QString& text = html.Text();
+    const QStringView text = html.View();
     qsizetype pos = 0;
     while (pos <= text.size()) {
         const QRegularExpressionMatch m =
@@ -492,13 +544,35 @@ QString TPatterns::EcmaToPcre(const QString& pattern, bool ignoreCase) {
     return TTranslator(pattern, ignoreCase).run();
 }
 
-TPatterns::TPatternText::TPatternText(const QString& text) : m_text(wellFormed(text)) {}
+TPatterns::TPatternText::TPatternText(const QString& text)
+    : m_text(wellFormed(text)), m_size(m_text.size()) {}
+
+TPatterns::TPatternText TPatterns::TPatternText::Part(qsizetype from, qsizetype size) const {
+    TPatternText part;
+    part.m_text = m_text;
+    part.m_from = m_from + std::clamp<qsizetype>(from, 0, m_size);
+    part.m_size = std::clamp<qsizetype>(size, 0, m_size - (part.m_from - m_from));
+    return part;
+}
+
+TPatterns::TPatternText TPatterns::FindsText(const QString& pattern, const TPatternText& html) {
+    try {
+        const QRegularExpression re = compileEcma(pattern, false);
+        const QRegularExpressionMatch m =
+            re.match(html.View(), 0, QRegularExpression::NormalMatch, AlreadyChecked);
+        if (m.hasMatch() && re.captureCount() >= 1 && m.capturedStart(1) >= 0)
+            return html.Part(m.capturedStart(1), m.capturedLength(1));
+    } catch (const TPatternError& e) {
+        qCritical("%s", e.what());
+    }
+    return html.Part(0, 0);
+}
 
 QString TPatterns::FindsStr(const QString& pattern, const TPatternText& html, bool AddMatch) {
     try {
         const QRegularExpression re = compileEcma(pattern, false);
         const QRegularExpressionMatch m =
-            re.match(html.Text(), 0, QRegularExpression::NormalMatch, AlreadyChecked);
+            re.match(html.View(), 0, QRegularExpression::NormalMatch, AlreadyChecked);
         if (!m.hasMatch())
             return {};
         if (AddMatch)
@@ -556,7 +630,7 @@ QStringList TPatterns::FindSListNew(const QString& pattern, const TPatternText& 
     const QRegularExpression re = compile(pattern, pattern);
     QStringList out;
     QRegularExpressionMatchIterator it =
-        re.globalMatch(text.Text(), 0, QRegularExpression::NormalMatch, AlreadyChecked);
+        re.globalMatch(text.View(), 0, QRegularExpression::NormalMatch, AlreadyChecked);
     while (it.hasNext()) {
         const QRegularExpressionMatch m = it.next();
         const qsizetype start = m.capturedStart(0);

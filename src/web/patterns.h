@@ -32,15 +32,27 @@ namespace TPatterns {
 class TPatternText {
   public:
     TPatternText(const QString& text); // NOLINT(google-explicit-constructor): a QString converts
-    const QString& Text() const { return m_text; }
+    // The text (a part of a larger one shares its storage).
+    QStringView View() const { return QStringView(m_text).sliced(m_from, m_size); }
+    QString Text() const { return View().toString(); }
+    // The part [from, from + size) of this text, without a copy. The part never splits a character
+    // beyond U+FFFF when its ends come from a match (the engine works on whole characters).
+    TPatternText Part(qsizetype from, qsizetype size) const;
 
   private:
+    TPatternText() = default;
     QString m_text;
+    qsizetype m_from = 0;
+    qsizetype m_size = 0;
 };
 
 // Group 1 of the first match (the whole match when AddMatch), case-sensitive. Never raises: a
 // broken pattern gives the empty text, as does a pattern without a group when AddMatch is false.
 QString FindsStr(const QString& pattern, const TPatternText& html, bool AddMatch);
+
+// Group 1 of the first match, case-sensitive, as a part of `html` (no copy), for running more
+// patterns over it; the empty text when nothing matches. Never raises (as FindsStr).
+TPatternText FindsText(const QString& pattern, const TPatternText& html);
 
 // Every match, ignoring case: each match's whole text (when AddMatch) followed by each of its
 // groups in order; a group that took no part gives an empty entry.

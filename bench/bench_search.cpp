@@ -1,0 +1,189 @@
+// The search against the local marketplace simulator, reached as an HTTP proxy, next to curl
+// fetching the same pages through the same server:
+// - the per-link search (data source 拍拍) over N links, until the last row is in (the save is no
+//   part of it), beside `curl --parallel --parallel-max 16`;
+// - the Taobao search over N links, less its 100 ms pause after each link, beside curl fetching the
+//   same pages one after another;
+// - the per-link search's peak memory growth beyond the rows' text, for 100 and 200 links (flat
+//   when it does not grow with the number of links).
+// The pages are the shared corpus's item pages (or one synthetic page), each served at many
+// addresses.
+
+#include "benchtables.h"
+#include "marketsim.h"
+
+#include "acquire/taobaoitem.h"
+#include "platform/paths.h"
+#include "table/itemtable.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include <benchmark/benchmark.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+
+namespace {
+
+// The simulator with N item pages, http_proxy pointing at it, and a working folder whose
+// service.ini keeps to the simulator's hosts.
+struct TSearchSite {
+    TMarketSim sim;
+    QTemporaryDir dir;
+    QStringList links;
+
+    explicit TSearchSite(int count) {
+        const QStringList pages = BenchPages();
+        for (int i = 0; i < count; ++i) {
+            const QString path = QStringLiteral("/item.htm?id=%1").arg(500000 + i);
+            // Served as the real server sends them: GBK, declared.
+            sim.Route(QStringLiteral("item.taobao.com"), path,
+                      TSimResponse::Text(pages[i % pages.size()], QByteArrayLiteral("GBK")));
+            links.append(QStringLiteral("http://item.taobao.com") + path);
+        }
+        qputenv("http_proxy", sim.Origin().toUtf8());
+        qunsetenv("no_proxy");
+        QFile ini(dir.filePath(QStringLiteral("service.ini")));
+        if (ini.open(QIODevice::WriteOnly))
+            ini.write("[service]\nHead=http://\n");
+        ini.close();
+        TPaths::SetWorkDir(dir.path());
+    }
+};
+
+TChoices noChoices() {
+    return TChoices();
+}
+
+void BM_PerLinkSearch(benchmark::State& state) {
+    TSearchSite site(int(state.range(0)));
+    TSilentReporter reporter;
+    std::atomic<bool> stop{false};
+    int rows = 0;
+    for (auto _ : state) {
+        TItemTable grid;
+        const TJobContext job(stop, reporter, noChoices);
+        benchmark::DoNotOptimize(
+            InsertTaoBaoUrlsPerLink(job, grid, site.links, QStringLiteral("http://"), QString()));
+        rows = grid.RowCount() - 1;
+    }
+    state.counters["rows"] = rows;
+    state.counters["links"] = double(site.links.size());
+}
+
+void BM_TaobaoSearchBeyondPauses(benchmark::State& state) {
+    TSearchSite site(int(state.range(0)));
+    TSilentReporter reporter;
+    std::atomic<bool> stop{false};
+    int rows = 0;
+    for (auto _ : state) {
+        TItemTable grid;
+        const TJobContext job(stop, reporter, noChoices);
+        QElapsedTimer clock;
+        clock.start();
+        benchmark::DoNotOptimize(InsertTaoBaoUrls(job, grid, site.links));
+        // The pause after each link is the program's courtesy to the server, not work.
+        state.SetIterationTime(double(clock.nsecsElapsed()) / 1e9 - 0.1 * double(site.links.size()));
+        rows = grid.RowCount() - 1;
+    }
+    state.counters["rows"] = rows;
+}
+
+// curl fetching the same pages through the same server: in parallel (16 at a time) or one after
+// another.
+void runCurl(benchmark::State& state, bool parallel) {
+    const QString curl = QStandardPaths::findExecutable(QStringLiteral("curl"));
+    if (curl.isEmpty()) {
+        state.SkipWithError("curl is not installed");
+        return;
+    }
+    TSearchSite site(int(state.range(0)));
+    QStringList args{QStringLiteral("--silent"), QStringLiteral("--proxy"), site.sim.Origin()};
+    if (parallel)
+        args << QStringLiteral("--parallel") << QStringLiteral("--parallel-max") << QStringLiteral("16");
+    for (const QString& link : site.links)
+        args << QStringLiteral("-o") << QStringLiteral("/dev/null") << link;
+    for (auto _ : state) {
+        QElapsedTimer clock;
+        clock.start();
+        QProcess process;
+        process.start(curl, args);
+        if (!process.waitForFinished(600000) || process.exitCode() != 0)
+            state.SkipWithError("curl failed");
+        state.SetIterationTime(double(clock.nsecsElapsed()) / 1e9);
+    }
+}
+
+void BM_CurlParallel(benchmark::State& state) {
+    runCurl(state, true);
+}
+
+void BM_CurlSequential(benchmark::State& state) {
+    runCurl(state, false);
+}
+
+// The per-link search's peak memory beyond the rows it added, in a child process of its own.
+void BM_PerLinkSearchMemory(benchmark::State& state) {
+    double growth = 0, text = 0;
+    for (auto _ : state) {
+        int fds[2];
+        if (pipe(fds) != 0) {
+            state.SkipWithError("no pipe");
+            return;
+        }
+        const pid_t child = fork();
+        if (child == 0) {
+            close(fds[0]);
+            TSearchSite site(int(state.range(0)));
+            TSilentReporter reporter;
+            std::atomic<bool> stop{false};
+            TItemTable grid;
+            const double before = PeakMegabytes();
+            const TJobContext job(stop, reporter, noChoices);
+            InsertTaoBaoUrlsPerLink(job, grid, site.links, QStringLiteral("http://"), QString());
+            const double figures[2] = {PeakMegabytes() - before, TableTextBytes(grid) / 1048576.0};
+            _exit(write(fds[1], figures, sizeof figures) == sizeof figures ? 0 : 1);
+        }
+        close(fds[1]);
+        double figures[2] = {0, 0};
+        const bool read = ::read(fds[0], figures, sizeof figures) == sizeof figures;
+        close(fds[0]);
+        int status = 0;
+        waitpid(child, &status, 0);
+        if (!read) {
+            state.SkipWithError("the child could not search");
+            return;
+        }
+        growth = figures[0];
+        text = figures[1];
+    }
+    state.counters["peak_growth_MB"] = growth;
+    state.counters["rows_text_MB"] = text;
+    state.counters["beyond_rows_MB"] = growth - text;
+}
+
+} // namespace
+
+BENCHMARK(BM_PerLinkSearch)->Arg(200)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_CurlParallel)->Arg(200)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_TaobaoSearchBeyondPauses)
+    ->Arg(50)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(2);
+BENCHMARK(BM_CurlSequential)->Arg(50)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_PerLinkSearchMemory)->Arg(100)->Arg(200)->Iterations(1);
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
