@@ -4,8 +4,8 @@
 //   part of it), beside `curl --parallel --parallel-max 16`;
 // - the Taobao search over N links, less its 100 ms pause after each link, beside curl fetching the
 //   same pages one after another;
-// - the per-link search's peak memory growth beyond the rows' text, for 100 and 200 links (flat
-//   when it does not grow with the number of links).
+// - the per-link search's peak memory beyond what stays when it has ended (the rows it added), for
+//   100 and 200 links (flat when it does not grow with the number of links).
 // The pages are the shared corpus's item pages (or one synthetic page), each served at many
 // addresses.
 
@@ -23,11 +23,9 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
-#include <benchmark/benchmark.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <atomic>
+#include <benchmark/benchmark.h>
+#include <cstdio>
 
 namespace {
 
@@ -128,43 +126,45 @@ void BM_CurlSequential(benchmark::State& state) {
     runCurl(state, false);
 }
 
-// The per-link search's peak memory beyond the rows it added, in a child process of its own.
+// The per-link search's peak memory beyond what stays when it has ended (the rows it added),
+// measured by a fresh run of this program (no threads of earlier benchmarks, a peak of its own):
+// it prints its two figures.
+constexpr const char* MemoryRunVariable = "TOVREL_BENCH_SEARCH_MEMORY";
+
+int measureMemory(int links) {
+    TSearchSite site(links);
+    TSilentReporter reporter;
+    std::atomic<bool> stop{false};
+    TItemTable grid;
+    const double before = LiveMegabytes();
+    const TJobContext job(stop, reporter, noChoices);
+    InsertTaoBaoUrlsPerLink(job, grid, site.links, QStringLiteral("http://"), QString());
+    // What stays after the search is the rows (and the program's own caches); the rest of the peak
+    // was the search's working memory.
+    std::printf("%f %f\n", PeakMegabytes() - before, LiveMegabytes() - before);
+    return grid.RowCount() - 1 == links ? 0 : 1;
+}
+
 void BM_PerLinkSearchMemory(benchmark::State& state) {
     double growth = 0, text = 0;
     for (auto _ : state) {
-        int fds[2];
-        if (pipe(fds) != 0) {
-            state.SkipWithError("no pipe");
+        QProcess run;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QString::fromLatin1(MemoryRunVariable), QString::number(state.range(0)));
+        run.setProcessEnvironment(env);
+        run.start(QCoreApplication::applicationFilePath(), {});
+        const QList<QByteArray> figures = run.waitForFinished(600000) && run.exitCode() == 0
+                                              ? run.readAllStandardOutput().trimmed().split(' ')
+                                              : QList<QByteArray>();
+        if (figures.size() != 2) {
+            state.SkipWithError("the measuring run failed");
             return;
         }
-        const pid_t child = fork();
-        if (child == 0) {
-            close(fds[0]);
-            TSearchSite site(int(state.range(0)));
-            TSilentReporter reporter;
-            std::atomic<bool> stop{false};
-            TItemTable grid;
-            const double before = PeakMegabytes();
-            const TJobContext job(stop, reporter, noChoices);
-            InsertTaoBaoUrlsPerLink(job, grid, site.links, QStringLiteral("http://"), QString());
-            const double figures[2] = {PeakMegabytes() - before, TableTextBytes(grid) / 1048576.0};
-            _exit(write(fds[1], figures, sizeof figures) == sizeof figures ? 0 : 1);
-        }
-        close(fds[1]);
-        double figures[2] = {0, 0};
-        const bool read = ::read(fds[0], figures, sizeof figures) == sizeof figures;
-        close(fds[0]);
-        int status = 0;
-        waitpid(child, &status, 0);
-        if (!read) {
-            state.SkipWithError("the child could not search");
-            return;
-        }
-        growth = figures[0];
-        text = figures[1];
+        growth = figures[0].toDouble();
+        text = figures[1].toDouble();
     }
     state.counters["peak_growth_MB"] = growth;
-    state.counters["rows_text_MB"] = text;
+    state.counters["rows_MB"] = text;
     state.counters["beyond_rows_MB"] = growth - text;
 }
 
@@ -182,6 +182,8 @@ BENCHMARK(BM_PerLinkSearchMemory)->Arg(100)->Arg(200)->Iterations(1);
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
+    if (const int links = qEnvironmentVariableIntValue(MemoryRunVariable); links > 0)
+        return measureMemory(links);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

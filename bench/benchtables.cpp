@@ -12,6 +12,7 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
+#include <malloc.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -103,6 +104,17 @@ qint64 TableTextBytes(const TItemTable& grid) {
         for (const QString& cell : row)
             bytes += cell.size() * 2;
     return bytes;
+}
+
+double LiveMegabytes() {
+    malloc_trim(0);
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
+    return 0;
 }
 
 // A saved table of each shape, made once per run in a temporary folder. The wide table is 201 rows;

@@ -26,6 +26,8 @@ class TSilentReporter : public TReporter {
 double PeakMegabytes();
 // The table's text as UTF-16 bytes.
 qint64 TableTextBytes(const TItemTable& grid);
+// The process's resident memory now, in MB, after freed memory has been handed back to the system.
+double LiveMegabytes();
 
 enum class TBenchTable {
     Narrow,    // 1,000 realistic items (the corpus pages as their page cells)

@@ -1,5 +1,6 @@
 #include "web/patterns.h"
 
+#include <QRandomGenerator>
 #include <QTest>
 #include <QThread>
 
@@ -26,6 +27,7 @@ class TestPatterns : public QObject {
     void splitString();
     void tenMegabytePage();
     void threadsShareNothing();
+    void textSearchesAgreeWithTheEngine();
 };
 
 void TestPatterns::findsStr_data() {
@@ -89,6 +91,22 @@ void TestPatterns::findsStr_data() {
                                                            << "a\nb" << true << "a\nb";
     QTest::newRow("\\b inside a class is a backspace") << "([\\b]+)"
                                                        << "a\b\bz" << false << "\b\b";
+    // Cuts: a plain text, anything, a plain text (the scrapers' block patterns).
+    QTest::newRow("a cut runs from the first start to the last end")
+        << "a\">([\\w\\W]+)</ul>"
+        << "x a\">1</ul>2</ul> a\">3</ul>" << false << "1</ul>2</ul> a\">3";
+    QTest::newRow("a cut's whole match") << "<b>([\\w\\W]+)</b>"
+                                         << "z<b>1</b>z" << true << "<b>1</b>";
+    QTest::newRow("a cut needs a character between") << "<b>([\\w\\W]+)</b>"
+                                                     << "<b></b>" << false << "";
+    QTest::newRow("a cut's end may be a later copy of itself") << "<b>([\\w\\W]+)</b>"
+                                                               << "<b></b>x</b>" << false << "</b>x";
+    QTest::newRow("a cut's end only before its start") << "<b>([\\w\\W]+)</b>"
+                                                       << "</b><b>x" << false << "";
+    QTest::newRow("a cut whose ends overlap") << "aa([\\w\\W]+)aa"
+                                              << "aaaaa" << false << "a";
+    QTest::newRow("a cut over characters beyond U+FFFF") << "始([\\w\\W]+)终"
+                                                         << "始😀终" << false << "😀";
     QTest::newRow("a malformed pattern gives nothing and raises nothing") << "([a-"
                                                                           << "[a-" << false << "";
 }
@@ -99,6 +117,11 @@ void TestPatterns::findsStr() {
     QFETCH(bool, addMatch);
     QFETCH(QString, expected);
     QCOMPARE(FindsStr(pattern, html, addMatch), expected);
+    // The same found by the engine itself (an empty group appended keeps the meaning but takes
+    // away any shortcut), and as a part of the text.
+    QCOMPARE(FindsStr(pattern + "(?:)", html, addMatch), expected);
+    if (!addMatch)
+        QCOMPARE(FindsText(pattern, html).Text(), expected);
 }
 
 void TestPatterns::findSList_data() {
@@ -302,6 +325,26 @@ void TestPatterns::threadsShareNothing() {
     for (auto& t : threads)
         t->wait();
     QCOMPARE(wrong.load(), 0);
+}
+
+// The plain-text searches behind the cuts, on every kind of position: words at the ends of texts,
+// across the blocks the search works in, overlapping themselves, one unit long.
+void TestPatterns::textSearchesAgreeWithTheEngine() {
+    QRandomGenerator random(17);
+    const QStringList words{"", "a", "b", "ab", "ba", "aab", "abba", "bbbbbbbbb", "aaaaaaaaaaaaaaaaab"};
+    for (int round = 0; round < 3000; ++round) {
+        QString text;
+        const int size = random.bounded(40);
+        for (int k = 0; k < size; ++k)
+            text += random.bounded(4) == 0 ? QLatin1Char('b') : QLatin1Char('a');
+        for (const QString& word : words)
+            QCOMPARE(FindLiteral(text, word), QStringView(text).indexOf(word));
+        const QString start = words[1 + random.bounded(words.size() - 1)];
+        const QString end = words[1 + random.bounded(words.size() - 1)];
+        const QString cut = start + "([\\w\\W]+)" + end;
+        QCOMPARE(FindsStr(cut, text, false), FindsStr(cut + "(?:)", text, false));
+        QCOMPARE(FindsStr(cut, text, true), FindsStr(cut + "(?:)", text, true));
+    }
 }
 
 QTEST_APPLESS_MAIN(TestPatterns)

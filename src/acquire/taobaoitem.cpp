@@ -80,10 +80,10 @@ QString DeliveryFromPostage(const QString& reply) {
 }
 
 QString CategoryFromPage(const QString& page) {
-    const qsizetype notice = page.indexOf(QStringLiteral("tb-notice"));
+    const qsizetype notice = TPatterns::FindLiteral(page, u"tb-notice");
     if (notice < 0)
         return {};
-    const qsizetype header = page.indexOf(QStringLiteral("tb-detail-hd"));
+    const qsizetype header = TPatterns::FindLiteral(page, u"tb-detail-hd");
     if (header < 0)
         return {};
     // From the character after the first of "tb-detail-hd" up to the first character of "tb-notice".

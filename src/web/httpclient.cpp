@@ -12,6 +12,7 @@
 #include <atomic>
 #include <mutex>
 #include <stdexcept>
+#include <utility>
 
 namespace {
 
@@ -29,9 +30,46 @@ int progressCheck(void* data, curl_off_t total, curl_off_t received, curl_off_t,
     return watch->abandon && watch->abandon->load() ? 1 : 0;
 }
 
-void initCurlOnce() {
+// Name lookups, open connections and TLS sessions shared by every request of the process: the
+// workers of a search each make a client of their own, and without this each of them would open a
+// new connection (and, over https, make a new handshake) for every link. libcurl takes the locks
+// below around each use, so any thread may use it.
+struct TSharedConnections {
+    CURLSH* share = nullptr;
+    std::mutex locks[CURL_LOCK_DATA_LAST];
+
+    TSharedConnections() : share(curl_share_init()) {
+        if (!share)
+            return;
+        curl_share_setopt(share, CURLSHOPT_LOCKFUNC, lock);
+        curl_share_setopt(share, CURLSHOPT_UNLOCKFUNC, unlock);
+        curl_share_setopt(share, CURLSHOPT_USERDATA, this);
+        curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
+        curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_CONNECT);
+        curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
+    }
+    static void lock(CURL*, curl_lock_data data, curl_lock_access, void* self) {
+        static_cast<TSharedConnections*>(self)->locks[data].lock();
+    }
+    static void unlock(CURL*, curl_lock_data data, void* self) {
+        static_cast<TSharedConnections*>(self)->locks[data].unlock();
+    }
+};
+
+// Made once, after libcurl's own set-up, and kept for the life of the process (requests may run
+// until the very end).
+CURLSH* sharedConnections() {
+    static TSharedConnections* shared = nullptr;
     static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+    std::call_once(once, [] {
+        curl_global_init(CURL_GLOBAL_DEFAULT);
+        shared = new TSharedConnections;
+    });
+    return shared->share;
+}
+
+void initCurlOnce() {
+    sharedConnections();
 }
 
 // Where a transfer's body goes, and how much of it may come.
@@ -56,7 +94,8 @@ size_t collectBody(char* data, size_t size, size_t count, void* target) {
         // grown and copied chunk by chunk.
         if (response->body->isEmpty()) {
             curl_off_t announced = -1;
-            if (curl_easy_getinfo(response->http, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) == CURLE_OK &&
+            if (curl_easy_getinfo(response->http, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) ==
+                    CURLE_OK &&
                 announced > 0 && announced <= response->limit)
                 response->body->reserve(qsizetype(announced));
         }
@@ -267,6 +306,8 @@ TResult<TC::TResponse> TC::perform(const TProfile& profile, const QString& url, 
 
     const QByteArray address = url.toUtf8();
     curl_easy_setopt(http, CURLOPT_URL, address.constData());
+    if (CURLSH* shared = sharedConnections())
+        curl_easy_setopt(http, CURLOPT_SHARE, shared);
     curl_easy_setopt(http, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_1_1));
     curl_easy_setopt(http, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(http, CURLOPT_FOLLOWLOCATION, profile.FollowRedirects ? 1L : 0L);
@@ -391,20 +432,26 @@ TResult<QByteArray> TC::FetchBytes(const TProfile& profile, const QString& url, 
 }
 
 TResult<QString> TC::FetchText(const TProfile& profile, const QString& url, const QByteArray& form) {
-    const TResult<TResponse> r = perform(profile, url, form);
+    TResult<TResponse> r = perform(profile, url, form);
     if (!r)
         return r.error();
+    TResponse response = std::move(r).value();
+    QString text;
     switch (profile.Body) {
     case TBody::Text:
-        return DecodeBody(r->body, r->contentType);
+        text = DecodeBody(response.body, response.contentType);
+        break;
     case TBody::Utf16:
-        return utf16Text(r->body);
+        text = utf16Text(response.body);
+        break;
     case TBody::TrimmedAnsi:
-        return TrimText(TAnsi::Decode(r->body));
+        text = TrimText(TAnsi::Decode(response.body));
+        break;
     case TBody::Bytes:
+        text = QString::fromLatin1(response.body);
         break;
     }
-    return QString::fromLatin1(r->body);
+    return text;
 }
 
 QString TC::HGetText(const QString& url) {

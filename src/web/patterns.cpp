@@ -11,7 +11,9 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <optional>
+#include <string>
 #include <vector>
 
 TPatternError::TPatternError(const QString& pattern, const QString& message)
@@ -555,13 +557,142 @@ TPatterns::TPatternText TPatterns::TPatternText::Part(qsizetype from, qsizetype 
     return part;
 }
 
+namespace {
+
+// Where `word` first (or last) occurs in `text`, or -1; the empty word is found at the start (or
+// the end). Eight positions at a time are checked for the word's first and last units, and only
+// where both are in place is the rest compared: pages are large and the words looked for rare.
+qsizetype findUnits(QStringView text, QStringView word, bool last) {
+    const qsizetype n = text.size(), m = word.size();
+    if (m == 0)
+        return last ? n : 0;
+    if (m > n)
+        return -1;
+    const char16_t* t = text.utf16();
+    const char16_t* w = word.utf16();
+    const qsizetype lastStart = n - m; // the last position the word can start at
+    auto matchesAt = [&](qsizetype i) {
+        return std::char_traits<char16_t>::compare(t + i + 1, w + 1, size_t(m - 1)) == 0;
+    };
+#if defined(__SSE2__)
+    const __m128i first = _mm_set1_epi16(short(w[0]));
+    const __m128i lastUnit = _mm_set1_epi16(short(w[m - 1]));
+    // A bit pair for each of the eight positions from i where the word's first and last units are
+    // in place (two common letters together are far rarer than one).
+    auto candidates = [&](qsizetype i) {
+        const __m128i starts = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + i));
+        const __m128i ends = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + i + m - 1));
+        return unsigned(_mm_movemask_epi8(
+            _mm_and_si128(_mm_cmpeq_epi16(starts, first), _mm_cmpeq_epi16(ends, lastUnit))));
+    };
+    if (!last) {
+        qsizetype i = 0;
+        for (; i + 8 <= lastStart + 1; i += 8)
+            for (unsigned bits = candidates(i); bits != 0;) {
+                const int unit = std::countr_zero(bits) / 2;
+                if (matchesAt(i + unit))
+                    return i + unit;
+                bits &= ~(3u << (2 * unit));
+            }
+        for (; i <= lastStart; ++i)
+            if (t[i] == w[0] && matchesAt(i))
+                return i;
+        return -1;
+    }
+    qsizetype i = lastStart + 1; // positions [i, lastStart] are done
+    for (; i - 8 >= 0; i -= 8)
+        for (unsigned bits = candidates(i - 8); bits != 0;) {
+            const int unit = (31 - std::countl_zero(bits)) / 2;
+            if (matchesAt(i - 8 + unit))
+                return i - 8 + unit;
+            bits &= ~(3u << (2 * unit));
+        }
+    for (--i; i >= 0; --i)
+        if (t[i] == w[0] && matchesAt(i))
+            return i;
+    return -1;
+#else
+    for (qsizetype k = 0; k <= lastStart; ++k) {
+        const qsizetype i = last ? lastStart - k : k;
+        if (t[i] == w[0] && matchesAt(i))
+            return i;
+    }
+    return -1;
+#endif
+}
+
+// Where the first match and its group 1 lie (group.from < 0 when the group took no part or the
+// pattern has none).
+struct TSpan {
+    qsizetype from = -1;
+    qsizetype size = 0;
+};
+struct TFirstMatch {
+    TSpan whole;
+    TSpan group;
+};
+
+// A pattern made of a plain text, "([\w\W]+)" and another plain text finds the first of the first
+// text and takes everything up to the last of the second one after it: found by two text searches
+// instead of running the engine to the page's end and back (the scrapers cut blocks out of whole
+// pages this way).
+struct TCutShape {
+    QStringView prefix;
+    QStringView suffix;
+};
+std::optional<TCutShape> cutShape(const QString& pattern) {
+    static const QString anything = QStringLiteral("([\\w\\W]+)");
+    const qsizetype at = pattern.indexOf(anything);
+    if (at <= 0 || at + anything.size() >= pattern.size())
+        return std::nullopt;
+    const QStringView prefix = QStringView(pattern).first(at);
+    const QStringView suffix = QStringView(pattern).sliced(at + anything.size());
+    static const QString special = QStringLiteral("\\^$.|?*+()[]{}");
+    for (const QStringView part : {prefix, suffix})
+        for (const QChar c : part)
+            if (special.contains(c))
+                return std::nullopt;
+    return TCutShape{prefix, suffix};
+}
+
+std::optional<TFirstMatch> firstCut(const TCutShape& cut, QStringView text) {
+    const qsizetype start = TPatterns::FindLiteral(text, cut.prefix);
+    if (start < 0)
+        return std::nullopt;
+    const qsizetype groupFrom = start + cut.prefix.size();
+    // At least one character between the two texts.
+    const QStringView rest = text.sliced(std::min(groupFrom + 1, text.size()));
+    const qsizetype last = findUnits(rest, cut.suffix, true);
+    if (last < 0)
+        return std::nullopt;
+    const qsizetype suffixAt = (groupFrom + 1) + last;
+    return TFirstMatch{{start, suffixAt + cut.suffix.size() - start}, {groupFrom, suffixAt - groupFrom}};
+}
+
+// The first match, letter case kept. Throws TPatternError for a pattern the engine refuses.
+std::optional<TFirstMatch> firstMatch(const QString& pattern, QStringView text) {
+    if (const std::optional<TCutShape> cut = cutShape(pattern))
+        return firstCut(*cut, text);
+    const QRegularExpression re = compileEcma(pattern, false);
+    const QRegularExpressionMatch m = re.match(text, 0, QRegularExpression::NormalMatch, AlreadyChecked);
+    if (!m.hasMatch())
+        return std::nullopt;
+    TFirstMatch found{{m.capturedStart(0), m.capturedLength(0)}, {}};
+    if (re.captureCount() >= 1 && m.capturedStart(1) >= 0)
+        found.group = {m.capturedStart(1), m.capturedLength(1)};
+    return found;
+}
+
+} // namespace
+
+qsizetype TPatterns::FindLiteral(QStringView text, QStringView word) {
+    return findUnits(text, word, false);
+}
+
 TPatterns::TPatternText TPatterns::FindsText(const QString& pattern, const TPatternText& html) {
     try {
-        const QRegularExpression re = compileEcma(pattern, false);
-        const QRegularExpressionMatch m =
-            re.match(html.View(), 0, QRegularExpression::NormalMatch, AlreadyChecked);
-        if (m.hasMatch() && re.captureCount() >= 1 && m.capturedStart(1) >= 0)
-            return html.Part(m.capturedStart(1), m.capturedLength(1));
+        if (const std::optional<TFirstMatch> m = firstMatch(pattern, html.View()); m && m->group.from >= 0)
+            return html.Part(m->group.from, m->group.size);
     } catch (const TPatternError& e) {
         qCritical("%s", e.what());
     }
@@ -570,14 +701,11 @@ TPatterns::TPatternText TPatterns::FindsText(const QString& pattern, const TPatt
 
 QString TPatterns::FindsStr(const QString& pattern, const TPatternText& html, bool AddMatch) {
     try {
-        const QRegularExpression re = compileEcma(pattern, false);
-        const QRegularExpressionMatch m =
-            re.match(html.View(), 0, QRegularExpression::NormalMatch, AlreadyChecked);
-        if (!m.hasMatch())
+        const std::optional<TFirstMatch> m = firstMatch(pattern, html.View());
+        if (!m)
             return {};
-        if (AddMatch)
-            return m.captured(0);
-        return re.captureCount() >= 1 ? m.captured(1) : QString();
+        const TSpan span = AddMatch ? m->whole : m->group;
+        return span.from >= 0 ? html.View().sliced(span.from, span.size).toString() : QString();
     } catch (const TPatternError& e) {
         // FindsStr gives "nothing found" for a pattern the engine refuses; the pattern is a mistake
         // of the program, so it is said on the error stream.

@@ -54,6 +54,9 @@ QString FindsStr(const QString& pattern, const TPatternText& html, bool AddMatch
 // patterns over it; the empty text when nothing matches. Never raises (as FindsStr).
 TPatternText FindsText(const QString& pattern, const TPatternText& html);
 
+// Where `word` first occurs in `text` (0 for the empty word), or -1.
+qsizetype FindLiteral(QStringView text, QStringView word);
+
 // Every match, ignoring case: each match's whole text (when AddMatch) followed by each of its
 // groups in order; a group that took no part gives an empty entry.
 QStringList FindSList(const QString& pattern, const TPatternText& html, bool AddMatch);
