@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 namespace {
@@ -17,6 +18,15 @@ TError ioError(const QFileDevice& file) {
 }
 
 } // namespace
+
+void StartWriteBack(const QFileDevice& file) {
+#if defined(__linux__)
+    if (const int fd = file.handle(); fd >= 0)
+        (void)sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE); // a hint: its failure changes nothing
+#else
+    (void)file;
+#endif
+}
 
 TStatus CommitSaveFile(QSaveFile& file) {
     // QSaveFile commits even when the bytes still in its buffer cannot be written (the disk is

@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QString>
 
+class QFileDevice;
 class QSaveFile;
 
 // Writes a whole file through a temporary file beside it that is then renamed over the old one, so
@@ -15,6 +16,10 @@ TStatus WriteWholeFile(const QString& path, const QByteArray& bytes);
 // The end of such a write for a file written piece by piece: flushes, checks, then renames; on a
 // failure the temporary file goes and the old file stays.
 TStatus CommitSaveFile(QSaveFile& file);
+// Asks the system to start writing what has been written to the file so far, without waiting: a
+// large file then reaches the disk while the rest is still being made, and the wait for it at the
+// end is short. Does nothing where the system has no such request.
+void StartWriteBack(const QFileDevice& file);
 
 // Reads a file the program keeps its state in. Only a regular file is read (a pipe, a device or a
 // folder in its place would block or never end), and at most `maxBytes` of it: either fails with

@@ -658,6 +658,9 @@ TResult<TGridJson> GridFromAnsiJsonPieces(const QByteArray& json, qsizetype piec
     return std::move(*grid);
 }
 
+// How much of the table is made between two requests to start writing the file to the disk.
+constexpr qint64 WriteBackBytes = 32 << 20;
+
 TStatus SaveGridToFile(const TItemTable& grid, const QString& FileName) {
     // The JSON text is made, converted and enciphered one row at a time, so a large table never
     // exists as one text in memory.
@@ -673,12 +676,19 @@ TStatus SaveGridToFile(const TItemTable& grid, const QString& FileName) {
     TCipherWriter writer(file, GridKey, 0);
     bool ok = writer.Write("[");
     QByteArray row;
+    qint64 sinceWriteBack = 0;
     for (qsizetype r = 0; r < rows.size() && ok; ++r) {
         row.resize(0); // keeps its room for the next row
         if (r > 0)
             row += ',';
         appendRowJsonBytes(row, rows[r], order, names);
         ok = writer.Write(row);
+        // The disk works while the rest is made, instead of all at the commit.
+        sinceWriteBack += row.size();
+        if (sinceWriteBack >= WriteBackBytes) {
+            StartWriteBack(file);
+            sinceWriteBack = 0;
+        }
     }
     ok = ok && writer.Write("]");
     // Finish also waits for the writer's last pieces, so nothing writes to the file after it.
