@@ -48,17 +48,17 @@ class Table:
         self.rows.append((figure, None, None, None, why, ""))
 
     def print(self):
-        print(f"{'figure':<46} {'ours':>11} {'anchor':>11} {'ratio':>7}  goal")
-        print("-" * 92)
+        print(f"{'figure':<50} {'ours':>11} {'anchor':>11} {'ratio':>7}  goal")
+        print("-" * 96)
         failed = 0
         for figure, ours, anchor, ratio, goal, unit in self.rows:
             if ours is None:
-                print(f"{figure:<46} {'—':>11} {'—':>11} {'—':>7}  {goal}")
+                print(f"{figure:<50} {'—':>11} {'—':>11} {'—':>7}  {goal}")
                 continue
             text, check = goal
             ok = check(ratio)
             failed += 0 if ok else 1
-            print(f"{figure:<46} {ours:>9.1f}{unit:<2} {anchor:>9.1f}{unit:<2} {ratio:>6.2f}×  "
+            print(f"{figure:<50} {ours:>9.1f}{unit:<2} {anchor:>9.1f}{unit:<2} {ratio:>6.2f}×  "
                   f"{text} {'ok' if ok else 'MISSED'}")
         return failed
 

@@ -4,6 +4,7 @@
 #include "testenv.h"
 #include "testfiles.h"
 
+#include "acquire/taobaoitem.h"
 #include "app/appcore.h"
 #include "base/servicevalues.h"
 #include "export/csvexport.h"
@@ -12,6 +13,7 @@
 #include "platform/paths.h"
 #include "table/gridfile.h"
 #include "table/itemtable.h"
+#include "web/httpclient.h"
 #include "web/patterns.h"
 
 #include <QDir>
@@ -22,6 +24,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+#include <QUrl>
 
 namespace {
 
@@ -101,6 +104,8 @@ class TestExport : public QObject {
     void twoItemsByteForByte();
     void noSelectedRow();
     void failingSaleDataStillExports();
+    void newerLayoutSaleData_data();
+    void newerLayoutSaleData();
     void propertyOptionsAndCache();
     void hintLine_data();
     void hintLine();
@@ -488,6 +493,40 @@ void TestExport::failingSaleDataStillExports() {
     QCOMPARE(fields[0], "\"无销售数据\"");
     QCOMPARE(fields[4], "\"\"");  // no province
     QCOMPARE(fields[30], "\"\""); // no SKU entries
+}
+
+void TestExport::newerLayoutSaleData_data() {
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("id");
+    QTest::newRow("a page in the 2018 layout") << TOVREL_TEST_DATA_DIR "/taobao-item-2018.html"
+                                               << "600000000001";
+    const QString real = TOVREL_CORPUS_DIR "/taobao-item/tb-item-raw-2018-561495525977.html";
+    if (QFile::exists(real))
+        QTest::newRow("a real raw page of 2018") << real << "561495525977";
+}
+
+void TestExport::newerLayoutSaleData() {
+    QFETCH(QString, file);
+    QFETCH(QString, id);
+    // The page's sale data is written wholeSibUrl : '//detailskip...'; the reply is served there.
+    const QString page = TC::DecodeBody(readFile(file), "text/html; charset=GBK");
+    const QUrl sale(SaleDataAddress(page));
+    QCOMPARE(sale.scheme(), "http");
+    QCOMPARE(sale.host(), "detailskip.taobao.com");
+    QVERIFY(sale.query().startsWith("itemId=" + id));
+    m_sim->Route(
+        "detailskip.taobao.com", sale.path(QUrl::FullyEncoded) + '?' + sale.query(QUrl::FullyEncoded),
+        TSimResponse::Text("{\"data\":{\"deliveryFee\":{\"data\":{\"sendCity\":\"浙江杭州\"}}}}", "GBK"));
+    m_core->UpdateChoices([](TChoices& c) { c.NoMainPictures = true; });
+    m_core->Table()->AppendRow([&page](TRowWriter& row) {
+        row.SetCell(ColTitle, "羽绒服");
+        row.SetCell(ColHtml, page);
+    });
+    const QStringList lines = readUtf16File(runExport()).split('\n');
+    QCOMPARE(lines.size(), 5);
+    const QStringList fields = lines[3].split('\t');
+    QCOMPARE(fields[4], "\"浙江\"");
+    QCOMPARE(fields[5], "\"杭州\"");
 }
 
 void TestExport::propertyOptionsAndCache() {

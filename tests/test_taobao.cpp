@@ -54,6 +54,9 @@ class TestTaobao : public QObject {
     void itemId();
     void delivery_data();
     void delivery();
+    void pageAddresses_data();
+    void pageAddresses();
+    void failedDescriptionReplyIsNoDescription();
     void description_data();
     void description();
     void category_data();
@@ -82,6 +85,8 @@ class TestTaobao : public QObject {
     void crawlerWalksEveryPage();
     void crawlerWithoutPages_data();
     void crawlerWithoutPages();
+    void shopItemLinkForms_data();
+    void shopItemLinkForms();
     void crawlerOnRealShopPage_data();
     void crawlerOnRealShopPage();
     void crawlerEndsAfterFruitlessPages();
@@ -168,6 +173,59 @@ void TestTaobao::delivery() {
     QFETCH(QString, reply);
     QFETCH(QString, cell);
     QCOMPARE(DeliveryFromPostage(reply), cell);
+}
+
+void TestTaobao::pageAddresses_data() {
+    QTest::addColumn<QString>("page");
+    QTest::addColumn<QString>("description");
+    QTest::addColumn<QString>("saleData");
+    const QString script = "g_config.dynamicScript(\"http://dsc.taobaocdn.com/i1/1/desc.js\");";
+    const QString byProtocol =
+        "descUrl          : location.protocol==='http:' ? "
+        "'//dsc.taobaocdn.com/i2/1/TB1.desc%7Cvar%5Edesc' : '//desc.alicdn.com/i2/1/TB1.desc',";
+    const QString json = "\"wholeSibUrl\":\"http://detailskip.taobao.com/json/sib.htm?id=1\"";
+    const QString hub = "wholeSibUrl      : '//detailskip.taobao.com/service/getData/1/p1/item/detail/"
+                        "sib.htm?itemId=1&modules=dynStock,qrcode',";
+    QTest::newRow("the older layout") << script + json << "http://dsc.taobaocdn.com/i1/1/desc.js"
+                                      << "http://detailskip.taobao.com/json/sib.htm?id=1";
+    QTest::newRow("the 2017 layout: the http choice, made absolute")
+        << byProtocol + hub << "http://dsc.taobaocdn.com/i2/1/TB1.desc%7Cvar%5Edesc"
+        << "http://detailskip.taobao.com/service/getData/1/p1/item/detail/"
+           "sib.htm?itemId=1&modules=dynStock,qrcode";
+    QTest::newRow("a plain descUrl") << "descUrl: '//dsc.taobaocdn.com/i3/d'"
+                                     << "http://dsc.taobaocdn.com/i3/d"
+                                     << "";
+    QTest::newRow("a plain descUrl with its scheme") << "\"descUrl\":\"https://desc.alicdn.com/i3/d\""
+                                                     << "https://desc.alicdn.com/i3/d"
+                                                     << "";
+    QTest::newRow("both layouts: the older forms win")
+        << byProtocol + script + hub + json << "http://dsc.taobaocdn.com/i1/1/desc.js"
+        << "http://detailskip.taobao.com/json/sib.htm?id=1";
+    QTest::newRow("neither") << "<title>x-淘宝网</title>"
+                             << ""
+                             << "";
+}
+
+void TestTaobao::pageAddresses() {
+    QFETCH(QString, page);
+    QFETCH(QString, description);
+    QFETCH(QString, saleData);
+    QCOMPARE(DescriptionAddress(page), description);
+    QCOMPARE(SaleDataAddress(page), saleData);
+}
+
+void TestTaobao::failedDescriptionReplyIsNoDescription() {
+    // The page names a description that the server does not have: its error page is no description.
+    m_sim->Route(ItemHost, itemPath("7"), TSimResponse::Text(itemPage("7", "甲", {"品牌:A"}), "GBK"));
+    TItemTable grid;
+    TC tc;
+    TTaobaoItemInput in;
+    in.link = itemLink("7");
+    in.head = "http://";
+    QVERIFY(ScrapeTaobaoItem(tc, grid, in));
+    QCOMPARE(grid.Cell(ColTitle, 1), "甲");
+    QCOMPARE(grid.Cell(ColDetail, 1), "");
+    QCOMPARE(m_sim->Count("dsc.taobaocdn.com", "/i1/7/desc.js"), 1);
 }
 
 void TestTaobao::description_data() {
@@ -418,15 +476,20 @@ void TestTaobao::realCorpusPage_data() {
     QTest::addColumn<QString>("title");
     QTest::addColumn<QString>("price");
     QTest::addColumn<int>("attributes");
-    QTest::addColumn<QString>("third"); // the third attribute entry, as it stands on the page
-    QTest::newRow("a page in the 2018 layout") << TOVREL_TEST_DATA_DIR "/taobao-item-2018.html"
-                                               << "冬季双面羊绒大衣女中长款 宽松 加厚"
-                                               << "1288.00" << 4 << "品牌:&nbsp;暖冬";
+    QTest::addColumn<QString>("third");    // the third attribute entry, as it stands on the page
+    QTest::addColumn<QString>("descPath"); // where the page's descUrl points on dsc.taobaocdn.com
+    QTest::newRow("a page in the 2018 layout")
+        << TOVREL_TEST_DATA_DIR "/taobao-item-2018.html"
+        << "冬季双面羊绒大衣女中长款 宽松 加厚"
+        << "1288.00" << 4 << "品牌:&nbsp;暖冬"
+        << "/i1/600/000/600000000001/TB1desc.desc%7Cvar%5Edesc%3Blang%5Egbk";
     const QString real = TOVREL_CORPUS_DIR "/taobao-item/tb-item-raw-2018-561495525977.html";
     if (QFile::exists(real))
         QTest::newRow("a real raw page of 2018")
             << real << "FFAN泛泛 御寒神器 回馈Bi入款 貉子大毛领加厚羽绒服女中长款3色"
-            << "899.00" << 19 << "品牌:&nbsp;ffan";
+            << "899.00" << 19 << "品牌:&nbsp;ffan"
+            << "/i2/560/490/561495525977/TB1_Du5eAfb_uJkHFNR8qw3vpla.desc%7Cvar%5Edesc%3Bsign%5E"
+               "d4b25aadf1b0b48de565d34b3a0d3f95%3Blang%5Egbk%3Bt%5E1516958426";
 }
 
 void TestTaobao::realCorpusPage() {
@@ -435,6 +498,8 @@ void TestTaobao::realCorpusPage() {
     QFETCH(QString, price);
     QFETCH(int, attributes);
     QFETCH(QString, third);
+    QFETCH(QString, descPath);
+    m_sim->Route("dsc.taobaocdn.com", descPath, TSimResponse::Text("var desc='<p>商品描述</p>';\n", "GBK"));
     // A raw item page as the marketplace's server sends it (GBK), the form this program fetches.
     TSimResponse page;
     page.Headers.append(std::pair<QByteArray, QByteArray>("Content-Type", "text/html; charset=GBK"));
@@ -455,9 +520,9 @@ void TestTaobao::realCorpusPage() {
     QCOMPARE(grid.ColCount(), 12 + attributes);
     QCOMPARE(grid.Cell(14, 0), third.section(':', 0, 0));
     QCOMPARE(grid.Cell(14, 1), third.section(':', 1));
-    // The 2018 layout has no category area and loads its description another way.
+    // The 2018 layout has no category area; its description comes from its descUrl entry.
     QCOMPARE(grid.Cell(ColCategory, 1), "");
-    QCOMPARE(grid.Cell(ColDetail, 1), "");
+    QCOMPARE(grid.Cell(ColDetail, 1), "<p>商品描述</p>");
 }
 
 void TestTaobao::sequentialRunStopsAtFailedPage() {
@@ -667,16 +732,53 @@ void TestTaobao::crawlerWithoutPages() {
     QCOMPARE(status.last()[0].toString(), QString("发现了[%1]个宝贝！").arg(links));
 }
 
+void TestTaobao::shopItemLinkForms_data() {
+    QTest::addColumn<bool>("offers"); // a 1688 shop, else a Taobao one
+    QTest::addColumn<QString>("area");
+    QTest::addColumn<QStringList>("ids");
+    QTest::newRow("http links") << false << "<a href=\"http://item.taobao.com/item.htm?id=1\">"
+                                << QStringList{"1"};
+    QTest::newRow("protocol-relative links")
+        << false << "<a href=\"//item.taobao.com/item.htm?id=2\"><a href=\"//item.taobao.com/item.htm?id=3\">"
+        << QStringList{"2", "3"};
+    QTest::newRow("https links") << false << "<a href=\"https://item.taobao.com/item.htm?id=4\">"
+                                 << QStringList{"4"};
+    QTest::newRow("http links win over the others")
+        << false << "//item.taobao.com/item.htm?id=5 http://item.taobao.com/item.htm?id=6"
+        << QStringList{"6"};
+    QTest::newRow("another host's links are not items")
+        << false << "//img.taobao.com/item.htm?id=7" << QStringList{};
+    QTest::newRow("1688 offers, protocol-relative")
+        << true << "<a href=\"//detail.1688.com/offer/8.html\">" << QStringList{"8"};
+    QTest::newRow("1688 offers, https")
+        << true << "<a href=\"https://detail.1688.com/offer/9.html\">" << QStringList{"9"};
+}
+
+void TestTaobao::shopItemLinkForms() {
+    QFETCH(bool, offers);
+    QFETCH(QString, area);
+    QFETCH(QStringList, ids);
+    const TServiceSnapshot service = TServiceValues::Snapshot();
+    const TShopSite site = offers ? Shop1688Site(service) : TaobaoShopSite(service);
+    QCOMPARE(ShopItemIds(site, site.AreaStart + area + site.AreaEnd), ids);
+}
+
 void TestTaobao::crawlerOnRealShopPage_data() {
     QTest::addColumn<QString>("file");
-    QTest::newRow("a shop page in the 2017 layout") << TOVREL_TEST_DATA_DIR "/taobao-shop-search-2017.html";
+    QTest::addColumn<QStringList>("first"); // the first item ids, in page order
+    QTest::addColumn<int>("items");
+    QTest::newRow("a shop page in the 2017 layout") << TOVREL_TEST_DATA_DIR "/taobao-shop-search-2017.html"
+                                                    << QStringList{"600000000001", "600000000002"} << 2;
     const QString real = TOVREL_CORPUS_DIR "/taobao-shop-list/tb-shop-search-2017-36948107.html";
     if (QFile::exists(real))
-        QTest::newRow("a real shop page of 2017") << real;
+        QTest::newRow("a real shop page of 2017")
+            << real << QStringList{"554247854626", "554164968913", "552403123192"} << 24;
 }
 
 void TestTaobao::crawlerOnRealShopPage() {
     QFETCH(QString, file);
+    QFETCH(QStringList, first);
+    QFETCH(int, items);
     TSimResponse page;
     page.Headers.append(std::pair<QByteArray, QByteArray>("Content-Type", "text/html; charset=GBK"));
     page.Body = readFile(file);
@@ -692,12 +794,14 @@ void TestTaobao::crawlerOnRealShopPage() {
     QSignalSpy finished(&core, &TAppCore::jobFinished);
     QCOMPARE(core.AddLink(), TAddResult::CrawlStarted);
     QVERIFY(finished.wait(30000));
-    // The page says "1/5". Its item links are written without "http:" (the 2017 layout), so the
-    // item id pattern, made for "http://" links, finds none, and the crawl ends after three pages
-    // that added nothing.
-    QCOMPARE(m_sim->Requests().size(), 3);
-    QCOMPARE(m_sim->Requests().last().Path, QByteArray("/search.htm?search=y&pageNo=3"));
-    QCOMPARE(core.Links()->Count(), 0);
+    // The page says "1/5". Its item links are written without "http:" (the 2017 layout); they are
+    // listed in the http form the item scraper reads. The other pages are not there, so the
+    // crawl ends after three pages that added nothing.
+    QCOMPARE(core.Links()->Count(), items);
+    for (int i = 0; i < first.size(); ++i)
+        QCOMPARE(core.Links()->Items()[i], "http://item.taobao.com/item.htm?id=" + first[i]);
+    QCOMPARE(m_sim->Requests().size(), 4);
+    QCOMPARE(m_sim->Requests().last().Path, QByteArray("/search.htm?search=y&pageNo=4"));
 }
 
 void TestTaobao::crawlerEndsAfterFruitlessPages() {

@@ -38,6 +38,16 @@ QString DescriptionFromReply(const QString& reply) {
     return reply.mid(10, reply.size() - 13);
 }
 
+QString SuccessfulReply(TC& tc, const QString& address) {
+    const QString reply = tc.HGetText(address);
+    return reply == TC::Error || !TC::IsSuccess(tc.LastStatus()) ? QString() : reply;
+}
+
+QString AbsoluteAddress(const QString& address) {
+    const QString trimmed = address.trimmed();
+    return trimmed.startsWith(QLatin1String("//")) ? QStringLiteral("http:") + trimmed : trimmed;
+}
+
 TJobResult RunLinksInOrder(const TJobContext& job, const QStringList& links,
                            const std::function<bool(TC& tc, const QString& link)>& scrape) {
     TJobResult result;

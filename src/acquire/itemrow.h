@@ -23,6 +23,14 @@ void WriteAttributeColumns(TRowWriter& row, const QStringList& entries);
 // empty for a failed fetch ("error" or the empty text) and for a reply of 13 characters or fewer.
 QString DescriptionFromReply(const QString& reply);
 
+// The text of a GET of `address` (HGetText), or the empty text when the request failed or the
+// server answered with anything but success (its error page is not what was asked for).
+QString SuccessfulReply(TC& tc, const QString& address);
+
+// An address as a page writes it, made absolute: a protocol-relative one ("//host/...") is given
+// "http:" in front; any other is returned trimmed.
+QString AbsoluteAddress(const QString& address);
+
 // The run over the links as they stood when the search started, one after another: `scrape` turns
 // one link into a row (false: the page could not be fetched), then the run pauses 100 ms. The run
 // ends at the first link that fails (the job fails: "第 N 个连接无法下载，搜索已停止"), or when the

@@ -37,7 +37,7 @@ bool ScrapeOffer1688(TC& tc, TItemTable& grid, const QString& link, const QStrin
     const QString delivery = first("delivery-addr\">([^<]*)");
     // The description's address is used exactly as the page has it.
     const QString address = TPatterns::FindsStr(QStringLiteral("data-tfs-url=\"([^\"]*)"), page, false);
-    const QString detail = DescriptionFromReply(tc.HGetText(address));
+    const QString detail = DescriptionFromReply(SuccessfulReply(tc, address));
     const QStringList pairs = PairOfferAttributes(OfferAttributeCaptures(page));
 
     grid.AppendRow([&](TRowWriter& row) {

@@ -98,6 +98,41 @@ QStringList AttributeEntries(const TPatterns::TPatternText& page) {
     return TPatterns::FindSList(QStringLiteral("\">([^<]*)"), block, false);
 }
 
+QString DescriptionAddress(const TPatterns::TPatternText& page) {
+    const QString script =
+        TPatterns::FindsStr(QStringLiteral("g_config.dynamicScript\\(\"([^\"]*)"), page, false);
+    if (!script.isEmpty())
+        return script;
+    // descUrl : location.protocol==='http:' ? '//dsc...' : '//desc...'   or   descUrl : '//dsc...'
+    QString address = TPatterns::FindsStr(
+        QStringLiteral(
+            "descUrl\\s*:\\s*location\\.protocol\\s*===?\\s*['\"]http:['\"]\\s*\\?\\s*['\"]([^'\"]*)"),
+        page, false);
+    if (address.isEmpty())
+        address = TPatterns::FindsStr(QStringLiteral("descUrl\"?\\s*:\\s*['\"]([^'\"]*)"), page, false);
+    return AbsoluteAddress(address);
+}
+
+QString SaleDataAddress(const TPatterns::TPatternText& page) {
+    const QString address = TPatterns::FindsStr(QStringLiteral("\"wholeSibUrl\":\"([^\"]*)"), page, false);
+    if (!address.isEmpty())
+        return address;
+    return AbsoluteAddress(TPatterns::FindsStr(QStringLiteral("wholeSibUrl\\s*:\\s*'([^']*)"), page, false));
+}
+
+TTaobaoPageFields ReadTaobaoPage(const QString& page) {
+    // The page is made ready for the patterns once, for all of them.
+    const TPatterns::TPatternText text(page);
+    TTaobaoPageFields fields;
+    fields.title = TrimText(TPatterns::FindsStr(QStringLiteral("<title>([^-淘宝网<]*)"), text, false));
+    fields.category = CategoryFromPage(page);
+    fields.price =
+        TrimText(TPatterns::FindsStr(QStringLiteral("<em class=\"tb-rmb-num\">([^<]*)"), text, false));
+    fields.descriptionAddress = DescriptionAddress(text);
+    fields.attributes = AttributeEntries(text);
+    return fields;
+}
+
 bool ScrapeTaobaoItem(TC& tc, TItemTable& grid, const TTaobaoItemInput& in) {
     const QString itemId = TaobaoItemId(in.link);
     const QString page = tc.HGetText(in.link);
@@ -107,27 +142,22 @@ bool ScrapeTaobaoItem(TC& tc, TItemTable& grid, const TTaobaoItemInput& in) {
 
     // Everything is read and fetched first; the row is then appended as one unit, so no other
     // writer of the table waits for the network.
-    // The page is made ready for the patterns once, for all of them.
-    const TPatterns::TPatternText text(page);
-    const QString title = TrimText(TPatterns::FindsStr(QStringLiteral("<title>([^-淘宝网<]*)"), text, false));
-    const QString category = CategoryFromPage(page);
-    const QString price =
-        TrimText(TPatterns::FindsStr(QStringLiteral("<em class=\"tb-rmb-num\">([^<]*)"), text, false));
+    const TTaobaoPageFields fields = ReadTaobaoPage(page);
+    const QString& title = fields.title;
+    const QString& price = fields.price;
     const bool merge = in.mergeTitlePrice && in.mergeTitlePrice();
     QString delivery;
     if (in.sendPostage)
         delivery = DeliveryFromPostage(tc.HGetText(PostageAddress(in.head, itemId)));
-    const QString script =
-        TPatterns::FindsStr(QStringLiteral("g_config.dynamicScript\\(\"([^\"]*)"), text, false);
-    const QString detail = DescriptionFromReply(tc.HGetText(script));
-    const QStringList attributes = AttributeEntries(text);
+    const QString detail = DescriptionFromReply(SuccessfulReply(tc, fields.descriptionAddress));
+    const QStringList& attributes = fields.attributes;
 
     grid.AppendRow([&](TRowWriter& row) {
         row.SetCell(ColTitle, merge ? title + QLatin1Char('_') + price : title);
         row.SetCell(ColHtml, page);
         row.SetCell(ColLink, in.link);
         row.SetCell(ColWatermark, in.watermark);
-        row.SetCell(ColCategory, category);
+        row.SetCell(ColCategory, fields.category);
         row.SetCell(ColPrice, price);
         row.SetCell(ColDelivery, delivery);
         row.SetCell(ColDetail, detail);

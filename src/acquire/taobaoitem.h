@@ -32,8 +32,25 @@ QString PostageAddress(const QString& head, const QString& itemId);
 QString DeliveryFromPostage(const QString& reply);
 // The comma text of the title attributes between "tb-detail-hd" and the first "tb-notice".
 QString CategoryFromPage(const QString& page);
+// The description address of an item page: the g_config.dynamicScript("...") address; on a page
+// without one (the 2017 layout), the page's descUrl entry (of the form that chooses by protocol,
+// the http address), made absolute. Empty when the page has neither.
+QString DescriptionAddress(const TPatterns::TPatternText& page);
+// The sale-data address of an item page: the "wholeSibUrl":"..." address; on a page without one,
+// the wholeSibUrl : '...' entry of the 2017 layout, made absolute. Empty when the page has neither.
+QString SaleDataAddress(const TPatterns::TPatternText& page);
 // The attribute entries of the page's attribute list ("name:value" as on the page).
 QStringList AttributeEntries(const TPatterns::TPatternText& page);
+
+// What the item procedure reads from an item page itself (the requests aside).
+struct TTaobaoPageFields {
+    QString title;
+    QString category;
+    QString price;
+    QString descriptionAddress;
+    QStringList attributes;
+};
+TTaobaoPageFields ReadTaobaoPage(const QString& page);
 
 // The item procedure: fetches the page, the postage estimate and the description, then appends
 // the row (title, category, price, delivery, description, page, link, watermark, attribute

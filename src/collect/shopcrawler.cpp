@@ -60,6 +60,8 @@ TShopSite TaobaoShopSite(const TServiceSnapshot& service) {
     site.AreaEnd = QStringLiteral("上一页");
     // The item host goes into the pattern as it is, its dots unescaped.
     site.IdPattern = QStringLiteral("http:\\/\\/") + host + QStringLiteral("\\/item.htm\\?id=(\\d+)");
+    site.OtherFormsIdPattern =
+        QStringLiteral("(?:https:)?\\/\\/") + host + QStringLiteral("\\/item.htm\\?id=(\\d+)");
     site.LinkTemplate = QStringLiteral("http://") + host + QStringLiteral("/item.htm?id=%1");
     return site;
 }
@@ -75,6 +77,8 @@ TShopSite Shop1688Site(const TServiceSnapshot& service) {
     // The offer host's dots are escaped, so only that host matches.
     site.IdPattern = QStringLiteral("http:\\/\\/") + QRegularExpression::escape(host) +
                      QStringLiteral("\\/offer\\/(\\d+)\\.html");
+    site.OtherFormsIdPattern = QStringLiteral("(?:https:)?\\/\\/") + QRegularExpression::escape(host) +
+                               QStringLiteral("\\/offer\\/(\\d+)\\.html");
     site.LinkTemplate = QStringLiteral("http://") + host + QStringLiteral("/offer/%1.html");
     return site;
 }
@@ -84,6 +88,14 @@ QString ShopItemArea(const TShopSite& site, const QString& page) {
     const QString after = start >= 0 ? page.mid(start + site.AreaStart.size()) : page;
     const qsizetype end = after.indexOf(site.AreaEnd);
     return end >= 0 ? after.left(end) : QString();
+}
+
+QStringList ShopItemIds(const TShopSite& site, const QString& page) {
+    const TPatterns::TPatternText area(ShopItemArea(site, page));
+    const QStringList ids = TPatterns::FindSList(site.IdPattern, area, false);
+    if (!ids.isEmpty() || site.OtherFormsIdPattern.isEmpty())
+        return ids;
+    return TPatterns::FindSList(site.OtherFormsIdPattern, area, false);
 }
 
 TJobResult CrawlShop(const TJobContext& job, TLinkList& links, const QString& shop, const TShopSite& site) {
@@ -103,7 +115,7 @@ TJobResult CrawlShop(const TJobContext& job, TLinkList& links, const QString& sh
             result.Outcome = TJobOutcome::Stopped;
             break;
         }
-        const QStringList ids = TPatterns::FindSList(site.IdPattern, ShopItemArea(site, page), false);
+        const QStringList ids = ShopItemIds(site, page);
         int added = 0;
         for (const QString& id : ids)
             added += links.AppendIfMissing(QString(site.LinkTemplate).replace(QStringLiteral("%1"), id));

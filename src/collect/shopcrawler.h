@@ -31,9 +31,16 @@ struct TShopSite {
     QString AreaStart, AreaEnd;
     // Group 1 is an item id, found in the area ignoring letter case.
     QString IdPattern;
+    // Used only where IdPattern finds no item in an area: the same links written
+    // protocol-relative ("//host/...") or with https (the 2017 pages).
+    QString OtherFormsIdPattern;
     // The link listed for an item id: this text with "%1" replaced by the id.
     QString LinkTemplate;
 };
+
+// The item ids of a listing page, in page order (repeats included): by IdPattern, or where that
+// finds none, by OtherFormsIdPattern.
+QStringList ShopItemIds(const TShopSite& site, const QString& page);
 
 // The Taobao shops ("/search.htm", "/category.htm"; the item area between "下一页" and "上一页").
 TShopSite TaobaoShopSite(const TServiceSnapshot& service);

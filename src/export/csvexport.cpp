@@ -1,6 +1,7 @@
 #include "export/csvexport.h"
 
 #include "acquire/province.h"
+#include "acquire/taobaoitem.h"
 #include "base/cipher.h"
 #include "base/servicevalues.h"
 #include "base/text.h"
@@ -71,6 +72,26 @@ bool downloadExportPicture(const TJobContext& ctx, TC& tc, QByteArray& buffer, c
     return true;
 }
 
+} // namespace
+
+QStringList MainPictureAddresses(const TPatterns::TPatternText& cleanedText) {
+    return TPatterns::FindSList(QStringLiteral("img data-src=\"([^\"]*)"), cleanedText, false);
+}
+
+QString SalePropertyBlock(const QString& cleaned) {
+    // From its marker (or the page's start) up to the "<" of the first "</ul>".
+    const qsizetype marker = cleaned.indexOf(QStringLiteral("J_TSaleProp tb-clearfix tb-img"));
+    const QString from = marker >= 0 ? cleaned.mid(marker) : cleaned;
+    const qsizetype end = from.indexOf(QStringLiteral("</ul>"));
+    return end >= 0 ? from.left(end + 1) : QString();
+}
+
+QStringList SalePropertyPictureAddresses(const QString& block) {
+    return TPatterns::FindSList(QStringLiteral("style=\"background:url\\(([^\\)]*)"), block, false);
+}
+
+namespace {
+
 // The picture step: downloads the main and sale-property pictures of a row into the package's
 // picture folder (unless "不下载商品主图" is checked) and returns the picture field. `failed`
 // counts the pictures that could not be saved.
@@ -82,7 +103,7 @@ QString ExportPictures(const TJobContext& ctx, TC& tc, const TExportJob& job, co
         ctx.Report().Log(QStringLiteral("宝贝 ") + quoted(title) + QStringLiteral(" 正在下载商品主图......"));
     QByteArray buffer;
     QString field;
-    const QStringList main = tc.FindSList(QStringLiteral("img data-src=\"([^\"]*)"), cleanedText, false);
+    const QStringList main = MainPictureAddresses(cleanedText);
     for (int i = 0; i < main.size() && !ctx.Stopped(); ++i) {
         const QString address = pictureAddress(main[i]);
         const QString name = Md5Text(address).toLower();
@@ -91,13 +112,8 @@ QString ExportPictures(const TJobContext& ctx, TC& tc, const TExportJob& job, co
             ++*failed;
         field += name + QStringLiteral(":1:") + QString::number(i) + QStringLiteral(":|;");
     }
-    // The sale-property block: from its marker (or the page's start) up to the "<" of the first "</ul>".
-    const qsizetype marker = cleaned.indexOf(QStringLiteral("J_TSaleProp tb-clearfix tb-img"));
-    const QString from = marker >= 0 ? cleaned.mid(marker) : cleaned;
-    const qsizetype end = from.indexOf(QStringLiteral("</ul>"));
-    const QString block = end >= 0 ? from.left(end + 1) : QString();
-    const QStringList pictures =
-        tc.FindSList(QStringLiteral("style=\"background:url\\(([^\\)]*)"), block, false);
+    const QString block = SalePropertyBlock(cleaned);
+    const QStringList pictures = SalePropertyPictureAddresses(block);
     const QStringList values = tc.FindSList(QStringLiteral("data-value=\"([^\"]*)"), block, false);
     for (int j = 0; j < pictures.size() && !ctx.Stopped(); ++j) {
         const QString address = pictureAddress(pictures[j]);
@@ -130,7 +146,7 @@ QString exportRow(const TJobContext& ctx, const TExportJob& job, TPageCache* cac
     const TPatterns::TPatternText cleanedText(cleaned);
 
     // Sale data: stock and ship-from place.
-    const QString saleUrl = tc.FindsStr(QStringLiteral("\"wholeSibUrl\":\"([^\"]*)"), cleanedText, false);
+    const QString saleUrl = SaleDataAddress(cleanedText);
     QString saleReply = tc.HGetTextLib(saleUrl);
     // A page without a sale-data address has none to fetch; one whose request failed does.
     if (!saleUrl.isEmpty() && (saleReply == TC::Error || !TC::IsSuccess(tc.LastStatus()))) {

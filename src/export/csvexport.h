@@ -2,6 +2,7 @@
 
 #include "base/job.h"
 #include "table/itemtable.h"
+#include "web/patterns.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -37,6 +38,11 @@ struct TExportValues {
 // The stored page with its line breaks removed and the sale-property list items and picture hosts
 // rewritten (the old picture CDN domain of service.ini becomes the new one).
 QString CleanPageText(const QString& html);
+// The main pictures' addresses of a cleaned item page, as written there.
+QStringList MainPictureAddresses(const TPatterns::TPatternText& cleanedText);
+// The sale-property block of a cleaned item page, and the picture addresses in such a block.
+QString SalePropertyBlock(const QString& cleaned);
+QStringList SalePropertyPictureAddresses(const QString& block);
 // A price as the package carries it: trimmed, every ".00" removed.
 QString ExportPrice(const QString& price);
 // The SKU field: for each sale-data entry that follows a comma, price:stock::path.
