@@ -3,10 +3,10 @@
 // 300 KB page. Figures are MB/s of UTF-16 text, each page made ready for the patterns once, as the
 // scrapers do; BM_AllPatterns is the figure compared with Python's re (patterns_anchor.py).
 
-#include "web/httpclient.h"
+#include "benchtables.h"
+
 #include "web/patterns.h"
 
-#include <QDir>
 #include <QFile>
 #include <QTextStream>
 
@@ -39,13 +39,7 @@ QString syntheticPage() {
 const TPages& pages() {
     static const TPages loaded = [] {
         TPages p;
-        QStringList texts;
-        const QDir dir(QStringLiteral(TOVREL_CORPUS_DIR "/taobao-item"));
-        for (const QString& name : dir.entryList({QStringLiteral("*.html")}, QDir::Files, QDir::Name)) {
-            QFile f(dir.filePath(name));
-            if (f.open(QIODevice::ReadOnly))
-                texts.append(TC::DecodeBody(f.readAll(), QByteArray()));
-        }
+        QStringList texts = CorpusItemPages();
         p.real = !texts.isEmpty();
         if (!p.real)
             texts.append(syntheticPage());
@@ -85,6 +79,14 @@ const QList<TStoredPattern>& storedPatterns() {
     return list;
 }
 
+// One stored pattern over one page, as the scrapers run it.
+template <typename TPage> void runPattern(const TStoredPattern& sp, const TPage& page) {
+    if (sp.all)
+        benchmark::DoNotOptimize(TPatterns::FindSList(sp.pattern, page, false));
+    else
+        benchmark::DoNotOptimize(TPatterns::FindsStr(sp.pattern, page, false));
+}
+
 void label(benchmark::State& state, const TPages& p) {
     state.SetLabel(p.real ? "corpus item pages" : "synthetic 300 KB page");
 }
@@ -92,14 +94,14 @@ void label(benchmark::State& state, const TPages& p) {
 // Each stored pattern over every page, one by one.
 void BM_Pattern(benchmark::State& state) {
     const TPages& p = pages();
-    const TStoredPattern& sp = storedPatterns().at(state.range(0));
+    if (state.range(0) >= storedPatterns().size()) {
+        state.SkipWithError("bench/patterns.txt has no pattern of that number");
+        return;
+    }
+    const TStoredPattern& sp = storedPatterns()[state.range(0)];
     for (auto _ : state)
-        for (const TPatterns::TPatternText& page : p.texts) {
-            if (sp.all)
-                benchmark::DoNotOptimize(TPatterns::FindSList(sp.pattern, page, false));
-            else
-                benchmark::DoNotOptimize(TPatterns::FindsStr(sp.pattern, page, false));
-        }
+        for (const TPatterns::TPatternText& page : p.texts)
+            runPattern(sp, page);
     state.SetBytesProcessed(state.iterations() * p.utf16Bytes);
     state.SetLabel(sp.pattern.toStdString());
 }
@@ -114,12 +116,8 @@ void BM_AllPatterns(benchmark::State& state) {
     }
     for (auto _ : state)
         for (const TPatterns::TPatternText& page : p.texts)
-            for (const TStoredPattern& sp : list) {
-                if (sp.all)
-                    benchmark::DoNotOptimize(TPatterns::FindSList(sp.pattern, page, false));
-                else
-                    benchmark::DoNotOptimize(TPatterns::FindsStr(sp.pattern, page, false));
-            }
+            for (const TStoredPattern& sp : list)
+                runPattern(sp, page);
     state.SetBytesProcessed(state.iterations() * p.utf16Bytes * list.size());
     label(state, p);
 }
@@ -132,12 +130,8 @@ void BM_AllPatternsUncheckedPages(benchmark::State& state) {
     for (auto _ : state)
         for (const TPatterns::TPatternText& page : p.texts) {
             const QString text = page.Text();
-            for (const TStoredPattern& sp : list) {
-                if (sp.all)
-                    benchmark::DoNotOptimize(TPatterns::FindSList(sp.pattern, text, false));
-                else
-                    benchmark::DoNotOptimize(TPatterns::FindsStr(sp.pattern, text, false));
-            }
+            for (const TStoredPattern& sp : list)
+                runPattern(sp, text); // each call checks the text anew
         }
     state.SetBytesProcessed(state.iterations() * p.utf16Bytes * list.size());
     label(state, p);

@@ -22,13 +22,7 @@
 namespace {
 
 QStringList corpusPages() {
-    QStringList texts;
-    const QDir dir(QStringLiteral(TOVREL_CORPUS_DIR "/taobao-item"));
-    for (const QString& name : dir.entryList({QStringLiteral("*.html")}, QDir::Files, QDir::Name)) {
-        QFile f(dir.filePath(name));
-        if (f.open(QIODevice::ReadOnly))
-            texts.append(TC::DecodeBody(f.readAll(), QByteArray()));
-    }
+    QStringList texts = CorpusItemPages();
     if (texts.isEmpty())
         texts.append(QStringLiteral("<html><title>宝贝-淘宝网</title>") +
                      QStringLiteral("商品详情 ").repeated(30000));
@@ -86,6 +80,17 @@ void fillWide(TItemTable& grid, int rows) {
 }
 
 } // namespace
+
+QStringList CorpusItemPages() {
+    QStringList texts;
+    const QDir dir(QStringLiteral(TOVREL_CORPUS_DIR "/taobao-item"));
+    for (const QString& name : dir.entryList({QStringLiteral("*.html")}, QDir::Files, QDir::Name)) {
+        QFile f(dir.filePath(name));
+        if (f.open(QIODevice::ReadOnly))
+            texts.append(TC::DecodeBody(f.readAll(), QByteArray()));
+    }
+    return texts;
+}
 
 QStringList BenchPages() {
     static const QStringList pages = corpusPages();

@@ -9,6 +9,8 @@
 
 class TItemTable;
 
+// The shared corpus's item pages, decoded as the program decodes them; none without the corpus.
+QStringList CorpusItemPages();
 // The shared corpus's item pages (or one synthetic 300 KB page without the corpus).
 QStringList BenchPages();
 

@@ -1,5 +1,6 @@
 #include "acquire/itemrow.h"
 
+#include "base/commatext.h"
 #include "table/itemtable.h"
 #include "web/httpclient.h"
 
@@ -30,6 +31,21 @@ void WriteAttributeColumns(TRowWriter& row, const QStringList& entries) {
             row.SetCell(col, 0, name);
         row.SetCell(col, value);
     }
+}
+
+void AppendItemRow(TItemTable& grid, const TItemRowValues& item) {
+    grid.AppendRow([&item](TRowWriter& row) {
+        row.SetCell(ColTitle, item.title);
+        row.SetCell(ColCategory, item.category);
+        row.SetCell(ColPrice, item.price);
+        row.SetCell(ColDelivery, item.delivery);
+        row.SetCell(ColHtml, item.page);
+        row.SetCell(ColLink, item.link);
+        row.SetCell(ColWatermark, item.watermark);
+        row.SetCell(ColDetail, item.detail);
+        WriteAttributeColumns(row, item.attributes);
+        row.SetCell(ColProps, ToCommaText(item.attributes));
+    });
 }
 
 QString DescriptionFromReply(const QString& reply) {

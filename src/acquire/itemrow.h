@@ -8,10 +8,27 @@
 #include <functional>
 
 class TC;
+class TItemTable;
 class TRowWriter;
 
 // What the item scrapers of both marketplaces share: the attribute columns, the description cut,
 // and the frame of a run that works through the links one after another.
+
+// One item as a scraper appends it.
+struct TItemRowValues {
+    QString title;
+    QString category;
+    QString price;
+    QString delivery;
+    QString detail; // the description
+    QString page;
+    QString link;
+    QString watermark;
+    QStringList attributes; // "name:value" entries
+};
+// Appends the item as one row: its cells, its attribute columns and the comma text of its
+// attributes.
+void AppendItemRow(TItemTable& grid, const TItemRowValues& item);
 
 // Writes the attribute entries ("name:value") into the appended row, positionally from column 12:
 // a name not yet anywhere in the caption row (compared ignoring letter case) names its column; a

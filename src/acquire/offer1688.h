@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/job.h"
+#include "web/patterns.h"
 
 #include <QString>
 #include <QStringList>
@@ -17,7 +18,7 @@ class TItemTable;
 // never enter a pair, and fewer than five captures give none.
 QStringList PairOfferAttributes(const QStringList& captures);
 // The captures of the page's attribute block (from its first "<tbody>" to the last end marker).
-QStringList OfferAttributeCaptures(const QString& page);
+QStringList OfferAttributeCaptures(const TPatterns::TPatternText& page);
 
 // The offer procedure for one link: fetches the offer page and its description, then appends the
 // row (title, keywords, price, delivery address, description, page, link, watermark, attribute

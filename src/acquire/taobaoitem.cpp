@@ -134,36 +134,27 @@ TTaobaoPageFields ReadTaobaoPage(const QString& page) {
 }
 
 bool ScrapeTaobaoItem(TC& tc, TItemTable& grid, const TTaobaoItemInput& in) {
-    const QString itemId = TaobaoItemId(in.link);
-    const QString page = tc.HGetText(in.link);
     // An error page (404, 500) or a redirect's own body is no item page: the fetch failed.
-    if (page.isEmpty() || page == TC::Error || !TC::IsSuccess(tc.LastStatus()))
+    const QString page = SuccessfulReply(tc, in.link);
+    if (page.isEmpty())
         return false;
 
     // Everything is read and fetched first; the row is then appended as one unit, so no other
     // writer of the table waits for the network.
     const TTaobaoPageFields fields = ReadTaobaoPage(page);
-    const QString& title = fields.title;
-    const QString& price = fields.price;
+    TItemRowValues item;
     const bool merge = in.mergeTitlePrice && in.mergeTitlePrice();
-    QString delivery;
+    item.title = merge ? fields.title + QLatin1Char('_') + fields.price : fields.title;
+    item.category = fields.category;
+    item.price = fields.price;
     if (in.sendPostage)
-        delivery = DeliveryFromPostage(tc.HGetText(PostageAddress(in.head, itemId)));
-    const QString detail = DescriptionFromReply(SuccessfulReply(tc, fields.descriptionAddress));
-    const QStringList& attributes = fields.attributes;
-
-    grid.AppendRow([&](TRowWriter& row) {
-        row.SetCell(ColTitle, merge ? title + QLatin1Char('_') + price : title);
-        row.SetCell(ColHtml, page);
-        row.SetCell(ColLink, in.link);
-        row.SetCell(ColWatermark, in.watermark);
-        row.SetCell(ColCategory, fields.category);
-        row.SetCell(ColPrice, price);
-        row.SetCell(ColDelivery, delivery);
-        row.SetCell(ColDetail, detail);
-        WriteAttributeColumns(row, attributes);
-        row.SetCell(ColProps, ToCommaText(attributes));
-    });
+        item.delivery = DeliveryFromPostage(tc.HGetText(PostageAddress(in.head, TaobaoItemId(in.link))));
+    item.detail = DescriptionFromReply(SuccessfulReply(tc, fields.descriptionAddress));
+    item.attributes = fields.attributes;
+    item.page = page;
+    item.link = in.link;
+    item.watermark = in.watermark;
+    AppendItemRow(grid, item);
     return true;
 }
 

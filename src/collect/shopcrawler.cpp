@@ -50,6 +50,17 @@ QString Shop1688PageAddress(const QString& shop, int linkKind, int n) {
     return {};
 }
 
+namespace {
+
+// The id patterns of a site's links, `afterSlashes` being the pattern from the host on: written
+// with "http://", and the other forms (protocol-relative, https).
+void setIdPatterns(TShopSite& site, const QString& afterSlashes) {
+    site.IdPattern = QStringLiteral("http:\\/\\/") + afterSlashes;
+    site.OtherFormsIdPattern = QStringLiteral("(?:https:)?\\/\\/") + afterSlashes;
+}
+
+} // namespace
+
 TShopSite TaobaoShopSite(const TServiceSnapshot& service) {
     const QString host = service.Value(TServiceKey::ItemHost);
     TShopSite site;
@@ -59,9 +70,7 @@ TShopSite TaobaoShopSite(const TServiceSnapshot& service) {
     site.AreaStart = QStringLiteral("下一页");
     site.AreaEnd = QStringLiteral("上一页");
     // The item host goes into the pattern as it is, its dots unescaped.
-    site.IdPattern = QStringLiteral("http:\\/\\/") + host + QStringLiteral("\\/item.htm\\?id=(\\d+)");
-    site.OtherFormsIdPattern =
-        QStringLiteral("(?:https:)?\\/\\/") + host + QStringLiteral("\\/item.htm\\?id=(\\d+)");
+    setIdPatterns(site, host + QStringLiteral("\\/item.htm\\?id=(\\d+)"));
     site.LinkTemplate = QStringLiteral("http://") + host + QStringLiteral("/item.htm?id=%1");
     return site;
 }
@@ -75,10 +84,7 @@ TShopSite Shop1688Site(const TServiceSnapshot& service) {
     site.AreaStart = QStringLiteral("wp-offerlist-windows");
     site.AreaEnd = QStringLiteral("pagination");
     // The offer host's dots are escaped, so only that host matches.
-    site.IdPattern = QStringLiteral("http:\\/\\/") + QRegularExpression::escape(host) +
-                     QStringLiteral("\\/offer\\/(\\d+)\\.html");
-    site.OtherFormsIdPattern = QStringLiteral("(?:https:)?\\/\\/") + QRegularExpression::escape(host) +
-                               QStringLiteral("\\/offer\\/(\\d+)\\.html");
+    setIdPatterns(site, QRegularExpression::escape(host) + QStringLiteral("\\/offer\\/(\\d+)\\.html"));
     site.LinkTemplate = QStringLiteral("http://") + host + QStringLiteral("/offer/%1.html");
     return site;
 }
