@@ -44,8 +44,9 @@ class Table:
     def add(self, figure, ours, anchor, ratio, goal, unit=""):
         self.rows.append((figure, ours, anchor, ratio, goal, unit))
 
-    def missing(self, figure, why):
-        self.rows.append((figure, None, None, None, why, ""))
+    def missing(self, figure, why, fails=False):
+        """A figure without a result: `fails` when its benchmark ran and gave none."""
+        self.rows.append((figure, None, None, None, why, "FAILED" if fails else ""))
 
     def print(self):
         print(f"{'figure':<50} {'ours':>11} {'anchor':>11} {'ratio':>7}  goal")
@@ -53,7 +54,8 @@ class Table:
         failed = 0
         for figure, ours, anchor, ratio, goal, unit in self.rows:
             if ours is None:
-                print(f"{figure:<50} {'—':>11} {'—':>11} {'—':>7}  {goal}")
+                failed += 1 if unit == "FAILED" else 0
+                print(f"{figure:<50} {'—':>11} {'—':>11} {'—':>7}  {goal} {unit}")
                 continue
             text, check = goal
             ok = check(ratio)
@@ -75,67 +77,70 @@ def at_least(x):
 REPORT = ("(for the record)", lambda r: True)
 
 
+def per_mb(b):
+    """Milliseconds per MB of grid file: from the file size counter, else from the bytes per second."""
+    return ms(b) / b["file_MB"] if "file_MB" in b else 1e9 / b["bytes_per_second"]
+
+
 def main():
     folder = pathlib.Path(sys.argv[1])
     t = Table()
 
+    def figure(group, name, results, compute, goal, unit=""):
+        """Adds a figure when all its results are there; a group that ran without them fails."""
+        if all(results):
+            ours, anchor = compute(*results)
+            t.add(name, ours, anchor, ours / anchor, goal, unit)
+        elif (folder / f"{group}.json").exists():
+            t.missing(name, "no result: the benchmark was skipped or failed (see above)", fails=True)
+
     pat = load(folder, "patterns")
     anchor_file = folder / "patterns_anchor.txt"
-    if "BM_AllPatterns" in pat and anchor_file.exists():
-        ours = pat["BM_AllPatterns"]["bytes_per_second"] / 1e6
-        anchor = float(anchor_file.read_text().strip())
-        t.add("patterns, UTF-16 MB/s (anchor: Python re)", ours, anchor, ours / anchor, at_least(5))
-    elif pat or anchor_file.exists():
+    anchor = float(anchor_file.read_text().strip()) if anchor_file.exists() else None
+    if pat and anchor is None:
         t.missing("patterns (anchor: Python re)", "needs ../shared/corpus/taobao-item")
+    else:
+        figure("patterns", "patterns, UTF-16 MB/s (anchor: Python re)", [pat.get("BM_AllPatterns"), anchor],
+               lambda b, a: (b["bytes_per_second"] / 1e6, a), at_least(5))
 
     grid = load(folder, "gridfile")
-    for figure, ours, floor in (("grid file save, 1,000 items", "BM_SaveGrid/0", "BM_FloorEncipher"),
-                                ("grid file load, 1,000 items", "BM_LoadGrid/0", "BM_FloorDecipher")):
-        if ours in grid and floor in grid:
-            a, b = ms(grid[ours]), ms(grid[floor])
-            t.add(figure + " (anchor: cipher floor)", a, b, a / b, at_most(1.5), "ms")
+    for name, ours, floor in (("grid file save, 1,000 items", "BM_SaveGrid/0", "BM_FloorEncipher"),
+                              ("grid file load, 1,000 items", "BM_LoadGrid/0", "BM_FloorDecipher")):
+        figure("gridfile", name + " (anchor: cipher floor)", [grid.get(ours), grid.get(floor)],
+               lambda a, b: (ms(a), ms(b)), at_most(1.5), "ms")
     memory = load(folder, "gridfile_memory")
-    if "BM_LoadPeakMemory/0" in memory:
-        b = memory["BM_LoadPeakMemory/0"]
-        t.add("grid file load peak memory (anchor: text)", b["peak_growth_MB"], b["text_MB"],
-              b["peak_over_text"], at_most(1.2), "MB")
+    figure("gridfile_memory", "grid file load peak memory (anchor: text)", [memory.get("BM_LoadPeakMemory/0")],
+           lambda b: (b["peak_growth_MB"], b["text_MB"]), at_most(1.2), "MB")
 
-    # Wide against narrow, per byte of the grid file: both tables come with their file's size.
+    # Wide against narrow, per byte of the grid file.
     wide = load(folder, "wide")
-    for figure, name in (("wide table load", "BM_LoadGrid"), ("wide table save", "BM_SaveGrid"),
-                         ("wide table table --json", "BM_TableJson")):
-        w, n = wide.get(f"{name}/1"), wide.get(f"{name}/2")
-        if w and n:
-            per_w = ms(w) / w.get("file_MB", 1) if "file_MB" in w else 1e3 / w["bytes_per_second"] * 1e6
-            per_n = ms(n) / n.get("file_MB", 1) if "file_MB" in n else 1e3 / n["bytes_per_second"] * 1e6
-            t.add(figure + ", ms/MB (anchor: narrow)", per_w, per_n, per_w / per_n, at_most(1.5), "")
+    for name, bench in (("wide table load", "BM_LoadGrid"), ("wide table save", "BM_SaveGrid"),
+                        ("wide table table --json", "BM_TableJson")):
+        figure("wide", name + ", ms/MB (anchor: narrow)", [wide.get(f"{bench}/1"), wide.get(f"{bench}/2")],
+               lambda w, n: (per_mb(w), per_mb(n)), at_most(1.5))
 
     win = load(folder, "window")
-    w, n = win.get("BM_WindowAfterLoad/1/manual_time"), win.get("BM_WindowAfterLoad/2/manual_time")
-    if w and n:
-        per_w, per_n = ms(w) / w["file_MB"], ms(n) / n["file_MB"]
-        t.add("window start, wide, ms/MB (anchor: narrow)", per_w, per_n, per_w / per_n, at_most(1.5))
-    if "BM_WindowAfterLoad/0/manual_time" in win:
-        after = win["BM_WindowAfterLoad/0/manual_time"]["after_load_ms"]
-        t.add("window shown after load, 1,000 items", after, 300.0, after / 300.0, at_most(1), "ms")
+    figure("window", "window start, wide, ms/MB (anchor: narrow)",
+           [win.get("BM_WindowAfterLoad/1/manual_time"), win.get("BM_WindowAfterLoad/2/manual_time")],
+           lambda w, n: (per_mb(w), per_mb(n)), at_most(1.5))
+    figure("window", "window shown after load, 1,000 items", [win.get("BM_WindowAfterLoad/0/manual_time")],
+           lambda b: (b["after_load_ms"], 300.0), at_most(1), "ms")
 
     s = load(folder, "search")
-    a, b = s.get("BM_PerLinkSearch/200"), s.get("BM_CurlParallel/200/manual_time")
-    if a and b:
-        t.add("per-link search, 200 links (anchor: curl -Z)", ms(a), ms(b), ms(a) / ms(b), at_most(3), "ms")
-    a, b = s.get("BM_TaobaoSearchBeyondPauses/50/manual_time"), s.get("BM_CurlSequential/50/manual_time")
-    if a and b:
-        t.add("Taobao search less pauses, 50 (anchor: curl)", ms(a), ms(b), ms(a) / ms(b), at_most(3), "ms")
+    figure("search", "per-link search, 200 links (anchor: curl -Z)",
+           [s.get("BM_PerLinkSearch/200"), s.get("BM_CurlParallel/200/manual_time")],
+           lambda a, b: (ms(a), ms(b)), at_most(3), "ms")
+    figure("search", "Taobao search less pauses, 50 (anchor: curl)",
+           [s.get("BM_TaobaoSearchBeyondPauses/50/manual_time"), s.get("BM_CurlSequential/50/manual_time")],
+           lambda a, b: (ms(a), ms(b)), at_most(3), "ms")
     m = load(folder, "search_memory")
-    a, b = m.get("BM_PerLinkSearchMemory/200"), m.get("BM_PerLinkSearchMemory/100")
-    if a and b:
-        t.add("search memory beyond rows, 200 vs 100 links", a["beyond_rows_MB"], b["beyond_rows_MB"],
-              a["beyond_rows_MB"] / b["beyond_rows_MB"], at_most(1.25), "MB")
+    figure("search_memory", "search memory beyond rows, 200 vs 100 links",
+           [m.get("BM_PerLinkSearchMemory/200"), m.get("BM_PerLinkSearchMemory/100")],
+           lambda a, b: (a["beyond_rows_MB"], b["beyond_rows_MB"]), at_most(1.25), "MB")
 
     p = load(folder, "pictures")
-    a, b = p.get("BM_DrawWatermark"), p.get("BM_ImageMagickConvert")
-    if a and b:
-        t.add("watermark (anchor: ImageMagick convert)", ms(a), ms(b), ms(a) / ms(b), REPORT, "ms")
+    figure("pictures", "watermark (anchor: ImageMagick convert)",
+           [p.get("BM_DrawWatermark"), p.get("BM_ImageMagickConvert")], lambda a, b: (ms(a), ms(b)), REPORT, "ms")
 
     failed = t.print()
     return 1 if failed else 0
