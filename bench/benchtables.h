@@ -21,7 +21,7 @@ class TSilentReporter : public TReporter {
     void ClearLog() override {}
     void Log(const QString&) override {}
     void Progress(const QString&) override {}
-    void Advance(qint64, qint64) override {}
+    void Advance(qint64, qint64, const QString&) override {}
 };
 
 // The process's peak resident memory so far, in MB.

@@ -219,8 +219,10 @@ void TestCli::searchThroughProxyAcrossRuns() {
     // The earlier runs saved a table of captions only, which comes back as just that: the found
     // items are items 1 and 2.
     const QString search = cli({"search"});
-    QVERIFY2(search.contains("[1/2] http://item.taobao.com/item.htm?id=1") &&
-                 search.contains("2 of 2 link(s) became rows") && search.contains("2 new"),
+    // A line per link with the count the window's status bar shows, then what came of it.
+    QVERIFY2(search.contains("搜索 1/2 http://item.taobao.com/item.htm?id=1\n") &&
+                 search.contains("搜索 2/2 http://item.taobao.com/item.htm?id=2\n") &&
+                 search.contains("完成：2 个宝贝\n") && search.contains("2 new"),
              qPrintable(search));
     QCOMPARE(cli({"table"}), "1\t[x]\t男装夹克\t128.00\t浙江杭州-北京;快递10.00;3天\n"
                              "2\t[x]\t女装连衣裙\t128.00\t浙江杭州-北京;快递10.00;3天\n");

@@ -8,6 +8,7 @@
 #include "app/appcore.h"
 #include "base/servicevalues.h"
 #include "export/csvexport.h"
+#include "export/price.h"
 #include "export/props.h"
 #include "platform/fileinuse.h"
 #include "platform/paths.h"
@@ -89,6 +90,8 @@ class TestExport : public QObject {
     void exportPaths();
     void price_data();
     void price();
+    void adjustPrice_data();
+    void adjustPrice();
     void cleaningAndFields();
     void fillTemplate_data();
     void fillTemplate();
@@ -115,6 +118,8 @@ class TestExport : public QObject {
     void failuresAreReportedAndNotCached();
     void shutdownStopsExportThenSaves();
     void editedTitleAndPriceAreExported();
+    void adjustedPricesAreExported();
+    void stoppedExportWritesNoFile();
 
   private:
     std::unique_ptr<TTestEnvironment> m_env;
@@ -213,6 +218,48 @@ void TestExport::price() {
     QFETCH(QString, shown);
     QFETCH(QString, exported);
     QCOMPARE(ExportPrice(shown), exported);
+}
+
+void TestExport::adjustPrice_data() {
+    QTest::addColumn<double>("factor");
+    QTest::addColumn<double>("amount");
+    QTest::addColumn<QString>("price");
+    QTest::addColumn<QString>("adjusted");
+    QTest::newRow("no adjustment keeps the text as written") << 1.0 << 0.0 << "28.0"
+                                                             << "28.0";
+    QTest::newRow("factor and amount") << 1.2 << 5.0 << "128.00"
+                                       << "158.60";
+    QTest::newRow("amount only") << 1.0 << 5.0 << "99.5"
+                                 << "104.50";
+    QTest::newRow("rounded to two decimals") << 1.1 << 0.0 << "19.99"
+                                             << "21.99"; // 21.989
+    QTest::newRow("half a cent rounds up, exactly") << 0.5 << 0.0 << "5.35"
+                                                    << "2.68"; // 2.675
+    QTest::newRow("a factor of six decimals") << 1.333333 << 0.0 << "3"
+                                              << "4.00"; // 3.999999
+    QTest::newRow("a range: each end") << 1.2 << 5.0 << "28.00-35.00"
+                                       << "38.60-47.00";
+    QTest::newRow("text around a number") << 2.0 << 0.0 << "¥28 起"
+                                          << "¥56.00 起";
+    QTest::newRow("empty") << 1.2 << 5.0 << ""
+                           << "";
+    QTest::newRow("no number") << 1.2 << 5.0 << "面议"
+                               << "面议";
+    QTest::newRow("a discount below zero becomes 0") << 1.0 << -200.0 << "99.00"
+                                                     << "0.00";
+    QTest::newRow("a number too long for a price") << 2.0 << 0.0 << "1234567890123"
+                                                   << "1234567890123";
+    // 999999999999.999999 × 1000 + 1000000 = 1000000000999999.999: no overflow, rounded up.
+    QTest::newRow("the largest price, factor and amount") << 1000.0 << 1000000.0 << "999999999999.999999"
+                                                          << "1000000001000000.00";
+}
+
+void TestExport::adjustPrice() {
+    QFETCH(double, factor);
+    QFETCH(double, amount);
+    QFETCH(QString, price);
+    QFETCH(QString, adjusted);
+    QCOMPARE(AdjustPrice(price, TPriceAdjustment{factor, amount}), adjusted);
 }
 
 void TestExport::cleaningAndFields() {
@@ -677,6 +724,57 @@ void TestExport::editedTitleAndPriceAreExported() {
     QCOMPARE(second[7], "99.50");
     // The page text is untouched.
     QVERIFY(m_core->Table()->Cell(ColHtml, 1).contains("<title>男装夹克-淘宝网</title>"));
+}
+
+void TestExport::adjustedPricesAreExported() {
+    addRow("1", "男装夹克", "128.00", "");
+    addRow("2", "女装", "28.00-35.00", "");
+    m_core->UpdateChoices([](TChoices& c) {
+        c.PriceFactor = 1.2;
+        c.PriceAmount = 5;
+    });
+    QSignalSpy finished(m_core, &TAppCore::jobFinished);
+    const QStringList lines = readUtf16File(runExport()).split('\n');
+    const QStringList first = lines[3].split('\t'), second = lines[4].split('\t');
+    // 128 × 1.2 + 5, in the price field and in every SKU entry; a range adjusted at each end (and
+    // ".00" dropped as for any exported price).
+    QCOMPARE(first[7], "158.60");
+    QCOMPARE(first[30], "\"158.60:5::1627207:28341;158.60:7::1627207:28342;\"");
+    QCOMPARE(second[7], "38.60-47");
+    QVERIFY(second[30].startsWith("\"38.60-47:5::"));
+    // The table keeps the prices as they were.
+    QCOMPARE(m_core->Table()->Cell(ColPrice, 1), "128.00");
+    const TJobResult result = finished.first()[1].value<TJobResult>();
+    QCOMPARE(TAppCore::OutcomeText(TJobKind::Export, result), "完成：导出 2 个宝贝");
+}
+
+void TestExport::stoppedExportWritesNoFile() {
+    // The second row's sale data never comes: the export is stopped while it waits.
+    TSimResponse silent;
+    silent.Silent = true;
+    m_sim->Route("detailskip.taobao.com", "/json/sib.htm?itemId=2", silent);
+    addRow("1", "男装夹克", "128.00", "");
+    addRow("2", "女装", "99.50", "");
+    QSignalSpy log(m_core, &TAppCore::logLine);
+    QSignalSpy advanced(m_core, &TAppCore::jobAdvanced);
+    QSignalSpy finished(m_core, &TAppCore::jobFinished);
+    const QString out = m_env->File("out");
+    QDir().mkpath(out);
+    const TExportJob job = ExportJobFor(out);
+    QVERIFY(m_core->StartExport(job));
+    QTRY_VERIFY(m_sim->Count("detailskip.taobao.com", "/json/sib.htm?itemId=2") == 1);
+    m_core->StopJob(TJobKind::Export);
+    QVERIFY(finished.wait(10000));
+    const TJobResult result = finished.first()[1].value<TJobResult>();
+    QCOMPARE(result.Outcome, TJobOutcome::Stopped);
+    QVERIFY(!QFile::exists(job.csvPath));
+    QCOMPARE(QDir(out).entryList(QDir::Files), QStringList());
+    QCOMPARE(log.last().first().toString(), "导出已停止，没有写入 CSV 文件");
+    QCOMPARE(TAppCore::OutcomeText(TJobKind::Export, result), "已停止：没有写入 CSV 文件");
+    // The first row had been counted: "导出 1/2".
+    QCOMPARE(TAppCore::ProgressText(TJobKind::Export, advanced.last()[1].toLongLong(),
+                                    advanced.last()[2].toLongLong()),
+             "导出 1/2");
 }
 
 void TestExport::rowDeletedDuringExport() {

@@ -91,6 +91,11 @@ class TestTaobao : public QObject {
     void crawlerOnRealShopPage();
     void crawlerEndsAfterFruitlessPages();
     void addCommand();
+    void splitLinks_data();
+    void splitLinks();
+    void manyLinksAtOnce();
+    void stoppedSearchKeepsFinishedRows_data();
+    void stoppedSearchKeepsFinishedRows();
     void kindAndSourceChanges();
 
   private:
@@ -579,6 +584,11 @@ void TestTaobao::errorPagesAreNoItems() {
     // The sequential run stops at the first failed link and says which one; the workers each end.
     QCOMPARE(result.Summary, source == SourceTaobao ? "第 2 个连接无法下载，搜索已停止" : "2 个连接无法下载");
     QCOMPARE(m_sim->Count(ItemHost, itemPath("3")), source == SourceTaobao ? 0 : 1);
+    // What the status bar says of it.
+    QCOMPARE(result.Count, 1);
+    QCOMPARE(result.Failures, source == SourceTaobao ? 1 : 2);
+    QCOMPARE(TAppCore::OutcomeText(TJobKind::Search, result),
+             source == SourceTaobao ? "完成：1 个宝贝，1 个失败" : "完成：1 个宝贝，2 个失败");
 }
 
 void TestTaobao::largestPageStillReadsItsAttributes() {
@@ -860,6 +870,103 @@ void TestTaobao::addCommand() {
     QCOMPARE(core.AddLink(), TAddResult::Nothing);
     QCOMPARE(core.Links()->Count(), 0);
     QVERIFY(!core.RemoveLink(-1));
+}
+
+void TestTaobao::splitLinks_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QStringList>("links");
+    const QString a = itemLink("1"), b = itemLink("2"), c = itemLink("3");
+    QTest::newRow("one link") << " " + a + "\n" << QStringList{a};
+    QTest::newRow("lines, Windows and Unix") << a + "\r\n" + b + "\n" + c << QStringList{a, b, c};
+    QTest::newRow("spaces and tabs") << a + "  " + b + "\t" + c << QStringList{a, b, c};
+    QTest::newRow("blank lines and an ideographic space") << "\n\n" + a + "\u3000" + b + "\n \t\n"
+                                                          << QStringList{a, b};
+    QTest::newRow("nothing but blanks") << " \r\n\t" << QStringList{};
+}
+
+void TestTaobao::splitLinks() {
+    QFETCH(QString, text);
+    QFETCH(QStringList, links);
+    QCOMPARE(TLinkList::SplitLinks(text), links);
+}
+
+void TestTaobao::manyLinksAtOnce() {
+    TAppCore core;
+    QVERIFY(core.Startup().ok());
+    QSignalSpy messages(&core, &TAppCore::messageShown);
+    QSignalSpy status(&core, &TAppCore::statusTextChanged);
+    core.Links()->Append(itemLink("1"));
+    // Ten links pasted: one already listed (in other letter case), one twice in the paste.
+    QStringList pasted;
+    for (int i = 2; i <= 10; ++i)
+        pasted.append(itemLink(QString::number(i)));
+    const QString text = itemLink("1").toUpper() + "\r\n" + pasted.join("\n") + "\t" + itemLink("5");
+    core.UpdateChoices([&text](TChoices& c) { c.LinkText = text; });
+    TAppCore::TAddCounts counts;
+    QCOMPARE(core.AddLink(&counts), TAddResult::Added);
+    QCOMPARE(counts.added, 9);
+    QCOMPARE(counts.listed, 2);
+    QCOMPARE(core.Links()->Items(), QStringList{itemLink("1")} + pasted);
+    QCOMPARE(status.last().first().toString(), "已添加 9 个连接，2 个已在列表中");
+    QCOMPARE(messages.size(), 0);          // no box per duplicate
+    QCOMPARE(core.Choices().LinkText, ""); // the links are in the list now
+    // All of them again: nothing added, still no box.
+    QCOMPARE(core.AddLinks(pasted, &counts), TAddResult::Duplicate);
+    QCOMPARE(counts.added, 0);
+    QCOMPARE(counts.listed, 9);
+    QCOMPARE(messages.size(), 0);
+    // A crawl takes one shop: two shop addresses are refused, nothing crawled.
+    core.ChangeLinkKind(KindShop);
+    core.UpdateChoices([](TChoices& c) { c.LinkText = "http://a.taobao.com\nhttp://b.taobao.com"; });
+    QCOMPARE(core.AddLink(), TAddResult::Refused);
+    QCOMPARE(messages.size(), 1);
+    QVERIFY(!core.Busy());
+    QCOMPARE(m_sim->Requests().size(), 0);
+}
+
+void TestTaobao::stoppedSearchKeepsFinishedRows_data() {
+    QTest::addColumn<int>("source");
+    QTest::newRow("淘宝 (one link after another)") << SourceTaobao;
+    QTest::newRow("拍拍 (one worker per link)") << SourcePaipai;
+}
+
+void TestTaobao::stoppedSearchKeepsFinishedRows() {
+    QFETCH(int, source);
+    serveItem("1", "甲", {});
+    serveItem("2", "乙", {});
+    TSimResponse silent;
+    silent.Silent = true; // the third page never comes
+    m_sim->Route(ItemHost, itemPath("3"), silent);
+    TAppCore core;
+    QVERIFY(core.Startup().ok());
+    core.ChangeDataSource(source);
+    for (const QString id : {"1", "2", "3"})
+        core.Links()->Append(itemLink(id));
+    QSignalSpy advanced(&core, &TAppCore::jobAdvanced);
+    QSignalSpy finished(&core, &TAppCore::jobFinished);
+    QVERIFY(core.StartSearch());
+    QTRY_COMPARE_WITH_TIMEOUT(core.Table()->RowCount(), 3, 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(m_sim->Count(ItemHost, itemPath("3")), 1, 20000);
+    core.StopJob(TJobKind::Search);
+    QVERIFY(finished.wait(10000));
+    const TJobResult result = finished.first()[1].value<TJobResult>();
+    QCOMPARE(result.Outcome, TJobOutcome::Stopped);
+    // The two finished rows stay; the abandoned link is no failure.
+    QCOMPARE(core.Table()->RowCount(), 3);
+    QCOMPARE(result.Count, 2);
+    QCOMPARE(result.Failures, 0);
+    QCOMPARE(TAppCore::OutcomeText(TJobKind::Search, result), "已停止：2 个宝贝");
+    // The progress counted from 0 of 3, a link at a time, never backwards.
+    QVERIFY(advanced.size() >= 3);
+    qint64 last = -1;
+    for (const QList<QVariant>& args : advanced) {
+        QCOMPARE(args[0].value<TJobKind>(), TJobKind::Search);
+        QCOMPARE(args[2].toLongLong(), 3);
+        QVERIFY(args[1].toLongLong() >= last);
+        last = args[1].toLongLong();
+    }
+    QCOMPARE(advanced.first()[1].toLongLong(), 0);
+    QCOMPARE(TAppCore::ProgressText(TJobKind::Search, advanced[2][1].toLongLong(), 3), "搜索 2/3");
 }
 
 void TestTaobao::kindAndSourceChanges() {

@@ -36,7 +36,7 @@ class TRecordingReporter : public TReporter {
         m_log.append(line);
     }
     void Progress(const QString&) override {}
-    void Advance(qint64 done, qint64 total) override {
+    void Advance(qint64 done, qint64 total, const QString&) override {
         QMutexLocker lock(&m_lock);
         m_lastDone = done;
         m_lastTotal = total;

@@ -67,7 +67,8 @@ QString AbsoluteAddress(const QString& address) {
 TJobResult RunLinksInOrder(const TJobContext& job, const QStringList& links,
                            const std::function<bool(TC& tc, const QString& link)>& scrape) {
     TJobResult result;
-    int added = 0;
+    const qint64 total = links.size();
+    job.Report().Advance(0, total);
     for (int i = 0; i < links.size(); ++i) {
         if (job.Stopped()) {
             result.Outcome = TJobOutcome::Stopped;
@@ -80,17 +81,15 @@ TJobResult RunLinksInOrder(const TJobContext& job, const QStringList& links,
                 break;
             }
             result.Outcome = TJobOutcome::Failed;
+            result.Failures = 1;
             result.Summary = QStringLiteral("第 %1 个连接无法下载，搜索已停止").arg(i + 1);
-            job.Report().Progress(QStringLiteral("[%1/%2] %3: the page could not be fetched")
-                                      .arg(i + 1)
-                                      .arg(links.size())
-                                      .arg(links[i]));
+            job.Report().Advance(i + 1, total, links[i] + QStringLiteral("：无法下载"));
+            job.Report().Status(result.Summary);
             break;
         }
-        ++added;
-        job.Report().Progress(QStringLiteral("[%1/%2] %3").arg(i + 1).arg(links.size()).arg(links[i]));
+        ++result.Count;
+        job.Report().Advance(i + 1, total, links[i]);
         QThread::msleep(100);
     }
-    job.Report().Progress(QStringLiteral("%1 of %2 link(s) became rows").arg(added).arg(links.size()));
     return result;
 }

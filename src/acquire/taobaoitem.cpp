@@ -176,7 +176,9 @@ TJobResult InsertTaoBaoUrlsPerLink(const TJobContext& job, TItemTable& grid, con
     QThreadPool pool;
     pool.setMaxThreadCount(MaxLinkWorkers);
     const int total = int(links.size());
+    job.Report().Advance(0, total);
     std::atomic<int> done{0};
+    std::atomic<int> added{0};
     std::atomic<int> failed{0};
     for (const QString& link : links) {
         auto* worker = new TPerLinkItemWorker;
@@ -186,18 +188,22 @@ TJobResult InsertTaoBaoUrlsPerLink(const TJobContext& job, TItemTable& grid, con
         worker->Grid = &grid;
         worker->Stop = job.StopFlag();
         worker->setAutoDelete(true);
-        worker->OnEnd = [&job, &done, &failed, link, total](const QString& failure) {
-            failed += failure.isEmpty() ? 0 : 1;
-            job.Report().Progress(
-                QStringLiteral("[%1/%2] %3%4")
-                    .arg(++done)
-                    .arg(total)
-                    .arg(link, failure.isEmpty() ? QString() : QStringLiteral(": ") + failure));
+        worker->OnEnd = [&job, &done, &added, &failed, link, total](const QString& failure) {
+            added += failure.isEmpty() ? 1 : 0;
+            // A link abandoned because the search was stopped did not fail.
+            const bool abandoned = !failure.isEmpty() && job.Stopped();
+            failed += failure.isEmpty() || abandoned ? 0 : 1;
+            const QString detail = failure.isEmpty() ? link
+                                   : abandoned       ? QString(link + QStringLiteral("：已停止"))
+                                                     : QString(link + QStringLiteral("：") + failure);
+            job.Report().Advance(++done, total, detail);
         };
         pool.start(worker);
     }
     pool.waitForDone();
     TJobResult result;
+    result.Failures = failed;
+    result.Count = added;
     if (job.Stopped()) {
         result.Outcome = TJobOutcome::Stopped;
     } else if (failed > 0) {
@@ -208,7 +214,7 @@ TJobResult InsertTaoBaoUrlsPerLink(const TJobContext& job, TItemTable& grid, con
 }
 
 void TPerLinkItemWorker::run() {
-    QString failure = QStringLiteral("the page could not be fetched");
+    QString failure = QStringLiteral("无法下载");
     try {
         TC tc(TRequestLimits(), Stop);
         TTaobaoItemInput in;

@@ -30,11 +30,22 @@ class TAppCore::TCoreReporter : public TReporter {
     void ClearLog() override { emit m_core.logCleared(); }
     void Log(const QString& line) override { emit m_core.logLine(line); }
     void Progress(const QString& line) override { emit m_core.progress(line); }
-    void Advance(qint64 done, qint64 total) override { emit m_core.jobAdvanced(m_kind, done, total); }
+    // Workers of one job finish steps on several threads at once: the reports are passed on one at
+    // a time, and a count never goes back (a step counted later may be reported first).
+    void Advance(qint64 done, qint64 total, const QString& detail) override {
+        QMutexLocker lock(&m_advanceLock);
+        if (total == m_total && done < m_done)
+            done = m_done;
+        m_done = done;
+        m_total = total;
+        emit m_core.jobAdvanced(m_kind, done, total, detail);
+    }
 
   private:
     TAppCore& m_core;
     TJobKind m_kind;
+    QMutex m_advanceLock;
+    qint64 m_done = 0, m_total = -1;
 };
 
 // One running job. Its thread, stop flag and result belong to it; `ended` is touched only on the
@@ -71,6 +82,7 @@ QString TAppCore::DefaultCaption(TJobKind kind) {
     case TJobKind::Pictures:
         return QStringLiteral("下载图片");
     case TJobKind::Crawl:
+        return QStringLiteral("︾添加");
     case TJobKind::Update:
         break;
     }
@@ -86,10 +98,55 @@ QString TAppCore::BusyCaption(TJobKind kind) {
     case TJobKind::Pictures:
         return QStringLiteral("下载中..");
     case TJobKind::Crawl:
+        return QStringLiteral("抓取中..");
     case TJobKind::Update:
         break;
     }
     return {};
+}
+
+QString TAppCore::ProgressText(TJobKind kind, qint64 done, qint64 total) {
+    const QString count = total > 0 ? QStringLiteral("%1/%2").arg(done).arg(total) : QString::number(done);
+    switch (kind) {
+    case TJobKind::Search:
+        return QStringLiteral("搜索 ") + count;
+    case TJobKind::Crawl:
+        return QStringLiteral("抓取第 %1 页").arg(count);
+    case TJobKind::Export:
+        return QStringLiteral("导出 ") + count;
+    case TJobKind::Pictures:
+        return QStringLiteral("图片 ") + count;
+    case TJobKind::Update:
+        return QStringLiteral("更新 %1 KB").arg(done / 1024);
+    }
+    return count;
+}
+
+QString TAppCore::OutcomeText(TJobKind kind, const TJobResult& r) {
+    // A job that failed before it got anything done says why.
+    if (r.Outcome == TJobOutcome::Failed && r.Count == 0 && r.Failures == 0 && !r.Summary.isEmpty())
+        return QStringLiteral("失败：") + r.Summary;
+    const QString head =
+        r.Outcome == TJobOutcome::Stopped ? QStringLiteral("已停止：") : QStringLiteral("完成：");
+    auto failures = [&r](const QString& what) {
+        return r.Failures > 0 ? QStringLiteral("，") + what.arg(r.Failures) : QString();
+    };
+    switch (kind) {
+    case TJobKind::Search:
+        return head + QStringLiteral("%1 个宝贝").arg(r.Count) + failures(QStringLiteral("%1 个失败"));
+    case TJobKind::Crawl:
+        return head + QStringLiteral("发现 %1 个新宝贝").arg(r.Count);
+    case TJobKind::Export:
+        if (r.Produced.isEmpty())
+            return head + QStringLiteral("没有写入 CSV 文件");
+        return head + QStringLiteral("导出 %1 个宝贝").arg(r.Count) +
+               failures(QStringLiteral("%1 个数据不完整"));
+    case TJobKind::Pictures:
+        return head + QStringLiteral("图片 %1 张").arg(r.Count) + failures(QStringLiteral("%1 张失败"));
+    case TJobKind::Update:
+        break;
+    }
+    return head + r.Summary;
 }
 
 TChoices TAppCore::Choices() const {

@@ -86,6 +86,12 @@ class TAppCore : public QObject {
     static QString DefaultCaption(TJobKind kind);
     // The caption while it runs (the empty text for a job without a button of its own).
     static QString BusyCaption(TJobKind kind);
+    // How far a job is, as the status bar and tovrel-cli show it ("搜索 12/40", "抓取第 3/7 页",
+    // "导出 5/18", "图片 37/120"); the count alone while the total is not known.
+    static QString ProgressText(TJobKind kind, qint64 done, qint64 total);
+    // What came of a job, as the status bar and tovrel-cli show it when it has ended
+    // ("完成：38 个宝贝，2 个失败").
+    static QString OutcomeText(TJobKind kind, const TJobResult& result);
 
     // Reporting channels of commands and jobs.
     void SetStatusText(const QString& text) { emit statusTextChanged(text); }
@@ -93,11 +99,23 @@ class TAppCore : public QObject {
 
     // --- Commands (on this object's thread) ---
 
-    enum class TAddResult { Added, Duplicate, CrawlStarted, Busy, Nothing };
+    enum class TAddResult { Added, Duplicate, CrawlStarted, Busy, Nothing, Refused };
+    struct TAddCounts {
+        int added = 0;  // links appended
+        int listed = 0; // links the list already held (or that came twice in the text)
+    };
     // The add command: trims the address box; an item link is appended unless listed (ignoring
     // letter case), a shop or category link starts the shop crawl of the data source.
-    TAddResult AddLink();
+    // Several item links in the box (separated by line breaks, spaces or tabs) go to AddLinks and
+    // the box is emptied (they are in the list now); one link alone keeps the duplicate message.
+    // Several shop links are refused with a message: a crawl takes one shop.
+    TAddResult AddLink(TAddCounts* counts = nullptr);
+    // Appends each item link unless listed (ignoring letter case, also against the links before
+    // it) and says in the status text how many were added and how many were listed already; no
+    // message box. Added when at least one link was appended, else Duplicate.
+    TAddResult AddLinks(const QStringList& links, TAddCounts* counts = nullptr);
     static QString DuplicateMessage();
+    static QString AddedLinksText(const TAddCounts& counts);
     bool RemoveLink(int index);
     void ClearLinks();
     // The address template a link kind puts into the address box for a data source.
@@ -170,7 +188,7 @@ class TAppCore : public QObject {
     void progress(const QString& line);
     void jobStarted(TJobKind kind);
     // How far a running job is (see TReporter::Advance); may come from the job's thread.
-    void jobAdvanced(TJobKind kind, qint64 done, qint64 total);
+    void jobAdvanced(TJobKind kind, qint64 done, qint64 total, const QString& detail);
     void jobFinished(TJobKind kind, const TJobResult& result);
 
   private:

@@ -23,13 +23,37 @@ QString TAppCore::DuplicateMessage() {
     return QStringLiteral("这个连接已经添加过了！");
 }
 
-TAppCore::TAddResult TAppCore::AddLink() {
+TAppCore::TAddResult TAppCore::AddLinks(const QStringList& links, TAddCounts* counts) {
+    TAddCounts tally;
+    for (const QString& link : links)
+        ++(m_links->AppendIfMissing(link) ? tally.added : tally.listed);
+    SetStatusText(AddedLinksText(tally));
+    if (counts)
+        *counts = tally;
+    return tally.added > 0 ? TAddResult::Added : TAddResult::Duplicate;
+}
+
+QString TAppCore::AddedLinksText(const TAddCounts& counts) {
+    return QStringLiteral("已添加 %1 个连接，%2 个已在列表中").arg(counts.added).arg(counts.listed);
+}
+
+TAppCore::TAddResult TAppCore::AddLink(TAddCounts* counts) {
+    TAddCounts tally;
+    if (!counts)
+        counts = &tally;
+    *counts = TAddCounts();
     UpdateChoices([](TChoices& c) { c.LinkText = TrimText(c.LinkText); });
     const TChoices choices = Choices();
+    const QStringList links = TLinkList::SplitLinks(choices.LinkText);
     if (choices.LinkKind != KindItem) {
         // Taobao and 1688 shops are crawled; Paipai has no crawler.
         if (choices.DataSource != SourceTaobao && choices.DataSource != Source1688)
             return TAddResult::Nothing;
+        if (links.size() > 1) {
+            ShowMessage(QStringLiteral("一次只能抓取一个店铺，请只留下一个店铺连接。"),
+                        QStringLiteral("提示"));
+            return TAddResult::Refused;
+        }
         const QString shop = choices.LinkText;
         const bool taobao = choices.DataSource == SourceTaobao;
         const bool started = StartJob(TJobKind::Crawl, [this, shop, taobao](const TJobContext& job) {
@@ -37,8 +61,16 @@ TAppCore::TAddResult TAppCore::AddLink() {
         });
         return started ? TAddResult::CrawlStarted : TAddResult::Busy;
     }
-    if (m_links->AppendIfMissing(choices.LinkText))
+    if (links.size() > 1) {
+        const TAddResult added = AddLinks(links, counts);
+        UpdateChoices([](TChoices& c) { c.LinkText.clear(); });
+        return added;
+    }
+    if (m_links->AppendIfMissing(choices.LinkText)) {
+        counts->added = 1;
         return TAddResult::Added;
+    }
+    counts->listed = 1;
     ShowMessage(DuplicateMessage(), QStringLiteral("提示"));
     return TAddResult::Duplicate;
 }

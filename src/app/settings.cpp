@@ -8,6 +8,25 @@
 namespace {
 
 const QString Section = QStringLiteral("select");
+// The price adjustment's keys; a reader that does not know them passes them by.
+const QString PriceFactorKey = QStringLiteral("pricefactor");
+const QString PriceAmountKey = QStringLiteral("priceadd");
+
+// A stored number within its range, else `fallback`.
+double readNumber(const TIniFile& ini, const QString& key, double fallback, bool (*usable)(double)) {
+    bool ok = false;
+    const double value = ini.ReadString(Section, key, QString()).trimmed().toDouble(&ok);
+    return ok && usable(value) ? value : fallback;
+}
+
+QString numberText(double value) {
+    QString text = QString::number(value, 'f', PriceAdjustmentDecimals);
+    while (text.endsWith(QLatin1Char('0')))
+        text.chop(1);
+    if (text.endsWith(QLatin1Char('.')))
+        text.chop(1);
+    return text == u"-0" ? QStringLiteral("0") : text;
+}
 
 } // namespace
 
@@ -19,6 +38,8 @@ void ReadSettings(TChoices& choices, const QString& fileName) {
     choices.LinkKind = kind >= 0 && kind <= 2 ? kind : -1;
     choices.LinkText = ini.ReadString(Section, QStringLiteral("linkstr"), QString());
     choices.WatermarkText = ini.ReadString(Section, QStringLiteral("picstr"), QString());
+    choices.PriceFactor = readNumber(ini, PriceFactorKey, 1, IsPriceFactor);
+    choices.PriceAmount = readNumber(ini, PriceAmountKey, 0, IsPriceAmount);
 }
 
 TStatus WriteSettings(const TChoices& choices, const QString& fileName) {
@@ -32,6 +53,15 @@ TStatus WriteSettings(const TChoices& choices, const QString& fileName) {
         written = ini.WriteString(Section, QStringLiteral("linkstr"), link);
     if (written)
         written = ini.WriteString(Section, QStringLiteral("picstr"), TrimText(choices.WatermarkText));
+    // The price keys are written once the user has changed them: the file of a user who never did
+    // stays as it always was.
+    auto writePrice = [&](const QString& key, double value, double byDefault) {
+        static const QString Missing = QStringLiteral("\x01");
+        if (written && (value != byDefault || ini.ReadString(Section, key, Missing) != Missing))
+            written = ini.WriteString(Section, key, numberText(value));
+    };
+    writePrice(PriceFactorKey, choices.PriceFactor, 1);
+    writePrice(PriceAmountKey, choices.PriceAmount, 0);
     if (!written)
         return MakeError(TErrc::Io, QStringLiteral("Unable to write to ") + fileName + QStringLiteral(": ") +
                                         written.error().Detail);

@@ -10,8 +10,20 @@ inline constexpr int KindItem = 0;     // "宝贝连接"
 inline constexpr int KindShop = 1;     // "店铺连接"
 inline constexpr int KindCategory = 2; // "店铺分类"
 
-// The user's choices, as the window's controls hold them. The first four are kept in the settings
-// file; the three options start unchecked at every start.
+// The exported price is price × factor + amount. The factor is above 0 and at most
+// MaxPriceFactor, the amount at most MaxPriceAmount either way; both have at most six decimals.
+inline constexpr double MaxPriceFactor = 1000;
+inline constexpr double MaxPriceAmount = 1000000;
+inline constexpr int PriceAdjustmentDecimals = 6;
+inline bool IsPriceFactor(double factor) {
+    return factor > 0 && factor <= MaxPriceFactor;
+}
+inline bool IsPriceAmount(double amount) {
+    return amount >= -MaxPriceAmount && amount <= MaxPriceAmount;
+}
+
+// The user's choices, as the window's controls hold them. The first four and the price adjustment
+// are kept in the settings file; the three options start unchecked at every start.
 struct TChoices {
     int DataSource = SourceTaobao; // -1 none
     int LinkKind = KindItem;       // -1 none
@@ -21,4 +33,7 @@ struct TChoices {
     bool NoMainPictures = false; // "不下载商品主图": the export downloads no pictures
     bool NoProperties = false;   // "不下载商品属性": the export looks up no category properties
     bool TitleWithPrice = false; // "标题合并价格": titles and picture names take the price
+    // "价格调整": the export's prices are price × PriceFactor + PriceAmount.
+    double PriceFactor = 1;
+    double PriceAmount = 0;
 };

@@ -29,6 +29,11 @@ struct TJobResult {
     QString Summary;
     // What the job made that a front end lists (the CSV file, the item picture folders).
     QStringList Produced;
+    // How many of its items came out well (rows added by a search, new links of a crawl, rows
+    // exported, pictures saved) and how many failed (links not fetched, rows exported incomplete,
+    // pictures not saved).
+    qint64 Count = 0;
+    qint64 Failures = 0;
 };
 
 // Where a job's reports go. Called from the job's thread; implementations hand the texts on to
@@ -44,8 +49,10 @@ class TReporter {
     // One step finished, for a text front end (a link searched, a page crawled).
     virtual void Progress(const QString& line) = 0;
     // How far the job is: `done` of `total` (links, pages, rows, pictures, bytes); a total of 0 when
-    // it is not known yet.
-    virtual void Advance(qint64 done, qint64 total) = 0;
+    // it is not known yet. `detail` names the step just finished (a link, a page's finds), for a
+    // text front end.
+    virtual void Advance(qint64 done, qint64 total, const QString& detail) = 0;
+    void Advance(qint64 done, qint64 total) { Advance(done, total, QString()); }
 };
 
 // What a job gets from the program: its stop flag, its reporter, the user's live choices and the

@@ -307,6 +307,33 @@ TStatus checkFolderAndFlags(const QString& command, const QStringList& a, const 
     return {};
 }
 
+// export's valued options, taken out of its arguments (the folder and the flags stay in `rest`).
+struct TExportOptions {
+    std::optional<double> factor, amount;
+    QStringList rest;
+};
+
+TResult<TExportOptions> parseExportOptions(const QStringList& a) {
+    TExportOptions options;
+    for (qsizetype i = 0; i < a.size(); ++i) {
+        const bool factor = a[i] == u"--price-factor";
+        if (!factor && a[i] != u"--price-add") {
+            options.rest.append(a[i]);
+            continue;
+        }
+        bool ok = false;
+        const double value = i + 1 < a.size() ? a[i + 1].trimmed().toDouble(&ok) : 0;
+        if (!ok || !(factor ? IsPriceFactor(value) : IsPriceAmount(value)))
+            return usage(factor ? QStringLiteral("--price-factor needs a number above 0 and at most %1")
+                                      .arg(int(MaxPriceFactor))
+                                : QStringLiteral("--price-add needs a number from -%1 to %1")
+                                      .arg(qint64(MaxPriceAmount)));
+        (factor ? options.factor : options.amount) = value;
+        ++i;
+    }
+    return options;
+}
+
 // The folder argument as an absolute path, or the empty text after telling the user it does not exist.
 QString existingFolder(TCliContext& c, const QStringList& a) {
     QString folder;
@@ -318,6 +345,22 @@ QString existingFolder(TCliContext& c, const QStringList& a) {
         return {};
     }
     return QDir(folder).absolutePath();
+}
+
+// The links piped to standard input: one per line (any white space separates them).
+TResult<QStringList> readLinksFromStandardInput() {
+    QFile in;
+    if (!in.open(stdin, QIODevice::ReadOnly))
+        return MakeError(TErrc::Io, QStringLiteral("cannot read standard input: ") + in.errorString());
+    // As much as a link list file may hold.
+    constexpr qint64 MaxLinkBytes = 256 << 20;
+    const QByteArray bytes = in.read(MaxLinkBytes + 1);
+    if (bytes.size() > MaxLinkBytes)
+        return MakeError(TErrc::Refused, QStringLiteral("standard input holds more than 256 MB of links"));
+    const QStringList links = TLinkList::SplitLinks(QString::fromUtf8(bytes));
+    if (links.isEmpty())
+        return MakeError(TErrc::Refused, QStringLiteral("no link on standard input"));
+    return links;
 }
 
 // Starts a job with `start` and runs the event loop until it has ended; its result, or nothing
@@ -336,9 +379,11 @@ std::optional<TJobResult> runJob(TAppCore& core, const std::function<bool()>& st
     return result;
 }
 
-// The exit status of a job's outcome; a summary that is no success goes to standard error.
-int jobStatus(TCliContext& c, const TJobResult& r) {
-    if (r.Outcome != TJobOutcome::Done && !r.Summary.isEmpty())
+// The exit status of a job's outcome; a summary that is no success goes to standard error, unless
+// the job's outcome line (printed when it ended) said it already.
+int jobStatus(TCliContext& c, const TJobResult& r, TJobKind kind) {
+    if (r.Outcome != TJobOutcome::Done && !r.Summary.isEmpty() &&
+        !TAppCore::OutcomeText(kind, r).contains(r.Summary))
         c.err << r.Summary << '\n';
     return int(r.Outcome == TJobOutcome::Done ? TCliExit::Ok : TCliExit::Failure);
 }
@@ -421,15 +466,40 @@ const QList<TCliCommand>& commands() {
          }},
         {QStringLiteral("add"),
          QStringLiteral(
-             "add TEXT           add an item link, or with kind shop/category crawl the shop at TEXT\n"
-             "                     and add the link of every item found"),
+             "add TEXT...|-      add item links (several at once; - reads them from standard input,\n"
+             "                     one per line) and say how many were added and how many were listed\n"
+             "                     already; with kind shop/category crawl the shop at TEXT and add the\n"
+             "                     link of every item found"),
          [](const QStringList& a) -> TStatus {
-             if (a.size() != 1 || a[0].trimmed().isEmpty())
-                 return usage(QStringLiteral("add needs one link or shop address"));
+             if (a.isEmpty())
+                 return usage(QStringLiteral("add needs a link or shop address, or - to read links"));
+             for (const QString& link : a)
+                 if (link.trimmed().isEmpty())
+                     return usage(QStringLiteral("add takes no empty link"));
+             if (a.size() > 1 && a.contains(QStringLiteral("-")))
+                 return usage(
+                     QStringLiteral("add - reads every link from standard input and takes no other"));
              return {};
          },
          [](TCliContext& c, const QStringList& a) {
-             c.core.UpdateChoices([&a](TChoices& ch) { ch.LinkText = a[0]; });
+             QStringList links = a;
+             if (a == QStringList{QStringLiteral("-")}) {
+                 const TResult<QStringList> read = readLinksFromStandardInput();
+                 if (!read) {
+                     c.err << "tovrel-cli: " << read.error().Detail << '\n';
+                     return int(TCliExit::Failure);
+                 }
+                 links = *read;
+             }
+             if (links.size() > 1) {
+                 if (c.core.Choices().LinkKind != KindItem) {
+                     c.err << "tovrel-cli: a crawl takes one shop address\n";
+                     return int(TCliExit::Failure);
+                 }
+                 c.core.AddLinks(links);
+                 return int(TCliExit::Ok);
+             }
+             c.core.UpdateChoices([&links](TChoices& ch) { ch.LinkText = links[0]; });
              using TAdd = TAppCore::TAddResult;
              TAdd added = TAdd::Nothing;
              const std::optional<TJobResult> crawl = runJob(c.core, [&] {
@@ -437,7 +507,7 @@ const QList<TCliCommand>& commands() {
                  return added == TAdd::CrawlStarted;
              });
              if (crawl)
-                 return jobStatus(c, *crawl);
+                 return jobStatus(c, *crawl, TJobKind::Crawl);
              if (added == TAdd::Nothing) {
                  c.err << "tovrel-cli: nothing to add: this data source has no shop crawler\n";
                  return int(TCliExit::Failure);
@@ -504,20 +574,26 @@ const QList<TCliCommand>& commands() {
              const std::optional<TJobResult> search = runJob(c.core, [&] { return c.core.StartSearch(); });
              c.err << "the table holds " << c.core.Table()->RowCount() - 1 << " item(s), "
                    << c.core.Table()->RowCount() - before << " new\n";
-             return search ? jobStatus(c, *search) : int(TCliExit::Failure);
+             return search ? jobStatus(c, *search, TJobKind::Search) : int(TCliExit::Failure);
          }},
         {QStringLiteral("export"),
          QStringLiteral(
-             "export DIR [--no-main-pictures] [--no-props]\n"
+             "export DIR [--no-main-pictures] [--no-props] [--price-factor F] [--price-add A]\n"
              "                     export the selected items as a Taobao Assistant package in DIR and\n"
              "                     print the CSV file's path; the flags are the options \"不下载商品主图\"\n"
-             "                     and \"不下载商品属性\""),
-         [](const QStringList& a) {
-             return checkFolderAndFlags(QStringLiteral("export"), a,
+             "                     and \"不下载商品属性\"; the exported prices are price × F + A, rounded\n"
+             "                     to two decimals (\"价格调整\", kept for later exports; without them\n"
+             "                     the kept values hold, at first 1 and 0)"),
+         [](const QStringList& a) -> TStatus {
+             const TResult<TExportOptions> options = parseExportOptions(a);
+             if (!options)
+                 return options.error();
+             return checkFolderAndFlags(QStringLiteral("export"), options->rest,
                                         {QStringLiteral("--no-main-pictures"), QStringLiteral("--no-props")});
          },
          [](TCliContext& c, const QStringList& a) {
-             const QString folder = existingFolder(c, a);
+             const TExportOptions options = *parseExportOptions(a);
+             const QString folder = existingFolder(c, options.rest);
              if (folder.isEmpty())
                  return int(TCliExit::Failure);
              const bool noPictures = a.contains(QStringLiteral("--no-main-pictures"));
@@ -525,6 +601,8 @@ const QList<TCliCommand>& commands() {
              c.core.UpdateChoices([&](TChoices& ch) {
                  ch.NoMainPictures = noPictures;
                  ch.NoProperties = noProps;
+                 ch.PriceFactor = options.factor.value_or(ch.PriceFactor);
+                 ch.PriceAmount = options.amount.value_or(ch.PriceAmount);
              });
              const TExportJob job = ExportJobFor(folder);
              if (FileInUse(job.csvPath)) {
@@ -534,7 +612,7 @@ const QList<TCliCommand>& commands() {
              const std::optional<TJobResult> exported =
                  runJob(c.core, [&] { return c.core.StartExport(job); });
              if (!exported || exported->Outcome != TJobOutcome::Done)
-                 return exported ? jobStatus(c, *exported) : int(TCliExit::Failure);
+                 return exported ? jobStatus(c, *exported, TJobKind::Export) : int(TCliExit::Failure);
              c.out << QDir::toNativeSeparators(job.csvPath) << '\n';
              return int(TCliExit::Ok);
          }},
@@ -559,7 +637,7 @@ const QList<TCliCommand>& commands() {
                  return int(TCliExit::Failure);
              for (const QString& itemFolder : pictures->Produced)
                  c.out << itemFolder << '\n';
-             return jobStatus(c, *pictures);
+             return jobStatus(c, *pictures, TJobKind::Pictures);
          }},
         {QStringLiteral("edit"),
          QStringLiteral(
@@ -656,7 +734,7 @@ const QList<TCliCommand>& commands() {
              const std::optional<TJobResult> downloaded =
                  runJob(c.core, [&] { return c.core.StartUpdateDownload(); });
              if (!downloaded || downloaded->Outcome != TJobOutcome::Done)
-                 return downloaded ? jobStatus(c, *downloaded) : int(TCliExit::Failure);
+                 return downloaded ? jobStatus(c, *downloaded, TJobKind::Update) : int(TCliExit::Failure);
              if (const TStatus started = c.core.ApplyUpdate(false); !started) {
                  c.err << "tovrel-cli: the update was staged but cannot be put in place: "
                        << started.error().Detail << '\n';
@@ -785,6 +863,24 @@ int RunCli(const QStringList& args, QTextStream& out, QTextStream& err) {
     QObject::connect(&core, &TAppCore::statusTextChanged, &core, say, Qt::DirectConnection);
     QObject::connect(&core, &TAppCore::logLine, &core, say, Qt::DirectConnection);
     QObject::connect(&core, &TAppCore::progress, &core, say, Qt::DirectConnection);
+    // A line per finished step, as the window's first status panel counts it, and what came of
+    // the job when it ends. The update download's bytes are not counted line by line.
+    QObject::connect(
+        &core, &TAppCore::jobAdvanced, &core,
+        [say](TJobKind kind, qint64 done, qint64 total, const QString& detail) {
+            if (kind == TJobKind::Update || done == 0)
+                return;
+            const QString step = TAppCore::ProgressText(kind, done, total);
+            say(detail.isEmpty() ? step : step + QLatin1Char(' ') + flat(detail));
+        },
+        Qt::DirectConnection);
+    QObject::connect(
+        &core, &TAppCore::jobFinished, &core,
+        [say](TJobKind kind, const TJobResult& result) {
+            if (kind != TJobKind::Update)
+                say(TAppCore::OutcomeText(kind, result));
+        },
+        Qt::DirectConnection);
     QObject::connect(
         &core, &TAppCore::logCleared, &core, [] {}, Qt::DirectConnection);
     QObject::connect(

@@ -125,8 +125,8 @@ TJobResult CrawlShop(const TJobContext& job, TLinkList& links, const QString& sh
         int added = 0;
         for (const QString& id : ids)
             added += links.AppendIfMissing(QString(site.LinkTemplate).replace(QStringLiteral("%1"), id));
-        job.Report().Progress(
-            QStringLiteral("page %1/%2: %3 item(s), %4 new").arg(i).arg(pages).arg(ids.size()).arg(added));
+        result.Count += added;
+        job.Report().Advance(i, pages, QStringLiteral("%1 个宝贝，%2 个新的").arg(ids.size()).arg(added));
         // The links found so far are kept even if the program is killed later.
         if (added > 0)
             job.Checkpoint();
@@ -134,8 +134,7 @@ TJobResult CrawlShop(const TJobContext& job, TLinkList& links, const QString& sh
         // more (or the server is gone), however many pages it announced.
         fruitless = added > 0 ? 0 : fruitless + 1;
         if (fruitless >= MaxFruitlessPages && i < pages) {
-            job.Report().Progress(
-                QStringLiteral("%1 pages in a row added no link: the crawl ends").arg(fruitless));
+            job.Report().Progress(QStringLiteral("连续 %1 页没有新的宝贝，抓取结束").arg(fruitless));
             break;
         }
         // The kind is read again for every page; another kind keeps the previous address.

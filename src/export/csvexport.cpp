@@ -5,6 +5,7 @@
 #include "base/cipher.h"
 #include "base/servicevalues.h"
 #include "base/text.h"
+#include "export/price.h"
 #include "export/props.h"
 #include "pictures/picturedownload.h"
 #include "pictures/watermark.h"
@@ -137,8 +138,8 @@ struct TRowProblems {
 
 // Turns one selected row into its CSV line.
 QString exportRow(const TJobContext& ctx, const TExportJob& job, TPageCache* cache,
-                  const QStringList& provinces, const QStringList& cells, TRowProblems* problems,
-                  QString* title) {
+                  const QStringList& provinces, const TPriceAdjustment& adjustment, const QStringList& cells,
+                  TRowProblems* problems, QString* title) {
     auto cell = [&cells](int col) { return col < cells.size() ? cells[col] : QString(); };
     TC tc(TRequestLimits(), ctx.StopFlag());
     const QString cleaned = CleanPageText(cell(ColHtml));
@@ -162,8 +163,8 @@ QString exportRow(const TJobContext& ctx, const TExportJob& job, TPageCache* cac
     v.city = city;
     v.categoryId = tc.FindsStr(QStringLiteral("data-catid=\"([^\"]*)"), cleanedText, false);
     // Title and price are what the table shows (an edited or re-titled item exports as it reads),
-    // prepared as the page's own values would be.
-    v.price = ExportPrice(cell(ColPrice));
+    // prepared as the page's own values would be; the price adjusted as the user asked.
+    v.price = ExportPrice(AdjustPrice(cell(ColPrice), adjustment));
     v.title = TrimText(cell(ColTitle));
     *title = v.title;
     ctx.Report().Log(QStringLiteral("宝贝 ") + quoted(v.title) + QStringLiteral(" 开始下载..."));
@@ -339,17 +340,27 @@ TJobResult ExportCsv(const TJobContext& job, const TExportJob& exportJob, TPageC
     TJobResult result;
     QStringList noSaleData, noProperties;
     int picturesFailed = 0;
+    int incomplete = 0;
+    // One adjustment for the whole package, as it stood when the export started.
+    const TChoices choices = job.Choices();
+    const TPriceAdjustment adjustment{choices.PriceFactor, choices.PriceAmount};
+    const qint64 total = exportJob.rows.size();
+    report.Advance(0, total);
     for (const TRowCopy& row : exportJob.rows) {
         if (job.Stopped())
             break;
         TRowProblems problems;
         QString title;
-        lines.append(exportRow(job, exportJob, cache, provinces, row.Cells, &problems, &title));
+        lines.append(exportRow(job, exportJob, cache, provinces, adjustment, row.Cells, &problems, &title));
+        if (job.Stopped())
+            break; // that row's requests were abandoned: it is not counted as exported
         if (problems.saleData)
             noSaleData.append(quoted(title));
         if (problems.properties)
             noProperties.append(quoted(title));
         picturesFailed += problems.pictures;
+        incomplete += problems.any() ? 1 : 0;
+        report.Advance(lines.size() - 3, total, title);
     }
     // A row whose requests were abandoned by the stop is unfinished too: nothing is written.
     if (job.Stopped()) {
@@ -369,6 +380,8 @@ TJobResult ExportCsv(const TJobContext& job, const TExportJob& exportJob, TPageC
         return result;
     }
     result.Produced.append(exportJob.csvPath);
+    result.Count = lines.size() - 3;
+    result.Failures = incomplete;
     const QString exported =
         QStringLiteral("导出记录[") + QString::number(lines.size() - 3) + QStringLiteral("]条");
     if (noSaleData.isEmpty() && noProperties.isEmpty() && picturesFailed == 0) {

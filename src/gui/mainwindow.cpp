@@ -19,6 +19,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDoubleSpinBox>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -37,11 +38,14 @@
 #include <QStyle>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <QWebEnginePage>
 #include <QWebEngineView>
+
+#include <climits>
 
 #include <memory>
 #include <vector>
@@ -283,6 +287,29 @@ QWidget* TFrMain::buildSettingsPage() {
     for (QCheckBox* box : {cbDL, cbDLXX, cbDLJG})
         layout->addWidget(box);
 
+    // The export's prices: price × factor + amount, two decimals.
+    auto* prices = new QGroupBox(QStringLiteral("价格调整"), page);
+    prices->setObjectName(QStringLiteral("GroupPriceAdjustment"));
+    auto* pricesLayout = new QHBoxLayout(prices);
+    SpinPriceFactor = new QDoubleSpinBox(prices);
+    SpinPriceFactor->setObjectName(QStringLiteral("SpinPriceFactor"));
+    SpinPriceFactor->setDecimals(4);
+    SpinPriceFactor->setRange(0.0001, MaxPriceFactor);
+    SpinPriceFactor->setSingleStep(0.05);
+    SpinPriceFactor->setValue(1);
+    SpinPriceAmount = new QDoubleSpinBox(prices);
+    SpinPriceAmount->setObjectName(QStringLiteral("SpinPriceAmount"));
+    SpinPriceAmount->setDecimals(2);
+    SpinPriceAmount->setRange(-MaxPriceAmount, MaxPriceAmount);
+    SpinPriceAmount->setSingleStep(1);
+    pricesLayout->addWidget(new QLabel(QStringLiteral("导出价格 = 价格 ×"), prices));
+    pricesLayout->addWidget(SpinPriceFactor);
+    pricesLayout->addWidget(new QLabel(QStringLiteral("+"), prices));
+    pricesLayout->addWidget(SpinPriceAmount);
+    pricesLayout->addWidget(new QLabel(QStringLiteral("（保留两位小数；价格区间的每个数都调整）"), prices));
+    pricesLayout->addStretch(1);
+    layout->addWidget(prices);
+
     BtnBatchTitles = makeButton(QStringLiteral("批量替换宝贝名称"), QStringLiteral("BtnBatchTitles"), page);
     auto* titlesRow = new QHBoxLayout;
     titlesRow->addWidget(BtnBatchTitles);
@@ -317,14 +344,25 @@ void TFrMain::buildStatusBar() {
             panel->setMaximumWidth(widths[i]);
         StatusBar1->addWidget(panel, i == 4 ? 1 : 0);
         StatusPanels.append(panel);
+        if (i == 0) {
+            ProgressBar1 = new QProgressBar(StatusBar1);
+            ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
+            ProgressBar1->setFixedWidth(140);
+            ProgressBar1->setTextVisible(false);
+            ProgressBar1->hide();
+            StatusBar1->addWidget(ProgressBar1);
+        }
     }
+    // The first panel may say what came of a job at more length than its width.
+    StatusPanels[0]->setMaximumWidth(360);
     StatusPanels[3]->setText(QStringLiteral("版本2015年1月8日"));
 }
 
 void TFrMain::showChoices() {
     const TChoices c = m_core->Choices();
     // The controls show the core's choices without announcing that as a change of their own.
-    const QList<QObject*> controls = {RadioGroup1, ComboBox1, edit1, Edit4, cbDL, cbDLXX, cbDLJG};
+    const QList<QObject*> controls = {RadioGroup1, ComboBox1, edit1,           Edit4,          cbDL,
+                                      cbDLXX,      cbDLJG,    SpinPriceFactor, SpinPriceAmount};
     std::vector<std::unique_ptr<QSignalBlocker>> blockers;
     for (QObject* control : controls)
         blockers.push_back(std::make_unique<QSignalBlocker>(control));
@@ -340,6 +378,8 @@ void TFrMain::showChoices() {
     cbDL->setChecked(c.NoMainPictures);
     cbDLXX->setChecked(c.NoProperties);
     cbDLJG->setChecked(c.TitleWithPrice);
+    SpinPriceFactor->setValue(c.PriceFactor);
+    SpinPriceAmount->setValue(c.PriceAmount);
 }
 
 void TFrMain::connectCore() {
@@ -364,6 +404,12 @@ void TFrMain::connectCore() {
             [&core](bool on) { core.UpdateChoices([on](TChoices& c) { c.NoProperties = on; }); });
     connect(cbDLJG, &QCheckBox::toggled, this,
             [&core](bool on) { core.UpdateChoices([on](TChoices& c) { c.TitleWithPrice = on; }); });
+    connect(SpinPriceFactor, &QDoubleSpinBox::valueChanged, this, [&core](double factor) {
+        core.UpdateChoices([factor](TChoices& c) { c.PriceFactor = factor; });
+    });
+    connect(SpinPriceAmount, &QDoubleSpinBox::valueChanged, this, [&core](double amount) {
+        core.UpdateChoices([amount](TChoices& c) { c.PriceAmount = amount; });
+    });
     connect(m_core, &TAppCore::choicesChanged, this, &TFrMain::showChoices);
     // Leaving the watermark box trims its text.
     connect(Edit4, &QLineEdit::editingFinished, this, [this] { Edit4->setText(TrimText(Edit4->text())); });
@@ -375,7 +421,11 @@ void TFrMain::connectCore() {
     });
 
     // The link-collection commands.
-    connect(BtnAdd, &QPushButton::clicked, this, [&core] { core.AddLink(); });
+    // A command's button stops its running job instead (after asking).
+    connect(BtnAdd, &QPushButton::clicked, this, [this, &core] {
+        if (!stopOnPress(TJobKind::Crawl))
+            core.AddLink();
+    });
     connect(BtnRemove, &QPushButton::clicked, this,
             [this, &core] { core.RemoveLink(ListBox1->currentRow()); });
     connect(BtnClear, &QPushButton::clicked, this, [&core] { core.ClearLinks(); });
@@ -389,12 +439,16 @@ void TFrMain::connectCore() {
             InfoEdit->GridToInfoEdit();
     });
     connect(Button10, &QPushButton::clicked, this, [this] {
+        if (stopOnPress(TJobKind::Pictures))
+            return;
         const QString folder = ChooseFolder(QStringLiteral("请选择要保存的文件夹"));
         if (!folder.isEmpty())
             m_core->StartPictureDownload(folder);
     });
-    connect(BtnSearch, &QPushButton::clicked, this,
-            [this, &core] { core.StartSearch([this] { InfoEdit->hide(); }); });
+    connect(BtnSearch, &QPushButton::clicked, this, [this, &core] {
+        if (!stopOnPress(TJobKind::Search))
+            core.StartSearch([this] { InfoEdit->hide(); });
+    });
 
     // Reports from workers arrive queued on this thread.
     connect(m_core, &TAppCore::statusTextChanged, this,
@@ -403,9 +457,12 @@ void TFrMain::connectCore() {
     connect(m_core, &TAppCore::logLine, Memo1, &QPlainTextEdit::appendPlainText);
     connect(m_core, &TAppCore::commandsEnabled, this, &TFrMain::EnableCommands);
     // The update download's progress in bytes, and its end.
+    connect(m_core, &TAppCore::jobStarted, this, &TFrMain::showJobStarted);
     connect(m_core, &TAppCore::jobAdvanced, this, [this](TJobKind kind, qint64 done, qint64 total) {
-        if (kind != TJobKind::Update)
+        if (kind != TJobKind::Update) {
+            showJobAdvanced(kind, done, total);
             return;
+        }
         // In bytes (a download is limited well below the bar's range); a busy bar while the
         // server has not said how many.
         ProgressBar2->setRange(0, int(qBound<qint64>(0, total, MaxUpdateBytes)));
@@ -414,11 +471,21 @@ void TFrMain::connectCore() {
     connect(m_core, &TAppCore::jobFinished, this, [this](TJobKind kind, const TJobResult& result) {
         if (kind == TJobKind::Update)
             UpdateDownloaded(result);
+        else
+            showJobFinished(kind, result);
     });
     connect(m_core, &TAppCore::captionChanged, this, [this](TJobKind kind, const QString& caption) {
         if (QPushButton* button = commandButton(kind))
             button->setText(caption);
     });
+
+    // The item and selection count follows every change of the table.
+    TItemTable* table = m_core->Table();
+    connect(table, &TItemTable::rowsAppended, this, &TFrMain::selectionCountChanged, Qt::QueuedConnection);
+    connect(table, &TItemTable::cellsChanged, this, &TFrMain::selectionCountChanged, Qt::QueuedConnection);
+    connect(table, &TItemTable::rowRemoved, this, &TFrMain::selectionCountChanged, Qt::QueuedConnection);
+    connect(table, &TItemTable::tableReset, this, &TFrMain::selectionCountChanged, Qt::QueuedConnection);
+    showSelectionCount();
 
     TLinkList* links = m_core->Links();
     connect(
@@ -445,10 +512,70 @@ QPushButton* TFrMain::commandButton(TJobKind kind) const {
     case TJobKind::Pictures:
         return Button10;
     case TJobKind::Crawl:
+        return BtnAdd;
     case TJobKind::Update:
         break;
     }
     return nullptr;
+}
+
+bool TFrMain::stopOnPress(TJobKind kind) {
+    if (!m_core->Running(kind))
+        return false;
+    if (MessageBox(QStringLiteral("确定要停止吗?"), QStringLiteral("提示"),
+                   QMessageBox::Yes | QMessageBox::No, QMessageBox::Question) == QMessageBox::Yes &&
+        m_core->Running(kind)) {
+        m_core->StopJob(kind);
+        StatusPanels[0]->setText(QStringLiteral("正在停止..."));
+    }
+    return true;
+}
+
+void TFrMain::showJobStarted(TJobKind kind) {
+    if (kind == TJobKind::Update)
+        return;
+    // The busy state has locked the commands; the running one's button stays usable, to stop it.
+    if (QPushButton* button = commandButton(kind))
+        button->setEnabled(true);
+    StatusPanels[0]->setText(TAppCore::ProgressText(kind, 0, 0));
+    StatusPanels[0]->setToolTip(QString());
+    ProgressBar1->setRange(0, 0); // moving, until the total is known
+    ProgressBar1->show();
+}
+
+void TFrMain::showJobAdvanced(TJobKind kind, qint64 done, qint64 total) {
+    if (!m_core->Running(kind))
+        return; // a report that arrives after the job's end
+    StatusPanels[0]->setText(TAppCore::ProgressText(kind, done, total));
+    if (total > 0) {
+        // Scaled into the bar's int range (a count never comes near it, but the bar is cheap to
+        // keep honest).
+        const int scale = total > INT_MAX ? int(total / INT_MAX + 1) : 1;
+        ProgressBar1->setRange(0, int(total / scale));
+        ProgressBar1->setValue(int(std::min(done, total) / scale));
+    }
+}
+
+void TFrMain::showJobFinished(TJobKind kind, const TJobResult& result) {
+    const QString text = TAppCore::OutcomeText(kind, result);
+    StatusPanels[0]->setText(text);
+    StatusPanels[0]->setToolTip(text);
+    ProgressBar1->hide();
+}
+
+void TFrMain::selectionCountChanged() {
+    if (m_selectionCountDue)
+        return;
+    m_selectionCountDue = true;
+    QTimer::singleShot(0, this, [this] {
+        m_selectionCountDue = false;
+        showSelectionCount();
+    });
+}
+
+void TFrMain::showSelectionCount() {
+    const TItemTable::TSelectionCount count = m_core->Table()->SelectionCount();
+    StatusPanels[2]->setText(QStringLiteral("共 %1 件，已选 %2 件").arg(count.items).arg(count.selected));
 }
 
 void TFrMain::EnableCommands(bool Enabled) {
@@ -481,6 +608,8 @@ void TFrMain::openSupportChat() {
 }
 
 void TFrMain::Button9Click() {
+    if (stopOnPress(TJobKind::Export))
+        return;
     const QString folder = ChooseFolder(QStringLiteral("请选择要保存的文件夹"));
     if (folder.isEmpty())
         return;

@@ -7,6 +7,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QDoubleSpinBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -81,13 +82,20 @@ class TFrMain : public QMainWindow {
     QCheckBox* cbDL = nullptr;
     QCheckBox* cbDLXX = nullptr;
     QCheckBox* cbDLJG = nullptr;
+    // "价格调整": the export's price factor and the amount added.
+    QDoubleSpinBox* SpinPriceFactor = nullptr;
+    QDoubleSpinBox* SpinPriceAmount = nullptr;
     QPushButton* BtnBatchTitles = nullptr;
 
     QPlainTextEdit* Memo1 = nullptr;
     // The item editor ("编辑信息"), hidden until "&E编辑".
     TFInfoEdit* InfoEdit = nullptr;
     QStatusBar* StatusBar1 = nullptr;
+    // Five panels: 0 a running job's progress, then what came of it; 2 the table's item and
+    // selection count; 3 the version; 4 the latest status text.
     QList<QLabel*> StatusPanels;
+    // Beside the first panel while a search, crawl, export or picture download runs.
+    QProgressBar* ProgressBar1 = nullptr;
 
   protected:
     // A message box; tests replace it to answer without a dialog.
@@ -137,9 +145,19 @@ class TFrMain : public QMainWindow {
     void Button16Click();
     void openSupportChat();
     QPushButton* commandButton(TJobKind kind) const;
+    // A press of a command's button while its job runs: stops the job when the user confirms.
+    // False when no job of that kind runs (the press starts the command).
+    bool stopOnPress(TJobKind kind);
+    void showJobStarted(TJobKind kind);
+    void showJobAdvanced(TJobKind kind, qint64 done, qint64 total);
+    void showJobFinished(TJobKind kind, const TJobResult& result);
+    // The selection panel follows the table; changes that come in a burst are shown once.
+    void selectionCountChanged();
+    void showSelectionCount();
 
     TAppCore* m_core;
     TPointerFetcher* m_pointers = nullptr;
     bool m_shown = false;
     bool m_destroyed = false;
+    bool m_selectionCountDue = false;
 };

@@ -96,10 +96,12 @@ void TthredTaoBaoUrlDownPicture::run() {
     const QString title = Row.Cell(ColTitle);
     QString description = Row.Cell(ColDetail);
     const QString watermark = Row.Cell(ColWatermark);
-    const QStringList captures = PictureAddresses(Head, description);
-    auto fail = [this](const QString& address, const QString& why) {
+    const QStringList& captures = Captures;
+    auto advance = [this](const QString& detail) { Job->Report().Advance(++*Done, Total, detail); };
+    auto fail = [this, &advance](const QString& address, const QString& why) {
         ++*Failed;
         Job->Report().Log(QStringLiteral("图片 ") + address + QStringLiteral(" 没有保存：") + why);
+        advance(address + QStringLiteral("：") + why);
     };
     try {
         TC tc(TRequestLimits(), Job->StopFlag());
@@ -113,10 +115,13 @@ void TthredTaoBaoUrlDownPicture::run() {
             const QString currentTitle = Grid->RowOfId(No) >= 0 ? Grid->CellOfRow(No, ColTitle) : title;
             const QString path = PicturePath(Folder, address, currentTitle, FileNameEx, n);
             if (const TStatus saved = SaveItemPicture(tc, buffer, watermark, path, address); !saved) {
+                if (Job->Stopped())
+                    break; // abandoned by the stop, not failed
                 fail(address, PictureFailureText(saved.error()));
                 continue;
             }
             ++*Saved;
+            advance(QDir::toNativeSeparators(path));
             if (!watermark.isEmpty())
                 Grid->SetCellOfRow(No, ColWatermark, watermark);
             description.replace(address, LocalFileAddress(path));
@@ -131,7 +136,6 @@ void TthredTaoBaoUrlDownPicture::run() {
         // What this item could not do leaves its row as it was; the other items go on.
         fail(QStringLiteral("（宝贝 “") + title + QStringLiteral("”）"), QString::fromLocal8Bit(e.what()));
     }
-    Job->Report().Progress(QDir::toNativeSeparators(Folder));
 }
 
 TJobResult DownloadPictures(const TJobContext& job, TItemTable& grid, const QList<TRowCopy>& rows,
@@ -151,11 +155,20 @@ TJobResult DownloadPictures(const TJobContext& job, TItemTable& grid, const QLis
         job.Report().Status(result.Summary);
         return result;
     }
-    std::atomic<int> saved{0}, failed{0};
+    std::atomic<int> saved{0}, failed{0}, done{0};
+    // Every item's pictures are known before the first is fetched, so the progress has its total.
+    QList<QStringList> captures;
+    qint64 total = 0;
+    for (const TRowCopy& row : rows) {
+        captures.append(PictureAddresses(head, row.Cell(ColDetail)));
+        total += captures.last().size();
+    }
+    job.Report().Advance(0, total);
     QSet<QString> used;
     QThreadPool pool;
     pool.setMaxThreadCount(MaxLinkWorkers);
-    for (const TRowCopy& row : rows) {
+    for (qsizetype k = 0; k < rows.size(); ++k) {
+        const TRowCopy& row = rows[k];
         // Items of the same title would share a folder and overwrite each other's pictures.
         const QString name = Md5Text(row.Cell(ColTitle));
         QString itemFolder = filePath + name;
@@ -169,14 +182,19 @@ TJobResult DownloadPictures(const TJobContext& job, TItemTable& grid, const QLis
         worker->Head = head;
         worker->Folder = itemFolder;
         worker->FileNameEx = titlePrice ? row.Cell(ColPrice) : QString();
+        worker->Captures = captures[k];
         worker->Job = &job;
         worker->Saved = &saved;
         worker->Failed = &failed;
+        worker->Done = &done;
+        worker->Total = total;
         worker->setAutoDelete(true);
         result.Produced.append(QDir::toNativeSeparators(itemFolder));
         pool.start(worker);
     }
     pool.waitForDone();
+    result.Count = saved;
+    result.Failures = failed;
     result.Summary = QStringLiteral("图片 %1 张已保存，%2 张失败").arg(saved.load()).arg(failed.load());
     job.Report().Log(result.Summary);
     job.Report().Status(result.Summary);

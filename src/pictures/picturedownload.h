@@ -61,9 +61,14 @@ class TthredTaoBaoUrlDownPicture : public QRunnable {
     QString Head;
     QString Folder; // the item's picture folder
     QString FileNameEx;
+    // The picture addresses of the row's description, after Head (PictureAddresses).
+    QStringList Captures;
     const TJobContext* Job = nullptr;
     std::atomic<int>* Saved = nullptr;
     std::atomic<int>* Failed = nullptr;
+    // Pictures finished (saved or not) by every worker of the download, of Total.
+    std::atomic<int>* Done = nullptr;
+    qint64 Total = 0;
 
     void run() override;
 };

@@ -151,6 +151,15 @@ bool TItemTable::SetCellOfRow(quint64 id, int col, const QString& text) {
     return true;
 }
 
+TItemTable::TSelectionCount TItemTable::SelectionCount() const {
+    QMutexLocker lock(&m_lock);
+    TSelectionCount count;
+    count.items = int(m_rows.size()) - 1;
+    for (int r = 1; r < m_rows.size(); ++r)
+        count.selected += IsSelectedMark(cellLocked(ColSelect, r)) ? 1 : 0;
+    return count;
+}
+
 QList<TRowCopy> TItemTable::SelectedRows() const {
     QMutexLocker lock(&m_lock);
     QList<TRowCopy> rows;

@@ -103,6 +103,12 @@ class TItemTable : public QObject {
     bool SetCellOfRow(quint64 id, int col, const QString& text);
     // Copies of the selected data rows, in table order.
     QList<TRowCopy> SelectedRows() const;
+    // How many data rows there are, and how many of them are selected (those SelectedRows copies).
+    struct TSelectionCount {
+        int items = 0;
+        int selected = 0;
+    };
+    TSelectionCount SelectionCount() const;
 
     // Writes the parts of an item that the edit names, as one change, into the row with this
     // identity; false (nothing written) when it is gone or is no usable row.

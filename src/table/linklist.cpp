@@ -1,8 +1,16 @@
 #include "table/linklist.h"
 
 #include <QMutexLocker>
+#include <QRegularExpression>
 
 TLinkList::TLinkList(QObject* parent) : QObject(parent) {}
+
+QStringList TLinkList::SplitLinks(const QString& text) {
+    // Any white space separates: line breaks (CR, LF), spaces, tabs, and the ideographic space
+    // that a Chinese input method types.
+    static const QRegularExpression separators(QStringLiteral("[\\s\\x{3000}]+"));
+    return text.split(separators, Qt::SkipEmptyParts);
+}
 
 QStringList TLinkList::Items() const {
     QMutexLocker lock(&m_lock);

@@ -27,6 +27,9 @@ class TLinkList : public QObject {
     // A number that grows with every change of the list (to tell whether it needs saving).
     quint64 Revision() const;
 
+    // The links in a pasted or typed text: the parts between line breaks, spaces and tabs.
+    static QStringList SplitLinks(const QString& text);
+
   signals:
     void appended(int index, const QString& link);
     void removed(int index);
