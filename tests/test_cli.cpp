@@ -83,6 +83,7 @@ class TestCli : public QObject {
     void oneProcessPerFolder();
     void controlCharactersAreShownEscaped();
     void editsReachThePackage();
+    void manyLinksAtOnce();
     void terminationKeepsFinishedRows_data();
     void terminationKeepsFinishedRows();
     void updateReplacesTheWindowExecutable();
@@ -108,6 +109,12 @@ void TestCli::usageErrors_data() {
     QTest::newRow("export to an empty folder name") << QStringList{"export", ""};
     QTest::newRow("pictures to a blank folder name") << QStringList{"pictures", " "};
     QTest::newRow("add an empty link") << QStringList{"add", ""};
+    QTest::newRow("add an empty link among others") << QStringList{"add", "http://a/", " "};
+    QTest::newRow("add - with links") << QStringList{"add", "-", "http://a/"};
+    QTest::newRow("a price factor of 0") << QStringList{"export", "/tmp", "--price-factor", "0"};
+    QTest::newRow("a price factor that is no number") << QStringList{"export", "/tmp", "--price-factor", "x"};
+    QTest::newRow("a price amount beyond its range") << QStringList{"export", "/tmp", "--price-add", "1e9"};
+    QTest::newRow("--price-add without a value") << QStringList{"export", "/tmp", "--price-add"};
 }
 
 void TestCli::usageErrors() {
@@ -376,6 +383,57 @@ void TestCli::editsReachThePackage() {
     const QJsonArray rows = QJsonDocument::fromJson(cli({"table", "--json"}).out.toUtf8()).array();
     QCOMPARE(rows[1].toArray()[ColWatermark].toString(), ""); // not selected
     QCOMPARE(rows[2].toArray()[ColWatermark].toString(), "冬季店");
+
+    // The prices adjusted: × 1.2 + 5.5, in the price and the SKU fields; the values are kept, so
+    // a later export without the options adjusts the same way.
+    for (const QStringList& options :
+         {QStringList{"--price-factor", "1.2", "--price-add", "5.5"}, QStringList{}}) {
+        const TRun adjusted =
+            cli(QStringList{"export", dir.filePath("out"), "--no-main-pictures", "--no-props"} + options);
+        QCOMPARE(adjusted.status, 0);
+        const QStringList adjustedLines = readUtf16File(adjusted.out.trimmed()).split('\n');
+        QCOMPARE(adjustedLines[3].split('\t')[7], "17.50"); // 10.00 × 1.2 + 5.5
+        QCOMPARE(adjustedLines[4].split('\t')[7], "20.50"); // 12.50 × 1.2 + 5.5
+        QVERIFY2(adjusted.err.contains("导出 2/2 手套\n") && adjusted.err.contains("完成：导出 2 个宝贝\n"),
+                 qPrintable(adjusted.err));
+    }
+    QVERIFY(readFile(dir.filePath("setting.ini")).contains("pricefactor=1.2\r\npriceadd=5.5\r\n"));
+    QCOMPARE(cli({"table"}).out.section('\n', 0, 0),
+             "1\t[ ]\t羊绒大衣\t10.00\t"); // the table keeps its prices
+}
+
+void TestCli::manyLinksAtOnce() {
+    QTemporaryDir dir;
+    const TCliBinary cli{dir.path(), {}};
+    const QString a = "http://item.taobao.com/item.htm?id=1", b = "http://item.taobao.com/item.htm?id=2";
+    QCOMPARE(cli({"add", a}), QString());
+    // Several on the command line: the duplicate (in other letter case) is counted, not refused.
+    QCOMPARE(cli({"add", a.toUpper(), b}), "已添加 1 个连接，1 个已在列表中\n");
+    // From a pipe, one per line (blank lines and Windows line ends allowed).
+    QProcess pipe;
+    cli.start(pipe, {"add", "-"});
+    QByteArray piped;
+    for (int id = 3; id <= 12; ++id)
+        piped += "http://item.taobao.com/item.htm?id=" + QByteArray::number(id) + (id % 2 ? "\r\n" : "\n\n");
+    pipe.write(piped + b.toUtf8() + "\n");
+    pipe.closeWriteChannel();
+    QVERIFY(pipe.waitForFinished(30000));
+    QCOMPARE(pipe.exitCode(), 0);
+    QCOMPARE(QString::fromUtf8(pipe.readAllStandardError()), "已添加 10 个连接，1 个已在列表中\n");
+    const QStringList listed = cli({"list"}).split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(listed.size(), 12);
+    QCOMPARE(listed.last(), "12\thttp://item.taobao.com/item.htm?id=12");
+    // Nothing piped is a failure that changes nothing.
+    QProcess empty;
+    cli.start(empty, {"add", "-"});
+    empty.closeWriteChannel();
+    QVERIFY(empty.waitForFinished(30000));
+    QCOMPARE(empty.exitCode(), 1);
+    QVERIFY(QString::fromUtf8(empty.readAllStandardError()).contains("no link on standard input"));
+    // A crawl takes one shop.
+    QCOMPARE(cli({"kind", "shop"}), QString());
+    QVERIFY(cli({"add", "http://a.taobao.com", "http://b.taobao.com"}, 1).contains("one shop"));
+    QCOMPARE(cli({"list"}).count('\n'), 12);
 }
 
 void TestCli::terminationKeepsFinishedRows_data() {

@@ -127,6 +127,8 @@ class TestPersistence : public QObject {
     void readSettings_data();
     void readSettings();
     void writeSettingsInPlace();
+    void priceAdjustmentSettings_data();
+    void priceAdjustmentSettings();
 
     void cacheCreatesTableSilently();
     void cacheHitDoesNotFetch();
@@ -554,6 +556,42 @@ void TestPersistence::readSettings() {
     QCOMPARE(c.LinkKind, kind);
     QCOMPARE(c.LinkText, linkText);
     QCOMPARE(c.WatermarkText, watermark);
+}
+
+void TestPersistence::priceAdjustmentSettings_data() {
+    QTest::addColumn<QByteArray>("stored");
+    QTest::addColumn<double>("factor");
+    QTest::addColumn<double>("amount");
+    QTest::newRow("none stored") << QByteArray() << 1.0 << 0.0;
+    QTest::newRow("stored") << QByteArray("pricefactor=1.25\r\npriceadd=-3.5\r\n") << 1.25 << -3.5;
+    QTest::newRow("no numbers") << QByteArray("pricefactor=abc\r\npriceadd=\r\n") << 1.0 << 0.0;
+    QTest::newRow("out of range") << QByteArray("pricefactor=0\r\npriceadd=1e12\r\n") << 1.0 << 0.0;
+    QTest::newRow("a negative factor") << QByteArray("pricefactor=-2\r\n") << 1.0 << 0.0;
+}
+
+void TestPersistence::priceAdjustmentSettings() {
+    QFETCH(QByteArray, stored);
+    QFETCH(double, factor);
+    QFETCH(double, amount);
+    writeFile(file("setting.ini"), "[select]\r\nshoptype=1\r\n" + stored);
+    TChoices c;
+    ReadSettings(c, file("setting.ini"));
+    QCOMPARE(c.PriceFactor, factor);
+    QCOMPARE(c.PriceAmount, amount);
+    // Written back: a file that had no price keys gets none while they hold their defaults; one
+    // that had them keeps them, written as numbers.
+    QVERIFY(WriteSettings(c, file("setting.ini")).ok());
+    const QByteArray written = readFile(file("setting.ini"));
+    QCOMPARE(written.contains("pricefactor="), !stored.isEmpty() && stored.contains("pricefactor="));
+    c.PriceFactor = 1.5;
+    c.PriceAmount = 0.25;
+    QVERIFY(WriteSettings(c, file("setting.ini")).ok());
+    TChoices back;
+    ReadSettings(back, file("setting.ini"));
+    QCOMPARE(back.PriceFactor, 1.5);
+    QCOMPARE(back.PriceAmount, 0.25);
+    const QByteArray rewritten = readFile(file("setting.ini"));
+    QVERIFY(rewritten.contains("pricefactor=1.5\r\n") && rewritten.contains("priceadd=0.25\r\n"));
 }
 
 void TestPersistence::writeSettingsInPlace() {

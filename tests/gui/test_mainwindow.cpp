@@ -1,17 +1,22 @@
 #include "app/appcore.h"
+#include "app/settings.h"
 #include "gui/infoedit.h"
 #include "gui/mainwindow.h"
 #include "gui/stringgridview.h"
 #include "gui/visualstyle.h"
+#include "marketsim.h"
 #include "platform/paths.h"
 #include "table/gridfile.h"
 #include "table/itemtable.h"
 #include "table/itemtablemodel.h"
+#include "table/linklist.h"
+#include "taobaopages.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QDoubleSpinBox>
 #include <QFile>
 #include <QGroupBox>
 #include <QLabel>
@@ -20,6 +25,7 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QProcess>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
@@ -104,6 +110,12 @@ class TestMainWindow : public QObject {
     void editorCancelTouchesNothing();
     void batchButtons();
     void terminationClosesTheRealWindowInOrder();
+    void searchProgressInTheStatusBar();
+    void commandButtonStopsItsJob_data();
+    void commandButtonStopsItsJob();
+    void manyLinksPastedAtOnce();
+    void selectionCountFollowsTheTable();
+    void priceAdjustmentControls();
 
   private:
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -168,8 +180,10 @@ void TestMainWindow::firstStart() {
     for (int i = 0; i < 5; ++i)
         QCOMPARE(w.StatusPanels[i]->minimumWidth(), widths[i]);
     QCOMPARE(w.StatusPanels[3]->text(), QStringLiteral("版本2015年1月8日"));
-    for (int i : {0, 1, 2, 4})
+    QCOMPARE(w.StatusPanels[2]->text(), QStringLiteral("共 0 件，已选 0 件"));
+    for (int i : {0, 1, 4})
         QCOMPARE(w.StatusPanels[i]->text(), QString());
+    QVERIFY(w.ProgressBar1->isHidden());
 }
 
 void TestMainWindow::toolButtonsSwitchPages() {
@@ -255,7 +269,9 @@ void TestMainWindow::workerReportsReachTheWindow() {
     }));
     QTRY_COMPARE(w.StatusPanels[4]->text(), QStringLiteral("导出记录[0]条"));
     QCOMPARE(w.Button9->text(), QStringLiteral("导出中.."));
-    QVERIFY(!w.Button9->isEnabled());
+    // The busy command's own button stays usable (it stops the export); the others are locked.
+    QVERIFY(w.Button9->isEnabled());
+    QVERIFY(!w.BtnSearch->isEnabled());
     QCOMPARE(w.Memo1->toPlainText(), QStringLiteral("开始下载..."));
     release = true;
     QTRY_COMPARE(w.Button9->text(), QStringLiteral("导出CSV"));
@@ -638,7 +654,7 @@ void TestMainWindow::closingStopsJobsThenSaves() {
         addItem(*m_core->Table(), QStringLiteral("最后一个"));
         return TJobResult{TJobOutcome::Stopped, {}, {}};
     }));
-    QVERIFY(!m_window->BtnSearch->isEnabled());
+    QVERIFY(!m_window->Button9->isEnabled());
     m_window->close();
     m_window.reset(); // the destroy step
     TItemTable saved;
@@ -661,6 +677,155 @@ void TestMainWindow::terminationClosesTheRealWindowInOrder() {
     QCOMPARE(window.exitStatus(), QProcess::NormalExit);
     QCOMPARE(window.exitCode(), 0);
     QVERIFY(!QFile::exists(dir.filePath("tovrel.lock"))); // released by an orderly end
+}
+
+namespace {
+
+// http_proxy names the simulator while a test runs, so the window's requests reach it.
+class TProxyThrough {
+  public:
+    explicit TProxyThrough(const TMarketSim& sim) {
+        qputenv("http_proxy", sim.Origin().toLatin1());
+        qunsetenv("no_proxy");
+        qunsetenv("NO_PROXY");
+    }
+    ~TProxyThrough() { qunsetenv("http_proxy"); }
+};
+
+QString itemLink(int id) {
+    return QStringLiteral("http://item.taobao.com/item.htm?id=%1").arg(id);
+}
+
+} // namespace
+
+void TestMainWindow::searchProgressInTheStatusBar() {
+    TTestWindow& w = *m_window;
+    TMarketSim sim;
+    const TProxyThrough proxy(sim);
+    // Six links searched by the per-link workers (拍拍): four answer at once, one fails, and the
+    // last answers late, so the count waits at 5 of 6.
+    for (int id : {1, 2, 3, 4})
+        sim.Route(
+            "item.taobao.com", QStringLiteral("/item.htm?id=%1").arg(id),
+            TSimResponse::Text(itemPage(QString::number(id), QStringLiteral("宝贝%1").arg(id), {}), "GBK"));
+    sim.Route("item.taobao.com", "/item.htm?id=5", TSimResponse::Text("服务器错误", "GBK", 500));
+    TSimResponse late = TSimResponse::Text(itemPage("6", QStringLiteral("宝贝6"), {}), "GBK");
+    late.DelayMs = 1500;
+    sim.Route("item.taobao.com", "/item.htm?id=6", late);
+    w.RadioGroup1Items[SourcePaipai]->click();
+    for (int id = 1; id <= 6; ++id)
+        m_core->Links()->Append(itemLink(id));
+    QTest::mouseClick(w.BtnSearch, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(w.StatusPanels[0]->text(), QStringLiteral("搜索 5/6"), 20000);
+    QVERIFY(w.ProgressBar1->isVisible());
+    QCOMPARE(w.ProgressBar1->maximum(), 6);
+    QCOMPARE(w.ProgressBar1->value(), 5);
+    QCOMPARE(w.BtnSearch->text(), QStringLiteral("搜索中.."));
+    QTRY_COMPARE_WITH_TIMEOUT(w.StatusPanels[0]->text(), QStringLiteral("完成：5 个宝贝，1 个失败"), 20000);
+    QVERIFY(w.ProgressBar1->isHidden());
+    QCOMPARE(w.BtnSearch->text(), QStringLiteral("开始搜索"));
+    QTRY_COMPARE(w.StatusPanels[2]->text(), QStringLiteral("共 5 件，已选 5 件"));
+    QVERIFY(w.asked.isEmpty());
+}
+
+void TestMainWindow::commandButtonStopsItsJob_data() {
+    QTest::addColumn<TJobKind>("kind");
+    QTest::addColumn<QString>("stopped");
+    QTest::newRow("search") << TJobKind::Search << QStringLiteral("已停止：3 个宝贝");
+    QTest::newRow("shop crawl") << TJobKind::Crawl << QStringLiteral("已停止：发现 3 个新宝贝");
+    QTest::newRow("export") << TJobKind::Export << QStringLiteral("已停止：没有写入 CSV 文件");
+    QTest::newRow("picture download") << TJobKind::Pictures << QStringLiteral("已停止：图片 3 张");
+}
+
+void TestMainWindow::commandButtonStopsItsJob() {
+    QFETCH(TJobKind, kind);
+    QFETCH(QString, stopped);
+    TTestWindow& w = *m_window;
+    QPushButton* button = kind == TJobKind::Search   ? w.BtnSearch
+                          : kind == TJobKind::Crawl  ? w.BtnAdd
+                          : kind == TJobKind::Export ? w.Button9
+                                                     : w.Button10;
+    // A job that has finished 3 of 7 steps and goes on until it is stopped.
+    QVERIFY(m_core->StartJob(kind, [](const TJobContext& job) {
+        job.Report().Advance(3, 7);
+        while (!job.Stopped())
+            QThread::msleep(5);
+        TJobResult result;
+        result.Outcome = TJobOutcome::Stopped;
+        result.Count = 3;
+        return result;
+    }));
+    QTRY_COMPARE(w.StatusPanels[0]->text(), TAppCore::ProgressText(kind, 3, 7));
+    QCOMPARE(button->text(), TAppCore::BusyCaption(kind));
+    QVERIFY(button->isEnabled());
+    QVERIFY(!w.BtnBatchWatermark->isEnabled());
+    // "No" lets it run on; "Yes" stops it.
+    const QString question = QStringLiteral("提示|确定要停止吗?");
+    w.answer = QMessageBox::No;
+    QTest::mouseClick(button, Qt::LeftButton);
+    QCOMPARE(w.asked, QStringList{question});
+    QTest::qWait(50);
+    QVERIFY(m_core->Running(kind));
+    w.answer = QMessageBox::Yes;
+    QTest::mouseClick(button, Qt::LeftButton);
+    QCOMPARE(w.asked, (QStringList{question, question}));
+    QTRY_VERIFY(!m_core->Running(kind));
+    QCOMPARE(w.StatusPanels[0]->text(), stopped);
+    QCOMPARE(button->text(), TAppCore::DefaultCaption(kind));
+    QVERIFY(button->isEnabled() && w.BtnBatchWatermark->isEnabled());
+    // Pressed again, the button starts its command as before (no question).
+    QCOMPARE(w.asked.size(), 2);
+}
+
+void TestMainWindow::manyLinksPastedAtOnce() {
+    TTestWindow& w = *m_window;
+    m_core->Links()->Append(itemLink(3));
+    QStringList pasted;
+    for (int id = 1; id <= 10; ++id)
+        pasted.append(itemLink(id));
+    // Ten links pasted, on lines, with spaces and a tab between some of them.
+    w.edit1->setPlainText(pasted.mid(0, 4).join("\n") + "  " + pasted.mid(4, 3).join("\t") + "\r\n" +
+                          pasted.mid(7).join("\n") + "\n");
+    QTest::mouseClick(w.BtnAdd, Qt::LeftButton);
+    QTRY_COMPARE(w.ListBox1->count(), 10);
+    QCOMPARE(m_core->Links()->Items(), QStringList{itemLink(3)} + pasted.mid(0, 2) + pasted.mid(3));
+    QCOMPARE(w.StatusPanels[4]->text(), QStringLiteral("已添加 9 个连接，1 个已在列表中"));
+    QVERIFY(w.asked.isEmpty()); // no box per duplicate
+    QCOMPARE(w.edit1->toPlainText(), QString());
+}
+
+void TestMainWindow::selectionCountFollowsTheTable() {
+    TTestWindow& w = *m_window;
+    TItemTable& table = *m_core->Table();
+    for (const QString& title : {QStringLiteral("一"), QStringLiteral("二"), QStringLiteral("三")})
+        addItem(table, title);
+    QTRY_COMPARE(w.StatusPanels[2]->text(), QStringLiteral("共 3 件，已选 3 件"));
+    table.ToggleMark(2);
+    QTRY_COMPARE(w.StatusPanels[2]->text(), QStringLiteral("共 3 件，已选 2 件"));
+    table.InvertSelection();
+    QTRY_COMPARE(w.StatusPanels[2]->text(), QStringLiteral("共 3 件，已选 1 件"));
+    QVERIFY(StringGridDel(table, 2));
+    QTRY_COMPARE(w.StatusPanels[2]->text(), QStringLiteral("共 2 件，已选 0 件"));
+    table.ResetGrid();
+    QTRY_COMPARE(w.StatusPanels[2]->text(), QStringLiteral("共 0 件，已选 0 件"));
+}
+
+void TestMainWindow::priceAdjustmentControls() {
+    TTestWindow& w = *m_window;
+    QCOMPARE(w.SpinPriceFactor->value(), 1.0);
+    QCOMPARE(w.SpinPriceAmount->value(), 0.0);
+    w.SpinPriceFactor->setValue(1.2);
+    w.SpinPriceAmount->setValue(5);
+    QCOMPARE(m_core->Choices().PriceFactor, 1.2);
+    QCOMPARE(m_core->Choices().PriceAmount, 5.0);
+    // A change through the core shows in the controls.
+    m_core->UpdateChoices([](TChoices& c) { c.PriceAmount = -2.5; });
+    QCOMPARE(w.SpinPriceAmount->value(), -2.5);
+    QVERIFY(m_core->SaveState().ok());
+    TChoices read;
+    ReadSettings(read, m_dir->filePath(QStringLiteral("setting.ini")));
+    QCOMPARE(read.PriceFactor, 1.2);
+    QCOMPARE(read.PriceAmount, -2.5);
 }
 
 int main(int argc, char** argv) {
