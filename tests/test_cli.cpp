@@ -463,6 +463,10 @@ void TestCli::terminationKeepsFinishedRows() {
     QVERIFY(search.waitForFinished(20000));
     QCOMPARE(search.exitStatus(), QProcess::NormalExit);
     QCOMPARE(search.exitCode(), 130);
+    const QString said = QString::fromUtf8(search.readAllStandardError());
+    QVERIFY2(said.contains("搜索 2/3 http://item.taobao.com/item.htm?id=2\n") &&
+                 said.contains("已停止：2 个宝贝\n"),
+             qPrintable(said));
     // The two finished rows were saved, and the folder is free again.
     QCOMPARE(cli({"table"}).count('\n'), 2);
     QVERIFY(!QFile::exists(dir.filePath("tovrel.lock")));

@@ -373,9 +373,14 @@ void TestPictures::errorPagesAreNoPictures() {
     const QString out = m_env->File("out");
     QVERIFY(QDir().mkpath(out));
     QSignalSpy log(m_core, &TAppCore::logLine);
+    QSignalSpy advanced(m_core, &TAppCore::jobAdvanced);
     QSignalSpy finished(m_core, &TAppCore::jobFinished);
     QVERIFY(m_core->StartPictureDownload(out));
     QVERIFY(finished.wait(30000));
+    // Every picture counted, saved or not: from 0 of 4 to 4 of 4.
+    QCOMPARE(advanced.first()[1].toLongLong(), 0);
+    QCOMPARE(advanced.first()[2].toLongLong(), 4);
+    QCOMPARE(advanced.last()[1].toLongLong(), 4);
     const QString folder = out + "/" + Md5Text("错误页");
     QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList{"good.gif"});
     QCOMPARE(readFile(folder + "/good.gif"), Gif);
@@ -391,6 +396,7 @@ void TestPictures::errorPagesAreNoPictures() {
     const TJobResult result = finished.first()[1].value<TJobResult>();
     QCOMPARE(result.Outcome, TJobOutcome::Failed);
     QCOMPARE(result.Summary, "图片 1 张已保存，3 张失败");
+    QCOMPARE(TAppCore::OutcomeText(TJobKind::Pictures, result), "完成：图片 1 张，3 张失败");
 }
 
 void TestPictures::sameTitlesGetFoldersOfTheirOwn() {

@@ -697,6 +697,7 @@ void TestTaobao::crawlerWalksEveryPage() {
     QSignalSpy status(&core, &TAppCore::statusTextChanged);
     QSignalSpy finished(&core, &TAppCore::jobFinished);
     QSignalSpy enabled(&core, &TAppCore::commandsEnabled);
+    QSignalSpy pages(&core, &TAppCore::jobAdvanced);
     QCOMPARE(core.AddLink(), TAddResult::CrawlStarted);
     QCOMPARE(core.Choices().LinkText, shop); // the box was trimmed
     QVERIFY(finished.wait(20000));
@@ -704,6 +705,12 @@ void TestTaobao::crawlerWalksEveryPage() {
              (QStringList{itemLink("13").toUpper(), itemLink("11"), itemLink("12"), itemLink("14")}));
     QCOMPARE(status.size(), 1);
     QCOMPARE(status[0][0].toString(), "发现了[4]个宝贝！");
+    // Three new links over three pages.
+    QCOMPARE(TAppCore::OutcomeText(TJobKind::Crawl, finished.first()[1].value<TJobResult>()),
+             "完成：发现 3 个新宝贝");
+    QCOMPARE(pages.size(), 3);
+    QCOMPARE(TAppCore::ProgressText(TJobKind::Crawl, pages[1][1].toLongLong(), pages[1][2].toLongLong()),
+             "抓取第 2/3 页");
     QCOMPARE(enabled.size(), 2);
     QCOMPARE(enabled[1][0].toBool(), true);
     QCOMPARE(m_sim->Requests().size(), 3);
