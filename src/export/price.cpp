@@ -77,7 +77,9 @@ QString adjusted(const TDecimal& price, const TDecimal& factor, const TDecimal& 
 } // namespace
 
 QString AdjustPrice(const QString& price, const TPriceAdjustment& adjustment) {
-    if (adjustment.IsIdentity())
+    // Values outside their ranges never reach here from the settings or the command line; a caller
+    // that passes them gets the price as written rather than a wrong one.
+    if (adjustment.IsIdentity() || !IsPriceFactor(adjustment.Factor) || !IsPriceAmount(adjustment.Amount))
         return price;
     const TDecimal factor = fromDouble(adjustment.Factor);
     const TDecimal amount = fromDouble(adjustment.Amount);

@@ -8,7 +8,7 @@
 struct TPriceAdjustment {
     double Factor = 1;
     double Amount = 0;
-    // Factor 1 and amount 0: prices are left exactly as they are written.
+    // Factor 1 and amount 0 (or values outside their ranges): prices are left exactly as written.
     bool IsIdentity() const { return Factor == 1 && Amount == 0; }
 };
 
