@@ -456,7 +456,8 @@ void TFrMain::connectCore() {
     connect(m_core, &TAppCore::logCleared, Memo1, &QPlainTextEdit::clear);
     connect(m_core, &TAppCore::logLine, Memo1, &QPlainTextEdit::appendPlainText);
     connect(m_core, &TAppCore::commandsEnabled, this, &TFrMain::EnableCommands);
-    // The update download's progress in bytes, and its end.
+    // A job's progress and its end: the first status panel and the bar beside it; the update
+    // download's bytes go to its own bar on the settings page.
     connect(m_core, &TAppCore::jobStarted, this, &TFrMain::showJobStarted);
     connect(m_core, &TAppCore::jobAdvanced, this, [this](TJobKind kind, qint64 done, qint64 total) {
         if (kind != TJobKind::Update) {
