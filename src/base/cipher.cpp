@@ -207,21 +207,25 @@ TResult<QByteArray> HexToBytes(const QByteArray& Text) {
     return out;
 }
 
-// The hexadecimal text goes to the device in pieces. Once there is more than one, a thread of the
-// writer's own writes them while the next ones are made (the system's copying of a large file into
-// the page cache takes as long as making it), with at most two pieces waiting.
+// The plaintext's whole blocks go out in pieces, each enciphered, made hexadecimal and written as
+// one. Once there is more than one piece, a thread of the writer's own does that for each while the
+// caller makes the next ones (the system's copying of a large file into the page cache takes as
+// long as making it), with at most two pieces waiting.
 struct TCipherWriter::TState {
     TState(QIODevice& device, const QByteArray& key, int keySize) : out(device), aes(key, keySize, true) {}
     ~TState() { stopWriting(); }
     QIODevice& out;
     TAes aes;
-    qint64 start = 0;    // where the length prefix goes
-    quint64 length = 0;  // plaintext bytes committed
-    bool begun = false;  // leading blanks are behind us
-    QByteArray held;     // blanks that end the text so far: dropped unless more text follows
-    QByteArray pending;  // committed bytes not yet a whole block
-    QByteArray blocks;   // room for one piece, enciphered
-    QByteArray outgoing; // hexadecimal text not yet handed to the device
+    qint64 start = 0;   // where the length prefix goes
+    quint64 length = 0; // plaintext bytes committed
+    bool begun = false; // leading blanks are behind us
+    QByteArray held;    // blanks that end the text so far: dropped unless more text follows
+    QByteArray pending; // committed bytes not yet a whole block
+    QByteArray plain;   // whole blocks not yet handed over
+    // Used by whoever processes a piece: the caller before the thread starts and after it ends,
+    // the thread in between.
+    QByteArray blocks; // one piece, enciphered
+    QByteArray hex;    // one piece, as hexadecimal text
     bool ok = true;
 
     std::thread writer;
@@ -231,12 +235,12 @@ struct TCipherWriter::TState {
     bool closing = false;
     std::atomic<bool> writeFailed{false};
 
-    // Hands a piece over to be written; false once a write has failed.
+    // Hands a piece of whole blocks over to be enciphered and written; false once that has failed.
     bool send(QByteArray piece) {
         if (!writer.joinable()) {
-            // The first piece is written here: a small text never starts a thread.
+            // The first piece is processed here: a small text never starts a thread.
             if (length <= quint64(PieceBytes) && queue.empty())
-                return write(piece);
+                return process(piece);
             writer = std::thread([this] { writeQueued(); });
         }
         std::unique_lock<std::mutex> guard(lock);
@@ -245,8 +249,15 @@ struct TCipherWriter::TState {
         changed.notify_all();
         return !writeFailed;
     }
-    bool write(const QByteArray& piece) {
-        if (!writeFailed && out.write(piece) != piece.size())
+    bool process(const QByteArray& piece) {
+        if (writeFailed || piece.isEmpty())
+            return !writeFailed;
+        if (blocks.size() < piece.size())
+            blocks.resize(piece.size());
+        aes.run(piece.constData(), piece.size(), blocks.data());
+        hex.resize(2 * piece.size());
+        toHex(blocks.constData(), piece.size(), hex.data());
+        if (!aes.ok() || out.write(hex) != hex.size())
             writeFailed = true;
         return !writeFailed;
     }
@@ -262,7 +273,7 @@ struct TCipherWriter::TState {
                 queue.pop_front();
                 changed.notify_all();
             }
-            write(piece);
+            process(piece);
         }
     }
     // Waits until every piece handed over is written.
@@ -286,24 +297,18 @@ TCipherWriter::TCipherWriter(QIODevice& out, const QByteArray& key, int keySize)
 
 TCipherWriter::~TCipherWriter() = default;
 
-// Enciphers whole blocks and adds them to the hexadecimal text, which goes out a piece at a time.
+// Gathers whole blocks into pieces, which go out to be enciphered and written.
 bool TCipherWriter::writeBlocks(const char* bytes, qsizetype size) {
     while (size > 0 && d->ok) {
-        const qsizetype piece = std::min(size, PieceBytes);
-        if (d->blocks.size() < piece)
-            d->blocks.resize(piece);
-        d->aes.run(bytes, piece, d->blocks.data());
-        const qsizetype at = d->outgoing.size();
-        d->outgoing.resize(at + 2 * piece);
-        toHex(d->blocks.constData(), piece, d->outgoing.data() + at);
-        d->ok = d->aes.ok();
-        if (d->outgoing.size() >= 2 * PieceBytes) {
-            d->ok = d->ok && d->send(std::move(d->outgoing));
-            d->outgoing = QByteArray();
-            d->outgoing.reserve(2 * PieceBytes + 32);
+        const qsizetype take = std::min(size, PieceBytes - d->plain.size());
+        d->plain.append(bytes, take);
+        bytes += take;
+        size -= take;
+        if (d->plain.size() >= PieceBytes) {
+            d->ok = d->send(std::move(d->plain));
+            d->plain = QByteArray();
+            d->plain.reserve(PieceBytes);
         }
-        bytes += piece;
-        size -= piece;
     }
     return d->ok;
 }
@@ -361,8 +366,8 @@ bool TCipherWriter::Finish() {
         d->pending.clear();
     }
     d->stopWriting();
-    d->ok = d->ok && d->write(d->outgoing);
-    d->outgoing.clear();
+    d->ok = d->ok && d->process(d->plain);
+    d->plain.clear();
     d->ok = d->ok && !d->writeFailed;
     QByteArray prefix(8, '\0');
     quint64 length = d->length;
