@@ -212,6 +212,15 @@ void TestHttp::errorPagesAreText() {
     QCOMPARE(tc.HOpen("GET", url("/bad")).value_or("none"), QString("<h1>坏了</h1>").toUtf8());
 }
 
+namespace {
+
+// Text as UTF-16 little-endian bytes, without a byte-order mark: only a declared charset reads it.
+QByteArray utf16le(const QString& text) {
+    return QByteArray(reinterpret_cast<const char*>(text.utf16()), text.size() * 2);
+}
+
+} // namespace
+
 void TestHttp::decoding_data() {
     QTest::addColumn<QByteArray>("contentType");
     QTest::addColumn<QByteArray>("body");
@@ -223,6 +232,10 @@ void TestHttp::decoding_data() {
     QTest::newRow("declared UTF-8") << QByteArray("text/html; charset=UTF-8") << chinese.toUtf8() << chinese;
     QTest::newRow("declared in quotes")
         << QByteArray("text/html; charset=\"utf-8\"") << chinese.toUtf8() << chinese;
+    QTest::newRow("declared in other letter case, with blanks and single quotes")
+        << QByteArray("text/html; CharSet = 'UTF-16LE'") << utf16le(chinese) << chinese;
+    QTest::newRow("a word with charset in it before the declaration")
+        << QByteArray("text/html; x-charsets; charset=utf-16le") << utf16le(chinese) << chinese;
     QTest::newRow("undeclared, a meta charset in the page")
         << QByteArray("text/html") << gbk("<meta charset=\"gbk\">" + chinese)
         << "<meta charset=\"gbk\">" + chinese;

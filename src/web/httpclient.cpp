@@ -235,10 +235,36 @@ QString utf16Text(const QByteArray& bytes) {
     return text;
 }
 
+// The charset a Content-Type names: the first "charset" (any letter case) followed by blanks, "=",
+// blanks and an optional quote, then the name's letters, digits and "_.:-". Read by hand: it runs
+// for every reply.
 QString charsetOf(const QByteArray& contentType) {
-    const QRegularExpression charset(QStringLiteral("charset\\s*=\\s*[\"']?([A-Za-z0-9_.:-]+)"),
-                                     QRegularExpression::CaseInsensitiveOption);
-    return charset.match(QString::fromLatin1(contentType)).captured(1);
+    const QByteArray lower = contentType.toLower();
+    const qsizetype n = lower.size();
+    auto isNameByte = [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || QByteArrayView("_.:-").contains(c);
+    };
+    auto isBlank = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
+    for (qsizetype at = lower.indexOf("charset"); at >= 0; at = lower.indexOf("charset", at + 1)) {
+        qsizetype i = at + 7;
+        auto skipBlanks = [&] {
+            while (i < n && isBlank(lower[i]))
+                ++i;
+        };
+        skipBlanks();
+        if (i >= n || lower[i] != '=')
+            continue;
+        ++i;
+        skipBlanks();
+        if (i < n && (lower[i] == '"' || lower[i] == '\''))
+            ++i;
+        const qsizetype from = i;
+        while (i < n && isNameByte(lower[i]))
+            ++i;
+        if (i > from)
+            return QString::fromLatin1(contentType.mid(from, i - from));
+    }
+    return {};
 }
 
 // Names the decoder for a declared charset. Pages that declare GB2312 routinely hold GBK
