@@ -213,34 +213,15 @@ void BM_LoadPeakMemory(benchmark::State& state) {
 // The floors first, while the machine is quiet (a save leaves the system writing for a while).
 // Loads and saves go through the disk, whose speed on a virtual machine swings by a factor of three
 // from one save to the next: each figure (and its floor alike) is the median of seven runs.
-BENCHMARK(BM_FloorEncipher)
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(1)
-    ->Repetitions(7)
-    ->ReportAggregatesOnly();
-BENCHMARK(BM_FloorDecipher)
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(1)
-    ->Repetitions(7)
-    ->ReportAggregatesOnly();
+static void medianOfSeven(benchmark::internal::Benchmark* b) {
+    b->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(7)->ReportAggregatesOnly();
+}
+BENCHMARK(BM_FloorEncipher)->Apply(medianOfSeven);
+BENCHMARK(BM_FloorDecipher)->Apply(medianOfSeven);
 // 0 = the 1,000-item table, 1 = the wide table (201 rows, 5,697 columns), 2 = a narrow table of the
 // wide one's size.
-BENCHMARK(BM_LoadGrid)
-    ->Arg(0)
-    ->Arg(1)
-    ->Arg(2)
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(1)
-    ->Repetitions(7)
-    ->ReportAggregatesOnly();
-BENCHMARK(BM_SaveGrid)
-    ->Arg(0)
-    ->Arg(1)
-    ->Arg(2)
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(1)
-    ->Repetitions(7)
-    ->ReportAggregatesOnly();
+BENCHMARK(BM_LoadGrid)->Arg(0)->Arg(1)->Arg(2)->Apply(medianOfSeven);
+BENCHMARK(BM_SaveGrid)->Arg(0)->Arg(1)->Arg(2)->Apply(medianOfSeven);
 BENCHMARK(BM_TableJson)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_LoadPeakMemory)->Arg(0)->Iterations(1);
 
