@@ -345,6 +345,23 @@ void TestPatterns::textSearchesAgreeWithTheEngine() {
         QCOMPARE(FindsStr(cut, text, false), FindsStr(cut + "(?:)", text, false));
         QCOMPARE(FindsStr(cut, text, true), FindsStr(cut + "(?:)", text, true));
     }
+    // Every match of a plain text and "([^c]*)", found by text searches, against the engine (the
+    // "(?:)" keeps a pattern on the engine): overlapping texts, empty runs, runs to the end.
+    const QString marks = "<>\"= ";
+    const QStringList prefixes{"\">", "=", "> ", "\"\"", "<<"};
+    for (int round = 0; round < 3000; ++round) {
+        QString text;
+        const int size = random.bounded(40);
+        for (int k = 0; k < size; ++k)
+            text += marks[random.bounded(marks.size())];
+        const QString prefix = prefixes[random.bounded(prefixes.size())];
+        const QString run = QString("([^%1]*)").arg(marks[random.bounded(3)]);
+        for (const bool addMatch : {false, true})
+            QCOMPARE(FindSList(prefix + run, text, addMatch),
+                     FindSList(prefix + "(?:)" + run, text, addMatch));
+    }
+    QCOMPARE(FindSList("\">([^<]*)", QString("<li title=\"a\">品牌:李宁</li><li>\">x"), false),
+             (QStringList{"品牌:李宁", "x"}));
 }
 
 QTEST_APPLESS_MAIN(TestPatterns)

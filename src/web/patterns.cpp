@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cctype>
 #include <optional>
 #include <string>
 #include <vector>
@@ -669,6 +670,31 @@ std::optional<TFirstMatch> firstCut(const TCutShape& cut, QStringView text) {
     return TFirstMatch{{start, suffixAt + cut.suffix.size() - start}, {groupFrom, suffixAt - groupFrom}};
 }
 
+// A pattern made of a plain text and "([^c]*)" for one character c (the scrapers' "\">([^<]*)" over
+// a page's attribute block) matches at each occurrence of the text and takes everything up to the
+// next c or the end: all its matches are found by text searches instead of running the engine
+// once per match. Only texts without letters qualify, so letter case never matters.
+struct TRunShape {
+    QStringView prefix;
+    QChar stop;
+};
+std::optional<TRunShape> runShape(const QString& pattern) {
+    static const QString run = QStringLiteral("([^");
+    static const QString tail = QStringLiteral("]*)");
+    const qsizetype open = pattern.size() - run.size() - 1 - tail.size();
+    if (open <= 0 || !pattern.endsWith(tail) || QStringView(pattern).sliced(open, run.size()) != run)
+        return std::nullopt;
+    const QChar stop = pattern[open + run.size()];
+    auto plain = [](QChar c) {
+        static const QString special = QStringLiteral("\\^$.|?*+()[]{}-");
+        return c.unicode() < 0x80 && !std::isalpha(c.unicode()) && !special.contains(c);
+    };
+    const QStringView prefix = QStringView(pattern).first(open);
+    if (!plain(stop) || !std::all_of(prefix.begin(), prefix.end(), plain))
+        return std::nullopt;
+    return TRunShape{prefix, stop};
+}
+
 // The first match, letter case kept. Throws TPatternError for a pattern the engine refuses.
 std::optional<TFirstMatch> firstMatch(const QString& pattern, QStringView text) {
     if (const std::optional<TCutShape> cut = cutShape(pattern))
@@ -724,6 +750,24 @@ TStatus TPatterns::Validate(const QString& pattern) {
 }
 
 QStringList TPatterns::FindSList(const QString& pattern, const TPatternText& html, bool AddMatch) {
+    if (const std::optional<TRunShape> run = runShape(pattern)) {
+        const QStringView text = html.View();
+        QStringList out;
+        for (qsizetype pos = 0;;) {
+            const qsizetype at = findUnits(text.sliced(pos), run->prefix, false);
+            if (at < 0)
+                break;
+            const qsizetype start = pos + at;
+            const qsizetype from = start + run->prefix.size();
+            const qsizetype stop = text.indexOf(run->stop, from);
+            const qsizetype end = stop < 0 ? text.size() : stop;
+            if (AddMatch)
+                out.append(text.sliced(start, end - start).toString());
+            out.append(text.sliced(from, end - from).toString());
+            pos = end;
+        }
+        return out;
+    }
     const QRegularExpression re = compileEcma(pattern, true);
     const int groups = re.captureCount();
     QStringList out;
