@@ -20,6 +20,7 @@
 #include "web/httpclient.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -75,6 +76,7 @@ class TestTaobao : public QObject {
     void realCorpusPage_data();
     void realCorpusPage();
     void sequentialRunStopsAtFailedPage();
+    void sequentialRunPausesAfterEachLink();
     void errorPagesAreNoItems_data();
     void errorPagesAreNoItems();
     void largestPageStillReadsItsAttributes();
@@ -528,6 +530,24 @@ void TestTaobao::realCorpusPage() {
     // The 2018 layout has no category area; its description comes from its descUrl entry.
     QCOMPARE(grid.Cell(ColCategory, 1), "");
     QCOMPARE(grid.Cell(ColDetail, 1), "<p>商品描述</p>");
+}
+
+void TestTaobao::sequentialRunPausesAfterEachLink() {
+    // The pause after a link is counted from its last request; the reading of the page falls into
+    // it, so three links never take less than three pauses.
+    for (const QString id : {"1", "2", "3"})
+        serveItem(id, "宝贝" + id, {"品牌:A"});
+    TAppCore core;
+    QVERIFY(core.Startup().ok());
+    for (const QString id : {"1", "2", "3"})
+        core.Links()->Append(itemLink(id));
+    QSignalSpy finished(&core, &TAppCore::jobFinished);
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(core.StartSearch());
+    QVERIFY(finished.wait(20000));
+    QVERIFY2(clock.elapsed() >= 300, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(core.Table()->RowCount(), 4);
 }
 
 void TestTaobao::sequentialRunStopsAtFailedPage() {

@@ -89,7 +89,12 @@ TJobResult RunLinksInOrder(const TJobContext& job, const QStringList& links,
         }
         ++result.Count;
         job.Report().Advance(i + 1, total, links[i]);
-        QThread::msleep(100);
+        // The pause is the server's: 100 ms from the link's last request to the next link's first.
+        // What the scraper did after its last request (reading the page, writing the row) falls
+        // into it.
+        constexpr qint64 PauseUs = 100000;
+        const qint64 since = std::max<qint64>(tc.UsSinceLastRequest(), 0);
+        QThread::usleep(ulong(std::clamp<qint64>(PauseUs - since, 0, PauseUs)));
     }
     return result;
 }

@@ -49,7 +49,8 @@ QString SuccessfulReply(TC& tc, const QString& address);
 QString AbsoluteAddress(const QString& address);
 
 // The run over the links as they stood when the search started, one after another: `scrape` turns
-// one link into a row (false: the page could not be fetched), then the run pauses 100 ms. The run
+// one link into a row (false: the page could not be fetched), then the run pauses until 100 ms have
+// passed since the link's last request (so a scraper does its requests first and reads after). The run
 // ends at the first link that fails (the job fails: "第 N 个连接无法下载，搜索已停止"), or when the
 // job is stopped; each link's end is a progress line.
 TJobResult RunLinksInOrder(const TJobContext& job, const QStringList& links,

@@ -120,16 +120,25 @@ QString SaleDataAddress(const TPatterns::TPatternText& page) {
     return AbsoluteAddress(TPatterns::FindsStr(QStringLiteral("wholeSibUrl\\s*:\\s*'([^']*)"), page, false));
 }
 
-TTaobaoPageFields ReadTaobaoPage(const QString& page) {
-    // The page is made ready for the patterns once, for all of them.
-    const TPatterns::TPatternText text(page);
-    TTaobaoPageFields fields;
+namespace {
+
+// The fields of a page other than its description address.
+void readPageFields(const TPatterns::TPatternText& text, const QString& page, TTaobaoPageFields& fields) {
     fields.title = TrimText(TPatterns::FindsStr(QStringLiteral("<title>([^-淘宝网<]*)"), text, false));
     fields.category = CategoryFromPage(page);
     fields.price =
         TrimText(TPatterns::FindsStr(QStringLiteral("<em class=\"tb-rmb-num\">([^<]*)"), text, false));
-    fields.descriptionAddress = DescriptionAddress(text);
     fields.attributes = AttributeEntries(text);
+}
+
+} // namespace
+
+TTaobaoPageFields ReadTaobaoPage(const QString& page) {
+    // The page is made ready for the patterns once, for all of them.
+    const TPatterns::TPatternText text(page);
+    TTaobaoPageFields fields;
+    fields.descriptionAddress = DescriptionAddress(text);
+    readPageFields(text, page, fields);
     return fields;
 }
 
@@ -139,17 +148,22 @@ bool ScrapeTaobaoItem(TC& tc, TItemTable& grid, const TTaobaoItemInput& in) {
     if (page.isEmpty())
         return false;
 
-    // Everything is read and fetched first; the row is then appended as one unit, so no other
-    // writer of the table waits for the network.
-    const TTaobaoPageFields fields = ReadTaobaoPage(page);
+    // The requests come first (the description's address is all they need of the page), the
+    // reading after them, so a sequential run's pause after the last request covers the reading.
+    // The row is appended as one unit at the end, so no other writer of the table waits for the
+    // network.
+    const TPatterns::TPatternText text(page);
+    TTaobaoPageFields fields;
+    fields.descriptionAddress = DescriptionAddress(text);
     TItemRowValues item;
+    if (in.sendPostage)
+        item.delivery = DeliveryFromPostage(tc.HGetText(PostageAddress(in.head, TaobaoItemId(in.link))));
+    item.detail = DescriptionFromReply(SuccessfulReply(tc, fields.descriptionAddress));
+    readPageFields(text, page, fields);
     const bool merge = in.mergeTitlePrice && in.mergeTitlePrice();
     item.title = merge ? fields.title + QLatin1Char('_') + fields.price : fields.title;
     item.category = fields.category;
     item.price = fields.price;
-    if (in.sendPostage)
-        item.delivery = DeliveryFromPostage(tc.HGetText(PostageAddress(in.head, TaobaoItemId(in.link))));
-    item.detail = DescriptionFromReply(SuccessfulReply(tc, fields.descriptionAddress));
     item.attributes = fields.attributes;
     item.page = page;
     item.link = in.link;

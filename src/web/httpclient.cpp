@@ -403,6 +403,7 @@ TResult<TC::TResponse> TC::perform(const TProfile& profile, const QString& url, 
     }
 
     const CURLcode result = curl_easy_perform(http);
+    m_lastRequestEnd.start();
     curl_easy_setopt(http, CURLOPT_HTTPHEADER, nullptr);
     long status = 0;
     if (curl_easy_getinfo(http, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK)

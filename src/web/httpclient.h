@@ -4,6 +4,7 @@
 #include "web/patterns.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QList>
 #include <QString>
 
@@ -116,6 +117,10 @@ class TC {
     // none arrived. The profiles return a body whatever its status; callers that must not take an
     // error page for content check it.
     int LastStatus() const { return m_lastStatus; }
+    // Microseconds since the last request ended (answered or not); -1 before the first.
+    qint64 UsSinceLastRequest() const {
+        return m_lastRequestEnd.isValid() ? m_lastRequestEnd.nsecsElapsed() / 1000 : -1;
+    }
     static bool IsSuccess(int status) { return status >= 200 && status < 300; }
 
     // Pattern operations.
@@ -157,6 +162,7 @@ class TC {
     const std::atomic<bool>* m_abandon;
     TError m_lastError;
     int m_lastStatus = 0;
+    QElapsedTimer m_lastRequestEnd;
     // The limit and the progress of a Download under way.
     struct TDownload {
         qint64 limit = 0;
