@@ -93,6 +93,7 @@ class TestTaobao : public QObject {
     void crawlerOnRealShopPage();
     void crawlerEndsAfterFruitlessPages();
     void addCommand();
+    void linkListLookup();
     void splitLinks_data();
     void splitLinks();
     void manyLinksAtOnce();
@@ -897,6 +898,23 @@ void TestTaobao::addCommand() {
     QCOMPARE(core.AddLink(), TAddResult::Nothing);
     QCOMPARE(core.Links()->Count(), 0);
     QVERIFY(!core.RemoveLink(-1));
+}
+
+void TestTaobao::linkListLookup() {
+    // The lookup follows every change of the list, duplicates loaded from a file included.
+    TLinkList list;
+    list.Replace({itemLink("1"), itemLink("1").toUpper(), itemLink("2")});
+    QVERIFY(list.Contains(itemLink("1")));
+    QVERIFY(list.RemoveAt(0));
+    QVERIFY(!list.AppendIfMissing(itemLink("1"))); // the upper-case copy is still there
+    QVERIFY(list.RemoveAt(0));
+    QVERIFY(!list.Contains(itemLink("1")));
+    QVERIFY(list.AppendIfMissing(itemLink("1")));
+    QVERIFY(!list.AppendIfMissing(QString::fromUtf16(u"HTTP://ITEM.TAOBAO.COM/ITEM.HTM?ID=2")));
+    list.Clear();
+    QVERIFY(!list.Contains(itemLink("2")));
+    list.Append(itemLink("3"));
+    QVERIFY(list.Contains(itemLink("3").toUpper()));
 }
 
 void TestTaobao::splitLinks_data() {

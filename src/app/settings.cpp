@@ -19,15 +19,6 @@ double readNumber(const TIniFile& ini, const QString& key, double fallback, bool
     return ok && usable(value) ? value : fallback;
 }
 
-QString numberText(double value) {
-    QString text = QString::number(value, 'f', PriceAdjustmentDecimals);
-    while (text.endsWith(QLatin1Char('0')))
-        text.chop(1);
-    if (text.endsWith(QLatin1Char('.')))
-        text.chop(1);
-    return text == u"-0" ? QStringLiteral("0") : text;
-}
-
 } // namespace
 
 void ReadSettings(TChoices& choices, const QString& fileName) {
@@ -58,7 +49,7 @@ TStatus WriteSettings(const TChoices& choices, const QString& fileName) {
     auto writePrice = [&](const QString& key, double value, double byDefault) {
         static const QString Missing = QStringLiteral("\x01");
         if (written && (value != byDefault || ini.ReadString(Section, key, Missing) != Missing))
-            written = ini.WriteString(Section, key, numberText(value));
+            written = ini.WriteString(Section, key, PriceNumberText(value));
     };
     writePrice(PriceFactorKey, choices.PriceFactor, 1);
     writePrice(PriceAmountKey, choices.PriceAmount, 0);

@@ -21,6 +21,16 @@ inline bool IsPriceFactor(double factor) {
 inline bool IsPriceAmount(double amount) {
     return amount >= -MaxPriceAmount && amount <= MaxPriceAmount;
 }
+// A factor or an amount as decimal text: at most six decimals, no trailing zeros ("1.2", "-3.5",
+// "5"), as the settings file keeps it and the export reckons with it.
+inline QString PriceNumberText(double value) {
+    QString text = QString::number(value, 'f', PriceAdjustmentDecimals);
+    while (text.endsWith(QLatin1Char('0')))
+        text.chop(1);
+    if (text.endsWith(QLatin1Char('.')))
+        text.chop(1);
+    return text == u"-0" ? QStringLiteral("0") : text;
+}
 
 // The user's choices, as the window's controls hold them. The first four and the price adjustment
 // are kept in the settings file; the three options start unchecked at every start.

@@ -352,9 +352,17 @@ TResult<QStringList> readLinksFromStandardInput() {
     QFile in;
     if (!in.open(stdin, QIODevice::ReadOnly))
         return MakeError(TErrc::Io, QStringLiteral("cannot read standard input: ") + in.errorString());
-    // As much as a link list file may hold.
+    // As much as a link list file may hold, read to the end of what the pipe brings.
     constexpr qint64 MaxLinkBytes = 256 << 20;
-    const QByteArray bytes = in.read(MaxLinkBytes + 1);
+    QByteArray bytes;
+    while (bytes.size() <= MaxLinkBytes) {
+        const QByteArray piece = in.read(std::min<qint64>(MaxLinkBytes + 1 - bytes.size(), 1 << 16));
+        if (piece.isEmpty())
+            break;
+        bytes += piece;
+    }
+    if (in.error() != QFileDevice::NoError)
+        return MakeError(TErrc::Io, QStringLiteral("cannot read standard input: ") + in.errorString());
     if (bytes.size() > MaxLinkBytes)
         return MakeError(TErrc::Refused, QStringLiteral("standard input holds more than 256 MB of links"));
     const QStringList links = TLinkList::SplitLinks(QString::fromUtf8(bytes));

@@ -40,13 +40,11 @@ std::optional<TDecimal> parseDecimal(QStringView text, int maxWhole, int maxFrac
 
 // A factor or an amount, at most six decimals.
 TDecimal fromDouble(double value) {
-    QString text = QString::number(value < 0 ? -value : value, 'f', PriceAdjustmentDecimals);
-    while (text.endsWith(u'0'))
-        text.chop(1);
-    if (text.endsWith(u'.'))
-        text.chop(1);
-    TDecimal d = parseDecimal(text, 10, PriceAdjustmentDecimals).value_or(TDecimal());
-    if (value < 0)
+    const QString text = PriceNumberText(value);
+    const bool negative = text.startsWith(u'-');
+    TDecimal d = parseDecimal(QStringView(text).sliced(negative ? 1 : 0), 10, PriceAdjustmentDecimals)
+                     .value_or(TDecimal());
+    if (negative)
         d.units = -d.units;
     return d;
 }

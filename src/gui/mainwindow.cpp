@@ -549,11 +549,9 @@ void TFrMain::showJobAdvanced(TJobKind kind, qint64 done, qint64 total) {
         return; // a report that arrives after the job's end
     StatusPanels[0]->setText(TAppCore::ProgressText(kind, done, total));
     if (total > 0) {
-        // Scaled into the bar's int range (a count never comes near it, but the bar is cheap to
-        // keep honest).
-        const int scale = total > INT_MAX ? int(total / INT_MAX + 1) : 1;
-        ProgressBar1->setRange(0, int(total / scale));
-        ProgressBar1->setValue(int(std::min(done, total) / scale));
+        // Links, pages, rows and pictures: counts far inside the bar's range.
+        ProgressBar1->setRange(0, int(std::min<qint64>(total, INT_MAX)));
+        ProgressBar1->setValue(int(std::min(done, total)));
     }
 }
 

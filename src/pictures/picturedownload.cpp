@@ -96,7 +96,6 @@ void TthredTaoBaoUrlDownPicture::run() {
     const QString title = Row.Cell(ColTitle);
     QString description = Row.Cell(ColDetail);
     const QString watermark = Row.Cell(ColWatermark);
-    const QStringList& captures = Captures;
     auto advance = [this](const QString& detail) { Job->Report().Advance(++*Done, Total, detail); };
     auto fail = [this, &advance](const QString& address, const QString& why) {
         ++*Failed;
@@ -109,8 +108,8 @@ void TthredTaoBaoUrlDownPicture::run() {
         if (!QDir().mkpath(Folder))
             Job->Report().Log(QStringLiteral("图片文件夹 ") + QDir::toNativeSeparators(Folder) +
                               QStringLiteral(" 无法创建"));
-        for (int n = 0; n < captures.size() && !Job->Stopped(); ++n) {
-            const QString address = Head + captures[n];
+        for (int n = 0; n < Captures.size() && !Job->Stopped(); ++n) {
+            const QString address = Head + Captures[n];
             // The title is read again for each name; a deleted row keeps the title it had.
             const QString currentTitle = Grid->RowOfId(No) >= 0 ? Grid->CellOfRow(No, ColTitle) : title;
             const QString path = PicturePath(Folder, address, currentTitle, FileNameEx, n);

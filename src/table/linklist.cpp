@@ -22,23 +22,35 @@ int TLinkList::Count() const {
     return int(m_items.size());
 }
 
+// Case folding gives equal keys exactly to the links that compare equal ignoring case.
+void TLinkList::indexLocked(const QString& link, int change) {
+    const QString key = link.toCaseFolded();
+    const int count = m_folded.value(key) + change;
+    if (count > 0)
+        m_folded.insert(key, count);
+    else
+        m_folded.remove(key);
+}
+
 bool TLinkList::Contains(const QString& link) const {
     QMutexLocker lock(&m_lock);
-    return m_items.contains(link, Qt::CaseInsensitive);
+    return m_folded.contains(link.toCaseFolded());
 }
 
 void TLinkList::Append(const QString& link) {
     QMutexLocker lock(&m_lock);
     m_items.append(link);
+    indexLocked(link, 1);
     ++m_revision;
     emit appended(int(m_items.size()) - 1, link);
 }
 
 bool TLinkList::AppendIfMissing(const QString& link) {
     QMutexLocker lock(&m_lock);
-    if (m_items.contains(link, Qt::CaseInsensitive))
+    if (m_folded.contains(link.toCaseFolded()))
         return false;
     m_items.append(link);
+    indexLocked(link, 1);
     ++m_revision;
     emit appended(int(m_items.size()) - 1, link);
     return true;
@@ -48,6 +60,7 @@ bool TLinkList::RemoveAt(int index) {
     QMutexLocker lock(&m_lock);
     if (index < 0 || index >= m_items.size())
         return false;
+    indexLocked(m_items.at(index), -1);
     m_items.removeAt(index);
     ++m_revision;
     emit removed(index);
@@ -61,6 +74,9 @@ void TLinkList::Clear() {
 void TLinkList::Replace(const QStringList& links) {
     QMutexLocker lock(&m_lock);
     m_items = links;
+    m_folded.clear();
+    for (const QString& link : m_items)
+        indexLocked(link, 1);
     ++m_revision;
     emit reset(m_items);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QMutex>
 #include <QObject>
 #include <QStringList>
@@ -36,7 +37,12 @@ class TLinkList : public QObject {
     void reset(const QStringList& links);
 
   private:
+    void indexLocked(const QString& link, int change);
+
     mutable QMutex m_lock;
     QStringList m_items;
+    // How many items each case-folded link has, so that a link is looked up without comparing it
+    // with every item (a list of many thousand links is filled one link at a time).
+    QHash<QString, int> m_folded;
     quint64 m_revision = 0;
 };
