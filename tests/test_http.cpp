@@ -56,6 +56,7 @@ class TestHttp : public QObject {
     void errorPagesAreText();
     void decoding_data();
     void decoding();
+    void oneClientReadsRepliesInTurn();
     void unreachable_data();
     void unreachable();
     void silentServerTimesOut();
@@ -258,6 +259,52 @@ void TestHttp::decoding() {
     m_sim->Route("*", "/page", r);
     TC tc;
     QCOMPARE(tc.HGetText(url("/page")), text);
+}
+
+void TestHttp::oneClientReadsRepliesInTurn() {
+    // One client keeps the room of its replies and makes room for the next text ahead of time (a
+    // sequential search between links): each reply must still come out whole and alone, whatever
+    // came before it, and no text may keep the room of a longer one.
+    const QString longChinese = QString("<p>男装夹克，春秋款</p>").repeated(20000);
+    const QString longAscii = QString("<p>plain text</p>").repeated(15000);
+    const QString shortText = "var desc='<p>短</p>';";
+    const QByteArray picture(300000, '\x7f');
+    auto route = [this](const QString& path, const QByteArray& charset, const QByteArray& body) {
+        TSimResponse r;
+        if (!charset.isEmpty())
+            r.Headers.append({"Content-Type", "text/html; charset=" + charset});
+        r.Body = body;
+        m_sim->Route("*", path, r);
+    };
+    route("/long-gbk", "GBK", gbk(longChinese));
+    route("/long-utf8", "UTF-8", longAscii.toUtf8());
+    route("/short", "GBK", gbk(shortText));
+    route("/picture", {}, picture);
+    TC tc;
+    struct TStep {
+        const char* path;
+        QString text; // empty: a file
+        bool prepare;
+    };
+    const TStep steps[] = {
+        {"/long-gbk", longChinese, false}, {"/short", shortText, true},      {"/long-utf8", longAscii, true},
+        {"/long-gbk", longChinese, true},  {"/picture", {}, true},           {"/long-utf8", longAscii, false},
+        {"/short", shortText, false},      {"/long-gbk", longChinese, true}, {"/short", shortText, true},
+    };
+    for (const TStep& step : steps) {
+        if (step.prepare)
+            tc.PrepareForNextText();
+        if (step.text.isEmpty()) {
+            const TResult<QByteArray> bytes = tc.HOpen("GET", url(step.path));
+            QVERIFY(bytes.ok());
+            QCOMPARE(bytes->size(), picture.size());
+            QVERIFY(*bytes == picture);
+            continue;
+        }
+        const QString text = tc.HGetText(url(step.path));
+        QVERIFY2(text == step.text, step.path);
+        QVERIFY2(text.capacity() <= text.size() + text.size() / 8 + 16, step.path);
+    }
 }
 
 void TestHttp::unreachable_data() {

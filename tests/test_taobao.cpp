@@ -26,6 +26,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
+#include <atomic>
+#include <limits>
+
 using TAddResult = TAppCore::TAddResult;
 
 namespace {
@@ -82,6 +86,8 @@ class TestTaobao : public QObject {
     void largestPageStillReadsItsAttributes();
     void sequentialRunTitlePriceAndBlankHead();
     void perLinkWorkers();
+    void runsAskTheirJobsPostageHost_data();
+    void runsAskTheirJobsPostageHost();
     void emptyListEndsSearchAtOnce_data();
     void emptyListEndsSearchAtOnce();
     void crawlerWalksEveryPage();
@@ -535,9 +541,11 @@ void TestTaobao::realCorpusPage() {
 
 void TestTaobao::sequentialRunPausesAfterEachLink() {
     // The pause after a link is counted from its last request; the reading of the page falls into
-    // it, so three links never take less than three pauses.
+    // it, so three links never take less than three pauses, and the servers hear nothing for
+    // 100 ms between one link's last request and the next link's first.
     for (const QString id : {"1", "2", "3"})
         serveItem(id, "宝贝" + id, {"品牌:A"});
+    m_env->WriteServiceIni("[service]\nHead=http://\n");
     TAppCore core;
     QVERIFY(core.Startup().ok());
     for (const QString id : {"1", "2", "3"})
@@ -549,6 +557,18 @@ void TestTaobao::sequentialRunPausesAfterEachLink() {
     QVERIFY(finished.wait(20000));
     QVERIFY2(clock.elapsed() >= 300, qPrintable(QString::number(clock.elapsed())));
     QCOMPARE(core.Table()->RowCount(), 4);
+    const QList<TSimRequest> requests = m_sim->Requests();
+    QCOMPARE(requests.size(), 9); // page, postage and description of each link
+    for (int link = 1; link < 3; ++link) {
+        qint64 lastOfPrevious = 0, firstOfNext = std::numeric_limits<qint64>::max();
+        for (int i = 0; i < 3; ++i) {
+            lastOfPrevious = std::max(lastOfPrevious, requests[3 * (link - 1) + i].ArrivedUs);
+            firstOfNext = std::min(firstOfNext, requests[3 * link + i].ArrivedUs);
+        }
+        // A request's arrival lags its sending by a little; the silence is the pause, less that.
+        QVERIFY2(firstOfNext - lastOfPrevious >= 98000,
+                 qPrintable(QString::number(firstOfNext - lastOfPrevious)));
+    }
 }
 
 void TestTaobao::sequentialRunStopsAtFailedPage() {
@@ -672,6 +692,40 @@ void TestTaobao::perLinkWorkers() {
     }
     titles.sort();
     QCOMPARE(titles, (QStringList{"丙", "乙", "甲"}));
+}
+
+void TestTaobao::runsAskTheirJobsPostageHost_data() {
+    QTest::addColumn<bool>("perLink");
+    QTest::newRow("sequential") << false;
+    QTest::newRow("per link") << true;
+}
+
+void TestTaobao::runsAskTheirJobsPostageHost() {
+    // A run asks the postage host of the service values its job started with, not of the file as
+    // it is later.
+    QFETCH(bool, perLink);
+    serveItem("1", "甲", {"品牌:A"}, "上海");
+    m_sim->Route("postage.example", postagePath("1"), TSimResponse::Text(postageReply("广东深圳"), "GBK"));
+    m_env->WriteServiceIni("[service]\nHead=http://\nDetailDataHost=elsewhere.example\n");
+    class TQuietReporter : public TReporter {
+      public:
+        void Status(const QString&) override {}
+        void ClearLog() override {}
+        void Log(const QString&) override {}
+        void Progress(const QString&) override {}
+        void Advance(qint64, qint64, const QString&) override {}
+    } reporter;
+    std::atomic<bool> stop{false};
+    const TJobContext job(
+        stop, reporter, [] { return TChoices(); }, {},
+        TServiceSnapshot({{"head", "http://"}, {"detaildatahost", "postage.example"}}));
+    TItemTable grid;
+    const TJobResult result = perLink ? InsertTaoBaoUrlsPerLink(job, grid, {itemLink("1")}, "http://", "")
+                                      : InsertTaoBaoUrls(job, grid, {itemLink("1")});
+    QCOMPARE(result.Outcome, TJobOutcome::Done);
+    QCOMPARE(grid.Cell(ColDelivery, 1), "广东深圳-北京;快递10.00;3天");
+    QCOMPARE(m_sim->Count("postage.example", postagePath("1")), 1);
+    QCOMPARE(m_sim->Count("elsewhere.example", postagePath("1")), 0);
 }
 
 void TestTaobao::emptyListEndsSearchAtOnce_data() {

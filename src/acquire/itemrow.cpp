@@ -1,10 +1,9 @@
 #include "acquire/itemrow.h"
 
 #include "base/commatext.h"
+#include "platform/pause.h"
 #include "table/itemtable.h"
 #include "web/httpclient.h"
-
-#include <QThread>
 
 #include <algorithm>
 
@@ -69,12 +68,13 @@ TJobResult RunLinksInOrder(const TJobContext& job, const QStringList& links,
     TJobResult result;
     const qint64 total = links.size();
     job.Report().Advance(0, total);
+    // One web helper for the run: the memory of its replies is used again from link to link.
+    TC tc(TRequestLimits(), job.StopFlag());
     for (int i = 0; i < links.size(); ++i) {
         if (job.Stopped()) {
             result.Outcome = TJobOutcome::Stopped;
             break;
         }
-        TC tc(TRequestLimits(), job.StopFlag());
         if (!scrape(tc, links[i])) {
             if (job.Stopped()) {
                 result.Outcome = TJobOutcome::Stopped;
@@ -93,8 +93,9 @@ TJobResult RunLinksInOrder(const TJobContext& job, const QStringList& links,
         // What the scraper did after its last request (reading the page, writing the row) falls
         // into it.
         constexpr qint64 PauseUs = 100000;
+        tc.PrepareForNextText();
         const qint64 since = std::max<qint64>(tc.UsSinceLastRequest(), 0);
-        QThread::usleep(ulong(std::clamp<qint64>(PauseUs - since, 0, PauseUs)));
+        PauseFor(std::clamp<qint64>(PauseUs - since, 0, PauseUs));
     }
     return result;
 }

@@ -48,9 +48,8 @@ QString TaobaoItemId(const QString& link) {
     return id.isEmpty() ? TPatterns::FindsStr(QStringLiteral("[?]id=([^?]*)"), link, false) : id;
 }
 
-QString PostageAddress(const QString& head, const QString& itemId) {
-    return head + TServiceValues::Value(TServiceKey::DetailDataHost) +
-           QStringLiteral("/json/postageFee.htm?itemId=") + itemId +
+QString PostageAddress(const QString& head, const QString& host, const QString& itemId) {
+    return head + host + QStringLiteral("/json/postageFee.htm?itemId=") + itemId +
            QStringLiteral("&al=false&ap=false&ss=false&free=true");
 }
 
@@ -157,7 +156,8 @@ bool ScrapeTaobaoItem(TC& tc, TItemTable& grid, const TTaobaoItemInput& in) {
     fields.descriptionAddress = DescriptionAddress(text);
     TItemRowValues item;
     if (in.sendPostage)
-        item.delivery = DeliveryFromPostage(tc.HGetText(PostageAddress(in.head, TaobaoItemId(in.link))));
+        item.delivery =
+            DeliveryFromPostage(tc.HGetText(PostageAddress(in.head, in.postageHost, TaobaoItemId(in.link))));
     item.detail = DescriptionFromReply(SuccessfulReply(tc, fields.descriptionAddress));
     readPageFields(text, page, fields);
     const bool merge = in.mergeTitlePrice && in.mergeTitlePrice();
@@ -178,6 +178,7 @@ TJobResult InsertTaoBaoUrls(const TJobContext& job, TItemTable& grid, const QStr
         TTaobaoItemInput in;
         in.link = link;
         in.head = head;
+        in.postageHost = job.Service().Value(TServiceKey::DetailDataHost);
         in.watermark = job.Choices().WatermarkText;
         in.sendPostage = !TrimText(head).isEmpty();
         in.mergeTitlePrice = [&job] { return job.Choices().TitleWithPrice; };
@@ -197,6 +198,7 @@ TJobResult InsertTaoBaoUrlsPerLink(const TJobContext& job, TItemTable& grid, con
     for (const QString& link : links) {
         auto* worker = new TPerLinkItemWorker;
         worker->Head = head;
+        worker->PostageHost = job.Service().Value(TServiceKey::DetailDataHost);
         worker->Link = link;
         worker->Picstr = watermark;
         worker->Grid = &grid;
@@ -234,6 +236,7 @@ void TPerLinkItemWorker::run() {
         TTaobaoItemInput in;
         in.link = Link;
         in.head = Head;
+        in.postageHost = PostageHost;
         in.watermark = Picstr;
         in.sendPostage = true;
         if (ScrapeTaobaoItem(tc, *Grid, in))

@@ -16,7 +16,10 @@ class TItemTable;
 // What one Taobao item link needs besides the page itself.
 struct TTaobaoItemInput {
     QString link;
-    QString head;      // the service value Head as read for this link
+    QString head; // the service value Head as read for this link
+    // The host of the postage address: the service value DetailDataHost (a run takes it from its
+    // job's values).
+    QString postageHost = TServiceValues::Value(TServiceKey::DetailDataHost);
     QString watermark; // ColWatermark
     bool sendPostage = true;
     // Read after the price is known: whether the title takes "_" and the price (sequential run).
@@ -25,8 +28,8 @@ struct TTaobaoItemInput {
 
 // The item id of a link: after "&id=", else after "?id=".
 QString TaobaoItemId(const QString& link);
-// The postage address of an item.
-QString PostageAddress(const QString& head, const QString& itemId);
+// The postage address of an item, on `host` (the service value DetailDataHost).
+QString PostageAddress(const QString& head, const QString& host, const QString& itemId);
 // The delivery cell from a postage reply: the reply stripped of its wrapper and markup, read as a
 // JSON object, joined as location-destination;carriage;estimation ("-;;" when it is no object).
 QString DeliveryFromPostage(const QString& reply);
@@ -75,6 +78,7 @@ TJobResult InsertTaoBaoUrlsPerLink(const TJobContext& job, TItemTable& grid, con
 class TPerLinkItemWorker : public QRunnable {
   public:
     QString Head;
+    QString PostageHost;
     QString Link;
     QString Picstr; // the watermark text
     TItemTable* Grid = nullptr;

@@ -1,11 +1,11 @@
 #include "collect/shopcrawler.h"
 
 #include "base/servicevalues.h"
+#include "platform/pause.h"
 #include "table/linklist.h"
 #include "web/httpclient.h"
 
 #include <QRegularExpression>
-#include <QThread>
 
 #include <limits>
 
@@ -143,7 +143,7 @@ TJobResult CrawlShop(const TJobContext& job, TLinkList& links, const QString& sh
             address = nextAddress;
         if (i < pages)
             page = fetch(address);
-        QThread::msleep(100);
+        PauseFor(100000);
     }
     job.Report().Status(QStringLiteral("发现了[") + QString::number(links.Count()) +
                         QStringLiteral("]个宝贝！"));

@@ -9,6 +9,7 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 #include <stdexcept>
@@ -308,7 +309,7 @@ TC::TC(const TRequestLimits& limits, const std::atomic<bool>* abandon)
 
 TC::~TC() = default;
 
-TResult<TC::TResponse> TC::perform(const TProfile& profile, const QString& url, const QByteArray& form) {
+TResult<QByteArray> TC::perform(const TProfile& profile, const QString& url, const QByteArray& form) {
     m_lastStatus = 0;
     m_lastError = MakeError(TErrc::NoReply, QStringLiteral("not an absolute address"));
     // Only an absolute address is requested: libcurl would guess a scheme for "host/path", which
@@ -327,7 +328,9 @@ TResult<TC::TResponse> TC::perform(const TProfile& profile, const QString& url, 
                             : profile.Body == TBody::Text || profile.Body == TBody::Utf16
                                 ? m_limits.MaxPageBytes
                                 : m_limits.MaxFileBytes;
-    TResponse response;
+    QByteArray contentType;
+    // The room of the last text body is used again; a body handed over left none.
+    m_body.resize(0);
     bool tooLarge = false;
 
     const QByteArray address = url.toUtf8();
@@ -343,12 +346,12 @@ TResult<TC::TResponse> TC::perform(const TProfile& profile, const QString& url, 
     // ever reached.
     curl_easy_setopt(http, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(http, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    TBodySink sink{&response.body, maxBytes, &tooLarge, http};
+    TBodySink sink{&m_body, maxBytes, &tooLarge, http};
     curl_easy_setopt(http, CURLOPT_WRITEFUNCTION, collectBody);
     curl_easy_setopt(http, CURLOPT_WRITEDATA, &sink);
     curl_easy_setopt(http, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(maxBytes));
     curl_easy_setopt(http, CURLOPT_HEADERFUNCTION, collectHeader);
-    curl_easy_setopt(http, CURLOPT_HEADERDATA, &response.contentType);
+    curl_easy_setopt(http, CURLOPT_HEADERDATA, &contentType);
     TProgressWatch watch{m_abandon, &m_download.progress};
     curl_easy_setopt(http, CURLOPT_XFERINFOFUNCTION, progressCheck);
     curl_easy_setopt(http, CURLOPT_XFERINFODATA, &watch);
@@ -417,18 +420,28 @@ TResult<TC::TResponse> TC::perform(const TProfile& profile, const QString& url, 
         m_lastError = MakeError(TErrc::NoReply, QString::fromUtf8(curl_easy_strerror(result)));
         return m_lastError;
     }
-    return response;
+    return contentType;
 }
 
 QString TC::DecodeBody(const QByteArray& body, const QByteArray& contentType) {
+    QString text;
+    decodeBodyInto(body, contentType, text);
+    return text;
+}
+
+// Decodes into `text`, using its room where it has enough.
+void TC::decodeBodyInto(const QByteArray& body, const QByteArray& contentType, QString& text) {
     QString charset = charsetOf(contentType);
     if (charset.isEmpty()) {
-        if (body.startsWith("\xEF\xBB\xBF"))
-            return QString::fromUtf8(body.mid(3));
+        if (body.startsWith("\xEF\xBB\xBF")) {
+            text = QString::fromUtf8(body.mid(3));
+            return;
+        }
         if (body.startsWith("\xFF\xFE") || body.startsWith("\xFE\xFF")) {
             QStringDecoder decoder(body.startsWith("\xFF\xFE") ? QStringDecoder::Utf16LE
                                                                : QStringDecoder::Utf16BE);
-            return decoder.decode(body.mid(2));
+            text = decoder.decode(body.mid(2));
+            return;
         }
         const QRegularExpression meta(QStringLiteral("<meta[^>]*charset\\s*=\\s*[\"']?([A-Za-z0-9_.:-]+)"),
                                       QRegularExpression::CaseInsensitiveOption);
@@ -438,44 +451,67 @@ QString TC::DecodeBody(const QByteArray& body, const QByteArray& contentType) {
         const QByteArray name = decoderName(charset);
         // The code page's own table reads a well-formed GBK page many times faster than the
         // converter, with the same result; anything else goes through the converter.
-        QString text;
         if (name == "GBK" && TAnsi::DecodeWellFormed(body, text))
-            return text;
+            return;
         QStringDecoder decoder(name.constData());
-        if (decoder.isValid())
-            return decoder.decode(body);
+        if (decoder.isValid()) {
+            text.resize(decoder.requiredSpace(body.size()));
+            const QChar* end = decoder.appendToBuffer(text.data(), body);
+            text.truncate(end - text.constData());
+            return;
+        }
     }
-    if (isValidUtf8(body))
-        return QString::fromUtf8(body);
-    QString text;
-    return TAnsi::DecodeWellFormed(body, text) ? text : TAnsi::Decode(body);
+    if (isValidUtf8(body)) {
+        text = QString::fromUtf8(body);
+        return;
+    }
+    if (!TAnsi::DecodeWellFormed(body, text))
+        text = TAnsi::Decode(body);
+}
+
+void TC::PrepareForNextText() {
+    // A body's text takes at most one unit per byte.
+    if (m_nextText.capacity() >= m_longestTextBody)
+        return;
+    m_nextText = QString(m_longestTextBody, Qt::Uninitialized);
+    // One write per memory page makes the system provide it now.
+    constexpr qsizetype UnitsPerPage = 4096 / sizeof(QChar);
+    QChar* units = m_nextText.data();
+    for (qsizetype i = 0; i < m_nextText.size(); i += UnitsPerPage)
+        units[i] = QChar();
 }
 
 TResult<QByteArray> TC::FetchBytes(const TProfile& profile, const QString& url, const QByteArray& form) {
-    TResult<TResponse> r = perform(profile, url, form);
-    if (!r)
-        return r.error();
-    return std::move(r).value().body;
+    TResult<QByteArray> contentType = perform(profile, url, form);
+    if (!contentType)
+        return contentType.error();
+    return std::exchange(m_body, QByteArray());
 }
 
 TResult<QString> TC::FetchText(const TProfile& profile, const QString& url, const QByteArray& form) {
-    TResult<TResponse> r = perform(profile, url, form);
-    if (!r)
-        return r.error();
-    TResponse response = std::move(r).value();
+    TResult<QByteArray> contentType = perform(profile, url, form);
+    if (!contentType)
+        return contentType.error();
     QString text;
     switch (profile.Body) {
     case TBody::Text:
-        text = DecodeBody(response.body, response.contentType);
+        // Into the room made ready for it, if any.
+        text = std::exchange(m_nextText, QString());
+        decodeBodyInto(m_body, *contentType, text);
+        m_longestTextBody = std::max(m_longestTextBody, m_body.size());
+        // The text keeps no more room than it needs: the room made ready, or a code page's two
+        // bytes for one character, would otherwise stay with it wherever it is kept.
+        if (text.capacity() - text.size() > text.size() / 8)
+            text.squeeze();
         break;
     case TBody::Utf16:
-        text = utf16Text(response.body);
+        text = utf16Text(m_body);
         break;
     case TBody::TrimmedAnsi:
-        text = TrimText(TAnsi::Decode(response.body));
+        text = TrimText(TAnsi::Decode(m_body));
         break;
     case TBody::Bytes:
-        text = QString::fromLatin1(response.body);
+        text = QString::fromLatin1(m_body);
         break;
     }
     return text;

@@ -9,6 +9,8 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <chrono>
+
 namespace {
 
 QByteArray reasonFor(int status) {
@@ -105,6 +107,9 @@ class TSimServer : public QTcpServer {
             if (buffer->size() < end + 4 + length)
                 return; // the body is still arriving
             request.Body = buffer->mid(end + 4, length);
+            request.ArrivedUs = std::chrono::duration_cast<std::chrono::microseconds>(
+                                    std::chrono::steady_clock::now().time_since_epoch())
+                                    .count();
             buffer->clear();
             if (request.Target.startsWith("http://")) {
                 const QUrl url(QString::fromLatin1(request.Target));

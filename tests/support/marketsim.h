@@ -39,6 +39,7 @@ struct TSimRequest {
     bool ViaProxy = false;
     TSimHeaders Headers;
     QByteArray Body;
+    qint64 ArrivedUs = 0; // when it had arrived whole, in microseconds of the steady clock
 
     QByteArray Header(const QByteArray& name) const;
     QList<QByteArray> HeaderNames() const;
