@@ -23,6 +23,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QSignalSpy>
+#include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -36,6 +37,11 @@ namespace {
 
 const QString ItemHost = "item.taobao.com";
 const QString DataHost = "detailskip.taobao.com";
+
+QByteArray gbk(const QString& text) {
+    QStringEncoder encoder("GBK");
+    return encoder.encode(text);
+}
 
 QString itemLink(const QString& id) {
     return "http://item.taobao.com/item.htm?id=" + id;
@@ -61,6 +67,8 @@ class TestTaobao : public QObject {
     void delivery();
     void pageAddresses_data();
     void pageAddresses();
+    void wrongDescriptionGuessIsRepaired_data();
+    void wrongDescriptionGuessIsRepaired();
     void failedDescriptionReplyIsNoDescription();
     void description_data();
     void description();
@@ -226,6 +234,47 @@ void TestTaobao::pageAddresses() {
     QFETCH(QString, saleData);
     QCOMPARE(DescriptionAddress(page), description);
     QCOMPARE(SaleDataAddress(page), saleData);
+    // The first reading from the undecoded page agrees on pages of these forms.
+    QCOMPARE(DescriptionAddressGuess(gbk(page), "text/html; charset=GBK"), description);
+    QCOMPARE(DescriptionAddressGuess(page.toUtf8(), "text/html; charset=UTF-8"), description);
+}
+
+void TestTaobao::wrongDescriptionGuessIsRepaired_data() {
+    QTest::addColumn<QByteArray>("page");
+    const QByteArray right = "descUrl : location.protocol==='http:' ? '//dsc.taobaocdn.com/i1/8/desc.js' : "
+                             "'//desc.alicdn.com/i1/8/desc.js',";
+    // 0x81 and "d" make one GBK character, so the text holds no "descUrl" there.
+    QTest::newRow("the name's bytes inside a character") << gbk("<html><title>甲-淘宝网</title>") + "\x81" +
+                                                                "descUrl : '//wrong.example/desc'\n" +
+                                                                QByteArray(6000, ' ') + right;
+    // The form that chooses by protocol comes first in rank, but lies beyond the first reading.
+    QTest::newRow("the ranking form far after a plain one") << gbk("<html><title>甲-淘宝网</title>") +
+                                                                   "descUrl : '//wrong.example/desc',\n" +
+                                                                   QByteArray(6000, ' ') + right;
+}
+
+void TestTaobao::wrongDescriptionGuessIsRepaired() {
+    // The description's address read from the page as it came is checked against the decoded
+    // page: a wrong one is followed by a request for the right one, whose reply is the
+    // description.
+    QFETCH(QByteArray, page);
+    TSimResponse r;
+    r.Headers.append(std::pair<QByteArray, QByteArray>("Content-Type", "text/html; charset=GBK"));
+    r.Body = page;
+    m_sim->Route(ItemHost, itemPath("8"), r);
+    m_sim->Route("wrong.example", "/desc", TSimResponse::Text("var desc='<p>错的</p>';\n", "GBK"));
+    m_sim->Route("dsc.taobaocdn.com", "/i1/8/desc.js",
+                 TSimResponse::Text("var desc='<p>对的</p>';\n", "GBK"));
+    TItemTable grid;
+    TC tc;
+    TTaobaoItemInput in;
+    in.link = itemLink("8");
+    in.head = "http://";
+    QVERIFY(ScrapeTaobaoItem(tc, grid, in));
+    QCOMPARE(grid.Cell(ColTitle, 1), "甲");
+    QCOMPARE(grid.Cell(ColDetail, 1), "<p>对的</p>");
+    QCOMPARE(m_sim->Count("wrong.example", "/desc"), 1);
+    QCOMPARE(m_sim->Count("dsc.taobaocdn.com", "/i1/8/desc.js"), 1);
 }
 
 void TestTaobao::failedDescriptionReplyIsNoDescription() {
@@ -537,6 +586,8 @@ void TestTaobao::realCorpusPage() {
     // The 2018 layout has no category area; its description comes from its descUrl entry.
     QCOMPARE(grid.Cell(ColCategory, 1), "");
     QCOMPARE(grid.Cell(ColDetail, 1), "<p>商品描述</p>");
+    // Read right the first time: the description was asked for once.
+    QCOMPARE(m_sim->Count("dsc.taobaocdn.com", descPath), 1);
 }
 
 void TestTaobao::sequentialRunPausesAfterEachLink() {

@@ -112,6 +112,16 @@ QString DescriptionAddress(const TPatterns::TPatternText& page) {
     return AbsoluteAddress(address);
 }
 
+QString DescriptionAddressGuess(const QByteArray& bytes, const QByteArray& contentType) {
+    // From "g_config." (and a character) before "dynamicScript(", else from "descUrl".
+    qsizetype at = bytes.indexOf("dynamicScript(");
+    at = at >= 0 ? std::max<qsizetype>(at - 64, 0) : bytes.indexOf("descUrl");
+    if (at < 0)
+        return {};
+    constexpr qsizetype Window = 4096;
+    return DescriptionAddress(TPatterns::TPatternText(TC::DecodeBody(bytes.mid(at, Window), contentType)));
+}
+
 QString SaleDataAddress(const TPatterns::TPatternText& page) {
     const QString address = TPatterns::FindsStr(QStringLiteral("\"wholeSibUrl\":\"([^\"]*)"), page, false);
     if (!address.isEmpty())
@@ -143,22 +153,29 @@ TTaobaoPageFields ReadTaobaoPage(const QString& page) {
 
 bool ScrapeTaobaoItem(TC& tc, TItemTable& grid, const TTaobaoItemInput& in) {
     // An error page (404, 500) or a redirect's own body is no item page: the fetch failed.
-    const QString page = SuccessfulReply(tc, in.link);
-    if (page.isEmpty())
+    TC::TUndecodedText reply = tc.HGetTextUndecoded(in.link);
+    if (!reply.Answered || !TC::IsSuccess(reply.Status) || reply.Bytes.isEmpty())
         return false;
 
-    // The requests come first (the description's address is all they need of the page), the
-    // reading after them, so a sequential run's pause after the last request covers the reading.
-    // The row is appended as one unit at the end, so no other writer of the table waits for the
-    // network.
-    const TPatterns::TPatternText text(page);
-    TTaobaoPageFields fields;
-    fields.descriptionAddress = DescriptionAddress(text);
+    // The requests come first, the decoding and reading of the page after them, so a sequential
+    // run's pause after the last request covers that work. The description's address, all they
+    // need of the page, is read from the page as it came; the whole page checks it afterwards,
+    // and a wrong one is followed by a request for the right one. The row is appended as one unit
+    // at the end, so no other writer of the table waits for the network.
+    const QString guessedAddress = DescriptionAddressGuess(reply.Bytes, reply.ContentType);
     TItemRowValues item;
     if (in.sendPostage)
         item.delivery =
             DeliveryFromPostage(tc.HGetText(PostageAddress(in.head, in.postageHost, TaobaoItemId(in.link))));
-    item.detail = DescriptionFromReply(SuccessfulReply(tc, fields.descriptionAddress));
+    item.detail = DescriptionFromReply(SuccessfulReply(tc, guessedAddress));
+    const QString page = tc.DecodeText(std::move(reply));
+    if (page.isEmpty())
+        return false;
+    const TPatterns::TPatternText text(page);
+    TTaobaoPageFields fields;
+    fields.descriptionAddress = DescriptionAddress(text);
+    if (fields.descriptionAddress != guessedAddress)
+        item.detail = DescriptionFromReply(SuccessfulReply(tc, fields.descriptionAddress));
     readPageFields(text, page, fields);
     const bool merge = in.mergeTitlePrice && in.mergeTitlePrice();
     item.title = merge ? fields.title + QLatin1Char('_') + fields.price : fields.title;

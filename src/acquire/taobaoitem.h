@@ -39,6 +39,13 @@ QString CategoryFromPage(const QString& page);
 // without one (the 2017 layout), the page's descUrl entry (of the form that chooses by protocol,
 // the http address), made absolute. Empty when the page has neither.
 QString DescriptionAddress(const TPatterns::TPatternText& page);
+// A first reading of the description address from a page as it came, before it is decoded: the
+// few kilobytes from the first "dynamicScript(" (or else "descUrl") on are decoded and read. Right
+// for the pages the marketplace sends, where the address is written in plain ASCII near its
+// name, but not certain (a mention of the name in a script or a comment comes first, a
+// multi-byte character holds the name's bytes), so it must be checked against DescriptionAddress
+// of the decoded page.
+QString DescriptionAddressGuess(const QByteArray& bytes, const QByteArray& contentType);
 // The sale-data address of an item page: the "wholeSibUrl":"..." address; on a page without one,
 // the wholeSibUrl : '...' entry of the 2017 layout, made absolute. Empty when the page has neither.
 QString SaleDataAddress(const TPatterns::TPatternText& page);

@@ -469,6 +469,43 @@ void TC::decodeBodyInto(const QByteArray& body, const QByteArray& contentType, Q
         text = TAnsi::Decode(body);
 }
 
+QString TC::decodeText(const QByteArray& body, const QByteArray& contentType) {
+    // Into the room made ready for it, if any.
+    QString text = std::exchange(m_nextText, QString());
+    decodeBodyInto(body, contentType, text);
+    m_longestTextBody = std::max(m_longestTextBody, body.size());
+    // The text keeps no more room than it needs: the room made ready, or a code page's two bytes
+    // for one character, would otherwise stay with it wherever it is kept.
+    if (text.capacity() - text.size() > text.size() / 8)
+        text.squeeze();
+    return text;
+}
+
+TC::TUndecodedText TC::HGetTextUndecoded(const QString& url) {
+    TUndecodedText reply;
+    TResult<QByteArray> contentType = perform(profile("HGetText"), url, QByteArray());
+    reply.Status = m_lastStatus;
+    if (!contentType)
+        return reply;
+    reply.Answered = true;
+    reply.ContentType = std::move(contentType).value();
+    // The body is handed over; the requests until it comes back make bodies of their own.
+    reply.Bytes = std::exchange(m_body, QByteArray());
+    return reply;
+}
+
+QString TC::DecodeText(TUndecodedText&& reply) {
+    if (!reply.Answered)
+        return profile("HGetText").Failure;
+    QString text = decodeText(reply.Bytes, reply.ContentType);
+    // The larger room serves the next reply.
+    if (m_body.capacity() < reply.Bytes.capacity()) {
+        m_body = std::move(reply.Bytes);
+        m_body.resize(0);
+    }
+    return text;
+}
+
 void TC::PrepareForNextText() {
     // A body's text takes at most one unit per byte.
     if (m_nextText.capacity() >= m_longestTextBody)
@@ -495,14 +532,7 @@ TResult<QString> TC::FetchText(const TProfile& profile, const QString& url, cons
     QString text;
     switch (profile.Body) {
     case TBody::Text:
-        // Into the room made ready for it, if any.
-        text = std::exchange(m_nextText, QString());
-        decodeBodyInto(m_body, *contentType, text);
-        m_longestTextBody = std::max(m_longestTextBody, m_body.size());
-        // The text keeps no more room than it needs: the room made ready, or a code page's two
-        // bytes for one character, would otherwise stay with it wherever it is kept.
-        if (text.capacity() - text.size() > text.size() / 8)
-            text.squeeze();
+        text = decodeText(m_body, *contentType);
         break;
     case TBody::Utf16:
         text = utf16Text(m_body);

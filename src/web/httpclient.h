@@ -81,6 +81,17 @@ class TC {
 
     // Text profiles: the body decoded by its declared charset, or "error". Redirects are not followed.
     QString HGetText(const QString& url);
+    // HGetText in two steps, for a caller that has other requests to make before it needs the
+    // text: the request, its body left undecoded (`Answered` false when no response came, with
+    // LastError telling why), and later the text as HGetText would have given it.
+    struct TUndecodedText {
+        QByteArray Bytes;
+        QByteArray ContentType;
+        int Status = 0;
+        bool Answered = false;
+    };
+    TUndecodedText HGetTextUndecoded(const QString& url);
+    QString DecodeText(TUndecodedText&& reply);
     QString HGetTextNew(const QString& url);
     QString HGetTextLib(const QString& url);
     QString HGetTextPage(const QString& url);
@@ -159,6 +170,9 @@ class TC {
     // Requests; the body goes to m_body, the Content-Type is returned.
     TResult<QByteArray> perform(const TProfile& profile, const QString& url, const QByteArray& form);
     static void decodeBodyInto(const QByteArray& body, const QByteArray& contentType, QString& text);
+    // A text body decoded, into the room made ready for it (see PrepareForNextText), keeping no
+    // room beyond its size.
+    QString decodeText(const QByteArray& body, const QByteArray& contentType);
 
     std::unique_ptr<CURL, void (*)(CURL*)> Http; // the HTTP request object, reused for every request
     TRequestLimits m_limits;
