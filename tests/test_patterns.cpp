@@ -337,8 +337,10 @@ void TestPatterns::textSearchesAgreeWithTheEngine() {
         const int size = random.bounded(40);
         for (int k = 0; k < size; ++k)
             text += random.bounded(4) == 0 ? QLatin1Char('b') : QLatin1Char('a');
-        for (const QString& word : words)
+        for (const QString& word : words) {
             QCOMPARE(FindLiteral(text, word), QStringView(text).indexOf(word));
+            QCOMPARE(FindBytes(text.toLatin1(), word.toLatin1()), text.toLatin1().indexOf(word.toLatin1()));
+        }
         const QString start = words[1 + random.bounded(words.size() - 1)];
         const QString end = words[1 + random.bounded(words.size() - 1)];
         const QString cut = start + "([\\w\\W]+)" + end;

@@ -114,8 +114,8 @@ QString DescriptionAddress(const TPatterns::TPatternText& page) {
 
 QString DescriptionAddressGuess(const QByteArray& bytes, const QByteArray& contentType) {
     // From "g_config." (and a character) before "dynamicScript(", else from "descUrl".
-    qsizetype at = bytes.indexOf("dynamicScript(");
-    at = at >= 0 ? std::max<qsizetype>(at - 64, 0) : bytes.indexOf("descUrl");
+    qsizetype at = TPatterns::FindBytes(bytes, "dynamicScript(");
+    at = at >= 0 ? std::max<qsizetype>(at - 64, 0) : TPatterns::FindBytes(bytes, "descUrl");
     if (at < 0)
         return {};
     constexpr qsizetype Window = 4096;

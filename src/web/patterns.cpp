@@ -561,39 +561,50 @@ TPatterns::TPatternText TPatterns::TPatternText::Part(qsizetype from, qsizetype 
 namespace {
 
 // Where `word` first (or last) occurs in `text`, or -1; the empty word is found at the start (or
-// the end). Eight positions at a time are checked for the word's first and last units, and only
+// the end). Sixteen bytes at a time are checked for the word's first and last units, and only
 // where both are in place is the rest compared: pages are large and the words looked for rare.
-qsizetype findUnits(QStringView text, QStringView word, bool last) {
-    const qsizetype n = text.size(), m = word.size();
+template <typename Unit>
+qsizetype findUnitsIn(const Unit* t, qsizetype n, const Unit* w, qsizetype m, bool last) {
     if (m == 0)
         return last ? n : 0;
     if (m > n)
         return -1;
-    const char16_t* t = text.utf16();
-    const char16_t* w = word.utf16();
     const qsizetype lastStart = n - m; // the last position the word can start at
     auto matchesAt = [&](qsizetype i) {
-        return std::char_traits<char16_t>::compare(t + i + 1, w + 1, size_t(m - 1)) == 0;
+        return std::char_traits<Unit>::compare(t + i + 1, w + 1, size_t(m - 1)) == 0;
     };
 #if defined(__SSE2__)
-    const __m128i first = _mm_set1_epi16(short(w[0]));
-    const __m128i lastUnit = _mm_set1_epi16(short(w[m - 1]));
-    // A bit pair for each of the eight positions from i where the word's first and last units are
-    // in place (two common letters together are far rarer than one).
+    constexpr qsizetype Lanes = 16 / sizeof(Unit);
+    constexpr unsigned LaneBits = (1u << sizeof(Unit)) - 1; // a lane's bits in the compare mask
+    auto splat = [](Unit u) {
+        if constexpr (sizeof(Unit) == 1)
+            return _mm_set1_epi8(char(u));
+        else
+            return _mm_set1_epi16(short(u));
+    };
+    auto equal = [](__m128i a, __m128i b) {
+        if constexpr (sizeof(Unit) == 1)
+            return _mm_cmpeq_epi8(a, b);
+        else
+            return _mm_cmpeq_epi16(a, b);
+    };
+    const __m128i first = splat(w[0]);
+    const __m128i lastUnit = splat(w[m - 1]);
+    // The bits of each position from i where the word's first and last units are in place (two
+    // common letters together are far rarer than one).
     auto candidates = [&](qsizetype i) {
         const __m128i starts = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + i));
         const __m128i ends = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + i + m - 1));
-        return unsigned(_mm_movemask_epi8(
-            _mm_and_si128(_mm_cmpeq_epi16(starts, first), _mm_cmpeq_epi16(ends, lastUnit))));
+        return unsigned(_mm_movemask_epi8(_mm_and_si128(equal(starts, first), equal(ends, lastUnit))));
     };
     if (!last) {
         qsizetype i = 0;
-        for (; i + 8 <= lastStart + 1; i += 8)
+        for (; i + Lanes <= lastStart + 1; i += Lanes)
             for (unsigned bits = candidates(i); bits != 0;) {
-                const int unit = std::countr_zero(bits) / 2;
-                if (matchesAt(i + unit))
-                    return i + unit;
-                bits &= ~(3u << (2 * unit));
+                const int lane = std::countr_zero(bits) / int(sizeof(Unit));
+                if (matchesAt(i + lane))
+                    return i + lane;
+                bits &= ~(LaneBits << (sizeof(Unit) * lane));
             }
         for (; i <= lastStart; ++i)
             if (t[i] == w[0] && matchesAt(i))
@@ -601,12 +612,12 @@ qsizetype findUnits(QStringView text, QStringView word, bool last) {
         return -1;
     }
     qsizetype i = lastStart + 1; // positions [i, lastStart] are done
-    for (; i - 8 >= 0; i -= 8)
-        for (unsigned bits = candidates(i - 8); bits != 0;) {
-            const int unit = (31 - std::countl_zero(bits)) / 2;
-            if (matchesAt(i - 8 + unit))
-                return i - 8 + unit;
-            bits &= ~(3u << (2 * unit));
+    for (; i - Lanes >= 0; i -= Lanes)
+        for (unsigned bits = candidates(i - Lanes); bits != 0;) {
+            const int lane = (31 - std::countl_zero(bits)) / int(sizeof(Unit));
+            if (matchesAt(i - Lanes + lane))
+                return i - Lanes + lane;
+            bits &= ~(LaneBits << (sizeof(Unit) * lane));
         }
     for (--i; i >= 0; --i)
         if (t[i] == w[0] && matchesAt(i))
@@ -620,6 +631,10 @@ qsizetype findUnits(QStringView text, QStringView word, bool last) {
     }
     return -1;
 #endif
+}
+
+qsizetype findUnits(QStringView text, QStringView word, bool last) {
+    return findUnitsIn(text.utf16(), text.size(), word.utf16(), word.size(), last);
 }
 
 // Where the first match and its group 1 lie (group.from < 0 when the group took no part or the
@@ -713,6 +728,10 @@ std::optional<TFirstMatch> firstMatch(const QString& pattern, QStringView text) 
 
 qsizetype TPatterns::FindLiteral(QStringView text, QStringView word) {
     return findUnits(text, word, false);
+}
+
+qsizetype TPatterns::FindBytes(QByteArrayView bytes, QByteArrayView word) {
+    return findUnitsIn(bytes.data(), bytes.size(), word.data(), word.size(), false);
 }
 
 TPatterns::TPatternText TPatterns::FindsText(const QString& pattern, const TPatternText& html) {

@@ -56,6 +56,8 @@ TPatternText FindsText(const QString& pattern, const TPatternText& html);
 
 // Where `word` first occurs in `text` (0 for the empty word), or -1.
 qsizetype FindLiteral(QStringView text, QStringView word);
+// The same for bytes (a page as it came, before it is decoded).
+qsizetype FindBytes(QByteArrayView bytes, QByteArrayView word);
 
 // Every match, ignoring case: each match's whole text (when AddMatch) followed by each of its
 // groups in order; a group that took no part gives an empty entry.
