@@ -470,8 +470,11 @@ void TC::decodeBodyInto(const QByteArray& body, const QByteArray& contentType, Q
 }
 
 QString TC::decodeText(const QByteArray& body, const QByteArray& contentType) {
-    // Into the room made ready for it, if any.
-    QString text = std::exchange(m_nextText, QString());
+    // Into the room made ready for it, if there is one that it fills to an eighth at least (a short
+    // reply, a postage or a description, leaves it for the next page).
+    QString text;
+    if (body.size() <= m_nextText.capacity() && body.size() >= m_nextText.capacity() / 8)
+        text = std::exchange(m_nextText, QString());
     decodeBodyInto(body, contentType, text);
     m_longestTextBody = std::max(m_longestTextBody, body.size());
     // The text keeps no more room than it needs: the room made ready, or a code page's two bytes
