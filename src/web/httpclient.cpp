@@ -350,6 +350,9 @@ TResult<QByteArray> TC::perform(const TProfile& profile, const QString& url, con
     curl_easy_setopt(http, CURLOPT_WRITEFUNCTION, collectBody);
     curl_easy_setopt(http, CURLOPT_WRITEDATA, &sink);
     curl_easy_setopt(http, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(maxBytes));
+    // Reads of up to 128 KB rather than libcurl's 16 KB: an item page of 300 KB comes in three
+    // reads instead of twenty (each a system call and a wait), as the curl program does it.
+    curl_easy_setopt(http, CURLOPT_BUFFERSIZE, 128L * 1024);
     curl_easy_setopt(http, CURLOPT_HEADERFUNCTION, collectHeader);
     curl_easy_setopt(http, CURLOPT_HEADERDATA, &contentType);
     TProgressWatch watch{m_abandon, &m_download.progress};
