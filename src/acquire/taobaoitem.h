@@ -17,9 +17,9 @@ class TItemTable;
 struct TTaobaoItemInput {
     QString link;
     QString head; // the service value Head as read for this link
-    // The host of the postage address: the service value DetailDataHost (a run takes it from its
-    // job's values).
-    QString postageHost = TServiceValues::Value(TServiceKey::DetailDataHost);
+    // The host of the postage address: the service value DetailDataHost as the run's job read it
+    // (the built-in one unless set).
+    QString postageHost = TServiceValues::DefaultValue(TServiceKey::DetailDataHost);
     QString watermark; // ColWatermark
     bool sendPostage = true;
     // Read after the price is known: whether the title takes "_" and the price (sequential run).
