@@ -14,16 +14,6 @@ QStringList CorpusItemPages();
 // The shared corpus's item pages (or one synthetic 300 KB page without the corpus).
 QStringList BenchPages();
 
-// Reports go nowhere: the benchmarks measure the work.
-class TSilentReporter : public TReporter {
-  public:
-    void Status(const QString&) override {}
-    void ClearLog() override {}
-    void Log(const QString&) override {}
-    void Progress(const QString&) override {}
-    void Advance(qint64, qint64, const QString&) override {}
-};
-
 // The process's peak resident memory so far, in MB.
 double PeakMegabytes();
 // The table's text as UTF-16 bytes.

@@ -758,14 +758,7 @@ void TestTaobao::runsAskTheirJobsPostageHost() {
     serveItem("1", "甲", {"品牌:A"}, "上海");
     m_sim->Route("postage.example", postagePath("1"), TSimResponse::Text(postageReply("广东深圳"), "GBK"));
     m_env->WriteServiceIni("[service]\nHead=http://\nDetailDataHost=elsewhere.example\n");
-    class TQuietReporter : public TReporter {
-      public:
-        void Status(const QString&) override {}
-        void ClearLog() override {}
-        void Log(const QString&) override {}
-        void Progress(const QString&) override {}
-        void Advance(qint64, qint64, const QString&) override {}
-    } reporter;
+    TSilentReporter reporter;
     std::atomic<bool> stop{false};
     const TJobContext job(
         stop, reporter, [] { return TChoices(); }, {},

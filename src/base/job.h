@@ -55,6 +55,16 @@ class TReporter {
     void Advance(qint64 done, qint64 total) { Advance(done, total, QString()); }
 };
 
+// A reporter that tells nobody: for work whose progress no one follows (a measurement, a check).
+class TSilentReporter : public TReporter {
+  public:
+    void Status(const QString&) override {}
+    void ClearLog() override {}
+    void Log(const QString&) override {}
+    void Progress(const QString&) override {}
+    void Advance(qint64, qint64, const QString&) override {}
+};
+
 // What a job gets from the program: its stop flag, its reporter, the user's live choices and the
 // service values as they stood when it started.
 class TJobContext {
