@@ -513,10 +513,13 @@ QString TC::DecodeText(TUndecodedText&& reply) {
 }
 
 void TC::PrepareForNextText() {
-    // A body's text takes at most one unit per byte.
-    if (m_nextText.capacity() >= m_longestTextBody)
+    // A body's text takes at most one unit per byte. Item pages are well below a megabyte; room for
+    // an outsized one is not kept waiting (its text takes fresh memory when it comes).
+    constexpr qsizetype LargestRoom = 4 << 20;
+    const qsizetype room = std::min(m_longestTextBody, LargestRoom);
+    if (m_nextText.capacity() >= room)
         return;
-    m_nextText = QString(m_longestTextBody, Qt::Uninitialized);
+    m_nextText = QString(room, Qt::Uninitialized);
     // One write per memory page makes the system provide it now.
     constexpr qsizetype UnitsPerPage = 4096 / sizeof(QChar);
     QChar* units = m_nextText.data();
