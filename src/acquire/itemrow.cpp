@@ -93,7 +93,6 @@ TJobResult RunLinksInOrder(const TJobContext& job, const QStringList& links,
         // What the scraper did after its last request (reading the page, writing the row) falls
         // into it.
         constexpr qint64 PauseUs = 100000;
-        tc.PrepareForNextText();
         const qint64 since = std::max<qint64>(tc.UsSinceLastRequest(), 0);
         PauseFor(std::clamp<qint64>(PauseUs - since, 0, PauseUs));
     }

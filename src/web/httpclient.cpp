@@ -473,15 +473,10 @@ void TC::decodeBodyInto(const QByteArray& body, const QByteArray& contentType, Q
 }
 
 QString TC::decodeText(const QByteArray& body, const QByteArray& contentType) {
-    // Into the room made ready for it, if there is one that it fills to an eighth at least (a short
-    // reply, a postage or a description, leaves it for the next page).
     QString text;
-    if (body.size() <= m_nextText.capacity() && body.size() >= m_nextText.capacity() / 8)
-        text = std::exchange(m_nextText, QString());
     decodeBodyInto(body, contentType, text);
-    m_longestTextBody = std::max(m_longestTextBody, body.size());
-    // The text keeps no more room than it needs: the room made ready, or a code page's two bytes
-    // for one character, would otherwise stay with it wherever it is kept.
+    // The text keeps no more room than it needs: a code page's two bytes for one character would
+    // otherwise leave a unit of room per byte with it wherever it is kept (a row's page).
     if (text.capacity() - text.size() > text.size() / 8)
         text.squeeze();
     return text;
@@ -510,21 +505,6 @@ QString TC::DecodeText(TUndecodedText&& reply) {
         m_body.resize(0);
     }
     return text;
-}
-
-void TC::PrepareForNextText() {
-    // A body's text takes at most one unit per byte. Item pages are well below a megabyte; room for
-    // an outsized one is not kept waiting (its text takes fresh memory when it comes).
-    constexpr qsizetype LargestRoom = 4 << 20;
-    const qsizetype room = std::min(m_longestTextBody, LargestRoom);
-    if (m_nextText.capacity() >= room)
-        return;
-    m_nextText = QString(room, Qt::Uninitialized);
-    // One write per memory page makes the system provide it now.
-    constexpr qsizetype UnitsPerPage = 4096 / sizeof(QChar);
-    QChar* units = m_nextText.data();
-    for (qsizetype i = 0; i < m_nextText.size(); i += UnitsPerPage)
-        units[i] = QChar();
 }
 
 TResult<QByteArray> TC::FetchBytes(const TProfile& profile, const QString& url, const QByteArray& form) {

@@ -133,11 +133,6 @@ class TC {
         return m_lastRequestEnd.isValid() ? m_lastRequestEnd.nsecsElapsed() / 1000 : -1;
     }
     static bool IsSuccess(int status) { return status >= 200 && status < 300; }
-    // Takes and touches now the memory the next text reply will be decoded into (room for the
-    // longest text this TC has read so far), for a caller with time to spare before its next
-    // request (a sequential run's pause): fresh memory costs a fault per page on its first use,
-    // which would otherwise fall between the request and its answer.
-    void PrepareForNextText();
 
     // Pattern operations.
     QString FindsStr(const QString& pattern, const TPatterns::TPatternText& html, bool AddMatch) const {
@@ -170,8 +165,7 @@ class TC {
     // Requests; the body goes to m_body, the Content-Type is returned.
     TResult<QByteArray> perform(const TProfile& profile, const QString& url, const QByteArray& form);
     static void decodeBodyInto(const QByteArray& body, const QByteArray& contentType, QString& text);
-    // A text body decoded, into the room made ready for it (see PrepareForNextText), keeping no
-    // room beyond its size.
+    // A text body decoded, keeping no room beyond its size.
     QString decodeText(const QByteArray& body, const QByteArray& contentType);
 
     std::unique_ptr<CURL, void (*)(CURL*)> Http; // the HTTP request object, reused for every request
@@ -181,11 +175,8 @@ class TC {
     int m_lastStatus = 0;
     QElapsedTimer m_lastRequestEnd;
     // The body of the last reply. A text reply's body is decoded and its room kept for the next
-    // reply (a file's body is handed over).
+    // reply (a file's body is handed over), so a run of pages does not take fresh memory for each.
     QByteArray m_body;
-    // Room for the next text (see PrepareForNextText), and the longest text body read so far.
-    QString m_nextText;
-    qsizetype m_longestTextBody = 0;
     // The limit and the progress of a Download under way.
     struct TDownload {
         qint64 limit = 0;
