@@ -56,6 +56,7 @@ class Test1688 : public QObject {
     void pairing_data();
     void pairing();
     void offerCellByCell();
+    void descriptionAddressToThisMachineIsRefused();
     void realOfferPage_data();
     void realOfferPage();
     void runEndsAtAFailedPage();
@@ -139,6 +140,28 @@ void Test1688::offerCellByCell() {
     QCOMPARE(grid.Cell(15, 2), "义乌");
     // No postage request and no Head: the offer page and its description only.
     QCOMPARE(m_sim->Requests().size(), 2);
+}
+
+void Test1688::descriptionAddressToThisMachineIsRefused() {
+    // The offer page names a description on the seller's own machine.
+    TSimResponse page;
+    page.Headers.append(std::pair<QByteArray, QByteArray>("Content-Type", "text/html; charset=GBK"));
+    page.Body =
+        readFile(TOVREL_TEST_DATA_DIR "/1688-offer.html")
+            .replace("http://img.alicdn.com/tfscom/TB1scarfdesc", "http://127.0.0.1:631/tfscom/TB1scarfdesc");
+    m_sim->Route(OfferHost, offerPath("602"), page);
+    m_sim->Route("127.0.0.1", "/tfscom/TB1scarfdesc", TSimResponse::Text("0123456789SECRET!!!"));
+    TItemTable grid;
+    TC tc;
+    QStringList notes;
+    QVERIFY(
+        ScrapeOffer1688(tc, grid, offerLink("602"), "", [&notes](const QString& line) { notes << line; }));
+    QCOMPARE(grid.Cell(ColTitle, 1), "冬季加厚羊绒围巾女 义乌厂家直销");
+    QCOMPARE(grid.Cell(ColDetail, 1), "");
+    QCOMPARE(notes.size(), 1);
+    QVERIFY2(notes[0].contains("127.0.0.1:631") && notes[0].contains("指向本机或内部网络"),
+             qPrintable(notes[0]));
+    QCOMPARE(m_sim->Requests().size(), 1); // the offer page alone
 }
 
 void Test1688::realOfferPage_data() {

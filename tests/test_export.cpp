@@ -21,6 +21,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -116,6 +117,7 @@ class TestExport : public QObject {
     void fileInUse();
     void rowDeletedDuringExport();
     void failuresAreReportedAndNotCached();
+    void pageAddressesToThisMachineAreRefused();
     void shutdownStopsExportThenSaves();
     void editedTitleAndPriceAreExported();
     void adjustedPricesAreExported();
@@ -692,6 +694,38 @@ void TestExport::failuresAreReportedAndNotCached() {
     QVERIFY(written);
     QCOMPARE(m_sim->Count("open.taobao.com", propsPath), 2);
     QVERIFY(readUtf16File(csv).contains("20000:3227292"));
+}
+
+void TestExport::pageAddressesToThisMachineAreRefused() {
+    // A page whose sale data and main picture point at the seller's own machine.
+    const QString page = exportPage("1", "男装夹克", "128.00")
+                             .replace("http://detailskip.taobao.com/json/sib.htm?itemId=1",
+                                      "http://192.168.1.1/json/sib.htm?itemId=1") +
+                         "<img data-src=\"http://127.0.0.1:8080/admin/photo.jpg\">";
+    m_sim->Route("192.168.1.1", "/json/sib.htm?itemId=1", TSimResponse::Text(SaleReply, "GBK"));
+    m_core->Table()->AppendRow([&page](TRowWriter& row) {
+        row.SetCell(ColTitle, "男装夹克");
+        row.SetCell(ColPrice, "128.00");
+        row.SetCell(ColHtml, page);
+    });
+    QSignalSpy log(m_core, &TAppCore::logLine);
+    bool written = true;
+    const QString csv = runExport(&written);
+    QVERIFY(!csv.isEmpty());
+    QVERIFY(!written); // incomplete: the refused parts are missing
+    const QStringList fields = readUtf16File(csv).split('\n')[3].split('\t');
+    QCOMPARE(fields[4], "\"\""); // no province from the refused sale data
+    QStringList logged;
+    for (const auto& args : log)
+        logged.append(args.first().toString());
+    const QString all = logged.join('\n');
+    QVERIFY2(all.contains("销售数据地址 http://192.168.1.1/json/sib.htm?itemId=1 指向本机或内部网络"),
+             qPrintable(all));
+    QVERIFY2(
+        all.contains(QRegularExpression("图片 http://127.0.0.1:8080/\\S* 没有保存：地址指向本机或内部网络")),
+        qPrintable(all));
+    for (const TSimRequest& r : m_sim->Requests())
+        QVERIFY2(r.Host != "192.168.1.1" && r.Host != "127.0.0.1", r.Target.constData());
 }
 
 void TestExport::editedTitleAndPriceAreExported() {

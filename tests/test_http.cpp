@@ -3,10 +3,12 @@
 
 #include "platform/paths.h"
 #include "web/httpclient.h"
+#include "web/netaddress.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QHostInfo>
 #include <QStringEncoder>
 #include <QTcpServer>
 #include <QTemporaryDir>
@@ -67,6 +69,13 @@ class TestHttp : public QObject {
     void textFileIsTrimmed();
     void proxyVariablesAreHonoured();
     void fixtureFilesByHostAndPath();
+    void localHosts_data();
+    void localHosts();
+    void pageAddressesStayOffThisMachine_data();
+    void pageAddressesStayOffThisMachine();
+    void pageAddressRedirectedHomeIsRefused();
+    void proxyChoice_data();
+    void proxyChoice();
 
   private:
     std::unique_ptr<TTestEnvironment> m_env;
@@ -478,6 +487,159 @@ void TestHttp::limitsEndRequests() {
     // Within the limits the same client still works.
     m_sim->Route("*", "/small", TSimResponse::Text("fine"));
     QCOMPARE(tc.HGetText(url("/small")), "fine");
+}
+
+void TestHttp::localHosts_data() {
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<bool>("local");
+    QTest::newRow("localhost") << "localhost" << true;
+    QTest::newRow("LOCALHOST.") << "LOCALHOST." << true;
+    QTest::newRow("a subdomain of localhost") << "shop.localhost" << true;
+    QTest::newRow("empty") << "" << true;
+    QTest::newRow("loopback") << "127.0.0.1" << true;
+    QTest::newRow("loopback, elsewhere in 127/8") << "127.45.6.7" << true;
+    QTest::newRow("loopback in short form") << "127.1" << true;
+    QTest::newRow("loopback as one number") << "2130706433" << true;
+    QTest::newRow("loopback in hexadecimal") << "0x7f.0.0.1" << true;
+    QTest::newRow("loopback in octal") << "0177.0.0.01" << true;
+    QTest::newRow("unspecified") << "0.0.0.0" << true;
+    QTest::newRow("private 10/8") << "10.20.30.40" << true;
+    QTest::newRow("private 172.16/12") << "172.31.255.1" << true;
+    QTest::newRow("private 192.168/16") << "192.168.1.1" << true;
+    QTest::newRow("link-local (cloud metadata)") << "169.254.169.254" << true;
+    QTest::newRow("IPv6 loopback") << "[::1]" << true;
+    QTest::newRow("IPv6 unspecified") << "::" << true;
+    QTest::newRow("IPv6 link-local with zone") << "[fe80::1%25eth0]" << true;
+    QTest::newRow("IPv6 unique-local") << "[fd12:3456::1]" << true;
+    QTest::newRow("IPv4-mapped loopback") << "[::ffff:127.0.0.1]" << true;
+    QTest::newRow("IPv4-mapped private") << "[::ffff:c0a8:0101]" << true;
+    QTest::newRow("a marketplace host") << "img.alicdn.com" << false;
+    QTest::newRow("a name made of digits and letters") << "127.0.0.1.example.com" << false;
+    QTest::newRow("a public address") << "140.205.94.189" << false;
+    QTest::newRow("172 outside the private range") << "172.32.0.1" << false;
+    QTest::newRow("a public IPv6 address") << "[2400:3200::1]" << false;
+    QTest::newRow("too large to be an address") << "4294967296" << false;
+}
+
+void TestHttp::localHosts() {
+    QFETCH(QString, host);
+    QFETCH(bool, local);
+    QCOMPARE(IsLocalHost(host), local);
+}
+
+void TestHttp::pageAddressesStayOffThisMachine_data() {
+    QTest::addColumn<QString>("address"); // {port}: the simulator's
+    QTest::addColumn<bool>("reachable");  // whether the seller may fetch it as a link of their own
+    QTest::newRow("127.0.0.1") << "http://127.0.0.1:{port}/secret" << true;
+    QTest::newRow("localhost") << "http://localhost:{port}/secret" << true;
+    QTest::newRow("loopback as one number") << "http://2130706433:{port}/secret" << true;
+    QTest::newRow("[::1]") << "http://[::1]:{port}/secret" << false;
+    QTest::newRow("10.x") << "http://10.0.0.1:{port}/secret" << false;
+    QTest::newRow("192.168.x") << "http://192.168.0.1:{port}/secret" << false;
+    // A name that the resolver gives a loopback address: caught at the connection.
+    const QString name = QHostInfo::localHostName();
+    const QHostInfo resolved = QHostInfo::fromName(name);
+    if (!name.isEmpty() && !resolved.addresses().isEmpty() && resolved.addresses().first().isLoopback() &&
+        resolved.addresses().first().protocol() == QAbstractSocket::IPv4Protocol)
+        QTest::newRow("this machine's name") << "http://" + name + ":{port}/secret" << true;
+}
+
+void TestHttp::pageAddressesStayOffThisMachine() {
+    QFETCH(QString, address);
+    QFETCH(bool, reachable);
+    m_sim->Route("*", "/secret", TSimResponse::Text("the seller's own service"));
+    address.replace("{port}", QString::number(m_sim->Port()));
+    TC tc;
+    // A link the seller typed reaches it.
+    if (reachable)
+        QCOMPARE(tc.HGetText(address), "the seller's own service");
+    const qsizetype before = m_sim->Requests().size();
+    {
+        const TPageAddresses fromPage(tc);
+        QCOMPARE(tc.HGetText(address), "error");
+        QCOMPARE(tc.LastError().Code, TErrc::Refused);
+        QVERIFY(!tc.HOpen("GET", address).ok());
+        QCOMPARE(tc.LastError().Code, TErrc::Refused);
+        QVERIFY(!tc.LastError().Detail.isEmpty());
+    }
+    QCOMPARE(m_sim->Requests().size(), before);
+    // The marking ends with its scope.
+    if (reachable)
+        QCOMPARE(tc.HGetText(address), "the seller's own service");
+}
+
+void TestHttp::pageAddressRedirectedHomeIsRefused() {
+    // A public picture host (played by the simulator as a proxy) sends the program home.
+    const QString home = m_sim->Origin() + "/secret";
+    m_sim->Route("*", "/secret", TSimResponse::Text("the seller's own service"));
+    m_sim->Route("pics.example.com", "/a.jpg", TSimResponse::Redirect(home.toLatin1()));
+    m_sim->Route("pics.example.com", "/b.jpg", TSimResponse::Text("a picture"));
+    qputenv("http_proxy", m_sim->Origin().toLatin1());
+    TC tc;
+    TResult<QByteArray> followed = tc.HOpen("GET", "http://pics.example.com/a.jpg");
+    const qsizetype afterTyped = m_sim->Requests().size();
+    TResult<QByteArray> refused = MakeError(TErrc::Io);
+    TResult<QByteArray> publicOne = MakeError(TErrc::Io);
+    TError refusal;
+    {
+        const TPageAddresses fromPage(tc);
+        refused = tc.HOpen("GET", "http://pics.example.com/a.jpg");
+        refusal = tc.LastError();
+        publicOne = tc.HOpen("GET", "http://pics.example.com/b.jpg");
+    }
+    qunsetenv("http_proxy");
+    QVERIFY(followed.ok());
+    QCOMPARE(*followed, QByteArray("the seller's own service"));
+    QVERIFY(!refused.ok());
+    QCOMPARE(refusal.Code, TErrc::Refused);
+    QCOMPARE(refusal.Detail, QStringLiteral("127.0.0.1"));
+    QVERIFY(publicOne.ok());
+    QCOMPARE(*publicOne, QByteArray("a picture"));
+    // The refused transfer asked the picture host only; the redirect was never sent.
+    const QList<TSimRequest> requests = m_sim->Requests().mid(afterTyped);
+    QCOMPARE(requests.size(), 2);
+    QCOMPARE(requests[0].Path, QByteArray("/a.jpg"));
+    QCOMPARE(requests[1].Path, QByteArray("/b.jpg"));
+}
+
+void TestHttp::proxyChoice_data() {
+    QTest::addColumn<QByteArray>("httpProxy");
+    QTest::addColumn<QByteArray>("noProxy");
+    QTest::addColumn<QString>("scheme");
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<bool>("proxied");
+    QTest::newRow("no proxy") << QByteArray() << QByteArray() << "http"
+                              << "img.alicdn.com" << false;
+    QTest::newRow("http proxy") << QByteArray("http://10.0.0.1:3128") << QByteArray() << "http"
+                                << "img.alicdn.com" << true;
+    QTest::newRow("http proxy, https address")
+        << QByteArray("http://10.0.0.1:3128") << QByteArray() << "https"
+        << "img.alicdn.com" << false;
+    QTest::newRow("exempt by domain")
+        << QByteArray("http://10.0.0.1:3128") << QByteArray("alicdn.com") << "http"
+        << "img.alicdn.com" << false;
+    QTest::newRow("exempt with a leading dot")
+        << QByteArray("http://10.0.0.1:3128") << QByteArray(" .alicdn.com") << "http"
+        << "img.alicdn.com" << false;
+    QTest::newRow("a suffix is no domain")
+        << QByteArray("http://10.0.0.1:3128") << QByteArray("cdn.com") << "http"
+        << "img.alicdn.com" << true;
+    QTest::newRow("everything exempt") << QByteArray("http://10.0.0.1:3128") << QByteArray("*") << "http"
+                                       << "img.alicdn.com" << false;
+}
+
+void TestHttp::proxyChoice() {
+    QFETCH(QByteArray, httpProxy);
+    QFETCH(QByteArray, noProxy);
+    QFETCH(QString, scheme);
+    QFETCH(QString, host);
+    QFETCH(bool, proxied);
+    qputenv("http_proxy", httpProxy);
+    qputenv("no_proxy", noProxy);
+    const bool chosen = ProxyAppliesTo(scheme, host);
+    qunsetenv("http_proxy");
+    qunsetenv("no_proxy");
+    QCOMPARE(chosen, proxied);
 }
 
 QTEST_GUILESS_MAIN(TestHttp)

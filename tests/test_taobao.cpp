@@ -70,6 +70,8 @@ class TestTaobao : public QObject {
     void wrongDescriptionGuessIsRepaired_data();
     void wrongDescriptionGuessIsRepaired();
     void failedDescriptionReplyIsNoDescription();
+    void descriptionAddressesStayPublic_data();
+    void descriptionAddressesStayPublic();
     void description_data();
     void description();
     void category_data();
@@ -289,6 +291,61 @@ void TestTaobao::failedDescriptionReplyIsNoDescription() {
     QCOMPARE(grid.Cell(ColTitle, 1), "甲");
     QCOMPARE(grid.Cell(ColDetail, 1), "");
     QCOMPARE(m_sim->Count("dsc.taobaocdn.com", "/i1/7/desc.js"), 1);
+}
+
+void TestTaobao::descriptionAddressesStayPublic_data() {
+    QTest::addColumn<QString>("script"); // how the page names its description
+    QTest::addColumn<QString>("host");   // the host it names
+    QTest::addColumn<bool>("taken");
+    QTest::newRow("a public host") << "g_config.dynamicScript(\"http://dsc.taobaocdn.com/i1/9/desc.js\")"
+                                   << "dsc.taobaocdn.com" << true;
+    QTest::newRow("loopback") << "g_config.dynamicScript(\"http://127.0.0.1:631/i1/9/desc.js\")"
+                              << "127.0.0.1" << false;
+    QTest::newRow("descUrl to loopback, protocol-relative")
+        << "var g_config={descUrl:'//127.0.0.1:8080/i1/9/desc.js'}"
+        << "127.0.0.1" << false;
+    QTest::newRow("localhost") << "g_config.dynamicScript(\"http://localhost/i1/9/desc.js\")"
+                               << "localhost" << false;
+    QTest::newRow("10.x") << "g_config.dynamicScript(\"http://10.1.1.1/i1/9/desc.js\")"
+                          << "10.1.1.1" << false;
+    QTest::newRow("192.168.x") << "g_config.dynamicScript(\"http://192.168.1.1/i1/9/desc.js\")"
+                               << "192.168.1.1" << false;
+    QTest::newRow("[::1]") << "g_config.dynamicScript(\"http://[::1]:8080/i1/9/desc.js\")"
+                           << "[::1]" << false;
+}
+
+void TestTaobao::descriptionAddressesStayPublic() {
+    QFETCH(QString, script);
+    QFETCH(QString, host);
+    QFETCH(bool, taken);
+    QString page = itemPage("9", "乙", {"品牌:B"});
+    page.replace("g_config.dynamicScript(\"http://dsc.taobaocdn.com/i1/9/desc.js\")", script);
+    m_sim->Route(ItemHost, itemPath("9"), TSimResponse::Text(page, "GBK"));
+    // Whoever answers at that address (the simulator plays every host) is never asked.
+    const TSimResponse secret = TSimResponse::Text("var desc='root:x:0:0:root';\n");
+    m_sim->Route("*", "/i1/9/desc.js", secret);
+    m_sim->Route(host, "/i1/9/desc.js", secret);
+    TItemTable grid;
+    TC tc;
+    TTaobaoItemInput in;
+    in.link = itemLink("9");
+    in.head = "http://";
+    QStringList notes;
+    in.note = [&notes](const QString& line) { notes.append(line); };
+    QVERIFY(ScrapeTaobaoItem(tc, grid, in));
+    QCOMPARE(grid.Cell(ColTitle, 1), "乙");
+    if (taken) {
+        QCOMPARE(grid.Cell(ColDetail, 1), "root:x:0:0:root");
+        QVERIFY(notes.isEmpty());
+        return;
+    }
+    QCOMPARE(grid.Cell(ColDetail, 1), "");
+    QCOMPARE(notes.size(), 1);
+    QVERIFY2(notes[0].startsWith(itemLink("9")) && notes[0].contains("指向本机或内部网络"),
+             qPrintable(notes[0]));
+    // Only the item page and the postage were asked for.
+    for (const TSimRequest& r : m_sim->Requests())
+        QVERIFY2(!r.Path.contains("desc.js"), r.Target.constData());
 }
 
 void TestTaobao::description_data() {

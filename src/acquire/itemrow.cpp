@@ -58,6 +58,20 @@ QString SuccessfulReply(TC& tc, const QString& address) {
     return reply == TC::Error || !TC::IsSuccess(tc.LastStatus()) ? QString() : reply;
 }
 
+QString FetchDescription(TC& tc, const QString& address, const std::function<void(const QString&)>& note) {
+    if (address.isEmpty())
+        return {};
+    const TPageAddresses fromPage(tc);
+    const QString reply = SuccessfulReply(tc, address);
+    if (reply.isEmpty() && tc.LastError().Code == TErrc::Refused && note)
+        note(RefusedPageAddressText(QStringLiteral("描述"), address));
+    return DescriptionFromReply(reply);
+}
+
+QString RefusedPageAddressText(const QString& what, const QString& address) {
+    return what + QStringLiteral("地址 ") + address + QStringLiteral(" 指向本机或内部网络，已拒绝，没有下载");
+}
+
 QString AbsoluteAddress(const QString& address) {
     const QString trimmed = address.trimmed();
     return trimmed.startsWith(QLatin1String("//")) ? QStringLiteral("http:") + trimmed : trimmed;

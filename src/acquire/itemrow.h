@@ -44,6 +44,16 @@ QString DescriptionFromReply(const QString& reply);
 // server answered with anything but success (its error page is not what was asked for).
 QString SuccessfulReply(TC& tc, const QString& address);
 
+// The description from the address an item page names, fetched as an address read out of a page
+// (see TPageAddresses in web/httpclient.h): the reply cut as DescriptionFromReply, or empty. When
+// the address was refused because it leads to the seller's own machine or network, `note` is told
+// so in the run log's words.
+QString FetchDescription(TC& tc, const QString& address, const std::function<void(const QString&)>& note);
+
+// The run log's words for an address read out of a page that was refused: what it was for (e.g.
+// "描述") and the address.
+QString RefusedPageAddressText(const QString& what, const QString& address);
+
 // An address as a page writes it, made absolute: a protocol-relative one ("//host/...") is given
 // "http:" in front; any other is returned trimmed.
 QString AbsoluteAddress(const QString& address);

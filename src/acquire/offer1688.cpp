@@ -19,7 +19,8 @@ QStringList OfferAttributeCaptures(const TPatterns::TPatternText& page) {
     return TPatterns::FindSList(QStringLiteral("\">([^<]*)"), block, false);
 }
 
-bool ScrapeOffer1688(TC& tc, TItemTable& grid, const QString& link, const QString& watermark) {
+bool ScrapeOffer1688(TC& tc, TItemTable& grid, const QString& link, const QString& watermark,
+                     const std::function<void(const QString& line)>& note) {
     // An error page (404, 500) or a redirect's own body is no offer page: the fetch failed.
     const QString page = SuccessfulReply(tc, link);
     if (page.isEmpty())
@@ -38,7 +39,10 @@ bool ScrapeOffer1688(TC& tc, TItemTable& grid, const QString& link, const QStrin
     item.delivery = first("delivery-addr\">([^<]*)");
     // The description's address is used exactly as the page has it.
     const QString address = TPatterns::FindsStr(QStringLiteral("data-tfs-url=\"([^\"]*)"), text, false);
-    item.detail = DescriptionFromReply(SuccessfulReply(tc, address));
+    item.detail = FetchDescription(tc, address, [&note, &link](const QString& line) {
+        if (note)
+            note(link + QStringLiteral("：") + line);
+    });
     item.attributes = PairOfferAttributes(OfferAttributeCaptures(text));
     item.page = page;
     item.link = link;
@@ -49,6 +53,7 @@ bool ScrapeOffer1688(TC& tc, TItemTable& grid, const QString& link, const QStrin
 
 TJobResult Insert1688Urls(const TJobContext& job, TItemTable& grid, const QStringList& links) {
     return RunLinksInOrder(job, links, [&job, &grid](TC& tc, const QString& link) {
-        return ScrapeOffer1688(tc, grid, link, job.Choices().WatermarkText);
+        return ScrapeOffer1688(tc, grid, link, job.Choices().WatermarkText,
+                               [&job](const QString& line) { job.Report().Log(line); });
     });
 }

@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 class TC;
 class TItemTable;
 
@@ -24,7 +26,9 @@ QStringList OfferAttributeCaptures(const TPatterns::TPatternText& page);
 // row (title, keywords, price, delivery address, description, page, link, watermark, attribute
 // columns, attribute pairs) as one unit. Returns false, adding no row, when the page could not be
 // fetched (no response, an empty page, or a status that is no success).
-bool ScrapeOffer1688(TC& tc, TItemTable& grid, const QString& link, const QString& watermark);
+// `note` is told what the run log should know (a description address refused).
+bool ScrapeOffer1688(TC& tc, TItemTable& grid, const QString& link, const QString& watermark,
+                     const std::function<void(const QString& line)>& note = {});
 
 // The search of the data source "1688" (Insert1688Urls): the offer procedure for each link as they
 // stood when the search started, one after another with 100 ms between them, the watermark text

@@ -167,15 +167,23 @@ bool ScrapeTaobaoItem(TC& tc, TItemTable& grid, const TTaobaoItemInput& in) {
     if (in.sendPostage)
         item.delivery =
             DeliveryFromPostage(tc.HGetText(PostageAddress(in.head, in.postageHost, TaobaoItemId(in.link))));
-    item.detail = DescriptionFromReply(SuccessfulReply(tc, guessedAddress));
+    // The guess is only a guess: what it says about a refused address waits for the page's word.
+    QStringList notes;
+    auto note = [&notes](const QString& line) { notes.append(line); };
+    item.detail = FetchDescription(tc, guessedAddress, note);
     const QString page = tc.DecodeText(std::move(reply));
     if (page.isEmpty())
         return false;
     const TPatterns::TPatternText text(page);
     TTaobaoPageFields fields;
     fields.descriptionAddress = DescriptionAddress(text);
-    if (fields.descriptionAddress != guessedAddress)
-        item.detail = DescriptionFromReply(SuccessfulReply(tc, fields.descriptionAddress));
+    if (fields.descriptionAddress != guessedAddress) {
+        notes.clear();
+        item.detail = FetchDescription(tc, fields.descriptionAddress, note);
+    }
+    if (in.note)
+        for (const QString& line : std::as_const(notes))
+            in.note(in.link + QStringLiteral("：") + line);
     readPageFields(text, page, fields);
     const bool merge = in.mergeTitlePrice && in.mergeTitlePrice();
     item.title = merge ? fields.title + QLatin1Char('_') + fields.price : fields.title;
@@ -199,6 +207,7 @@ TJobResult InsertTaoBaoUrls(const TJobContext& job, TItemTable& grid, const QStr
         in.watermark = job.Choices().WatermarkText;
         in.sendPostage = !TrimText(head).isEmpty();
         in.mergeTitlePrice = [&job] { return job.Choices().TitleWithPrice; };
+        in.note = [&job](const QString& line) { job.Report().Log(line); };
         return ScrapeTaobaoItem(tc, grid, in);
     });
 }

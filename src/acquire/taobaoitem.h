@@ -24,6 +24,8 @@ struct TTaobaoItemInput {
     bool sendPostage = true;
     // Read after the price is known: whether the title takes "_" and the price (sequential run).
     std::function<bool()> mergeTitlePrice;
+    // Told what the run log should know about the item (a description address refused).
+    std::function<void(const QString& line)> note;
 };
 
 // The item id of a link: after "&id=", else after "?id=".

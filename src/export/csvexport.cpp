@@ -1,5 +1,6 @@
 #include "export/csvexport.h"
 
+#include "acquire/itemrow.h"
 #include "acquire/province.h"
 #include "acquire/taobaoitem.h"
 #include "base/cipher.h"
@@ -148,7 +149,14 @@ QString exportRow(const TJobContext& ctx, const TExportJob& job, TPageCache* cac
 
     // Sale data: stock and ship-from place.
     const QString saleUrl = SaleDataAddress(cleanedText);
-    QString saleReply = tc.HGetTextLib(saleUrl);
+    QString saleReply;
+    bool saleRefused = false;
+    {
+        // The address comes out of the page.
+        const TPageAddresses fromPage(tc);
+        saleReply = tc.HGetTextLib(saleUrl);
+        saleRefused = saleReply == TC::Error && tc.LastError().Code == TErrc::Refused;
+    }
     // A page without a sale-data address has none to fetch; one whose request failed does.
     if (!saleUrl.isEmpty() && (saleReply == TC::Error || !TC::IsSuccess(tc.LastStatus()))) {
         problems->saleData = true;
@@ -168,7 +176,10 @@ QString exportRow(const TJobContext& ctx, const TExportJob& job, TPageCache* cac
     v.title = TrimText(cell(ColTitle));
     *title = v.title;
     ctx.Report().Log(QStringLiteral("宝贝 ") + quoted(v.title) + QStringLiteral(" 开始下载..."));
-    if (problems->saleData)
+    if (saleRefused)
+        ctx.Report().Log(QStringLiteral("宝贝 ") + quoted(v.title) + QStringLiteral(" 的") +
+                         RefusedPageAddressText(QStringLiteral("销售数据"), saleUrl));
+    else if (problems->saleData)
         ctx.Report().Log(QStringLiteral("宝贝 ") + quoted(v.title) + QStringLiteral(" 的销售数据无法获取：") +
                          saleUrl);
 

@@ -56,6 +56,8 @@ QString PicturePath(const QString& folder, const QString& address, const QString
 }
 
 TResult<QByteArray> FetchPicture(TC& tc, const QString& address) {
+    // Picture addresses come out of pages.
+    const TPageAddresses fromPage(tc);
     const TResult<QByteArray> bytes = tc.HOpen(QStringLiteral("GET"), address);
     if (!bytes)
         return bytes.error();
@@ -87,6 +89,8 @@ QString PictureFailureText(const TError& error) {
         return QStringLiteral("无法下载（") + error.Detail + QStringLiteral("）");
     case TErrc::BadReply:
         return QStringLiteral("服务器没有给出图片（") + error.Detail + QStringLiteral("）");
+    case TErrc::Refused:
+        return QStringLiteral("地址指向本机或内部网络（") + error.Detail + QStringLiteral("），已拒绝");
     default:
         return QStringLiteral("无法写入（") + error.Detail + QStringLiteral("）");
     }

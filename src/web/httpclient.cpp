@@ -3,6 +3,7 @@
 #include "base/ansi.h"
 #include "base/servicevalues.h"
 #include "base/text.h"
+#include "web/netaddress.h"
 
 #include <QRegularExpression>
 #include <QStringDecoder>
@@ -136,6 +137,54 @@ QByteArray expand(const QByteArray& value) {
         i = close + 1;
     }
     return out;
+}
+
+// The scheme and host of an address as libcurl itself reads them (so that what is checked is what
+// would be requested); empty texts when libcurl cannot read the address.
+std::pair<QString, QString> schemeAndHost(const char* address) {
+    std::unique_ptr<CURLU, void (*)(CURLU*)> url(curl_url(), curl_url_cleanup);
+    if (!url || curl_url_set(url.get(), CURLUPART_URL, address, 0) != CURLUE_OK)
+        return {};
+    auto part = [&url](CURLUPart which) {
+        char* text = nullptr;
+        if (curl_url_get(url.get(), which, &text, 0) != CURLUE_OK || !text)
+            return QString();
+        const QString value = QString::fromUtf8(text);
+        curl_free(text);
+        return value;
+    };
+    return {part(CURLUPART_SCHEME).toLower(), part(CURLUPART_HOST)};
+}
+
+// The check of a page's address at each request of a transfer (the first and every redirect):
+// its host, and the address libcurl connected to when no proxy stands between.
+struct TPageAddressCheck {
+    CURL* http = nullptr;
+    bool refused = false;
+    QString host;
+};
+
+int checkPageAddress(void* data, char* primaryIp, char*, int, int) {
+    auto* check = static_cast<TPageAddressCheck*>(data);
+    char* effective = nullptr;
+    if (curl_easy_getinfo(check->http, CURLINFO_EFFECTIVE_URL, &effective) != CURLE_OK || !effective) {
+        check->refused = true;
+        return CURL_PREREQFUNC_ABORT;
+    }
+    const auto [scheme, host] = schemeAndHost(effective);
+    check->host = host;
+    bool local = IsLocalHost(host);
+    if (!local && !ProxyAppliesTo(scheme, host)) {
+        const std::optional<TIpAddress> connected =
+            IpLiteral(QString::fromLatin1(primaryIp ? primaryIp : ""));
+        local = !connected || IsPrivateAddress(*connected);
+    }
+    check->refused = local;
+    return local ? CURL_PREREQFUNC_ABORT : CURL_PREREQFUNC_OK;
+}
+
+TError refusedPageAddress(const QString& host) {
+    return MakeError(TErrc::Refused, host);
 }
 
 const QByteArray BrowserA = "Mozilla/5.0 (Windows NT 6.1; rv:19.0) Gecko/20100101 Firefox/19.0";
@@ -301,6 +350,36 @@ QStringList TProfile::Names() {
     return names;
 }
 
+bool ProxyAppliesTo(const QString& scheme, const QString& host) {
+    auto either = [](const char* lower, const char* upper) {
+        const QByteArray value = qgetenv(lower);
+        return value.isEmpty() ? qgetenv(upper) : value;
+    };
+    // libcurl reads http_proxy only in lower case (a CGI program's HTTP_PROXY may come from a
+    // request header).
+    QByteArray proxy = scheme == u"https" ? either("https_proxy", "HTTPS_PROXY") : qgetenv("http_proxy");
+    if (proxy.trimmed().isEmpty())
+        proxy = either("all_proxy", "ALL_PROXY");
+    if (proxy.trimmed().isEmpty())
+        return false;
+    QString name = host.toLower();
+    if (name.startsWith(QLatin1Char('[')) && name.endsWith(QLatin1Char(']')))
+        name = name.mid(1, name.size() - 2);
+    static const QRegularExpression separators(QStringLiteral("[,\\s]+"));
+    const QString exempt = QString::fromUtf8(either("no_proxy", "NO_PROXY")).toLower();
+    for (QString entry : exempt.split(separators, Qt::SkipEmptyParts)) {
+        if (entry == u"*")
+            return false;
+        while (entry.startsWith(QLatin1Char('.')))
+            entry.remove(0, 1);
+        if (entry.startsWith(QLatin1Char('[')) && entry.endsWith(QLatin1Char(']')))
+            entry = entry.mid(1, entry.size() - 2);
+        if (!entry.isEmpty() && (name == entry || name.endsWith(QLatin1Char('.') + entry)))
+            return false;
+    }
+    return true;
+}
+
 TC::TC(const TRequestLimits& limits, const std::atomic<bool>* abandon)
     : Http(nullptr, curl_easy_cleanup), m_limits(limits), m_abandon(abandon) {
     initCurlOnce();
@@ -311,6 +390,7 @@ TC::~TC() = default;
 
 TResult<QByteArray> TC::perform(const TProfile& profile, const QString& url, const QByteArray& form) {
     m_lastStatus = 0;
+    m_lastAnnounced = -1;
     m_lastError = MakeError(TErrc::NoReply, QStringLiteral("not an absolute address"));
     // Only an absolute address is requested: libcurl would guess a scheme for "host/path", which
     // the request profiles never do.
@@ -320,6 +400,19 @@ TResult<QByteArray> TC::perform(const TProfile& profile, const QString& url, con
     if (!http) {
         m_lastError = MakeError(TErrc::NoReply, QStringLiteral("the HTTP client could not be created"));
         return m_lastError;
+    }
+    const QByteArray address = url.toUtf8();
+    // An address read out of a page may not lead to this machine or a private network: its host
+    // is checked before anything is sent, and again (with the address connected to) at every
+    // request of the transfer.
+    const bool fromPage = m_pageAddresses > 0;
+    TPageAddressCheck pageCheck;
+    if (fromPage) {
+        const QString host = schemeAndHost(address.constData()).second;
+        if (IsLocalHost(host)) {
+            m_lastError = refusedPageAddress(host);
+            return m_lastError;
+        }
     }
     // The handle is reset for each request (its connections stay cached for the next one).
     curl_easy_reset(http);
@@ -333,8 +426,12 @@ TResult<QByteArray> TC::perform(const TProfile& profile, const QString& url, con
     m_body.resize(0);
     bool tooLarge = false;
 
-    const QByteArray address = url.toUtf8();
     curl_easy_setopt(http, CURLOPT_URL, address.constData());
+    if (fromPage) {
+        pageCheck.http = http;
+        curl_easy_setopt(http, CURLOPT_PREREQFUNCTION, checkPageAddress);
+        curl_easy_setopt(http, CURLOPT_PREREQDATA, &pageCheck);
+    }
     if (CURLSH* shared = sharedConnections())
         curl_easy_setopt(http, CURLOPT_SHARE, shared);
     curl_easy_setopt(http, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_1_1));
@@ -414,6 +511,15 @@ TResult<QByteArray> TC::perform(const TProfile& profile, const QString& url, con
     long status = 0;
     if (curl_easy_getinfo(http, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK)
         m_lastStatus = int(status);
+    curl_off_t announced = -1;
+    m_lastAnnounced = curl_easy_getinfo(http, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) == CURLE_OK
+                          ? qint64(announced)
+                          : -1;
+    if (pageCheck.refused) {
+        m_lastStatus = 0;
+        m_lastError = refusedPageAddress(pageCheck.host);
+        return m_lastError;
+    }
     if (tooLarge || result == CURLE_FILESIZE_EXCEEDED) {
         m_lastError =
             MakeError(TErrc::BadReply, QStringLiteral("the reply is larger than %1 MB").arg(maxBytes >> 20));

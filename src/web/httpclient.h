@@ -69,6 +69,7 @@ struct TProfile {
 // "error" only when no response arrived at all.
 class TC {
   public:
+    friend class TPageAddresses;
     // Create. While `abandon` (when given) is set, a request in flight is given up at once and
     // fails like a lost connection.
     explicit TC(const TRequestLimits& limits = TRequestLimits(), const std::atomic<bool>* abandon = nullptr);
@@ -121,9 +122,12 @@ class TC {
     TResult<QByteArray> FetchBytes(const TProfile& profile, const QString& url,
                                    const QByteArray& form = QByteArray());
 
-    // Why the last request failed (TErrc::NoReply, or TErrc::BadReply for a reply over the size
-    // limit); meaningful after a request that failed.
+    // Why the last request failed (TErrc::NoReply; TErrc::BadReply for a reply over the size
+    // limit; TErrc::Refused for an address a page may not name, see TPageAddresses); meaningful
+    // after a request that failed.
     TError LastError() const { return m_lastError; }
+    // The length the last response announced (its Content-Length), or -1 when it announced none.
+    qint64 LastAnnouncedLength() const { return m_lastAnnounced; }
     // The HTTP status of the last response (of the last hop when redirects were followed); 0 when
     // none arrived. The profiles return a body whatever its status; callers that must not take an
     // error page for content check it.
@@ -173,6 +177,8 @@ class TC {
     const std::atomic<bool>* m_abandon;
     TError m_lastError;
     int m_lastStatus = 0;
+    qint64 m_lastAnnounced = -1;
+    int m_pageAddresses = 0; // TPageAddresses alive for this client
     QElapsedTimer m_lastRequestEnd;
     // The body of the last reply. A text reply's body is decoded and its room kept for the next
     // reply (a file's body is handed over), so a run of pages does not take fresh memory for each.
@@ -183,3 +189,26 @@ class TC {
         std::function<void(qint64, qint64)> progress;
     } m_download;
 };
+
+// Marks the requests a client makes while it lives as requests for addresses read out of pages
+// (a description, sale data, pictures), as opposed to the links the seller typed and the hosts of
+// service.ini, which are the seller's own. A page may not send the program to the seller's own
+// machine or network: such a request is refused when its host is "localhost" or an IP literal of
+// this machine or a private network, and, when it goes straight to its host (no proxy applies), when
+// the address it connects to is one; redirects are checked the same way. A refused request fails
+// with TErrc::Refused (the detail names the host) and nothing is sent to the host.
+class TPageAddresses {
+  public:
+    explicit TPageAddresses(TC& tc) : m_tc(tc) { ++m_tc.m_pageAddresses; }
+    ~TPageAddresses() { --m_tc.m_pageAddresses; }
+    TPageAddresses(const TPageAddresses&) = delete;
+    TPageAddresses& operator=(const TPageAddresses&) = delete;
+
+  private:
+    TC& m_tc;
+};
+
+// Whether a request for `url` goes through a proxy: the variables libcurl reads (http_proxy;
+// https_proxy or HTTPS_PROXY; all_proxy or ALL_PROXY) name one for its scheme, and no_proxy (or
+// NO_PROXY) does not exempt its host.
+bool ProxyAppliesTo(const QString& scheme, const QString& host);
