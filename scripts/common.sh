@@ -5,7 +5,7 @@ TOVREL_PACKAGES=(
     cmake g++ make pkg-config
     qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libqt6sql6-sqlite
     qt6-webengine-dev
-    libcurl4-openssl-dev libssl-dev
+    libcurl4-openssl-dev libssl-dev openssl
     libgl-dev
     libbenchmark-dev
     qt6-translations-l10n

@@ -5,6 +5,7 @@
 #include "testenv.h"
 #include "testfiles.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -24,6 +25,51 @@ QByteArray elfBytes(const QByteArray& tag) {
                       "ELF\x02\x01\x01",
                       7) +
            QByteArray(4096, '\0') + tag;
+}
+
+// The version the test program says it is.
+const QString FakeVersion = QStringLiteral("9.8.7.6");
+
+// A publisher with a key pair of its own, made and used with the publisher's script.
+class TTestPublisher {
+  public:
+    TTestPublisher() {
+        m_key = m_dir.filePath(QStringLiteral("update-key.pem"));
+        QProcess keygen;
+        keygen.start(QStringLiteral(TOVREL_SIGN_SCRIPT), {QStringLiteral("keygen"), m_key});
+        if (keygen.waitForFinished(30000) && keygen.exitCode() == 0)
+            m_public = QByteArray::fromBase64(keygen.readAllStandardOutput().trimmed());
+    }
+    // The public key's 32 bytes (empty when the key could not be made).
+    QByteArray PublicKey() const { return m_public; }
+    // The signature file of `bytes` published under `name` as `version`.
+    QByteArray Sign(const QByteArray& bytes, const QString& version, const QString& name = "Tovrel") {
+        const QString folder = m_dir.filePath(QString::number(++m_signed));
+        QDir().mkpath(folder);
+        const QString file = folder + QLatin1Char('/') + name;
+        writeFile(file, bytes);
+        QProcess sign;
+        sign.start(QStringLiteral(TOVREL_SIGN_SCRIPT), {QStringLiteral("sign"), m_key, file, version});
+        if (!sign.waitForFinished(30000) || sign.exitCode() != 0)
+            return {};
+        return readFile(file + QStringLiteral(".sig"));
+    }
+
+  private:
+    QTemporaryDir m_dir;
+    QString m_key;
+    QByteArray m_public;
+    int m_signed = 0;
+};
+
+QByteArray fakeProgram() {
+    return readFile(QStringLiteral(TOVREL_FAKE_PROGRAM));
+}
+
+// An ELF program with another class or machine in its header.
+QByteArray withHeaderByte(QByteArray bytes, int at, char value) {
+    bytes[at] = value;
+    return bytes;
 }
 
 // Collects what a job reports, from whatever thread.
@@ -74,14 +120,24 @@ class TestUpdate : public QObject {
     void coreComparesServiceValueWithBuildVersion();
     void windowsScriptLines();
     void posixScriptLines();
-    void goodDownloadIsStaged();
+    void signatureFileFormat();
+    void executableChecks_data();
+    void executableChecks();
+    void signedDownloadIsStaged();
     void badDownloadStagesNothing_data();
     void badDownloadStagesNothing();
+    void noKeyNoUpdate();
+    void linksInTheWayAreNotFollowed();
     void scriptReplacesExecutableAfterItsProcessEnds();
     void scriptRestartsWhenAsked();
+    void scriptPutsTheOldProgramBackWhenTheNewOneDoesNotStart();
+    void signedUpdateFromDownloadToPlace();
 
   private:
     TJobResult download(TRecordingReporter& reporter);
+    // Publishes `program` at /Tovrel with its signature at /Tovrel.sig.
+    void publish(const QByteArray& program, const QByteArray& signature);
+    TTestPublisher m_publisher;
     std::unique_ptr<TTestEnvironment> m_env;
     std::unique_ptr<QTemporaryDir> m_install;
     std::atomic<bool> m_stop{false};
@@ -109,12 +165,25 @@ void TestUpdate::versionComparison_data() {
                                      << "1.0.0.10" << true;
     QTest::newRow("newer published") << "1.0.1.0"
                                      << "1.0.0.10" << true;
-    QTest::newRow("empty published") << ""
-                                     << "1.0.0.0" << true;
     QTest::newRow("no running version") << "1.0.0.0"
                                         << "" << true;
     QTest::newRow("leading zero differs") << "1.0.0.01"
                                           << "1.0.0.1" << true;
+    QTest::newRow("two numbers") << "2.1"
+                                 << "1.0.0.1" << true;
+    // Only a version is offered: anything else in the published value offers nothing.
+    QTest::newRow("empty published") << ""
+                                     << "1.0.0.0" << false;
+    QTest::newRow("markup") << "<b>2.0</b><img src=\"file:///etc/x.png\">"
+                            << "1.0.0.0" << false;
+    QTest::newRow("words after it") << "1.0.0.2 立即下载"
+                                    << "1.0.0.0" << false;
+    QTest::newRow("five numbers") << "1.0.0.0.1"
+                                  << "1.0.0.0" << false;
+    QTest::newRow("a number too long") << "1.0.0.123456"
+                                       << "1.0.0.0" << false;
+    QTest::newRow("blank around it") << " 1.0.0.2"
+                                     << "1.0.0.0" << false;
 }
 
 void TestUpdate::versionComparison() {
@@ -136,7 +205,7 @@ void TestUpdate::coreComparesServiceValueWithBuildVersion() {
     m_env->WriteServiceIni("[service]\nLatestVersion=" + TAppCore::FileVersionText().toUtf8() + "\n");
     QVERIFY(!core.UpdateOffered());
     m_env->WriteServiceIni("[service]\nLatestVersion=\n");
-    QVERIFY(core.UpdateOffered());
+    QVERIFY(!core.UpdateOffered());
     m_env->WriteServiceIni("[service]\nLatestVersion=0.0.0.1\n");
     QVERIFY(core.UpdateOffered());
     QCOMPARE(TAppCore::LatestVersion(), QStringLiteral("0.0.0.1"));
@@ -179,10 +248,11 @@ void TestUpdate::posixScriptLines() {
     const QStringList later = UpdateScriptLines(TScriptKind::PosixShell, exe, false, 4242);
     const QStringList expected = {
         QStringLiteral("#!/bin/sh"),
-        QStringLiteral(
-            "# Puts the new Tovrel in place once the old one no longer runs, then removes itself."),
+        QStringLiteral("# Puts the new Tovrel in place once the old one no longer runs, keeping the old one"),
+        QStringLiteral("# and putting it back when the new one does not start; then removes itself."),
         QStringLiteral("exe='/opt/tovrel'\\''s/Tovrel'"),
         QStringLiteral("staged='/opt/tovrel'\\''s/bak/Tovrel'"),
+        QStringLiteral("old='/opt/tovrel'\\''s/bak/Tovrel.old'"),
         QStringLiteral("pid=4242"),
         QStringLiteral("running() {"),
         QStringLiteral("    # The program's own process, unless it has ended (a zombie has ended too)."),
@@ -195,14 +265,23 @@ void TestUpdate::posixScriptLines() {
         QStringLiteral("    done"),
         QStringLiteral("    return 1"),
         QStringLiteral("}"),
+        QStringLiteral("# Copies a program over the executable through a temporary name and a rename."),
+        QStringLiteral("put() {"),
+        QStringLiteral("    rm -f \"$exe.new\" && cp \"$1\" \"$exe.new\" && chmod 755 \"$exe.new\" && mv -f "
+                       "\"$exe.new\" \"$exe\""),
+        QStringLiteral("}"),
         QStringLiteral("while running; do sleep 1; done"),
+        QStringLiteral("rm -f \"$old\""),
+        QStringLiteral("if ! cp \"$exe\" \"$old\"; then rm -f \"$0\"; exit 1; fi"),
         QStringLiteral("tries=0"),
-        QStringLiteral(
-            "until cp \"$staged\" \"$exe.new\" && chmod 755 \"$exe.new\" && mv -f \"$exe.new\" \"$exe\"; do"),
+        QStringLiteral("until put \"$staged\"; do"),
         QStringLiteral("    tries=$((tries + 1))"),
         QStringLiteral("    if [ \"$tries\" -ge 60 ]; then rm -f \"$exe.new\" \"$0\"; exit 1; fi"),
         QStringLiteral("    sleep 1"),
         QStringLiteral("done"),
+        QStringLiteral("if ! timeout 30 \"$exe\" --version >/dev/null 2>&1; then"),
+        QStringLiteral("    put \"$old\" || { sleep 1; put \"$old\"; }"),
+        QStringLiteral("fi"),
         QStringLiteral("rm -f \"$0\""),
     };
     QCOMPARE(later, expected);
@@ -217,48 +296,170 @@ void TestUpdate::posixScriptLines() {
 
 TJobResult TestUpdate::download(TRecordingReporter& reporter) {
     const TJobContext job(m_stop, reporter, [] { return TChoices(); });
-    return DownloadUpdate(job, m_install->path());
+    return DownloadUpdate(job, m_install->path(), TUpdateTrust{m_publisher.PublicKey(), FakeVersion});
 }
 
-void TestUpdate::goodDownloadIsStaged() {
-    const QByteArray published = elfBytes("published");
+void TestUpdate::publish(const QByteArray& program, const QByteArray& signature) {
     m_env->Sim().Route(QStringLiteral("www.tovrel.example"), QStringLiteral("/Tovrel"),
-                       TSimResponse{200, {{"Content-Type", "application/octet-stream"}}, published});
+                       TSimResponse{200, {{"Content-Type", "application/octet-stream"}}, program});
+    m_env->Sim().Route(QStringLiteral("www.tovrel.example"), QStringLiteral("/Tovrel.sig"),
+                       TSimResponse{200, {{"Content-Type", "text/plain"}}, signature});
+}
+
+void TestUpdate::signatureFileFormat() {
+    QVERIFY2(m_publisher.PublicKey().size() == 32, "the publisher's script made no key (is openssl there?)");
+    const QByteArray program = fakeProgram();
+    const QByteArray signature = m_publisher.Sign(program, FakeVersion);
+    // The lines the signature covers, as documented.
+    TUpdateManifest expected;
+    expected.File = QStringLiteral("Tovrel");
+    expected.Version = FakeVersion;
+    expected.Length = program.size();
+    expected.Sha256 = QCryptographicHash::hash(program, QCryptographicHash::Sha256);
+    QVERIFY(signature.startsWith(ManifestText(expected) + "signature "));
+    const TResult<TUpdateManifest> read = ReadSignedManifest(signature, m_publisher.PublicKey());
+    QVERIFY2(read.ok(), read.ok() ? "" : qPrintable(read.error().Detail));
+    QCOMPARE(read->File, expected.File);
+    QCOMPARE(read->Version, expected.Version);
+    QCOMPARE(read->Length, expected.Length);
+    QCOMPARE(read->Sha256, expected.Sha256);
+    // Any change to a signed line, or another key, and it is refused.
+    QByteArray longer = signature;
+    longer.replace("length " + QByteArray::number(program.size()),
+                   "length " + QByteArray::number(program.size() + 1));
+    QVERIFY(!ReadSignedManifest(longer, m_publisher.PublicKey()).ok());
+    QByteArray otherVersion = signature;
+    otherVersion.replace("version 9.8.7.6", "version 9.8.7.7");
+    QVERIFY(!ReadSignedManifest(otherVersion, m_publisher.PublicKey()).ok());
+    TTestPublisher other;
+    QVERIFY(!ReadSignedManifest(signature, other.PublicKey()).ok());
+    QVERIFY(!ReadSignedManifest(signature, QByteArray()).ok());
+    QVERIFY(!ReadSignedManifest(ManifestText(expected), m_publisher.PublicKey()).ok());
+    // The build carries a key of the right size.
+    QCOMPARE(BuiltInUpdateKey().size(), 32);
+}
+
+void TestUpdate::executableChecks_data() {
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<bool>("accepted");
+    const QByteArray program = fakeProgram();
+    QTest::newRow("a program of this build") << program << true;
+    QTest::newRow("AArch64") << withHeaderByte(program, 18, char(183)) << false;
+    QTest::newRow("32-bit") << withHeaderByte(program, 4, 1) << false;
+    QTest::newRow("big-endian") << withHeaderByte(program, 5, 2) << false;
+    QTest::newRow("an object file, not a program") << withHeaderByte(program, 16, 1) << false;
+    QTest::newRow("the four ELF bytes and nothing else") << QByteArray("\x7F"
+                                                                       "ELF")
+                                                         << false;
+    QTest::newRow("a web page") << QByteArray("<html>login</html>") << false;
+    QTest::newRow("a Windows program") << QByteArray("MZ") + QByteArray(200, '\0') << false;
+}
+
+void TestUpdate::executableChecks() {
+    QFETCH(QByteArray, bytes);
+    QFETCH(bool, accepted);
+    QCOMPARE(CheckExecutable(bytes).ok(), accepted);
+}
+
+void TestUpdate::signedDownloadIsStaged() {
+    const QByteArray program = fakeProgram();
+    publish(program, m_publisher.Sign(program, FakeVersion));
     // A staged copy of an earlier run is replaced whole.
     QVERIFY(QDir(m_install->path()).mkpath(QStringLiteral("bak")));
     writeFile(m_install->filePath(QStringLiteral("bak/Tovrel")), "old staged copy");
     TRecordingReporter reporter;
     const TJobResult result = download(reporter);
-    QCOMPARE(result.Outcome, TJobOutcome::Done);
+    QVERIFY2(result.Outcome == TJobOutcome::Done, qPrintable(reporter.LogLines().join('\n')));
     const QString staged = m_install->filePath(QStringLiteral("bak/Tovrel"));
     QCOMPARE(result.Produced, QStringList{staged});
     QCOMPARE(StagedExecutable(m_install->path()), staged);
-    QCOMPARE(readFile(staged), published);
+    QCOMPARE(readFile(staged), program);
     QVERIFY(isExecutable(staged));
     // The progress ended at the whole size, as announced.
-    QCOMPARE(reporter.Last(), std::make_pair(qint64(published.size()), qint64(published.size())));
-    // Nothing else is left in the folder (no temporary file).
+    QCOMPARE(reporter.Last(), std::make_pair(qint64(program.size()), qint64(program.size())));
+    // Nothing else is left in the folder (no temporary or trial file).
     QCOMPARE(QDir(m_install->filePath(QStringLiteral("bak"))).entryList(QDir::Files), QStringList{"Tovrel"});
 }
 
 void TestUpdate::badDownloadStagesNothing_data() {
-    QTest::addColumn<TSimResponse>("reply");
+    QTest::addColumn<QString>("kind");
     QTest::addColumn<QString>("reason");
-    TSimResponse notFound{404, {{"Content-Type", "text/html"}}, elfBytes("an error page")};
-    QTest::newRow("404") << notFound << "HTTP 404";
-    TSimResponse loginPage = TSimResponse::Text(QStringLiteral("<html><body>请登录代理服务器</body></html>"));
-    QTest::newRow("200 HTML") << loginPage << "no executable";
-    TSimResponse shortTransfer{200, {{"Content-Length", "100000"}}, elfBytes("cut off")};
-    shortTransfer.NoLength = true; // the announced length is the one above
-    QTest::newRow("short transfer") << shortTransfer << "";
-    TSimResponse empty{200, {}, QByteArray()};
-    QTest::newRow("empty body") << empty << "no executable";
+    QTest::newRow("no signature") << "no signature"
+                                  << "签名文件无法下载";
+    QTest::newRow("signed with another key") << "other key"
+                                             << "签名不是发布者的";
+    QTest::newRow("a damaged signature file") << "damaged signature"
+                                              << "格式无法识别";
+    QTest::newRow("signed for another version") << "other version"
+                                                << "不是要更新的版本 9.8.7.6";
+    QTest::newRow("signed for another file") << "other file"
+                                             << "签名是为文件 Tovrel.exe";
+    QTest::newRow("a byte changed on the way") << "changed byte"
+                                               << "摘要与签名不符";
+    QTest::newRow("signed, but for AArch64") << "aarch64"
+                                             << "处理器";
+    QTest::newRow("signed, but a web page") << "web page"
+                                            << "不是 Linux 程序";
+    QTest::newRow("truncated") << "truncated"
+                               << "签名的长度是";
+    QTest::newRow("a Content-Length shorter than the body") << "short length"
+                                                            << "服务器告知 10 字节";
+    QTest::newRow("no Content-Length") << "no length"
+                                       << "没有告知文件的长度";
+    QTest::newRow("an error status") << "404"
+                                     << "HTTP 404";
+    QTest::newRow("a program that does not start") << "does not start"
+                                                   << "新版本启动失败";
+    QTest::newRow("a program of another version") << "other program"
+                                                  << "新版本报告的版本不是 9.8.7.6";
 }
 
 void TestUpdate::badDownloadStagesNothing() {
-    QFETCH(TSimResponse, reply);
+    QFETCH(QString, kind);
     QFETCH(QString, reason);
-    m_env->Sim().Route(QStringLiteral("www.tovrel.example"), QStringLiteral("/Tovrel"), reply);
+    const QByteArray program = fakeProgram();
+    const QByteArray signature = m_publisher.Sign(program, FakeVersion);
+    TSimResponse served{200, {{"Content-Type", "application/octet-stream"}}, program};
+    QByteArray servedSignature = signature;
+    if (kind == "no signature") {
+        servedSignature.clear();
+    } else if (kind == "other key") {
+        TTestPublisher other;
+        servedSignature = other.Sign(program, FakeVersion);
+    } else if (kind == "damaged signature") {
+        servedSignature = "<html>404</html>";
+    } else if (kind == "other version") {
+        servedSignature = m_publisher.Sign(program, "9.8.7.5");
+    } else if (kind == "other file") {
+        servedSignature = m_publisher.Sign(program, FakeVersion, "Tovrel.exe");
+    } else if (kind == "changed byte") {
+        served.Body[served.Body.size() / 2] = char(served.Body[served.Body.size() / 2] ^ 1);
+    } else if (kind == "aarch64") {
+        served.Body = withHeaderByte(program, 18, char(183));
+        servedSignature = m_publisher.Sign(served.Body, FakeVersion);
+    } else if (kind == "web page") {
+        served.Body = "<html><body>请登录代理服务器</body></html>";
+        servedSignature = m_publisher.Sign(served.Body, FakeVersion);
+    } else if (kind == "truncated") {
+        served.Body = program.left(program.size() / 2);
+    } else if (kind == "short length") {
+        served.Headers.append(std::pair<QByteArray, QByteArray>("Content-Length", "10"));
+        served.NoLength = true; // the header above is the only length sent
+    } else if (kind == "no length") {
+        served.NoLength = true;
+    } else if (kind == "404") {
+        served.Status = 404;
+    } else if (kind == "does not start") {
+        served.Body = readFile(QStringLiteral("/bin/false"));
+        servedSignature = m_publisher.Sign(served.Body, FakeVersion);
+    } else if (kind == "other program") {
+        served.Body = readFile(QStringLiteral("/bin/echo"));
+        servedSignature = m_publisher.Sign(served.Body, FakeVersion);
+    }
+    m_env->Sim().Route(QStringLiteral("www.tovrel.example"), QStringLiteral("/Tovrel"), served);
+    if (!servedSignature.isEmpty())
+        m_env->Sim().Route(QStringLiteral("www.tovrel.example"), QStringLiteral("/Tovrel.sig"),
+                           TSimResponse{200, {}, servedSignature});
     // A good staged copy of an earlier download stays as it was.
     QVERIFY(QDir(m_install->path()).mkpath(QStringLiteral("bak")));
     const QString staged = m_install->filePath(QStringLiteral("bak/Tovrel"));
@@ -274,6 +475,59 @@ void TestUpdate::badDownloadStagesNothing() {
     const QStringList log = reporter.LogLines();
     QCOMPARE(log.size(), 1);
     QVERIFY2(log[0].startsWith(result.Summary) && log[0].contains(reason), qPrintable(log[0]));
+    // Without the publisher's word not even the program is asked for.
+    if (kind == "no signature" || kind == "other key" || kind == "damaged signature")
+        QCOMPARE(m_env->Sim().Count(QStringLiteral("www.tovrel.example"), QStringLiteral("/Tovrel")), 0);
+}
+
+void TestUpdate::noKeyNoUpdate() {
+    const QByteArray program = fakeProgram();
+    publish(program, m_publisher.Sign(program, FakeVersion));
+    TRecordingReporter reporter;
+    const TJobContext job(m_stop, reporter, [] { return TChoices(); });
+    const TJobResult result = DownloadUpdate(job, m_install->path(), TUpdateTrust{QByteArray(), FakeVersion});
+    QCOMPARE(result.Outcome, TJobOutcome::Failed);
+    QVERIFY(reporter.LogLines().value(0).contains("公钥"));
+    QCOMPARE(m_env->Sim().Requests().size(), 0);
+    QVERIFY(!QFile::exists(m_install->filePath(QStringLiteral("bak/Tovrel"))));
+}
+
+void TestUpdate::linksInTheWayAreNotFollowed() {
+    // Files of the seller's that links planted in the program's folder point at.
+    QTemporaryDir elsewhere;
+    const QString victim = elsewhere.filePath(QStringLiteral("precious"));
+    writeFile(victim, "the seller's file");
+    const QString otherFolder = elsewhere.filePath(QStringLiteral("folder"));
+    QVERIFY(QDir().mkpath(otherFolder));
+    const QByteArray program = fakeProgram();
+    publish(program, m_publisher.Sign(program, FakeVersion));
+
+    // bak/Tovrel is a link to the file.
+    QVERIFY(QDir(m_install->path()).mkpath(QStringLiteral("bak")));
+    const QString staged = m_install->filePath(QStringLiteral("bak/Tovrel"));
+    QVERIFY(QFile::link(victim, staged));
+    TRecordingReporter reporter;
+    QCOMPARE(download(reporter).Outcome, TJobOutcome::Done);
+    QCOMPARE(readFile(victim), QByteArray("the seller's file"));
+    QVERIFY(!QFileInfo(staged).isSymLink());
+    QCOMPARE(readFile(staged), program);
+
+    // bak is a link to another folder.
+    QVERIFY(QDir(m_install->filePath(QStringLiteral("bak"))).removeRecursively());
+    QVERIFY(QFile::link(otherFolder, m_install->filePath(QStringLiteral("bak"))));
+    QCOMPARE(download(reporter).Outcome, TJobOutcome::Done);
+    QVERIFY(QDir(otherFolder).isEmpty());
+    QVERIFY(!QFileInfo(m_install->filePath(QStringLiteral("bak"))).isSymLink());
+    QCOMPARE(readFile(staged), program);
+
+    // update.sh is a link to the file. The script started waits for this test's process, then
+    // finds no program to replace in a folder that is gone by then.
+    const QString script = m_install->filePath(UpdateScriptName());
+    QVERIFY(QFile::link(victim, script));
+    QVERIFY(WriteUpdateScript(m_install->path(), false).ok());
+    QCOMPARE(readFile(victim), QByteArray("the seller's file"));
+    QVERIFY(!QFileInfo(script).isSymLink());
+    QVERIFY(readFile(script).startsWith("#!/bin/sh\n"));
 }
 
 namespace {
@@ -357,6 +611,47 @@ void TestUpdate::scriptRestartsWhenAsked() {
     QTRY_COMPARE_WITH_TIMEOUT(readFile(m_install->filePath(QStringLiteral("ran"))),
                               QByteArray("new --workdir /srv/my shop's\n"), 10000);
     QVERIFY(!QFile::exists(m_install->filePath(QStringLiteral("update.sh"))));
+}
+
+void TestUpdate::scriptPutsTheOldProgramBackWhenTheNewOneDoesNotStart() {
+#ifdef Q_OS_WIN
+    QSKIP("the POSIX script runs on Linux");
+#endif
+    // The old program starts; the staged one cannot (it fails even when asked its version).
+    const QString exe = m_install->filePath(QStringLiteral("Tovrel"));
+    QVERIFY(QFile::copy(QStringLiteral("/bin/true"), exe));
+    QVERIFY(QDir(m_install->path()).mkpath(QStringLiteral("bak")));
+    writeFile(m_install->filePath(QStringLiteral("bak/Tovrel")), "#!/bin/sh\nexit 1\n");
+    std::unique_ptr<QProcess> script = startScript(exe, false, 0);
+    QVERIFY(script && script->waitForStarted());
+    QVERIFY(script->waitForFinished(30000));
+    QCOMPARE(readFile(exe), readFile(QStringLiteral("/bin/true")));
+    QVERIFY(isExecutable(exe));
+    QCOMPARE(readFile(PreviousExecutable(m_install->path())), readFile(QStringLiteral("/bin/true")));
+    QCOMPARE(QDir(m_install->path()).entryList(QDir::Files), QStringList{"Tovrel"});
+}
+
+void TestUpdate::signedUpdateFromDownloadToPlace() {
+#ifdef Q_OS_WIN
+    QSKIP("the POSIX script runs on Linux");
+#endif
+    // The installed program; the signed new one downloaded and staged; then the script.
+    const QString exe = m_install->filePath(QStringLiteral("Tovrel"));
+    QVERIFY(QFile::copy(QStringLiteral("/bin/true"), exe));
+    const QByteArray program = fakeProgram();
+    publish(program, m_publisher.Sign(program, FakeVersion));
+    TRecordingReporter reporter;
+    QCOMPARE(download(reporter).Outcome, TJobOutcome::Done);
+    std::unique_ptr<QProcess> script = startScript(exe, false, 0);
+    QVERIFY(script && script->waitForStarted());
+    QVERIFY(script->waitForFinished(30000));
+    QCOMPARE(script->exitCode(), 0);
+    QCOMPARE(readFile(exe), program);
+    QCOMPARE(readFile(PreviousExecutable(m_install->path())), readFile(QStringLiteral("/bin/true")));
+    QProcess version;
+    version.start(exe, {QStringLiteral("--version")});
+    QVERIFY(version.waitForFinished(10000));
+    QCOMPARE(version.readAllStandardOutput(), QByteArray("Tovrel 9.8.7.6\n"));
 }
 
 QTEST_GUILESS_MAIN(TestUpdate)

@@ -169,8 +169,11 @@ bool TAppCore::UpdateOffered() const {
 
 bool TAppCore::StartUpdateDownload() {
     const QString installDir = TPaths::InstallDir();
-    return StartJob(TJobKind::Update,
-                    [installDir](const TJobContext& job) { return DownloadUpdate(job, installDir); });
+    // Only the version that was offered, signed with the key this build carries, is accepted.
+    const TUpdateTrust trust{BuiltInUpdateKey(), LatestVersion()};
+    return StartJob(TJobKind::Update, [installDir, trust](const TJobContext& job) {
+        return DownloadUpdate(job, installDir, trust);
+    });
 }
 
 TStatus TAppCore::ApplyUpdate(bool restartNow) {

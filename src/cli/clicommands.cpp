@@ -27,6 +27,7 @@ namespace {
 
 struct TInvocation {
     bool help = false;
+    bool version = false;
     QString workDir;
     QString command;
     QStringList args;
@@ -790,6 +791,7 @@ const TCliCommand* findCommand(const QString& name) {
 QString CliUsage() {
     QString usage = QStringLiteral(
         "usage: tovrel-cli [--workdir DIR] COMMAND [ARGS]\n"
+        "       tovrel-cli --help | --version\n"
         "\n"
         "Runs one command on the program's saved state (the working directory, by default the\n"
         "folder of the executable) and saves the state again, as the window does when it closes.\n"
@@ -812,6 +814,10 @@ TResult<TInvocation> parseInvocation(const QStringList& args) {
         const QString& a = args[i];
         if (a == u"--help" || a == u"-h") {
             inv.help = true;
+            return inv;
+        }
+        if (a == u"--version") {
+            inv.version = true;
             return inv;
         }
         if (a == u"--workdir") {
@@ -847,6 +853,10 @@ int RunCli(const QStringList& args, QTextStream& out, QTextStream& err) {
     const TInvocation& inv = *parsed;
     if (inv.help) {
         out << CliUsage();
+        return int(TCliExit::Ok);
+    }
+    if (inv.version) {
+        out << "tovrel-cli " << TAppCore::FileVersionText() << '\n';
         return int(TCliExit::Ok);
     }
     const TCliCommand* command = findCommand(inv.command);

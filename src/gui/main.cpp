@@ -12,7 +12,25 @@
 #include <QTextStream>
 #include <QTranslator>
 
+#include <cstdio>
+
 int main(int argc, char** argv) {
+    // Answered before anything else is set up, so they need no display: the update checks that a
+    // new program starts by asking it its version.
+    for (int i = 1; i < argc; ++i) {
+        if (qstrcmp(argv[i], "--version") == 0) {
+            std::printf("Tovrel %s\n", qPrintable(TAppCore::FileVersionText()));
+            return 0;
+        }
+        if (qstrcmp(argv[i], "--help") == 0 || qstrcmp(argv[i], "-h") == 0) {
+            std::printf("usage: Tovrel [--workdir DIR]\n"
+                        "       Tovrel --help | --version\n"
+                        "\n"
+                        "Starts the Tovrel window on the working folder DIR (by default the folder of the\n"
+                        "executable). tovrel-cli runs the same commands without a window.\n");
+            return 0;
+        }
+    }
     // The web views go through the same proxies as every other request; Chromium takes them as
     // switches read when the first view is made.
     RouteWebViewsThroughProxies();
@@ -53,7 +71,10 @@ int main(int argc, char** argv) {
     // One process writes a working folder at a time: a second window or a tovrel-cli command on
     // the same folder is refused before it loads anything.
     if (const TStatus locked = core.LockWorkFolder(); !locked) {
-        QMessageBox::warning(nullptr, QStringLiteral("提示"), core.FolderBusyMessage());
+        QMessageBox box(QMessageBox::Warning, QStringLiteral("提示"), core.FolderBusyMessage(),
+                        QMessageBox::Ok);
+        box.setTextFormat(Qt::PlainText); // it names what the lock file says
+        box.exec();
         return 1;
     }
     TFrMain window(&core);

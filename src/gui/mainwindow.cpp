@@ -648,6 +648,9 @@ QMessageBox::StandardButton TFrMain::MessageBox(const QString& text, const QStri
                                                 QMessageBox::StandardButtons buttons,
                                                 QMessageBox::Icon icon) {
     QMessageBox box(icon, caption, text, buttons, this);
+    // Texts from outside (a published version, a file name, a page's words) are shown as they are,
+    // never as markup.
+    box.setTextFormat(Qt::PlainText);
     return QMessageBox::StandardButton(box.exec());
 }
 

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -51,6 +52,48 @@ TStatus WriteWholeFile(const QString& path, const QByteArray& bytes) {
         return error;
     }
     return CommitSaveFile(file);
+}
+
+namespace {
+
+TError systemError() {
+    return MakeError(TErrc::Io, QString::fromLocal8Bit(std::strerror(errno)));
+}
+
+} // namespace
+
+TStatus ClearForRegularFile(const QString& path) {
+    const QByteArray name = QFile::encodeName(path);
+    struct stat info {};
+    if (::lstat(name.constData(), &info) != 0)
+        return errno == ENOENT ? TStatus() : TStatus(systemError());
+    if (S_ISREG(info.st_mode))
+        return {};
+    if (S_ISDIR(info.st_mode))
+        return MakeError(TErrc::Io, QStringLiteral("这里是一个文件夹"));
+    // A link goes, not what it points at.
+    if (::unlink(name.constData()) != 0)
+        return systemError();
+    return {};
+}
+
+TStatus MakeRealFolder(const QString& path) {
+    const QByteArray name = QFile::encodeName(path);
+    struct stat info {};
+    if (::lstat(name.constData(), &info) == 0) {
+        if (S_ISDIR(info.st_mode))
+            return {};
+        if (::unlink(name.constData()) != 0)
+            return systemError();
+    } else if (errno != ENOENT) {
+        return systemError();
+    }
+    if (::mkdir(name.constData(), 0755) != 0 && errno != EEXIST)
+        return systemError();
+    // Made by another meanwhile: it must still be a real folder.
+    if (::lstat(name.constData(), &info) != 0 || !S_ISDIR(info.st_mode))
+        return MakeError(TErrc::Io, QStringLiteral("文件夹无法创建"));
+    return {};
 }
 
 bool PathTaken(const QString& path) {

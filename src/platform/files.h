@@ -25,6 +25,15 @@ void StartWriteBack(const QFileDevice& file);
 // folder in its place would block or never end), and at most `maxBytes` of it: either fails with
 // TErrc::Damaged. A file that cannot be opened fails with TErrc::Io.
 TResult<QByteArray> ReadStateFile(const QString& path, qint64 maxBytes);
+// Makes `path` ready for a regular file this program writes, without following any link: a
+// symbolic link, pipe, socket or device standing there is removed (never what a link points at); a
+// regular file stays (the write replaces it). Fails with TErrc::Io and the reason when a folder
+// stands there or the entry cannot be removed.
+TStatus ClearForRegularFile(const QString& path);
+// Makes `path` a real folder of its own: a symbolic link standing there (even one to a folder) or
+// anything else that is no folder is removed first, then the folder is made. Fails with TErrc::Io
+// and the reason.
+TStatus MakeRealFolder(const QString& path);
 // Whether something (a file, a folder, a pipe, a dangling link) stands at `path`.
 bool PathTaken(const QString& path);
 

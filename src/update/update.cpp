@@ -7,9 +7,21 @@
 #include "platform/shell.h"
 #include "web/httpclient.h"
 
+#include "base/signature.h"
+
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QRegularExpression>
+#include <QSysInfo>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -21,8 +33,13 @@ QString shellQuoted(const QString& path) {
 
 } // namespace
 
+bool IsVersionText(const QString& text) {
+    static const QRegularExpression version(QStringLiteral("^[0-9]{1,5}(\\.[0-9]{1,5}){0,3}$"));
+    return version.match(text).hasMatch();
+}
+
 bool IsNewVersion(const QString& latest, const QString& current) {
-    return latest != current;
+    return IsVersionText(latest) && latest != current;
 }
 
 QString UpdateAddress(const QString& publisher) {
@@ -32,23 +49,191 @@ QString UpdateAddress(const QString& publisher) {
     return server + QLatin1Char('/') + TPaths::WindowExecutableName();
 }
 
+QString SignatureAddress(const QString& publisher) {
+    return UpdateAddress(publisher) + QStringLiteral(".sig");
+}
+
+namespace {
+
+const QByteArray ManifestHead = "Tovrel update signature 1\n";
+const QByteArray SignatureKey = "signature ";
+
+TError badReply(const QString& why) {
+    return MakeError(TErrc::BadReply, why);
+}
+
+} // namespace
+
+QByteArray ManifestText(const TUpdateManifest& manifest) {
+    return ManifestHead + "file " + manifest.File.toUtf8() + '\n' + "version " + manifest.Version.toUtf8() +
+           '\n' + "length " + QByteArray::number(manifest.Length) + '\n' + "sha256 " +
+           manifest.Sha256.toHex() + '\n';
+}
+
+TResult<TUpdateManifest> ReadSignedManifest(const QByteArray& signatureFile, const QByteArray& publicKey) {
+    if (!signatureFile.startsWith(ManifestHead))
+        return badReply(QStringLiteral("签名文件的格式无法识别"));
+    const qsizetype at = signatureFile.indexOf(QByteArray('\n' + SignatureKey));
+    if (at < 0)
+        return badReply(QStringLiteral("签名文件里没有签名"));
+    const QByteArray message = signatureFile.left(at + 1);
+    qsizetype end = signatureFile.indexOf('\n', at + 1);
+    if (end < 0)
+        end = signatureFile.size();
+    const QByteArray encoded =
+        signatureFile.mid(at + 1 + SignatureKey.size(), end - at - 1 - SignatureKey.size());
+    const auto decoded =
+        QByteArray::fromBase64Encoding(encoded.trimmed(), QByteArray::AbortOnBase64DecodingErrors);
+    if (!decoded)
+        return badReply(QStringLiteral("签名文件里的签名无法读取"));
+    if (const TStatus verified = VerifyEd25519(publicKey, message, *decoded); !verified)
+        return badReply(QStringLiteral("签名不是发布者的（") + verified.error().Detail +
+                        QStringLiteral("）"));
+
+    // Signed: what it says can be read.
+    TUpdateManifest manifest;
+    bool hasLength = false;
+    for (const QByteArray& line : message.mid(ManifestHead.size()).split('\n')) {
+        const qsizetype space = line.indexOf(' ');
+        const QByteArray key = line.left(space);
+        const QByteArray value = space >= 0 ? line.mid(space + 1) : QByteArray();
+        if (key == "file") {
+            manifest.File = QString::fromUtf8(value);
+        } else if (key == "version") {
+            manifest.Version = QString::fromUtf8(value);
+        } else if (key == "length") {
+            manifest.Length = value.toLongLong(&hasLength);
+        } else if (key == "sha256") {
+            manifest.Sha256 = QByteArray::fromHex(value);
+            if (manifest.Sha256.size() != 32 || value.size() != 64)
+                manifest.Sha256.clear();
+        }
+    }
+    if (manifest.File.isEmpty() || !IsVersionText(manifest.Version) || !hasLength || manifest.Length <= 0 ||
+        manifest.Sha256.isEmpty())
+        return badReply(QStringLiteral("签名文件缺少文件名、版本、长度或摘要"));
+    return manifest;
+}
+
+QByteArray BuiltInUpdateKey() {
+    return QByteArray::fromBase64(QByteArrayLiteral(TOVREL_UPDATE_PUBLIC_KEY));
+}
+
+namespace {
+
+// What this build is, as an executable's header names it.
+#if defined(Q_OS_WIN)
+#if defined(Q_PROCESSOR_X86_64)
+constexpr quint16 ThisMachine = 0x8664;
+#elif defined(Q_PROCESSOR_ARM_64)
+constexpr quint16 ThisMachine = 0xAA64;
+#elif defined(Q_PROCESSOR_X86_32)
+constexpr quint16 ThisMachine = 0x014C;
+#else
+constexpr quint16 ThisMachine = 0;
+#endif
+#else
+#if defined(Q_PROCESSOR_X86_64)
+constexpr quint16 ThisMachine = 62; // EM_X86_64
+#elif defined(Q_PROCESSOR_ARM_64)
+constexpr quint16 ThisMachine = 183; // EM_AARCH64
+#elif defined(Q_PROCESSOR_X86_32)
+constexpr quint16 ThisMachine = 3; // EM_386
+#elif defined(Q_PROCESSOR_ARM_32)
+constexpr quint16 ThisMachine = 40; // EM_ARM
+#elif defined(Q_PROCESSOR_RISCV)
+constexpr quint16 ThisMachine = 243; // EM_RISCV
+#elif defined(Q_PROCESSOR_POWER_64)
+constexpr quint16 ThisMachine = 21; // EM_PPC64
+#elif defined(Q_PROCESSOR_S390_X)
+constexpr quint16 ThisMachine = 22; // EM_S390
+#else
+constexpr quint16 ThisMachine = 0; // unknown: the class and byte order are still checked
+#endif
+#endif
+
+quint16 readU16(const QByteArray& bytes, qsizetype at, bool littleEndian) {
+    const auto lo = quint16(uchar(bytes[at])), hi = quint16(uchar(bytes[at + 1]));
+    return littleEndian ? quint16(lo | (hi << 8)) : quint16((lo << 8) | hi);
+}
+
+quint32 readU32(const QByteArray& bytes, qsizetype at) {
+    quint32 value = 0;
+    for (int i = 3; i >= 0; --i)
+        value = (value << 8) | uchar(bytes[at + i]);
+    return value;
+}
+
+} // namespace
+
 TStatus CheckExecutable(const QByteArray& bytes) {
 #ifdef Q_OS_WIN
-    const bool executable = bytes.startsWith("MZ");
-#else
-    const bool executable = bytes.startsWith("\x7F"
-                                             "ELF");
-#endif
-    if (!executable)
-        return MakeError(TErrc::BadReply, QStringLiteral("the download is no executable for this system"));
+    if (bytes.size() < 0x40 || !bytes.startsWith("MZ"))
+        return badReply(QStringLiteral("下载的文件不是 Windows 程序"));
+    const quint32 pe = readU32(bytes, 0x3C);
+    if (qint64(pe) + 6 > bytes.size() || bytes.mid(pe, 4) != QByteArray("PE\0\0", 4))
+        return badReply(QStringLiteral("下载的文件不是 Windows 程序"));
+    if (ThisMachine != 0 && readU16(bytes, pe + 4, true) != ThisMachine)
+        return badReply(QStringLiteral("下载的程序不是为这台电脑的处理器编译的"));
     return {};
+#else
+    Q_UNUSED(readU32);
+    // e_ident: magic, class, byte order; then e_type and e_machine.
+    if (bytes.size() < 64 || !bytes.startsWith("\x7F"
+                                               "ELF"))
+        return badReply(QStringLiteral("下载的文件不是 Linux 程序"));
+    const int wantedClass = sizeof(void*) == 8 ? 2 : 1;
+    const bool littleEndian = QSysInfo::ByteOrder == QSysInfo::LittleEndian;
+    if (uchar(bytes[4]) != wantedClass || uchar(bytes[5]) != (littleEndian ? 1 : 2))
+        return badReply(
+            QStringLiteral("下载的程序不是为这个系统（%1 位）编译的").arg(wantedClass == 2 ? 64 : 32));
+    const quint16 type = readU16(bytes, 16, littleEndian);
+    if (type != 2 && type != 3) // ET_EXEC, ET_DYN
+        return badReply(QStringLiteral("下载的文件不是可以运行的程序"));
+    if (ThisMachine != 0 && readU16(bytes, 18, littleEndian) != ThisMachine)
+        return badReply(QStringLiteral("下载的程序不是为这台电脑的处理器编译的"));
+    return {};
+#endif
 }
 
 QString StagedExecutable(const QString& installDir) {
     return QDir(installDir).filePath(QStringLiteral("bak/") + TPaths::WindowExecutableName());
 }
 
-TJobResult DownloadUpdate(const TJobContext& job, const QString& installDir) {
+QString PreviousExecutable(const QString& installDir) {
+    return StagedExecutable(installDir) + QStringLiteral(".old");
+}
+
+TStatus CheckStartsAsVersion(const QString& program, const QString& version, int timeoutMs) {
+    QProcess process;
+    process.setProgram(program);
+    process.setArguments({QStringLiteral("--version")});
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    // It shows no window; it must not need a display to say its version.
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    process.setProcessEnvironment(environment);
+    process.start();
+    if (!process.waitForStarted(timeoutMs))
+        return MakeError(TErrc::Refused,
+                         QStringLiteral("新版本无法启动（") + process.errorString() + QStringLiteral("）"));
+    if (!process.waitForFinished(timeoutMs)) {
+        process.kill();
+        process.waitForFinished(1000);
+        return MakeError(TErrc::Refused,
+                         QStringLiteral("新版本在 %1 秒内没有回答版本").arg(timeoutMs / 1000));
+    }
+    const QString output = QString::fromUtf8(process.readAll().left(4096)).trimmed();
+    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
+        return MakeError(TErrc::Refused,
+                         QStringLiteral("新版本启动失败（退出码 %1）").arg(process.exitCode()));
+    static const QRegularExpression blanks(QStringLiteral("\\s+"));
+    if (!output.split(blanks, Qt::SkipEmptyParts).contains(version))
+        return MakeError(TErrc::Refused, QStringLiteral("新版本报告的版本不是 ") + version);
+    return {};
+}
+
+TJobResult DownloadUpdate(const TJobContext& job, const QString& installDir, const TUpdateTrust& trust) {
     TJobResult result;
     auto fail = [&](const QString& why) {
         result.Outcome = job.Stopped() ? TJobOutcome::Stopped : TJobOutcome::Failed;
@@ -56,24 +241,74 @@ TJobResult DownloadUpdate(const TJobContext& job, const QString& installDir) {
         job.Report().Log(result.Summary + QStringLiteral("（") + why + QStringLiteral("）"));
         return result;
     };
+    if (trust.PublicKey.isEmpty())
+        return fail(QStringLiteral("这个版本没有内置发布者的公钥，无法确认更新的来源"));
+    if (!IsVersionText(trust.Version))
+        return fail(QStringLiteral("没有可以更新的版本"));
     TC tc(TRequestLimits(), job.StopFlag());
-    const QString address = UpdateAddress(job.Service().Value(TServiceKey::PublisherServer));
+    const QString publisher = job.Service().Value(TServiceKey::PublisherServer);
+
+    // The publisher's word about the executable comes first: without it nothing is downloaded.
+    constexpr qint64 MaxSignatureBytes = 64 << 10;
+    const TResult<QByteArray> signature = tc.Download(SignatureAddress(publisher), MaxSignatureBytes);
+    if (!signature)
+        return fail(QStringLiteral("发布者的签名文件无法下载：") + signature.error().Detail);
+    const TResult<TUpdateManifest> manifest = ReadSignedManifest(*signature, trust.PublicKey);
+    if (!manifest)
+        return fail(manifest.error().Detail);
+    if (manifest->File != TPaths::WindowExecutableName())
+        return fail(QStringLiteral("签名是为文件 %1 的，不是 %2")
+                        .arg(manifest->File, TPaths::WindowExecutableName()));
+    if (manifest->Version != trust.Version)
+        return fail(
+            QStringLiteral("签名是为版本 %1 的，不是要更新的版本 %2").arg(manifest->Version, trust.Version));
+    if (manifest->Length > MaxUpdateBytes)
+        return fail(QStringLiteral("签名的文件长度超过 %1 MB").arg(MaxUpdateBytes >> 20));
+
     // A new download starts from nothing: the bytes of a failed one are never added to.
     const TResult<QByteArray> bytes =
-        tc.Download(address, MaxUpdateBytes,
+        tc.Download(UpdateAddress(publisher), MaxUpdateBytes,
                     [&job](qint64 received, qint64 total) { job.Report().Advance(received, total); });
     if (!bytes)
         return fail(bytes.error().Detail);
+    if (tc.LastAnnouncedLength() < 0)
+        return fail(QStringLiteral("服务器没有告知文件的长度"));
+    if (tc.LastAnnouncedLength() != manifest->Length || bytes->size() != manifest->Length)
+        return fail(QStringLiteral("收到 %1 字节（服务器告知 %2 字节），签名的长度是 %3 字节")
+                        .arg(bytes->size())
+                        .arg(tc.LastAnnouncedLength())
+                        .arg(manifest->Length));
+    if (QCryptographicHash::hash(*bytes, QCryptographicHash::Sha256) != manifest->Sha256)
+        return fail(QStringLiteral("文件的摘要与签名不符"));
     if (const TStatus executable = CheckExecutable(*bytes); !executable)
         return fail(executable.error().Detail);
+
+    // Written beside its place first and tried there; only a program that starts and names the
+    // offered version takes the staged copy's place. No link in the way is followed.
     const QString staged = StagedExecutable(installDir);
-    if (!QDir().mkpath(QFileInfo(staged).path()))
-        return fail(QStringLiteral("the folder bak could not be made"));
-    // Written whole and renamed into place, so a staged copy is never half a program.
-    if (const TStatus written = WriteWholeFile(staged, *bytes); !written)
+    const QString trial = staged + QStringLiteral(".check");
+    if (const TStatus folder = MakeRealFolder(QFileInfo(staged).path()); !folder)
+        return fail(QStringLiteral("文件夹 bak 无法创建：") + folder.error().Detail);
+    if (const TStatus cleared = ClearForRegularFile(trial); !cleared)
+        return fail(QDir::toNativeSeparators(trial) + QStringLiteral("：") + cleared.error().Detail);
+    if (const TStatus written = WriteWholeFile(trial, *bytes); !written)
         return fail(written.error().Detail);
-    QFile::setPermissions(staged, QFile::permissions(staged) | QFileDevice::ExeOwner | QFileDevice::ExeGroup |
-                                      QFileDevice::ExeOther);
+    QFile::setPermissions(trial, QFile::permissions(trial) | QFileDevice::ExeOwner | QFileDevice::ExeGroup |
+                                     QFileDevice::ExeOther);
+    constexpr int StartLimitMs = 30000;
+    if (const TStatus starts = CheckStartsAsVersion(trial, manifest->Version, StartLimitMs); !starts) {
+        QFile::remove(trial);
+        return fail(starts.error().Detail);
+    }
+    if (const TStatus cleared = ClearForRegularFile(staged); !cleared) {
+        QFile::remove(trial);
+        return fail(QDir::toNativeSeparators(staged) + QStringLiteral("：") + cleared.error().Detail);
+    }
+    if (std::rename(QFile::encodeName(trial).constData(), QFile::encodeName(staged).constData()) != 0) {
+        const QString why = QString::fromLocal8Bit(std::strerror(errno));
+        QFile::remove(trial);
+        return fail(why);
+    }
     result.Produced.append(staged);
     result.Summary = QStringLiteral("更新文件已准备就绪");
     return result;
@@ -107,10 +342,12 @@ QStringList UpdateScriptLines(TScriptKind kind, const QString& executable, bool 
         QFileInfo(executable).path() + QStringLiteral("/bak/") + QFileInfo(executable).fileName();
     lines << QStringLiteral("#!/bin/sh")
           << QStringLiteral(
-                 "# Puts the new Tovrel in place once the old one no longer runs, then removes itself.")
+                 "# Puts the new Tovrel in place once the old one no longer runs, keeping the old one")
+          << QStringLiteral("# and putting it back when the new one does not start; then removes itself.")
           << QStringLiteral("exe=") + shellQuoted(executable)
-          << QStringLiteral("staged=") + shellQuoted(staged) << QStringLiteral("pid=%1").arg(pid)
-          << QStringLiteral("running() {")
+          << QStringLiteral("staged=") + shellQuoted(staged)
+          << QStringLiteral("old=") + shellQuoted(staged + QStringLiteral(".old"))
+          << QStringLiteral("pid=%1").arg(pid) << QStringLiteral("running() {")
           << QStringLiteral("    # The program's own process, unless it has ended (a zombie has ended too).")
           << QStringLiteral("    if [ \"$pid\" -gt 0 ] && kill -0 \"$pid\" 2>/dev/null; then")
           << QStringLiteral("        grep -qs '^State:[[:space:]]*Z' \"/proc/$pid/status\" || return 0")
@@ -118,12 +355,20 @@ QStringList UpdateScriptLines(TScriptKind kind, const QString& executable, bool 
           << QStringLiteral("    for p in /proc/[0-9]*; do")
           << QStringLiteral("        [ \"$(readlink \"$p/exe\" 2>/dev/null)\" = \"$exe\" ] && return 0")
           << QStringLiteral("    done") << QStringLiteral("    return 1") << QStringLiteral("}")
-          << QStringLiteral("while running; do sleep 1; done") << QStringLiteral("tries=0")
-          << QStringLiteral("until cp \"$staged\" \"$exe.new\" && chmod 755 \"$exe.new\" && mv -f "
-                            "\"$exe.new\" \"$exe\"; do")
+          << QStringLiteral("# Copies a program over the executable through a temporary name and a rename.")
+          << QStringLiteral("put() {")
+          << QStringLiteral("    rm -f \"$exe.new\" && cp \"$1\" \"$exe.new\" && chmod 755 \"$exe.new\" && "
+                            "mv -f \"$exe.new\" "
+                            "\"$exe\"")
+          << QStringLiteral("}") << QStringLiteral("while running; do sleep 1; done")
+          << QStringLiteral("rm -f \"$old\"")
+          << QStringLiteral("if ! cp \"$exe\" \"$old\"; then rm -f \"$0\"; exit 1; fi")
+          << QStringLiteral("tries=0") << QStringLiteral("until put \"$staged\"; do")
           << QStringLiteral("    tries=$((tries + 1))")
           << QStringLiteral("    if [ \"$tries\" -ge 60 ]; then rm -f \"$exe.new\" \"$0\"; exit 1; fi")
-          << QStringLiteral("    sleep 1") << QStringLiteral("done");
+          << QStringLiteral("    sleep 1") << QStringLiteral("done")
+          << QStringLiteral("if ! timeout 30 \"$exe\" --version >/dev/null 2>&1; then")
+          << QStringLiteral("    put \"$old\" || { sleep 1; put \"$old\"; }") << QStringLiteral("fi");
     if (restartNow) {
         QString start = QStringLiteral("nohup \"$exe\"");
         for (const QString& argument : restartArguments)
@@ -154,6 +399,8 @@ TStatus WriteUpdateScript(const QString& installDir, bool restartNow, const QStr
             .join(kind == TScriptKind::WindowsBatch ? QStringLiteral("\r\n") : QStringLiteral("\n")) +
         (kind == TScriptKind::WindowsBatch ? QStringLiteral("\r\n") : QStringLiteral("\n"));
     const QString script = QDir(installDir).filePath(UpdateScriptName());
+    if (const TStatus cleared = ClearForRegularFile(script); !cleared)
+        return cleared;
     if (const TStatus written =
             WriteWholeFile(script, kind == TScriptKind::WindowsBatch ? TAnsi::Encode(text) : text.toUtf8());
         !written)

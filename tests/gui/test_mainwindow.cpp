@@ -110,6 +110,7 @@ class TestMainWindow : public QObject {
     void editorCancelTouchesNothing();
     void batchButtons();
     void terminationClosesTheRealWindowInOrder();
+    void versionWithoutADisplay();
     void searchProgressInTheStatusBar();
     void commandButtonStopsItsJob_data();
     void commandButtonStopsItsJob();
@@ -661,6 +662,19 @@ void TestMainWindow::closingStopsJobsThenSaves() {
     QVERIFY(LoadGridFromFile(saved, m_dir->filePath("grid.db")).ok());
     QCOMPARE(saved.RowCount(), 2);
     QCOMPARE(saved.Cell(ColTitle, 1), QStringLiteral("最后一个"));
+}
+
+void TestMainWindow::versionWithoutADisplay() {
+    // The update asks a new program its version before it puts it in place: no display needed.
+    QProcess window;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("DISPLAY"));
+    environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    window.setProcessEnvironment(environment);
+    window.start(QStringLiteral(TOVREL_GUI_PATH), {"--version"});
+    QVERIFY(window.waitForFinished(30000));
+    QCOMPARE(window.exitCode(), 0);
+    QCOMPARE(window.readAllStandardOutput(), ("Tovrel " + TAppCore::FileVersionText() + "\n").toUtf8());
 }
 
 void TestMainWindow::terminationClosesTheRealWindowInOrder() {
