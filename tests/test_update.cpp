@@ -4,6 +4,7 @@
 
 #include "testenv.h"
 #include "testfiles.h"
+#include "testpublisher.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -27,43 +28,10 @@ QByteArray elfBytes(const QByteArray& tag) {
            QByteArray(4096, '\0') + tag;
 }
 
-// The version the test program says it is.
-const QString FakeVersion = QStringLiteral("9.8.7.6");
-
-// A publisher with a key pair of its own, made and used with the publisher's script.
-class TTestPublisher {
-  public:
-    TTestPublisher() {
-        m_key = m_dir.filePath(QStringLiteral("update-key.pem"));
-        QProcess keygen;
-        keygen.start(QStringLiteral(TOVREL_SIGN_SCRIPT), {QStringLiteral("keygen"), m_key});
-        if (keygen.waitForFinished(30000) && keygen.exitCode() == 0)
-            m_public = QByteArray::fromBase64(keygen.readAllStandardOutput().trimmed());
-    }
-    // The public key's 32 bytes (empty when the key could not be made).
-    QByteArray PublicKey() const { return m_public; }
-    // The signature file of `bytes` published under `name` as `version`.
-    QByteArray Sign(const QByteArray& bytes, const QString& version, const QString& name = "Tovrel") {
-        const QString folder = m_dir.filePath(QString::number(++m_signed));
-        QDir().mkpath(folder);
-        const QString file = folder + QLatin1Char('/') + name;
-        writeFile(file, bytes);
-        QProcess sign;
-        sign.start(QStringLiteral(TOVREL_SIGN_SCRIPT), {QStringLiteral("sign"), m_key, file, version});
-        if (!sign.waitForFinished(30000) || sign.exitCode() != 0)
-            return {};
-        return readFile(file + QStringLiteral(".sig"));
-    }
-
-  private:
-    QTemporaryDir m_dir;
-    QString m_key;
-    QByteArray m_public;
-    int m_signed = 0;
-};
+const QString FakeVersion = FakeProgramVersion;
 
 QByteArray fakeProgram() {
-    return readFile(QStringLiteral(TOVREL_FAKE_PROGRAM));
+    return FakeProgram();
 }
 
 // An ELF program with another class or machine in its header.

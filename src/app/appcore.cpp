@@ -1,5 +1,7 @@
 #include "app/appcore.h"
 
+#include "update/update.h"
+
 #include "app/settings.h"
 #include "platform/files.h"
 #include "platform/paths.h"
@@ -60,7 +62,8 @@ struct TAppCore::TJob {
 };
 
 TAppCore::TAppCore(QObject* parent)
-    : QObject(parent), m_grid(new TItemTable(this)), m_links(new TLinkList(this)) {
+    : QObject(parent), UpdateKey(BuiltInUpdateKey()), m_grid(new TItemTable(this)),
+      m_links(new TLinkList(this)) {
     qRegisterMetaType<TJobKind>();
     qRegisterMetaType<TJobResult>();
 }

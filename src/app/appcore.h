@@ -53,6 +53,8 @@ class TAppCore : public QObject {
     void UpdateChoices(const std::function<void(TChoices&)>& edit);
 
     bool NextstartupUpdate = false;
+    // The publisher's key an update must be signed with: the one the build carries.
+    QByteArray UpdateKey;
     // The version label's text, set at start-up.
     QString VersionText;
 

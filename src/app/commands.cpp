@@ -170,7 +170,7 @@ bool TAppCore::UpdateOffered() const {
 bool TAppCore::StartUpdateDownload() {
     const QString installDir = TPaths::InstallDir();
     // Only the version that was offered, signed with the key this build carries, is accepted.
-    const TUpdateTrust trust{BuiltInUpdateKey(), LatestVersion()};
+    const TUpdateTrust trust{UpdateKey, LatestVersion()};
     return StartJob(TJobKind::Update, [installDir, trust](const TJobContext& job) {
         return DownloadUpdate(job, installDir, trust);
     });

@@ -95,6 +95,9 @@ void TFrMain::FormCreate() {
     // An empty view shows the window's colour rather than a white page.
     for (QWebEngineView* view : {WebBrowser1, WebBrowser2})
         view->page()->setBackgroundColor(palette().color(QPalette::Window));
+    // A publisher's page that does not load gives way to the program's own.
+    FallBackToBuiltInPage(WebBrowser1, BuiltInWelcomePage());
+    FallBackToBuiltInPage(WebBrowser2, BuiltInHelpPage());
     PageControl1->addTab(TabSheet1, QStringLiteral("欢迎使用"));
     PageControl1->addTab(TabSheet2, QStringLiteral("宝贝搜索"));
     PageControl1->addTab(TabSheet3, QStringLiteral(" 设 置 "));

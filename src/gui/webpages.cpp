@@ -4,9 +4,15 @@
 
 #include <QRegularExpression>
 #include <QThread>
+#include <QWebEngineLoadingInfo>
+#include <QWebEngineNewWindowRequest>
+#include <QWebEngineView>
 
 QUrl UsablePageAddress(const QString& pointerText) {
     const QString text = pointerText.trimmed();
+    constexpr qsizetype MaxAddress = 2048;
+    if (text.size() > MaxAddress)
+        return {};
     static const QRegularExpression blank(QStringLiteral("\\s"));
     if (text.isEmpty() || text.contains(blank))
         return {};
@@ -94,52 +100,48 @@ void RouteWebViewsThroughProxies() {
     qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags);
 }
 
-QWebEnginePage* TWelcomePage::createWindow(WebWindowType) {
-    return nullptr; // cancelled: nothing opens
+QWebEnginePage* TPublisherPage::createWindow(WebWindowType) {
+    return nullptr; // no window of the program's own: see THelpPage
 }
 
-void TWelcomePage::javaScriptAlert(const QUrl&, const QString&) {}
+void TPublisherPage::javaScriptAlert(const QUrl&, const QString&) {}
 
-bool TWelcomePage::javaScriptConfirm(const QUrl&, const QString&) {
+bool TPublisherPage::javaScriptConfirm(const QUrl&, const QString&) {
     return false;
 }
 
-bool TWelcomePage::javaScriptPrompt(const QUrl&, const QString&, const QString&, QString*) {
+bool TPublisherPage::javaScriptPrompt(const QUrl&, const QString&, const QString&, QString*) {
     return false;
 }
-
-namespace {
-
-// A window the help page asked for: its first navigation goes to the user's browser, and the page
-// goes away without ever being shown.
-class TBrowserHandoffPage : public QWebEnginePage {
-  public:
-    TBrowserHandoffPage(QWebEngineProfile* profile, std::function<void(const QUrl&)> open, QObject* parent)
-        : QWebEnginePage(profile, parent), m_open(std::move(open)) {}
-
-  protected:
-    bool acceptNavigationRequest(const QUrl& url, NavigationType, bool isMainFrame) override {
-        if (isMainFrame && !m_handedOff) {
-            m_handedOff = true;
-            if (m_open)
-                m_open(url);
-            deleteLater();
-        }
-        return false;
-    }
-
-  private:
-    std::function<void(const QUrl&)> m_open;
-    bool m_handedOff = false;
-};
-
-} // namespace
 
 THelpPage::THelpPage(std::function<void(const QUrl&)> openExternally, QObject* parent)
-    : QWebEnginePage(parent), m_openExternally(std::move(openExternally)) {}
+    : TPublisherPage(parent), m_openExternally(std::move(openExternally)) {
+    connect(this, &QWebEnginePage::newWindowRequested, this, [this](QWebEngineNewWindowRequest& request) {
+        // Only a click of the user's, and one browser window at a time.
+        constexpr qint64 GapMs = 1000;
+        const QUrl url = request.requestedUrl();
+        const QString scheme = url.scheme().toLower();
+        if (!request.isUserInitiated() || (scheme != u"http" && scheme != u"https"))
+            return;
+        if (m_lastOpened.isValid() && m_lastOpened.elapsed() < GapMs)
+            return;
+        m_lastOpened.start();
+        if (m_openExternally)
+            m_openExternally(url);
+    });
+}
 
-QWebEnginePage* THelpPage::createWindow(WebWindowType) {
-    return new TBrowserHandoffPage(profile(), m_openExternally, this);
+void FallBackToBuiltInPage(QWebEngineView* view, const QUrl& builtIn) {
+    // A load that failed (not one stopped because another began); an error status of the server
+    // (a 404 or 500 page) is no page of the publisher's either.
+    QObject::connect(view->page(), &QWebEnginePage::loadingChanged, view,
+                     [view, builtIn](const QWebEngineLoadingInfo& info) {
+                         const bool failed = info.status() == QWebEngineLoadingInfo::LoadFailedStatus ||
+                                             (info.status() == QWebEngineLoadingInfo::LoadSucceededStatus &&
+                                              info.isErrorPage());
+                         if (failed && info.url() != builtIn)
+                             view->load(builtIn);
+                     });
 }
 
 TPointerFetcher::~TPointerFetcher() {

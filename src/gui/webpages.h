@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -11,13 +12,14 @@
 #include <functional>
 
 class QThread;
+class QWebEngineView;
 
 // The welcome and help views: the publisher's pages, found through pointer files on its server,
 // and the program's own pages when those cannot be reached.
 
 // The address a pointer file names, when it is one a view can show: an http or https address with
-// a host and no blanks inside. The empty address otherwise ("error", an error page's text, a
-// file: or javascript: address).
+// a host, no blanks inside and at most 2 KB long. The empty address otherwise ("error", an error
+// page's text, a file: or javascript: address, a text too long to be an address).
 QUrl UsablePageAddress(const QString& pointerText);
 
 // The pages built into the program, shown when the publisher's are unavailable.
@@ -33,8 +35,9 @@ QByteArray ChromiumProxySwitches(const QByteArray& httpProxy, const QByteArray& 
 // flags name a proxy already. Runs before the first web view is made.
 void RouteWebViewsThroughProxies();
 
-// The welcome view's page: it opens no new windows and shows no script dialogs.
-class TWelcomePage : public QWebEnginePage {
+// A page of the publisher's (welcome or help): it shows no script dialogs, and opens no new window
+// of its own.
+class TPublisherPage : public QWebEnginePage {
   public:
     using QWebEnginePage::QWebEnginePage;
 
@@ -46,18 +49,26 @@ class TWelcomePage : public QWebEnginePage {
                           QString* result) override;
 };
 
-// The help view's page: a link or script that would open a new window opens its address in the
-// user's browser instead, through `openExternally`.
-class THelpPage : public QWebEnginePage {
+// The welcome view's page: a link or script that would open a new window does nothing.
+class TWelcomePage : public TPublisherPage {
+  public:
+    using TPublisherPage::TPublisherPage;
+};
+
+// The help view's page: a link the user clicks that would open a new window opens its address in
+// the user's browser instead, through `openExternally`, one at a time (a second within a second of
+// the first is dropped); a window a script asks for without a click never opens.
+class THelpPage : public TPublisherPage {
   public:
     THelpPage(std::function<void(const QUrl&)> openExternally, QObject* parent);
 
-  protected:
-    QWebEnginePage* createWindow(WebWindowType type) override;
-
   private:
     std::function<void(const QUrl&)> m_openExternally;
+    QElapsedTimer m_lastOpened;
 };
+
+// Shows the built-in page `builtIn` in `view` whenever a page it loads fails to load.
+void FallBackToBuiltInPage(QWebEngineView* view, const QUrl& builtIn);
 
 // Fetches pointer files (HGetTextFileStr) on threads of their own, so the window stays responsive,
 // and hands each text to its callback on this object's thread. Only the latest fetch of a view is

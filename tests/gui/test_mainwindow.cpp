@@ -13,12 +13,14 @@
 #include "taobaopages.h"
 
 #include <QApplication>
+#include <QBuffer>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QDoubleSpinBox>
 #include <QFile>
 #include <QGroupBox>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -38,7 +40,11 @@
 #include <QThread>
 #include <QToolButton>
 #include <QWebEnginePage>
+#include <QWebEngineScript>
 #include <QWebEngineView>
+
+#include <csignal>
+#include <sys/types.h>
 
 namespace {
 
@@ -108,6 +114,11 @@ class TestMainWindow : public QObject {
     void editorFollowsTheCursor();
     void editorSavedBeforeItsPageLoaded();
     void editorCancelTouchesNothing();
+    void editorKeepsHostileDescriptionsHarmless_data();
+    void editorKeepsHostileDescriptionsHarmless();
+    void editorKeepsEveryCharacter();
+    void editorShowsRemoteAndLocalPictures();
+    void editorKeepsTheDescriptionWhenItCannotShowIt();
     void batchButtons();
     void terminationClosesTheRealWindowInOrder();
     void versionWithoutADisplay();
@@ -517,9 +528,9 @@ void TestMainWindow::editorFilledFromTheRow() {
     QTRY_VERIFY_WITH_TIMEOUT(e.Loaded(), 10000);
     QCOMPARE(pageText(e), QStringLiteral("本地描述"));
     bool editable = false;
-    e.WebBrowser1->page()->runJavaScript(QStringLiteral("document.designMode"), [&](const QVariant& v) {
-        editable = v.toString() == QLatin1String("on");
-    });
+    e.WebBrowser1->page()->runJavaScript(
+        QStringLiteral("document.designMode"), QWebEngineScript::ApplicationWorld,
+        [&](const QVariant& v) { editable = v.toString() == QLatin1String("on"); });
     QTRY_VERIFY(editable);
 }
 
@@ -539,7 +550,7 @@ void TestMainWindow::editorSavesTheFivePartsIntoItsRow() {
     bool typed = false;
     e.WebBrowser1->page()->runJavaScript(
         QStringLiteral("document.body.innerHTML = '<p>改过的描述</p>'; true"),
-        [&](const QVariant&) { typed = true; });
+        QWebEngineScript::ApplicationWorld, [&](const QVariant&) { typed = true; });
     QTRY_VERIFY(typed);
     QSignalSpy saved(&e, &TFInfoEdit::saved);
     QTest::mouseClick(e.BtnSave, Qt::LeftButton);
@@ -617,6 +628,187 @@ void TestMainWindow::editorCancelTouchesNothing() {
     e.close();
     e.ShowInfoEdit();
     QCOMPARE(e.Edit1->text(), QStringLiteral("大衣"));
+}
+
+namespace {
+
+// Runs a script in the editor's own world (the page's scripts never run) and waits for its value.
+QVariant inEditor(TFInfoEdit& editor, const QString& script) {
+    QVariant result;
+    bool done = false;
+    editor.WebBrowser1->page()->runJavaScript(script, QWebEngineScript::ApplicationWorld,
+                                              [&](const QVariant& v) {
+                                                  result = v;
+                                                  done = true;
+                                              });
+    if (!QTest::qWaitFor([&done] { return done; }, 10000))
+        return QStringLiteral("no answer");
+    return result;
+}
+
+// Opens the editor on row 1 and waits until its page shows the description.
+TFInfoEdit& openEditor(TFrMain& w) {
+    w.StringGrid1->SetCurrentCell(ColTitle, 1);
+    TFInfoEdit& e = *w.InfoEdit;
+    e.ShowInfoEdit();
+    if (!QTest::qWaitFor([&e] { return e.Loaded(); }, 10000))
+        qWarning("the editor's page did not load");
+    return e;
+}
+
+// Presses "保存" and waits for the row to be written.
+bool save(TFInfoEdit& e) {
+    QSignalSpy saved(&e, &TFInfoEdit::saved);
+    QTest::mouseClick(e.BtnSave, Qt::LeftButton);
+    return !saved.isEmpty() || saved.wait(10000);
+}
+
+QByteArray pngPicture(int width, int height) {
+    QImage image(width, height, QImage::Format_ARGB32);
+    image.fill(Qt::red);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return bytes;
+}
+
+} // namespace
+
+void TestMainWindow::editorKeepsHostileDescriptionsHarmless_data() {
+    QTest::addColumn<QString>("description");
+    QTest::newRow("a script reading a local file")
+        << "<p>甲</p><script>var x = new XMLHttpRequest(); x.open('GET', 'file:///etc/passwd', false); "
+           "x.send();"
+           "document.body.insertAdjacentText('beforeend', x.responseText);"
+           "fetch('file:///etc/passwd').then(r => r.text()).then(t => document.body.append(t));</script>";
+    QTest::newRow("a frame of a local file") << "<p>甲</p><iframe src=\"file:///etc/passwd\"></iframe>";
+    QTest::newRow("a frame of a web page") << "<p>甲</p><iframe src=\"http://127.0.0.1:1/\"></iframe>";
+    QTest::newRow("a navigation by script")
+        << "<p>甲</p><script>location.href = 'file:///etc/passwd';</script>";
+    QTest::newRow("a meta refresh to a local file")
+        << "<meta http-equiv=\"refresh\" content=\"0;url=file:///etc/passwd\"><p>甲</p>";
+    QTest::newRow("a meta refresh to a web page")
+        << "<meta http-equiv=\"refresh\" content=\"0;url=http://127.0.0.1:1/\"><p>甲</p>";
+    QTest::newRow("a rewrite on a timer")
+        << "<p>甲</p><script>setTimeout(function () { document.body.innerHTML = "
+           "'<a href=\"http://evil.example/\">evil</a>'; }, 100);</script>";
+    QTest::newRow("event handlers and script addresses")
+        << "<p>甲</p><img src=\"x.png\" onerror=\"document.body.innerHTML = 'hacked'\">"
+           "<div onclick=\"alert(1)\" ONMOUSEOVER=\"alert(2)\">d</div><a href=\" javascript:alert(3)\">j</a>"
+           "<body onload=\"alert(4)\">";
+    QTest::newRow("a window and a dialog")
+        << "<p>甲</p><script>window.open('http://evil.example/'); alert('x');</script>";
+}
+
+void TestMainWindow::editorKeepsHostileDescriptionsHarmless() {
+    QFETCH(QString, description);
+    TFrMain& w = *m_window;
+    addEditableItem(*m_core->Table(), QStringLiteral("大衣"), description);
+    QTRY_COMPARE(w.StringGrid1->model()->rowCount(), 2);
+    TFInfoEdit& e = openEditor(w);
+    QVERIFY(e.Loaded());
+    // Time for timers, refreshes and frames to do what they would.
+    QTest::qWait(1500);
+    // The seller's edit.
+    QCOMPARE(inEditor(e, "document.body.insertAdjacentHTML('beforeend', '<p>卖家的修改</p>'); true").toBool(),
+             true);
+    QVERIFY(save(e));
+    const QString stored = m_core->Table()->Cell(ColLocalDetail, 1);
+    QVERIFY2(stored.contains("<p>甲</p>") && stored.contains("<p>卖家的修改</p>"), qPrintable(stored));
+    for (const char* never :
+         {"<script", "onerror", "onclick", "onmouseover", "onload", "javascript:", "root:", "hacked", "evil"})
+        QVERIFY2(!stored.contains(QLatin1String(never), Qt::CaseInsensitive), qPrintable(stored));
+    // The view is still on its own document, and no window was opened.
+    QCOMPARE(e.WebBrowser1->url().scheme(), QStringLiteral("http"));
+    QCOMPARE(inEditor(e, "document.querySelectorAll('p').length").toInt(), 2);
+    QVERIFY(e.LabelNote->text().isEmpty());
+}
+
+void TestMainWindow::editorKeepsEveryCharacter() {
+    TFrMain& w = *m_window;
+    const QString description =
+        QStringLiteral("<p>表情😀 不换行\u00A0空格 ß 한국어 ภาษาไทย &amp; &nbsp;</p><br/><IMG SRC='a.jpg'>");
+    addEditableItem(*m_core->Table(), QStringLiteral("大衣"), description);
+    QTRY_COMPARE(w.StringGrid1->model()->rowCount(), 2);
+    TFInfoEdit& e = openEditor(w);
+    // Saved unchanged: the description to the byte.
+    QVERIFY(save(e));
+    QCOMPARE(m_core->Table()->Cell(ColLocalDetail, 1), description);
+    // Edited: every character is still there.
+    QCOMPARE(inEditor(e, "document.body.insertAdjacentHTML('beforeend', '<p>新</p>'); true").toBool(), true);
+    QVERIFY(save(e));
+    const QString edited = m_core->Table()->Cell(ColLocalDetail, 1);
+    for (const QString& kept :
+         {QStringLiteral("表情😀"), QStringLiteral("ß 한국어 ภาษาไทย"), QStringLiteral("<p>新</p>")})
+        QVERIFY2(edited.contains(kept), qPrintable(edited));
+    QVERIFY(!edited.contains('?'));
+}
+
+void TestMainWindow::editorShowsRemoteAndLocalPictures() {
+    TFrMain& w = *m_window;
+    TMarketSim sim;
+    sim.Route("*", "/remote.png", TSimResponse{200, {{"Content-Type", "image/png"}}, pngPicture(30, 20)});
+    // A picture the picture download saved, and a local file that is no picture.
+    QTemporaryDir folder;
+    const QString local = folder.filePath(QStringLiteral("保存的 图片.png"));
+    QFile file(local);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(pngPicture(12, 8));
+    file.close();
+    const QString description =
+        QStringLiteral("<p>图</p><img id=\"remote\" src=\"//127.0.0.1:%1/remote.png\">"
+                       "<img id=\"local\" src=\"%2\"><img id=\"secret\" src=\"file:///etc/passwd\">")
+            .arg(sim.Port())
+            .arg(QUrl::fromLocalFile(local).toString());
+    m_core->Table()->AppendRow([&](TRowWriter& row) {
+        row.SetCell(ColTitle, QStringLiteral("有图"));
+        row.SetCell(ColLink, QStringLiteral("http://item.taobao.com/item.htm?id=5"));
+        row.SetCell(ColDetail, description);
+    });
+    QTRY_COMPARE(w.StringGrid1->model()->rowCount(), 2);
+    TFInfoEdit& e = openEditor(w);
+    // The remote picture comes over http (the item's own scheme), the local one through the editor.
+    QTRY_COMPARE_WITH_TIMEOUT(inEditor(e, "document.getElementById('remote').naturalWidth").toInt(), 30,
+                              10000);
+    QTRY_COMPARE_WITH_TIMEOUT(inEditor(e, "document.getElementById('local').naturalWidth").toInt(), 12,
+                              10000);
+    QCOMPARE(inEditor(e, "document.getElementById('secret').naturalWidth").toInt(), 0);
+    QCOMPARE(sim.Count("127.0.0.1", "/remote.png"), 1);
+    // An edit keeps the local picture's address as the picture download wrote it.
+    QCOMPARE(inEditor(e, "document.body.insertAdjacentHTML('afterbegin', '<p>新</p>'); true").toBool(), true);
+    QVERIFY(save(e));
+    const QString stored = m_core->Table()->Cell(ColLocalDetail, 1);
+    QVERIFY2(stored.contains(QUrl::fromLocalFile(local).toString(QUrl::FullyEncoded)) ||
+                 stored.contains(QUrl::fromLocalFile(local).toString()),
+             qPrintable(stored));
+    QVERIFY(!stored.contains(QStringLiteral("tovrel-picture")));
+}
+
+void TestMainWindow::editorKeepsTheDescriptionWhenItCannotShowIt() {
+    TFrMain& w = *m_window;
+    addEditableItem(*m_core->Table(), QStringLiteral("大衣"), QStringLiteral("<p>原描述</p>"),
+                    QStringLiteral("<p>本地描述</p>"));
+    QTRY_COMPARE(w.StringGrid1->model()->rowCount(), 2);
+    TFInfoEdit& e = openEditor(w);
+    e.Edit1->setText(QStringLiteral("新名称"));
+    // The page's renderer dies; "保存" pressed before it is back keeps the description.
+    QSignalSpy saved(&e, &TFInfoEdit::saved);
+    bool pressed = false;
+    connect(e.WebBrowser1->page(), &QWebEnginePage::renderProcessTerminated, &e, [&] {
+        QTest::mouseClick(e.BtnSave, Qt::LeftButton);
+        pressed = true;
+    });
+    const qint64 renderer = e.WebBrowser1->page()->renderProcessPid();
+    QVERIFY(renderer > 0);
+    QCOMPARE(::kill(pid_t(renderer), SIGKILL), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(pressed, 10000);
+    QTRY_COMPARE(saved.size(), 1);
+    QCOMPARE(m_core->Table()->Cell(ColTitle, 1), QStringLiteral("新名称"));
+    QCOMPARE(m_core->Table()->Cell(ColLocalDetail, 1), QStringLiteral("<p>本地描述</p>"));
+    QVERIFY(!e.LabelNote->text().isEmpty());
+    // The view comes back with the description.
+    QTRY_VERIFY_WITH_TIMEOUT(e.Loaded() && pageText(e) == QStringLiteral("本地描述"), 20000);
 }
 
 void TestMainWindow::batchButtons() {

@@ -5,6 +5,7 @@
 
 #include "marketsim.h"
 #include "testfiles.h"
+#include "testpublisher.h"
 
 #include <QApplication>
 #include <QDir>
@@ -59,13 +60,6 @@ QToolButton* toolButton(TFrMain& w, const QString& caption) {
     return nullptr;
 }
 
-QByteArray elfBytes(const QByteArray& tag) {
-    return QByteArray("\x7F"
-                      "ELF\x02\x01\x01",
-                      7) +
-           QByteArray(64 * 1024, '\0') + tag;
-}
-
 } // namespace
 
 // The welcome and help views and the self-update as the window shows them, against a simulated
@@ -85,6 +79,8 @@ class TestWebPages : public QObject {
     void builtInWelcomePage();
     void helpFetchesAtEveryPress();
     void newWindowsAndScriptDialogs();
+    void failedPageGivesWayToTheBuiltInOne_data();
+    void failedPageGivesWayToTheBuiltInOne();
     void versionCheckOnRequest();
     void updateDownloadedAndRestarted();
     void closingDuringTheDownload();
@@ -94,7 +90,10 @@ class TestWebPages : public QObject {
   private:
     void writeServiceIni(const QByteArray& lines);
     TTestWindow& showWindow();
+    // Publishes the test program, signed, as version 9.8.7.6 (the window's key is the test's).
+    void publishSigned(TSimResponse program);
     TMarketSim m_sim;
+    TTestPublisher m_publisher;
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<QTemporaryDir> m_install;
     std::unique_ptr<TAppCore> m_core;
@@ -149,9 +148,17 @@ void TestWebPages::writeServiceIni(const QByteArray& lines) {
 
 TTestWindow& TestWebPages::showWindow() {
     m_core = std::make_unique<TAppCore>();
+    m_core->UpdateKey = m_publisher.PublicKey();
     m_window = std::make_unique<TTestWindow>(m_core.get());
     m_window->show();
     return *m_window;
+}
+
+void TestWebPages::publishSigned(TSimResponse program) {
+    program.Body = FakeProgram();
+    m_sim.Route(Publisher, QStringLiteral("/Tovrel"), program);
+    m_sim.Route(Publisher, QStringLiteral("/Tovrel.sig"),
+                TSimResponse{200, {}, m_publisher.Sign(program.Body, FakeProgramVersion)});
 }
 
 void TestWebPages::proxySwitches_data() {
@@ -198,6 +205,7 @@ void TestWebPages::usablePageAddress_data() {
     QTest::newRow("local file") << "file:///etc/passwd" << QUrl();
     QTest::newRow("script") << "javascript:alert(1)" << QUrl();
     QTest::newRow("no host") << "http:///welcome.html" << QUrl();
+    QTest::newRow("longer than 2 KB") << "http://pages.tovrel.example/" + QString(2100, 'a') << QUrl();
 }
 
 void TestWebPages::usablePageAddress() {
@@ -291,12 +299,48 @@ void TestWebPages::newWindowsAndScriptDialogs() {
     QVERIFY(w.opened.isEmpty());
     QCOMPARE(w.WebBrowser1->title(), QStringLiteral("发布者的欢迎页"));
 
-    // The help page's go to the browser, and the help page stays.
+    // The help page shows no dialogs either, and a window its script asks for never opens.
+    result.clear();
     w.WebBrowser2->page()->runJavaScript(
-        QStringLiteral("window.open('http://pages.tovrel.example/other.html')"));
+        QStringLiteral("alert('x'); confirm('y'); window.open('http://pages.tovrel.example/other.html'); 8"),
+        [&result](const QVariant& v) { result = v; });
+    QTRY_COMPARE_WITH_TIMEOUT(result, QVariant(8), PageTimeout);
+    QTest::qWait(500);
+    QVERIFY(w.opened.isEmpty());
+
+    // A link the user clicks goes to the browser, once however often it is clicked at once, and
+    // the help page stays.
+    m_sim.Route(Pages, QStringLiteral("/links.html"),
+                TSimResponse::Text(QStringLiteral(
+                    "<html><head><title>链接</title></head><body style=\"margin:0\">"
+                    "<a href=\"http://pages.tovrel.example/other.html\" target=\"_blank\" "
+                    "style=\"display:block;width:100%;height:400px\">另一页</a></body></html>")));
+    w.WebBrowser2->load(QUrl(QStringLiteral("http://pages.tovrel.example/links.html")));
+    QTRY_COMPARE_WITH_TIMEOUT(w.WebBrowser2->title(), QStringLiteral("链接"), PageTimeout);
+    QWidget* surface = w.WebBrowser2->focusProxy();
+    QVERIFY(surface);
+    for (int i = 0; i < 5; ++i)
+        QTest::mouseClick(surface, Qt::LeftButton, {}, QPoint(50, 50));
     QTRY_COMPARE_WITH_TIMEOUT(w.opened, QList<QUrl>{QUrl("http://pages.tovrel.example/other.html")},
                               PageTimeout);
-    QCOMPARE(w.WebBrowser2->title(), QStringLiteral("发布者的帮助页"));
+    QTest::qWait(500);
+    QCOMPARE(w.opened.size(), 1);
+    QCOMPARE(w.WebBrowser2->title(), QStringLiteral("链接"));
+}
+
+void TestWebPages::failedPageGivesWayToTheBuiltInOne_data() {
+    QTest::addColumn<QString>("pointer");
+    QTest::newRow("a page that cannot be reached") << "http://127.0.0.1:1/welcome.html";
+    QTest::newRow("an address of 10 MB") << "http://pages.tovrel.example/" + QString(10 << 20, 'a');
+}
+
+void TestWebPages::failedPageGivesWayToTheBuiltInOne() {
+    QFETCH(QString, pointer);
+    m_sim.Route(Publisher, QStringLiteral("/welcome.txt"), TSimResponse::Text(pointer));
+    TTestWindow& w = showWindow();
+    QTRY_COMPARE_WITH_TIMEOUT(w.WebBrowser1->title(), QStringLiteral("欢迎使用 Quelvar网店宝贝复制专家"),
+                              PageTimeout);
+    QCOMPARE(w.WebBrowser1->url(), BuiltInWelcomePage());
 }
 
 void TestWebPages::versionCheckOnRequest() {
@@ -312,16 +356,16 @@ void TestWebPages::versionCheckOnRequest() {
 }
 
 void TestWebPages::updateDownloadedAndRestarted() {
-    writeServiceIni("LatestVersion=9.9.9.9\n");
-    const QByteArray published = elfBytes("published");
-    m_sim.Route(Publisher, QStringLiteral("/Tovrel"), TSimResponse{200, {}, published});
+    writeServiceIni("LatestVersion=9.8.7.6\n");
+    publishSigned(TSimResponse());
+    const QByteArray published = FakeProgram();
     TTestWindow& w = showWindow();
     w.answer = [](const QString&, const QString&) { return QMessageBox::Yes; };
     // Yes at first showing: the download runs with the progress panel, then Yes restarts now.
     QTRY_COMPARE_WITH_TIMEOUT(w.scripts, QList<bool>{true}, PageTimeout);
     QCOMPARE(w.exits, 1);
     QCOMPARE(w.asked,
-             (QStringList{QStringLiteral("更新提示|检测到新版本 '9.9.9.9' 是否更新？"),
+             (QStringList{QStringLiteral("更新提示|检测到新版本 '9.8.7.6' 是否更新？"),
                           QStringLiteral("更新提示|更新文件已准备就绪\n\r\"是\" 现在重启并更新\n\r\"否\" "
                                          "下次启动更新")}));
     QCOMPARE(readFile(m_install->filePath(QStringLiteral("bak/Tovrel"))), published);
@@ -332,10 +376,10 @@ void TestWebPages::updateDownloadedAndRestarted() {
 }
 
 void TestWebPages::closingDuringTheDownload() {
-    writeServiceIni("LatestVersion=9.9.9.9\n");
-    TSimResponse slow{200, {}, elfBytes("slow")};
+    writeServiceIni("LatestVersion=9.8.7.6\n");
+    TSimResponse slow;
     slow.TrickleMs = 20;
-    m_sim.Route(Publisher, QStringLiteral("/Tovrel"), slow);
+    publishSigned(slow);
     TTestWindow& w = showWindow();
     w.answer = [](const QString&, const QString&) { return QMessageBox::Yes; };
     QTRY_VERIFY_WITH_TIMEOUT(m_core->Running(TJobKind::Update), PageTimeout);
@@ -356,7 +400,7 @@ void TestWebPages::failedUpdateThenUpdateAtTheEnd_data() {
 
 void TestWebPages::failedUpdateThenUpdateAtTheEnd() {
     QFETCH(bool, closeWindow);
-    writeServiceIni("LatestVersion=9.9.9.9\n");
+    writeServiceIni("LatestVersion=9.8.7.6\n");
     m_sim.Route(Publisher, QStringLiteral("/Tovrel"),
                 TSimResponse::Text(QStringLiteral("<html>请先登录</html>")));
     TTestWindow& w = showWindow();
@@ -374,14 +418,14 @@ void TestWebPages::failedUpdateThenUpdateAtTheEnd() {
     QVERIFY(!QFile::exists(m_install->filePath(QStringLiteral("bak/Tovrel"))));
 
     // Now a good download, with "否": the update waits for the close.
-    m_sim.Route(Publisher, QStringLiteral("/Tovrel"), TSimResponse{200, {}, elfBytes("later")});
+    publishSigned(TSimResponse());
     w.answer = [](const QString& caption, const QString& text) {
         return caption == u"更新提示" && text.startsWith(QStringLiteral("检测到")) ? QMessageBox::Yes
                                                                                    : QMessageBox::No;
     };
     w.Button11->click();
     QTRY_VERIFY_WITH_TIMEOUT(m_core->NextstartupUpdate, PageTimeout);
-    QCOMPARE(readFile(m_install->filePath(QStringLiteral("bak/Tovrel"))), elfBytes("later"));
+    QCOMPARE(readFile(m_install->filePath(QStringLiteral("bak/Tovrel"))), FakeProgram());
     QVERIFY(w.scripts.isEmpty());
     QVERIFY(w.Panel6->isVisibleTo(w.TabSheet3));
     QVERIFY(!w.Button11->isEnabled());
