@@ -135,7 +135,9 @@ class TestPersistence : public QObject {
     void cacheNeverKeepsFailures();
     void cacheIsBoundToTheWorkstation();
     void purgeBoundaries();
-    void damagedCacheFileIsReplaced();
+    void foreignCacheFileIsLeftAlone_data();
+    void foreignCacheFileIsLeftAlone();
+    void cacheOffWhenBothPlacesAreTaken();
 
     void restartKeepsState();
     void damagedGridIsKeptAside();
@@ -473,20 +475,22 @@ void TestPersistence::partialLoadKeepsRowsRead() {
 }
 
 void TestPersistence::linkList() {
+    // A comma, and a character outside the code page, come back as they went.
+    const QStringList links = {"http://item.taobao.com/item.htm?id=1",
+                               "http://item.taobao.com/item.htm?id=1,2",
+                               QString::fromUtf16(u"http://s.taobao.com/search?q=\U0001F600\u0E01")};
     TLinkList list;
-    list.Replace(
-        {"http://item.taobao.com/item.htm?id=1", "http://item.taobao.com/item.htm?id=2", "宝贝 链接"});
+    list.Replace(links);
     QVERIFY(SaveLinkListToFile(list, file("listnew")).ok());
     // The file holds upper-case hexadecimal digits only: no byte-order mark, no line break.
     QVERIFY(
         QRegularExpression("^[0-9A-F]+$").match(QString::fromLatin1(readFile(file("listnew")))).hasMatch());
-    QCOMPARE(TAnsi::Decode(*DecryptText(readFile(file("listnew")), LinkListKey, 0)),
-             "http://item.taobao.com/item.htm?id=1\r\nhttp://item.taobao.com/item.htm?id=2\r\n宝贝 链接");
+    // One link a line, in the code page (GB18030's four bytes for what it cannot hold).
+    QCOMPARE(*DecryptText(readFile(file("listnew")), LinkListKey, 0),
+             TAnsi::EncodeLossless(links.join("\r\n")));
     TLinkList loaded;
     QVERIFY(LoadLinkListFromFile(loaded, file("listnew")).ok());
-    // A stored link holding a space comes back split.
-    QCOMPARE(loaded.Items(), (QStringList{"http://item.taobao.com/item.htm?id=1",
-                                          "http://item.taobao.com/item.htm?id=2", "宝贝", "链接"}));
+    QCOMPARE(loaded.Items(), links);
     // An empty list removes the file, so that it comes back empty.
     QVERIFY(SaveLinkListToFile(TLinkList(), file("listnew")).ok());
     QVERIFY(!QFile::exists(file("listnew")));
@@ -494,6 +498,15 @@ void TestPersistence::linkList() {
     writeFile(file("listnew"), "0300000000000000ABCD");
     QVERIFY(!LoadLinkListFromFile(loaded, file("listnew")).ok());
     QCOMPARE(loaded.Count(), 0);
+    // A file with a line that is no link (an older version's, edited by hand): the other lines
+    // are read, and the file is reported as damaged so that it is kept aside.
+    writeFile(file("listnew"),
+              EncryptText(TAnsi::Encode("http://a/1\r\nbad\x01line\r\n\r\nhttp://a/2\r\n"), LinkListKey, 0));
+    const TStatus partial = LoadLinkListFromFile(loaded, file("listnew"));
+    QVERIFY(!partial.ok());
+    QCOMPARE(partial.error().Code, TErrc::Damaged);
+    QVERIFY2(partial.error().Detail.contains("第 2 行含有控制字符"), qPrintable(partial.error().Detail));
+    QCOMPARE(loaded.Items(), (QStringList{"http://a/1", "http://a/2"}));
 }
 
 void TestPersistence::readSettings_data() {
@@ -601,17 +614,28 @@ void TestPersistence::writeSettingsInPlace() {
     c.DataSource = 2;
     c.LinkKind = -1;
     c.LinkText = "  first line\r\nsecond line \n";
-    c.WatermarkText = QString::fromUtf16(u"  店\u0E01铺 ");
+    c.WatermarkText = "  店铺 ";
     QVERIFY(WriteSettings(c, file("setting.ini")).ok());
     QCOMPARE(readFile(file("setting.ini")),
              TAnsi::Encode("; my notes\r\n[other]\r\nkeep=1\r\n\r\n[select]\r\nlinktype=-1\r\nshoptype=2\r\n"
-                           "linkstr=first line second line\r\npicstr=店?铺\r\n\r\n[last]\r\nx=y\r\n"));
+                           "linkstr=first line second line\r\npicstr=店铺\r\n\r\n[last]\r\nx=y\r\n"));
+    // A value the code page cannot hold turns the file into UTF-8 with its byte-order mark, the
+    // rest of it as it was, and it reads back whole.
+    c.WatermarkText = QString::fromUtf16(u"店\u0E01铺\U0001F600");
+    QVERIFY(WriteSettings(c, file("setting.ini")).ok());
+    QCOMPARE(
+        readFile(file("setting.ini")),
+        "\xEF\xBB\xBF" +
+            QString::fromUtf16(u"; my notes\r\n[other]\r\nkeep=1\r\n\r\n[select]\r\nlinktype=-1\r\n"
+                               u"shoptype=2\r\nlinkstr=first line second line\r\npicstr=店\u0E01铺\U0001F600"
+                               u"\r\n\r\n[last]\r\nx=y\r\n")
+                .toUtf8());
     TChoices back;
     ReadSettings(back, file("setting.ini"));
     QCOMPARE(back.DataSource, 2);
     QCOMPARE(back.LinkKind, -1);
     QCOMPARE(back.LinkText, "first line second line"); // the address box is kept on one line
-    QCOMPARE(back.WatermarkText, "店?铺");
+    QCOMPARE(back.WatermarkText, QString::fromUtf16(u"店\u0E01铺\U0001F600"));
     // A file that cannot be written is reported with its name.
     QVERIFY(QDir(m_env->Dir()).mkdir("ro.ini"));
     const TStatus refused = WriteSettings(c, file("ro.ini"));
@@ -726,12 +750,61 @@ void TestPersistence::purgeBoundaries() {
     QCOMPARE(storedUrls(file("fresh.db")), QStringList{"15 days"});
 }
 
-void TestPersistence::damagedCacheFileIsReplaced() {
-    writeFile(file("DB.MDB"), QByteArray("Standard Jet DB") + QByteArray(2000, '\x01'));
+void TestPersistence::foreignCacheFileIsLeftAlone_data() {
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("a file that is no database") << "no database";
+    QTest::newRow("another program's SQLite database") << "foreign database";
+    QTest::newRow("a folder") << "folder";
+}
+
+void TestPersistence::foreignCacheFileIsLeftAlone() {
+    QFETCH(QString, kind);
+    const QString store = file("DB.MDB");
+    if (kind == "no database") {
+        writeFile(store, QByteArray("Standard Jet DB") + QByteArray(2000, '\x01'));
+    } else if (kind == "foreign database") {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "foreign");
+        db.setDatabaseName(store);
+        QVERIFY(db.open());
+        QVERIFY(QSqlQuery(db).exec("create table users (name text)"));
+        QVERIFY(QSqlQuery(db).exec("insert into users values ('店主')"));
+        db.close();
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase("foreign");
+    } else {
+        QVERIFY(QDir().mkpath(store));
+    }
+    const QByteArray before = readFile(store);
+    TPageCache cache(store, "AA-BB-CC-DD-EE-FF");
+    QVERIFY(cache.initializeDB().ok());
+    // Untouched, and a store of ours beside it.
+    QCOMPARE(readFile(store), before);
+    QVERIFY(!QFile::exists(store + ".bad"));
+    QCOMPARE(cache.FileName(), file("DB_tovrel.MDB"));
+    QVERIFY2(cache.Notice().contains("DB.MDB 不是本程序的页面缓存"), qPrintable(cache.Notice()));
+    QCOMPARE(countEntries(file("DB_tovrel.MDB")), 0);
+    // The next start finds the same.
+    TPageCache again(store, "AA-BB-CC-DD-EE-FF");
+    QVERIFY(again.initializeDB().ok());
+    QCOMPARE(again.FileName(), file("DB_tovrel.MDB"));
+    QCOMPARE(readFile(store), before);
+}
+
+void TestPersistence::cacheOffWhenBothPlacesAreTaken() {
+    TMarketSim sim;
+    sim.Route("*", "/props", TSimResponse::Text("reply"));
+    writeFile(file("DB.MDB"), "not ours");
+    writeFile(file("DB_tovrel.MDB"), "not ours either");
     TPageCache cache(file("DB.MDB"), "AA-BB-CC-DD-EE-FF");
     QVERIFY(cache.initializeDB().ok());
-    QCOMPARE(countEntries(file("DB.MDB")), 0);
-    QVERIFY(readFile(file("DB.MDB.bad")).startsWith("Standard Jet DB"));
+    QVERIFY(cache.FileName().isEmpty());
+    QVERIFY(cache.Notice().contains("本次运行不使用页面缓存"));
+    TC tc;
+    QCOMPARE(cache.GetCachedPage(sim.Origin() + "/props", tc), "reply");
+    QCOMPARE(cache.GetCachedPage(sim.Origin() + "/props", tc), "reply");
+    QCOMPARE(sim.Count("127.0.0.1", "/props"), 2); // nothing kept
+    QCOMPARE(readFile(file("DB.MDB")), QByteArray("not ours"));
+    QCOMPARE(readFile(file("DB_tovrel.MDB")), QByteArray("not ours either"));
 }
 
 void TestPersistence::restartKeepsState() {

@@ -1044,9 +1044,15 @@ void TestTaobao::addCommand() {
     QCOMPARE(messages.size(), 1);
     QCOMPARE(messages[0][0].toString(), "这个连接已经添加过了！");
     QCOMPARE(messages[0][1].toString(), "提示");
+    // Nothing that the list could not read back is added.
     core.UpdateChoices([](TChoices& c) { c.LinkText = ""; });
-    QCOMPARE(core.AddLink(), TAddResult::Added); // any text is added once, the empty one too
-    QCOMPARE(core.Links()->Items(), (QStringList{itemLink("1"), ""}));
+    QCOMPARE(core.AddLink(), TAddResult::Refused);
+    core.UpdateChoices([](TChoices& c) { c.LinkText = itemLink("2") + QChar(0) + "x"; });
+    QCOMPARE(core.AddLink(), TAddResult::Refused);
+    QCOMPARE(messages.size(), 3);
+    QCOMPARE(messages[1][0].toString(), "这个连接无法添加：是空的");
+    QCOMPARE(messages[2][0].toString(), "这个连接无法添加：含有控制字符");
+    QCOMPARE(core.Links()->Items(), QStringList{itemLink("1")});
     // A shop link with the source 拍拍 does nothing.
     core.ChangeDataSource(SourcePaipai);
     core.ChangeLinkKind(KindShop);

@@ -211,6 +211,14 @@ bool TAppCore::keepAside(const QString& fileName, const QString& what, const QSt
     return false;
 }
 
+bool TAppCore::leaveUnread(const QString& fileName, const QString& what, const QString& why) {
+    ShowMessage(QStringLiteral(
+                    "%1文件 %2 无法读取（%3）。文件保持原样，本次运行不会保存%1；请检查它的权限后重新启动。")
+                    .arg(what, QDir::toNativeSeparators(TPaths::WorkFile(fileName)), why),
+                QStringLiteral("提示"));
+    return false;
+}
+
 TStatus TAppCore::Startup() {
     if (const TStatus locked = LockWorkFolder(); !locked)
         return locked;
@@ -218,41 +226,70 @@ TStatus TAppCore::Startup() {
     m_pageCache = std::make_unique<TPageCache>(TPaths::WorkFile(PageCacheFileName), TPageCache::MachineKey());
     if (const TStatus prepared = m_pageCache->initializeDB(); !prepared) {
         const QString& what = prepared.error().Detail;
-        ShowMessage(what == TPageCache::StoreNotMade   ? QStringLiteral("数据库创建失败")
-                    : what == TPageCache::TableNotMade ? QStringLiteral("数据表创建失败")
-                                                       : QStringLiteral("清除表失败"),
-                    QStringLiteral("提示"));
+        // Old entries that cannot be purged (a read-only folder) only take room: a line in the
+        // run log, not a message.
+        if (what == TPageCache::NotPurged)
+            emit logLine(QStringLiteral("页面缓存的旧数据没有清除（清除表失败），下次启动时再清除"));
+        else
+            ShowMessage(what == TPageCache::StoreNotMade ? QStringLiteral("数据库创建失败")
+                                                         : QStringLiteral("数据表创建失败"),
+                        QStringLiteral("提示"));
     }
+    if (!m_pageCache->Notice().isEmpty())
+        emit logLine(m_pageCache->Notice());
     NextstartupUpdate = false;
     // The settings. Something that is no file in the settings file's place is kept aside, so the
     // settings can be written again.
     const QString settingsFile = TPaths::WorkFile(SettingsFileName);
-    if (PathTaken(settingsFile) && !QFileInfo(settingsFile).isFile())
+    if (PathTaken(settingsFile) && !QFileInfo(settingsFile).isFile()) {
         m_settingsSavable =
             keepAside(SettingsFileName, QStringLiteral("设置"), QStringLiteral("不是普通文件"));
+    } else if (PathTaken(settingsFile)) {
+        // Settings that cannot be read are not written over with the defaults.
+        QFile file(settingsFile);
+        if (!file.open(QIODevice::ReadOnly))
+            m_settingsSavable = leaveUnread(SettingsFileName, QStringLiteral("设置"), file.errorString());
+    }
     UpdateChoices([&settingsFile](TChoices& c) {
         c = TChoices();
         ReadSettings(c, settingsFile);
     });
-    // The table and the link list. A file that cannot be read is kept aside before anything can
-    // overwrite it; one that cannot be kept aside is never overwritten in this run.
+    // The table and the link list. A damaged file is kept aside before anything can overwrite it;
+    // one that cannot be kept aside, or cannot be read at all (no permission, not enough memory),
+    // stays where it is and is never overwritten in this run.
     m_grid->ResetGrid();
     const QString gridFile = TPaths::WorkFile(GridFileName);
     if (PathTaken(gridFile)) {
         if (const TStatus loaded = LoadGridFromFile(*m_grid, gridFile); !loaded) {
             m_grid->ResetGrid();
-            m_tableSavable = keepAside(GridFileName, QStringLiteral("宝贝表格"), loaded.error().Detail);
+            m_tableSavable =
+                loaded.error().Code == TErrc::Io
+                    ? leaveUnread(GridFileName, QStringLiteral("宝贝表格"), loaded.error().Detail)
+                    : keepAside(GridFileName, QStringLiteral("宝贝表格"), loaded.error().Detail);
         }
     }
+    bool linksToSave = false;
     const QString listFile = TPaths::WorkFile(LinkListFileName);
     if (PathTaken(listFile)) {
-        if (const TStatus loaded = LoadLinkListFromFile(*m_links, listFile); !loaded)
-            m_linksSavable = keepAside(LinkListFileName, QStringLiteral("商品列表"), loaded.error().Detail);
+        if (const TStatus loaded = LoadLinkListFromFile(*m_links, listFile); !loaded) {
+            if (loaded.error().Code == TErrc::Io) {
+                m_links->Clear();
+                m_linksSavable =
+                    leaveUnread(LinkListFileName, QStringLiteral("商品列表"), loaded.error().Detail);
+            } else {
+                m_linksSavable =
+                    keepAside(LinkListFileName, QStringLiteral("商品列表"), loaded.error().Detail);
+                // The links that could be read are written to a new file.
+                linksToSave = m_linksSavable && m_links->Count() > 0;
+            }
+        }
     }
     VersionText = FileVersionText();
     QMutexLocker lock(&m_saveLock);
     m_started = true;
     m_saved = revisions();
+    if (linksToSave)
+        m_saved.links = 0;
     return {};
 }
 
@@ -275,6 +312,9 @@ TStatus TAppCore::SaveState() {
     // Each part counts as saved only when its file was written, so a failed part is tried again.
     auto save = [&](bool savable, quint64 TRevisions::*part, const QString& notSaved,
                     const std::function<QString()>& write) {
+        // Only a part that changed is written: its file holds what it holds otherwise.
+        if (saving.*part == m_saved.*part)
+            return;
         if (!savable) {
             if (saving.*part != m_saved.*part)
                 failures.append(notSaved);
@@ -287,19 +327,25 @@ TStatus TAppCore::SaveState() {
             failures.append(why);
     };
     save(m_settingsSavable, &TRevisions::choices,
-         QStringLiteral("设置没有保存：%1 无法另存").arg(SettingsFileName), [&] {
+         QStringLiteral("设置没有保存：%1 在启动时无法读取，为了不覆盖它，本次运行不保存")
+             .arg(SettingsFileName),
+         [&] {
              const TStatus written = WriteSettings(Choices(), TPaths::WorkFile(SettingsFileName));
              return written ? QString() : written.error().Detail;
          });
     save(m_linksSavable, &TRevisions::links,
-         QStringLiteral("商品列表没有保存：%1 无法另存").arg(LinkListFileName), [&] {
+         QStringLiteral("商品列表没有保存：%1 在启动时无法读取，为了不覆盖它，本次运行不保存")
+             .arg(LinkListFileName),
+         [&] {
              const TStatus written = SaveLinkListToFile(*m_links, TPaths::WorkFile(LinkListFileName));
              return written ? QString()
                             : QStringLiteral("商品列表无法保存到 %1：%2")
                                   .arg(LinkListFileName, written.error().Detail);
          });
     save(m_tableSavable, &TRevisions::table,
-         QStringLiteral("宝贝表格没有保存：%1 无法另存").arg(GridFileName), [&] {
+         QStringLiteral("宝贝表格没有保存：%1 在启动时无法读取，为了不覆盖它，本次运行不保存")
+             .arg(GridFileName),
+         [&] {
              const TStatus written = SaveGridToFile(*m_grid, TPaths::WorkFile(GridFileName));
              return written ? QString()
                             : QStringLiteral("宝贝表格无法保存到 %1：%2")

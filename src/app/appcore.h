@@ -103,8 +103,10 @@ class TAppCore : public QObject {
 
     enum class TAddResult { Added, Duplicate, CrawlStarted, Busy, Nothing, Refused };
     struct TAddCounts {
-        int added = 0;  // links appended
-        int listed = 0; // links the list already held (or that came twice in the text)
+        int added = 0;   // links appended
+        int listed = 0;  // links the list already held (or that came twice in the text)
+        int refused = 0; // texts that are no link, or that the list has no room for
+        QString refusal; // the first of those, with its number and why ("第 2 个：含有控制字符")
     };
     // The add command: trims the address box; an item link is appended unless listed (ignoring
     // letter case), a shop or category link starts the shop crawl of the data source.
@@ -113,8 +115,10 @@ class TAppCore : public QObject {
     // Several shop links are refused with a message: a crawl takes one shop.
     TAddResult AddLink(TAddCounts* counts = nullptr);
     // Appends each item link unless listed (ignoring letter case, also against the links before
-    // it) and says in the status text how many were added and how many were listed already; no
-    // message box. Added when at least one link was appended, else Duplicate.
+    // it) or refused (no link by TLinkList::WhyNotALink, or no room left in the list), and says in
+    // the status text how many were added, how many were listed already and how many were refused,
+    // naming the first and why; no message box. Added when at least one link was appended, else
+    // Refused when one was refused, else Duplicate.
     TAddResult AddLinks(const QStringList& links, TAddCounts* counts = nullptr);
     static QString DuplicateMessage();
     static QString AddedLinksText(const TAddCounts& counts);
@@ -200,6 +204,9 @@ class TAppCore : public QObject {
     // Keeps a state file that could not be read aside and tells the user; false when it could not
     // be kept aside (so it must not be overwritten).
     bool keepAside(const QString& fileName, const QString& what, const QString& why);
+    // Tells the user that a state file cannot be read and stays as it is; false (it must not be
+    // overwritten).
+    bool leaveUnread(const QString& fileName, const QString& what, const QString& why);
     bool holdsBusyState(TJobKind kind) const;
     struct TRevisions {
         quint64 table = 0, links = 0, choices = 0;

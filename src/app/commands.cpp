@@ -23,18 +23,41 @@ QString TAppCore::DuplicateMessage() {
     return QStringLiteral("这个连接已经添加过了！");
 }
 
+namespace {
+
+// Why a text cannot join the link list: it is no link, or the list is full; empty when it can.
+QString whyNotAdded(const TLinkList& list, const QString& link) {
+    const QString why = TLinkList::WhyNotALink(link);
+    if (!why.isEmpty() || list.HasRoomFor(link))
+        return why;
+    return QStringLiteral("商品列表已满（最多 %1 个字符）").arg(MaxListChars);
+}
+
+} // namespace
+
 TAppCore::TAddResult TAppCore::AddLinks(const QStringList& links, TAddCounts* counts) {
     TAddCounts tally;
-    for (const QString& link : links)
-        ++(m_links->AppendIfMissing(link) ? tally.added : tally.listed);
+    for (qsizetype i = 0; i < links.size(); ++i) {
+        if (const QString why = whyNotAdded(*m_links, links[i]); !why.isEmpty()) {
+            if (tally.refused++ == 0)
+                tally.refusal = QStringLiteral("第 %1 个：%2").arg(i + 1).arg(why);
+            continue;
+        }
+        ++(m_links->AppendIfMissing(links[i]) ? tally.added : tally.listed);
+    }
     SetStatusText(AddedLinksText(tally));
     if (counts)
         *counts = tally;
-    return tally.added > 0 ? TAddResult::Added : TAddResult::Duplicate;
+    return tally.added > 0     ? TAddResult::Added
+           : tally.refused > 0 ? TAddResult::Refused
+                               : TAddResult::Duplicate;
 }
 
 QString TAppCore::AddedLinksText(const TAddCounts& counts) {
-    return QStringLiteral("已添加 %1 个连接，%2 个已在列表中").arg(counts.added).arg(counts.listed);
+    QString text = QStringLiteral("已添加 %1 个连接，%2 个已在列表中").arg(counts.added).arg(counts.listed);
+    if (counts.refused > 0)
+        text += QStringLiteral("，%1 个无法添加（%2）").arg(counts.refused).arg(counts.refusal);
+    return text;
 }
 
 TAppCore::TAddResult TAppCore::AddLink(TAddCounts* counts) {
@@ -65,6 +88,12 @@ TAppCore::TAddResult TAppCore::AddLink(TAddCounts* counts) {
         const TAddResult added = AddLinks(links, counts);
         UpdateChoices([](TChoices& c) { c.LinkText.clear(); });
         return added;
+    }
+    if (const QString why = whyNotAdded(*m_links, choices.LinkText); !why.isEmpty()) {
+        counts->refused = 1;
+        counts->refusal = why;
+        ShowMessage(QStringLiteral("这个连接无法添加：") + why, QStringLiteral("提示"));
+        return TAddResult::Refused;
     }
     if (m_links->AppendIfMissing(choices.LinkText)) {
         counts->added = 1;

@@ -133,3 +133,82 @@ bool TAnsi::DecodeWellFormed(QByteArrayView bytes, QString& out) {
     out.truncate(k);
     return true;
 }
+
+namespace {
+
+// GB18030's four-byte form: lead, digit, lead, digit.
+bool isDigitByte(uchar b) {
+    return b >= 0x30 && b <= 0x39;
+}
+
+} // namespace
+
+QByteArray TAnsi::EncodeLossless(const QString& text) {
+    const TTables& t = tables();
+    QByteArray out;
+    out.reserve(text.size() * 2);
+    QStringEncoder wide("GB18030", QStringConverter::Flag::Stateless);
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t unit = text[i].unicode();
+        const quint16 code = t.encoded[unit];
+        if (code != NotHeld) {
+            if (code < 0x100)
+                out += char(code);
+            else
+                out += char(code >> 8), out += char(code & 0xFF);
+            continue;
+        }
+        // A whole character: a surrogate pair counts as one.
+        const qsizetype length =
+            QChar::isHighSurrogate(unit) && i + 1 < text.size() && text[i + 1].isLowSurrogate() ? 2 : 1;
+        const QByteArray bytes =
+            wide.isValid() ? wide.encode(QStringView(text).mid(i, length)) : QByteArray();
+        if (bytes.size() == 4 && isLead(uchar(bytes[0])) && isDigitByte(uchar(bytes[1])))
+            out += bytes;
+        else
+            out += '?';
+        i += length - 1;
+    }
+    return out;
+}
+
+bool TAnsi::DecodeLossless(QByteArrayView bytes, QString& out) {
+    // Code-page text alone (the usual case) is read by table at once.
+    if (DecodeWellFormed(bytes, out))
+        return true;
+    const TTables& t = tables();
+    QStringDecoder wide("GB18030", QStringConverter::Flag::Stateless);
+    const uchar* b = reinterpret_cast<const uchar*>(bytes.data());
+    const qsizetype n = bytes.size();
+    out.clear();
+    out.reserve(n);
+    qsizetype i = 0;
+    while (i < n) {
+        if (b[i] < 0x80) {
+            out += QChar(char16_t(b[i++]));
+            continue;
+        }
+        if (i + 3 < n && isLead(b[i]) && isDigitByte(b[i + 1]) && isLead(b[i + 2]) && isDigitByte(b[i + 3])) {
+            if (!wide.isValid())
+                return false;
+            const QString c = wide.decode(QByteArrayView(b + i, 4));
+            if (wide.hasError() || c.isEmpty() || c.contains(QChar(0xFFFD)))
+                return false;
+            out += c;
+            i += 4;
+            continue;
+        }
+        char16_t c;
+        if (isLead(b[i]) && i + 1 < n && isTrail(b[i + 1])) {
+            c = t.paired[(b[i] - 0x80) * 0x100 + b[i + 1]];
+            i += 2;
+        } else {
+            c = t.single[b[i]];
+            ++i;
+        }
+        if (c == NoCharacter)
+            return false;
+        out += QChar(c);
+    }
+    return true;
+}

@@ -26,4 +26,13 @@ quint16 EncodedUnit(char16_t unit);
 // has no character for (Decode then decides what it becomes).
 bool DecodeWellFormed(QByteArrayView bytes, QString& out);
 
+// The code page's bytes for any text, losing nothing: each unit the code page holds as Encode
+// gives it, every other character (an emoji, a letter of another script) as its four-byte
+// GB18030 sequence (a lead byte followed by a digit, which no code-page character has). A text the
+// code page holds gives the same bytes as Encode; an unpaired surrogate becomes "?".
+QByteArray EncodeLossless(const QString& text);
+// Reads what EncodeLossless writes, and any code-page text; false, with `out` undefined, on bytes
+// that are neither.
+bool DecodeLossless(QByteArrayView bytes, QString& out);
+
 } // namespace TAnsi

@@ -1,5 +1,6 @@
 #include "base/inifile.h"
 
+#include "base/ansi.h"
 #include "platform/files.h"
 
 #include <QFile>
@@ -11,6 +12,23 @@ namespace {
 // How the profile functions read a file: no comment lines, the first line of a key counts, one pair
 // of enclosing quotes goes, at most 2047 characters.
 const TIniRules ProfileRules{QString(), false, true, 2047};
+
+// Whether the code page holds every character of the lines.
+bool codePageHolds(const QStringList& lines) {
+    for (const QString& line : lines)
+        for (const QChar c : line)
+            if (!TAnsi::Holds(c.unicode()))
+                return false;
+    return true;
+}
+
+// The file's bytes: in its own encoding, or, when a value does not fit the code page, UTF-8 with
+// its byte-order mark (which the reader takes), so that no character becomes "?".
+QByteArray fileBytes(TIniText& file) {
+    if (file.Encoding == TIniEncoding::Ansi && !codePageHolds(file.Lines))
+        file.Encoding = TIniEncoding::Utf8;
+    return file.ToBytes();
+}
 
 } // namespace
 
@@ -63,7 +81,7 @@ TStatus TIniFile::WriteString(const QString& section, const QString& key, const 
     const QString entry = key + QLatin1Char('=') + value;
     if (const qsizetype at = file.Find(section, key, ProfileRules); at >= 0) {
         content[at] = entry;
-        return WriteWholeFile(m_path, file.ToBytes());
+        return WriteWholeFile(m_path, fileBytes(file));
     }
     // A new key goes at the end of its section (after its last entry, before the blank lines that
     // part it from the next), or into a new section at the end of the file.
@@ -88,5 +106,5 @@ TStatus TIniFile::WriteString(const QString& section, const QString& key, const 
             --at;
         content.insert(at, entry);
     }
-    return WriteWholeFile(m_path, file.ToBytes());
+    return WriteWholeFile(m_path, fileBytes(file));
 }

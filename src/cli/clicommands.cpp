@@ -505,8 +505,9 @@ const QList<TCliCommand>& commands() {
                      c.err << "tovrel-cli: a crawl takes one shop address\n";
                      return int(TCliExit::Failure);
                  }
-                 c.core.AddLinks(links);
-                 return int(TCliExit::Ok);
+                 TAppCore::TAddCounts counts;
+                 c.core.AddLinks(links, &counts);
+                 return int(counts.refused > 0 ? TCliExit::Failure : TCliExit::Ok);
              }
              c.core.UpdateChoices([&links](TChoices& ch) { ch.LinkText = links[0]; });
              using TAdd = TAppCore::TAddResult;

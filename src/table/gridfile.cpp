@@ -542,24 +542,10 @@ TError ioError(const QFileDevice& file) {
     return MakeError(TErrc::Io, file.errorString());
 }
 
-// The largest grid file read (a table of a thousand large items is well under 1 GB) and the
-// largest link-list file (millions of links).
-constexpr qint64 MaxGridFileBytes = qint64(4) << 30;
+// The largest link-list file read: far more than the list may hold (see MaxListChars). The grid
+// file has no such limit: it is read a piece at a time, and whatever the save wrote is read back
+// as far as memory allows.
 constexpr qint64 MaxLinkListFileBytes = 256 << 20;
-
-// Whether a deciphered link list is text the program wrote: code-page text without control
-// characters other than the line ends (what another key or damaged digits give is not).
-bool isLinkListText(const QByteArray& plain, QString* text) {
-    QStringDecoder decoder("GBK", QStringConverter::Flag::Stateless);
-    *text = decoder.decode(plain);
-    if (decoder.hasError())
-        return false;
-    for (QChar c : *text)
-        if ((c.unicode() < 0x20 && c != u'\r' && c != u'\n' && c != u'\t') || c.unicode() == 0x7F ||
-            c.unicode() == 0xFFFD)
-            return false;
-    return true;
-}
 
 } // namespace
 
@@ -701,13 +687,28 @@ TStatus SaveGridToFile(const TItemTable& grid, const QString& FileName) {
     return CommitSaveFile(file);
 }
 
+namespace {
+
+TStatus loadGrid(TItemTable& grid, const QString& FileName);
+
+} // namespace
+
 TStatus LoadGridFromFile(TItemTable& grid, const QString& FileName) {
+    try {
+        return loadGrid(grid, FileName);
+    } catch (const std::bad_alloc&) {
+        // Too large for this computer's memory: the file is not damaged, and must not be replaced.
+        return MakeError(TErrc::Io, QStringLiteral("内存不足，无法读入"));
+    }
+}
+
+namespace {
+
+TStatus loadGrid(TItemTable& grid, const QString& FileName) {
     // A pipe or a device in the file's place would never end; only a regular file is read.
     const QFileInfo info(FileName);
     if (!info.isFile())
         return damaged(QStringLiteral("not a regular file"));
-    if (info.size() > MaxGridFileBytes)
-        return damaged(QStringLiteral("larger than %1 GB").arg(MaxGridFileBytes >> 30));
     QFile file(FileName);
     if (!file.open(QIODevice::ReadOnly))
         return ioError(file);
@@ -742,6 +743,8 @@ TStatus LoadGridFromFile(TItemTable& grid, const QString& FileName) {
     return {};
 }
 
+} // namespace
+
 TStatus SaveLinkListToFile(const TLinkList& list, const QString& FileName) {
     const QStringList links = list.Items();
     if (links.isEmpty()) {
@@ -754,7 +757,8 @@ TStatus SaveLinkListToFile(const TLinkList& list, const QString& FileName) {
     QString text;
     for (const QString& link : links)
         text += link + QStringLiteral("\r\n");
-    return WriteWholeFile(FileName, EncryptText(TAnsi::Encode(text), LinkListKey, 0));
+    // Every character is kept: what the code page cannot hold is written in GB18030's four bytes.
+    return WriteWholeFile(FileName, EncryptText(TAnsi::EncodeLossless(text), LinkListKey, 0));
 }
 
 TStatus LoadLinkListFromFile(TLinkList& list, const QString& FileName) {
@@ -765,14 +769,39 @@ TStatus LoadLinkListFromFile(TLinkList& list, const QString& FileName) {
     // The program never writes an empty list (it removes the file): an empty file is what a failed
     // write leaves.
     if (bytes->isEmpty())
-        return damaged(QStringLiteral("the file is empty"));
+        return damaged(QStringLiteral("文件是空的"));
     const TResult<QByteArray> plain = DecryptText(*bytes, LinkListKey, 0, true);
     if (!plain)
         return plain.error();
     QString text;
-    if (!isLinkListText(*plain, &text))
-        return damaged(QStringLiteral("the deciphered text is no link list"));
-    if (!TrimText(text).isEmpty())
-        list.Replace(FromCommaText(text));
+    if (!TAnsi::DecodeLossless(*plain, text))
+        return damaged(QStringLiteral("解密后不是连接列表"));
+    // One link a line, as written. A line that is no link is left out; the others are read.
+    QStringList links;
+    int firstBad = 0, bad = 0;
+    QString why;
+    const QStringList lines = text.split(QLatin1Char('\n'));
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const QString link = TrimText(lines[i]);
+        if (link.isEmpty())
+            continue;
+        if (const QString wrong = TLinkList::WhyNotALink(link); !wrong.isEmpty()) {
+            if (bad++ == 0) {
+                firstBad = int(i) + 1;
+                why = wrong;
+            }
+            continue;
+        }
+        links.append(link);
+    }
+    if (bad > 0 && links.isEmpty())
+        return damaged(QStringLiteral("解密后不是连接列表"));
+    list.Replace(links);
+    if (bad > 0)
+        return damaged(QStringLiteral("第 %1 行%2，共 %3 行不能读入；其余 %4 个连接已读入")
+                           .arg(firstBad)
+                           .arg(why)
+                           .arg(bad)
+                           .arg(links.size()));
     return {};
 }

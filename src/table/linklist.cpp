@@ -24,6 +24,7 @@ int TLinkList::Count() const {
 
 // Case folding gives equal keys exactly to the links that compare equal ignoring case.
 void TLinkList::indexLocked(const QString& link, int change) {
+    m_chars += change * (link.size() + 2);
     const QString key = link.toCaseFolded();
     const int count = m_folded.value(key) + change;
     if (count > 0)
@@ -37,17 +38,44 @@ bool TLinkList::Contains(const QString& link) const {
     return m_folded.contains(link.toCaseFolded());
 }
 
-void TLinkList::Append(const QString& link) {
+QString TLinkList::WhyNotALink(const QString& link) {
+    if (link.isEmpty())
+        return QStringLiteral("是空的");
+    if (link.size() > MaxLinkChars)
+        return QStringLiteral("超过 %1 个字符").arg(MaxLinkChars);
+    for (const QChar c : link) {
+        const char16_t u = c.unicode();
+        if (u < 0x20 || (u >= 0x7F && u <= 0x9F))
+            return QStringLiteral("含有控制字符");
+        if (c.isSpace() || u == 0x3000)
+            return QStringLiteral("含有空白");
+    }
+    return {};
+}
+
+bool TLinkList::HasRoomFor(const QString& link) const {
     QMutexLocker lock(&m_lock);
+    return m_chars + link.size() + 2 <= MaxListChars;
+}
+
+bool TLinkList::Append(const QString& link) {
+    if (!WhyNotALink(link).isEmpty())
+        return false;
+    QMutexLocker lock(&m_lock);
+    if (m_chars + link.size() + 2 > MaxListChars)
+        return false;
     m_items.append(link);
     indexLocked(link, 1);
     ++m_revision;
     emit appended(int(m_items.size()) - 1, link);
+    return true;
 }
 
 bool TLinkList::AppendIfMissing(const QString& link) {
+    if (!WhyNotALink(link).isEmpty())
+        return false;
     QMutexLocker lock(&m_lock);
-    if (m_folded.contains(link.toCaseFolded()))
+    if (m_folded.contains(link.toCaseFolded()) || m_chars + link.size() + 2 > MaxListChars)
         return false;
     m_items.append(link);
     indexLocked(link, 1);
@@ -75,6 +103,7 @@ void TLinkList::Replace(const QStringList& links) {
     QMutexLocker lock(&m_lock);
     m_items = links;
     m_folded.clear();
+    m_chars = 0;
     for (const QString& link : m_items)
         indexLocked(link, 1);
     ++m_revision;

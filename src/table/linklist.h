@@ -5,6 +5,13 @@
 #include <QObject>
 #include <QStringList>
 
+// What a link of the list may hold: no control characters and no blanks inside, at most
+// MaxLinkChars characters; and the whole list at most MaxListChars characters (each link counted
+// with its line end), so that its file always reads back (the reader takes 256 MB; this is a
+// quarter of that even at four bytes a character, twice for the cipher's hexadecimal digits).
+inline constexpr qsizetype MaxLinkChars = 4096;
+inline constexpr qsizetype MaxListChars = qsizetype(16) << 20;
+
 // The link list: the item, shop and category links the user collected, in order. Safe to use
 // from any thread (the shop crawlers append to it from theirs); changes are announced by signals
 // that a view on the user-interface thread receives queued.
@@ -18,8 +25,17 @@ class TLinkList : public QObject {
     // Whether `link` is already in the list, compared ignoring letter case.
     bool Contains(const QString& link) const;
 
-    void Append(const QString& link);
-    // Appends `link` unless the list holds it (ignoring letter case); returns whether it did.
+    // Why `link` cannot be a link of the list, in the user's words ("含有控制字符", ...); the empty
+    // text when it can.
+    static QString WhyNotALink(const QString& link);
+    // Whether the list has room for `link` as well (see MaxListChars).
+    bool HasRoomFor(const QString& link) const;
+
+    // Appends `link`, listed or not, unless it is no link (WhyNotALink) or the list has no room for
+    // it; returns whether it did.
+    bool Append(const QString& link);
+    // Appends `link` unless the list holds it (ignoring letter case), it is no link (WhyNotALink) or
+    // the list has no room for it; returns whether it did.
     bool AppendIfMissing(const QString& link);
     bool RemoveAt(int index);
     void Clear();
@@ -45,4 +61,5 @@ class TLinkList : public QObject {
     // with every item (a list of many thousand links is filled one link at a time).
     QHash<QString, int> m_folded;
     quint64 m_revision = 0;
+    qsizetype m_chars = 0; // the links' characters, each with its line end
 };

@@ -8,6 +8,7 @@
 
 #include <QAtomicInteger>
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
@@ -96,6 +97,9 @@ TPageCache::~TPageCache() {
 }
 
 QSqlDatabase TPageCache::connection() const {
+    // No store: the cache is off for this run.
+    if (m_fileName.isEmpty())
+        return QSqlDatabase();
     QString& name = t_connections.names[m_id];
     if (name.isEmpty()) {
         name = connectionName();
@@ -119,49 +123,108 @@ QByteArray TPageCache::MachineKey() {
     return AdapterAddress().toLatin1();
 }
 
+namespace {
+
+// What a file in the store's place is.
+enum class TStoreKind {
+    Ours,    // our table and nothing else, or a new empty file
+    Busy,    // another process is using it right now
+    Foreign, // another program's database, or no database at all
+};
+
+TStoreKind storeKind(const QString& fileName) {
+    if (!PathTaken(fileName))
+        return TStoreKind::Ours;
+    const QFileInfo info(fileName);
+    if (!info.isFile() || info.isSymLink())
+        return TStoreKind::Foreign;
+    if (info.size() == 0)
+        return TStoreKind::Ours;
+    const QString name = connectionName();
+    TStoreKind kind = TStoreKind::Foreign;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(fileName);
+        // Looked at without changing anything.
+        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=5000"));
+        if (db.open()) {
+            QSqlQuery query(db);
+            if (query.exec(QStringLiteral("select type, name from sqlite_master"))) {
+                bool table = false, other = false;
+                while (query.next()) {
+                    const QString type = query.value(0).toString();
+                    const QString entry = query.value(1).toString();
+                    if (type == u"table" &&
+                        entry.compare(QStringLiteral("TaoBaoAU"), Qt::CaseInsensitive) == 0)
+                        table = true;
+                    else if (!(type == u"index" &&
+                               entry.compare(QStringLiteral("TaoBaoAU_Url"), Qt::CaseInsensitive) == 0) &&
+                             !entry.startsWith(QStringLiteral("sqlite_")))
+                        other = true;
+                }
+                if (table && !other) {
+                    // Our columns, by name.
+                    QSqlQuery columns(db);
+                    QStringList names;
+                    if (columns.exec(QStringLiteral("pragma table_info(TaoBaoAU)")))
+                        while (columns.next())
+                            names.append(columns.value(1).toString().toLower());
+                    if (names ==
+                        QStringList{QStringLiteral("url"), QStringLiteral("memo"), QStringLiteral("time")})
+                        kind = TStoreKind::Ours;
+                }
+            } else if (isBusy(query.lastError())) {
+                kind = TStoreKind::Busy;
+            }
+        } else if (isBusy(db.lastError())) {
+            kind = TStoreKind::Busy;
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+    return kind;
+}
+
+} // namespace
+
 TStatus TPageCache::initializeDB() {
     QMutexLocker lock(&m_lock);
-    // Something that is no file in the store's place (a pipe would block the database for ever)
-    // holds no replies of ours: it is kept aside and a new store is made.
-    dropConnection(); // the file may be set aside or made anew
-    if (PathTaken(m_fileName) && !QFileInfo(m_fileName).isFile())
-        (void)SetAside(m_fileName);
-    const bool existed = QFileInfo::exists(m_fileName);
-    QSqlError listError;
-    auto tableNames = [&listError](QSqlDatabase db, bool* ok) {
-        QStringList names;
-        QSqlQuery query(db);
-        *ok = query.exec(QStringLiteral("select name from sqlite_master where type = 'table'"));
-        listError = query.lastError();
-        while (*ok && query.next())
-            names.append(query.value(0).toString());
-        return names;
-    };
-    bool listed = false;
-    QStringList names;
+    dropConnection(); // the store may change
+    m_notice.clear();
+    // Only our own store is used. Anything else in its place (another program's database, a file
+    // that is no database, a folder or a pipe) is left as it is, and a store of our own beside it
+    // is used instead; when that place is taken by something else as well, the cache is off.
+    TStoreKind kind = storeKind(m_fileName);
+    if (kind == TStoreKind::Busy)
+        return {}; // another process of ours uses it; its old entries are purged at a later start
+    if (kind == TStoreKind::Foreign) {
+        const QString besides = QFileInfo(m_fileName).dir().filePath(QStringLiteral("DB_tovrel.MDB"));
+        const TStoreKind other = storeKind(besides);
+        m_notice = QStringLiteral("%1 不是本程序的页面缓存，保持原样").arg(QFileInfo(m_fileName).fileName());
+        if (other == TStoreKind::Foreign) {
+            m_fileName.clear();
+            m_notice +=
+                QStringLiteral("；%1 也不是，本次运行不使用页面缓存").arg(QFileInfo(besides).fileName());
+            return {};
+        }
+        m_fileName = besides;
+        m_notice += QStringLiteral("；页面缓存改用 %1").arg(QFileInfo(besides).fileName());
+        if (other == TStoreKind::Busy)
+            return {};
+    }
+    bool hasTable = false;
     {
         TConnection connection(m_fileName);
-        if (connection.ok())
-            names = tableNames(connection.db(), &listed);
-        else
-            listError = connection.db().lastError();
+        if (!connection.ok())
+            return MakeError(TErrc::Io, StoreNotMade);
+        QSqlQuery query(connection.db());
+        if (!query.exec(
+                QStringLiteral("select name from sqlite_master where type = 'table' and name = 'TaoBaoAU' "
+                               "collate nocase")))
+            return MakeError(TErrc::Io, StoreNotMade);
+        hasTable = query.next();
     }
-    if (!listed && existed && isBusy(listError)) {
-        // Another process is using the store right now: it is a store of ours, so it is left as
-        // it is; the old entries are purged at a later start.
-        return {};
-    }
-    if (!listed && existed) {
-        // A file that is no database of ours (a cache from another build, a damaged file): it only
-        // held disposable replies, so it is kept aside and a new one is made.
-        (void)SetAside(m_fileName);
-        TConnection connection(m_fileName);
-        if (connection.ok())
-            names = tableNames(connection.db(), &listed);
-    }
-    if (!listed)
-        return MakeError(TErrc::Io, StoreNotMade);
-    if (!names.contains(QStringLiteral("TaoBaoAU"), Qt::CaseInsensitive)) {
+    if (!hasTable) {
         TConnection connection(m_fileName);
         QSqlQuery query(connection.db());
         if (!connection.ok() || !query.exec(CreateTable))

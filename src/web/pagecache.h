@@ -27,7 +27,11 @@ class TPageCache {
     ~TPageCache();
 
     static QByteArray MachineKey();
+    // The store's file: the one given, or the one beside it used instead (see initializeDB); empty
+    // when the cache is off.
     QString FileName() const { return m_fileName; }
+    // What initializeDB did instead of using the file given, for the run log; empty when it used it.
+    QString Notice() const { return m_notice; }
 
     // What preparing the store could not do: the detail of initializeDB's failure.
     static inline const QString StoreNotMade = QStringLiteral("the store could not be made");
@@ -35,7 +39,10 @@ class TPageCache {
     static inline const QString NotPurged = QStringLiteral("the old entries could not be purged");
 
     // Prepares the store: creates the file and the table when missing, otherwise purges old
-    // entries. Fails (TErrc::Io) with StoreNotMade, TableNotMade or NotPurged as the detail.
+    // entries. Only a store of ours is used (a file holding our one table, or none yet): anything
+    // else in its place is left untouched and "DB_tovrel.MDB" beside it is used instead (the cache
+    // is off when that is taken by something else too); Notice says so. Fails (TErrc::Io) with
+    // StoreNotMade, TableNotMade or NotPurged as the detail.
     TStatus initializeDB();
     // Deletes every entry older than the start of the day 15 days before `today`.
     bool PurgePageCache(const QDate& today = QDate::currentDate());
@@ -57,5 +64,6 @@ class TPageCache {
     quint64 m_id = 0;
     QString m_fileName;
     QByteArray m_key;
+    QString m_notice;
     QMutex m_lock;
 };
