@@ -17,6 +17,11 @@
 #include <QTextStream>
 
 #include <csignal>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -83,6 +88,7 @@ class TestCli : public QObject {
     void searchThroughProxyAcrossRuns();
     void titleOutsideTheCodePageAcrossRuns();
     void oneProcessPerFolder();
+    void programFolderNamedInAnotherEncoding();
     void controlCharactersAreShownEscaped();
     void editsReachThePackage();
     void manyLinksAtOnce();
@@ -312,6 +318,65 @@ void TestCli::oneProcessPerFolder() {
     QVERIFY(first.waitForFinished(10000));
     QVERIFY(QFile::exists(dir.filePath("tovrel.lock")));
     QCOMPARE(cli({"list"}), "1\thttp://item.taobao.com/item.htm?id=1\n");
+}
+
+namespace {
+
+// Runs a program by the bytes of its path (which Qt's file names cannot carry) in folder `cwd`,
+// and returns its exit status, or -1 when it could not run.
+int runByBytes(const QByteArray& program, const QList<QByteArray>& args, const QByteArray& cwd) {
+    const pid_t child = ::fork();
+    if (child < 0)
+        return -1;
+    if (child == 0) {
+        if (::chdir(cwd.constData()) != 0)
+            ::_exit(126);
+        const int null = ::open("/dev/null", O_WRONLY);
+        ::dup2(null, 1);
+        ::dup2(null, 2);
+        std::vector<char*> argv{const_cast<char*>(program.constData())};
+        for (const QByteArray& a : args)
+            argv.push_back(const_cast<char*>(a.constData()));
+        argv.push_back(nullptr);
+        ::execv(program.constData(), argv.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    if (::waitpid(child, &status, 0) != child || !WIFEXITED(status))
+        return -1;
+    return WEXITSTATUS(status);
+}
+
+bool existsByBytes(const QByteArray& path) {
+    struct stat info {};
+    return ::lstat(path.constData(), &info) == 0;
+}
+
+} // namespace
+
+void TestCli::programFolderNamedInAnotherEncoding() {
+    // A folder named "测试店" in GBK, as a Windows archive unpacks it; the program copied there and
+    // started from another folder keeps its state beside itself.
+    QTemporaryDir root;
+    const QByteArray base = QFile::encodeName(root.path());
+    const QByteArray folder = base + "/\xB2\xE2\xCA\xD4\xB5\xEA";
+    QVERIFY(::mkdir(folder.constData(), 0755) == 0);
+    const QByteArray program = folder + "/tovrel-cli";
+    {
+        const QByteArray bytes = readFile(QStringLiteral(TOVREL_CLI_PATH));
+        const int fd = ::open(program.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0755);
+        QVERIFY(fd >= 0);
+        QCOMPARE(::write(fd, bytes.constData(), size_t(bytes.size())), ssize_t(bytes.size()));
+        ::close(fd);
+    }
+    const QByteArray elsewhere = base + "/elsewhere";
+    QVERIFY(::mkdir(elsewhere.constData(), 0755) == 0);
+    QCOMPARE(runByBytes(program, {"add", "http://item.taobao.com/item.htm?id=1"}, elsewhere), 0);
+    QVERIFY(existsByBytes(folder + "/listnew"));
+    QVERIFY(QDir(QFile::decodeName(elsewhere)).isEmpty());
+    // And it reads them back there.
+    QCOMPARE(runByBytes(program, {"add", "http://item.taobao.com/item.htm?id=1"}, elsewhere), 1);
+    QVERIFY(!existsByBytes(folder + "/tovrel.lock"));
 }
 
 void TestCli::controlCharactersAreShownEscaped() {

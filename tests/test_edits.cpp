@@ -7,8 +7,12 @@
 #include "base/textlines.h"
 #include "table/itemtable.h"
 
+#include <QDir>
+#include <QElapsedTimer>
 #include <QStringEncoder>
 #include <QTest>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -41,6 +45,8 @@ class TestEdits : public QObject {
     void textLines();
     void retitleNeedsOneToAllItems_data();
     void retitleNeedsOneToAllItems();
+    void retitleReadsOnlyRegularFiles_data();
+    void retitleReadsOnlyRegularFiles();
     void batchWatermarkOnSelectedRows();
     void editItemChangesOnlyNamedParts();
 
@@ -77,6 +83,9 @@ void TestEdits::textLines_data() {
     QTest::newRow("a lone CR LF is one empty line") << QByteArray("\r\n") << QStringList{""};
     QTest::newRow("an empty file has no line") << QByteArray() << QStringList{};
     QTest::newRow("a byte-order mark alone") << QByteArray("\xEF\xBB\xBF") << QStringList{};
+    QTest::newRow("UTF-8 without a byte-order mark")
+        << QString::fromUtf16(u"羊绒大衣\n한국어 ß\U0001F600\n").toUtf8()
+        << QStringList{"羊绒大衣", QString::fromUtf16(u"한국어 ß\U0001F600")};
 }
 
 void TestEdits::textLines() {
@@ -120,6 +129,40 @@ void TestEdits::retitleNeedsOneToAllItems() {
     // A file that cannot be read changes nothing either.
     QCOMPARE(core.RetitleFromFile(m_env->File("missing.txt")).error().Code, TErrc::Io);
     QCOMPARE(::titles(*core.Table()), titles);
+}
+
+void TestEdits::retitleReadsOnlyRegularFiles_data() {
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("a pipe with nobody writing") << "fifo";
+    QTest::newRow("an endless device") << "device";
+    QTest::newRow("a folder") << "folder";
+    QTest::newRow("a file over its size limit") << "large";
+}
+
+void TestEdits::retitleReadsOnlyRegularFiles() {
+    QFETCH(QString, kind);
+    TAppCore& core = m_env->Core();
+    addItems(*core.Table(), 2);
+    QString path = m_env->File("titles");
+    if (kind == "fifo") {
+        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    } else if (kind == "device") {
+        path = "/dev/zero";
+    } else if (kind == "folder") {
+        QVERIFY(QDir().mkpath(path));
+    } else {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QVERIFY(file.resize(qint64(65) << 20)); // sparse: no time spent writing it
+    }
+    QElapsedTimer clock;
+    clock.start();
+    const TResult<int> result = core.RetitleFromFile(path);
+    QVERIFY(clock.elapsed() < 5000);
+    QVERIFY(!result.ok());
+    QCOMPARE(result.error().Code, TErrc::Refused);
+    QVERIFY(!result.error().Detail.isEmpty());
+    QCOMPARE(::titles(*core.Table()), (QStringList{"旧1", "旧2"}));
 }
 
 void TestEdits::batchWatermarkOnSelectedRows() {

@@ -34,6 +34,7 @@
 #include <QSqlQuery>
 #include <QStringDecoder>
 #include <QStringEncoder>
+#include <QSysInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -152,6 +153,9 @@ class TestPersistence : public QObject {
     void fullDiskKeepsSmallFiles();
     void crashDuringSaveKeepsOldFile_data();
     void crashDuringSaveKeepsOldFile();
+    void locksWithoutALiveHolder_data();
+    void locksWithoutALiveHolder();
+    void lockThatCannotBeRemovedIsNamed();
 
   private:
     std::unique_ptr<TTestEnvironment> m_env;
@@ -1083,6 +1087,86 @@ void TestPersistence::fullDiskKeepsSmallFiles() {
         QCOMPARE(readFile(file("listnew")), list);
         QCOMPARE(readFile(file("setting.ini")), settings);
     }
+}
+
+void TestPersistence::locksWithoutALiveHolder_data() {
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<bool>("takenOver");
+    QTest::newRow("an empty lock file") << "empty" << true;
+    QTest::newRow("garbage") << "garbage" << true;
+    QTest::newRow("process number 0") << "zero" << true;
+    QTest::newRow("a process that has ended") << "ended" << true;
+    QTest::newRow("a number given to a later process") << "reused" << true;
+    QTest::newRow("an empty folder") << "folder" << true;
+    QTest::newRow("a link to nowhere") << "link" << true;
+    QTest::newRow("a live holder") << "live" << false;
+}
+
+void TestPersistence::locksWithoutALiveHolder() {
+    QFETCH(QString, kind);
+    QFETCH(bool, takenOver);
+    const QString lock = file("tovrel.lock");
+    const QByteArray host = QSysInfo::machineHostName().toUtf8();
+    QProcess other;
+    // The holder's program name as the system knows it ("sleep" stands in for a running Tovrel).
+    auto lockOf = [&host](qint64 pid) { return QByteArray::number(pid) + "\nsleep\n" + host + "\n"; };
+    if (kind == "empty") {
+        writeFile(lock, "");
+    } else if (kind == "garbage") {
+        writeFile(lock, "\x01\x02 not a lock at all");
+    } else if (kind == "zero") {
+        writeFile(lock, lockOf(0));
+    } else if (kind == "ended" || kind == "reused" || kind == "live") {
+        other.start("sleep", {"30"});
+        QVERIFY(other.waitForStarted());
+        writeFile(lock, lockOf(other.processId()));
+        if (kind == "ended") {
+            other.kill();
+            QVERIFY(other.waitForFinished(5000));
+        }
+        if (kind == "reused") {
+            // The lock was written an hour before its process started.
+            QFile f(lock);
+            QVERIFY(f.open(QIODevice::ReadWrite));
+            QVERIFY(f.setFileTime(QDateTime::currentDateTime().addSecs(-3600),
+                                  QFileDevice::FileModificationTime));
+        }
+    } else if (kind == "folder") {
+        QVERIFY(QDir().mkpath(lock));
+    } else if (kind == "link") {
+        QVERIFY(QFile::link(file("nowhere"), lock));
+    }
+    TAppCore core;
+    const TStatus locked = core.LockWorkFolder();
+    QCOMPARE(locked.ok(), takenOver);
+    if (takenOver) {
+        QVERIFY(QFileInfo(lock).isFile());
+        QVERIFY(readFile(lock).startsWith(QByteArray::number(QCoreApplication::applicationPid()) + "\n"));
+    } else {
+        QCOMPARE(locked.error().Code, TErrc::Locked);
+        QVERIFY2(core.FolderBusyMessage().contains(QString::number(other.processId())),
+                 qPrintable(core.FolderBusyMessage()));
+        QCOMPARE(readFile(lock), lockOf(other.processId()));
+    }
+    if (other.state() != QProcess::NotRunning) {
+        other.kill();
+        other.waitForFinished(5000);
+    }
+}
+
+void TestPersistence::lockThatCannotBeRemovedIsNamed() {
+    // A folder with something in it in the lock's place: nothing is removed, and the message says
+    // which file it is and what to do.
+    const QString lock = file("tovrel.lock");
+    QVERIFY(QDir().mkpath(lock + "/inside"));
+    TAppCore core;
+    const TStatus locked = core.LockWorkFolder();
+    QVERIFY(!locked.ok());
+    QCOMPARE(locked.error().Code, TErrc::Locked);
+    const QString message = core.FolderBusyMessage();
+    QVERIFY2(message.contains(QDir::toNativeSeparators(lock)) && message.contains("请删除这个文件后再试"),
+             qPrintable(message));
+    QVERIFY(QDir(lock + "/inside").exists());
 }
 
 QTEST_GUILESS_MAIN(TestPersistence)

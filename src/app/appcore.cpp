@@ -184,6 +184,8 @@ TFolderHolder TAppCore::FolderHolder() const {
 }
 
 QString TAppCore::FolderBusyMessage() const {
+    if (m_folderLock && !m_folderLock->Problem().isEmpty())
+        return m_folderLock->Problem();
     const TFolderHolder holder = FolderHolder();
     QString who = holder.App.isEmpty() ? QStringLiteral("另一个程序") : holder.App;
     who += QStringLiteral("（进程号 ") + QString::number(holder.Pid);

@@ -10,6 +10,7 @@
 #include "collect/shopcrawler.h"
 #include "export/csvexport.h"
 #include "pictures/picturedownload.h"
+#include "platform/files.h"
 #include "platform/paths.h"
 #include "table/itemtable.h"
 #include "table/linklist.h"
@@ -224,15 +225,12 @@ int TAppCore::BatchWatermark() {
 }
 
 TResult<int> TAppCore::RetitleFromFile(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return MakeError(TErrc::Io, file.errorString());
     // A title file is small; a file of many megabytes is no title file.
     constexpr qint64 MaxTitleFileBytes = 64 << 20;
-    const QByteArray bytes = file.read(MaxTitleFileBytes + 1);
-    if (bytes.size() > MaxTitleFileBytes)
-        return MakeError(TErrc::Refused, QStringLiteral("文件太大，不是宝贝名称列表"));
-    const QStringList lines = ReadTextLines(bytes);
+    const TResult<QByteArray> bytes = ReadChosenFile(path, MaxTitleFileBytes);
+    if (!bytes)
+        return bytes.error();
+    const QStringList lines = ReadTextLines(*bytes);
     const int items = m_grid->RowCount() - 1;
     if (lines.isEmpty())
         return MakeError(TErrc::Refused, QStringLiteral("文件中没有宝贝名称"));

@@ -4,17 +4,23 @@
 
 #include <QStringDecoder>
 
-QStringList ReadTextLines(const QByteArray& bytes) {
-    QString text;
-    if (bytes.startsWith("\xEF\xBB\xBF")) {
-        text = QString::fromUtf8(bytes.mid(3));
-    } else if (bytes.startsWith("\xFF\xFE") || bytes.startsWith("\xFE\xFF")) {
+QString DecodeUserText(const QByteArray& bytes) {
+    if (bytes.startsWith("\xEF\xBB\xBF"))
+        return QString::fromUtf8(bytes.mid(3));
+    if (bytes.startsWith("\xFF\xFE") || bytes.startsWith("\xFE\xFF")) {
         QStringDecoder decoder(bytes.startsWith("\xFF\xFE") ? QStringDecoder::Utf16LE
                                                             : QStringDecoder::Utf16BE);
-        text = decoder.decode(bytes.mid(2));
-    } else {
-        text = TAnsi::Decode(bytes);
+        return decoder.decode(bytes.mid(2));
     }
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringConverter::Flag::Stateless);
+    const QString text = utf8.decode(bytes);
+    if (!utf8.hasError())
+        return text;
+    return TAnsi::Decode(bytes);
+}
+
+QStringList ReadTextLines(const QByteArray& bytes) {
+    const QString text = DecodeUserText(bytes);
     QStringList lines;
     qsizetype start = 0;
     for (qsizetype i = 0; i < text.size(); ++i) {

@@ -1,5 +1,8 @@
 #include "cli/clicommands.h"
 
+#include "base/textlines.h"
+#include "platform/files.h"
+
 #include "app/appcore.h"
 #include "export/csvexport.h"
 #include "pictures/picturedownload.h"
@@ -653,7 +656,8 @@ const QList<TCliCommand>& commands() {
          QStringLiteral(
              "edit ROW [--title T] [--category T] [--price T] [--delivery T] [--detail-file FILE]\n"
              "                     change the named parts of item ROW (as numbered by `table`);\n"
-             "                     --detail-file gives the description, read as UTF-8 and kept as it stands"),
+             "                     --detail-file gives the description (UTF-8, or the code page when\n"
+             "                     it is no UTF-8), kept as it stands"),
          [](const QStringList& a) -> TStatus {
              if (a.isEmpty() || !parseRow(a[0]))
                  return usage(QStringLiteral("edit needs an item number"));
@@ -664,13 +668,15 @@ const QList<TCliCommand>& commands() {
              const TEditArgs args = *parseEdit(a.mid(1));
              TItemEdit edit = args.edit;
              if (!args.detailFile.isEmpty()) {
-                 QFile file(args.detailFile);
-                 if (!file.open(QIODevice::ReadOnly)) {
-                     c.err << "tovrel-cli: cannot read " << args.detailFile << ": " << file.errorString()
+                 // As large as a description the marketplace sends may be.
+                 constexpr qint64 MaxDetailBytes = 16 << 20;
+                 const TResult<QByteArray> bytes = ReadChosenFile(args.detailFile, MaxDetailBytes);
+                 if (!bytes) {
+                     c.err << "tovrel-cli: cannot read " << args.detailFile << ": " << bytes.error().Detail
                            << '\n';
                      return int(TCliExit::Failure);
                  }
-                 edit.LocalDetail = QString::fromUtf8(file.readAll());
+                 edit.LocalDetail = DecodeUserText(*bytes);
              }
              if (const TStatus edited = c.core.EditItem(*parseRow(a[0]), edit); !edited) {
                  c.err << "tovrel-cli: " << edited.error().Detail << ": the table has "

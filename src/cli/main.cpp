@@ -1,4 +1,5 @@
 #include "cli/clicommands.h"
+#include "platform/paths.h"
 #include "platform/termination.h"
 
 #include <QGuiApplication>
@@ -26,5 +27,11 @@ int main(int argc, char** argv) {
     QCoreApplication::setApplicationName(QStringLiteral("tovrel-cli"));
     QTextStream out(stdout);
     QTextStream err(stderr);
+    // The state files live beside the program unless --workdir names another folder: a program
+    // whose folder cannot be found writes nowhere else instead.
+    if (const TStatus found = TPaths::FindProgramFolder(); !found) {
+        err << "tovrel-cli: 找不到程序所在的文件夹（" << found.error().Detail << "）\n";
+        return 1;
+    }
     return RunCli(QCoreApplication::arguments().mid(1), out, err);
 }

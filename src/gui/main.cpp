@@ -39,6 +39,15 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tovrel"));
 
+    if (const TStatus found = TPaths::FindProgramFolder(); !found) {
+        QMessageBox box(
+            QMessageBox::Critical, QStringLiteral("提示"),
+            QStringLiteral("找不到程序所在的文件夹（%1），Tovrel 无法启动。").arg(found.error().Detail),
+            QMessageBox::Ok);
+        box.setTextFormat(Qt::PlainText);
+        box.exec();
+        return 1;
+    }
     const QStringList args = QApplication::arguments();
     const qsizetype at = args.indexOf(QStringLiteral("--workdir"));
     if (at > 0) {

@@ -126,6 +126,51 @@ TResult<QByteArray> ReadStateFile(const QString& path, qint64 maxBytes) {
     return bytes;
 }
 
+TResult<QByteArray> ReadChosenFile(const QString& path, qint64 maxBytes) {
+    // Opened without waiting (a pipe with no writer would block the open itself), then looked at
+    // through the very file opened.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return systemError();
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) {
+        const TError error = systemError();
+        ::close(fd);
+        return error;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return MakeError(TErrc::Refused, S_ISDIR(info.st_mode) ? QStringLiteral("这是一个文件夹")
+                                                               : QStringLiteral("不是普通文件"));
+    }
+    if (info.st_size > maxBytes) {
+        ::close(fd);
+        return MakeError(TErrc::Refused, QStringLiteral("文件超过 %1 MB").arg(maxBytes >> 20));
+    }
+    QByteArray bytes;
+    bytes.reserve(qsizetype(info.st_size));
+    char piece[1 << 16];
+    while (true) {
+        const ssize_t n = ::read(fd, piece, sizeof piece);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            const TError error = systemError();
+            ::close(fd);
+            return error;
+        }
+        if (n == 0)
+            break;
+        bytes.append(piece, qsizetype(n));
+        if (bytes.size() > maxBytes) {
+            ::close(fd);
+            return MakeError(TErrc::Refused, QStringLiteral("文件超过 %1 MB").arg(maxBytes >> 20));
+        }
+    }
+    ::close(fd);
+    return bytes;
+}
+
 TResult<QString> SetAside(const QString& path) {
     QString aside = path + QStringLiteral(".bad");
     for (int n = 1; PathTaken(aside); ++n)

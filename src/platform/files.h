@@ -34,6 +34,11 @@ TStatus ClearForRegularFile(const QString& path);
 // anything else that is no folder is removed first, then the folder is made. Fails with TErrc::Io
 // and the reason.
 TStatus MakeRealFolder(const QString& path);
+// Reads a file the user chose (a list of titles, a description). Only a regular file is read, so a
+// pipe or a device named by mistake never blocks or runs without end; at most `maxBytes` of it.
+// Fails with TErrc::Refused and why (not a regular file, larger than the limit), or TErrc::Io and
+// the system's reason.
+TResult<QByteArray> ReadChosenFile(const QString& path, qint64 maxBytes);
 // Whether something (a file, a folder, a pipe, a dangling link) stands at `path`.
 bool PathTaken(const QString& path);
 

@@ -2,21 +2,63 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QMutex>
 #include <QMutexLocker>
+
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
 
 namespace {
 
 QMutex g_lock;
 QString g_workDir;
 QString g_installDir;
+QString g_programDir; // found by FindProgramFolder
+
+QString programDirLocked() {
+    return g_programDir.isEmpty() ? QCoreApplication::applicationDirPath() : g_programDir;
+}
 
 } // namespace
+
+TStatus TPaths::FindProgramFolder() {
+    QByteArray folder;
+#ifdef Q_OS_LINUX
+    QByteArray target(4096, '\0');
+    const ssize_t length = ::readlink("/proc/self/exe", target.data(), size_t(target.size()));
+    if (length <= 0 || length >= target.size())
+        return MakeError(TErrc::Io,
+                         QStringLiteral("/proc/self/exe: ") + QString::fromLocal8Bit(std::strerror(errno)));
+    target.truncate(length);
+    folder = target.left(target.lastIndexOf('/'));
+    if (folder.isEmpty())
+        folder = "/";
+#else
+    folder = QFile::encodeName(QCoreApplication::applicationDirPath());
+    if (folder.isEmpty())
+        return MakeError(TErrc::Io, QStringLiteral("the program's folder is not known"));
+#endif
+    QString name = QFile::decodeName(folder);
+    if (QFile::encodeName(name) != folder) {
+        // A name Qt's file names cannot carry: the folder becomes the current one and is reached
+        // through the system's link to it, a name that Qt carries (and that stays absolute, as
+        // the files written through a temporary file beside them need).
+        if (::chdir(folder.constData()) != 0)
+            return MakeError(TErrc::Io, QFile::decodeName(folder) + QStringLiteral("：") +
+                                            QString::fromLocal8Bit(std::strerror(errno)));
+        name = QStringLiteral("/proc/self/cwd");
+    }
+    QMutexLocker lock(&g_lock);
+    g_programDir = name;
+    return {};
+}
 
 QString TPaths::WorkDir() {
     QMutexLocker lock(&g_lock);
     if (g_workDir.isEmpty())
-        g_workDir = QCoreApplication::applicationDirPath();
+        g_workDir = programDirLocked();
     return g_workDir;
 }
 
@@ -31,7 +73,7 @@ QString TPaths::WorkFile(const QString& name) {
 
 QString TPaths::InstallDir() {
     QMutexLocker lock(&g_lock);
-    return g_installDir.isEmpty() ? QCoreApplication::applicationDirPath() : g_installDir;
+    return g_installDir.isEmpty() ? programDirLocked() : g_installDir;
 }
 
 void TPaths::SetInstallDir(const QString& dir) {
