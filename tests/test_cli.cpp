@@ -7,8 +7,10 @@
 #include "taobaopages.h"
 #include "testfiles.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
@@ -92,6 +94,8 @@ class TestCli : public QObject {
     void controlCharactersAreShownEscaped();
     void editsReachThePackage();
     void manyLinksAtOnce();
+    void linksTheListCanReadBack();
+    void commandsWriteOnlyWhatChanged();
     void terminationKeepsFinishedRows_data();
     void terminationKeepsFinishedRows();
     void updateRefusesWhatThePublisherDidNotSign();
@@ -120,6 +124,8 @@ void TestCli::usageErrors_data() {
     QTest::newRow("add an empty link among others") << QStringList{"add", "http://a/", " "};
     QTest::newRow("add - with links") << QStringList{"add", "-", "http://a/"};
     QTest::newRow("a price factor of 0") << QStringList{"export", "/tmp", "--price-factor", "0"};
+    QTest::newRow("a price factor that reckons as 0")
+        << QStringList{"export", "/tmp", "--price-factor", "0.0000004"};
     QTest::newRow("a price factor that is no number") << QStringList{"export", "/tmp", "--price-factor", "x"};
     QTest::newRow("a price amount beyond its range") << QStringList{"export", "/tmp", "--price-add", "1e9"};
     QTest::newRow("--price-add without a value") << QStringList{"export", "/tmp", "--price-add"};
@@ -231,6 +237,8 @@ void TestCli::searchThroughProxyAcrossRuns() {
         sim.Route("detailskip.taobao.com",
                   "/json/postageFee.htm?itemId=" + id + "&al=false&ap=false&ss=false&free=true",
                   TSimResponse::Text(postageReply("浙江杭州"), "GBK"));
+        sim.Route(DescriptionHost, descriptionPath(id),
+                  TSimResponse::Text(descriptionReply("<p>描述</p>"), "GBK"));
     }
     QTemporaryDir dir;
     const TCliBinary cli{dir.path(), sim.Origin()};
@@ -513,6 +521,55 @@ void TestCli::manyLinksAtOnce() {
     QCOMPARE(cli({"list"}).count('\n'), 12);
 }
 
+void TestCli::linksTheListCanReadBack() {
+    QTemporaryDir dir;
+    const TCliBinary cli{dir.path(), {}};
+    // A comma stays inside its link.
+    QCOMPARE(cli({"add", "http://item.taobao.com/item.htm?id=1,2"}), QString());
+    QCOMPARE(cli({"list"}), "1\thttp://item.taobao.com/item.htm?id=1,2\n");
+    // Piped links with a NUL and a control character inside: those two are refused by number and
+    // reason, the others are added, and every good link is there at the next start.
+    QProcess pipe;
+    cli.start(pipe, {"add", "-"});
+    pipe.write(QByteArray("http://item.taobao.com/item.htm?id=3\n"
+                          "http://item.taobao.com/item.htm?id=4\0x\n"
+                          "http://item.taobao.com/item.htm?id=5\x01\n"
+                          "http://item.taobao.com/item.htm?id=6\n",
+                          151));
+    pipe.closeWriteChannel();
+    QVERIFY(pipe.waitForFinished(30000));
+    QCOMPARE(pipe.exitCode(), 1);
+    QCOMPARE(QString::fromUtf8(pipe.readAllStandardError()),
+             "已添加 2 个连接，0 个已在列表中，2 个无法添加（第 2 个：含有控制字符）\n");
+    QCOMPARE(cli({"list"}),
+             "1\thttp://item.taobao.com/item.htm?id=1,2\n2\thttp://item.taobao.com/item.htm?id=3\n"
+             "3\thttp://item.taobao.com/item.htm?id=6\n");
+    // A link over the length limit, given alone.
+    QVERIFY(cli({"add", "http://item.taobao.com/item.htm?id=" + QString(5000, '9')}, 1)
+                .contains("这个连接无法添加：超过 4096 个字符"));
+    QCOMPARE(cli({"list"}).count('\n'), 3);
+}
+
+void TestCli::commandsWriteOnlyWhatChanged() {
+    QTemporaryDir dir;
+    TPaths::SetWorkDir(dir.path());
+    {
+        TItemTable grid;
+        grid.AppendRow([](TRowWriter& row) { row.SetCell(ColTitle, "甲"); });
+        QVERIFY(SaveGridToFile(grid, dir.filePath("grid.db")).ok());
+    }
+    const QString grid = dir.filePath("grid.db");
+    QFile(grid).setFileTime(QDateTime::currentDateTime().addSecs(-3600), QFileDevice::FileModificationTime);
+    const QDateTime before = QFileInfo(grid).lastModified();
+    const QByteArray bytes = readFile(grid);
+    const TCliBinary cli{dir.path(), {}};
+    QCOMPARE(cli({"watermark-text", "小店"}), QString());
+    QCOMPARE(cli({"add", "http://item.taobao.com/item.htm?id=1"}), QString());
+    QCOMPARE(QFileInfo(grid).lastModified(), before);
+    QCOMPARE(readFile(grid), bytes);
+    QVERIFY(readFile(dir.filePath("setting.ini")).contains("picstr="));
+}
+
 void TestCli::terminationKeepsFinishedRows_data() {
     QTest::addColumn<int>("signalNumber");
     QTest::newRow("SIGTERM") << int(SIGTERM);
@@ -523,9 +580,12 @@ void TestCli::terminationKeepsFinishedRows_data() {
 void TestCli::terminationKeepsFinishedRows() {
     QFETCH(int, signalNumber);
     TMarketSim sim;
-    for (const QString id : {"1", "2"})
+    for (const QString id : {"1", "2"}) {
         sim.Route("item.taobao.com", "/item.htm?id=" + id,
                   TSimResponse::Text(itemPage(id, "宝贝" + id, {}), "GBK"));
+        sim.Route(DescriptionHost, descriptionPath(id),
+                  TSimResponse::Text(descriptionReply("<p>描述</p>"), "GBK"));
+    }
     TSimResponse silent;
     silent.Silent = true; // the third page never comes
     sim.Route("item.taobao.com", "/item.htm?id=3", silent);

@@ -8,7 +8,6 @@
 #include "table/itemtable.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QStringEncoder>
 #include <QTest>
 
@@ -155,10 +154,8 @@ void TestEdits::retitleReadsOnlyRegularFiles() {
         QVERIFY(file.open(QIODevice::WriteOnly));
         QVERIFY(file.resize(qint64(65) << 20)); // sparse: no time spent writing it
     }
-    QElapsedTimer clock;
-    clock.start();
+    // Refused at once: a pipe or a device that was read would never end (the test would time out).
     const TResult<int> result = core.RetitleFromFile(path);
-    QVERIFY(clock.elapsed() < 5000);
     QVERIFY(!result.ok());
     QCOMPARE(result.error().Code, TErrc::Refused);
     QVERIFY(!result.error().Detail.isEmpty());

@@ -17,9 +17,12 @@
 #include "web/httpclient.h"
 #include "web/patterns.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
+#include <QImage>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSignalSpy>
@@ -789,6 +792,17 @@ void TestExport::stoppedExportWritesNoFile() {
     m_sim->Route("detailskip.taobao.com", "/json/sib.htm?itemId=2", silent);
     addRow("1", "男装夹克", "128.00", "");
     addRow("2", "女装", "99.50", "");
+    // The first row's main picture is saved before the stop.
+    m_core->Table()->SetCell(ColHtml, 1,
+                             m_core->Table()->Cell(ColHtml, 1) +
+                                 "<img data-src=\"http://img.alicdn.com/bao/a.jpg_60x60.jpg\">");
+    QImage picture(8, 8, QImage::Format_RGB32);
+    picture.fill(Qt::blue);
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    picture.save(&buffer, "PNG");
+    m_sim->Route("img.alicdn.com", "/bao/a.jpg", TSimResponse{200, {{"Content-Type", "image/png"}}, png});
     QSignalSpy log(m_core, &TAppCore::logLine);
     QSignalSpy advanced(m_core, &TAppCore::jobAdvanced);
     QSignalSpy finished(m_core, &TAppCore::jobFinished);
@@ -803,7 +817,12 @@ void TestExport::stoppedExportWritesNoFile() {
     QCOMPARE(result.Outcome, TJobOutcome::Stopped);
     QVERIFY(!QFile::exists(job.csvPath));
     QCOMPARE(QDir(out).entryList(QDir::Files), QStringList());
-    QCOMPARE(log.last().first().toString(), "导出已停止，没有写入 CSV 文件");
+    // The pictures saved so far are in a folder named as unfinished, not the package's.
+    QVERIFY(!QFileInfo::exists(job.pictureFolder));
+    QCOMPARE(QDir(job.pictureFolder + "_未完成").entryList(QDir::Files).size(), 1);
+    QCOMPARE(log[log.size() - 2].first().toString(), "导出已停止，没有写入 CSV 文件");
+    QCOMPARE(log.last().first().toString(),
+             "已保存的图片在 " + QDir::toNativeSeparators(job.pictureFolder + "_未完成"));
     QCOMPARE(TAppCore::OutcomeText(TJobKind::Export, result), "已停止：没有写入 CSV 文件");
     // The first row had been counted: "导出 1/2".
     QCOMPARE(TAppCore::ProgressText(TJobKind::Export, advanced.last()[1].toLongLong(),

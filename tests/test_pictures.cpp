@@ -17,6 +17,7 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QFontInfo>
 #include <QImage>
 #include <QSignalSpy>
@@ -283,8 +284,9 @@ void TestPictures::downloadNamesAndLocalDescription() {
     const QString out = m_env->File("out");
     QVERIFY(QDir().mkpath(out));
     const QStringList folders = downloadPictures(out);
-    QCOMPARE(folders, (QStringList{out + "/" + Md5Text("连衣裙A"), out + "/" + Md5Text("连衣裙B")}));
-    QVERIFY(QDir(folders[1]).exists()); // made even without pictures
+    QCOMPARE(folders, QStringList{out + "/" + Md5Text("连衣裙A")});
+    QVERIFY(
+        !QFileInfo::exists(out + "/" + Md5Text("连衣裙B"))); // no empty folder for an item without pictures
     const QString folder = folders[0];
     QCOMPARE(readFile(folder + "/two.gif"), Gif);
     QVERIFY(QFile::exists(folder + "/one.jpg"));
@@ -332,8 +334,9 @@ void TestPictures::failedPicturesKeepTheirAddress() {
     m_core->Table()->SetCell(ColWatermark, row, "小店");
     const QString out = m_env->File("out");
     QVERIFY(QDir().mkpath(out));
-    const QString folder = downloadPictures(out).first();
-    QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList());
+    // No picture saved: no folder is left behind, and none is named.
+    QCOMPARE(downloadPictures(out), QStringList());
+    QCOMPARE(QDir(out).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
     QCOMPARE(m_core->Table()->Cell(ColLocalDetail, row), description);
 }
 
@@ -410,7 +413,9 @@ void TestPictures::sameTitlesGetFoldersOfTheirOwn() {
     const QString out = m_env->File("out");
     QVERIFY(QDir().mkpath(out));
     const QString base = out + "/" + Md5Text("同名");
-    QCOMPARE(downloadPictures(out), (QStringList{base, base + "_2", base + "_3"}));
+    // The third, without pictures, gets no folder.
+    QCOMPARE(downloadPictures(out), (QStringList{base, base + "_2"}));
+    QVERIFY(!QFileInfo::exists(base + "_3"));
     QVERIFY(QFile::exists(base + "/x.jpg"));
     QVERIFY(QFile::exists(base + "_2/x.jpg"));
     QCOMPARE(m_core->Table()->Cell(ColLocalDetail, 2), "<img src=\"file://" + base + "_2/x.jpg\">");

@@ -108,6 +108,8 @@ class TestTaobao : public QObject {
     void crawlerOnRealShopPage_data();
     void crawlerOnRealShopPage();
     void crawlerEndsAfterFruitlessPages();
+    void crawlerWalksAtMostItsPageLimit();
+    void missingDescriptionsAreCountedAndLogged();
     void addCommand();
     void linkListLookup();
     void splitLinks_data();
@@ -737,7 +739,8 @@ void TestTaobao::errorPagesAreNoItems() {
     QCOMPARE(result.Count, 1);
     QCOMPARE(result.Failures, source == SourceTaobao ? 1 : 2);
     QCOMPARE(TAppCore::OutcomeText(TJobKind::Search, result),
-             source == SourceTaobao ? "完成：1 个宝贝，1 个失败" : "完成：1 个宝贝，2 个失败");
+             source == SourceTaobao ? "已停止：第 2 个连接无法下载，已有 1 个宝贝"
+                                    : "完成：1 个宝贝，2 个失败");
 }
 
 void TestTaobao::largestPageStillReadsItsAttributes() {
@@ -995,6 +998,83 @@ void TestTaobao::crawlerOnRealShopPage() {
         QCOMPARE(core.Links()->Items()[i], "http://item.taobao.com/item.htm?id=" + first[i]);
     QCOMPARE(m_sim->Requests().size(), 4);
     QCOMPARE(m_sim->Requests().last().Path, QByteArray("/search.htm?search=y&pageNo=4"));
+}
+
+namespace {
+
+// Records the log and the counts of a crawl, and stops it after `stopAfter` pages.
+class TPageCounter : public TReporter {
+  public:
+    TPageCounter(std::atomic<bool>& stop, int stopAfter) : m_stop(stop), m_stopAfter(stopAfter) {}
+    void Status(const QString&) override {}
+    void ClearLog() override {}
+    void Log(const QString& line) override { log.append(line); }
+    void Progress(const QString&) override {}
+    void Advance(qint64 done, qint64 total, const QString&) override {
+        totals.append(total);
+        if (done >= m_stopAfter)
+            m_stop = true;
+    }
+    QStringList log;
+    QList<qint64> totals;
+
+  private:
+    std::atomic<bool>& m_stop;
+    int m_stopAfter;
+};
+
+} // namespace
+
+void TestTaobao::crawlerWalksAtMostItsPageLimit() {
+    // Every page of this shop has new items, and it announces a hundred thousand pages.
+    for (int n = 1; n <= 3; ++n) {
+        QString page = n == 1 ? "<span class=\"page-info\">1/100000</span>" : "";
+        page += "<a>下一页</a><a href=\"http://item.taobao.com/item.htm?id=" + QString::number(n) +
+                "\">宝贝</a><a>上一页</a>";
+        m_sim->Route("huge.taobao.com",
+                     n == 1 ? "/search.htm?spm=a1z10.1.w4010-8951997237.2.NGhW3u&search=y"
+                            : "/search.htm?search=y&pageNo=" + QString::number(n),
+                     TSimResponse::Text(page, "GBK"));
+    }
+    std::atomic<bool> stop{false};
+    TPageCounter counter(stop, 2);
+    TChoices choices;
+    choices.LinkKind = KindShop;
+    const TJobContext job(stop, counter, [choices] { return choices; });
+    TLinkList links;
+    const TJobResult result = CrawlShop(job, links, "http://huge.taobao.com", TaobaoShopSite(job.Service()));
+    QCOMPARE(result.Outcome, TJobOutcome::Stopped);
+    QVERIFY(!counter.totals.isEmpty());
+    for (const qint64 total : counter.totals)
+        QCOMPARE(total, qint64(MaxCrawlPages));
+    QVERIFY2(counter.log.contains("店铺显示有 100000 页，只抓取前 500 页"),
+             qPrintable(counter.log.join('\n')));
+}
+
+void TestTaobao::missingDescriptionsAreCountedAndLogged() {
+    serveItem("1", "甲", {});
+    serveItem("2", "乙", {});
+    // The second item's description is too large to be one.
+    TSimResponse huge;
+    huge.Body = QByteArray(17 << 20, 'x');
+    m_sim->Route("dsc.taobaocdn.com", "/i1/2/desc.js", huge);
+    std::atomic<bool> stop{false};
+    TPageCounter counter(stop, std::numeric_limits<int>::max());
+    const TJobContext job(stop, counter, [] { return TChoices(); });
+    TItemTable grid;
+    const TJobResult result = InsertTaoBaoUrls(job, grid, {itemLink("1"), itemLink("2")});
+    // Both rows are there; the run says one came without its description, and fails for it.
+    QCOMPARE(grid.RowCount(), 3);
+    QCOMPARE(grid.Cell(ColDetail, 1), "<p>甲的描述</p>");
+    QCOMPARE(grid.Cell(ColDetail, 2), "");
+    QCOMPARE(result.Outcome, TJobOutcome::Failed);
+    QCOMPARE(result.Count, 2);
+    QCOMPARE(result.Incomplete, 1);
+    QCOMPARE(result.Summary, "1 个宝贝没有下载到描述");
+    QCOMPARE(TAppCore::OutcomeText(TJobKind::Search, result), "完成：2 个宝贝，1 个没有描述");
+    QCOMPARE(counter.log.size(), 1);
+    QVERIFY2(counter.log[0].startsWith(itemLink("2") + "：描述没有下载（the reply is larger than 16 MB）"),
+             qPrintable(counter.log[0]));
 }
 
 void TestTaobao::crawlerEndsAfterFruitlessPages() {

@@ -58,14 +58,24 @@ QString SuccessfulReply(TC& tc, const QString& address) {
     return reply == TC::Error || !TC::IsSuccess(tc.LastStatus()) ? QString() : reply;
 }
 
-QString FetchDescription(TC& tc, const QString& address, const std::function<void(const QString&)>& note) {
+std::optional<QString> FetchDescription(TC& tc, const QString& address,
+                                        const std::function<void(const QString&)>& note) {
     if (address.isEmpty())
-        return {};
+        return QString();
     const TPageAddresses fromPage(tc);
-    const QString reply = SuccessfulReply(tc, address);
-    if (reply.isEmpty() && tc.LastError().Code == TErrc::Refused && note)
-        note(RefusedPageAddressText(QStringLiteral("描述"), address));
-    return DescriptionFromReply(reply);
+    const QString reply = tc.HGetText(address);
+    if (reply != TC::Error && TC::IsSuccess(tc.LastStatus()))
+        return DescriptionFromReply(reply);
+    if (note) {
+        if (reply == TC::Error && tc.LastError().Code == TErrc::Refused)
+            note(RefusedPageAddressText(QStringLiteral("描述"), address));
+        else
+            note(QStringLiteral("描述没有下载（%1）：%2")
+                     .arg(reply == TC::Error ? tc.LastError().Detail
+                                             : QStringLiteral("HTTP %1").arg(tc.LastStatus()),
+                          address));
+    }
+    return std::nullopt;
 }
 
 QString RefusedPageAddressText(const QString& what, const QString& address) {
@@ -75,6 +85,19 @@ QString RefusedPageAddressText(const QString& what, const QString& address) {
 QString AbsoluteAddress(const QString& address) {
     const QString trimmed = address.trimmed();
     return trimmed.startsWith(QLatin1String("//")) ? QStringLiteral("http:") + trimmed : trimmed;
+}
+
+void CountIncompleteRows(TJobResult& result, int incomplete) {
+    result.Incomplete = incomplete;
+    if (incomplete == 0)
+        return;
+    const QString missing = QStringLiteral("%1 个宝贝没有下载到描述").arg(incomplete);
+    if (result.Outcome == TJobOutcome::Done) {
+        result.Outcome = TJobOutcome::Failed;
+        result.Summary = missing;
+    } else if (result.Outcome == TJobOutcome::Failed) {
+        result.Summary += QStringLiteral("；") + missing;
+    }
 }
 
 TJobResult RunLinksInOrder(const TJobContext& job, const QStringList& links,
@@ -95,6 +118,7 @@ TJobResult RunLinksInOrder(const TJobContext& job, const QStringList& links,
                 break;
             }
             result.Outcome = TJobOutcome::Failed;
+            result.EndedEarly = true;
             result.Failures = 1;
             result.Summary = QStringLiteral("第 %1 个连接无法下载，搜索已停止").arg(i + 1);
             job.Report().Advance(i + 1, total, links[i] + QStringLiteral("：无法下载"));

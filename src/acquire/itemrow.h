@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <optional>
 
 class TC;
 class TItemTable;
@@ -45,10 +46,12 @@ QString DescriptionFromReply(const QString& reply);
 QString SuccessfulReply(TC& tc, const QString& address);
 
 // The description from the address an item page names, fetched as an address read out of a page
-// (see TPageAddresses in web/httpclient.h): the reply cut as DescriptionFromReply, or empty. When
-// the address was refused because it leads to the seller's own machine or network, `note` is told
-// so in the run log's words.
-QString FetchDescription(TC& tc, const QString& address, const std::function<void(const QString&)>& note);
+// (see TPageAddresses in web/httpclient.h): the reply cut as DescriptionFromReply (empty for a page
+// that names no address). Nothing when the address could not be fetched (no response, an error
+// status, a reply too large, an address leading to the seller's own machine or network); `note` is
+// then told why, in the run log's words.
+std::optional<QString> FetchDescription(TC& tc, const QString& address,
+                                        const std::function<void(const QString&)>& note);
 
 // The run log's words for an address read out of a page that was refused: what it was for (e.g.
 // "描述") and the address.
@@ -57,6 +60,10 @@ QString RefusedPageAddressText(const QString& what, const QString& address);
 // An address as a page writes it, made absolute: a protocol-relative one ("//host/...") is given
 // "http:" in front; any other is returned trimmed.
 QString AbsoluteAddress(const QString& address);
+
+// Counts a search's rows that came without their description: a run that did all else it set out to
+// do fails then, saying how many (the rows stay).
+void CountIncompleteRows(TJobResult& result, int incomplete);
 
 // The run over the links as they stood when the search started, one after another: `scrape` turns
 // one link into a row (false: the page could not be fetched), then the run pauses until 100 ms have

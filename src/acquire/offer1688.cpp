@@ -20,7 +20,7 @@ QStringList OfferAttributeCaptures(const TPatterns::TPatternText& page) {
 }
 
 bool ScrapeOffer1688(TC& tc, TItemTable& grid, const QString& link, const QString& watermark,
-                     const std::function<void(const QString& line)>& note) {
+                     const std::function<void(const QString& line)>& note, int* incomplete) {
     // An error page (404, 500) or a redirect's own body is no offer page: the fetch failed.
     const QString page = SuccessfulReply(tc, link);
     if (page.isEmpty())
@@ -39,10 +39,13 @@ bool ScrapeOffer1688(TC& tc, TItemTable& grid, const QString& link, const QStrin
     item.delivery = first("delivery-addr\">([^<]*)");
     // The description's address is used exactly as the page has it.
     const QString address = TPatterns::FindsStr(QStringLiteral("data-tfs-url=\"([^\"]*)"), text, false);
-    item.detail = FetchDescription(tc, address, [&note, &link](const QString& line) {
+    const std::optional<QString> detail = FetchDescription(tc, address, [&note, &link](const QString& line) {
         if (note)
             note(link + QStringLiteral("：") + line);
     });
+    item.detail = detail.value_or(QString());
+    if (!detail && incomplete)
+        ++*incomplete;
     item.attributes = PairOfferAttributes(OfferAttributeCaptures(text));
     item.page = page;
     item.link = link;
@@ -52,8 +55,12 @@ bool ScrapeOffer1688(TC& tc, TItemTable& grid, const QString& link, const QStrin
 }
 
 TJobResult Insert1688Urls(const TJobContext& job, TItemTable& grid, const QStringList& links) {
-    return RunLinksInOrder(job, links, [&job, &grid](TC& tc, const QString& link) {
-        return ScrapeOffer1688(tc, grid, link, job.Choices().WatermarkText,
-                               [&job](const QString& line) { job.Report().Log(line); });
+    int incomplete = 0;
+    TJobResult result = RunLinksInOrder(job, links, [&job, &grid, &incomplete](TC& tc, const QString& link) {
+        return ScrapeOffer1688(
+            tc, grid, link, job.Choices().WatermarkText,
+            [&job](const QString& line) { job.Report().Log(line); }, &incomplete);
     });
+    CountIncompleteRows(result, incomplete);
+    return result;
 }

@@ -26,9 +26,10 @@ QStringList OfferAttributeCaptures(const TPatterns::TPatternText& page);
 // row (title, keywords, price, delivery address, description, page, link, watermark, attribute
 // columns, attribute pairs) as one unit. Returns false, adding no row, when the page could not be
 // fetched (no response, an empty page, or a status that is no success).
-// `note` is told what the run log should know (a description address refused).
+// `note` is told what the run log should know (a description that could not be fetched), and
+// `incomplete` counts a row added without its description.
 bool ScrapeOffer1688(TC& tc, TItemTable& grid, const QString& link, const QString& watermark,
-                     const std::function<void(const QString& line)>& note = {});
+                     const std::function<void(const QString& line)>& note = {}, int* incomplete = nullptr);
 
 // The search of the data source "1688" (Insert1688Urls): the offer procedure for each link as they
 // stood when the search started, one after another with 100 ms between them, the watermark text

@@ -167,10 +167,10 @@ bool ScrapeTaobaoItem(TC& tc, TItemTable& grid, const TTaobaoItemInput& in) {
     if (in.sendPostage)
         item.delivery =
             DeliveryFromPostage(tc.HGetText(PostageAddress(in.head, in.postageHost, TaobaoItemId(in.link))));
-    // The guess is only a guess: what it says about a refused address waits for the page's word.
+    // The guess is only a guess: what it says about a failed fetch waits for the page's word.
     QStringList notes;
     auto note = [&notes](const QString& line) { notes.append(line); };
-    item.detail = FetchDescription(tc, guessedAddress, note);
+    std::optional<QString> detail = FetchDescription(tc, guessedAddress, note);
     const QString page = tc.DecodeText(std::move(reply));
     if (page.isEmpty())
         return false;
@@ -179,8 +179,11 @@ bool ScrapeTaobaoItem(TC& tc, TItemTable& grid, const TTaobaoItemInput& in) {
     fields.descriptionAddress = DescriptionAddress(text);
     if (fields.descriptionAddress != guessedAddress) {
         notes.clear();
-        item.detail = FetchDescription(tc, fields.descriptionAddress, note);
+        detail = FetchDescription(tc, fields.descriptionAddress, note);
     }
+    item.detail = detail.value_or(QString());
+    if (!detail && in.incomplete)
+        ++*in.incomplete;
     if (in.note)
         for (const QString& line : std::as_const(notes))
             in.note(in.link + QStringLiteral("：") + line);
@@ -198,7 +201,8 @@ bool ScrapeTaobaoItem(TC& tc, TItemTable& grid, const TTaobaoItemInput& in) {
 }
 
 TJobResult InsertTaoBaoUrls(const TJobContext& job, TItemTable& grid, const QStringList& links) {
-    return RunLinksInOrder(job, links, [&job, &grid](TC& tc, const QString& link) {
+    std::atomic<int> incomplete{0};
+    TJobResult result = RunLinksInOrder(job, links, [&job, &grid, &incomplete](TC& tc, const QString& link) {
         const QString head = job.Service().Head();
         TTaobaoItemInput in;
         in.link = link;
@@ -208,8 +212,11 @@ TJobResult InsertTaoBaoUrls(const TJobContext& job, TItemTable& grid, const QStr
         in.sendPostage = !TrimText(head).isEmpty();
         in.mergeTitlePrice = [&job] { return job.Choices().TitleWithPrice; };
         in.note = [&job](const QString& line) { job.Report().Log(line); };
+        in.incomplete = &incomplete;
         return ScrapeTaobaoItem(tc, grid, in);
     });
+    CountIncompleteRows(result, incomplete);
+    return result;
 }
 
 TJobResult InsertTaoBaoUrlsPerLink(const TJobContext& job, TItemTable& grid, const QStringList& links,
@@ -221,6 +228,7 @@ TJobResult InsertTaoBaoUrlsPerLink(const TJobContext& job, TItemTable& grid, con
     std::atomic<int> done{0};
     std::atomic<int> added{0};
     std::atomic<int> failed{0};
+    std::atomic<int> incomplete{0};
     for (const QString& link : links) {
         auto* worker = new TPerLinkItemWorker;
         worker->Head = head;
@@ -229,6 +237,8 @@ TJobResult InsertTaoBaoUrlsPerLink(const TJobContext& job, TItemTable& grid, con
         worker->Picstr = watermark;
         worker->Grid = &grid;
         worker->Stop = job.StopFlag();
+        worker->Incomplete = &incomplete;
+        worker->Note = [&job](const QString& line) { job.Report().Log(line); };
         worker->setAutoDelete(true);
         worker->OnEnd = [&job, &done, &added, &failed, link, total](const QString& failure) {
             added += failure.isEmpty() ? 1 : 0;
@@ -252,6 +262,7 @@ TJobResult InsertTaoBaoUrlsPerLink(const TJobContext& job, TItemTable& grid, con
         result.Outcome = TJobOutcome::Failed;
         result.Summary = QStringLiteral("%1 个连接无法下载").arg(failed.load());
     }
+    CountIncompleteRows(result, incomplete);
     return result;
 }
 
@@ -265,6 +276,8 @@ void TPerLinkItemWorker::run() {
         in.postageHost = PostageHost;
         in.watermark = Picstr;
         in.sendPostage = true;
+        in.incomplete = Incomplete;
+        in.note = Note;
         if (ScrapeTaobaoItem(tc, *Grid, in))
             failure.clear();
     } catch (const std::exception& e) {

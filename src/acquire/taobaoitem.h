@@ -24,8 +24,10 @@ struct TTaobaoItemInput {
     bool sendPostage = true;
     // Read after the price is known: whether the title takes "_" and the price (sequential run).
     std::function<bool()> mergeTitlePrice;
-    // Told what the run log should know about the item (a description address refused).
+    // Told what the run log should know about the item (a description that could not be fetched).
     std::function<void(const QString& line)> note;
+    // Counts the rows added without the description their page names.
+    std::atomic<int>* incomplete = nullptr;
 };
 
 // The item id of a link: after "&id=", else after "?id=".
@@ -95,6 +97,9 @@ class TPerLinkItemWorker : public QRunnable {
     const std::atomic<bool>* Stop = nullptr;
     // Runs on the worker's thread when it ends: the empty text when the row was added, else why not.
     std::function<void(const QString& failure)> OnEnd;
+    // Counts rows added without their description; told why.
+    std::atomic<int>* Incomplete = nullptr;
+    std::function<void(const QString& line)> Note;
 
     void run() override;
 };

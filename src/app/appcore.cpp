@@ -134,9 +134,20 @@ QString TAppCore::OutcomeText(TJobKind kind, const TJobResult& r) {
     auto failures = [&r](const QString& what) {
         return r.Failures > 0 ? QStringLiteral("，") + what.arg(r.Failures) : QString();
     };
+    const QString incomplete =
+        r.Incomplete > 0 ? QStringLiteral("，%1 个没有描述").arg(r.Incomplete) : QString();
     switch (kind) {
     case TJobKind::Search:
-        return head + QStringLiteral("%1 个宝贝").arg(r.Count) + failures(QStringLiteral("%1 个失败"));
+        // A run that stopped at a link it could not fetch did not finish: it says where it stopped.
+        if (r.EndedEarly) {
+            QString where = r.Summary.section(QStringLiteral("；"), 0, 0);
+            if (where.endsWith(QStringLiteral("，搜索已停止")))
+                where.chop(6);
+            return QStringLiteral("已停止：") + where + QStringLiteral("，已有 %1 个宝贝").arg(r.Count) +
+                   incomplete;
+        }
+        return head + QStringLiteral("%1 个宝贝").arg(r.Count) + failures(QStringLiteral("%1 个失败")) +
+               incomplete;
     case TJobKind::Crawl:
         return head + QStringLiteral("发现 %1 个新宝贝").arg(r.Count);
     case TJobKind::Export:

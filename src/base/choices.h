@@ -15,12 +15,6 @@ inline constexpr int KindCategory = 2; // "店铺分类"
 inline constexpr double MaxPriceFactor = 1000;
 inline constexpr double MaxPriceAmount = 1000000;
 inline constexpr int PriceAdjustmentDecimals = 6;
-inline bool IsPriceFactor(double factor) {
-    return factor > 0 && factor <= MaxPriceFactor;
-}
-inline bool IsPriceAmount(double amount) {
-    return amount >= -MaxPriceAmount && amount <= MaxPriceAmount;
-}
 // A factor or an amount as decimal text: at most six decimals, no trailing zeros ("1.2", "-3.5",
 // "5"), as the settings file keeps it and the export reckons with it.
 inline QString PriceNumberText(double value) {
@@ -30,6 +24,16 @@ inline QString PriceNumberText(double value) {
     if (text.endsWith(QLatin1Char('.')))
         text.chop(1);
     return text == u"-0" ? QStringLiteral("0") : text;
+}
+// The checks look at the value the export reckons with (six decimals): a factor of 0.0000004 is 0
+// there, so it is no factor.
+inline bool IsPriceFactor(double factor) {
+    const double reckoned = PriceNumberText(factor).toDouble();
+    return factor > 0 && reckoned > 0 && reckoned <= MaxPriceFactor;
+}
+inline bool IsPriceAmount(double amount) {
+    const double reckoned = PriceNumberText(amount).toDouble();
+    return reckoned >= -MaxPriceAmount && reckoned <= MaxPriceAmount;
 }
 
 // The user's choices, as the window's controls hold them. The first four and the price adjustment

@@ -34,6 +34,11 @@ struct TJobResult {
     // pictures not saved).
     qint64 Count = 0;
     qint64 Failures = 0;
+    // Of those that came out, how many are incomplete (a searched item without its description).
+    qint64 Incomplete = 0;
+    // The job ended before its last step because a step failed (a sequential search stops at a link
+    // it cannot fetch): it did not finish, though nobody stopped it.
+    bool EndedEarly = false;
 };
 
 // Where a job's reports go. Called from the job's thread; implementations hand the texts on to

@@ -1,5 +1,7 @@
 #include "collect/shopcrawler.h"
 
+#include <algorithm>
+
 #include "base/servicevalues.h"
 #include "platform/pause.h"
 #include "table/linklist.h"
@@ -114,7 +116,10 @@ TJobResult CrawlShop(const TJobContext& job, TLinkList& links, const QString& sh
 
     QString address = site.PageAddress(shop, job.Choices().LinkKind, 1);
     QString page = fetch(address);
-    const int pages = DigitTextToInt(TPatterns::FindsStr(site.PageCountPattern, page, false), 1);
+    const int announced = DigitTextToInt(TPatterns::FindsStr(site.PageCountPattern, page, false), 1);
+    const int pages = std::min(announced, MaxCrawlPages);
+    if (announced > pages)
+        job.Report().Log(QStringLiteral("店铺显示有 %1 页，只抓取前 %2 页").arg(announced).arg(pages));
     int fruitless = 0; // pages in a row that added no link
     for (int i = 1; i <= pages; ++i) {
         if (job.Stopped()) {

@@ -55,6 +55,9 @@ QString ShopItemArea(const TShopSite& site, const QString& page);
 
 // The crawl ends after this many pages in a row that add no new link.
 inline constexpr int MaxFruitlessPages = 3;
+// The most pages a crawl walks, whatever page count the shop announces (a real shop shows at most a
+// hundred pages; a hostile one could announce a hundred thousand).
+inline constexpr int MaxCrawlPages = 500;
 
 // Walks the listing pages of the shop at `shop` and appends the link of every item not yet listed
 // (ignoring letter case); then shows how many links the list holds ("发现了[n]个宝贝！"). The link

@@ -16,6 +16,7 @@
 #include "web/pagecache.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 namespace {
 
@@ -378,6 +379,19 @@ TJobResult ExportCsv(const TJobContext& job, const TExportJob& exportJob, TPageC
         result.Outcome = TJobOutcome::Stopped;
         result.Summary = QStringLiteral("导出已停止，没有写入 CSV 文件");
         report.Log(result.Summary);
+        // The pictures saved so far belong to no package: an empty folder goes, one with pictures
+        // is named as unfinished, so that nobody takes it for a package's.
+        const QString folder = exportJob.pictureFolder;
+        if (QFileInfo(folder).isDir() && !QDir().rmdir(folder)) {
+            QString unfinished = folder + QStringLiteral("_未完成");
+            for (int n = 2; PathTaken(unfinished); ++n)
+                unfinished = folder + QStringLiteral("_未完成_%1").arg(n);
+            if (QDir().rename(folder, unfinished))
+                report.Log(QStringLiteral("已保存的图片在 ") + QDir::toNativeSeparators(unfinished));
+            else
+                report.Log(QStringLiteral("图片文件夹 ") + QDir::toNativeSeparators(folder) +
+                           QStringLiteral(" 里的图片不完整"));
+        }
         report.Status(QStringLiteral("导出已停止"));
         return result;
     }

@@ -11,6 +11,7 @@
 #include <QBuffer>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QImageReader>
 #include <QSet>
 #include <QThreadPool>
@@ -109,7 +110,8 @@ void TthredTaoBaoUrlDownPicture::run() {
     try {
         TC tc(TRequestLimits(), Job->StopFlag());
         QByteArray buffer;
-        if (!QDir().mkpath(Folder))
+        // The item's folder is made for its first picture: an item without pictures leaves none.
+        if (!Captures.isEmpty() && !QDir().mkpath(Folder))
             Job->Report().Log(QStringLiteral("图片文件夹 ") + QDir::toNativeSeparators(Folder) +
                               QStringLiteral(" 无法创建"));
         for (int n = 0; n < Captures.size() && !Job->Stopped(); ++n) {
@@ -135,6 +137,9 @@ void TthredTaoBaoUrlDownPicture::run() {
             if (!target.isEmpty())
                 description.remove(target);
         Grid->SetCellOfRow(No, ColLocalDetail, description);
+        // A folder whose pictures all failed is not left behind empty.
+        if (!Captures.isEmpty() && QDir(Folder).isEmpty())
+            QDir().rmdir(Folder);
     } catch (const std::exception& e) {
         // What this item could not do leaves its row as it was; the other items go on.
         fail(QStringLiteral("（宝贝 “") + title + QStringLiteral("”）"), QString::fromLocal8Bit(e.what()));
@@ -168,6 +173,7 @@ TJobResult DownloadPictures(const TJobContext& job, TItemTable& grid, const QLis
     }
     job.Report().Advance(0, total);
     QSet<QString> used;
+    QStringList folders;
     QThreadPool pool;
     pool.setMaxThreadCount(MaxLinkWorkers);
     for (qsizetype k = 0; k < rows.size(); ++k) {
@@ -178,6 +184,7 @@ TJobResult DownloadPictures(const TJobContext& job, TItemTable& grid, const QLis
         for (int k = 2; used.contains(itemFolder); ++k)
             itemFolder = filePath + name + QLatin1Char('_') + QString::number(k);
         used.insert(itemFolder);
+        folders.append(itemFolder);
         auto* worker = new TthredTaoBaoUrlDownPicture;
         worker->No = row.Id;
         worker->Grid = &grid;
@@ -192,10 +199,13 @@ TJobResult DownloadPictures(const TJobContext& job, TItemTable& grid, const QLis
         worker->Done = &done;
         worker->Total = total;
         worker->setAutoDelete(true);
-        result.Produced.append(QDir::toNativeSeparators(itemFolder));
         pool.start(worker);
     }
     pool.waitForDone();
+    // The folders that hold pictures, in the items' order.
+    for (const QString& itemFolder : std::as_const(folders))
+        if (QFileInfo(itemFolder).isDir())
+            result.Produced.append(QDir::toNativeSeparators(itemFolder));
     result.Count = saved;
     result.Failures = failed;
     result.Summary = QStringLiteral("图片 %1 张已保存，%2 张失败").arg(saved.load()).arg(failed.load());

@@ -15,10 +15,18 @@
 namespace {
 
 TError ioError(const QFileDevice& file) {
-    return MakeError(TErrc::Io, file.errorString());
+    return FileError(file);
 }
 
 } // namespace
+
+TError FileError(const QFileDevice& file) {
+    const int code = errno;
+    QString reason = file.errorString();
+    if ((reason.isEmpty() || reason == u"Unknown error") && code != 0)
+        reason = QString::fromLocal8Bit(std::strerror(code));
+    return MakeError(TErrc::Io, reason);
+}
 
 void StartWriteBack(const QFileDevice& file) {
 #if defined(__linux__)

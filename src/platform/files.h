@@ -8,6 +8,10 @@
 class QFileDevice;
 class QSaveFile;
 
+// The failure of a file operation, taken right after the failing call: TErrc::Io with Qt's reason,
+// or the system's where Qt knows none ("Unknown error", as for a write beyond the file size limit).
+TError FileError(const QFileDevice& file);
+
 // Writes a whole file through a temporary file beside it that is then renamed over the old one, so
 // a crash, a full disk or a file size limit during the write leaves the previous file whole. The
 // last buffered bytes are flushed and checked before the rename: a write that did not reach the

@@ -65,4 +65,9 @@ int TTerminationWatcher::LastRequest() {
 
 void TTerminationWatcher::IgnoreBrokenPipes() {
     std::signal(SIGPIPE, SIG_IGN);
+#ifdef SIGXFSZ
+    // A write beyond the file size limit fails (and is reported, the old file kept) instead of
+    // ending the program with the seller's work unsaved.
+    std::signal(SIGXFSZ, SIG_IGN);
+#endif
 }

@@ -539,7 +539,7 @@ TError damaged(const QString& why) {
 }
 
 TError ioError(const QFileDevice& file) {
-    return MakeError(TErrc::Io, file.errorString());
+    return FileError(file);
 }
 
 // The largest link-list file read: far more than the list may hold (see MaxListChars). The grid

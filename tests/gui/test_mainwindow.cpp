@@ -919,8 +919,11 @@ void TestMainWindow::searchProgressInTheStatusBar() {
     late.DelayMs = 1500;
     sim.Route("item.taobao.com", "/item.htm?id=6", late);
     w.RadioGroup1Items[SourcePaipai]->click();
-    for (int id = 1; id <= 6; ++id)
+    for (int id = 1; id <= 6; ++id) {
         m_core->Links()->Append(itemLink(id));
+        sim.Route("dsc.taobaocdn.com", QStringLiteral("/i1/%1/desc.js").arg(id),
+                  TSimResponse::Text(QStringLiteral("var desc='<p>描述</p>';\n"), "GBK"));
+    }
     QTest::mouseClick(w.BtnSearch, Qt::LeftButton);
     QTRY_COMPARE_WITH_TIMEOUT(w.StatusPanels[0]->text(), QStringLiteral("搜索 5/6"), 20000);
     QVERIFY(w.ProgressBar1->isVisible());

@@ -29,3 +29,12 @@ inline QString postageReply(const QString& location) {
            "\",\"destination\":\"北京\",\"carriage\":\"<SPAN>快递&nbsp;10.00</"
            "span>\",\"estimation\":\"3天\"});";
 }
+
+// The description script the item page of `id` names, on the host it names.
+inline const QString DescriptionHost = QStringLiteral("dsc.taobaocdn.com");
+inline QString descriptionPath(const QString& id) {
+    return "/i1/" + id + "/desc.js";
+}
+inline QString descriptionReply(const QString& html) {
+    return "var desc='" + html + "';\n";
+}
