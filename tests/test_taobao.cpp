@@ -84,6 +84,10 @@ class TestTaobao : public QObject {
     void itemArea();
 
     void itemCellByCell();
+    void titles_data();
+    void titles();
+    void valuesOutOfMarkup_data();
+    void valuesOutOfMarkup();
     void attributeColumnsArePositional();
     void knownNameBeyondTheTableStillLands();
     void attributeNamesMatchAnyCaption();
@@ -504,15 +508,15 @@ void TestTaobao::itemCellByCell() {
     QCOMPARE(grid.Cell(ColDelivery, 1), "浙江杭州-北京;快递10.00;3天");
     QCOMPARE(grid.Cell(ColDetail, 1), "<p>男装夹克的描述</p>");
     QCOMPARE(grid.Cell(ColHtml, 1), itemPage("1001", "男装夹克", {"品牌:&nbsp;李宁", "价格:100", "无冒号"}));
-    QCOMPARE(grid.Cell(ColProps, 1), "品牌:&nbsp;李宁,价格:100,无冒号");
+    QCOMPARE(grid.Cell(ColProps, 1), "品牌:李宁,价格:100,无冒号"); // references decoded, blanks trimmed
     QCOMPARE(grid.Cell(ColLink, 1), itemLink("1001"));
     QCOMPARE(grid.Cell(ColLocalDetail, 1), "");
     QCOMPARE(grid.Cell(ColWatermark, 1), "我的店");
-    // Attributes: values keep their &nbsp;, a name like a fixed header changes no header, an
-    // entry without ":" has an empty name.
+    // Attributes: a name like a fixed header changes no header, an entry without ":" has an empty
+    // name.
     QCOMPARE(grid.ColCount(), 15);
     QCOMPARE(grid.Cell(12, 0), "品牌");
-    QCOMPARE(grid.Cell(12, 1), "&nbsp;李宁");
+    QCOMPARE(grid.Cell(12, 1), "李宁");
     QCOMPARE(grid.Cell(13, 0), "");
     QCOMPARE(grid.Cell(13, 1), "100");
     QCOMPARE(grid.Cell(14, 1), "无冒号");
@@ -593,23 +597,82 @@ void TestTaobao::attributeNamesMatchAnyCaption() {
     QCOMPARE(grid.Cell(14, 0), "别的");
 }
 
+void TestTaobao::titles_data() {
+    QTest::addColumn<QString>("page");
+    QTest::addColumn<QString>("title");
+    QTest::newRow("Taobao's suffix") << "<title>女装连衣裙-淘宝网</title>"
+                                     << "女装连衣裙";
+    QTest::newRow("a hyphen inside") << "<title>2017新款长袖衬衫Q-9063-淘宝网</title>"
+                                     << "2017新款长袖衬衫Q-9063";
+    QTest::newRow("baby goods") << "<title>宝宝连体衣 纯棉 新生儿-淘宝网</title>"
+                                << "宝宝连体衣 纯棉 新生儿";
+    QTest::newRow("淘 and 网 inside") << "<title>淘气网红同款-淘宝网</title>"
+                                      << "淘气网红同款";
+    QTest::newRow("Tmall's suffix") << "<title>【聚】clarks休闲女鞋 妈妈-tmall.com天猫</title>"
+                                    << "【聚】clarks休闲女鞋 妈妈";
+    QTest::newRow("1688's suffix") << "<title>冬季加厚羊绒围巾女 - 阿里巴巴</title>"
+                                   << "冬季加厚羊绒围巾女";
+    QTest::newRow("no known suffix") << "<title> 手工-皂 </title>"
+                                     << "手工-皂";
+    QTest::newRow("references") << "<title>T恤&amp;短裤&nbsp;套装-淘宝网</title>"
+                                << "T恤&短裤\u00A0套装";
+    QTest::newRow("a title element with attributes") << "<title data-x=\"1\">围巾-淘宝网</title>"
+                                                     << "围巾";
+    QTest::newRow("no title") << "<html><body>x</body></html>"
+                              << "";
+}
+
+void TestTaobao::titles() {
+    QFETCH(QString, page);
+    QFETCH(QString, title);
+    QCOMPARE(TitleFromPage(page), title);
+}
+
+void TestTaobao::valuesOutOfMarkup_data() {
+    QTest::addColumn<QString>("page");
+    QTest::addColumn<QStringList>("attributes");
+    QTest::addColumn<QString>("saleAddress");
+    // The 2016 fragment's form: &nbsp; after the colon.
+    QTest::newRow("the 2016 attribute list")
+        << "<ul class=\"attributes-list\"><li title=\"&nbsp;棉\">材质:&nbsp;棉</li>"
+           "<li title=\"x\">适用季节:&nbsp;&#26149;&#23395;</li></ul><ul><li title=\"y\">not an "
+           "attribute</li></ul>"
+           "<script>var "
+           "c={\"wholeSibUrl\":\"//detailskip.taobao.com/sib.htm?itemId=1&amp;sellerId=2\"}</script>"
+        << QStringList{"材质:棉", "适用季节:春季"} << "//detailskip.taobao.com/sib.htm?itemId=1&sellerId=2";
+    QTest::newRow("the 2017 layout's address")
+        << "<ul class=\"attributes-list\"><li title=\"a\">品牌:&amp;Co</li></ul>"
+           "wholeSibUrl      : "
+           "'//detailskip.taobao.com/sib.htm?itemId=1&amp;sellerId=2&amp;modules=dynStock',"
+        << QStringList{"品牌:&Co"}
+        << "http://detailskip.taobao.com/sib.htm?itemId=1&sellerId=2&modules=dynStock";
+}
+
+void TestTaobao::valuesOutOfMarkup() {
+    QFETCH(QString, page);
+    QFETCH(QStringList, attributes);
+    QFETCH(QString, saleAddress);
+    QCOMPARE(AttributeEntries(page), attributes);
+    QCOMPARE(SaleDataAddress(page), saleAddress);
+}
+
 void TestTaobao::realCorpusPage_data() {
     QTest::addColumn<QString>("file");
     QTest::addColumn<QString>("title");
     QTest::addColumn<QString>("price");
     QTest::addColumn<int>("attributes");
-    QTest::addColumn<QString>("third");    // the third attribute entry, as it stands on the page
+    QTest::addColumn<QString>("third");    // the third attribute entry, decoded
     QTest::addColumn<QString>("descPath"); // where the page's descUrl points on dsc.taobaocdn.com
     QTest::newRow("a page in the 2018 layout")
         << TOVREL_TEST_DATA_DIR "/taobao-item-2018.html"
         << "冬季双面羊绒大衣女中长款 宽松 加厚"
-        << "1288.00" << 4 << "品牌:&nbsp;暖冬"
+        << "1288.00" << 4 << "品牌:暖冬"
         << "/i1/600/000/600000000001/TB1desc.desc%7Cvar%5Edesc%3Blang%5Egbk";
     const QString real = TOVREL_CORPUS_DIR "/taobao-item/tb-item-raw-2018-561495525977.html";
     if (QFile::exists(real))
         QTest::newRow("a real raw page of 2018")
             << real << "FFAN泛泛 御寒神器 回馈Bi入款 貉子大毛领加厚羽绒服女中长款3色"
-            << "899.00" << 19 << "品牌:&nbsp;ffan"
+            << "899.00" << 19 << "品牌:ffan"
             << "/i2/560/490/561495525977/TB1_Du5eAfb_uJkHFNR8qw3vpla.desc%7Cvar%5Edesc%3Bsign%5E"
                "d4b25aadf1b0b48de565d34b3a0d3f95%3Blang%5Egbk%3Bt%5E1516958426";
 }

@@ -3,6 +3,7 @@
 #include "acquire/itemrow.h"
 
 #include "base/commatext.h"
+#include "base/htmltext.h"
 #include "base/servicevalues.h"
 #include "base/text.h"
 #include "table/itemtable.h"
@@ -87,21 +88,61 @@ QString CategoryFromPage(const QString& page) {
         return {};
     // From the character after the first of "tb-detail-hd" up to the first character of "tb-notice".
     const QString segment = header < notice ? page.mid(header + 1, notice - header) : QString();
-    return ToCommaText(TPatterns::FindSList(QStringLiteral("title=\"([^\"]*)"), segment, false));
+    QStringList captions = TPatterns::FindSList(QStringLiteral("title=\"([^\"]*)"), segment, false);
+    for (QString& caption : captions)
+        caption = MarkupText(caption);
+    return ToCommaText(captions);
+}
+
+QString TitleFromPage(const TPatterns::TPatternText& page) {
+    QString title = MarkupText(TPatterns::FindsStr(QStringLiteral("<title[^>]*>([^<]*)"), page, false));
+    // The marketplace's own name after the item's.
+    static const QString Suffixes[] = {QStringLiteral("-淘宝网"),        QStringLiteral("-tmall.com天猫"),
+                                       QStringLiteral("-天猫Tmall.com"), QStringLiteral("-天猫tmall.com"),
+                                       QStringLiteral("- 阿里巴巴"),     QStringLiteral("-阿里巴巴"),
+                                       QStringLiteral("_阿里巴巴"),      QStringLiteral("-淘宝")};
+    for (const QString& suffix : Suffixes)
+        if (title.endsWith(suffix, Qt::CaseInsensitive)) {
+            title.chop(suffix.size());
+            break;
+        }
+    return title.trimmed();
 }
 
 QStringList AttributeEntries(const TPatterns::TPatternText& page) {
-    // The block is a part of the page, not a copy of it.
-    const TPatterns::TPatternText block =
-        TPatterns::FindsText(QStringLiteral("attributes-list\">([\\w\\W]+)</ul>"), page);
-    return TPatterns::FindSList(QStringLiteral("\">([^<]*)"), block, false);
+    // The list runs to its own end: the first closing ul tag after its start (the page's later
+    // lists are no attributes).
+    const QStringView text = page.View();
+    const QStringView marker = u"attributes-list\">";
+    const qsizetype start = TPatterns::FindLiteral(text, marker);
+    if (start < 0)
+        return {};
+    const qsizetype from = start + marker.size();
+    const qsizetype end = TPatterns::FindLiteral(text.mid(from), u"</ul>");
+    if (end < 0)
+        return {};
+    return AttributeEntriesOfList(page.Part(from, end));
+}
+
+QStringList AttributeEntriesOfList(const TPatterns::TPatternText& list) {
+    QStringList entries;
+    for (const QString& raw : TPatterns::FindSList(QStringLiteral("\">([^<]*)"), list, false)) {
+        // "name:&nbsp;value" as the page writes it: the name and the value, each decoded and
+        // trimmed; an entry without ":" is all value.
+        const QString entry = DecodeHtmlEntities(raw);
+        const qsizetype colon = entry.indexOf(QLatin1Char(':'));
+        entries.append(colon < 0
+                           ? entry.trimmed()
+                           : entry.left(colon).trimmed() + QLatin1Char(':') + entry.mid(colon + 1).trimmed());
+    }
+    return entries;
 }
 
 QString DescriptionAddress(const TPatterns::TPatternText& page) {
     const QString script =
         TPatterns::FindsStr(QStringLiteral("g_config.dynamicScript\\(\"([^\"]*)"), page, false);
     if (!script.isEmpty())
-        return script;
+        return MarkupAddress(script);
     // descUrl : location.protocol==='http:' ? '//dsc...' : '//desc...'   or   descUrl : '//dsc...'
     QString address = TPatterns::FindsStr(
         QStringLiteral(
@@ -109,7 +150,7 @@ QString DescriptionAddress(const TPatterns::TPatternText& page) {
         page, false);
     if (address.isEmpty())
         address = TPatterns::FindsStr(QStringLiteral("descUrl\"?\\s*:\\s*['\"]([^'\"]*)"), page, false);
-    return AbsoluteAddress(address);
+    return AbsoluteAddress(MarkupAddress(address));
 }
 
 QString DescriptionAddressGuess(const QByteArray& bytes, const QByteArray& contentType) {
@@ -125,18 +166,19 @@ QString DescriptionAddressGuess(const QByteArray& bytes, const QByteArray& conte
 QString SaleDataAddress(const TPatterns::TPatternText& page) {
     const QString address = TPatterns::FindsStr(QStringLiteral("\"wholeSibUrl\":\"([^\"]*)"), page, false);
     if (!address.isEmpty())
-        return address;
-    return AbsoluteAddress(TPatterns::FindsStr(QStringLiteral("wholeSibUrl\\s*:\\s*'([^']*)"), page, false));
+        return MarkupAddress(address);
+    return AbsoluteAddress(
+        MarkupAddress(TPatterns::FindsStr(QStringLiteral("wholeSibUrl\\s*:\\s*'([^']*)"), page, false)));
 }
 
 namespace {
 
 // The fields of a page other than its description address.
 void readPageFields(const TPatterns::TPatternText& text, const QString& page, TTaobaoPageFields& fields) {
-    fields.title = TrimText(TPatterns::FindsStr(QStringLiteral("<title>([^-淘宝网<]*)"), text, false));
+    fields.title = TitleFromPage(text);
     fields.category = CategoryFromPage(page);
     fields.price =
-        TrimText(TPatterns::FindsStr(QStringLiteral("<em class=\"tb-rmb-num\">([^<]*)"), text, false));
+        MarkupText(TPatterns::FindsStr(QStringLiteral("<em class=\"tb-rmb-num\">([^<]*)"), text, false));
     fields.attributes = AttributeEntries(text);
 }
 

@@ -37,7 +37,8 @@ QString PostageAddress(const QString& head, const QString& host, const QString& 
 // The delivery cell from a postage reply: the reply stripped of its wrapper and markup, read as a
 // JSON object, joined as location-destination;carriage;estimation ("-;;" when it is no object).
 QString DeliveryFromPostage(const QString& reply);
-// The comma text of the title attributes between "tb-detail-hd" and the first "tb-notice".
+// The comma text of the title attributes between "tb-detail-hd" and the first "tb-notice", each
+// decoded and trimmed.
 QString CategoryFromPage(const QString& page);
 // The description address of an item page: the g_config.dynamicScript("...") address; on a page
 // without one (the 2017 layout), the page's descUrl entry (of the form that chooses by protocol,
@@ -51,10 +52,17 @@ QString DescriptionAddress(const TPatterns::TPatternText& page);
 // of the decoded page.
 QString DescriptionAddressGuess(const QByteArray& bytes, const QByteArray& contentType);
 // The sale-data address of an item page: the "wholeSibUrl":"..." address; on a page without one,
-// the wholeSibUrl : '...' entry of the 2017 layout, made absolute. Empty when the page has neither.
+// the wholeSibUrl : '...' entry of the 2017 layout, made absolute. "&amp;" is read as "&" (as a
+// browser reads the page). Empty when the page has neither.
 QString SaleDataAddress(const TPatterns::TPatternText& page);
-// The attribute entries of the page's attribute list ("name:value" as on the page).
+// The attribute entries of the page's attribute list, from its start to its own end: "name:value"
+// with the name and the value decoded (HTML references) and trimmed.
 QStringList AttributeEntries(const TPatterns::TPatternText& page);
+// The attribute entries of a list's items (the text of each item), read the same way.
+QStringList AttributeEntriesOfList(const TPatterns::TPatternText& list);
+// The item's title: the page's title without the marketplace's name after it ("-淘宝网",
+// "-tmall.com天猫", 1688's "-阿里巴巴"), decoded and trimmed; a title without a known suffix whole.
+QString TitleFromPage(const TPatterns::TPatternText& page);
 
 // What the item procedure reads from an item page itself (the requests aside).
 struct TTaobaoPageFields {

@@ -4,6 +4,7 @@
 #include "acquire/province.h"
 #include "acquire/taobaoitem.h"
 #include "base/cipher.h"
+#include "base/htmltext.h"
 #include "base/servicevalues.h"
 #include "base/text.h"
 #include "export/price.h"
@@ -51,9 +52,9 @@ QString quoted(const QString& text) {
     return QStringLiteral("“") + text + QStringLiteral("”");
 }
 
-// The address a picture capture stands for: the capture without its last 10 characters.
+// The address a picture capture stands for: the full-size picture, fetched like every page address.
 QString pictureAddress(const QString& capture) {
-    return capture.left(std::max<qsizetype>(0, capture.size() - 10));
+    return PictureFetchAddress(capture, true);
 }
 
 // Writes one package picture; a picture that could not be fetched, is no picture, or could not be
@@ -82,8 +83,22 @@ QStringList MainPictureAddresses(const TPatterns::TPatternText& cleanedText) {
 }
 
 QString SalePropertyBlock(const QString& cleaned) {
-    // From its marker (or the page's start) up to the "<" of the first "</ul>".
-    const qsizetype marker = cleaned.indexOf(QStringLiteral("J_TSaleProp tb-clearfix tb-img"));
+    // The sale-property list with pictures: the first element whose class names both J_TSaleProp
+    // and tb-img, in any order ("J_TSaleProp tb-clearfix tb-img", "J_TSaleProp tb-img tb-clearfix",
+    // Tmall's "tm-clear J_TSaleProp tb-img"). From its class (or the page's start when there is none)
+    // up to the "<" of the first "</ul>".
+    qsizetype marker = -1;
+    for (qsizetype at = cleaned.indexOf(QStringLiteral("J_TSaleProp")); at >= 0 && marker < 0;
+         at = cleaned.indexOf(QStringLiteral("J_TSaleProp"), at + 1)) {
+        const qsizetype open = cleaned.lastIndexOf(QLatin1Char('"'), at);
+        const qsizetype close = cleaned.indexOf(QLatin1Char('"'), at);
+        if (open < 0 || close < 0)
+            continue;
+        const QStringList classes =
+            cleaned.mid(open + 1, close - open - 1).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        if (classes.contains(QStringLiteral("J_TSaleProp")) && classes.contains(QStringLiteral("tb-img")))
+            marker = at;
+    }
     const QString from = marker >= 0 ? cleaned.mid(marker) : cleaned;
     const qsizetype end = from.indexOf(QStringLiteral("</ul>"));
     return end >= 0 ? from.left(end + 1) : QString();
@@ -100,19 +115,24 @@ namespace {
 // counts the pictures that could not be saved.
 QString ExportPictures(const TJobContext& ctx, TC& tc, const TExportJob& job, const QString& cleaned,
                        const TPatterns::TPatternText& cleanedText, const QString& title,
-                       const QString& watermark, int* failed) {
+                       const QString& watermark, QStringList* failed) {
     const bool download = !ctx.Choices().NoMainPictures;
     if (download)
         ctx.Report().Log(QStringLiteral("宝贝 ") + quoted(title) + QStringLiteral(" 正在下载商品主图......"));
     QByteArray buffer;
     QString field;
+    // The field names only the pictures written beside the CSV file: the assistant refuses a package
+    // that names a file it does not hold.
     const QStringList main = MainPictureAddresses(cleanedText);
     for (int i = 0; i < main.size() && !ctx.Stopped(); ++i) {
         const QString address = pictureAddress(main[i]);
         const QString name = Md5Text(address).toLower();
-        if (download &&
-            !downloadExportPicture(ctx, tc, buffer, job, watermark, name + QStringLiteral(".tbi"), address))
-            ++*failed;
+        if (!download)
+            continue;
+        if (!downloadExportPicture(ctx, tc, buffer, job, watermark, name + QStringLiteral(".tbi"), address)) {
+            failed->append(address);
+            continue;
+        }
         field += name + QStringLiteral(":1:") + QString::number(i) + QStringLiteral(":|;");
     }
     const QString block = SalePropertyBlock(cleaned);
@@ -121,9 +141,12 @@ QString ExportPictures(const TJobContext& ctx, TC& tc, const TExportJob& job, co
     for (int j = 0; j < pictures.size() && !ctx.Stopped(); ++j) {
         const QString address = pictureAddress(pictures[j]);
         const QString name = Md5Text(address);
-        if (download &&
-            !downloadExportPicture(ctx, tc, buffer, job, watermark, name + QStringLiteral(".tbi"), address))
-            ++*failed;
+        if (!download)
+            continue;
+        if (!downloadExportPicture(ctx, tc, buffer, job, watermark, name + QStringLiteral(".tbi"), address)) {
+            failed->append(address);
+            continue;
+        }
         // A picture without a value of its own gets an empty value id.
         field += name + QStringLiteral(":2:0:") + values.value(j) + QStringLiteral("|;");
     }
@@ -134,8 +157,8 @@ QString ExportPictures(const TJobContext& ctx, TC& tc, const TExportJob& job, co
 struct TRowProblems {
     bool saleData = false;   // the sale data (province, city, stock) could not be fetched
     bool properties = false; // the category properties could not be fetched
-    int pictures = 0;        // pictures not saved
-    bool any() const { return saleData || properties || pictures > 0; }
+    QStringList pictures;    // the addresses of the pictures not saved
+    bool any() const { return saleData || properties || !pictures.isEmpty(); }
 };
 
 // Turns one selected row into its CSV line.
@@ -263,7 +286,7 @@ QString AliasField(const QString& cleaned) {
     QString field;
     for (const QString& value :
          TPatterns::FindSList(QStringLiteral("<li data-value=\"([^\"]*)"), text, false))
-        field += value + QLatin1Char(';');
+        field += DecodeHtmlEntities(value) + QLatin1Char(';');
     return field;
 }
 
@@ -352,6 +375,7 @@ TJobResult ExportCsv(const TJobContext& job, const TExportJob& exportJob, TPageC
     TJobResult result;
     QStringList noSaleData, noProperties;
     int picturesFailed = 0;
+    QStringList failedPictures; // the first few, to name them
     int incomplete = 0;
     // One adjustment for the whole package, as it stood when the export started.
     const TChoices choices = job.Choices();
@@ -370,7 +394,10 @@ TJobResult ExportCsv(const TJobContext& job, const TExportJob& exportJob, TPageC
             noSaleData.append(quoted(title));
         if (problems.properties)
             noProperties.append(quoted(title));
-        picturesFailed += problems.pictures;
+        picturesFailed += int(problems.pictures.size());
+        for (const QString& address : std::as_const(problems.pictures))
+            if (failedPictures.size() < 3)
+                failedPictures.append(address);
         incomplete += problems.any() ? 1 : 0;
         report.Advance(lines.size() - 3, total, title);
     }
@@ -423,7 +450,9 @@ TJobResult ExportCsv(const TJobContext& job, const TExportJob& exportJob, TPageC
     if (!noProperties.isEmpty())
         missing.append(QStringLiteral("宝贝属性无法获取：") + noProperties.join(QStringLiteral("、")));
     if (picturesFailed > 0)
-        missing.append(QStringLiteral("图片 %1 张没有保存").arg(picturesFailed));
+        missing.append(QStringLiteral("图片 %1 张没有保存：").arg(picturesFailed) +
+                       failedPictures.join(QStringLiteral("、")) +
+                       (picturesFailed > failedPictures.size() ? QStringLiteral("……") : QString()));
     result.Outcome = TJobOutcome::Failed;
     result.Summary = exported + QStringLiteral("，但有数据没有下载完整。") +
                      missing.join(QStringLiteral("；")) + QStringLiteral("。请检查网络后重新导出。");

@@ -1,6 +1,7 @@
 #include "pictures/picturedownload.h"
 
 #include "base/cipher.h"
+#include "base/htmltext.h"
 #include "base/servicevalues.h"
 #include "base/text.h"
 #include "pictures/watermark.h"
@@ -13,13 +14,45 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
+#include <QRegularExpression>
 #include <QSet>
 #include <QThreadPool>
 
-QStringList PictureAddresses(const QString& head, const QString& description) {
-    // Head goes in front of the stored pattern as it is, so only addresses that begin with it count.
-    return TPatterns::FindSList(head + QStringLiteral("([^\"]+(?:jpg|gif|png|bmp|jpeg))"), description,
-                                false);
+#include <algorithm>
+
+QStringList PictureAddresses(const QString& description) {
+    // src="…" or src='…' inside an img element (any letter case, blanks around "=").
+    static const QRegularExpression source(
+        QStringLiteral("<img\\b[^>]*?\\ssrc\\s*=\\s*(?:\"([^\"]*)\"|'([^']*)')"),
+        QRegularExpression::CaseInsensitiveOption);
+    QStringList addresses;
+    for (auto it = source.globalMatch(description); it.hasNext();) {
+        const QRegularExpressionMatch m = it.next();
+        const QString written = m.captured(1).isNull() ? m.captured(2) : m.captured(1);
+        const QString address = written.trimmed();
+        const bool web = address.startsWith(QLatin1String("http://"), Qt::CaseInsensitive) ||
+                         address.startsWith(QLatin1String("https://"), Qt::CaseInsensitive) ||
+                         address.startsWith(QLatin1String("//"));
+        if (web && !addresses.contains(written))
+            addresses.append(written);
+    }
+    return addresses;
+}
+
+QString PictureFetchAddress(const QString& written, bool fullSize) {
+    QString address = MarkupAddress(written.trimmed());
+    if (address.startsWith(QLatin1String("//")))
+        address.prepend(QStringLiteral("http:"));
+    if (fullSize) {
+        static const QRegularExpression thumbnail(
+            QStringLiteral("^(.*\\.(?:jpe?g|png|gif|bmp|webp))_(?:\\d+x\\d+(?:q\\d+)?)?(?:\\.(?:jpe?g|png|"
+                           "gif|bmp|webp))?$"),
+            QRegularExpression::CaseInsensitiveOption);
+        const QRegularExpressionMatch m = thumbnail.match(address);
+        if (m.hasMatch())
+            address = m.captured(1);
+    }
+    return address;
 }
 
 QString FileNameFromText(const QString& text, qsizetype keep) {
@@ -110,12 +143,13 @@ void TthredTaoBaoUrlDownPicture::run() {
     try {
         TC tc(TRequestLimits(), Job->StopFlag());
         QByteArray buffer;
+        QList<std::pair<QString, QString>> localAddresses; // as written, and the saved file's
         // The item's folder is made for its first picture: an item without pictures leaves none.
         if (!Captures.isEmpty() && !QDir().mkpath(Folder))
             Job->Report().Log(QStringLiteral("图片文件夹 ") + QDir::toNativeSeparators(Folder) +
                               QStringLiteral(" 无法创建"));
         for (int n = 0; n < Captures.size() && !Job->Stopped(); ++n) {
-            const QString address = Head + Captures[n];
+            const QString address = PictureFetchAddress(Captures[n], false);
             // The title is read again for each name; a deleted row keeps the title it had.
             const QString currentTitle = Grid->RowOfId(No) >= 0 ? Grid->CellOfRow(No, ColTitle) : title;
             const QString path = PicturePath(Folder, address, currentTitle, FileNameEx, n);
@@ -129,8 +163,13 @@ void TthredTaoBaoUrlDownPicture::run() {
             advance(QDir::toNativeSeparators(path));
             if (!watermark.isEmpty())
                 Grid->SetCellOfRow(No, ColWatermark, watermark);
-            description.replace(address, LocalFileAddress(path));
+            localAddresses.append({Captures[n], LocalFileAddress(path)});
         }
+        // The longer addresses first, so that one that begins like another is replaced whole.
+        std::stable_sort(localAddresses.begin(), localAddresses.end(),
+                         [](const auto& a, const auto& b) { return a.first.size() > b.first.size(); });
+        for (const auto& [written, local] : std::as_const(localAddresses))
+            description.replace(written, local);
         // Every link target goes, wherever its text stands.
         for (const QString& target :
              TPatterns::FindSList(QStringLiteral("href=\"([^\"]*)"), description, false))
@@ -151,24 +190,13 @@ TJobResult DownloadPictures(const TJobContext& job, TItemTable& grid, const QLis
     QString filePath = QDir::fromNativeSeparators(folder);
     if (!filePath.endsWith(QLatin1Char('/')))
         filePath += QLatin1Char('/');
-    const QString head = job.Service().Head();
     TJobResult result;
-    // Head goes in front of a pattern as it stands: a Head the pattern engine refuses finds no
-    // picture at all, which the user is told rather than left to guess.
-    if (const TStatus usable = TPatterns::Validate(head + QStringLiteral("x")); !usable) {
-        result.Outcome = TJobOutcome::Failed;
-        result.Summary = QStringLiteral("service.ini 中的 Head 不能用作图片地址的开头（") +
-                         usable.error().Detail + QStringLiteral("），没有下载图片");
-        job.Report().Log(result.Summary);
-        job.Report().Status(result.Summary);
-        return result;
-    }
     std::atomic<int> saved{0}, failed{0}, done{0};
     // Every item's pictures are known before the first is fetched, so the progress has its total.
     QList<QStringList> captures;
     qint64 total = 0;
     for (const TRowCopy& row : rows) {
-        captures.append(PictureAddresses(head, row.Cell(ColDetail)));
+        captures.append(PictureAddresses(row.Cell(ColDetail)));
         total += captures.last().size();
     }
     job.Report().Advance(0, total);
@@ -189,7 +217,6 @@ TJobResult DownloadPictures(const TJobContext& job, TItemTable& grid, const QLis
         worker->No = row.Id;
         worker->Grid = &grid;
         worker->Row = row;
-        worker->Head = head;
         worker->Folder = itemFolder;
         worker->FileNameEx = titlePrice ? row.Cell(ColPrice) : QString();
         worker->Captures = captures[k];

@@ -18,9 +18,15 @@ class TItemTable;
 // a folder of its own (named by the digest of its title) inside the chosen folder, watermarked
 // with the item's watermark text, and the item's local description points at the saved files.
 
-// The picture addresses of a description: Head followed by the rest of an address up to its last
-// picture extension; captures, without Head.
-QStringList PictureAddresses(const QString& head, const QString& description);
+// The picture addresses of a description as it writes them: the src of every img element that
+// names a web address (http://, https:// or protocol-relative //), in order, each once.
+QStringList PictureAddresses(const QString& description);
+
+// The address a picture address written in a page is fetched at: "&amp;" read as "&", a
+// protocol-relative address given "http:" (like the page's other addresses), and, with
+// `fullSize`, a thumbnail's size suffix after the picture's own extension taken off
+// ("….jpg_60x60.jpg", "….jpg_60x60q90.jpg" and "….jpg_.webp" give "….jpg").
+QString PictureFetchAddress(const QString& written, bool fullSize);
 
 // The longest file name (in bytes of the file system's encoding) that the program makes.
 inline constexpr int MaxFileNameBytes = 255;
@@ -57,11 +63,10 @@ class TthredTaoBaoUrlDownPicture : public QRunnable {
   public:
     quint64 No = 0; // the row's identity in Grid
     TItemTable* Grid = nullptr;
-    TRowCopy Row; // the row as it was when the download started
-    QString Head;
+    TRowCopy Row;   // the row as it was when the download started
     QString Folder; // the item's picture folder
     QString FileNameEx;
-    // The picture addresses of the row's description, after Head (PictureAddresses).
+    // The picture addresses of the row's description, as written there (PictureAddresses).
     QStringList Captures;
     const TJobContext* Job = nullptr;
     std::atomic<int>* Saved = nullptr;
