@@ -72,6 +72,8 @@ class TestPictures : public QObject {
     void textIsCentredAndShadowed();
     void brushColoursBlend();
     void transparentPictureComesOutBlack();
+    void watermarkKeepsTheNamesFormat_data();
+    void watermarkKeepsTheNamesFormat();
     void unreadableBytesAreRefused();
     void savePictureWithAndWithoutWatermark();
     void md5Text();
@@ -190,11 +192,43 @@ void TestPictures::transparentPictureComesOutBlack() {
     QVERIFY(qRed(written.pixel(3, 75)) < 10 && qGreen(written.pixel(3, 75)) < 10);
 }
 
+void TestPictures::watermarkKeepsTheNamesFormat_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("magic");
+    QTest::addColumn<bool>("alpha");
+    QTest::newRow("png") << "p.png" << QByteArray("\x89PNG") << true;
+    QTest::newRow("PNG in capitals") << "p.PNG" << QByteArray("\x89PNG") << true;
+    QTest::newRow("jpg") << "p.jpg" << QByteArray("\xFF\xD8") << false;
+    QTest::newRow("the package's tbi") << "p.tbi" << QByteArray("\xFF\xD8") << false;
+    QTest::newRow("bmp") << "p.bmp" << QByteArray("BM") << false;
+}
+
+void TestPictures::watermarkKeepsTheNamesFormat() {
+    QFETCH(QString, name);
+    QFETCH(QByteArray, magic);
+    QFETCH(bool, alpha);
+    // A picture with a transparent half.
+    QImage picture(60, 60, QImage::Format_ARGB32);
+    picture.fill(Qt::transparent);
+    for (int y = 0; y < 60; ++y)
+        for (int x = 0; x < 30; ++x)
+            picture.setPixel(x, y, qRgba(0, 0, 255, 255));
+    const TResult<QString> written = DrawWatermark("水印", m_env->File(name), encoded(picture, "PNG"));
+    QVERIFY(written.ok());
+    QCOMPARE(*written, m_env->File(name));
+    const QByteArray bytes = readFile(*written);
+    QVERIFY(bytes.startsWith(magic));
+    const QImage back = QImage::fromData(bytes);
+    QCOMPARE(back.size(), QSize(60, 60));
+    QCOMPARE(qAlpha(back.pixel(55, 55)) == 0, alpha); // the transparent half stays so in a PNG
+    QVERIFY(qBlue(back.pixel(5, 55)) > 200);
+}
+
 void TestPictures::unreadableBytesAreRefused() {
-    const TStatus notAPicture = DrawWatermark("x", m_env->File("n.jpg"), "<html>404</html>");
+    const auto notAPicture = DrawWatermark("x", m_env->File("n.jpg"), "<html>404</html>");
     QCOMPARE(notAPicture.error().Code, TErrc::BadReply);
     QVERIFY(!QFile::exists(m_env->File("n.jpg")));
-    const TStatus nowhere =
+    const auto nowhere =
         DrawWatermark("x", m_env->File("no/such/dir/n.jpg"), encoded(solid(5, 5, Qt::red), "PNG"));
     QCOMPARE(nowhere.error().Code, TErrc::Io);
     QVERIFY(!nowhere.error().Detail.isEmpty());
@@ -208,8 +242,13 @@ void TestPictures::savePictureWithAndWithoutWatermark() {
     QByteArray buffer;
     QVERIFY(SaveItemPicture(tc, buffer, "", m_env->File("plain.gif"), "http://img.example.com/a.gif"));
     QCOMPARE(readFile(m_env->File("plain.gif")), Gif);
-    QVERIFY(SaveItemPicture(tc, buffer, "店", m_env->File("marked.gif"), "http://img.example.com/a.gif"));
-    QVERIFY(readFile(m_env->File("marked.gif")).startsWith("\xFF\xD8\xFF")); // a JPEG under the .gif name
+    // A GIF cannot be written as GIF: the watermarked picture is a PNG, named .png.
+    const TResult<QString> marked =
+        SaveItemPicture(tc, buffer, "店", m_env->File("marked.gif"), "http://img.example.com/a.gif");
+    QVERIFY(marked.ok());
+    QCOMPARE(*marked, m_env->File("marked.png"));
+    QVERIFY(readFile(m_env->File("marked.png")).startsWith("\x89PNG"));
+    QVERIFY(!QFile::exists(m_env->File("marked.gif")));
     QVERIFY(!SaveItemPicture(tc, buffer, "", m_env->File("x.gif"), "http://127.0.0.1:1/a.gif"));
 }
 
@@ -320,7 +359,7 @@ void TestPictures::titlePriceNaming() {
     const QString folder = downloadPictures(out).first();
     QCOMPARE(QDir(folder).entryList(QDir::Files, QDir::Name),
              (QStringList{"连衣裙_99.00_0_.jpg", "连衣裙_99.00_1_.png", "连衣裙_99.00_2_.jpg"}));
-    QVERIFY(readFile(folder + "/连衣裙_99.00_1_.png").startsWith("\xFF\xD8")); // watermarked: a JPEG
+    QVERIFY(readFile(folder + "/连衣裙_99.00_1_.png").startsWith("\x89PNG")); // watermarked, as its name says
     // The source 拍拍 never names pictures by title and price.
     m_core->UpdateChoices([](TChoices& c) { c.DataSource = 2; });
     const QString other = m_env->File("other");

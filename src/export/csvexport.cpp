@@ -68,7 +68,7 @@ bool downloadExportPicture(const TJobContext& ctx, TC& tc, QByteArray& buffer, c
         return false;
     }
     const QString path = job.pictureFolder + QLatin1Char('/') + fileName;
-    if (const TStatus saved = SaveItemPicture(tc, buffer, watermark, path, url); !saved) {
+    if (const TResult<QString> saved = SaveItemPicture(tc, buffer, watermark, path, url); !saved) {
         ctx.Report().Log(QStringLiteral("图片 ") + url + QStringLiteral(" 没有保存：") +
                          PictureFailureText(saved.error()));
         return false;

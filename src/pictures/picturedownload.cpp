@@ -107,8 +107,8 @@ TResult<QByteArray> FetchPicture(TC& tc, const QString& address) {
     return *bytes;
 }
 
-TStatus SaveItemPicture(TC& tc, QByteArray& buffer, const QString& watermark, const QString& path,
-                        const QString& address) {
+TResult<QString> SaveItemPicture(TC& tc, QByteArray& buffer, const QString& watermark, const QString& path,
+                                 const QString& address) {
     buffer.clear();
     const TResult<QByteArray> picture = FetchPicture(tc, address);
     if (!picture)
@@ -152,13 +152,16 @@ void TthredTaoBaoUrlDownPicture::run() {
             const QString address = PictureFetchAddress(Captures[n], false);
             // The title is read again for each name; a deleted row keeps the title it had.
             const QString currentTitle = Grid->RowOfId(No) >= 0 ? Grid->CellOfRow(No, ColTitle) : title;
-            const QString path = PicturePath(Folder, address, currentTitle, FileNameEx, n);
-            if (const TStatus saved = SaveItemPicture(tc, buffer, watermark, path, address); !saved) {
+            const TResult<QString> saved =
+                SaveItemPicture(tc, buffer, watermark, PicturePath(Folder, address, currentTitle, FileNameEx, n),
+                                address);
+            if (!saved) {
                 if (Job->Stopped())
                     break; // abandoned by the stop, not failed
                 fail(address, PictureFailureText(saved.error()));
                 continue;
             }
+            const QString& path = *saved;
             ++*Saved;
             advance(QDir::toNativeSeparators(path));
             if (!watermark.isEmpty())

@@ -48,9 +48,10 @@ QString PicturePath(const QString& folder, const QString& address, const QString
 // status, something that is no picture, a reply over the size limit).
 TResult<QByteArray> FetchPicture(TC& tc, const QString& address);
 // Fetches one picture into `buffer` and writes it to `path` (watermarked when the text is not
-// empty). Fails as FetchPicture does, or with TErrc::Io when it cannot be written.
-TStatus SaveItemPicture(TC& tc, QByteArray& buffer, const QString& watermark, const QString& path,
-                        const QString& address);
+// empty, see WritePicture); returns the path written. Fails as FetchPicture does, or with
+// TErrc::Io when it cannot be written.
+TResult<QString> SaveItemPicture(TC& tc, QByteArray& buffer, const QString& watermark, const QString& path,
+                                 const QString& address);
 // Why a picture was not saved, for the run log.
 QString PictureFailureText(const TError& error);
 

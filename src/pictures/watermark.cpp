@@ -3,6 +3,7 @@
 #include "platform/files.h"
 
 #include <QBuffer>
+#include <QFileInfo>
 #include <QFont>
 #include <QFontMetricsF>
 #include <QImage>
@@ -49,22 +50,40 @@ QImage WatermarkCanvas(const QString& text, const QImage& picture) {
     return canvas;
 }
 
-TStatus DrawWatermark(const QString& text, const QString& path, const QByteArray& picture) {
+TResult<QString> DrawWatermark(const QString& text, const QString& path, const QByteArray& picture) {
     const QImage image = QImage::fromData(picture); // the first frame of an animated picture
     if (image.isNull())
-        return MakeError(TErrc::BadReply, QStringLiteral("the bytes are no picture"));
-    if (!QImageWriter::supportedImageFormats().contains("jpeg"))
-        return {}; // without a JPEG encoder nothing is written
-    QByteArray jpeg;
-    QBuffer buffer(&jpeg);
+        return MakeError(TErrc::BadReply, QStringLiteral("下载的内容不是图片"));
+    // The name's format, so that a name never holds bytes of another kind.
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    QString target = path;
+    QByteArray format = "JPEG";
+    if (suffix == u"png") {
+        format = "PNG";
+    } else if (suffix == u"bmp") {
+        format = "BMP";
+    } else if (suffix == u"gif") {
+        format = "PNG";
+        target = path.left(path.size() - suffix.size()) + QStringLiteral("png");
+    }
+    if (!QImageWriter::supportedImageFormats().contains(format.toLower()))
+        return MakeError(TErrc::Io, QStringLiteral("这台电脑不能写 %1 图片").arg(QString::fromLatin1(format)));
+    QImage canvas = WatermarkCanvas(text, image);
+    // JPEG and BMP hold no transparency: what was transparent comes out black, as it always has.
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
-    if (!WatermarkCanvas(text, image).save(&buffer, "JPEG", 100))
-        return MakeError(TErrc::Io, QStringLiteral("the picture could not be encoded"));
-    return WriteWholeFile(path, jpeg);
+    if (!canvas.save(&buffer, format.constData(), format == "JPEG" ? 100 : -1))
+        return MakeError(TErrc::Io, QStringLiteral("图片无法编码"));
+    if (const TStatus written = WriteWholeFile(target, bytes); !written)
+        return written.error();
+    return target;
 }
 
-TStatus WritePicture(const QString& watermark, const QString& path, const QByteArray& picture) {
+TResult<QString> WritePicture(const QString& watermark, const QString& path, const QByteArray& picture) {
     if (!watermark.isEmpty())
         return DrawWatermark(watermark, path, picture);
-    return WriteWholeFile(path, picture);
+    if (const TStatus written = WriteWholeFile(path, picture); !written)
+        return written.error();
+    return path;
 }
