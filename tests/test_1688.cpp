@@ -4,6 +4,7 @@
 #include "testenv.h"
 #include "testfiles.h"
 
+#include "acquire/itemrow.h"
 #include "acquire/offer1688.h"
 #include "app/appcore.h"
 #include "base/commatext.h"
@@ -59,6 +60,9 @@ class Test1688 : public QObject {
     void descriptionAddressToThisMachineIsRefused();
     void realOfferPage_data();
     void realOfferPage();
+    void attributesWithoutTheEndMarker();
+    void jsonDescriptionReply_data();
+    void jsonDescriptionReply();
     void runEndsAtAFailedPage();
     void searchThroughTheCore();
 
@@ -170,18 +174,20 @@ void Test1688::realOfferPage_data() {
     QTest::addColumn<QString>("keywords");
     QTest::addColumn<QString>("price");
     QTest::addColumn<QString>("delivery");
+    QTest::addColumn<int>("attributes");
+    QTest::addColumn<QString>("firstAttribute");
     QTest::newRow("a page in the 2019 layout") << TOVREL_TEST_DATA_DIR "/1688-offer.html"
                                                << "冬季加厚羊绒围巾女 义乌厂家直销"
                                                << "羊绒围巾,加厚围巾,女士围巾"
                                                << "28.80"
-                                               << "浙江省 金华市";
+                                               << "浙江省 金华市" << 4 << "货源类别:现货";
     const QString real = TOVREL_CORPUS_DIR "/1688-offer/1688-offer-2019-601748658723.html";
     if (QFile::exists(real))
         QTest::newRow("the real page of 2019")
             << real << "新品绿光森林前扣无钢圈蕾丝聚拢内衣三角杯无痕内衣少女文胸厂家"
             << "蕾丝内衣,蕾丝聚拢内衣,前扣聚拢内衣,聚拢内衣,前扣内衣"
             << "16.50"
-            << "广东省 汕头市";
+            << "广东省 汕头市" << -1 << "货源类别:现货"; // without the old end marker: the whole table
 }
 
 void Test1688::realOfferPage() {
@@ -190,6 +196,8 @@ void Test1688::realOfferPage() {
     QFETCH(QString, keywords);
     QFETCH(QString, price);
     QFETCH(QString, delivery);
+    QFETCH(int, attributes);
+    QFETCH(QString, firstAttribute);
     TSimResponse page;
     page.Headers.append(std::pair<QByteArray, QByteArray>("Content-Type", "text/html; charset=GBK"));
     page.Body = readFile(file);
@@ -202,6 +210,44 @@ void Test1688::realOfferPage() {
     QCOMPARE(grid.Cell(ColCategory, 1), keywords);
     QCOMPARE(grid.Cell(ColPrice, 1), price);
     QCOMPARE(grid.Cell(ColDelivery, 1), delivery);
+    const QStringList pairs = FromCommaText(grid.Cell(ColProps, 1));
+    if (attributes >= 0)
+        QCOMPARE(pairs.size(), attributes);
+    else
+        QVERIFY2(pairs.size() >= 10, qPrintable(pairs.join('|')));
+    QCOMPARE(pairs.value(0), firstAttribute);
+}
+
+void Test1688::attributesWithoutTheEndMarker() {
+    // The newer layout: the table ends the attributes, every pair counts, values are decoded.
+    const QString page = "<h1 class=\"d-title\">新款</h1><table><tbody><tr>"
+                         "<td class=\"de-feature\">品牌</td><td class=\"de-value\">艳依婷&nbsp;</td>"
+                         "<td class=\"de-feature\">含量</td><td class=\"de-value\">80（%） </td></tr>"
+                         "<tr><td class=\"de-feature\">产地</td><td class=\"de-value\">汕头</td></tr>"
+                         "</tbody></table><div class=\"d-service\"><span class=\"x\">服务</span>"
+                         "<span class=\"y\">不是属性</span></div>";
+    QCOMPARE(OfferAttributes(page), (QStringList{"品牌:艳依婷", "含量:80（%）", "产地:汕头"}));
+}
+
+void Test1688::jsonDescriptionReply_data() {
+    QTest::addColumn<QString>("reply");
+    QTest::addColumn<QString>("description");
+    QTest::newRow("offer_details with its escapes")
+        << "var offer_details={\"content\":\"<p><img "
+           "src=\\\"http://img.alicdn.com/a.jpg\\\"/>\\u5c3a\\u7801</p>\"};"
+        << "<p><img src=\"http://img.alicdn.com/a.jpg\"/>尺码</p>";
+    QTest::newRow("blanks and no semicolon") << " var offer_details = {\"content\":\"<p>好</p>\",\"x\":1} "
+                                             << "<p>好</p>";
+    QTest::newRow("Taobao's form is cut as ever") << "var desc='<p>好</p>';\n"
+                                                  << "<p>好</p>";
+    QTest::newRow("an object without content is cut as ever") << "var d={\"other\":\"12345678\"};"
+                                                              << "her\":\"12345678";
+}
+
+void Test1688::jsonDescriptionReply() {
+    QFETCH(QString, reply);
+    QFETCH(QString, description);
+    QCOMPARE(DescriptionFromReply(reply), description);
 }
 
 void Test1688::runEndsAtAFailedPage() {

@@ -5,6 +5,11 @@
 #include "table/itemtable.h"
 #include "web/httpclient.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonValue>
+#include <QRegularExpression>
+
 #include <algorithm>
 
 void WriteAttributeColumns(TRowWriter& row, const QStringList& entries) {
@@ -50,6 +55,16 @@ void AppendItemRow(TItemTable& grid, const TItemRowValues& item) {
 QString DescriptionFromReply(const QString& reply) {
     if (reply.isEmpty() || reply == TC::Error || reply.size() <= 13)
         return {};
+    // A script that assigns a JSON object with the description as its "content" (1688's
+    // "var offer_details={"content":"…"};"): the content, its escapes read.
+    static const QRegularExpression assignment(
+        QStringLiteral("^\\s*var\\s+[A-Za-z_$][\\w$]*\\s*=\\s*(\\{[\\s\\S]*\\})\\s*;?\\s*$"));
+    if (const QRegularExpressionMatch m = assignment.match(reply); m.hasMatch()) {
+        const QJsonValue content =
+            QJsonDocument::fromJson(m.captured(1).toUtf8()).object().value(QStringLiteral("content"));
+        if (content.isString())
+            return content.toString();
+    }
     return reply.mid(10, reply.size() - 13);
 }
 

@@ -37,8 +37,10 @@ void AppendItemRow(TItemTable& grid, const TItemRowValues& item);
 // without ":" has an empty name and is all value.
 void WriteAttributeColumns(TRowWriter& row, const QStringList& entries);
 
-// The description from a description reply, without its 10-character head and 3-character tail;
-// empty for a failed fetch ("error" or the empty text) and for a reply of 13 characters or fewer.
+// The description from a description reply, without its 10-character head and 3-character tail
+// (Taobao's "var desc='…';"); from a script that assigns a JSON object with a "content" string
+// (1688's "var offer_details={"content":"…"};"), that content with its escapes read. Empty for a
+// failed fetch ("error" or the empty text) and for a reply of 13 characters or fewer.
 QString DescriptionFromReply(const QString& reply);
 
 // The text of a GET of `address` (HGetText), or the empty text when the request failed or the

@@ -1,6 +1,7 @@
 #include "acquire/offer1688.h"
 
 #include "acquire/itemrow.h"
+#include "base/htmltext.h"
 #include "base/text.h"
 #include "table/itemtable.h"
 #include "web/httpclient.h"
@@ -19,6 +20,30 @@ QStringList OfferAttributeCaptures(const TPatterns::TPatternText& page) {
     return TPatterns::FindSList(QStringLiteral("\">([^<]*)"), block, false);
 }
 
+QStringList OfferAttributes(const TPatterns::TPatternText& page) {
+    QStringList pairs;
+    const QStringView text = page.View();
+    if (TPatterns::FindLiteral(text, u"widget-custom offerdetail_common_serviceDesc") >= 0) {
+        pairs = PairOfferAttributes(OfferAttributeCaptures(page));
+    } else {
+        // The newer pages have no such marker: the attribute table ends where the table does.
+        const qsizetype start = TPatterns::FindLiteral(text, u"<tbody>");
+        const qsizetype end = start < 0 ? -1 : TPatterns::FindLiteral(text.mid(start), u"</table>");
+        if (end < 0)
+            return {};
+        const QStringList captures =
+            TPatterns::FindSList(QStringLiteral("\">([^<]*)"), page.Part(start + 7, end - 7), false);
+        for (qsizetype i = 0; i + 1 < captures.size(); i += 2)
+            pairs.append(captures[i] + QLatin1Char(':') + captures[i + 1]);
+    }
+    // Each name and value as the page means it.
+    for (QString& pair : pairs) {
+        const qsizetype colon = pair.indexOf(QLatin1Char(':'));
+        pair = MarkupText(pair.left(colon)) + QLatin1Char(':') + MarkupText(pair.mid(colon + 1));
+    }
+    return pairs;
+}
+
 bool ScrapeOffer1688(TC& tc, TItemTable& grid, const QString& link, const QString& watermark,
                      const std::function<void(const QString& line)>& note, int* incomplete) {
     // An error page (404, 500) or a redirect's own body is no offer page: the fetch failed.
@@ -33,12 +58,13 @@ bool ScrapeOffer1688(TC& tc, TItemTable& grid, const QString& link, const QStrin
         return TrimText(TPatterns::FindsStr(QString::fromUtf8(pattern), text, false));
     };
     TItemRowValues item;
-    item.title = first("<h1 class=\"d-title\">([^<]*)");
-    item.category = first("<meta name=\"keywords\" content=\"([^\"]*)");
+    item.title = MarkupText(first("<h1 class=\"d-title\">([^<]*)"));
+    item.category = MarkupText(first("<meta name=\"keywords\" content=\"([^\"]*)"));
     item.price = first("'refPrice':'([^']*)");
-    item.delivery = first("delivery-addr\">([^<]*)");
-    // The description's address is used exactly as the page has it.
-    const QString address = TPatterns::FindsStr(QStringLiteral("data-tfs-url=\"([^\"]*)"), text, false);
+    item.delivery = MarkupText(first("delivery-addr\">([^<]*)"));
+    // The description's address as the page means it ("&amp;" read as "&").
+    const QString address = AbsoluteAddress(
+        MarkupAddress(TPatterns::FindsStr(QStringLiteral("data-tfs-url=\"([^\"]*)"), text, false)));
     const std::optional<QString> detail = FetchDescription(tc, address, [&note, &link](const QString& line) {
         if (note)
             note(link + QStringLiteral("：") + line);
@@ -46,7 +72,7 @@ bool ScrapeOffer1688(TC& tc, TItemTable& grid, const QString& link, const QStrin
     item.detail = detail.value_or(QString());
     if (!detail && incomplete)
         ++*incomplete;
-    item.attributes = PairOfferAttributes(OfferAttributeCaptures(text));
+    item.attributes = OfferAttributes(text);
     item.page = page;
     item.link = link;
     item.watermark = watermark;

@@ -21,6 +21,11 @@ class TItemTable;
 QStringList PairOfferAttributes(const QStringList& captures);
 // The captures of the page's attribute block (from its first "<tbody>" to the last end marker).
 QStringList OfferAttributeCaptures(const TPatterns::TPatternText& page);
+// The attribute pairs ("name:value", each decoded and trimmed) of an offer page: paired from the
+// captures as PairOfferAttributes does on a page with the end marker; on a page without it (the
+// newer layout) every name and value of the attribute table, from its first "<tbody>" to the
+// table's end.
+QStringList OfferAttributes(const TPatterns::TPatternText& page);
 
 // The offer procedure for one link: fetches the offer page and its description, then appends the
 // row (title, keywords, price, delivery address, description, page, link, watermark, attribute
