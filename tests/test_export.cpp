@@ -6,6 +6,7 @@
 
 #include "acquire/taobaoitem.h"
 #include "app/appcore.h"
+#include "base/cipher.h"
 #include "base/servicevalues.h"
 #include "export/csvexport.h"
 #include "export/price.h"
@@ -121,6 +122,7 @@ class TestExport : public QObject {
     void rowDeletedDuringExport();
     void failuresAreReportedAndNotCached();
     void pageAddressesToThisMachineAreRefused();
+    void tmallItemExportsLikeATaobaoItem();
     void shutdownStopsExportThenSaves();
     void editedTitleAndPriceAreExported();
     void adjustedPricesAreExported();
@@ -729,6 +731,49 @@ void TestExport::pageAddressesToThisMachineAreRefused() {
         qPrintable(all));
     for (const TSimRequest& r : m_sim->Requests())
         QVERIFY2(r.Host != "192.168.1.1" && r.Host != "127.0.0.1", r.Target.constData());
+}
+
+void TestExport::tmallItemExportsLikeATaobaoItem() {
+    QImage picture(8, 8, QImage::Format_RGB32);
+    picture.fill(Qt::red);
+    QByteArray jpg;
+    QBuffer buffer(&jpg);
+    buffer.open(QIODevice::WriteOnly);
+    picture.save(&buffer, "JPEG");
+    const TSimResponse image{200, {{"Content-Type", "image/jpeg"}}, jpg};
+    m_sim->Route("gi1.md.alicdn.com", "/bao/uploaded/i1/TB1main_!!0-item_pic.jpg", image);
+    m_sim->Route("gi2.md.alicdn.com", "/bao/uploaded/i2/100/TB2second_!!100.jpg", image);
+    m_sim->Route("gi3.md.alicdn.com", "/bao/uploaded/i3/100/TB2black_!!100.jpg", image);
+    m_sim->Route("open.taobao.com", "/apitools/ajax_props.do?act=props&cid=50012027",
+                 TSimResponse::Text(PropsReply));
+    const QString page = QString::fromUtf8(readFile(TOVREL_TEST_DATA_DIR "/tmall-item-2015.html"));
+    m_core->Table()->AppendRow([&page](TRowWriter& row) {
+        row.SetCell(ColTitle, "羊皮休闲女鞋");
+        row.SetCell(ColPrice, "1499.00");
+        row.SetCell(ColHtml, page);
+        row.SetCell(ColLink, "http://detail.tmall.com/item.htm?id=44089553661");
+        row.SetCell(ColDetail, "<p>天猫的描述</p>");
+    });
+    bool written = false;
+    const QString csv = runExport(&written);
+    QVERIFY(written);
+    const QStringList fields = readUtf16File(csv).split('\n')[3].split('\t');
+    QCOMPARE(fields.size(), 60);
+    QCOMPARE(fields[1], "50012027"); // the category from the Tmall data
+    QCOMPARE(fields[9], "131");      // old_quantity
+    // The stock of each combination from the page's own data (written there without quotes).
+    QCOMPARE(fields[30], "\"1499:1::20549:103189693;1627207:28341;1499:7::20549:418624880;1627207:28341;\"");
+    // Two main pictures (one protocol-relative) and the sale-property picture, all written.
+    const QString first =
+        Md5Text("http://gi1.md.alicdn.com/bao/uploaded/i1/TB1main_!!0-item_pic.jpg").toLower();
+    const QString second =
+        Md5Text("http://gi2.md.alicdn.com/bao/uploaded/i2/100/TB2second_!!100.jpg").toLower();
+    const QString black = Md5Text("http://gi3.md.alicdn.com/bao/uploaded/i3/100/TB2black_!!100.jpg");
+    QCOMPARE(fields[28], "\"" + first + ":1:0:|;" + second + ":1:1:|;" + black + ":2:0:1627207:28341|;\"");
+    QCOMPARE(QDir(csv.left(csv.size() - 4)).entryList(QDir::Files).size(), 3);
+    // No sale-data request: the page held it.
+    for (const TSimRequest& r : m_sim->Requests())
+        QVERIFY2(!r.Path.contains("sib"), r.Target.constData());
 }
 
 void TestExport::editedTitleAndPriceAreExported() {

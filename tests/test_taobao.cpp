@@ -93,6 +93,7 @@ class TestTaobao : public QObject {
     void attributeNamesMatchAnyCaption();
     void realCorpusPage_data();
     void realCorpusPage();
+    void tmallItemPage();
     void sequentialRunStopsAtFailedPage();
     void sequentialRunPausesAfterEachLink();
     void errorPagesAreNoItems_data();
@@ -741,6 +742,52 @@ void TestTaobao::sequentialRunPausesAfterEachLink() {
         // A request's arrival lags its sending by a little; the silence is the pause, less that.
         QVERIFY2(firstOfNext - lastOfPrevious >= 98000,
                  qPrintable(QString::number(firstOfNext - lastOfPrevious)));
+    }
+}
+
+void TestTaobao::tmallItemPage() {
+    // A Tmall item searched with the data source 淘宝: read from its own layout.
+    const QString id = "44089553661";
+    TSimResponse page;
+    page.Headers.append(std::pair<QByteArray, QByteArray>("Content-Type", "text/html; charset=utf-8"));
+    page.Body = readFile(TOVREL_TEST_DATA_DIR "/tmall-item-2015.html");
+    QVERIFY(!page.Body.isEmpty());
+    m_sim->Route("detail.tmall.com", "/item.htm?id=" + id, page);
+    m_sim->Route("dsc.taobaocdn.com", "/i2/440/890/44089553661/TB1desc.desc%7Cvar%5Edesc%3Blang%5Egbk",
+                 TSimResponse::Text("var desc='<p>天猫的描述</p>';\n", "GBK"));
+    m_sim->Route(DataHost, postagePath(id), TSimResponse::Text(postageReply("广东广州"), "GBK"));
+    TItemTable grid;
+    TC tc;
+    TTaobaoItemInput in;
+    in.link = "http://detail.tmall.com/item.htm?id=" + id;
+    in.head = "http://";
+    QVERIFY(ScrapeTaobaoItem(tc, grid, in));
+    QCOMPARE(grid.Cell(ColTitle, 1), "【聚】羊皮休闲女鞋 平跟 舒适&轻便");
+    QCOMPARE(grid.Cell(ColPrice, 1), "1499.00");
+    QCOMPARE(grid.Cell(ColDetail, 1), "<p>天猫的描述</p>");
+    QCOMPARE(FromCommaText(grid.Cell(ColProps, 1)),
+             (QStringList{"是否商场同款:是", "品牌:clarks", "内里材质:真皮"}));
+    QCOMPARE(grid.Cell(12, 0), "是否商场同款");
+    QCOMPARE(grid.Cell(13, 1), "clarks");
+    QCOMPARE(grid.Cell(ColDelivery, 1), "广东广州-北京;快递10.00;3天");
+    const TPatterns::TPatternText text(QString::fromUtf8(page.Body));
+    QVERIFY(IsTmallItem(QString(), text));
+    QCOMPARE(TmallCategoryId(text), "50012027");
+    QCOMPARE(TmallMainPictureAddresses(text),
+             (QStringList{"http://gi1.md.alicdn.com/bao/uploaded/i1/TB1main_!!0-item_pic.jpg_60x60q90.jpg",
+                          "//gi2.md.alicdn.com/imgextra/i2/100/TB2second_!!100.jpg_60x60q90.jpg"}));
+    // The real page of 2015, when it is there.
+    const QString real = TOVREL_CORPUS_DIR "/tmall-item/tmall-detail-2015-44089553661.html";
+    if (QFile::exists(real)) {
+        const QString realPage = QString::fromUtf8(readFile(real));
+        const TTaobaoPageFields fields = ReadTaobaoPage(realPage, in.link);
+        QCOMPARE(fields.title, "【聚】clarks休闲女鞋Un Halsie简洁轻便舒适大方平跟英伦 妈妈");
+        QCOMPARE(fields.price, "1499.00");
+        QVERIFY(fields.attributes.size() >= 10);
+        QCOMPARE(fields.attributes.value(1), "品牌:clarks");
+        QVERIFY(fields.descriptionAddress.startsWith("http://dsc.taobaocdn.com/i2/440/890/44089553661/"));
+        QCOMPARE(TmallCategoryId(realPage), "50012027");
+        QCOMPARE(TmallMainPictureAddresses(realPage).size(), 5);
     }
 }
 

@@ -16,6 +16,7 @@
 #include <QLocale>
 #include <QThread>
 #include <QThreadPool>
+#include <QUrl>
 
 namespace {
 
@@ -171,25 +172,71 @@ QString SaleDataAddress(const TPatterns::TPatternText& page) {
         MarkupAddress(TPatterns::FindsStr(QStringLiteral("wholeSibUrl\\s*:\\s*'([^']*)"), page, false)));
 }
 
+bool IsTmallItem(const QString& link, const TPatterns::TPatternText& page) {
+    const QString host = QUrl(link.trimmed()).host().toLower();
+    if (host == u"tmall.com" || host.endsWith(QLatin1String(".tmall.com")))
+        return true;
+    const QStringView text = page.View();
+    return TPatterns::FindLiteral(text, u"TShop.Setup(") >= 0 ||
+           TPatterns::FindLiteral(text, u"-tmall.com天猫</title>") >= 0;
+}
+
+QString TmallPrice(const TPatterns::TPatternText& page) {
+    const QString price = TPatterns::FindsStr(QStringLiteral("\"defaultItemPrice\":\"([^\"]*)"), page, false);
+    return MarkupText(
+        price.isEmpty() ? TPatterns::FindsStr(QStringLiteral("\"price\":\"([^\"]*)"), page, false) : price);
+}
+
+QString TmallCategoryId(const TPatterns::TPatternText& page) {
+    const QString id = TPatterns::FindsStr(QStringLiteral("\"categoryId\":\"?(\\d+)"), page, false);
+    return id.isEmpty() ? TPatterns::FindsStr(QStringLiteral("categoryId[=:](\\d+)"), page, false) : id;
+}
+
 namespace {
 
-// The fields of a page other than its description address.
-void readPageFields(const TPatterns::TPatternText& text, const QString& page, TTaobaoPageFields& fields) {
-    fields.title = TitleFromPage(text);
-    fields.category = CategoryFromPage(page);
-    fields.price =
-        MarkupText(TPatterns::FindsStr(QStringLiteral("<em class=\"tb-rmb-num\">([^<]*)"), text, false));
-    fields.attributes = AttributeEntries(text);
+// The part of a page from the end of `marker` to the first "</ul>" after it; empty without both.
+TPatterns::TPatternText listAfter(const TPatterns::TPatternText& page, QStringView marker) {
+    const QStringView text = page.View();
+    const qsizetype start = TPatterns::FindLiteral(text, marker);
+    if (start < 0)
+        return QString();
+    const qsizetype from = start + marker.size();
+    const qsizetype end = TPatterns::FindLiteral(text.mid(from), u"</ul>");
+    return end < 0 ? TPatterns::TPatternText(QString()) : page.Part(from, end);
 }
 
 } // namespace
 
-TTaobaoPageFields ReadTaobaoPage(const QString& page) {
+QStringList TmallAttributeEntries(const TPatterns::TPatternText& page) {
+    return AttributeEntriesOfList(listAfter(page, u"id=\"J_AttrUL\""));
+}
+
+QStringList TmallMainPictureAddresses(const TPatterns::TPatternText& page) {
+    return TPatterns::FindSList(QStringLiteral("<img[^>]*\\ssrc=\"([^\"]*)"),
+                                listAfter(page, u"id=\"J_UlThumb\""), false);
+}
+
+namespace {
+
+// The fields of a page other than its description address.
+void readPageFields(const TPatterns::TPatternText& text, const QString& page, bool tmall,
+                    TTaobaoPageFields& fields) {
+    fields.title = TitleFromPage(text);
+    fields.category = CategoryFromPage(page);
+    fields.price = tmall ? TmallPrice(text)
+                         : MarkupText(TPatterns::FindsStr(QStringLiteral("<em class=\"tb-rmb-num\">([^<]*)"),
+                                                          text, false));
+    fields.attributes = tmall ? TmallAttributeEntries(text) : AttributeEntries(text);
+}
+
+} // namespace
+
+TTaobaoPageFields ReadTaobaoPage(const QString& page, const QString& link) {
     // The page is made ready for the patterns once, for all of them.
     const TPatterns::TPatternText text(page);
     TTaobaoPageFields fields;
     fields.descriptionAddress = DescriptionAddress(text);
-    readPageFields(text, page, fields);
+    readPageFields(text, page, IsTmallItem(link, text), fields);
     return fields;
 }
 
@@ -229,7 +276,7 @@ bool ScrapeTaobaoItem(TC& tc, TItemTable& grid, const TTaobaoItemInput& in) {
     if (in.note)
         for (const QString& line : std::as_const(notes))
             in.note(in.link + QStringLiteral("：") + line);
-    readPageFields(text, page, fields);
+    readPageFields(text, page, IsTmallItem(in.link, text), fields);
     const bool merge = in.mergeTitlePrice && in.mergeTitlePrice();
     item.title = merge ? fields.title + QLatin1Char('_') + fields.price : fields.title;
     item.category = fields.category;

@@ -64,6 +64,19 @@ QStringList AttributeEntriesOfList(const TPatterns::TPatternText& list);
 // "-tmall.com天猫", 1688's "-阿里巴巴"), decoded and trimmed; a title without a known suffix whole.
 QString TitleFromPage(const TPatterns::TPatternText& page);
 
+// Tmall item pages (detail.tmall.com/item.htm?id=N) are searched with the data source "淘宝" and
+// read from their own layout: a Tmall link, or a page set up by "TShop.Setup(" or titled
+// "...-tmall.com天猫".
+bool IsTmallItem(const QString& link, const TPatterns::TPatternText& page);
+// The Tmall layout's price ("defaultItemPrice", else the first "price" of its data).
+QString TmallPrice(const TPatterns::TPatternText& page);
+// The Tmall layout's category id ("categoryId":"N", or categoryId=N in an address).
+QString TmallCategoryId(const TPatterns::TPatternText& page);
+// The Tmall layout's attribute entries (the list J_AttrUL), read as AttributeEntriesOfList does.
+QStringList TmallAttributeEntries(const TPatterns::TPatternText& page);
+// The Tmall layout's main pictures as written (the img src of the thumbnail list J_UlThumb).
+QStringList TmallMainPictureAddresses(const TPatterns::TPatternText& page);
+
 // What the item procedure reads from an item page itself (the requests aside).
 struct TTaobaoPageFields {
     QString title;
@@ -72,7 +85,8 @@ struct TTaobaoPageFields {
     QString descriptionAddress;
     QStringList attributes;
 };
-TTaobaoPageFields ReadTaobaoPage(const QString& page);
+// Reads a Taobao or (by IsTmallItem) a Tmall page; `link` is the item's link when known.
+TTaobaoPageFields ReadTaobaoPage(const QString& page, const QString& link = QString());
 
 // The item procedure: fetches the page, the postage estimate and the description, then appends
 // the row (title, category, price, delivery, description, page, link, watermark, attribute

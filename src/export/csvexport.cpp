@@ -114,8 +114,8 @@ namespace {
 // picture folder (unless "不下载商品主图" is checked) and returns the picture field. `failed`
 // counts the pictures that could not be saved.
 QString ExportPictures(const TJobContext& ctx, TC& tc, const TExportJob& job, const QString& cleaned,
-                       const TPatterns::TPatternText& cleanedText, const QString& title,
-                       const QString& watermark, QStringList* failed) {
+                       const QStringList& main, const QString& title, const QString& watermark,
+                       QStringList* failed) {
     const bool download = !ctx.Choices().NoMainPictures;
     if (download)
         ctx.Report().Log(QStringLiteral("宝贝 ") + quoted(title) + QStringLiteral(" 正在下载商品主图......"));
@@ -123,7 +123,6 @@ QString ExportPictures(const TJobContext& ctx, TC& tc, const TExportJob& job, co
     QString field;
     // The field names only the pictures written beside the CSV file: the assistant refuses a package
     // that names a file it does not hold.
-    const QStringList main = MainPictureAddresses(cleanedText);
     for (int i = 0; i < main.size() && !ctx.Stopped(); ++i) {
         const QString address = pictureAddress(main[i]);
         const QString name = Md5Text(address).toLower();
@@ -171,11 +170,16 @@ QString exportRow(const TJobContext& ctx, const TExportJob& job, TPageCache* cac
     // Made ready for the patterns once, for all of them.
     const TPatterns::TPatternText cleanedText(cleaned);
 
+    // A Tmall item's page holds its stock itself, and names its category and pictures its own way.
+    const bool tmall = IsTmallItem(cell(ColLink), cleanedText);
+
     // Sale data: stock and ship-from place.
-    const QString saleUrl = SaleDataAddress(cleanedText);
+    const QString saleUrl = tmall ? QString() : SaleDataAddress(cleanedText);
     QString saleReply;
     bool saleRefused = false;
-    {
+    if (tmall) {
+        saleReply = cleaned;
+    } else {
         // The address comes out of the page.
         const TPageAddresses fromPage(tc);
         saleReply = tc.HGetTextLib(saleUrl);
@@ -193,7 +197,8 @@ QString exportRow(const TJobContext& ctx, const TExportJob& job, TPageCache* cac
     TExportValues v;
     v.province = province;
     v.city = city;
-    v.categoryId = tc.FindsStr(QStringLiteral("data-catid=\"([^\"]*)"), cleanedText, false);
+    v.categoryId = tmall ? TmallCategoryId(cleanedText)
+                         : tc.FindsStr(QStringLiteral("data-catid=\"([^\"]*)"), cleanedText, false);
     // Title and price are what the table shows (an edited or re-titled item exports as it reads),
     // prepared as the page's own values would be; the price adjusted as the user asked.
     v.price = ExportPrice(AdjustPrice(cell(ColPrice), adjustment));
@@ -225,7 +230,9 @@ QString exportRow(const TJobContext& ctx, const TExportJob& job, TPageCache* cac
     v.goodsProp = CategoryPropertyField(reply, cell(ColProps));
 
     v.pictures =
-        ExportPictures(ctx, tc, job, cleaned, cleanedText, v.title, cell(ColWatermark), &problems->pictures);
+        ExportPictures(ctx, tc, job, cleaned,
+                       tmall ? TmallMainPictureAddresses(cleanedText) : MainPictureAddresses(cleanedText),
+                       v.title, cell(ColWatermark), &problems->pictures);
 
     v.sellProp = SkuField(saleReply, v.price);
     v.alias = AliasField(cleaned);
@@ -275,7 +282,7 @@ QString SkuField(const QString& saleReply, const QString& price) {
     QString field;
     for (const QString& entry : TPatterns::FindSList(QStringLiteral("([{,]\";[^}]*)"), saleReply, false))
         field += price + QLatin1Char(':') +
-                 TPatterns::FindsStr(QStringLiteral("\"stock\":\"([^\"]*)"), entry, false) +
+                 TPatterns::FindsStr(QStringLiteral("\"stock\":\"?([^\",}]*)"), entry, false) +
                  QStringLiteral("::") + TPatterns::FindsStr(QStringLiteral("[{,]\";([^\"]*)"), entry, false);
     return field;
 }
