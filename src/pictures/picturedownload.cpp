@@ -152,9 +152,8 @@ void TthredTaoBaoUrlDownPicture::run() {
             const QString address = PictureFetchAddress(Captures[n], false);
             // The title is read again for each name; a deleted row keeps the title it had.
             const QString currentTitle = Grid->RowOfId(No) >= 0 ? Grid->CellOfRow(No, ColTitle) : title;
-            const TResult<QString> saved =
-                SaveItemPicture(tc, buffer, watermark, PicturePath(Folder, address, currentTitle, FileNameEx, n),
-                                address);
+            const TResult<QString> saved = SaveItemPicture(
+                tc, buffer, watermark, PicturePath(Folder, address, currentTitle, FileNameEx, n), address);
             if (!saved) {
                 if (Job->Stopped())
                     break; // abandoned by the stop, not failed

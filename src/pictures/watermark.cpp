@@ -67,7 +67,8 @@ TResult<QString> DrawWatermark(const QString& text, const QString& path, const Q
         target = path.left(path.size() - suffix.size()) + QStringLiteral("png");
     }
     if (!QImageWriter::supportedImageFormats().contains(format.toLower()))
-        return MakeError(TErrc::Io, QStringLiteral("这台电脑不能写 %1 图片").arg(QString::fromLatin1(format)));
+        return MakeError(TErrc::Io,
+                         QStringLiteral("这台电脑不能写 %1 图片").arg(QString::fromLatin1(format)));
     QImage canvas = WatermarkCanvas(text, image);
     // JPEG and BMP hold no transparency: what was transparent comes out black, as it always has.
     QByteArray bytes;
