@@ -3,6 +3,7 @@
 // one item with 200 pictures from the local marketplace simulator (wall time and peak memory).
 
 #include "benchtables.h"
+#include "config/servicevalues.h"
 #include "marketsim.h"
 
 #include "app/appcore.h"
@@ -121,7 +122,7 @@ void BM_Download200Pictures(benchmark::State& state) {
     });
     std::atomic<bool> stop{false};
     TSilentReporter reporter;
-    const TJobContext job(stop, reporter, {});
+    const TJobContext job(stop, reporter, {}, TServiceValues::Snapshot());
     for (auto _ : state)
         DownloadPictures(job, *core.Table(), core.Table()->SelectedRows(), dir.path(), false);
     rusage usage{};

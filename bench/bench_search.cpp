@@ -10,6 +10,7 @@
 // addresses.
 
 #include "benchtables.h"
+#include "config/servicevalues.h"
 #include "marketsim.h"
 
 #include "acquire/taobaoitem.h"
@@ -66,7 +67,7 @@ void BM_PerLinkSearch(benchmark::State& state) {
     int rows = 0;
     for (auto _ : state) {
         TItemTable grid;
-        const TJobContext job(stop, reporter, noChoices);
+        const TJobContext job(stop, reporter, noChoices, TServiceValues::Snapshot());
         benchmark::DoNotOptimize(
             InsertTaoBaoUrlsPerLink(job, grid, site.links, QStringLiteral("http://"), QString()));
         rows = grid.RowCount() - 1;
@@ -82,7 +83,7 @@ void BM_TaobaoSearchBeyondPauses(benchmark::State& state) {
     int rows = 0;
     for (auto _ : state) {
         TItemTable grid;
-        const TJobContext job(stop, reporter, noChoices);
+        const TJobContext job(stop, reporter, noChoices, TServiceValues::Snapshot());
         QElapsedTimer clock;
         clock.start();
         benchmark::DoNotOptimize(InsertTaoBaoUrls(job, grid, site.links));
@@ -137,7 +138,7 @@ int measureMemory(int links) {
     std::atomic<bool> stop{false};
     TItemTable grid;
     const double before = LiveMegabytes();
-    const TJobContext job(stop, reporter, noChoices);
+    const TJobContext job(stop, reporter, noChoices, TServiceValues::Snapshot());
     InsertTaoBaoUrlsPerLink(job, grid, site.links, QStringLiteral("http://"), QString());
     // What stays after the search is the rows (and the program's own caches); the rest of the peak
     // was the search's working memory.

@@ -8,7 +8,7 @@
 // usage: coverage FOLDER...
 
 #include "acquire/taobaoitem.h"
-#include "base/servicevalues.h"
+#include "base/servicekeys.h"
 #include "collect/shopcrawler.h"
 #include "export/csvexport.h"
 #include "web/httpclient.h"

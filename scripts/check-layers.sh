@@ -7,15 +7,17 @@ cd "$(dirname "$0")/../src"
 
 # The layer of each folder; a folder may include its own layer's and lower layers' headers.
 declare -A rank=(
-    [base]=0 [platform]=0
-    [web]=1 [table]=1
-    [collect]=2 [acquire]=2 [pictures]=2 [update]=2 [export]=2
-    [app]=3
-    [gui]=4 [cli]=4
+    [base]=0
+    [platform]=1
+    [config]=2
+    [web]=3 [table]=3
+    [collect]=4 [acquire]=4 [pictures]=4 [update]=4 [export]=4
+    [app]=5
+    [gui]=6 [cli]=6
 )
 # Includes between folders of the same layer that are allowed (anything else within a layer is not,
 # so the subsystems stay independent and the two front ends never meet).
-allowed=" base>platform platform>base web>table export>acquire export>pictures "
+allowed=" web>table export>acquire export>pictures "
 
 status=0
 while IFS= read -r line; do

@@ -8,7 +8,7 @@
 #include "acquire/offer1688.h"
 #include "app/appcore.h"
 #include "base/commatext.h"
-#include "base/servicevalues.h"
+#include "base/servicekeys.h"
 #include "collect/shopcrawler.h"
 #include "table/itemtable.h"
 #include "table/linklist.h"

@@ -7,7 +7,7 @@
 #include "acquire/taobaoitem.h"
 #include "app/appcore.h"
 #include "base/cipher.h"
-#include "base/servicevalues.h"
+#include "base/servicekeys.h"
 #include "export/csvexport.h"
 #include "export/price.h"
 #include "export/props.h"

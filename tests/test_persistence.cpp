@@ -9,7 +9,7 @@
 #include "app/settings.h"
 #include "base/ansi.h"
 #include "base/cipher.h"
-#include "base/inifile.h"
+#include "config/inifile.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "table/gridfile.h"

@@ -1,7 +1,7 @@
 #include "testfiles.h"
 
 #include "app/appcore.h"
-#include "base/servicevalues.h"
+#include "config/servicevalues.h"
 #include "platform/paths.h"
 #include "table/itemtable.h"
 #include "table/linklist.h"

@@ -11,7 +11,7 @@
 #include "acquire/taobaoitem.h"
 #include "app/appcore.h"
 #include "base/commatext.h"
-#include "base/servicevalues.h"
+#include "config/servicevalues.h"
 #include "collect/shopcrawler.h"
 #include "platform/paths.h"
 #include "table/gridfile.h"
@@ -931,7 +931,7 @@ void TestTaobao::runsAskTheirJobsPostageHost() {
     TSilentReporter reporter;
     std::atomic<bool> stop{false};
     const TJobContext job(
-        stop, reporter, [] { return TChoices(); }, {},
+        stop, reporter, [] { return TChoices(); },
         TServiceSnapshot({{"head", "http://"}, {"detaildatahost", "postage.example"}}));
     TItemTable grid;
     const TJobResult result = perLink ? InsertTaoBaoUrlsPerLink(job, grid, {itemLink("1")}, "http://", "")
@@ -1150,7 +1150,7 @@ void TestTaobao::crawlerWalksAtMostItsPageLimit() {
     TPageCounter counter(stop, 2);
     TChoices choices;
     choices.LinkKind = KindShop;
-    const TJobContext job(stop, counter, [choices] { return choices; });
+    const TJobContext job(stop, counter, [choices] { return choices; }, TServiceValues::Snapshot());
     TLinkList links;
     const TJobResult result = CrawlShop(job, links, "http://huge.taobao.com", TaobaoShopSite(job.Service()));
     QCOMPARE(result.Outcome, TJobOutcome::Stopped);
@@ -1170,7 +1170,7 @@ void TestTaobao::missingDescriptionsAreCountedAndLogged() {
     m_sim->Route("dsc.taobaocdn.com", "/i1/2/desc.js", huge);
     std::atomic<bool> stop{false};
     TPageCounter counter(stop, std::numeric_limits<int>::max());
-    const TJobContext job(stop, counter, [] { return TChoices(); });
+    const TJobContext job(stop, counter, [] { return TChoices(); }, TServiceValues::Snapshot());
     TItemTable grid;
     const TJobResult result = InsertTaoBaoUrls(job, grid, {itemLink("1"), itemLink("2")});
     // Both rows are there; the run says one came without its description, and fails for it.

@@ -4,7 +4,7 @@
 
 #include "base/commatext.h"
 #include "base/htmltext.h"
-#include "base/servicevalues.h"
+#include "base/servicekeys.h"
 #include "base/text.h"
 #include "table/itemtable.h"
 #include "web/httpclient.h"

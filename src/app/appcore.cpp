@@ -3,6 +3,7 @@
 #include "update/update.h"
 
 #include "app/settings.h"
+#include "config/servicevalues.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "table/gridfile.h"
@@ -428,9 +429,11 @@ bool TAppCore::StartJob(TJobKind kind, std::function<TJobResult(const TJobContex
     emit jobStarted(kind);
     TJob* running = job.get();
     std::weak_ptr<TJob> handle = job;
-    job->thread.reset(QThread::create([this, running, handle, body = std::move(body)] {
+    // The service values as they stand when the job starts serve it to its end.
+    job->thread.reset(QThread::create([this, running, handle, body = std::move(body),
+                                       service = TServiceValues::Snapshot()] {
         const TJobContext context(
-            running->stop, *running->reporter, [this] { return Choices(); },
+            running->stop, *running->reporter, [this] { return Choices(); }, service,
             [this] { (void)SaveIfChanged(); });
         try {
             running->result = body(context);

@@ -4,7 +4,7 @@
 
 #include "acquire/offer1688.h"
 #include "acquire/taobaoitem.h"
-#include "base/servicevalues.h"
+#include "config/servicevalues.h"
 #include "base/text.h"
 #include "base/textlines.h"
 #include "collect/shopcrawler.h"

@@ -1,6 +1,6 @@
 #include "app/settings.h"
 
-#include "base/inifile.h"
+#include "config/inifile.h"
 #include "base/text.h"
 
 #include <QRegularExpression>

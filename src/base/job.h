@@ -1,7 +1,7 @@
 #pragma once
 
 #include "base/choices.h"
-#include "base/servicevalues.h"
+#include "base/servicekeys.h"
 
 #include <QString>
 #include <QStringList>
@@ -75,9 +75,9 @@ class TSilentReporter : public TReporter {
 class TJobContext {
   public:
     TJobContext(const std::atomic<bool>& stop, TReporter& reporter, std::function<TChoices()> choices,
-                std::function<void()> checkpoint = {}, TServiceSnapshot service = TServiceValues::Snapshot())
-        : m_stop(stop), m_reporter(reporter), m_choices(std::move(choices)),
-          m_checkpoint(std::move(checkpoint)), m_service(std::move(service)) {}
+                TServiceSnapshot service, std::function<void()> checkpoint = {})
+        : m_stop(stop), m_reporter(reporter), m_choices(std::move(choices)), m_checkpoint(std::move(checkpoint)),
+          m_service(std::move(service)) {}
 
     // Set when the job is to end: workers stop before their next link, page, row or picture, and
     // a request in flight is abandoned.

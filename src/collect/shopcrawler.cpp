@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "base/servicevalues.h"
+#include "base/servicekeys.h"
 #include "platform/pause.h"
 #include "table/linklist.h"
 #include "web/httpclient.h"

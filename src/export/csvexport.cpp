@@ -5,7 +5,7 @@
 #include "acquire/taobaoitem.h"
 #include "base/cipher.h"
 #include "base/htmltext.h"
-#include "base/servicevalues.h"
+#include "config/servicevalues.h"
 #include "base/text.h"
 #include "export/price.h"
 #include "export/props.h"

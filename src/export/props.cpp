@@ -1,7 +1,7 @@
 #include "export/props.h"
 
 #include "base/commatext.h"
-#include "base/servicevalues.h"
+#include "config/servicevalues.h"
 #include "base/text.h"
 #include "web/httpclient.h"
 #include "web/patterns.h"

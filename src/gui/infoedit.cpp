@@ -1,7 +1,7 @@
 #include "gui/infoedit.h"
 
 #include "app/appcore.h"
-#include "base/servicevalues.h"
+#include "config/servicevalues.h"
 #include "table/itemtable.h"
 
 #include <QBuffer>

@@ -1,7 +1,7 @@
 #include "gui/mainwindow.h"
 
 #include "app/appcore.h"
-#include "base/servicevalues.h"
+#include "config/servicevalues.h"
 #include "base/text.h"
 #include "export/csvexport.h"
 #include "gui/infoedit.h"

@@ -2,7 +2,7 @@
 
 #include "base/cipher.h"
 #include "base/htmltext.h"
-#include "base/servicevalues.h"
+#include "base/servicekeys.h"
 #include "base/text.h"
 #include "pictures/watermark.h"
 #include "platform/files.h"

@@ -1,7 +1,7 @@
 #include "update/update.h"
 
 #include "base/ansi.h"
-#include "base/servicevalues.h"
+#include "base/servicekeys.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/shell.h"

@@ -1,7 +1,7 @@
 #include "web/httpclient.h"
 
 #include "base/ansi.h"
-#include "base/servicevalues.h"
+#include "config/servicevalues.h"
 #include "base/text.h"
 #include "web/netaddress.h"
 

@@ -1,4 +1,4 @@
-#include "base/inifile.h"
+#include "config/inifile.h"
 
 #include "base/ansi.h"
 #include "platform/files.h"

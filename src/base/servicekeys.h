@@ -5,11 +5,9 @@
 
 #include <utility>
 
-// Values the program needs at run time that come from outside: the file "service.ini" (UTF-8)
-// in the working directory, section [service]. The file is read again whenever it changed (its
-// size or modification time), so an edit made while the program runs takes effect at the next use,
-// and it is not parsed again at every use. A key missing from the file (or a missing or unreadable
-// file) gives the built-in default; a key present with an empty value gives the empty text.
+// The values the program needs at run time that come from outside (the file "service.ini", read by
+// config/servicevalues.h): their keys, their built-in defaults, and a set of them as they stood at
+// one moment.
 enum class TServiceKey {
     Head,             // put in front of a host name to form an absolute address
     CsvTemplate,      // the CSV row template of the export
@@ -32,12 +30,15 @@ enum class TServiceKey {
     CookieDetail,
 };
 
-// The values as they stood at one moment: what a job works with from its start to its end.
+// The values as they stood at one moment: what a job works with from its start to its end. A key
+// the file does not hold gives its built-in default.
 class TServiceSnapshot {
   public:
     TServiceSnapshot() = default;
     explicit TServiceSnapshot(QHash<QString, QString> values) : m_values(std::move(values)) {}
     QString Value(TServiceKey key) const;
+    // By the key's name in service.ini (ignoring letter case); the empty text for an unknown key.
+    QString Value(const QString& keyName) const;
     QString Head() const { return Value(TServiceKey::Head); }
 
   private:
@@ -46,27 +47,12 @@ class TServiceSnapshot {
 
 namespace TServiceValues {
 
-inline constexpr const char* FileName = "service.ini";
-inline constexpr const char* Section = "service";
-
-QString Value(TServiceKey key);
-// By the key's name in service.ini (ignoring letter case); the empty text for an unknown key.
-QString Value(const QString& keyName);
-TServiceSnapshot Snapshot();
 QString DefaultValue(TServiceKey key);
 QString KeyName(TServiceKey key);
+// The key of a name in service.ini (ignoring letter case); nothing for an unknown name.
+bool KeyByName(const QString& keyName, TServiceKey* key);
 
 // The built-in CSV row template: 60 fields in the order of the export's header lines.
 QString DefaultCsvTemplate();
-
-inline QString Head() {
-    return Value(TServiceKey::Head);
-}
-inline QString CsvTemplate() {
-    return Value(TServiceKey::CsvTemplate);
-}
-inline QString LatestVersion() {
-    return Value(TServiceKey::LatestVersion);
-}
 
 } // namespace TServiceValues
