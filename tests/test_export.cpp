@@ -123,6 +123,8 @@ class TestExport : public QObject {
     void failuresAreReportedAndNotCached();
     void pageAddressesToThisMachineAreRefused();
     void tmallItemExportsLikeATaobaoItem();
+    void jobKeepsTheServiceValuesItStartedWith_data();
+    void jobKeepsTheServiceValuesItStartedWith();
     void shutdownStopsExportThenSaves();
     void editedTitleAndPriceAreExported();
     void adjustedPricesAreExported();
@@ -774,6 +776,77 @@ void TestExport::tmallItemExportsLikeATaobaoItem() {
     // No sale-data request: the page held it.
     for (const TSimRequest& r : m_sim->Requests())
         QVERIFY2(!r.Path.contains("sib"), r.Target.constData());
+}
+
+void TestExport::jobKeepsTheServiceValuesItStartedWith_data() {
+    QTest::addColumn<QString>("what");
+    QTest::newRow("the sale-data request's cookie") << "cookie";
+    QTest::newRow("the sale-data request's Host header") << "host";
+    QTest::newRow("the property service's host") << "props";
+    QTest::newRow("the picture CDN rewrite") << "cdn";
+}
+
+void TestExport::jobKeepsTheServiceValuesItStartedWith() {
+    QFETCH(QString, what);
+    auto serviceIni = [](const QByteArray& v) {
+        return "[service]\nCookieLib=cookie-" + v + "\nDetailDataHost=data-" + v + ".example\nPropsHost=props-" + v +
+               ".example\nPictureCdnOld=old.example\nPictureCdnNew=new-" + v + ".example\n";
+    };
+    m_env->WriteServiceIni(serviceIni("a"));
+    // The sale data comes late: the file changes while the export waits for it.
+    TSimResponse sale = TSimResponse::Text(SaleReply, "GBK");
+    sale.DelayMs = 1500;
+    m_sim->Route("sib.example", "/sib?itemId=1", sale);
+    QImage picture(8, 8, QImage::Format_RGB32);
+    picture.fill(Qt::red);
+    QByteArray jpg;
+    QBuffer buffer(&jpg);
+    buffer.open(QIODevice::WriteOnly);
+    picture.save(&buffer, "JPEG");
+    for (const char* host : {"img.new-a.example", "img.new-b.example"})
+        m_sim->Route(host, "/p/main.jpg", TSimResponse{200, {{"Content-Type", "image/jpeg"}}, jpg});
+    for (const char* host : {"props-a.example", "props-b.example"})
+        m_sim->Route(host, "/apitools/ajax_props.do?act=props&cid=50010158", TSimResponse::Text(PropsReply));
+    // The second item is read after the change.
+    m_sim->Route("sib.example", "/sib?itemId=2", TSimResponse::Text(SaleReply, "GBK"));
+    for (const char* id : {"1", "2"})
+        m_core->Table()->AppendRow([id](TRowWriter& row) {
+            row.SetCell(ColTitle, QStringLiteral("快照") + id);
+            row.SetCell(ColPrice, "10.00");
+            row.SetCell(ColHtml, QStringLiteral("<div data-catid=\"50010158\"></div>\"wholeSibUrl\":\"http://sib.example/"
+                                                "sib?itemId=%1\"<img data-src=\"http://img.old.example/p/main.jpg_60x60.jpg\">")
+                                     .arg(id));
+        });
+    const QString out = m_env->File("out");
+    QDir().mkpath(out);
+    QSignalSpy finished(m_core, &TAppCore::jobFinished);
+    QVERIFY(m_core->StartExport(ExportJobFor(out)));
+    QTRY_COMPARE(m_sim->Count("sib.example", "/sib?itemId=1"), 1);
+    m_env->WriteServiceIni(serviceIni("b"));
+    QVERIFY(finished.wait(30000));
+    // The requests made after the change (the second item's, and the first property lookup and
+    // picture, which come after the first item's sale data).
+    QList<TSimRequest> after;
+    bool changed = false;
+    for (const TSimRequest& r : m_sim->Requests()) {
+        if (changed)
+            after.append(r);
+        changed = changed || r.Path == "/sib?itemId=1";
+    }
+    auto find = [&after](const QByteArray& path) {
+        for (const TSimRequest& r : after)
+            if (r.Path.startsWith(path))
+                return r;
+        return TSimRequest();
+    };
+    if (what == "cookie")
+        QCOMPARE(find("/sib?itemId=2").Header("Cookie"), QByteArray("cookie-a"));
+    else if (what == "host")
+        QCOMPARE(find("/sib?itemId=2").Header("Host"), QByteArray("data-a.example"));
+    else if (what == "props")
+        QCOMPARE(find("/apitools/ajax_props.do").Host, QByteArray("props-a.example"));
+    else
+        QCOMPARE(after.last().Host, QByteArray("img.new-a.example")); // the second item's picture
 }
 
 void TestExport::editedTitleAndPriceAreExported() {

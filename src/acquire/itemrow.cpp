@@ -121,7 +121,7 @@ TJobResult RunLinksInOrder(const TJobContext& job, const QStringList& links,
     const qint64 total = links.size();
     job.Report().Advance(0, total);
     // One web helper for the run: the memory of its replies is used again from link to link.
-    TC tc(TRequestLimits(), job.StopFlag());
+    TC tc(TRequestLimits(), job.StopFlag(), job.Service());
     for (int i = 0; i < links.size(); ++i) {
         if (job.Stopped()) {
             result.Outcome = TJobOutcome::Stopped;

@@ -326,6 +326,7 @@ TJobResult InsertTaoBaoUrlsPerLink(const TJobContext& job, TItemTable& grid, con
         worker->Picstr = watermark;
         worker->Grid = &grid;
         worker->Stop = job.StopFlag();
+        worker->Service = job.Service();
         worker->Incomplete = &incomplete;
         worker->Note = [&job](const QString& line) { job.Report().Log(line); };
         worker->setAutoDelete(true);
@@ -358,7 +359,7 @@ TJobResult InsertTaoBaoUrlsPerLink(const TJobContext& job, TItemTable& grid, con
 void TPerLinkItemWorker::run() {
     QString failure = QStringLiteral("无法下载");
     try {
-        TC tc(TRequestLimits(), Stop);
+        TC tc(TRequestLimits(), Stop, Service);
         TTaobaoItemInput in;
         in.link = Link;
         in.head = Head;

@@ -114,6 +114,7 @@ class TPerLinkItemWorker : public QRunnable {
     QString PostageHost;
     QString Link;
     QString Picstr; // the watermark text
+    TServiceSnapshot Service; // the job's service values
     TItemTable* Grid = nullptr;
     // The job's stop flag: a request in flight is abandoned when it is set.
     const std::atomic<bool>* Stop = nullptr;

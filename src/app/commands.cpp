@@ -157,10 +157,9 @@ bool TAppCore::StartSearch(const std::function<void()>& closeEditor) {
             return Insert1688Urls(job, *m_grid, links);
         });
     default: {
-        const QString head = TServiceValues::Head();
         const QString watermark = choices.WatermarkText;
-        return StartJob(TJobKind::Search, [this, links, head, watermark](const TJobContext& job) {
-            return InsertTaoBaoUrlsPerLink(job, *m_grid, links, head, watermark);
+        return StartJob(TJobKind::Search, [this, links, watermark](const TJobContext& job) {
+            return InsertTaoBaoUrlsPerLink(job, *m_grid, links, job.Service().Head(), watermark);
         });
     }
     }

@@ -5,7 +5,7 @@
 #include "acquire/taobaoitem.h"
 #include "base/cipher.h"
 #include "base/htmltext.h"
-#include "config/servicevalues.h"
+#include "base/servicekeys.h"
 #include "base/text.h"
 #include "export/price.h"
 #include "export/props.h"
@@ -165,8 +165,8 @@ QString exportRow(const TJobContext& ctx, const TExportJob& job, TPageCache* cac
                   const QStringList& provinces, const TPriceAdjustment& adjustment, const QStringList& cells,
                   TRowProblems* problems, QString* title) {
     auto cell = [&cells](int col) { return col < cells.size() ? cells[col] : QString(); };
-    TC tc(TRequestLimits(), ctx.StopFlag());
-    const QString cleaned = CleanPageText(cell(ColHtml));
+    TC tc(TRequestLimits(), ctx.StopFlag(), ctx.Service());
+    const QString cleaned = CleanPageText(cell(ColHtml), ctx.Service());
     // Made ready for the patterns once, for all of them.
     const TPatterns::TPatternText cleanedText(cleaned);
 
@@ -220,7 +220,8 @@ QString exportRow(const TJobContext& ctx, const TExportJob& job, TPageCache* cac
     const QString head = ctx.Service().Head();
     QString reply;
     if (!TrimText(head).isEmpty() && !ctx.Choices().NoProperties && cache) {
-        reply = cache->GetCachedPage(PropertyRequestUrl(head, v.categoryId), tc);
+        reply = cache->GetCachedPage(
+            PropertyRequestUrl(head, ctx.Service().Value(TServiceKey::PropsHost), v.categoryId), tc);
         if (reply == TC::Error) {
             problems->properties = true;
             ctx.Report().Log(QStringLiteral("宝贝 ") + quoted(v.title) +
@@ -259,7 +260,7 @@ TExportJob ExportJobFor(const QString& folder, const QDateTime& now) {
     return job;
 }
 
-QString CleanPageText(const QString& html) {
+QString CleanPageText(const QString& html, const TServiceSnapshot& service) {
     QString text = html;
     text.remove(QLatin1Char('\r'));
     text.remove(QLatin1Char('\n'));
@@ -267,9 +268,9 @@ QString CleanPageText(const QString& html) {
     text.replace(QStringLiteral("</span></a><i>"), QStringLiteral("\""), Qt::CaseInsensitive);
     text.replace(QStringLiteral("com/imgextra/"), QStringLiteral("com/bao/uploaded/"), Qt::CaseInsensitive);
     text.replace(QStringLiteral("img0"), QStringLiteral("gd"), Qt::CaseInsensitive);
-    const QString oldCdn = TServiceValues::Value(TServiceKey::PictureCdnOld);
+    const QString oldCdn = service.Value(TServiceKey::PictureCdnOld);
     if (!oldCdn.isEmpty())
-        text.replace(oldCdn, TServiceValues::Value(TServiceKey::PictureCdnNew), Qt::CaseInsensitive);
+        text.replace(oldCdn, service.Value(TServiceKey::PictureCdnNew), Qt::CaseInsensitive);
     return text;
 }
 

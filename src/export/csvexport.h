@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/job.h"
+#include "base/servicekeys.h"
 #include "table/itemtable.h"
 #include "web/patterns.h"
 
@@ -36,8 +37,9 @@ struct TExportValues {
 };
 
 // The stored page with its line breaks removed and the sale-property list items and picture hosts
-// rewritten (the old picture CDN domain of service.ini becomes the new one).
-QString CleanPageText(const QString& html);
+// rewritten (the old picture CDN domain of `service` becomes the new one; by default the built-in
+// domains).
+QString CleanPageText(const QString& html, const TServiceSnapshot& service = TServiceSnapshot());
 // The main pictures' addresses of a cleaned item page, as written there.
 QStringList MainPictureAddresses(const TPatterns::TPatternText& cleanedText);
 // The sale-property block of a cleaned item page, and the picture addresses in such a block.

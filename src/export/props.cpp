@@ -1,7 +1,6 @@
 #include "export/props.h"
 
 #include "base/commatext.h"
-#include "config/servicevalues.h"
 #include "base/text.h"
 #include "web/httpclient.h"
 #include "web/patterns.h"
@@ -20,8 +19,8 @@ const QString NameMember = QStringLiteral("\"name\":\"");
 
 } // namespace
 
-QString PropertyRequestUrl(const QString& head, const QString& categoryId) {
-    return head + TServiceValues::Value(TServiceKey::PropsHost) +
+QString PropertyRequestUrl(const QString& head, const QString& propsHost, const QString& categoryId) {
+    return head + propsHost +
            QStringLiteral("/apitools/ajax_props.do?act=props&cid=") + categoryId;
 }
 

@@ -7,7 +7,7 @@
 // by plain text search.
 
 // The property service's address for a category.
-QString PropertyRequestUrl(const QString& head, const QString& categoryId);
+QString PropertyRequestUrl(const QString& head, const QString& propsHost, const QString& categoryId);
 
 // One pair "pid:vid;" for an attribute name and value, or the empty text. The name is looked up as
 // the start of a "name" member; the value as a "name" member or, failing that, anywhere; each

@@ -141,7 +141,7 @@ void TthredTaoBaoUrlDownPicture::run() {
         advance(address + QStringLiteral("：") + why);
     };
     try {
-        TC tc(TRequestLimits(), Job->StopFlag());
+        TC tc(TRequestLimits(), Job->StopFlag(), Job->Service());
         QByteArray buffer;
         QList<std::pair<QString, QString>> localAddresses; // as written, and the saved file's
         // The item's folder is made for its first picture: an item without pictures leaves none.

@@ -120,9 +120,9 @@ size_t collectHeader(char* data, size_t size, size_t count, void* target) {
     return size * count;
 }
 
-// A header value with its service values filled in: each {Key} becomes the value of that key of
-// service.ini.
-QByteArray expand(const QByteArray& value) {
+// A header value with its service values filled in: each {Key} becomes the value of that key in
+// `service`.
+QByteArray expand(const QByteArray& value, const TServiceSnapshot& service) {
     QByteArray out;
     qsizetype i = 0;
     while (i < value.size()) {
@@ -133,7 +133,7 @@ QByteArray expand(const QByteArray& value) {
             break;
         }
         out += value.mid(i, open - i);
-        out += TServiceValues::Value(QString::fromLatin1(value.mid(open + 1, close - open - 1))).toUtf8();
+        out += service.Value(QString::fromLatin1(value.mid(open + 1, close - open - 1))).toUtf8();
         i = close + 1;
     }
     return out;
@@ -381,7 +381,10 @@ bool ProxyAppliesTo(const QString& scheme, const QString& host) {
 }
 
 TC::TC(const TRequestLimits& limits, const std::atomic<bool>* abandon)
-    : Http(nullptr, curl_easy_cleanup), m_limits(limits), m_abandon(abandon) {
+    : TC(limits, abandon, TServiceValues::Snapshot()) {}
+
+TC::TC(const TRequestLimits& limits, const std::atomic<bool>* abandon, TServiceSnapshot service)
+    : Http(nullptr, curl_easy_cleanup), m_limits(limits), m_abandon(abandon), m_service(std::move(service)) {
     initCurlOnce();
     Http.reset(curl_easy_init());
 }
@@ -482,7 +485,7 @@ TResult<QByteArray> TC::perform(const TProfile& profile, const QString& url, con
     };
     bool hasAccept = false, hasContentType = false;
     for (const TProfile::THeader& header : profile.Headers) {
-        const QByteArray value = expand(header.Value);
+        const QByteArray value = expand(header.Value, m_service);
         if (value.isEmpty())
             continue;
         append(header.Name + ": " + value);

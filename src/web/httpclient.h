@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/result.h"
+#include "base/servicekeys.h"
 #include "web/patterns.h"
 
 #include <QByteArray>
@@ -71,8 +72,11 @@ class TC {
   public:
     friend class TPageAddresses;
     // Create. While `abandon` (when given) is set, a request in flight is given up at once and
-    // fails like a lost connection.
+    // fails like a lost connection. The profiles' headers take their service values (the cookies,
+    // the hosts of Host and Referer) from `service`: a job's client gets the values the job started
+    // with; without them, the values service.ini holds now.
     explicit TC(const TRequestLimits& limits = TRequestLimits(), const std::atomic<bool>* abandon = nullptr);
+    TC(const TRequestLimits& limits, const std::atomic<bool>* abandon, TServiceSnapshot service);
     // Destroy.
     ~TC();
     TC(const TC&) = delete;
@@ -175,6 +179,7 @@ class TC {
     std::unique_ptr<CURL, void (*)(CURL*)> Http; // the HTTP request object, reused for every request
     TRequestLimits m_limits;
     const std::atomic<bool>* m_abandon;
+    TServiceSnapshot m_service;
     TError m_lastError;
     int m_lastStatus = 0;
     qint64 m_lastAnnounced = -1;
