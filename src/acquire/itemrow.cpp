@@ -69,8 +69,7 @@ QString DescriptionFromReply(const QString& reply) {
 }
 
 QString SuccessfulReply(TC& tc, const QString& address) {
-    const QString reply = tc.HGetText(address);
-    return reply == TC::Error || !TC::IsSuccess(tc.LastStatus()) ? QString() : reply;
+    return tc.FetchPage(TProfile::Of("HGetText"), address).value_or(QString());
 }
 
 std::optional<QString> FetchDescription(TC& tc, const QString& address,
@@ -78,17 +77,14 @@ std::optional<QString> FetchDescription(TC& tc, const QString& address,
     if (address.isEmpty())
         return QString();
     const TPageAddresses fromPage(tc);
-    const QString reply = tc.HGetText(address);
-    if (reply != TC::Error && TC::IsSuccess(tc.LastStatus()))
-        return DescriptionFromReply(reply);
+    const TResult<QString> reply = tc.FetchPage(TProfile::Of("HGetText"), address);
+    if (reply)
+        return DescriptionFromReply(*reply);
     if (note) {
-        if (reply == TC::Error && tc.LastError().Code == TErrc::Refused)
+        if (reply.error().Code == TErrc::Refused)
             note(RefusedPageAddressText(QStringLiteral("描述"), address));
         else
-            note(QStringLiteral("描述没有下载（%1）：%2")
-                     .arg(reply == TC::Error ? tc.LastError().Detail
-                                             : QStringLiteral("HTTP %1").arg(tc.LastStatus()),
-                          address));
+            note(QStringLiteral("描述没有下载（%1）：%2").arg(reply.error().Detail, address));
     }
     return std::nullopt;
 }

@@ -254,8 +254,9 @@ bool ScrapeTaobaoItem(TC& tc, TItemTable& grid, const TTaobaoItemInput& in) {
     const QString guessedAddress = DescriptionAddressGuess(reply.Bytes, reply.ContentType);
     TItemRowValues item;
     if (in.sendPostage)
-        item.delivery =
-            DeliveryFromPostage(tc.HGetText(PostageAddress(in.head, in.postageHost, TaobaoItemId(in.link))));
+        item.delivery = DeliveryFromPostage(
+            tc.FetchPage(TProfile::Of("HGetText"), PostageAddress(in.head, in.postageHost, TaobaoItemId(in.link)))
+                .value_or(QString()));
     // The guess is only a guess: what it says about a failed fetch waits for the page's word.
     QStringList notes;
     auto note = [&notes](const QString& line) { notes.append(line); };

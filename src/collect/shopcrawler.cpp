@@ -111,7 +111,8 @@ TJobResult CrawlShop(const TJobContext& job, TLinkList& links, const QString& sh
     TC tc(TRequestLimits(), job.StopFlag(), job.Service());
     const TProfile& profile = *TProfile::Named(QLatin1String(site.Profile));
     auto fetch = [&](const QString& address) {
-        return tc.FetchText(profile, address).value_or(profile.Failure);
+        // A page that did not come holds no links.
+        return tc.FetchText(profile, address).value_or(QString());
     };
 
     QString address = site.PageAddress(shop, job.Choices().LinkKind, 1);

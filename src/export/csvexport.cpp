@@ -179,16 +179,14 @@ QString exportRow(const TJobContext& ctx, const TExportJob& job, TPageCache* cac
     bool saleRefused = false;
     if (tmall) {
         saleReply = cleaned;
-    } else {
-        // The address comes out of the page.
+    } else if (!saleUrl.isEmpty()) {
+        // The address comes out of the page. A page without one has none to fetch; one whose
+        // request failed does.
         const TPageAddresses fromPage(tc);
-        saleReply = tc.HGetTextLib(saleUrl);
-        saleRefused = saleReply == TC::Error && tc.LastError().Code == TErrc::Refused;
-    }
-    // A page without a sale-data address has none to fetch; one whose request failed does.
-    if (!saleUrl.isEmpty() && (saleReply == TC::Error || !TC::IsSuccess(tc.LastStatus()))) {
-        problems->saleData = true;
-        saleReply.clear();
+        const TResult<QString> sale = tc.FetchPage(TProfile::Of("HGetTextLib"), saleUrl);
+        saleReply = sale.value_or(QString());
+        problems->saleData = !sale;
+        saleRefused = !sale && sale.error().Code == TErrc::Refused;
     }
     saleReply.remove(QLatin1Char(' '));
     const auto [province, city] =
@@ -220,12 +218,12 @@ QString exportRow(const TJobContext& ctx, const TExportJob& job, TPageCache* cac
     const QString head = ctx.Service().Head();
     QString reply;
     if (!TrimText(head).isEmpty() && !ctx.Choices().NoProperties && cache) {
-        reply = cache->GetCachedPage(
-            PropertyRequestUrl(head, ctx.Service().Value(TServiceKey::PropsHost), v.categoryId), tc);
-        if (reply == TC::Error) {
+        const TResult<QString> properties =
+            cache->CachedPage(PropertyRequestUrl(head, ctx.Service().Value(TServiceKey::PropsHost), v.categoryId), tc);
+        reply = properties.value_or(QString());
+        if (!properties) {
             problems->properties = true;
-            ctx.Report().Log(QStringLiteral("宝贝 ") + quoted(v.title) +
-                             QStringLiteral(" 的宝贝属性无法获取"));
+            ctx.Report().Log(QStringLiteral("宝贝 ") + quoted(v.title) + QStringLiteral(" 的宝贝属性无法获取"));
         }
     }
     v.goodsProp = CategoryPropertyField(reply, cell(ColProps));

@@ -49,7 +49,7 @@ QString LookupPropPair(const QString& reply, QString name, QString value) {
 }
 
 QString CategoryPropertyField(const QString& reply, const QString& props) {
-    if (reply.isEmpty() || reply == TC::Error)
+    if (reply.isEmpty())
         return {};
     QString field;
     for (const QString& entry : FromCommaText(props)) {

@@ -92,11 +92,9 @@ QString PicturePath(const QString& folder, const QString& address, const QString
 TResult<QByteArray> FetchPicture(TC& tc, const QString& address) {
     // Picture addresses come out of pages.
     const TPageAddresses fromPage(tc);
-    const TResult<QByteArray> bytes = tc.HOpen(QStringLiteral("GET"), address);
+    const TResult<QByteArray> bytes = tc.FetchFile(address);
     if (!bytes)
         return bytes.error();
-    if (!TC::IsSuccess(tc.LastStatus()))
-        return MakeError(TErrc::BadReply, QStringLiteral("HTTP %1").arg(tc.LastStatus()));
     // An error page or a page served under a picture's name is never kept as a picture.
     QByteArray data = *bytes;
     QBuffer buffer(&data);

@@ -261,7 +261,7 @@ const TProfile Profiles[] = {
 };
 
 const TProfile& profile(const char* name) {
-    return *TProfile::Named(QLatin1String(name));
+    return TProfile::Of(name);
 }
 
 // A named operation's text: the profile's result, or its failure text.
@@ -341,6 +341,12 @@ const TProfile* TProfile::Named(const QString& name) {
         if (name.compare(QLatin1String(p.Name), Qt::CaseInsensitive) == 0)
             return &p;
     return nullptr;
+}
+
+const TProfile& TProfile::Of(const char* name) {
+    const TProfile* found = Named(QLatin1String(name));
+    Q_ASSERT_X(found, "TProfile::Of", name);
+    return found ? *found : Profiles[0];
 }
 
 QStringList TProfile::Names() {
@@ -643,6 +649,31 @@ TResult<QString> TC::FetchText(const TProfile& profile, const QString& url, cons
         break;
     }
     return text;
+}
+
+TResult<TC::TTextReply> TC::FetchReply(const TProfile& profile, const QString& url, const QByteArray& form) {
+    TResult<QString> text = FetchText(profile, url, form);
+    if (!text)
+        return text.error();
+    return TTextReply{std::move(text).value(), m_lastStatus};
+}
+
+TResult<QString> TC::FetchPage(const TProfile& profile, const QString& url, const QByteArray& form) {
+    TResult<TTextReply> reply = FetchReply(profile, url, form);
+    if (!reply)
+        return reply.error();
+    if (!IsSuccess(reply->Status))
+        return MakeError(TErrc::BadReply, QStringLiteral("HTTP %1").arg(reply->Status));
+    return std::move(reply).value().Text;
+}
+
+TResult<QByteArray> TC::FetchFile(const QString& url) {
+    TResult<QByteArray> bytes = FetchBytes(profile("HOpen"), url);
+    if (!bytes)
+        return bytes;
+    if (!IsSuccess(m_lastStatus))
+        return m_lastError = MakeError(TErrc::BadReply, QStringLiteral("HTTP %1").arg(m_lastStatus));
+    return bytes;
 }
 
 QString TC::HGetText(const QString& url) {

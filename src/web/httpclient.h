@@ -59,6 +59,8 @@ struct TProfile {
 
     // The profile of a fetch operation by its name (ignoring letter case); nullptr for none.
     static const TProfile* Named(const QString& name);
+    // The profile of one of the program's own operations ("HGetText", ...), which always exists.
+    static const TProfile& Of(const char* name);
     static QStringList Names();
 };
 
@@ -116,6 +118,20 @@ class TC {
     // response came. The named operations give the profile's Failure text then.
     TResult<QString> FetchText(const TProfile& profile, const QString& url,
                                const QByteArray& form = QByteArray());
+    // A reply as a profile reads it, with the HTTP status it came with.
+    struct TTextReply {
+        QString Text;
+        int Status = 0;
+    };
+    // Any profile, its text and its status; fails when no response came (TErrc::NoReply, BadReply
+    // for a reply over its size limit, Refused for an address a page may not name).
+    TResult<TTextReply> FetchReply(const TProfile& profile, const QString& url, const QByteArray& form = QByteArray());
+    // The text of a reply with a success status; a reply with any other status (its error page is
+    // not what was asked for) fails with TErrc::BadReply ("HTTP 404"), as does no response.
+    TResult<QString> FetchPage(const TProfile& profile, const QString& url, const QByteArray& form = QByteArray());
+    // The bytes of a reply with a success status (redirects followed, as HOpen), failing as
+    // FetchPage does.
+    TResult<QByteArray> FetchFile(const QString& url);
     // A file of up to `maxBytes`, fetched like HOpen (redirects followed), with `progress` told the
     // bytes received and the total the server announced (0 when it announced none) as they come.
     // Fails with TErrc::NoReply when the transfer did not complete (a connection lost, fewer bytes

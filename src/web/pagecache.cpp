@@ -261,6 +261,10 @@ TStatus TPageCache::ClearTemporaryData(const QDate& today) {
 }
 
 QString TPageCache::GetCachedPage(const QString& url, TC& tc) {
+    return CachedPage(url, tc).value_or(TC::Error);
+}
+
+TResult<QString> TPageCache::CachedPage(const QString& url, TC& tc) {
     const QString storedUrl = QString::fromLatin1(EncryptText(TAnsi::Encode(url), m_key, 0));
     {
         QMutexLocker lock(&m_lock);
@@ -281,9 +285,10 @@ QString TPageCache::GetCachedPage(const QString& url, TC& tc) {
     }
     // The fetch runs without the lock, so a slow reply never holds up the clear command. A failed
     // request (no response, an error status) is never stored, so it is tried again next time.
-    const QString reply = tc.HGetText(url);
-    if (reply == TC::Error || !TC::IsSuccess(tc.LastStatus()))
-        return TC::Error;
+    const TResult<QString> fetched = tc.FetchPage(TProfile::Of("HGetText"), url);
+    if (!fetched)
+        return fetched.error();
+    const QString& reply = *fetched;
     QMutexLocker lock(&m_lock);
     const QSqlDatabase db = connection();
     QSqlQuery query(db);

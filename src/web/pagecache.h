@@ -54,6 +54,8 @@ class TPageCache {
     // success) gives "error" and is never stored; stored "error" entries count as absent. A store
     // that cannot be used gives the fetched reply.
     QString GetCachedPage(const QString& url, TC& tc);
+    // The same, a failed request as an error (why no reply came, or "HTTP 404"), not as "error".
+    TResult<QString> CachedPage(const QString& url, TC& tc);
 
   private:
     class TConnection;
