@@ -13,6 +13,7 @@
 #include "benchtables.h"
 #include "cli/clicommands.h"
 #include "table/gridfile.h"
+#include "table/gridjson.h"
 #include "table/itemtable.h"
 #include "web/httpclient.h"
 

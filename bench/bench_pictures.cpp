@@ -123,8 +123,11 @@ void BM_Download200Pictures(benchmark::State& state) {
     std::atomic<bool> stop{false};
     TSilentReporter reporter;
     const TJobContext job(stop, reporter, {}, TServiceValues::Snapshot());
-    for (auto _ : state)
-        DownloadPictures(job, *core.Table(), core.Table()->SelectedRows(), dir.path(), false);
+    TTableChangeQueue changes(*core.Table());
+    for (auto _ : state) {
+        DownloadPictures(job, changes, core.Table()->SelectedRows(), dir.path(), false);
+        changes.Drain();
+    }
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     state.counters["peak_rss_MB"] = usage.ru_maxrss / 1024.0;

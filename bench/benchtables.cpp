@@ -57,7 +57,7 @@ void fillNarrow(TItemTable& grid, int rows = 1000) {
 QStringList wideAttributes() {
     QFile f(QStringLiteral(TOVREL_CORPUS_DIR "/taobao-item/tb-item-dom-2017-538429031287.html"));
     if (f.open(QIODevice::ReadOnly)) {
-        const QStringList entries = AttributeEntries(TC::DecodeBody(f.readAll(), QByteArray()));
+        const QStringList entries = AttributeEntries(THttpClient::DecodeBody(f.readAll(), QByteArray()));
         if (entries.size() > 1000)
             return entries;
     }
@@ -87,7 +87,7 @@ QStringList CorpusItemPages() {
     for (const QString& name : dir.entryList({QStringLiteral("*.html")}, QDir::Files, QDir::Name)) {
         QFile f(dir.filePath(name));
         if (f.open(QIODevice::ReadOnly))
-            texts.append(TC::DecodeBody(f.readAll(), QByteArray()));
+            texts.append(THttpClient::DecodeBody(f.readAll(), QByteArray()));
     }
     return texts;
 }

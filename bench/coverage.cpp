@@ -112,7 +112,7 @@ int main(int argc, char** argv) {
                 QTextStream(stderr) << path << ": " << file.errorString() << "\n";
                 continue;
             }
-            const TFound found = readPage(TC::DecodeBody(file.readAll(), QByteArray()), shop);
+            const TFound found = readPage(THttpClient::DecodeBody(file.readAll(), QByteArray()), shop);
             ++pages;
             out << qSetFieldWidth(60) << Qt::left << path.mid(folder.size()).right(59) << qSetFieldWidth(0);
             for (size_t f = 0; f < FieldNames.size(); ++f) {

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Checks that every source under src/ includes only headers of its own layer or the layers below
-# it, and that the subsystems include no other subsystem but the ones named below. Prints each
-# include that breaks the direction and exits with 1 when there is one.
+# it, that the subsystems include no other subsystem but the ones named below, and that the two
+# front ends reach the program through the core alone (src/app, and the shared basics of src/base).
+# Prints each include that breaks a rule and exits with 1 when there is one.
 set -euo pipefail
 cd "$(dirname "$0")/../src"
 
@@ -18,6 +19,8 @@ declare -A rank=(
 # Includes between folders of the same layer that are allowed (anything else within a layer is not,
 # so the subsystems stay independent and the two front ends never meet).
 allowed=" web>table export>acquire export>pictures "
+# The only folders below them that the front ends may include.
+frontDoor=" app base "
 
 status=0
 while IFS= read -r line; do
@@ -31,7 +34,10 @@ while IFS= read -r line; do
         status=1
         continue
     fi
-    if ((rank[$to] > rank[$from])); then
+    if [[ $from == gui || $from == cli ]] && [[ $to != "$from" && $frontDoor != *" $to "* ]]; then
+        echo "check-layers: $file includes $header: a front end goes through src/app" >&2
+        status=1
+    elif ((rank[$to] > rank[$from])); then
         echo "check-layers: $file includes $header, a layer above its own" >&2
         status=1
     elif ((rank[$to] == rank[$from])) && [[ $from != "$to" && $allowed != *" $from>$to "* ]]; then

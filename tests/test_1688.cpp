@@ -119,7 +119,7 @@ void Test1688::offerCellByCell() {
     m_sim->Route("img.alicdn.com", "/tfscom/TB1scarfdesc", TSimResponse::Text("0123456789X!!!"));
     TItemTable grid;
     grid.AppendRow(); // rows before it stay
-    TC tc;
+    THttpClient tc;
     QVERIFY(ScrapeOffer1688(tc, grid, offerLink("601"), "小店"));
     QCOMPARE(grid.RowCount(), 3);
     QCOMPARE(grid.Cell(ColNo, 2), "2");
@@ -156,7 +156,7 @@ void Test1688::descriptionAddressToThisMachineIsRefused() {
     m_sim->Route(OfferHost, offerPath("602"), page);
     m_sim->Route("127.0.0.1", "/tfscom/TB1scarfdesc", TSimResponse::Text("0123456789SECRET!!!"));
     TItemTable grid;
-    TC tc;
+    THttpClient tc;
     QStringList notes;
     QVERIFY(
         ScrapeOffer1688(tc, grid, offerLink("602"), "", [&notes](const QString& line) { notes << line; }));
@@ -204,7 +204,7 @@ void Test1688::realOfferPage() {
     QVERIFY(!page.Body.isEmpty());
     m_sim->Route(OfferHost, offerPath("601748658723"), page);
     TItemTable grid;
-    TC tc;
+    THttpClient tc;
     QVERIFY(ScrapeOffer1688(tc, grid, offerLink("601748658723"), ""));
     QCOMPARE(grid.Cell(ColTitle, 1), title);
     QCOMPARE(grid.Cell(ColCategory, 1), keywords);

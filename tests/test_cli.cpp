@@ -1,5 +1,6 @@
 #include "app/appcore.h"
 #include "cli/clicommands.h"
+#include "exportedcsv.h"
 #include "marketsim.h"
 #include "platform/paths.h"
 #include "table/gridfile.h"
@@ -129,6 +130,9 @@ void TestCli::usageErrors_data() {
     QTest::newRow("a price factor that is no number") << QStringList{"export", "/tmp", "--price-factor", "x"};
     QTest::newRow("a price amount beyond its range") << QStringList{"export", "/tmp", "--price-add", "1e9"};
     QTest::newRow("--price-add without a value") << QStringList{"export", "/tmp", "--price-add"};
+    QTest::newRow("export with an unknown option") << QStringList{"export", "/tmp", "--colour"};
+    QTest::newRow("a program option after the command") << QStringList{"table", "--workdir", "/tmp"};
+    QTest::newRow("edit without its item number") << QStringList{"edit", "--title", "x"};
 }
 
 void TestCli::usageErrors() {
@@ -147,6 +151,11 @@ void TestCli::versionAndHelp() {
     QCOMPARE(r.status, 0);
     QVERIFY(r.out.startsWith(
         "usage: tovrel-cli [--workdir DIR] COMMAND [ARGS]\n       tovrel-cli --help | --version\n"));
+    // A command's own usage, without loading anything.
+    r = run({"--workdir", "/nonexistent/tovrel", "export", "--help"});
+    QCOMPARE(r.status, 0);
+    QVERIFY2(r.out.startsWith("usage: tovrel-cli [--workdir DIR] export DIR [--no-main-pictures]"),
+             qPrintable(r.out));
 }
 
 void TestCli::failures_data() {
@@ -156,6 +165,12 @@ void TestCli::failures_data() {
         << QStringList{"--workdir", "/nonexistent/tovrel", "table"} << "does not exist";
     QTest::newRow("delete a row of an empty table") << QStringList{"delete", "1"} << "row 1 does not exist";
     QTest::newRow("toggle the caption row") << QStringList{"toggle", "0"} << "row 0 does not exist";
+    // A value that starts with a dash is the option's value, and a negative number an argument.
+    QTest::newRow("a title that starts with a dash")
+        << QStringList{"edit", "1", "--title", "-5"} << "the table has 0 item(s)";
+    QTest::newRow("a negative item number") << QStringList{"edit", "-1"} << "the table has 0 item(s)";
+    QTest::newRow("a negative amount added")
+        << QStringList{"export", "/nonexistent/tovrel", "--price-add", "-5"} << "does not exist";
 }
 
 void TestCli::failures() {
@@ -270,13 +285,13 @@ void TestCli::searchThroughProxyAcrossRuns() {
     QVERIFY2(csvPath.startsWith(dir.filePath("out/KVR_")) && csvPath.endsWith(".csv"), qPrintable(exported));
     QVERIFY(exported.contains("★★★已经全部下载完毕★★★"));
     QVERIFY(readFile(csvPath).startsWith("\xFF\xFE"));
-    const QStringList lines = readUtf16File(csvPath).split('\n');
-    QCOMPARE(lines.size(), 6);
-    QCOMPARE(lines[0], "version 1.00");
+    const TExportedCsv csv = TExportedCsv::Read(csvPath);
+    QCOMPARE(csv.lines.size(), 6);
+    QCOMPARE(csv.lines[0], "version 1.00");
     for (int i = 1; i < 5; ++i)
-        QCOMPARE(lines[i].split('\t').size(), 60);
-    QCOMPARE(lines[3].split('\t').first(), "\"男装夹克\"");
-    QCOMPARE(lines[5], "");
+        QCOMPARE(csv.lines[i].split('\t').size(), 60);
+    QCOMPARE(csv.Field(0, "title"), "\"男装夹克\"");
+    QCOMPARE(csv.lines[5], "");
     QVERIFY(cli({"export", dir.filePath("nowhere")}, 1).contains("does not exist"));
     QCOMPARE(cli({"toggle", "2"}), QString());
     QCOMPARE(cli({"delete", "1"}), QString());
@@ -457,14 +472,13 @@ void TestCli::editsReachThePackage() {
     QVERIFY(QDir(dir.path()).mkdir("out"));
     const TRun exported = cli({"export", dir.filePath("out"), "--no-main-pictures", "--no-props"});
     QCOMPARE(exported.status, 0);
-    const QStringList lines = readUtf16File(exported.out.trimmed()).split('\n');
-    QCOMPARE(lines.size(), 6); // three header lines, items 2 and 3, and the end
-    const QStringList second = lines[3].split('\t'), third = lines[4].split('\t');
-    QCOMPARE(second[0], "\"羊绒围巾\"");
-    QCOMPARE(second[7], "10");
-    QCOMPARE(third[0], "\"手套\"");
-    QCOMPARE(third[7], "12.50");
-    QCOMPARE(third[20], "\"<p>改过的描述 “引号”</p>\"");
+    const TExportedCsv csv = TExportedCsv::Read(exported.out.trimmed());
+    QCOMPARE(csv.lines.size(), 6); // three header lines, items 2 and 3, and the end
+    QCOMPARE(csv.Field(0, "title"), "\"羊绒围巾\"");
+    QCOMPARE(csv.Field(0, "price"), "10");
+    QCOMPARE(csv.Field(1, "title"), "\"手套\"");
+    QCOMPARE(csv.Field(1, "price"), "12.50");
+    QCOMPARE(csv.Field(1, "description"), "\"<p>改过的描述 “引号”</p>\"");
     const QJsonArray rows = QJsonDocument::fromJson(cli({"table", "--json"}).out.toUtf8()).array();
     QCOMPARE(rows[1].toArray()[ColWatermark].toString(), ""); // not selected
     QCOMPARE(rows[2].toArray()[ColWatermark].toString(), "冬季店");
@@ -476,9 +490,9 @@ void TestCli::editsReachThePackage() {
         const TRun adjusted =
             cli(QStringList{"export", dir.filePath("out"), "--no-main-pictures", "--no-props"} + options);
         QCOMPARE(adjusted.status, 0);
-        const QStringList adjustedLines = readUtf16File(adjusted.out.trimmed()).split('\n');
-        QCOMPARE(adjustedLines[3].split('\t')[7], "17.50"); // 10.00 × 1.2 + 5.5
-        QCOMPARE(adjustedLines[4].split('\t')[7], "20.50"); // 12.50 × 1.2 + 5.5
+        const TExportedCsv adjustedCsv = TExportedCsv::Read(adjusted.out.trimmed());
+        QCOMPARE(adjustedCsv.Field(0, "price"), "17.50"); // 10.00 × 1.2 + 5.5
+        QCOMPARE(adjustedCsv.Field(1, "price"), "20.50"); // 12.50 × 1.2 + 5.5
         QVERIFY2(adjusted.err.contains("导出 2/2 手套\n") && adjusted.err.contains("完成：导出 2 个宝贝\n"),
                  qPrintable(adjusted.err));
     }

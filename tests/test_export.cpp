@@ -1,5 +1,6 @@
 // The Taobao Assistant CSV export and its category property lookup.
 
+#include "exportedcsv.h"
 #include "marketsim.h"
 #include "testenv.h"
 #include "testfiles.h"
@@ -342,13 +343,14 @@ void TestExport::hostileValues() {
     const QStringList fields = FillTemplate(TServiceValues::DefaultCsvTemplate(), v).split('\t');
     // The row keeps its 60 fields, every value stays in its own column and is not searched.
     QCOMPARE(fields.size(), 60);
-    QCOMPARE(fields[0], exported);
-    QCOMPARE(fields[1], "50010158");
-    QCOMPARE(fields[4], "\"浙江\"");
-    QCOMPARE(fields[5], "\"杭州\"");
-    QCOMPARE(fields[7], "168");
-    QCOMPARE(fields[20], "\"<p>\"\"描述\"\", 一二</p>\""); // prepared once, not doubled again
-    QCOMPARE(fields[34], "\"1627207:28341:红色;\"");
+    auto field = [&fields](const char* name) { return FieldByName(fields, CsvHeaderLine(0), name); };
+    QCOMPARE(field("title"), exported);
+    QCOMPARE(field("cid"), "50010158");
+    QCOMPARE(field("location_state"), "\"浙江\"");
+    QCOMPARE(field("location_city"), "\"杭州\"");
+    QCOMPARE(field("price"), "168");
+    QCOMPARE(field("description"), "\"<p>\"\"描述\"\", 一二</p>\""); // prepared once, not doubled again
+    QCOMPARE(field("propAlias"), "\"1627207:28341:红色;\"");
 }
 
 void TestExport::lookupPropPair_data() {
@@ -540,15 +542,12 @@ void TestExport::failingSaleDataStillExports() {
         row.SetCell(ColTitle, "无销售数据");
         row.SetCell(ColHtml, "<title>无销售数据-淘宝网</title>\"wholeSibUrl\":\"http://127.0.0.1:1/sib\"");
     });
-    const QString csv = runExport();
-    const QString text = readUtf16File(csv);
-    const QStringList lines = text.split('\n');
-    QCOMPARE(lines.size(), 5); // three header lines, the row, and the empty text after the last LF
-    const QStringList fields = lines[3].split('\t');
-    QCOMPARE(fields.size(), 60);
-    QCOMPARE(fields[0], "\"无销售数据\"");
-    QCOMPARE(fields[4], "\"\"");  // no province
-    QCOMPARE(fields[30], "\"\""); // no SKU entries
+    const TExportedCsv csv = TExportedCsv::Read(runExport());
+    QCOMPARE(csv.lines.size(), 5); // three header lines, the row, and the empty text after the last LF
+    QCOMPARE(csv.items.value(0).size(), 60);
+    QCOMPARE(csv.Field(0, "title"), "\"无销售数据\"");
+    QCOMPARE(csv.Field(0, "location_state"), "\"\""); // no province
+    QCOMPARE(csv.Field(0, "skuProps"), "\"\"");       // no SKU entries
 }
 
 void TestExport::newerLayoutSaleData_data() {
@@ -565,7 +564,7 @@ void TestExport::newerLayoutSaleData() {
     QFETCH(QString, file);
     QFETCH(QString, id);
     // The page's sale data is written wholeSibUrl : '//detailskip...'; the reply is served there.
-    const QString page = TC::DecodeBody(readFile(file), "text/html; charset=GBK");
+    const QString page = THttpClient::DecodeBody(readFile(file), "text/html; charset=GBK");
     const QUrl sale(SaleDataAddress(page));
     QCOMPARE(sale.scheme(), "http");
     QCOMPARE(sale.host(), "detailskip.taobao.com");
@@ -578,11 +577,10 @@ void TestExport::newerLayoutSaleData() {
         row.SetCell(ColTitle, "羽绒服");
         row.SetCell(ColHtml, page);
     });
-    const QStringList lines = readUtf16File(runExport()).split('\n');
-    QCOMPARE(lines.size(), 5);
-    const QStringList fields = lines[3].split('\t');
-    QCOMPARE(fields[4], "\"浙江\"");
-    QCOMPARE(fields[5], "\"杭州\"");
+    const TExportedCsv csv = TExportedCsv::Read(runExport());
+    QCOMPARE(csv.lines.size(), 5);
+    QCOMPARE(csv.Field(0, "location_state"), "\"浙江\"");
+    QCOMPARE(csv.Field(0, "location_city"), "\"杭州\"");
 }
 
 void TestExport::propertyOptionsAndCache() {
@@ -681,9 +679,9 @@ void TestExport::failuresAreReportedAndNotCached() {
     // The file is written with what could be had, and the export says what is missing.
     QCOMPARE(result.Outcome, TJobOutcome::Failed);
     QCOMPARE(result.Produced.size(), 1);
-    const QStringList fields = readUtf16File(result.Produced.first()).split('\n')[3].split('\t');
-    QCOMPARE(fields.size(), 60);
-    QCOMPARE(fields[4], "\"\""); // no province
+    const TExportedCsv incomplete = TExportedCsv::Read(result.Produced.first());
+    QCOMPARE(incomplete.items.value(0).size(), 60);
+    QCOMPARE(incomplete.Field(0, "location_state"), "\"\""); // no province
     QVERIFY2(result.Summary.contains("销售数据无法获取：“男装夹克”") &&
                  result.Summary.contains("宝贝属性无法获取：“男装夹克”"),
              qPrintable(result.Summary));
@@ -720,8 +718,8 @@ void TestExport::pageAddressesToThisMachineAreRefused() {
     const QString csv = runExport(&written);
     QVERIFY(!csv.isEmpty());
     QVERIFY(!written); // incomplete: the refused parts are missing
-    const QStringList fields = readUtf16File(csv).split('\n')[3].split('\t');
-    QCOMPARE(fields[4], "\"\""); // no province from the refused sale data
+    QCOMPARE(TExportedCsv::Read(csv).Field(0, "location_state"),
+             "\"\""); // no province from the refused sale data
     QStringList logged;
     for (const auto& args : log)
         logged.append(args.first().toString());
@@ -759,19 +757,21 @@ void TestExport::tmallItemExportsLikeATaobaoItem() {
     bool written = false;
     const QString csv = runExport(&written);
     QVERIFY(written);
-    const QStringList fields = readUtf16File(csv).split('\n')[3].split('\t');
-    QCOMPARE(fields.size(), 60);
-    QCOMPARE(fields[1], "50012027"); // the category from the Tmall data
-    QCOMPARE(fields[9], "131");      // old_quantity
+    const TExportedCsv package = TExportedCsv::Read(csv);
+    QCOMPARE(package.items.value(0).size(), 60);
+    QCOMPARE(package.Field(0, "cid"), "50012027"); // the category from the Tmall data
+    QCOMPARE(package.Field(0, "num"), "131");      // the page's own stock
     // The stock of each combination from the page's own data (written there without quotes).
-    QCOMPARE(fields[30], "\"1499:1::20549:103189693;1627207:28341;1499:7::20549:418624880;1627207:28341;\"");
+    QCOMPARE(package.Field(0, "skuProps"),
+             "\"1499:1::20549:103189693;1627207:28341;1499:7::20549:418624880;1627207:28341;\"");
     // Two main pictures (one protocol-relative) and the sale-property picture, all written.
     const QString first =
         Md5Text("http://gi1.md.alicdn.com/bao/uploaded/i1/TB1main_!!0-item_pic.jpg").toLower();
     const QString second =
         Md5Text("http://gi2.md.alicdn.com/bao/uploaded/i2/100/TB2second_!!100.jpg").toLower();
     const QString black = Md5Text("http://gi3.md.alicdn.com/bao/uploaded/i3/100/TB2black_!!100.jpg");
-    QCOMPARE(fields[28], "\"" + first + ":1:0:|;" + second + ":1:1:|;" + black + ":2:0:1627207:28341|;\"");
+    QCOMPARE(package.Field(0, "picture"),
+             "\"" + first + ":1:0:|;" + second + ":1:1:|;" + black + ":2:0:1627207:28341|;\"");
     QCOMPARE(QDir(csv.left(csv.size() - 4)).entryList(QDir::Files).size(), 3);
     // No sale-data request: the page held it.
     for (const TSimRequest& r : m_sim->Requests())
@@ -789,8 +789,9 @@ void TestExport::jobKeepsTheServiceValuesItStartedWith_data() {
 void TestExport::jobKeepsTheServiceValuesItStartedWith() {
     QFETCH(QString, what);
     auto serviceIni = [](const QByteArray& v) {
-        return "[service]\nCookieLib=cookie-" + v + "\nDetailDataHost=data-" + v + ".example\nPropsHost=props-" + v +
-               ".example\nPictureCdnOld=old.example\nPictureCdnNew=new-" + v + ".example\n";
+        return "[service]\nCookieLib=cookie-" + v + "\nDetailDataHost=data-" + v +
+               ".example\nPropsHost=props-" + v + ".example\nPictureCdnOld=old.example\nPictureCdnNew=new-" +
+               v + ".example\n";
     };
     m_env->WriteServiceIni(serviceIni("a"));
     // The sale data comes late: the file changes while the export waits for it.
@@ -813,9 +814,11 @@ void TestExport::jobKeepsTheServiceValuesItStartedWith() {
         m_core->Table()->AppendRow([id](TRowWriter& row) {
             row.SetCell(ColTitle, QStringLiteral("快照") + id);
             row.SetCell(ColPrice, "10.00");
-            row.SetCell(ColHtml, QStringLiteral("<div data-catid=\"50010158\"></div>\"wholeSibUrl\":\"http://sib.example/"
-                                                "sib?itemId=%1\"<img data-src=\"http://img.old.example/p/main.jpg_60x60.jpg\">")
-                                     .arg(id));
+            row.SetCell(ColHtml,
+                        QStringLiteral(
+                            "<div data-catid=\"50010158\"></div>\"wholeSibUrl\":\"http://sib.example/"
+                            "sib?itemId=%1\"<img data-src=\"http://img.old.example/p/main.jpg_60x60.jpg\">")
+                            .arg(id));
         });
     const QString out = m_env->File("out");
     QDir().mkpath(out);
@@ -868,15 +871,14 @@ void TestExport::editedTitleAndPriceAreExported() {
                                return e;
                            }())
                 .ok());
-    const QStringList lines = readUtf16File(runExport()).split('\n');
-    const QStringList first = lines[3].split('\t'), second = lines[4].split('\t');
+    const TExportedCsv csv = TExportedCsv::Read(runExport());
     // What the table shows is what the package carries: trimmed, the price without ".00", also in
     // the SKU field.
-    QCOMPARE(first[0], "\"编辑后的大衣\"");
-    QCOMPARE(first[7], "150");
-    QCOMPARE(first[30], "\"150:5::1627207:28341;150:7::1627207:28342;\"");
-    QCOMPARE(second[0], "\"新名称二\"");
-    QCOMPARE(second[7], "99.50");
+    QCOMPARE(csv.Field(0, "title"), "\"编辑后的大衣\"");
+    QCOMPARE(csv.Field(0, "price"), "150");
+    QCOMPARE(csv.Field(0, "skuProps"), "\"150:5::1627207:28341;150:7::1627207:28342;\"");
+    QCOMPARE(csv.Field(1, "title"), "\"新名称二\"");
+    QCOMPARE(csv.Field(1, "price"), "99.50");
     // The page text is untouched.
     QVERIFY(m_core->Table()->Cell(ColHtml, 1).contains("<title>男装夹克-淘宝网</title>"));
 }
@@ -889,14 +891,13 @@ void TestExport::adjustedPricesAreExported() {
         c.PriceAmount = 5;
     });
     QSignalSpy finished(m_core, &TAppCore::jobFinished);
-    const QStringList lines = readUtf16File(runExport()).split('\n');
-    const QStringList first = lines[3].split('\t'), second = lines[4].split('\t');
+    const TExportedCsv csv = TExportedCsv::Read(runExport());
     // 128 × 1.2 + 5, in the price field and in every SKU entry; a range adjusted at each end (and
     // ".00" dropped as for any exported price).
-    QCOMPARE(first[7], "158.60");
-    QCOMPARE(first[30], "\"158.60:5::1627207:28341;158.60:7::1627207:28342;\"");
-    QCOMPARE(second[7], "38.60-47");
-    QVERIFY(second[30].startsWith("\"38.60-47:5::"));
+    QCOMPARE(csv.Field(0, "price"), "158.60");
+    QCOMPARE(csv.Field(0, "skuProps"), "\"158.60:5::1627207:28341;158.60:7::1627207:28342;\"");
+    QCOMPARE(csv.Field(1, "price"), "38.60-47");
+    QVERIFY(csv.Field(1, "skuProps").startsWith("\"38.60-47:5::"));
     // The table keeps the prices as they were.
     QCOMPARE(m_core->Table()->Cell(ColPrice, 1), "128.00");
     const TJobResult result = finished.first()[1].value<TJobResult>();
@@ -989,7 +990,9 @@ void TestExport::shutdownStopsExportThenSaves() {
     QVERIFY(m_core->StartJob(TJobKind::Update, [this](const TJobContext& job) {
         while (!job.Stopped())
             QThread::msleep(5);
-        m_core->Table()->AppendRow([](TRowWriter& row) { row.SetCell(ColTitle, "停止时加入"); });
+        m_core->TableChanges().Apply([](TItemTable& table) {
+            table.AppendRow([](TRowWriter& row) { row.SetCell(ColTitle, "停止时加入"); });
+        });
         return TJobResult{TJobOutcome::Stopped, {}, {}};
     }));
     QElapsedTimer clock;

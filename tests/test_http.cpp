@@ -149,7 +149,7 @@ void TestHttp::profileHeaders() {
     QFETCH(bool, setsHost);
     QFETCH(THeaderList, headers);
     m_sim->Route("*", "/p", TSimResponse::Text("ok"));
-    TC tc;
+    THttpClient tc;
     const QString u = url("/p");
     if (profile == u"HGetText")
         QCOMPARE(tc.HGetText(u), "ok");
@@ -179,7 +179,7 @@ void TestHttp::emptyCookieSendsNoCookieHeader() {
     QTemporaryDir dir;
     TPaths::SetWorkDir(dir.path());
     m_sim->Route("*", "/p", TSimResponse::Text("ok"));
-    TC tc;
+    THttpClient tc;
     QCOMPARE(tc.HGetTextNew(url("/p")), "ok");
     QCOMPARE(tc.HGetTextLib(url("/p")), "ok");
     for (const TSimRequest& r : m_sim->Requests())
@@ -189,7 +189,7 @@ void TestHttp::emptyCookieSendsNoCookieHeader() {
 
 void TestHttp::postSendsTheFormAsUtf8() {
     m_sim->Route("*", "/form", TSimResponse::Text("done"));
-    TC tc;
+    THttpClient tc;
     QCOMPARE(tc.HPost(url("/form"), "name=宝贝&x=1"), "done");
     QCOMPARE(m_sim->Requests().first().Body, QString("name=宝贝&x=1").toUtf8());
 }
@@ -198,7 +198,7 @@ void TestHttp::redirects() {
     m_sim->Route("*", "/old", TSimResponse::Redirect("/new", 302, "moved"));
     m_sim->Route("*", "/new", TSimResponse::Text("target"));
     m_sim->Route("*", "/empty-redirect", TSimResponse::Redirect("/new", 301));
-    TC tc;
+    THttpClient tc;
     QCOMPARE(tc.HGetText(url("/old")), "moved");
     QCOMPARE(tc.HGetText(url("/empty-redirect")), "");
     QCOMPARE(tc.HGetTextNew(url("/old")), "moved");
@@ -216,7 +216,7 @@ void TestHttp::errorPagesAreText_data() {
 void TestHttp::errorPagesAreText() {
     QFETCH(int, status);
     m_sim->Route("*", "/bad", TSimResponse::Text("<h1>坏了</h1>", "UTF-8", status));
-    TC tc;
+    THttpClient tc;
     QCOMPARE(tc.HGetText(url("/bad")), "<h1>坏了</h1>");
     QCOMPARE(tc.HGetTextLib(url("/bad")), "<h1>坏了</h1>");
     QCOMPARE(tc.HOpen("GET", url("/bad")).value_or("none"), QString("<h1>坏了</h1>").toUtf8());
@@ -266,7 +266,7 @@ void TestHttp::decoding() {
         r.Headers.append(std::pair<QByteArray, QByteArray>("Content-Type", contentType));
     r.Body = body;
     m_sim->Route("*", "/page", r);
-    TC tc;
+    THttpClient tc;
     QCOMPARE(tc.HGetText(url("/page")), text);
 }
 
@@ -289,7 +289,7 @@ void TestHttp::oneClientReadsRepliesInTurn() {
     route("/long-utf8", "UTF-8", longAscii.toUtf8());
     route("/short", "GBK", gbk(shortText));
     route("/picture", {}, picture);
-    TC tc;
+    THttpClient tc;
     struct TStep {
         const char* path;
         QString text;   // empty: a file
@@ -302,7 +302,7 @@ void TestHttp::oneClientReadsRepliesInTurn() {
     };
     for (const TStep& step : steps) {
         if (step.undecoded) {
-            TC::TUndecodedText reply = tc.HGetTextUndecoded(url(step.path));
+            THttpClient::TUndecodedText reply = tc.HGetTextUndecoded(url(step.path));
             QVERIFY(reply.Answered);
             QCOMPARE(tc.HGetText(url("/short")), shortText);
             const QString text = tc.DecodeText(std::move(reply));
@@ -337,7 +337,7 @@ void TestHttp::unreachable() {
     TRequestLimits timeouts;
     timeouts.ResolveMs = 2000;
     timeouts.ConnectMs = 2000;
-    TC tc(timeouts);
+    THttpClient tc(timeouts);
     QCOMPARE(tc.HGetText(address), "error");
     QCOMPARE(tc.HGetTextNew(address), "error");
     QCOMPARE(tc.HGetTextLib(address), "error");
@@ -361,7 +361,7 @@ void TestHttp::silentServerTimesOut() {
     TRequestLimits shortTimeouts;
     shortTimeouts.SendMs = 1000;
     shortTimeouts.ReceiveMs = 1000;
-    TC tc(shortTimeouts);
+    THttpClient tc(shortTimeouts);
     QElapsedTimer timer;
     timer.start();
     QCOMPARE(tc.HGetText(url("/silent")), "error");
@@ -377,7 +377,7 @@ void TestHttp::utf16Body() {
     m_sim->Route("*", "/u16", r);
     r.Body = QByteArray("o\0k\0!", 5); // an odd last byte is ignored
     m_sim->Route("*", "/odd", r);
-    TC tc;
+    THttpClient tc;
     QCOMPARE(tc.HGet(url("/u16")), "hi");
     QCOMPARE(tc.HGetN(url("/odd")), "ok");
 }
@@ -387,7 +387,7 @@ void TestHttp::textFileIsTrimmed() {
     r.Body = "\r\n\r\n  " + gbk("http://www.example/欢迎.htm") + "\r\n";
     m_sim->Route("*", "/welcome.txt", r);
     m_sim->Route("*", "/moved.txt", TSimResponse::Redirect("/welcome.txt"));
-    TC tc;
+    THttpClient tc;
     QCOMPARE(tc.HGetTextFileStr(url("/welcome.txt")), "http://www.example/欢迎.htm");
     QCOMPARE(tc.HGetTextFileStr(url("/moved.txt")), "http://www.example/欢迎.htm");
 }
@@ -395,7 +395,7 @@ void TestHttp::textFileIsTrimmed() {
 void TestHttp::proxyVariablesAreHonoured() {
     m_sim->Route("item.taobao.com", "/item.htm?id=1", TSimResponse::Text("item one"));
     qputenv("http_proxy", m_sim->Origin().toLatin1());
-    TC tc;
+    THttpClient tc;
     const QString viaProxy = tc.HGetText("http://item.taobao.com/item.htm?id=1");
     qputenv("no_proxy", "item.taobao.com");
     const QString bypassed = tc.HGetText("http://item.taobao.com:1/item.htm?id=1");
@@ -417,7 +417,7 @@ void TestHttp::fixtureFilesByHostAndPath() {
     page.close();
     m_sim->ServeDir("shop.taobao.com", pages.path(), "text/html; charset=GBK");
     qputenv("http_proxy", m_sim->Origin().toLatin1());
-    TC tc;
+    THttpClient tc;
     const QString found = tc.HGetText("http://shop.taobao.com/shop/list.htm?x=1");
     const QString otherHost = tc.HGetText("http://other.taobao.com/shop/list.htm");
     const QString outside = tc.HGetText("http://shop.taobao.com/../secret");
@@ -449,7 +449,7 @@ void TestHttp::onlyTheWebIsReached() {
     m_sim->Route("*", "/to-gopher",
                  TSimResponse::Redirect(("gopher://127.0.0.1:" + port + "/_x").toLatin1()));
     address.replace("{port}", port).replace("{origin}", m_sim->Origin());
-    TC tc;
+    THttpClient tc;
     QCOMPARE(tc.HGetText(address), redirect ? "" : "error"); // a redirect's own (empty) body
     QCOMPARE(tc.HGet(address), "");
     QVERIFY(!tc.HOpen("GET", address).ok());
@@ -471,7 +471,7 @@ void TestHttp::limitsEndRequests() {
     limits.TotalMs = 1500;
     limits.MaxPageBytes = 1 << 20;
     limits.MaxFileBytes = 2 << 20;
-    TC tc(limits);
+    THttpClient tc(limits);
     QElapsedTimer timer;
     timer.start();
     QCOMPARE(tc.HGetText(url("/trickle")), "error");
@@ -549,7 +549,7 @@ void TestHttp::pageAddressesStayOffThisMachine() {
     QFETCH(bool, reachable);
     m_sim->Route("*", "/secret", TSimResponse::Text("the seller's own service"));
     address.replace("{port}", QString::number(m_sim->Port()));
-    TC tc;
+    THttpClient tc;
     // A link the seller typed reaches it.
     if (reachable)
         QCOMPARE(tc.HGetText(address), "the seller's own service");
@@ -575,7 +575,7 @@ void TestHttp::pageAddressRedirectedHomeIsRefused() {
     m_sim->Route("pics.example.com", "/a.jpg", TSimResponse::Redirect(home.toLatin1()));
     m_sim->Route("pics.example.com", "/b.jpg", TSimResponse::Text("a picture"));
     qputenv("http_proxy", m_sim->Origin().toLatin1());
-    TC tc;
+    THttpClient tc;
     TResult<QByteArray> followed = tc.HOpen("GET", "http://pics.example.com/a.jpg");
     const qsizetype afterTyped = m_sim->Requests().size();
     TResult<QByteArray> refused = MakeError(TErrc::Io);

@@ -1,7 +1,8 @@
+#include "app/itemtablemodel.h"
 #include "table/itemtable.h"
-#include "table/itemtablemodel.h"
 
 #include <QAbstractItemModelTester>
+#include <QMap>
 #include <QSet>
 #include <QSignalSpy>
 #include <QTest>
@@ -35,7 +36,7 @@ QStringList column(const TItemTable& table, int col) {
 class TestItemTable : public QObject {
     Q_OBJECT
   private slots:
-    void freshTableHasCaptionsAndWidths();
+    void freshTableHasCaptions();
     void appendNumbersAndSelects();
     void deleteRenumbersAndMovesAttributeCells();
     void deleteRefusesCaptionAndMissingRows();
@@ -45,18 +46,17 @@ class TestItemTable : public QObject {
     void toggleFlipsExactlyOneSpace();
     void usableRows();
     void resetDropsRowsAndAttributeColumns();
-    void concurrentAppendsAreUnits();
-    void modelFollowsChangesFromWorkers();
+    void handedOverAppendsAreUnits();
+    void modelFollowsHandedOverChanges();
 };
 
-void TestItemTable::freshTableHasCaptionsAndWidths() {
+void TestItemTable::freshTableHasCaptions() {
     TItemTable table;
     QCOMPARE(table.RowCount(), 1);
     QCOMPARE(table.ColCount(), 12);
     const QStringList captions{"序号",     "选择", "商品名称", "商品分类", "价格",         "配送方式",
                                "商品详情", "html", "宝贝属性", "宝贝连接", "商品详情本地", "图片水印"};
     QCOMPARE(table.Snapshot().first(), captions);
-    QCOMPARE(table.ColWidths(), (QList<int>{35, 35, 350, 100, 100, 80, -1, -1, -1, -1, -1, 100}));
     QCOMPARE(table.Cell(0, 5), QString());  // beyond the last row
     QCOMPARE(table.Cell(40, 0), QString()); // beyond the last column
     QVERIFY(!table.SetCell(ColTitle, 1, QStringLiteral("x")));
@@ -72,7 +72,6 @@ void TestItemTable::appendNumbersAndSelects() {
     QCOMPARE(table.ColCount(), 14);
     QCOMPARE(table.Cell(13, 2), QStringLiteral("v2"));
     QCOMPARE(table.Cell(13, 1), QString());
-    QCOMPARE(table.ColWidth(13), 64);
     // Widening never narrows.
     addItem(table, QStringLiteral("c"), {QStringLiteral("only")});
     QCOMPARE(table.ColCount(), 14);
@@ -177,11 +176,9 @@ void TestItemTable::resetDropsRowsAndAttributeColumns() {
     TItemTable table;
     addItem(table, QStringLiteral("a"), {QStringLiteral("x"), QStringLiteral("y")});
     table.SetCell(12, 0, QStringLiteral("品牌"));
-    table.SetCurrent(2, 1);
     table.ResetGrid();
     QCOMPARE(table.RowCount(), 1);
     QCOMPARE(table.ColCount(), 12);
-    QCOMPARE(table.ColWidths().size(), 12);
     QCOMPARE(table.Snapshot(), QList<QStringList>{TItemTable::FixedCaptions()});
     // Widening again starts from empty attribute cells.
     addItem(table, QStringLiteral("b"), {QString(), QString()});
@@ -189,25 +186,30 @@ void TestItemTable::resetDropsRowsAndAttributeColumns() {
     QCOMPARE(table.Cell(12, 1), QString());
 }
 
-void TestItemTable::concurrentAppendsAreUnits() {
-    // Workers append rows while the user deletes: every row must come out whole (its cells all
-    // from one append) and numbered by its own index.
+void TestItemTable::handedOverAppendsAreUnits() {
+    // Workers hand rows over while the user deletes on the table's thread, which applies what has
+    // come now and then: every row must come out whole (its cells all from one append) and
+    // numbered by its own index, and each worker's rows in the order it handed them over.
     TItemTable table;
+    std::atomic<int> wakes{0};
+    TTableChangeQueue changes(table, [&wakes] { ++wakes; });
     constexpr int Workers = 6;
     constexpr int PerWorker = 300;
     std::atomic<bool> go{false};
     std::vector<std::unique_ptr<QThread>> threads;
     for (int w = 0; w < Workers; ++w) {
-        threads.emplace_back(QThread::create([&table, &go, w] {
+        threads.emplace_back(QThread::create([&changes, &go, w] {
             while (!go)
                 QThread::yieldCurrentThread();
             for (int i = 0; i < PerWorker; ++i) {
-                const QString tag = QStringLiteral("%1-%2").arg(w).arg(i);
-                table.AppendRow([&](TRowWriter& row) {
-                    row.SetCell(ColTitle, tag);
-                    row.WidenTo(ColFirstAttribute + w + 1);
-                    row.SetCell(ColFirstAttribute + w, tag);
-                    row.SetCell(ColLink, tag);
+                const QString tag = QStringLiteral("%1-%2").arg(w).arg(i, 3, 10, QLatin1Char('0'));
+                changes.Apply([tag, w](TItemTable& t) {
+                    t.AppendRow([&](TRowWriter& row) {
+                        row.SetCell(ColTitle, tag);
+                        row.WidenTo(ColFirstAttribute + w + 1);
+                        row.SetCell(ColFirstAttribute + w, tag);
+                        row.SetCell(ColLink, tag);
+                    });
                 });
             }
         }));
@@ -215,29 +217,38 @@ void TestItemTable::concurrentAppendsAreUnits() {
     }
     go = true;
     int deleted = 0;
-    while (deleted < 100)
+    while (deleted < 100) {
+        changes.Drain();
         if (table.StringGridDel(1))
             ++deleted;
+    }
     for (auto& t : threads)
         t->wait();
+    changes.Drain();
 
+    QVERIFY(wakes > 0);
     QCOMPARE(table.RowCount(), 1 + Workers * PerWorker - deleted);
     QCOMPARE(table.ColCount(), ColFirstAttribute + Workers);
     QSet<QString> seen;
+    QMap<int, QString> lastOfWorker;
     for (int r = 1; r < table.RowCount(); ++r) {
         QCOMPARE(table.Cell(ColNo, r), QString::number(r));
         QCOMPARE(table.Cell(ColSelect, r), QStringLiteral(" "));
         const QString tag = table.Cell(ColTitle, r);
+        const int worker = tag.section(u'-', 0, 0).toInt();
         QCOMPARE(table.Cell(ColLink, r), tag);
-        QCOMPARE(table.Cell(ColFirstAttribute + tag.section(u'-', 0, 0).toInt(), r), tag);
+        QCOMPARE(table.Cell(ColFirstAttribute + worker, r), tag);
         QVERIFY(!seen.contains(tag));
         seen.insert(tag);
+        QVERIFY2(lastOfWorker.value(worker) < tag, qPrintable(tag));
+        lastOfWorker[worker] = tag;
     }
 }
 
-void TestItemTable::modelFollowsChangesFromWorkers() {
+void TestItemTable::modelFollowsHandedOverChanges() {
     TItemTable table;
     TItemTableModel model(&table);
+    TTableChangeQueue changes(table);
     // The model checker watches the appends; it leaves before the delete, whose renumbering of
     // the rows below rewrites their ColNo cells, which the checker's removal rule does not allow.
     auto tester = std::make_unique<QAbstractItemModelTester>(
@@ -246,15 +257,18 @@ void TestItemTable::modelFollowsChangesFromWorkers() {
     QCOMPARE(model.columnCount(), 12);
     QCOMPARE(model.index(0, ColTitle).data().toString(), QStringLiteral("商品名称"));
 
-    std::unique_ptr<QThread> worker(QThread::create([&table] {
+    std::unique_ptr<QThread> worker(QThread::create([&changes] {
         for (int i = 0; i < 50; ++i)
-            addItem(table, QStringLiteral("t%1").arg(i), {QStringLiteral("v")});
+            changes.Apply(
+                [i](TItemTable& t) { addItem(t, QStringLiteral("t%1").arg(i), {QStringLiteral("v")}); });
     }));
     worker->start();
     worker->wait();
-    // Nothing is announced on this thread until its event loop runs the queued notifications.
+    // Nothing reaches the table, nor the model, until the table's thread applies it.
+    QCOMPARE(table.RowCount(), 1);
     QCOMPARE(model.rowCount(), 1);
-    QTRY_COMPARE(model.rowCount(), 51);
+    changes.Drain();
+    QCOMPARE(model.rowCount(), 51);
     QCOMPARE(model.columnCount(), 13);
     QCOMPARE(model.index(50, ColTitle).data().toString(), QStringLiteral("t49"));
     tester.reset();
@@ -262,14 +276,14 @@ void TestItemTable::modelFollowsChangesFromWorkers() {
     QSignalSpy removed(&model, &QAbstractItemModel::rowsRemoved);
     table.StringGridDel(1);
     table.InvertSelection();
-    QTRY_COMPARE(model.rowCount(), 50);
+    QCOMPARE(model.rowCount(), 50);
     QCOMPARE(removed.size(), 1);
     QCOMPARE(removed[0][1].toInt(), 1);
     QCOMPARE(model.index(1, ColNo).data().toString(), QStringLiteral("1"));
     QCOMPARE(model.index(1, ColTitle).data().toString(), QStringLiteral("t1"));
 
     table.ResetGrid();
-    QTRY_COMPARE(model.rowCount(), 1);
+    QCOMPARE(model.rowCount(), 1);
     QCOMPARE(model.columnCount(), 12);
 }
 

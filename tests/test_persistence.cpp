@@ -13,6 +13,7 @@
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "table/gridfile.h"
+#include "table/gridjson.h"
 #include "table/itemtable.h"
 #include "table/linklist.h"
 #include "web/httpclient.h"
@@ -752,7 +753,7 @@ void TestPersistence::cacheHitDoesNotFetch() {
     sim.Route("*", "/props", TSimResponse::Text("\r\n\r\n  {\"props\":\"品牌\"}  "));
     TPageCache cache(file("DB.MDB"), "AA-BB-CC-DD-EE-FF");
     QVERIFY(cache.initializeDB().ok());
-    TC tc;
+    THttpClient tc;
     const QString url = sim.Origin() + "/props";
     QCOMPARE(cache.GetCachedPage(url, tc), "\r\n\r\n  {\"props\":\"品牌\"}  ");
     QCOMPARE(cache.GetCachedPage(url, tc), "{\"props\":\"品牌\"}"); // stored trimmed
@@ -765,7 +766,7 @@ void TestPersistence::cacheNeverKeepsFailures() {
     sim.Route("*", "/broken", TSimResponse::Text("<html>server error</html>", "UTF-8", 500));
     TPageCache cache(file("DB.MDB"), "AA-BB-CC-DD-EE-FF");
     QVERIFY(cache.initializeDB().ok());
-    TC tc;
+    THttpClient tc;
     // No response, and an error status: "error", and nothing stored.
     QCOMPARE(cache.GetCachedPage("http://127.0.0.1:1/props", tc), "error");
     QCOMPARE(cache.GetCachedPage(sim.Origin() + "/broken", tc), "error");
@@ -784,7 +785,7 @@ void TestPersistence::cacheNeverKeepsFailures() {
 void TestPersistence::cacheIsBoundToTheWorkstation() {
     TMarketSim sim;
     sim.Route("*", "/p", TSimResponse::Text("reply"));
-    TC tc;
+    THttpClient tc;
     TPageCache one(file("DB.MDB"), "AA-BB-CC-DD-EE-FF");
     QVERIFY(one.initializeDB().ok());
     QCOMPARE(one.GetCachedPage(sim.Origin() + "/p", tc), "reply");
@@ -866,7 +867,7 @@ void TestPersistence::cacheOffWhenBothPlacesAreTaken() {
     QVERIFY(cache.initializeDB().ok());
     QVERIFY(cache.FileName().isEmpty());
     QVERIFY(cache.Notice().contains("本次运行不使用页面缓存"));
-    TC tc;
+    THttpClient tc;
     QCOMPARE(cache.GetCachedPage(sim.Origin() + "/props", tc), "reply");
     QCOMPARE(cache.GetCachedPage(sim.Origin() + "/props", tc), "reply");
     QCOMPARE(sim.Count("127.0.0.1", "/props"), 2); // nothing kept

@@ -11,8 +11,8 @@
 #include "acquire/taobaoitem.h"
 #include "app/appcore.h"
 #include "base/commatext.h"
-#include "config/servicevalues.h"
 #include "collect/shopcrawler.h"
+#include "config/servicevalues.h"
 #include "platform/paths.h"
 #include "table/gridfile.h"
 #include "table/itemtable.h"
@@ -275,7 +275,7 @@ void TestTaobao::wrongDescriptionGuessIsRepaired() {
     m_sim->Route("dsc.taobaocdn.com", "/i1/8/desc.js",
                  TSimResponse::Text("var desc='<p>对的</p>';\n", "GBK"));
     TItemTable grid;
-    TC tc;
+    THttpClient tc;
     TTaobaoItemInput in;
     in.link = itemLink("8");
     in.head = "http://";
@@ -290,7 +290,7 @@ void TestTaobao::failedDescriptionReplyIsNoDescription() {
     // The page names a description that the server does not have: its error page is no description.
     m_sim->Route(ItemHost, itemPath("7"), TSimResponse::Text(itemPage("7", "甲", {"品牌:A"}), "GBK"));
     TItemTable grid;
-    TC tc;
+    THttpClient tc;
     TTaobaoItemInput in;
     in.link = itemLink("7");
     in.head = "http://";
@@ -333,7 +333,7 @@ void TestTaobao::descriptionAddressesStayPublic() {
     m_sim->Route("*", "/i1/9/desc.js", secret);
     m_sim->Route(host, "/i1/9/desc.js", secret);
     TItemTable grid;
-    TC tc;
+    THttpClient tc;
     TTaobaoItemInput in;
     in.link = itemLink("9");
     in.head = "http://";
@@ -494,7 +494,7 @@ void TestTaobao::itemArea() {
 void TestTaobao::itemCellByCell() {
     serveItem("1001", "男装夹克", {"品牌:&nbsp;李宁", "价格:100", "无冒号"});
     TItemTable grid;
-    TC tc;
+    THttpClient tc;
     TTaobaoItemInput in;
     in.link = itemLink("1001");
     in.head = "http://";
@@ -532,7 +532,7 @@ void TestTaobao::attributeColumnsArePositional() {
     serveItem("2", "乙", {"尺码:L", "材质:棉", "季节:春"});
     serveItem("3", "丙", {"品牌:C"});
     TItemTable grid;
-    TC tc;
+    THttpClient tc;
     for (const QString id : {"1", "2", "3"}) {
         TTaobaoItemInput in;
         in.link = itemLink(id);
@@ -557,7 +557,7 @@ void TestTaobao::knownNameBeyondTheTableStillLands() {
     // needs column 13, which the table gets rather than the value being dropped.
     serveItem("4", "丁", {"颜色:红", "颜色:蓝"});
     TItemTable grid;
-    TC tc;
+    THttpClient tc;
     TTaobaoItemInput in;
     in.link = itemLink("4");
     in.head = "http://";
@@ -693,7 +693,7 @@ void TestTaobao::realCorpusPage() {
     QVERIFY(!page.Body.isEmpty());
     m_sim->Route(ItemHost, itemPath("561495525977"), page);
     TItemTable grid;
-    TC tc;
+    THttpClient tc;
     TTaobaoItemInput in;
     in.link = itemLink("561495525977");
     in.head = "http://";
@@ -757,7 +757,7 @@ void TestTaobao::tmallItemPage() {
                  TSimResponse::Text("var desc='<p>天猫的描述</p>';\n", "GBK"));
     m_sim->Route(DataHost, postagePath(id), TSimResponse::Text(postageReply("广东广州"), "GBK"));
     TItemTable grid;
-    TC tc;
+    THttpClient tc;
     TTaobaoItemInput in;
     in.link = "http://detail.tmall.com/item.htm?id=" + id;
     in.head = "http://";
@@ -934,8 +934,10 @@ void TestTaobao::runsAskTheirJobsPostageHost() {
         stop, reporter, [] { return TChoices(); },
         TServiceSnapshot({{"head", "http://"}, {"detaildatahost", "postage.example"}}));
     TItemTable grid;
-    const TJobResult result = perLink ? InsertTaoBaoUrlsPerLink(job, grid, {itemLink("1")}, "http://", "")
-                                      : InsertTaoBaoUrls(job, grid, {itemLink("1")});
+    TTableChangeQueue changes(grid);
+    const TJobResult result = perLink ? InsertTaoBaoUrlsPerLink(job, changes, {itemLink("1")}, "http://", "")
+                                      : InsertTaoBaoUrls(job, changes, {itemLink("1")});
+    changes.Drain();
     QCOMPARE(result.Outcome, TJobOutcome::Done);
     QCOMPARE(grid.Cell(ColDelivery, 1), "广东深圳-北京;快递10.00;3天");
     QCOMPARE(m_sim->Count("postage.example", postagePath("1")), 1);
@@ -1150,7 +1152,8 @@ void TestTaobao::crawlerWalksAtMostItsPageLimit() {
     TPageCounter counter(stop, 2);
     TChoices choices;
     choices.LinkKind = KindShop;
-    const TJobContext job(stop, counter, [choices] { return choices; }, TServiceValues::Snapshot());
+    const TJobContext job(
+        stop, counter, [choices] { return choices; }, TServiceValues::Snapshot());
     TLinkList links;
     const TJobResult result = CrawlShop(job, links, "http://huge.taobao.com", TaobaoShopSite(job.Service()));
     QCOMPARE(result.Outcome, TJobOutcome::Stopped);
@@ -1170,9 +1173,12 @@ void TestTaobao::missingDescriptionsAreCountedAndLogged() {
     m_sim->Route("dsc.taobaocdn.com", "/i1/2/desc.js", huge);
     std::atomic<bool> stop{false};
     TPageCounter counter(stop, std::numeric_limits<int>::max());
-    const TJobContext job(stop, counter, [] { return TChoices(); }, TServiceValues::Snapshot());
+    const TJobContext job(
+        stop, counter, [] { return TChoices(); }, TServiceValues::Snapshot());
     TItemTable grid;
-    const TJobResult result = InsertTaoBaoUrls(job, grid, {itemLink("1"), itemLink("2")});
+    TTableChangeQueue changes(grid);
+    const TJobResult result = InsertTaoBaoUrls(job, changes, {itemLink("1"), itemLink("2")});
+    changes.Drain();
     // Both rows are there; the run says one came without its description, and fails for it.
     QCOMPARE(grid.RowCount(), 3);
     QCOMPARE(grid.Cell(ColDetail, 1), "<p>甲的描述</p>");

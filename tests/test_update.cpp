@@ -263,7 +263,8 @@ void TestUpdate::posixScriptLines() {
 }
 
 TJobResult TestUpdate::download(TRecordingReporter& reporter) {
-    const TJobContext job(m_stop, reporter, [] { return TChoices(); }, TServiceValues::Snapshot());
+    const TJobContext job(
+        m_stop, reporter, [] { return TChoices(); }, TServiceValues::Snapshot());
     return DownloadUpdate(job, m_install->path(), TUpdateTrust{m_publisher.PublicKey(), FakeVersion});
 }
 
@@ -452,7 +453,8 @@ void TestUpdate::noKeyNoUpdate() {
     const QByteArray program = fakeProgram();
     publish(program, m_publisher.Sign(program, FakeVersion));
     TRecordingReporter reporter;
-    const TJobContext job(m_stop, reporter, [] { return TChoices(); }, TServiceValues::Snapshot());
+    const TJobContext job(
+        m_stop, reporter, [] { return TChoices(); }, TServiceValues::Snapshot());
     const TJobResult result = DownloadUpdate(job, m_install->path(), TUpdateTrust{QByteArray(), FakeVersion});
     QCOMPARE(result.Outcome, TJobOutcome::Failed);
     QVERIFY(reporter.LogLines().value(0).contains("公钥"));

@@ -52,8 +52,12 @@ void AppendItemRow(TItemTable& grid, const TItemRowValues& item) {
     });
 }
 
+void HandOverRow(TTableChanges& table, TItemRowValues item) {
+    table.Apply([item = std::move(item)](TItemTable& grid) { AppendItemRow(grid, item); });
+}
+
 QString DescriptionFromReply(const QString& reply) {
-    if (reply.isEmpty() || reply == TC::Error || reply.size() <= 13)
+    if (reply.isEmpty() || reply == THttpClient::Error || reply.size() <= 13)
         return {};
     // A script that assigns a JSON object with the description as its "content" (1688's
     // "var offer_details={"content":"…"};"): the content, its escapes read.
@@ -68,11 +72,11 @@ QString DescriptionFromReply(const QString& reply) {
     return reply.mid(10, reply.size() - 13);
 }
 
-QString SuccessfulReply(TC& tc, const QString& address) {
+QString SuccessfulReply(THttpClient& tc, const QString& address) {
     return tc.FetchPage(TProfile::Of("HGetText"), address).value_or(QString());
 }
 
-std::optional<QString> FetchDescription(TC& tc, const QString& address,
+std::optional<QString> FetchDescription(THttpClient& tc, const QString& address,
                                         const std::function<void(const QString&)>& note) {
     if (address.isEmpty())
         return QString();
@@ -112,12 +116,12 @@ void CountIncompleteRows(TJobResult& result, int incomplete) {
 }
 
 TJobResult RunLinksInOrder(const TJobContext& job, const QStringList& links,
-                           const std::function<bool(TC& tc, const QString& link)>& scrape) {
+                           const std::function<bool(THttpClient& tc, const QString& link)>& scrape) {
     TJobResult result;
     const qint64 total = links.size();
     job.Report().Advance(0, total);
     // One web helper for the run: the memory of its replies is used again from link to link.
-    TC tc(TRequestLimits(), job.StopFlag(), job.Service());
+    THttpClient tc(TRequestLimits(), job.StopFlag(), job.Service());
     for (int i = 0; i < links.size(); ++i) {
         if (job.Stopped()) {
             result.Outcome = TJobOutcome::Stopped;

@@ -8,9 +8,10 @@
 #include <functional>
 #include <optional>
 
-class TC;
+class THttpClient;
 class TItemTable;
 class TRowWriter;
+class TTableChanges;
 
 // What the item scrapers of both marketplaces share: the attribute columns, the description cut,
 // and the frame of a run that works through the links one after another.
@@ -30,6 +31,8 @@ struct TItemRowValues {
 // Appends the item as one row: its cells, its attribute columns and the comma text of its
 // attributes.
 void AppendItemRow(TItemTable& grid, const TItemRowValues& item);
+// Hands the item over to be appended on the table's own thread (a job's way to add a row).
+void HandOverRow(TTableChanges& table, TItemRowValues item);
 
 // Writes the attribute entries ("name:value") into the appended row, positionally from column 12:
 // a name not yet anywhere in the caption row (compared ignoring letter case) names its column; a
@@ -45,14 +48,14 @@ QString DescriptionFromReply(const QString& reply);
 
 // The text of a GET of `address` (HGetText), or the empty text when the request failed or the
 // server answered with anything but success (its error page is not what was asked for).
-QString SuccessfulReply(TC& tc, const QString& address);
+QString SuccessfulReply(THttpClient& tc, const QString& address);
 
 // The description from the address an item page names, fetched as an address read out of a page
 // (see TPageAddresses in web/httpclient.h): the reply cut as DescriptionFromReply (empty for a page
 // that names no address). Nothing when the address could not be fetched (no response, an error
 // status, a reply too large, an address leading to the seller's own machine or network); `note` is
 // then told why, in the run log's words.
-std::optional<QString> FetchDescription(TC& tc, const QString& address,
+std::optional<QString> FetchDescription(THttpClient& tc, const QString& address,
                                         const std::function<void(const QString&)>& note);
 
 // The run log's words for an address read out of a page that was refused: what it was for (e.g.
@@ -73,4 +76,4 @@ void CountIncompleteRows(TJobResult& result, int incomplete);
 // ends at the first link that fails (the job fails: "第 N 个连接无法下载，搜索已停止"), or when the
 // job is stopped; each link's end is a progress line.
 TJobResult RunLinksInOrder(const TJobContext& job, const QStringList& links,
-                           const std::function<bool(TC& tc, const QString& link)>& scrape);
+                           const std::function<bool(THttpClient& tc, const QString& link)>& scrape);

@@ -44,15 +44,15 @@ QStringList OfferAttributes(const TPatterns::TPatternText& page) {
     return pairs;
 }
 
-bool ScrapeOffer1688(TC& tc, TItemTable& grid, const QString& link, const QString& watermark,
-                     const std::function<void(const QString& line)>& note, int* incomplete) {
+std::optional<TItemRowValues> ReadOffer1688(THttpClient& tc, const QString& link, const QString& watermark,
+                                            const std::function<void(const QString& line)>& note,
+                                            int* incomplete) {
     // An error page (404, 500) or a redirect's own body is no offer page: the fetch failed.
     const QString page = SuccessfulReply(tc, link);
     if (page.isEmpty())
-        return false;
+        return std::nullopt;
 
-    // Everything is read and fetched first; the row is then appended as one unit, so no other
-    // writer of the table waits for the network. The page is made ready for the patterns once.
+    // The page is made ready for the patterns once.
     const TPatterns::TPatternText text(page);
     auto first = [&text](const char* pattern) {
         return TrimText(TPatterns::FindsStr(QString::fromUtf8(pattern), text, false));
@@ -76,17 +76,28 @@ bool ScrapeOffer1688(TC& tc, TItemTable& grid, const QString& link, const QStrin
     item.page = page;
     item.link = link;
     item.watermark = watermark;
-    AppendItemRow(grid, item);
-    return true;
+    return item;
 }
 
-TJobResult Insert1688Urls(const TJobContext& job, TItemTable& grid, const QStringList& links) {
+bool ScrapeOffer1688(THttpClient& tc, TItemTable& grid, const QString& link, const QString& watermark,
+                     const std::function<void(const QString& line)>& note, int* incomplete) {
+    const std::optional<TItemRowValues> item = ReadOffer1688(tc, link, watermark, note, incomplete);
+    if (item)
+        AppendItemRow(grid, *item);
+    return item.has_value();
+}
+
+TJobResult Insert1688Urls(const TJobContext& job, TTableChanges& table, const QStringList& links) {
     int incomplete = 0;
-    TJobResult result = RunLinksInOrder(job, links, [&job, &grid, &incomplete](TC& tc, const QString& link) {
-        return ScrapeOffer1688(
-            tc, grid, link, job.Choices().WatermarkText,
-            [&job](const QString& line) { job.Report().Log(line); }, &incomplete);
-    });
+    TJobResult result =
+        RunLinksInOrder(job, links, [&job, &table, &incomplete](THttpClient& tc, const QString& link) {
+            std::optional<TItemRowValues> item = ReadOffer1688(
+                tc, link, job.Choices().WatermarkText,
+                [&job](const QString& line) { job.Report().Log(line); }, &incomplete);
+            if (item)
+                HandOverRow(table, std::move(*item));
+            return item.has_value();
+        });
     CountIncompleteRows(result, incomplete);
     return result;
 }

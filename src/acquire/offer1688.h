@@ -1,5 +1,6 @@
 #pragma once
 
+#include "acquire/itemrow.h"
 #include "base/job.h"
 #include "web/patterns.h"
 
@@ -7,9 +8,11 @@
 #include <QStringList>
 
 #include <functional>
+#include <optional>
 
-class TC;
+class THttpClient;
 class TItemTable;
+class TTableChanges;
 
 // The 1688 offer page scraper: one offer link becomes one row of the item table. The offer page
 // carries title, keywords, reference price and delivery address as plain markup; the description
@@ -33,10 +36,14 @@ QStringList OfferAttributes(const TPatterns::TPatternText& page);
 // fetched (no response, an empty page, or a status that is no success).
 // `note` is told what the run log should know (a description that could not be fetched), and
 // `incomplete` counts a row added without its description.
-bool ScrapeOffer1688(TC& tc, TItemTable& grid, const QString& link, const QString& watermark,
+bool ScrapeOffer1688(THttpClient& tc, TItemTable& grid, const QString& link, const QString& watermark,
                      const std::function<void(const QString& line)>& note = {}, int* incomplete = nullptr);
+// The same without the table: the row's values, or nothing when the page could not be fetched.
+std::optional<TItemRowValues> ReadOffer1688(THttpClient& tc, const QString& link, const QString& watermark,
+                                            const std::function<void(const QString& line)>& note = {},
+                                            int* incomplete = nullptr);
 
 // The search of the data source "1688" (Insert1688Urls): the offer procedure for each link as they
 // stood when the search started, one after another with 100 ms between them, the watermark text
 // read anew for each link; it ends at the first link whose page cannot be fetched.
-TJobResult Insert1688Urls(const TJobContext& job, TItemTable& grid, const QStringList& links);
+TJobResult Insert1688Urls(const TJobContext& job, TTableChanges& table, const QStringList& links);

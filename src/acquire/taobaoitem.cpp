@@ -161,7 +161,8 @@ QString DescriptionAddressGuess(const QByteArray& bytes, const QByteArray& conte
     if (at < 0)
         return {};
     constexpr qsizetype Window = 4096;
-    return DescriptionAddress(TPatterns::TPatternText(TC::DecodeBody(bytes.mid(at, Window), contentType)));
+    return DescriptionAddress(
+        TPatterns::TPatternText(THttpClient::DecodeBody(bytes.mid(at, Window), contentType)));
 }
 
 QString SaleDataAddress(const TPatterns::TPatternText& page) {
@@ -240,30 +241,30 @@ TTaobaoPageFields ReadTaobaoPage(const QString& page, const QString& link) {
     return fields;
 }
 
-bool ScrapeTaobaoItem(TC& tc, TItemTable& grid, const TTaobaoItemInput& in) {
+std::optional<TItemRowValues> ReadTaobaoItem(THttpClient& tc, const TTaobaoItemInput& in) {
     // An error page (404, 500) or a redirect's own body is no item page: the fetch failed.
-    TC::TUndecodedText reply = tc.HGetTextUndecoded(in.link);
-    if (!reply.Answered || !TC::IsSuccess(reply.Status) || reply.Bytes.isEmpty())
-        return false;
+    THttpClient::TUndecodedText reply = tc.HGetTextUndecoded(in.link);
+    if (!reply.Answered || !THttpClient::IsSuccess(reply.Status) || reply.Bytes.isEmpty())
+        return std::nullopt;
 
     // The requests come first, the decoding and reading of the page after them, so a sequential
     // run's pause after the last request covers that work. The description's address, all they
     // need of the page, is read from the page as it came; the whole page checks it afterwards,
-    // and a wrong one is followed by a request for the right one. The row is appended as one unit
-    // at the end, so no other writer of the table waits for the network.
+    // and a wrong one is followed by a request for the right one.
     const QString guessedAddress = DescriptionAddressGuess(reply.Bytes, reply.ContentType);
     TItemRowValues item;
     if (in.sendPostage)
-        item.delivery = DeliveryFromPostage(
-            tc.FetchPage(TProfile::Of("HGetText"), PostageAddress(in.head, in.postageHost, TaobaoItemId(in.link)))
-                .value_or(QString()));
+        item.delivery =
+            DeliveryFromPostage(tc.FetchPage(TProfile::Of("HGetText"),
+                                             PostageAddress(in.head, in.postageHost, TaobaoItemId(in.link)))
+                                    .value_or(QString()));
     // The guess is only a guess: what it says about a failed fetch waits for the page's word.
     QStringList notes;
     auto note = [&notes](const QString& line) { notes.append(line); };
     std::optional<QString> detail = FetchDescription(tc, guessedAddress, note);
     const QString page = tc.DecodeText(std::move(reply));
     if (page.isEmpty())
-        return false;
+        return std::nullopt;
     const TPatterns::TPatternText text(page);
     TTaobaoPageFields fields;
     fields.descriptionAddress = DescriptionAddress(text);
@@ -286,30 +287,40 @@ bool ScrapeTaobaoItem(TC& tc, TItemTable& grid, const TTaobaoItemInput& in) {
     item.page = page;
     item.link = in.link;
     item.watermark = in.watermark;
-    AppendItemRow(grid, item);
-    return true;
+    return item;
 }
 
-TJobResult InsertTaoBaoUrls(const TJobContext& job, TItemTable& grid, const QStringList& links) {
+bool ScrapeTaobaoItem(THttpClient& tc, TItemTable& grid, const TTaobaoItemInput& in) {
+    const std::optional<TItemRowValues> item = ReadTaobaoItem(tc, in);
+    if (item)
+        AppendItemRow(grid, *item);
+    return item.has_value();
+}
+
+TJobResult InsertTaoBaoUrls(const TJobContext& job, TTableChanges& table, const QStringList& links) {
     std::atomic<int> incomplete{0};
-    TJobResult result = RunLinksInOrder(job, links, [&job, &grid, &incomplete](TC& tc, const QString& link) {
-        const QString head = job.Service().Head();
-        TTaobaoItemInput in;
-        in.link = link;
-        in.head = head;
-        in.postageHost = job.Service().Value(TServiceKey::DetailDataHost);
-        in.watermark = job.Choices().WatermarkText;
-        in.sendPostage = !TrimText(head).isEmpty();
-        in.mergeTitlePrice = [&job] { return job.Choices().TitleWithPrice; };
-        in.note = [&job](const QString& line) { job.Report().Log(line); };
-        in.incomplete = &incomplete;
-        return ScrapeTaobaoItem(tc, grid, in);
-    });
+    TJobResult result =
+        RunLinksInOrder(job, links, [&job, &table, &incomplete](THttpClient& tc, const QString& link) {
+            const QString head = job.Service().Head();
+            TTaobaoItemInput in;
+            in.link = link;
+            in.head = head;
+            in.postageHost = job.Service().Value(TServiceKey::DetailDataHost);
+            in.watermark = job.Choices().WatermarkText;
+            in.sendPostage = !TrimText(head).isEmpty();
+            in.mergeTitlePrice = [&job] { return job.Choices().TitleWithPrice; };
+            in.note = [&job](const QString& line) { job.Report().Log(line); };
+            in.incomplete = &incomplete;
+            std::optional<TItemRowValues> item = ReadTaobaoItem(tc, in);
+            if (item)
+                HandOverRow(table, std::move(*item));
+            return item.has_value();
+        });
     CountIncompleteRows(result, incomplete);
     return result;
 }
 
-TJobResult InsertTaoBaoUrlsPerLink(const TJobContext& job, TItemTable& grid, const QStringList& links,
+TJobResult InsertTaoBaoUrlsPerLink(const TJobContext& job, TTableChanges& table, const QStringList& links,
                                    const QString& head, const QString& watermark) {
     QThreadPool pool;
     pool.setMaxThreadCount(MaxLinkWorkers);
@@ -325,7 +336,7 @@ TJobResult InsertTaoBaoUrlsPerLink(const TJobContext& job, TItemTable& grid, con
         worker->PostageHost = job.Service().Value(TServiceKey::DetailDataHost);
         worker->Link = link;
         worker->Picstr = watermark;
-        worker->Grid = &grid;
+        worker->Table = &table;
         worker->Stop = job.StopFlag();
         worker->Service = job.Service();
         worker->Incomplete = &incomplete;
@@ -360,7 +371,7 @@ TJobResult InsertTaoBaoUrlsPerLink(const TJobContext& job, TItemTable& grid, con
 void TPerLinkItemWorker::run() {
     QString failure = QStringLiteral("无法下载");
     try {
-        TC tc(TRequestLimits(), Stop, Service);
+        THttpClient tc(TRequestLimits(), Stop, Service);
         TTaobaoItemInput in;
         in.link = Link;
         in.head = Head;
@@ -369,8 +380,10 @@ void TPerLinkItemWorker::run() {
         in.sendPostage = true;
         in.incomplete = Incomplete;
         in.note = Note;
-        if (ScrapeTaobaoItem(tc, *Grid, in))
+        if (std::optional<TItemRowValues> item = ReadTaobaoItem(tc, in)) {
+            HandOverRow(*Table, std::move(*item));
             failure.clear();
+        }
     } catch (const std::exception& e) {
         // A worker on a pool thread cannot hand an exception on; its reason goes with its end.
         failure = QString::fromLocal8Bit(e.what());

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "acquire/itemrow.h"
 #include "base/job.h"
 #include "web/patterns.h"
 
@@ -9,9 +10,11 @@
 
 #include <atomic>
 #include <functional>
+#include <optional>
 
-class TC;
+class THttpClient;
 class TItemTable;
+class TTableChanges;
 
 // What one Taobao item link needs besides the page itself.
 struct TTaobaoItemInput {
@@ -92,18 +95,20 @@ TTaobaoPageFields ReadTaobaoPage(const QString& page, const QString& link = QStr
 // the row (title, category, price, delivery, description, page, link, watermark, attribute
 // columns, attributes) as one unit. Returns false, adding no row, when the page could not be
 // fetched.
-bool ScrapeTaobaoItem(TC& tc, TItemTable& grid, const TTaobaoItemInput& in);
+bool ScrapeTaobaoItem(THttpClient& tc, TItemTable& grid, const TTaobaoItemInput& in);
+// The same without the table: the row's values, or nothing when the page could not be fetched.
+std::optional<TItemRowValues> ReadTaobaoItem(THttpClient& tc, const TTaobaoItemInput& in);
 
 // The sequential run (data source "淘宝") over the links as they stood when the search started:
 // Head, the watermark text and "标题合并价格" are read anew for each link, and the run pauses 100 ms
 // after each item. It ends at the first link whose page cannot be fetched (the job fails, naming
 // that link), or when the job is stopped.
-TJobResult InsertTaoBaoUrls(const TJobContext& job, TItemTable& grid, const QStringList& links);
+TJobResult InsertTaoBaoUrls(const TJobContext& job, TTableChanges& table, const QStringList& links);
 
 // The per-link run (data source "拍拍"): one TPerLinkItemWorker per link, a bounded number
 // running at a time, with Head and the watermark text as they were when the search started. Ends
 // when every worker has ended.
-TJobResult InsertTaoBaoUrlsPerLink(const TJobContext& job, TItemTable& grid, const QStringList& links,
+TJobResult InsertTaoBaoUrlsPerLink(const TJobContext& job, TTableChanges& table, const QStringList& links,
                                    const QString& head, const QString& watermark);
 
 // One per-link worker: runs the item procedure for its link. It never merges title and price,
@@ -113,9 +118,9 @@ class TPerLinkItemWorker : public QRunnable {
     QString Head;
     QString PostageHost;
     QString Link;
-    QString Picstr; // the watermark text
-    TServiceSnapshot Service; // the job's service values
-    TItemTable* Grid = nullptr;
+    QString Picstr;                 // the watermark text
+    TServiceSnapshot Service;       // the job's service values
+    TTableChanges* Table = nullptr; // where the row goes
     // The job's stop flag: a request in flight is abandoned when it is set.
     const std::atomic<bool>* Stop = nullptr;
     // Runs on the worker's thread when it ends: the empty text when the row was added, else why not.

@@ -64,9 +64,17 @@ struct TAppCore::TJob {
 
 TAppCore::TAppCore(QObject* parent)
     : QObject(parent), UpdateKey(BuiltInUpdateKey()), m_grid(new TItemTable(this)),
-      m_links(new TLinkList(this)) {
+      m_links(new TLinkList(this)), m_changes(std::make_unique<TTableChangeQueue>(*m_grid, [this] {
+          // The jobs' changes are applied on this object's thread, a batch at a time.
+          QMetaObject::invokeMethod(
+              this, [this] { m_changes->Drain(); }, Qt::QueuedConnection);
+      })) {
     qRegisterMetaType<TJobKind>();
     qRegisterMetaType<TJobResult>();
+}
+
+TTableChanges& TAppCore::TableChanges() const {
+    return *m_changes;
 }
 
 TAppCore::~TAppCore() {
@@ -430,29 +438,35 @@ bool TAppCore::StartJob(TJobKind kind, std::function<TJobResult(const TJobContex
     TJob* running = job.get();
     std::weak_ptr<TJob> handle = job;
     // The service values as they stand when the job starts serve it to its end.
-    job->thread.reset(QThread::create([this, running, handle, body = std::move(body),
-                                       service = TServiceValues::Snapshot()] {
-        const TJobContext context(
-            running->stop, *running->reporter, [this] { return Choices(); }, service,
-            [this] { (void)SaveIfChanged(); });
-        try {
-            running->result = body(context);
-        } catch (const std::exception& e) {
-            running->result.Outcome = TJobOutcome::Failed;
-            running->result.Summary = QStringLiteral("出错：") + QString::fromLocal8Bit(e.what());
-            running->reporter->Log(running->result.Summary);
-        }
-        // What the job changed is saved as soon as it ends, so nothing of it depends on an orderly
-        // exit later. A failure has been shown; the next save tries again.
-        (void)SaveIfChanged();
-        QMetaObject::invokeMethod(
-            this,
-            [this, handle] {
-                if (const std::shared_ptr<TJob> ended = handle.lock())
-                    finishJob(ended);
-            },
-            Qt::QueuedConnection);
-    }));
+    job->thread.reset(QThread::create(
+        [this, running, handle, body = std::move(body), service = TServiceValues::Snapshot()] {
+            // A checkpoint saves on this object's thread, after the changes handed over so far.
+            const TJobContext context(
+                running->stop, *running->reporter, [this] { return Choices(); }, service,
+                [this] {
+                    QMetaObject::invokeMethod(
+                        this,
+                        [this] {
+                            m_changes->Drain();
+                            (void)SaveIfChanged();
+                        },
+                        Qt::QueuedConnection);
+                });
+            try {
+                running->result = body(context);
+            } catch (const std::exception& e) {
+                running->result.Outcome = TJobOutcome::Failed;
+                running->result.Summary = QStringLiteral("出错：") + QString::fromLocal8Bit(e.what());
+                running->reporter->Log(running->result.Summary);
+            }
+            QMetaObject::invokeMethod(
+                this,
+                [this, handle] {
+                    if (const std::shared_ptr<TJob> ended = handle.lock())
+                        finishJob(ended);
+                },
+                Qt::QueuedConnection);
+        }));
     job->thread->start();
     return true;
 }
@@ -462,6 +476,11 @@ void TAppCore::finishJob(const std::shared_ptr<TJob>& job) {
         return;
     job->ended = true;
     job->thread->wait();
+    // What the job handed over is in the table, and saved, before anybody hears of its end, so
+    // nothing of it depends on an orderly exit later. A failure has been shown; the next save
+    // tries again.
+    m_changes->Drain();
+    (void)SaveIfChanged();
     {
         QMutexLocker lock(&m_jobsLock);
         m_jobs.removeOne(job);

@@ -4,6 +4,8 @@
 #include "base/job.h"
 #include "base/result.h"
 #include "platform/folderlock.h"
+#include "table/itemtable.h"
+#include "table/linklist.h"
 
 #include <QList>
 #include <QMetaType>
@@ -16,9 +18,7 @@
 #include <functional>
 #include <memory>
 
-class TItemTable;
-class TLinkList;
-struct TItemEdit;
+class TTableChangeQueue;
 class TPageCache;
 struct TExportJob;
 
@@ -39,6 +39,11 @@ class TAppCore : public QObject {
     // Stops the running jobs and waits for them; saves nothing (Shutdown saves).
     ~TAppCore() override;
 
+    // The table and the link list as the front ends see them: to read and to show. Every change
+    // goes through the commands below.
+    const TItemTable& Items() const { return *m_grid; }
+    const TLinkList& LinkItems() const { return *m_links; }
+    // The same to change, for the core's own commands and for tests that set up a state.
     TItemTable* Table() const { return m_grid; }
     TLinkList* Links() const { return m_links; }
     // The page cache, prepared by Startup.
@@ -132,8 +137,12 @@ class TAppCore : public QObject {
     // Starts the search of the data source over the link list as it stands now. `closeEditor`
     // closes the item editor if it is open.
     bool StartSearch(const std::function<void()>& closeEditor = {});
-    // Starts the export of the selected rows as they stand now into the job's files; creates the
-    // picture folder. The caller has checked that the CSV file is not in use.
+    // Starts the export of the selected rows as they stand now into a new package in `folder`: names
+    // the package ("KVR_" + time stamp), checks that its CSV file is not in use (TErrc::Locked with
+    // the message to show, so that the user may close it and try again), makes the picture folder,
+    // and starts the job (TErrc::Refused when a job that holds the busy state runs).
+    TStatus StartExportTo(const QString& folder);
+    // The same into given files (the package's names made beforehand; for tests).
     bool StartExport(const TExportJob& job);
     // Starts the picture download of the selected rows as they stand now into `folder`.
     bool StartPictureDownload(const QString& folder);
@@ -149,6 +158,16 @@ class TAppCore : public QObject {
     // Writes an edit into item `row` (as numbered now); fails with TErrc::Refused for the caption row,
     // a row that does not exist or one without a number.
     TStatus EditItem(int row, const TItemEdit& edit);
+    // The same for the item with this identity (the editor's row), wherever it now stands; false
+    // when it is gone.
+    bool EditItemById(quint64 id, const TItemEdit& edit);
+    // Deletes item `row`, renumbering the items below; false for the caption row or a row that
+    // does not exist.
+    bool DeleteItem(int row);
+    void SelectAllItems();
+    void InvertItemSelection();
+    // Flips the selection mark of item `row`; false for the caption row or a row that does not exist.
+    bool ToggleItem(int row);
 
     // --- Self-update ---
 
@@ -163,9 +182,14 @@ class TAppCore : public QObject {
     // ended (starting it again when `restartNow`, on this working folder). The caller then shuts
     // down and ends the program.
     TStatus ApplyUpdate(bool restartNow);
+    // Where a downloaded update is staged, and the largest update downloaded.
+    static QString StagedUpdate();
+    static qint64 MaxUpdateBytes();
 
     // --- Jobs ---
 
+    // Where a job hands over the rows and cells it makes; the core applies them on its own thread.
+    TTableChanges& TableChanges() const;
     // Runs `body` as a job of `kind` on a thread of its own. Search, crawl, export and picture
     // download hold the busy state, so only one of them runs at a time: false when one already
     // runs (nothing is started). A job that raises fails with the reason.
@@ -216,6 +240,8 @@ class TAppCore : public QObject {
 
     TItemTable* m_grid;
     TLinkList* m_links;
+    // The rows and cells the jobs hand over, applied to the table on this object's thread.
+    std::unique_ptr<TTableChangeQueue> m_changes;
     std::unique_ptr<TPageCache> m_pageCache;
     std::unique_ptr<TFolderLock> m_folderLock;
 

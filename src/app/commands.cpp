@@ -4,12 +4,13 @@
 
 #include "acquire/offer1688.h"
 #include "acquire/taobaoitem.h"
-#include "config/servicevalues.h"
 #include "base/text.h"
 #include "base/textlines.h"
 #include "collect/shopcrawler.h"
+#include "config/servicevalues.h"
 #include "export/csvexport.h"
 #include "pictures/picturedownload.h"
+#include "platform/fileinuse.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "table/itemtable.h"
@@ -150,19 +151,30 @@ bool TAppCore::StartSearch(const std::function<void()>& closeEditor) {
     switch (choices.DataSource) {
     case SourceTaobao:
         return StartJob(TJobKind::Search, [this, links](const TJobContext& job) {
-            return InsertTaoBaoUrls(job, *m_grid, links);
+            return InsertTaoBaoUrls(job, *m_changes, links);
         });
     case Source1688:
         return StartJob(TJobKind::Search, [this, links](const TJobContext& job) {
-            return Insert1688Urls(job, *m_grid, links);
+            return Insert1688Urls(job, *m_changes, links);
         });
     default: {
         const QString watermark = choices.WatermarkText;
         return StartJob(TJobKind::Search, [this, links, watermark](const TJobContext& job) {
-            return InsertTaoBaoUrlsPerLink(job, *m_grid, links, job.Service().Head(), watermark);
+            return InsertTaoBaoUrlsPerLink(job, *m_changes, links, job.Service().Head(), watermark);
         });
     }
     }
+}
+
+TStatus TAppCore::StartExportTo(const QString& folder) {
+    if (Busy())
+        return MakeError(TErrc::Refused, QStringLiteral("另一个任务正在运行"));
+    const TExportJob job = ExportJobFor(folder);
+    if (FileInUse(job.csvPath))
+        return MakeError(TErrc::Locked, FileInUseMessage());
+    if (!StartExport(job))
+        return MakeError(TErrc::Refused, QStringLiteral("另一个任务正在运行"));
+    return {};
 }
 
 bool TAppCore::StartExport(const TExportJob& job) {
@@ -184,7 +196,7 @@ bool TAppCore::StartPictureDownload(const QString& folder) {
     const TChoices choices = Choices();
     const bool titlePrice = choices.DataSource == SourceTaobao && choices.TitleWithPrice;
     return StartJob(TJobKind::Pictures, [this, rows, folder, titlePrice](const TJobContext& job) {
-        return DownloadPictures(job, *m_grid, rows, folder, titlePrice);
+        return DownloadPictures(job, *m_changes, rows, folder, titlePrice);
     });
 }
 
@@ -203,6 +215,14 @@ bool TAppCore::StartUpdateDownload() {
     return StartJob(TJobKind::Update, [installDir, trust](const TJobContext& job) {
         return DownloadUpdate(job, installDir, trust);
     });
+}
+
+QString TAppCore::StagedUpdate() {
+    return StagedExecutable(TPaths::InstallDir());
+}
+
+qint64 TAppCore::MaxUpdateBytes() {
+    return ::MaxUpdateBytes;
 }
 
 TStatus TAppCore::ApplyUpdate(bool restartNow) {
@@ -237,6 +257,26 @@ TResult<int> TAppCore::RetitleFromFile(const QString& path) {
         return MakeError(TErrc::Refused,
                          QStringLiteral("文件有 %1 行，比表格中的 %2 个宝贝多").arg(lines.size()).arg(items));
     return int(lines.size());
+}
+
+bool TAppCore::EditItemById(quint64 id, const TItemEdit& edit) {
+    return m_grid->EditRow(id, edit);
+}
+
+bool TAppCore::DeleteItem(int row) {
+    return StringGridDel(*m_grid, row);
+}
+
+void TAppCore::SelectAllItems() {
+    m_grid->SelectAll();
+}
+
+void TAppCore::InvertItemSelection() {
+    m_grid->InvertSelection();
+}
+
+bool TAppCore::ToggleItem(int row) {
+    return m_grid->ToggleMark(row);
 }
 
 TStatus TAppCore::EditItem(int row, const TItemEdit& edit) {

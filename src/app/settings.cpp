@@ -1,7 +1,7 @@
 #include "app/settings.h"
 
-#include "config/inifile.h"
 #include "base/text.h"
+#include "config/inifile.h"
 
 #include <QRegularExpression>
 

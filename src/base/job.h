@@ -76,8 +76,8 @@ class TJobContext {
   public:
     TJobContext(const std::atomic<bool>& stop, TReporter& reporter, std::function<TChoices()> choices,
                 TServiceSnapshot service, std::function<void()> checkpoint = {})
-        : m_stop(stop), m_reporter(reporter), m_choices(std::move(choices)), m_checkpoint(std::move(checkpoint)),
-          m_service(std::move(service)) {}
+        : m_stop(stop), m_reporter(reporter), m_choices(std::move(choices)),
+          m_checkpoint(std::move(checkpoint)), m_service(std::move(service)) {}
 
     // Set when the job is to end: workers stop before their next link, page, row or picture, and
     // a request in flight is abandoned.

@@ -1,6 +1,5 @@
+#include "app/session.h"
 #include "cli/clicommands.h"
-#include "platform/paths.h"
-#include "platform/termination.h"
 
 #include <QGuiApplication>
 #include <QTextStream>
@@ -18,7 +17,7 @@ void quietMessages(QtMsgType type, const QMessageLogContext&, const QString& mes
 
 int main(int argc, char** argv) {
     qInstallMessageHandler(quietMessages);
-    TTerminationWatcher::IgnoreBrokenPipes();
+    TSession::IgnoreBrokenPipes();
     // Drawing watermarks needs the fonts of a GUI application; the command line never shows a
     // window, so it runs on the offscreen platform unless told otherwise.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
@@ -29,7 +28,7 @@ int main(int argc, char** argv) {
     QTextStream err(stderr);
     // The state files live beside the program unless --workdir names another folder: a program
     // whose folder cannot be found writes nowhere else instead.
-    if (const TStatus found = TPaths::FindProgramFolder(); !found) {
+    if (const TStatus found = TSession::FindProgramFolder(); !found) {
         err << "tovrel-cli: 找不到程序所在的文件夹（" << found.error().Detail << "）\n";
         return 1;
     }

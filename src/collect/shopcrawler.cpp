@@ -108,7 +108,7 @@ QStringList ShopItemIds(const TShopSite& site, const QString& page) {
 
 TJobResult CrawlShop(const TJobContext& job, TLinkList& links, const QString& shop, const TShopSite& site) {
     TJobResult result;
-    TC tc(TRequestLimits(), job.StopFlag(), job.Service());
+    THttpClient tc(TRequestLimits(), job.StopFlag(), job.Service());
     const TProfile& profile = *TProfile::Named(QLatin1String(site.Profile));
     auto fetch = [&](const QString& address) {
         // A page that did not come holds no links.

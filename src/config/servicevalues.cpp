@@ -75,4 +75,3 @@ QString TServiceValues::Value(const QString& keyName) {
 TServiceSnapshot TServiceValues::Snapshot() {
     return TServiceSnapshot(currentValues());
 }
-

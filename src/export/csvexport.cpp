@@ -60,7 +60,7 @@ QString pictureAddress(const QString& capture) {
 // Writes one package picture; a picture that could not be fetched, is no picture, or could not be
 // written leaves no file and a line in the run log (the picture field keeps the entry). Returns
 // whether it was saved.
-bool downloadExportPicture(const TJobContext& ctx, TC& tc, QByteArray& buffer, const TExportJob& job,
+bool downloadExportPicture(const TJobContext& ctx, THttpClient& tc, QByteArray& buffer, const TExportJob& job,
                            const QString& watermark, const QString& fileName, const QString& url) {
     if (!QDir().mkpath(job.pictureFolder)) {
         ctx.Report().Log(QStringLiteral("图片文件夹 ") + QDir::toNativeSeparators(job.pictureFolder) +
@@ -113,7 +113,7 @@ namespace {
 // The picture step: downloads the main and sale-property pictures of a row into the package's
 // picture folder (unless "不下载商品主图" is checked) and returns the picture field. `failed`
 // counts the pictures that could not be saved.
-QString ExportPictures(const TJobContext& ctx, TC& tc, const TExportJob& job, const QString& cleaned,
+QString ExportPictures(const TJobContext& ctx, THttpClient& tc, const TExportJob& job, const QString& cleaned,
                        const QStringList& main, const QString& title, const QString& watermark,
                        QStringList* failed) {
     const bool download = !ctx.Choices().NoMainPictures;
@@ -165,7 +165,7 @@ QString exportRow(const TJobContext& ctx, const TExportJob& job, TPageCache* cac
                   const QStringList& provinces, const TPriceAdjustment& adjustment, const QStringList& cells,
                   TRowProblems* problems, QString* title) {
     auto cell = [&cells](int col) { return col < cells.size() ? cells[col] : QString(); };
-    TC tc(TRequestLimits(), ctx.StopFlag(), ctx.Service());
+    THttpClient tc(TRequestLimits(), ctx.StopFlag(), ctx.Service());
     const QString cleaned = CleanPageText(cell(ColHtml), ctx.Service());
     // Made ready for the patterns once, for all of them.
     const TPatterns::TPatternText cleanedText(cleaned);
@@ -218,12 +218,13 @@ QString exportRow(const TJobContext& ctx, const TExportJob& job, TPageCache* cac
     const QString head = ctx.Service().Head();
     QString reply;
     if (!TrimText(head).isEmpty() && !ctx.Choices().NoProperties && cache) {
-        const TResult<QString> properties =
-            cache->CachedPage(PropertyRequestUrl(head, ctx.Service().Value(TServiceKey::PropsHost), v.categoryId), tc);
+        const TResult<QString> properties = cache->CachedPage(
+            PropertyRequestUrl(head, ctx.Service().Value(TServiceKey::PropsHost), v.categoryId), tc);
         reply = properties.value_or(QString());
         if (!properties) {
             problems->properties = true;
-            ctx.Report().Log(QStringLiteral("宝贝 ") + quoted(v.title) + QStringLiteral(" 的宝贝属性无法获取"));
+            ctx.Report().Log(QStringLiteral("宝贝 ") + quoted(v.title) +
+                             QStringLiteral(" 的宝贝属性无法获取"));
         }
     }
     v.goodsProp = CategoryPropertyField(reply, cell(ColProps));

@@ -20,8 +20,7 @@ const QString NameMember = QStringLiteral("\"name\":\"");
 } // namespace
 
 QString PropertyRequestUrl(const QString& head, const QString& propsHost, const QString& categoryId) {
-    return head + propsHost +
-           QStringLiteral("/apitools/ajax_props.do?act=props&cid=") + categoryId;
+    return head + propsHost + QStringLiteral("/apitools/ajax_props.do?act=props&cid=") + categoryId;
 }
 
 QString LookupPropPair(const QString& reply, QString name, QString value) {

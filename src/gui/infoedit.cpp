@@ -1,8 +1,7 @@
 #include "gui/infoedit.h"
 
 #include "app/appcore.h"
-#include "config/servicevalues.h"
-#include "table/itemtable.h"
+#include "app/session.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -186,8 +185,9 @@ Q_CONSTRUCTOR_FUNCTION(registerPictureSchemeAtLoad)
 
 } // namespace
 
-TFInfoEdit::TFInfoEdit(TAppCore* core, QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::WindowStaysOnTopHint), m_core(core) {
+TFInfoEdit::TFInfoEdit(TAppCore* core, std::function<int()> currentRow, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::WindowStaysOnTopHint), m_core(core),
+      m_currentRow(std::move(currentRow)) {
     setObjectName(QStringLiteral("FInfoEdit"));
     setWindowTitle(QStringLiteral("编辑信息"));
     auto* layout = new QVBoxLayout(this);
@@ -198,10 +198,10 @@ TFInfoEdit::TFInfoEdit(TAppCore* core, QWidget* parent)
         fields->addRow(new QLabel(caption, this), edit);
         return edit;
     };
-    Edit1 = field(QStringLiteral("商品名称"), QStringLiteral("Edit1"));
-    Edit2 = field(QStringLiteral("商品分类"), QStringLiteral("Edit2"));
-    Edit3 = field(QStringLiteral("价格"), QStringLiteral("Edit3"));
-    Edit4 = field(QStringLiteral("配送方式"), QStringLiteral("Edit4"));
+    TitleEdit = field(QStringLiteral("商品名称"), QStringLiteral("Edit1"));
+    CategoryEdit = field(QStringLiteral("商品分类"), QStringLiteral("Edit2"));
+    PriceEdit = field(QStringLiteral("价格"), QStringLiteral("Edit3"));
+    DeliveryEdit = field(QStringLiteral("配送方式"), QStringLiteral("Edit4"));
     layout->addLayout(fields);
     layout->addWidget(new QLabel(QStringLiteral("商品详情"), this));
 
@@ -209,11 +209,11 @@ TFInfoEdit::TFInfoEdit(TAppCore* core, QWidget* parent)
     // descriptions leave no cookies or cache behind.
     m_profile = new QWebEngineProfile;
     m_profile->installUrlSchemeHandler(PictureScheme, new TLocalPictureHandler(m_profile));
-    WebBrowser1 = new QWebEngineView(this);
-    WebBrowser1->setObjectName(QStringLiteral("WebBrowser1"));
-    m_page = new TDescriptionPage(m_profile, WebBrowser1);
-    WebBrowser1->setPage(m_page);
-    layout->addWidget(WebBrowser1, 1);
+    DescriptionView = new QWebEngineView(this);
+    DescriptionView->setObjectName(QStringLiteral("WebBrowser1"));
+    m_page = new TDescriptionPage(m_profile, DescriptionView);
+    DescriptionView->setPage(m_page);
+    layout->addWidget(DescriptionView, 1);
 
     auto* buttons = new QHBoxLayout;
     LabelNote = new QLabel(this);
@@ -288,7 +288,7 @@ QUrl TFInfoEdit::baseFor(const QString& link) const {
     const QString scheme = url.scheme().toLower();
     if (url.isValid() && (scheme == u"http" || scheme == u"https") && !url.host().isEmpty())
         return url;
-    return QUrl(QStringLiteral("http://") + TServiceValues::Value(TServiceKey::ItemHost) + QLatin1Char('/'));
+    return QUrl(QStringLiteral("http://") + TSession::ServiceValue(TServiceKey::ItemHost) + QLatin1Char('/'));
 }
 
 void TFInfoEdit::SetWebBrowser(const QString& Htmlstr, const QUrl& base) {
@@ -354,16 +354,16 @@ void TFInfoEdit::GetWebBrowserHtml(const std::function<void(const std::optional<
 }
 
 void TFInfoEdit::GridToInfoEdit() {
-    TItemTable& table = *m_core->Table();
-    const int row = table.Row();
+    const TItemTable& table = m_core->Items();
+    const int row = m_currentRow();
     if (!table.IsUsableRow(row))
         return;
     const QStringList cells = table.RowCells(row);
     m_row = table.RowId(row);
-    Edit1->setText(cells[ColTitle]);
-    Edit2->setText(cells[ColCategory]);
-    Edit3->setText(cells[ColPrice]);
-    Edit4->setText(cells[ColDelivery]);
+    TitleEdit->setText(cells[ColTitle]);
+    CategoryEdit->setText(cells[ColCategory]);
+    PriceEdit->setText(cells[ColPrice]);
+    DeliveryEdit->setText(cells[ColDelivery]);
     LabelNote->clear();
     SetWebBrowser(cells[ColLocalDetail].isEmpty() ? cells[ColDetail] : cells[ColLocalDetail],
                   baseFor(cells[ColLink]));
@@ -376,16 +376,15 @@ void TFInfoEdit::ShowInfoEdit() {
 }
 
 void TFInfoEdit::InfoEditToGrid() {
-    TItemTable& table = *m_core->Table();
-    if (!table.IsUsableRow(table.Row()) || m_row == 0)
+    if (!m_core->Items().IsUsableRow(m_currentRow()) || m_row == 0)
         return;
     // The fields as they stand now, for the row shown now; the description joins them when the view
     // has given it back.
     TItemEdit edit;
-    edit.Title = Edit1->text();
-    edit.Category = Edit2->text();
-    edit.Price = Edit3->text();
-    edit.Delivery = Edit4->text();
+    edit.Title = TitleEdit->text();
+    edit.Category = CategoryEdit->text();
+    edit.Price = PriceEdit->text();
+    edit.Delivery = DeliveryEdit->text();
     const quint64 row = m_row;
     GetWebBrowserHtml([this, edit, row](const std::optional<QString>& html) mutable {
         if (!html) {
@@ -395,7 +394,7 @@ void TFInfoEdit::InfoEditToGrid() {
             edit.LocalDetail = *html;
             LabelNote->clear();
         }
-        m_core->Table()->EditRow(row, edit);
+        m_core->EditItemById(row, edit);
         emit saved();
     });
 }

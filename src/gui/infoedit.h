@@ -59,7 +59,8 @@ class TDescriptionPage : public QWebEnginePage {
 class TFInfoEdit : public QWidget {
     Q_OBJECT
   public:
-    explicit TFInfoEdit(TAppCore* core, QWidget* parent = nullptr);
+    // `currentRow` tells the table's current row (the view's).
+    TFInfoEdit(TAppCore* core, std::function<int()> currentRow, QWidget* parent = nullptr);
     ~TFInfoEdit() override;
 
     // Fills the editor from the table's current row when it is a usable row.
@@ -81,14 +82,15 @@ class TFInfoEdit : public QWidget {
     // Whether the view's page has loaded the last text given to it (or failed to).
     bool Loaded() const { return m_state != TState::Loading; }
 
-    QLineEdit* Edit1 = nullptr; // "商品名称"
-    QLineEdit* Edit2 = nullptr; // "商品分类"
-    QLineEdit* Edit3 = nullptr; // "价格"
-    QLineEdit* Edit4 = nullptr; // "配送方式"
-    QWebEngineView* WebBrowser1 = nullptr;
-    QLabel* LabelNote = nullptr;      // what the last "保存" could not do
-    QPushButton* BtnSave = nullptr;   // "保存"
-    QPushButton* BtnCancel = nullptr; // "取消"
+    // The fields (object names "Edit1" to "Edit4") and the description's view.
+    QLineEdit* TitleEdit = nullptr;            // "商品名称"
+    QLineEdit* CategoryEdit = nullptr;         // "商品分类"
+    QLineEdit* PriceEdit = nullptr;            // "价格"
+    QLineEdit* DeliveryEdit = nullptr;         // "配送方式"
+    QWebEngineView* DescriptionView = nullptr; // "WebBrowser1"
+    QLabel* LabelNote = nullptr;               // what the last "保存" could not do
+    QPushButton* BtnSave = nullptr;            // "保存"
+    QPushButton* BtnCancel = nullptr;          // "取消"
 
     // The scheme the editor shows local pictures through; registered before the application starts.
     static void RegisterPictureScheme();
@@ -110,6 +112,7 @@ class TFInfoEdit : public QWidget {
     QUrl baseFor(const QString& link) const;
 
     TAppCore* m_core;
+    std::function<int()> m_currentRow;
     QWebEngineProfile* m_profile = nullptr;
     TDescriptionPage* m_page = nullptr;
     bool m_documentLoading = false; // the document's own load is under way

@@ -1,12 +1,10 @@
 #include "app/appcore.h"
+#include "app/session.h"
 #include "gui/mainwindow.h"
 #include "gui/visualstyle.h"
 #include "gui/webpages.h"
-#include "platform/paths.h"
-#include "platform/termination.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QLibraryInfo>
 #include <QMessageBox>
 #include <QTextStream>
@@ -39,7 +37,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tovrel"));
 
-    if (const TStatus found = TPaths::FindProgramFolder(); !found) {
+    if (const TStatus found = TSession::FindProgramFolder(); !found) {
         QMessageBox box(
             QMessageBox::Critical, QStringLiteral("提示"),
             QStringLiteral("找不到程序所在的文件夹（%1），Tovrel 无法启动。").arg(found.error().Detail),
@@ -51,19 +49,18 @@ int main(int argc, char** argv) {
     const QStringList args = QApplication::arguments();
     const qsizetype at = args.indexOf(QStringLiteral("--workdir"));
     if (at > 0) {
-        if (at + 1 >= args.size() || args[at + 1].trimmed().isEmpty() || !QDir(args[at + 1]).exists()) {
+        if (at + 1 >= args.size() || !TSession::UseWorkFolder(args[at + 1])) {
             QTextStream(stderr) << "Tovrel: --workdir needs an existing folder\n";
             return 2;
         }
-        TPaths::SetWorkDir(args[at + 1]);
     }
 
     // Ctrl+C, SIGTERM or a closed terminal end the program like "退出": every event loop ends, and
     // the destroy step stops the jobs and saves. A request during the start is acted on as soon as
     // the window's loop runs.
-    TTerminationWatcher::IgnoreBrokenPipes();
-    TTerminationWatcher termination;
-    QObject::connect(&termination, &TTerminationWatcher::terminationRequested, &app,
+    TSession::IgnoreBrokenPipes();
+    TSession::TTermination termination;
+    QObject::connect(&termination, &TSession::TTermination::terminationRequested, &app,
                      [] { QCoreApplication::exit(0); });
 
     ApplyVisualStyle(app);

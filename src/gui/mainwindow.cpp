@@ -1,19 +1,12 @@
 #include "gui/mainwindow.h"
 
 #include "app/appcore.h"
-#include "config/servicevalues.h"
+#include "app/session.h"
+#include "base/itemcolumns.h"
 #include "base/text.h"
-#include "export/csvexport.h"
 #include "gui/infoedit.h"
 #include "gui/stringgridview.h"
 #include "gui/webpages.h"
-#include "pictures/picturedownload.h"
-#include "platform/fileinuse.h"
-#include "platform/shell.h"
-#include "table/itemtable.h"
-#include "table/linklist.h"
-#include "update/update.h"
-#include "web/pagecache.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -81,23 +74,23 @@ void TFrMain::FormCreate() {
     m_pointers = new TPointerFetcher(this);
     // The welcome view opens no windows and shows no script dialogs; the help view's new windows
     // open in the user's browser.
-    WebBrowser1 = new QWebEngineView;
-    WebBrowser1->setObjectName(QStringLiteral("WebBrowser1"));
-    WebBrowser1->setPage(new TWelcomePage(WebBrowser1));
-    TabSheet1 = WebBrowser1;
+    WelcomeView = new QWebEngineView;
+    WelcomeView->setObjectName(QStringLiteral("WebBrowser1"));
+    WelcomeView->setPage(new TWelcomePage(WelcomeView));
+    TabSheet1 = WelcomeView;
     TabSheet2 = buildSearchPage();
     TabSheet3 = buildSettingsPage();
     TabSheet4 = buildLogPage();
-    WebBrowser2 = new QWebEngineView;
-    WebBrowser2->setObjectName(QStringLiteral("WebBrowser2"));
-    WebBrowser2->setPage(new THelpPage([this](const QUrl& url) { OpenInBrowser(url); }, WebBrowser2));
-    TabSheet5 = WebBrowser2;
+    HelpView = new QWebEngineView;
+    HelpView->setObjectName(QStringLiteral("WebBrowser2"));
+    HelpView->setPage(new THelpPage([this](const QUrl& url) { OpenInBrowser(url); }, HelpView));
+    TabSheet5 = HelpView;
     // An empty view shows the window's colour rather than a white page.
-    for (QWebEngineView* view : {WebBrowser1, WebBrowser2})
+    for (QWebEngineView* view : {WelcomeView, HelpView})
         view->page()->setBackgroundColor(palette().color(QPalette::Window));
     // A publisher's page that does not load gives way to the program's own.
-    FallBackToBuiltInPage(WebBrowser1, BuiltInWelcomePage());
-    FallBackToBuiltInPage(WebBrowser2, BuiltInHelpPage());
+    FallBackToBuiltInPage(WelcomeView, BuiltInWelcomePage());
+    FallBackToBuiltInPage(HelpView, BuiltInHelpPage());
     PageControl1->addTab(TabSheet1, QStringLiteral("欢迎使用"));
     PageControl1->addTab(TabSheet2, QStringLiteral("宝贝搜索"));
     PageControl1->addTab(TabSheet3, QStringLiteral(" 设 置 "));
@@ -128,14 +121,15 @@ void TFrMain::FormCreate() {
         MessageBox(m_core->FolderBusyMessage(), QStringLiteral("提示"), QMessageBox::Ok,
                    QMessageBox::Warning);
     showChoices();
-    ListBox1->addItems(m_core->Links()->Items());
+    ListBox1->addItems(m_core->LinkItems().Items());
     Label5->setText(m_core->VersionText);
 
     // 13. The check-box pictures, made once from the style's check-box indicator.
     StringGrid1->SetCheckPictures(MakeCheckPicture(true), MakeCheckPicture(false));
 
     // The item editor: created hidden, kept for the whole run.
-    InfoEdit = new TFInfoEdit(m_core, this);
+    InfoEdit = new TFInfoEdit(
+        m_core, [this] { return StringGrid1->Row(); }, this);
     InfoEdit->hide();
 
     connectCore();
@@ -163,7 +157,7 @@ void TFrMain::buildToolBar() {
          [this] {
              PageControl1->setCurrentIndex(4);
              CheckUpdate(false);
-             LoadPointedPage(WebBrowser2, QStringLiteral("/help.txt"), BuiltInHelpPage());
+             LoadPointedPage(HelpView, QStringLiteral("/help.txt"), BuiltInHelpPage());
          }},
         {u"客服", QStyle::SP_MessageBoxInformation, [this] { openSupportChat(); }},
         // "退出" ends the application without the close step; the destroy step still saves.
@@ -233,7 +227,7 @@ QWidget* TFrMain::buildSearchPage() {
         commands->addWidget(order[i], i / 3, i % 3);
     listLayout->addLayout(commands);
 
-    StringGrid1 = new TStringGridView(m_core->Table(), page);
+    StringGrid1 = new TStringGridView(m_core, page);
     StringGrid1->setObjectName(QStringLiteral("StringGrid1"));
 
     auto* splitter = new QSplitter(Qt::Vertical, page);
@@ -242,8 +236,8 @@ QWidget* TFrMain::buildSearchPage() {
     splitter->setStretchFactor(1, 3);
     layout->addWidget(splitter, 1);
 
-    connect(BtnSelectAll, &QPushButton::clicked, this, [this] { m_core->Table()->SelectAll(); });
-    connect(BtnInvert, &QPushButton::clicked, this, [this] { m_core->Table()->InvertSelection(); });
+    connect(BtnSelectAll, &QPushButton::clicked, this, [this] { m_core->SelectAllItems(); });
+    connect(BtnInvert, &QPushButton::clicked, this, [this] { m_core->InvertItemSelection(); });
     connect(StringGrid1->DeleteAction(), &QAction::triggered, this, &TFrMain::deleteCurrentRow);
     return page;
 }
@@ -279,9 +273,9 @@ QWidget* TFrMain::buildSettingsPage() {
 
     auto* watermark = new QHBoxLayout;
     watermark->addWidget(new QLabel(QStringLiteral("水印文字:"), page));
-    Edit4 = new QLineEdit(page);
-    Edit4->setObjectName(QStringLiteral("Edit4"));
-    watermark->addWidget(Edit4, 1);
+    WatermarkEdit = new QLineEdit(page);
+    WatermarkEdit->setObjectName(QStringLiteral("Edit4"));
+    watermark->addWidget(WatermarkEdit, 1);
     layout->addLayout(watermark);
 
     cbDL = new QCheckBox(QStringLiteral("不下载商品主图"), page);
@@ -364,7 +358,7 @@ void TFrMain::buildStatusBar() {
 void TFrMain::showChoices() {
     const TChoices c = m_core->Choices();
     // The controls show the core's choices without announcing that as a change of their own.
-    const QList<QObject*> controls = {RadioGroup1, ComboBox1, edit1,           Edit4,          cbDL,
+    const QList<QObject*> controls = {RadioGroup1, ComboBox1, edit1,           WatermarkEdit,  cbDL,
                                       cbDLXX,      cbDLJG,    SpinPriceFactor, SpinPriceAmount};
     std::vector<std::unique_ptr<QSignalBlocker>> blockers;
     for (QObject* control : controls)
@@ -376,8 +370,8 @@ void TFrMain::showChoices() {
     ComboBox1->setCurrentIndex(c.LinkKind);
     if (edit1->toPlainText() != c.LinkText)
         edit1->setPlainText(c.LinkText);
-    if (Edit4->text() != c.WatermarkText)
-        Edit4->setText(c.WatermarkText);
+    if (WatermarkEdit->text() != c.WatermarkText)
+        WatermarkEdit->setText(c.WatermarkText);
     cbDL->setChecked(c.NoMainPictures);
     cbDLXX->setChecked(c.NoProperties);
     cbDLJG->setChecked(c.TitleWithPrice);
@@ -398,7 +392,7 @@ void TFrMain::connectCore() {
         const QString text = edit1->toPlainText();
         core.UpdateChoices([&text](TChoices& c) { c.LinkText = text; });
     });
-    connect(Edit4, &QLineEdit::textChanged, this, [&core](const QString& text) {
+    connect(WatermarkEdit, &QLineEdit::textChanged, this, [&core](const QString& text) {
         core.UpdateChoices([&text](TChoices& c) { c.WatermarkText = text; });
     });
     connect(cbDL, &QCheckBox::toggled, this,
@@ -415,7 +409,8 @@ void TFrMain::connectCore() {
     });
     connect(m_core, &TAppCore::choicesChanged, this, &TFrMain::showChoices);
     // Leaving the watermark box trims its text.
-    connect(Edit4, &QLineEdit::editingFinished, this, [this] { Edit4->setText(TrimText(Edit4->text())); });
+    connect(WatermarkEdit, &QLineEdit::editingFinished, this,
+            [this] { WatermarkEdit->setText(TrimText(WatermarkEdit->text())); });
     connect(Button11, &QPushButton::clicked, this, [this] { CheckUpdate(true); });
     connect(BtnClearCache, &QPushButton::clicked, this, [this] {
         if (const TStatus cleared = m_core->ClearTemporaryData(); !cleared)
@@ -433,8 +428,8 @@ void TFrMain::connectCore() {
             [this, &core] { core.RemoveLink(ListBox1->currentRow()); });
     connect(BtnClear, &QPushButton::clicked, this, [&core] { core.ClearLinks(); });
     connect(Button9, &QPushButton::clicked, this, &TFrMain::Button9Click);
-    connect(BtnBatchWatermark, &QPushButton::clicked, this, &TFrMain::Button12Click);
-    connect(BtnBatchTitles, &QPushButton::clicked, this, &TFrMain::Button16Click);
+    connect(BtnBatchWatermark, &QPushButton::clicked, this, &TFrMain::BtnBatchWatermarkClick);
+    connect(BtnBatchTitles, &QPushButton::clicked, this, &TFrMain::BtnBatchTitlesClick);
     connect(StringGrid1->EditAction(), &QAction::triggered, InfoEdit, &TFInfoEdit::ShowInfoEdit);
     // While the editor is open it follows the table's cursor onto usable rows.
     connect(StringGrid1, &TStringGridView::StringGrid1Click, this, [this] {
@@ -469,8 +464,9 @@ void TFrMain::connectCore() {
         }
         // In bytes (a download is limited well below the bar's range); a busy bar while the
         // server has not said how many.
-        ProgressBar2->setRange(0, int(qBound<qint64>(0, total, MaxUpdateBytes)));
-        ProgressBar2->setValue(int(qBound<qint64>(0, done, MaxUpdateBytes)));
+        const qint64 most = TAppCore::MaxUpdateBytes();
+        ProgressBar2->setRange(0, int(qBound<qint64>(0, total, most)));
+        ProgressBar2->setValue(int(qBound<qint64>(0, done, most)));
     });
     connect(m_core, &TAppCore::jobFinished, this, [this](TJobKind kind, const TJobResult& result) {
         if (kind == TJobKind::Update)
@@ -483,15 +479,16 @@ void TFrMain::connectCore() {
             button->setText(caption);
     });
 
-    // The item and selection count follows every change of the table.
-    TItemTable* table = m_core->Table();
-    connect(table, &TItemTable::rowsAppended, this, &TFrMain::selectionCountChanged, Qt::QueuedConnection);
-    connect(table, &TItemTable::cellsChanged, this, &TFrMain::selectionCountChanged, Qt::QueuedConnection);
-    connect(table, &TItemTable::rowRemoved, this, &TFrMain::selectionCountChanged, Qt::QueuedConnection);
-    connect(table, &TItemTable::tableReset, this, &TFrMain::selectionCountChanged, Qt::QueuedConnection);
+    // The item and selection count follows every change of the table (the table changes on this
+    // thread only; the count is shown once per turn of the event loop).
+    const TItemTable* table = &m_core->Items();
+    connect(table, &TItemTable::rowsAppended, this, &TFrMain::selectionCountChanged);
+    connect(table, &TItemTable::cellsChanged, this, &TFrMain::selectionCountChanged);
+    connect(table, &TItemTable::rowRemoved, this, &TFrMain::selectionCountChanged);
+    connect(table, &TItemTable::tableReset, this, &TFrMain::selectionCountChanged);
     showSelectionCount();
 
-    TLinkList* links = m_core->Links();
+    const TLinkList* links = &m_core->LinkItems();
     connect(
         links, &TLinkList::appended, ListBox1, [this](int, const QString& link) { ListBox1->addItem(link); },
         Qt::QueuedConnection);
@@ -576,7 +573,7 @@ void TFrMain::selectionCountChanged() {
 }
 
 void TFrMain::showSelectionCount() {
-    const TItemTable::TSelectionCount count = m_core->Table()->SelectionCount();
+    const TItemTable::TSelectionCount count = m_core->Items().SelectionCount();
     StatusPanels[2]->setText(QStringLiteral("共 %1 件，已选 %2 件").arg(count.items).arg(count.selected));
 }
 
@@ -587,21 +584,24 @@ void TFrMain::EnableCommands(bool Enabled) {
 }
 
 void TFrMain::deleteCurrentRow() {
-    TItemTable* grid = m_core->Table();
-    const int row = grid->Row();
-    if (!grid->IsUsableRow(row))
+    const TItemTable& items = m_core->Items();
+    const int row = StringGrid1->Row();
+    if (!items.IsUsableRow(row))
         return;
+    // The question names the row's item; the row is deleted by its identity, in case a job has
+    // changed the table while the question was open.
+    const quint64 id = items.RowId(row);
     const QString question =
-        QStringLiteral("确定要删除 '") + grid->Cell(ColTitle, row) + QStringLiteral("' 吗?");
+        QStringLiteral("确定要删除 '") + items.Cell(ColTitle, row) + QStringLiteral("' 吗?");
     if (MessageBox(question, QStringLiteral("删除提示"), QMessageBox::Yes | QMessageBox::No,
                    QMessageBox::Question) == QMessageBox::Yes)
-        StringGridDel(*grid, row);
+        m_core->DeleteItem(items.RowOfId(id));
 }
 
 void TFrMain::openSupportChat() {
-    const QString account = TServiceValues::Value(TServiceKey::SupportAccount);
+    const QString account = TSession::ServiceValue(TServiceKey::SupportAccount);
     const QString link = QStringLiteral("tencent://message/?uin=") + account;
-    TShell::OpenLink(link, this, [this, account](bool opened) {
+    TSession::OpenLink(link, this, [this, account](bool opened) {
         if (!opened)
             MessageBox(QStringLiteral("这台电脑上没有可以打开QQ会话的程序。\n请在QQ中添加客服号码 ") +
                            account + QStringLiteral(" 与我们联系。"),
@@ -615,21 +615,30 @@ void TFrMain::Button9Click() {
     const QString folder = ChooseFolder(QStringLiteral("请选择要保存的文件夹"));
     if (folder.isEmpty())
         return;
-    const TExportJob job = ExportJobFor(folder);
-    while (FileInUse(job.csvPath))
-        if (MessageBox(FileInUseMessage(), QStringLiteral("提示"), QMessageBox::Retry | QMessageBox::Cancel,
-                       QMessageBox::Warning) != QMessageBox::Retry)
+    // A package file held open by another program (the spreadsheet it was checked in): the user may
+    // close it and try again.
+    for (;;) {
+        const TStatus started = m_core->StartExportTo(folder);
+        if (started) {
+            PageControl1->setCurrentWidget(TabSheet4);
             return;
-    PageControl1->setCurrentWidget(TabSheet4);
-    m_core->StartExport(job);
+        }
+        if (started.error().Code != TErrc::Locked) {
+            StatusPanels[4]->setText(started.error().Detail);
+            return;
+        }
+        if (MessageBox(started.error().Detail, QStringLiteral("提示"),
+                       QMessageBox::Retry | QMessageBox::Cancel, QMessageBox::Warning) != QMessageBox::Retry)
+            return;
+    }
 }
 
-void TFrMain::Button12Click() {
+void TFrMain::BtnBatchWatermarkClick() {
     const int changed = m_core->BatchWatermark();
     StatusPanels[4]->setText(QStringLiteral("%1 个宝贝的水印文字已修改").arg(changed));
 }
 
-void TFrMain::Button16Click() {
+void TFrMain::BtnBatchTitlesClick() {
     const QString file = ChooseFile(QStringLiteral("打开"));
     if (file.isEmpty())
         return;
@@ -668,16 +677,16 @@ void TFrMain::showEvent(QShowEvent* event) {
 
 void TFrMain::FormShow() {
     CheckUpdate(false);
-    LoadPointedPage(WebBrowser1, QStringLiteral("/welcome.txt"), BuiltInWelcomePage());
+    LoadPointedPage(WelcomeView, QStringLiteral("/welcome.txt"), BuiltInWelcomePage());
 }
 
 void TFrMain::LoadPointedPage(QWebEngineView* view, const QString& pointerPath, const QUrl& builtIn) {
-    QString server = TServiceValues::Value(TServiceKey::PublisherServer);
+    QString server = TSession::ServiceValue(TServiceKey::PublisherServer);
     while (server.endsWith(QLatin1Char('/')))
         server.chop(1);
     // The pointer file is fetched off this thread; the view navigates when it has come (or failed),
     // to the built-in page when it names nothing a view can show.
-    const int key = view == WebBrowser1 ? 0 : 1;
+    const int key = view == WelcomeView ? 0 : 1;
     m_pointers->Fetch(key, server + pointerPath, [view, builtIn](const QString& text) {
         const QUrl address = UsablePageAddress(text);
         view->load(address.isEmpty() ? builtIn : address);
@@ -685,7 +694,7 @@ void TFrMain::LoadPointedPage(QWebEngineView* view, const QString& pointerPath, 
 }
 
 void TFrMain::OpenInBrowser(const QUrl& url) {
-    TShell::OpenInBrowser(url.toString());
+    TSession::OpenInBrowser(url.toString());
 }
 
 TStatus TFrMain::WriteUpdateScript(bool restartNow) {

@@ -46,7 +46,8 @@ class TFrMain : public QMainWindow {
 
     TAppCore* Core() const { return m_core; }
 
-    // Controls, under the names the rest of the program uses.
+    // Controls. Their object names are the documented ones ("WebBrowser1", "Edit4", "Button9", ...);
+    // the members say what each one is where the documented name would be taken for another.
     QTabWidget* PageControl1 = nullptr;
     QWidget* TabSheet1 = nullptr; // "欢迎使用"
     QWidget* TabSheet2 = nullptr; // "宝贝搜索"
@@ -54,8 +55,8 @@ class TFrMain : public QMainWindow {
     QWidget* TabSheet4 = nullptr; // " 日 志 "
     QWidget* TabSheet5 = nullptr; // "帮助中心"
     QList<QToolButton*> ToolButtons;
-    QWebEngineView* WebBrowser1 = nullptr; // welcome view
-    QWebEngineView* WebBrowser2 = nullptr; // help view
+    QWebEngineView* WelcomeView = nullptr; // "WebBrowser1"
+    QWebEngineView* HelpView = nullptr;    // "WebBrowser2"
 
     QGroupBox* RadioGroup1 = nullptr;
     QList<QRadioButton*> RadioGroup1Items;
@@ -78,7 +79,7 @@ class TFrMain : public QMainWindow {
     QGroupBox* Panel6 = nullptr;
     QProgressBar* ProgressBar2 = nullptr;
     QPushButton* BtnClearCache = nullptr;
-    QLineEdit* Edit4 = nullptr; // watermark text
+    QLineEdit* WatermarkEdit = nullptr; // "Edit4": the watermark text
     QCheckBox* cbDL = nullptr;
     QCheckBox* cbDLXX = nullptr;
     QCheckBox* cbDLJG = nullptr;
@@ -140,9 +141,9 @@ class TFrMain : public QMainWindow {
     void deleteCurrentRow();
     void Button9Click();
     // "批量修改水印文字": the selected rows get the watermark text.
-    void Button12Click();
+    void BtnBatchWatermarkClick();
     // "批量替换宝贝名称": titles from a text file.
-    void Button16Click();
+    void BtnBatchTitlesClick();
     void openSupportChat();
     QPushButton* commandButton(TJobKind kind) const;
     // A press of a command's button while its job runs: stops the job when the user confirms.

@@ -1,8 +1,8 @@
 #include "gui/stringgridview.h"
 
-#include "platform/shell.h"
-#include "table/itemtable.h"
-#include "table/itemtablemodel.h"
+#include "app/appcore.h"
+#include "app/itemtablemodel.h"
+#include "app/session.h"
 
 #include <QApplication>
 #include <QHeaderView>
@@ -62,15 +62,15 @@ QPixmap MakeCheckPicture(bool checked) {
     return picture;
 }
 
-TStringGridView::TStringGridView(TItemTable* table, QWidget* parent)
-    : QTableView(parent), m_table(table), m_model(new TItemTableModel(table, this)) {
+TStringGridView::TStringGridView(TAppCore* core, QWidget* parent)
+    : QTableView(parent), m_core(core), m_model(new TItemTableModel(&core->Items(), this)) {
     setModel(m_model);
     setItemDelegate(new TCheckDelegate(this));
     horizontalHeader()->hide();
     verticalHeader()->hide();
     verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
     // The width the table gives attribute columns, so new columns need no resizing one by one.
-    horizontalHeader()->setDefaultSectionSize(TItemTable::DefaultColWidth);
+    horizontalHeader()->setDefaultSectionSize(DefaultColWidth);
     setSelectionMode(QAbstractItemView::SingleSelection);
     setSelectionBehavior(QAbstractItemView::SelectItems);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -99,7 +99,7 @@ void TStringGridView::SetCheckPictures(const QPixmap& fcheck, const QPixmap& fno
 void TStringGridView::applyColumnLayout() {
     // Only what differs is changed: a table may have thousands of attribute columns, each at the
     // default width.
-    const QList<int> widths = m_table->ColWidths();
+    const QList<int> widths = FixedColWidths();
     for (int c = 0; c < m_model->columnCount(); ++c) {
         const int w = c < widths.size() ? widths[c] : 0;
         if (isColumnHidden(c) != (w < 0))
@@ -110,9 +110,17 @@ void TStringGridView::applyColumnLayout() {
 }
 
 void TStringGridView::PopupMenuGridPopup() {
-    const bool usable = m_table->IsUsableRow(m_table->Row());
+    const bool usable = m_core->Items().IsUsableRow(Row());
     m_editAction->setVisible(usable);
     m_deleteAction->setVisible(m_editAction->isVisible());
+}
+
+int TStringGridView::Row() const {
+    return currentIndex().isValid() ? currentIndex().row() : 0;
+}
+
+int TStringGridView::Col() const {
+    return currentIndex().isValid() ? currentIndex().column() : 0;
 }
 
 void TStringGridView::SetCurrentCell(int col, int row) {
@@ -123,7 +131,6 @@ void TStringGridView::currentChanged(const QModelIndex& current, const QModelInd
     QTableView::currentChanged(current, previous);
     if (!current.isValid())
         return;
-    m_table->SetCurrent(current.column(), current.row());
     emit StringGrid1Click();
 }
 
@@ -139,12 +146,12 @@ void TStringGridView::mouseReleaseEvent(QMouseEvent* event) {
     const QModelIndex current = currentIndex();
     if (current.isValid() && current.column() == ColSelect && current.row() >= 1 &&
         visualRect(current).contains(event->position().toPoint()))
-        m_table->ToggleMark(current.row());
+        m_core->ToggleItem(current.row());
 }
 
 void TStringGridView::mouseDoubleClickEvent(QMouseEvent* event) {
     Q_UNUSED(event);
-    const int row = m_table->Row();
-    if (m_table->IsUsableRow(row))
-        TShell::OpenInBrowser(m_table->Cell(ColLink, row));
+    const int row = Row();
+    if (m_core->Items().IsUsableRow(row))
+        TSession::OpenInBrowser(m_core->Items().Cell(ColLink, row));
 }

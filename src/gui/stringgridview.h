@@ -5,11 +5,12 @@
 
 class QMenu;
 class QAction;
-class TItemTable;
+class TAppCore;
 class TItemTableModel;
 
 // The item table on screen. Row 0 shows the captions as an ordinary row; columns of width -1
-// are hidden; the selection column of data rows is drawn with the check-box pictures.
+// are hidden; the selection column of data rows is drawn with the check-box pictures. The current
+// cell and the columns' widths are the view's own; the table's changes go through the core.
 //
 // Mouse rules: a press over a cell (any button) makes its row current and keeps the current
 // column, a left press also moves the column; a release over the current cell of the selection
@@ -17,10 +18,12 @@ class TItemTableModel;
 class TStringGridView : public QTableView {
     Q_OBJECT
   public:
-    TStringGridView(TItemTable* table, QWidget* parent = nullptr);
+    TStringGridView(TAppCore* core, QWidget* parent = nullptr);
 
-    TItemTable* Table() const { return m_table; }
     TItemTableModel* Model() const { return m_model; }
+    // The current cell (0 and 0 before there is one).
+    int Row() const;
+    int Col() const;
 
     // The checked and unchecked pictures; set once at start-up.
     void SetCheckPictures(const QPixmap& fcheck, const QPixmap& fnocheck);
@@ -33,7 +36,7 @@ class TStringGridView : public QTableView {
     // Sets the entries' visibility for the current row; run each time the menu opens.
     void PopupMenuGridPopup();
 
-    // Makes (col, row) the current cell of the view and of the table.
+    // Makes (col, row) the current cell.
     void SetCurrentCell(int col, int row);
 
   signals:
@@ -49,7 +52,7 @@ class TStringGridView : public QTableView {
   private:
     void applyColumnLayout();
 
-    TItemTable* m_table;
+    TAppCore* m_core;
     TItemTableModel* m_model;
     QPixmap m_fcheck;
     QPixmap m_fnocheck;

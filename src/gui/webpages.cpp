@@ -1,6 +1,6 @@
 #include "gui/webpages.h"
 
-#include "web/httpclient.h"
+#include "app/session.h"
 
 #include <QRegularExpression>
 #include <QThread>
@@ -158,8 +158,7 @@ void TPointerFetcher::Fetch(int view, const QString& address, std::function<void
     const quint64 serial = ++m_serial;
     m_latest[view] = serial;
     QThread* thread = QThread::create([this, view, serial, address, done = std::move(done)] {
-        TC tc(TRequestLimits(), &m_abandon);
-        const QString text = tc.HGetTextFileStr(address);
+        const QString text = TSession::FetchPublisherText(address, &m_abandon);
         // Handed over on the fetcher's thread (the fetcher outlives this thread: it waits for it);
         // a handover still queued when the fetcher goes is dropped with it.
         QMetaObject::invokeMethod(

@@ -89,7 +89,7 @@ QString PicturePath(const QString& folder, const QString& address, const QString
     return folder + QLatin1Char('/') + FileNameFromText(title + tail, tail.size());
 }
 
-TResult<QByteArray> FetchPicture(TC& tc, const QString& address) {
+TResult<QByteArray> FetchPicture(THttpClient& tc, const QString& address) {
     // Picture addresses come out of pages.
     const TPageAddresses fromPage(tc);
     const TResult<QByteArray> bytes = tc.FetchFile(address);
@@ -105,8 +105,8 @@ TResult<QByteArray> FetchPicture(TC& tc, const QString& address) {
     return *bytes;
 }
 
-TResult<QString> SaveItemPicture(TC& tc, QByteArray& buffer, const QString& watermark, const QString& path,
-                                 const QString& address) {
+TResult<QString> SaveItemPicture(THttpClient& tc, QByteArray& buffer, const QString& watermark,
+                                 const QString& path, const QString& address) {
     buffer.clear();
     const TResult<QByteArray> picture = FetchPicture(tc, address);
     if (!picture)
@@ -128,7 +128,7 @@ QString PictureFailureText(const TError& error) {
     }
 }
 
-void TthredTaoBaoUrlDownPicture::run() {
+void TPictureWorker::run() {
     const QString title = Row.Cell(ColTitle);
     QString description = Row.Cell(ColDetail);
     const QString watermark = Row.Cell(ColWatermark);
@@ -139,7 +139,7 @@ void TthredTaoBaoUrlDownPicture::run() {
         advance(address + QStringLiteral("：") + why);
     };
     try {
-        TC tc(TRequestLimits(), Job->StopFlag(), Job->Service());
+        THttpClient tc(TRequestLimits(), Job->StopFlag(), Job->Service());
         QByteArray buffer;
         QList<std::pair<QString, QString>> localAddresses; // as written, and the saved file's
         // The item's folder is made for its first picture: an item without pictures leaves none.
@@ -148,8 +148,8 @@ void TthredTaoBaoUrlDownPicture::run() {
                               QStringLiteral(" 无法创建"));
         for (int n = 0; n < Captures.size() && !Job->Stopped(); ++n) {
             const QString address = PictureFetchAddress(Captures[n], false);
-            // The title is read again for each name; a deleted row keeps the title it had.
-            const QString currentTitle = Grid->RowOfId(No) >= 0 ? Grid->CellOfRow(No, ColTitle) : title;
+            // Named by the title the row had when the download started.
+            const QString& currentTitle = title;
             const TResult<QString> saved = SaveItemPicture(
                 tc, buffer, watermark, PicturePath(Folder, address, currentTitle, FileNameEx, n), address);
             if (!saved) {
@@ -162,7 +162,9 @@ void TthredTaoBaoUrlDownPicture::run() {
             ++*Saved;
             advance(QDir::toNativeSeparators(path));
             if (!watermark.isEmpty())
-                Grid->SetCellOfRow(No, ColWatermark, watermark);
+                Table->Apply([id = RowId, watermark](TItemTable& grid) {
+                    grid.SetCellOfRow(id, ColWatermark, watermark);
+                });
             localAddresses.append({Captures[n], LocalFileAddress(path)});
         }
         // The longer addresses first, so that one that begins like another is replaced whole.
@@ -175,7 +177,9 @@ void TthredTaoBaoUrlDownPicture::run() {
              TPatterns::FindSList(QStringLiteral("href=\"([^\"]*)"), description, false))
             if (!target.isEmpty())
                 description.remove(target);
-        Grid->SetCellOfRow(No, ColLocalDetail, description);
+        Table->Apply([id = RowId, description](TItemTable& grid) {
+            grid.SetCellOfRow(id, ColLocalDetail, description);
+        });
         // A folder whose pictures all failed is not left behind empty.
         if (!Captures.isEmpty() && QDir(Folder).isEmpty())
             QDir().rmdir(Folder);
@@ -185,7 +189,7 @@ void TthredTaoBaoUrlDownPicture::run() {
     }
 }
 
-TJobResult DownloadPictures(const TJobContext& job, TItemTable& grid, const QList<TRowCopy>& rows,
+TJobResult DownloadPictures(const TJobContext& job, TTableChanges& table, const QList<TRowCopy>& rows,
                             const QString& folder, bool titlePrice) {
     QString filePath = QDir::fromNativeSeparators(folder);
     if (!filePath.endsWith(QLatin1Char('/')))
@@ -213,9 +217,9 @@ TJobResult DownloadPictures(const TJobContext& job, TItemTable& grid, const QLis
             itemFolder = filePath + name + QLatin1Char('_') + QString::number(k);
         used.insert(itemFolder);
         folders.append(itemFolder);
-        auto* worker = new TthredTaoBaoUrlDownPicture;
-        worker->No = row.Id;
-        worker->Grid = &grid;
+        auto* worker = new TPictureWorker;
+        worker->RowId = row.Id;
+        worker->Table = &table;
         worker->Row = row;
         worker->Folder = itemFolder;
         worker->FileNameEx = titlePrice ? row.Cell(ColPrice) : QString();

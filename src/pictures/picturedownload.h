@@ -11,7 +11,7 @@
 
 #include <atomic>
 
-class TC;
+class THttpClient;
 class TItemTable;
 
 // The picture download ("下载图片"): the pictures of every selected item's description are saved in
@@ -46,26 +46,26 @@ QString PicturePath(const QString& folder, const QString& address, const QString
 // Fetches a picture: the body of a reply with a 2xx status whose bytes are a picture an image
 // reader can read. Fails with TErrc::NoReply (nothing arrived), or TErrc::BadReply (an error
 // status, something that is no picture, a reply over the size limit).
-TResult<QByteArray> FetchPicture(TC& tc, const QString& address);
+TResult<QByteArray> FetchPicture(THttpClient& tc, const QString& address);
 // Fetches one picture into `buffer` and writes it to `path` (watermarked when the text is not
 // empty, see WritePicture); returns the path written. Fails as FetchPicture does, or with
 // TErrc::Io when it cannot be written.
-TResult<QString> SaveItemPicture(TC& tc, QByteArray& buffer, const QString& watermark, const QString& path,
-                                 const QString& address);
+TResult<QString> SaveItemPicture(THttpClient& tc, QByteArray& buffer, const QString& watermark,
+                                 const QString& path, const QString& address);
 // Why a picture was not saved, for the run log.
 QString PictureFailureText(const TError& error);
 
 // One item's picture worker. It reads its row's title, description and watermark text from the
-// copy taken when the download started, and writes the local description (and the watermark
-// text) back to that row through its identity: to wherever the row now stands, or nowhere when it
-// has been deleted. It counts the pictures it saved and those it could not save, and logs each
+// copy taken when the download started, and hands the local description (and the watermark text)
+// over for that row by its identity: to wherever the row then stands, or nowhere when it has been
+// deleted. It counts the pictures it saved and those it could not save, and logs each
 // failure.
-class TthredTaoBaoUrlDownPicture : public QRunnable {
+class TPictureWorker : public QRunnable {
   public:
-    quint64 No = 0; // the row's identity in Grid
-    TItemTable* Grid = nullptr;
-    TRowCopy Row;   // the row as it was when the download started
-    QString Folder; // the item's picture folder
+    quint64 RowId = 0;              // the row's identity in the table
+    TTableChanges* Table = nullptr; // where the row's new description and watermark go
+    TRowCopy Row;                   // the row as it was when the download started
+    QString Folder;                 // the item's picture folder
     QString FileNameEx;
     // The picture addresses of the row's description, as written there (PictureAddresses).
     QStringList Captures;
@@ -84,5 +84,5 @@ class TthredTaoBaoUrlDownPicture : public QRunnable {
 // the pictures saved and not saved (the job fails when any was not). `titlePrice` is whether
 // picture names take title and price. The item folders are what it produces, in row order: a
 // folder name already used in the run (two items of the same title) gets "_2", "_3", ....
-TJobResult DownloadPictures(const TJobContext& job, TItemTable& grid, const QList<TRowCopy>& rows,
+TJobResult DownloadPictures(const TJobContext& job, TTableChanges& table, const QList<TRowCopy>& rows,
                             const QString& folder, bool titlePrice);

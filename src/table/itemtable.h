@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/itemcolumns.h"
+
 #include <QHash>
 #include <QList>
 #include <QMutex>
@@ -10,31 +12,11 @@
 #include <functional>
 #include <optional>
 
-// The twelve fixed columns of the item table. Attribute columns follow from ColFirstAttribute.
-inline constexpr int ColNo = 0;
-inline constexpr int ColSelect = 1;
-inline constexpr int ColTitle = 2;
-inline constexpr int ColCategory = 3;
-inline constexpr int ColPrice = 4;
-inline constexpr int ColDelivery = 5;
-inline constexpr int ColDetail = 6;
-inline constexpr int ColHtml = 7;
-inline constexpr int ColProps = 8;
-inline constexpr int ColLink = 9;
-inline constexpr int ColLocalDetail = 10;
-inline constexpr int ColWatermark = 11;
-inline constexpr int ColFixedCount = 12;
-inline constexpr int ColFirstAttribute = ColFixedCount;
-
-// Selection marks: one space for a selected row, the empty text for an unselected one.
-inline const QString MarkSelected = QStringLiteral(" ");
-inline const QString MarkUnselected;
-
 class TItemTable;
 
-// Access to the table while its lock is held, handed to the body of AppendRow. A row append
-// (reserving the index, numbering, marking and filling the row, widening the table and naming
-// attribute columns in the caption row) runs as one unit that no other writer can interleave.
+// Access to the table handed to the body of AppendRow: a row append (reserving the index,
+// numbering, marking and filling the row, widening the table and naming attribute columns in the
+// caption row) runs as one unit.
 class TRowWriter {
   public:
     int Row() const { return m_row; }
@@ -74,15 +56,15 @@ struct TRowCopy {
 };
 
 // The item table: a rectangle of text cells whose row 0 holds the captions and whose rows 1 to
-// RowCount - 1 hold one item each. Every member is safe to call from any thread; all writers are
-// serialised by one lock.
+// RowCount - 1 hold one item each. It belongs to the thread it lives on (the core's) and is used
+// there only: a job hands its changes over through TTableChanges, and reads the copies it took when
+// it started. A debug build checks the thread at every use.
 //
 // Rows move when rows above them are deleted, so work that outlives a moment (a picture download, an
 // export) holds a row by its identity: a number given to the row when it enters the table, never
 // reused and never stored in the grid file. A write through an identity reaches that row wherever
-// it now stands, or nothing when the row is gone. Changes are announced by signals emitted while the lock is
-// held, so they arrive in the order the changes were made; receivers must connect with Qt::QueuedConnection
-// (a direct connection that reads the table back would deadlock).
+// it now stands, or nothing when the row is gone. Changes are announced by signals, right after
+// each change, in the order the changes were made.
 class TItemTable : public QObject {
     Q_OBJECT
   public:
@@ -122,25 +104,16 @@ class TItemTable : public QObject {
     // A number that grows with every change of the table (to tell whether it needs saving).
     quint64 Revision() const;
 
-    // The current cell, which commands acting on "the current row" use.
-    int Col() const;
-    int Row() const;
-    void SetCurrent(int col, int row);
-
-    // Display widths of the columns; -1 hides a column, 0 means the default width.
-    int ColWidth(int col) const;
-    QList<int> ColWidths() const;
-
-    // Empties the table and restores the twelve fixed columns with their captions and widths.
+    // Empties the table and restores the twelve fixed columns with their captions.
     void ResetGrid();
 
-    // Appends one data row: numbers it, marks it selected, then runs `fill` under the lock.
+    // Appends one data row: numbers it, marks it selected, then runs `fill`.
     // Returns the new row's index.
     int AppendRow(const std::function<void(TRowWriter&)>& fill = {});
 
-    // Deletes data row `RowId` and renumbers the rows below it; returns false for the caption
-    // row or a row that does not exist.
-    bool StringGridDel(int RowId);
+    // Deletes data row `row` (an index, not an identity) and renumbers the rows below it; returns
+    // false for the caption row or a row that does not exist.
+    bool StringGridDel(int row);
 
     void SelectAll();
     void InvertSelection();
@@ -149,7 +122,7 @@ class TItemTable : public QObject {
 
     // A data row whose ColNo cell is not empty.
     bool IsUsableRow(int row) const;
-    static bool IsSelectedMark(const QString& mark) { return !mark.isEmpty(); }
+    static bool IsSelectedMark(const QString& mark) { return ::IsSelectedMark(mark); }
 
     // A copy of one row's cells, padded to ColCount (empty cells for a row that does not exist).
     QStringList RowCells(int row) const;
@@ -159,10 +132,7 @@ class TItemTable : public QObject {
     // length; the column count becomes `colCount`, or max(ColFixedCount, longest row) when it is -1.
     void Replace(const QList<QStringList>& rows, int colCount = -1);
 
-    static QStringList FixedCaptions();
-    // The display width of a column that has none of its own (the attribute columns).
-    static constexpr int DefaultColWidth = 64;
-    static QList<int> FixedColWidths();
+    static QStringList FixedCaptions() { return ::FixedCaptions(); }
 
   signals:
     void rowsAppended(int first, int last);
@@ -173,18 +143,16 @@ class TItemTable : public QObject {
 
   private:
     friend class TRowWriter;
-    // Unlocked helpers; the caller holds m_lock.
-    int rowOfIdLocked(quint64 id) const;
-    QString cellLocked(int col, int row) const;
-    void setCellLocked(int col, int row, const QString& text);
-    void widenLocked(int colCount);
+    // The thread check of every member.
+    void ownThread() const;
+    int rowOfId(quint64 id) const;
+    QString cellAt(int col, int row) const;
+    void setCellAt(int col, int row, const QString& text);
+    void widen(int colCount);
     // How many captions of the table equal `folded` (letter case folded); kept as captions change,
     // made afresh after a reset or a load.
-    int captionCountLocked(const QString& folded) const;
-    // Applies the widths of the fixed columns (and the default width to attribute columns).
-    void SetGridColWidths();
+    int captionCount(const QString& folded) const;
 
-    mutable QMutex m_lock;
     // m_rows.size() is RowCount; a row may hold fewer cells than ColCount: missing cells are empty.
     QList<QStringList> m_rows;
     QList<quint64> m_ids; // the identity of each row, parallel to m_rows
@@ -193,12 +161,34 @@ class TItemTable : public QObject {
     int m_colCount = ColFixedCount;
     mutable QHash<QString, int> m_captionCounts;
     mutable bool m_captionCountsValid = false;
-    QList<int> m_colWidths;
-    int m_col = 0;
-    int m_row = 0;
+};
+
+// How a job changes the table without touching it: each change is handed over (from any thread)
+// and applied on the table's own thread, in the order handed over.
+class TTableChanges {
+  public:
+    virtual ~TTableChanges() = default;
+    virtual void Apply(std::function<void(TItemTable&)> change) = 0;
+};
+
+// Changes handed over from any thread and kept until the table's thread applies them (Drain).
+// `wake`, when given, is called (on the handing thread) when the first change arrives after a
+// drain, so that the table's thread can be asked to drain.
+class TTableChangeQueue : public TTableChanges {
+  public:
+    explicit TTableChangeQueue(TItemTable& table, std::function<void()> wake = {});
+    void Apply(std::function<void(TItemTable&)> change) override;
+    // Applies every change handed over so far; on the table's thread.
+    void Drain();
+
+  private:
+    TItemTable& m_table;
+    std::function<void()> m_wake;
+    QMutex m_lock;
+    QList<std::function<void(TItemTable&)>> m_pending;
 };
 
 // The delete operation under the name the rest of the program uses.
-inline bool StringGridDel(TItemTable& strgrd, int RowId) {
-    return strgrd.StringGridDel(RowId);
+inline bool StringGridDel(TItemTable& table, int row) {
+    return table.StringGridDel(row);
 }

@@ -245,7 +245,7 @@ TJobResult DownloadUpdate(const TJobContext& job, const QString& installDir, con
         return fail(QStringLiteral("这个版本没有内置发布者的公钥，无法确认更新的来源"));
     if (!IsVersionText(trust.Version))
         return fail(QStringLiteral("没有可以更新的版本"));
-    TC tc(TRequestLimits(), job.StopFlag(), job.Service());
+    THttpClient tc(TRequestLimits(), job.StopFlag(), job.Service());
     const QString publisher = job.Service().Value(TServiceKey::PublisherServer);
 
     // The publisher's word about the executable comes first: without it nothing is downloaded.

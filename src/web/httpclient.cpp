@@ -1,8 +1,8 @@
 #include "web/httpclient.h"
 
 #include "base/ansi.h"
-#include "config/servicevalues.h"
 #include "base/text.h"
+#include "config/servicevalues.h"
 #include "web/netaddress.h"
 
 #include <QRegularExpression>
@@ -265,7 +265,7 @@ const TProfile& profile(const char* name) {
 }
 
 // A named operation's text: the profile's result, or its failure text.
-QString textOf(TC& tc, const char* name, const QString& url, const QByteArray& form = QByteArray()) {
+QString textOf(THttpClient& tc, const char* name, const QString& url, const QByteArray& form = QByteArray()) {
     const TProfile& p = profile(name);
     return tc.FetchText(p, url, form).value_or(p.Failure);
 }
@@ -386,18 +386,20 @@ bool ProxyAppliesTo(const QString& scheme, const QString& host) {
     return true;
 }
 
-TC::TC(const TRequestLimits& limits, const std::atomic<bool>* abandon)
-    : TC(limits, abandon, TServiceValues::Snapshot()) {}
+THttpClient::THttpClient(const TRequestLimits& limits, const std::atomic<bool>* abandon)
+    : THttpClient(limits, abandon, TServiceValues::Snapshot()) {}
 
-TC::TC(const TRequestLimits& limits, const std::atomic<bool>* abandon, TServiceSnapshot service)
+THttpClient::THttpClient(const TRequestLimits& limits, const std::atomic<bool>* abandon,
+                         TServiceSnapshot service)
     : Http(nullptr, curl_easy_cleanup), m_limits(limits), m_abandon(abandon), m_service(std::move(service)) {
     initCurlOnce();
     Http.reset(curl_easy_init());
 }
 
-TC::~TC() = default;
+THttpClient::~THttpClient() = default;
 
-TResult<QByteArray> TC::perform(const TProfile& profile, const QString& url, const QByteArray& form) {
+TResult<QByteArray> THttpClient::perform(const TProfile& profile, const QString& url,
+                                         const QByteArray& form) {
     m_lastStatus = 0;
     m_lastAnnounced = -1;
     m_lastError = MakeError(TErrc::NoReply, QStringLiteral("not an absolute address"));
@@ -541,14 +543,14 @@ TResult<QByteArray> TC::perform(const TProfile& profile, const QString& url, con
     return contentType;
 }
 
-QString TC::DecodeBody(const QByteArray& body, const QByteArray& contentType) {
+QString THttpClient::DecodeBody(const QByteArray& body, const QByteArray& contentType) {
     QString text;
     decodeBodyInto(body, contentType, text);
     return text;
 }
 
 // Decodes into `text`, using its room where it has enough.
-void TC::decodeBodyInto(const QByteArray& body, const QByteArray& contentType, QString& text) {
+void THttpClient::decodeBodyInto(const QByteArray& body, const QByteArray& contentType, QString& text) {
     QString charset = charsetOf(contentType);
     if (charset.isEmpty()) {
         if (body.startsWith("\xEF\xBB\xBF")) {
@@ -587,7 +589,7 @@ void TC::decodeBodyInto(const QByteArray& body, const QByteArray& contentType, Q
         text = TAnsi::Decode(body);
 }
 
-QString TC::decodeText(const QByteArray& body, const QByteArray& contentType) {
+QString THttpClient::decodeText(const QByteArray& body, const QByteArray& contentType) {
     QString text;
     decodeBodyInto(body, contentType, text);
     // The text keeps no more room than it needs: a code page's two bytes for one character would
@@ -597,7 +599,7 @@ QString TC::decodeText(const QByteArray& body, const QByteArray& contentType) {
     return text;
 }
 
-TC::TUndecodedText TC::HGetTextUndecoded(const QString& url) {
+THttpClient::TUndecodedText THttpClient::HGetTextUndecoded(const QString& url) {
     TUndecodedText reply;
     TResult<QByteArray> contentType = perform(profile("HGetText"), url, QByteArray());
     reply.Status = m_lastStatus;
@@ -610,7 +612,7 @@ TC::TUndecodedText TC::HGetTextUndecoded(const QString& url) {
     return reply;
 }
 
-QString TC::DecodeText(TUndecodedText&& reply) {
+QString THttpClient::DecodeText(TUndecodedText&& reply) {
     if (!reply.Answered)
         return profile("HGetText").Failure;
     QString text = decodeText(reply.Bytes, reply.ContentType);
@@ -622,14 +624,15 @@ QString TC::DecodeText(TUndecodedText&& reply) {
     return text;
 }
 
-TResult<QByteArray> TC::FetchBytes(const TProfile& profile, const QString& url, const QByteArray& form) {
+TResult<QByteArray> THttpClient::FetchBytes(const TProfile& profile, const QString& url,
+                                            const QByteArray& form) {
     TResult<QByteArray> contentType = perform(profile, url, form);
     if (!contentType)
         return contentType.error();
     return std::exchange(m_body, QByteArray());
 }
 
-TResult<QString> TC::FetchText(const TProfile& profile, const QString& url, const QByteArray& form) {
+TResult<QString> THttpClient::FetchText(const TProfile& profile, const QString& url, const QByteArray& form) {
     TResult<QByteArray> contentType = perform(profile, url, form);
     if (!contentType)
         return contentType.error();
@@ -651,14 +654,15 @@ TResult<QString> TC::FetchText(const TProfile& profile, const QString& url, cons
     return text;
 }
 
-TResult<TC::TTextReply> TC::FetchReply(const TProfile& profile, const QString& url, const QByteArray& form) {
+TResult<THttpClient::TTextReply> THttpClient::FetchReply(const TProfile& profile, const QString& url,
+                                                         const QByteArray& form) {
     TResult<QString> text = FetchText(profile, url, form);
     if (!text)
         return text.error();
     return TTextReply{std::move(text).value(), m_lastStatus};
 }
 
-TResult<QString> TC::FetchPage(const TProfile& profile, const QString& url, const QByteArray& form) {
+TResult<QString> THttpClient::FetchPage(const TProfile& profile, const QString& url, const QByteArray& form) {
     TResult<TTextReply> reply = FetchReply(profile, url, form);
     if (!reply)
         return reply.error();
@@ -667,7 +671,7 @@ TResult<QString> TC::FetchPage(const TProfile& profile, const QString& url, cons
     return std::move(reply).value().Text;
 }
 
-TResult<QByteArray> TC::FetchFile(const QString& url) {
+TResult<QByteArray> THttpClient::FetchFile(const QString& url) {
     TResult<QByteArray> bytes = FetchBytes(profile("HOpen"), url);
     if (!bytes)
         return bytes;
@@ -676,49 +680,50 @@ TResult<QByteArray> TC::FetchFile(const QString& url) {
     return bytes;
 }
 
-QString TC::HGetText(const QString& url) {
+QString THttpClient::HGetText(const QString& url) {
     return textOf(*this, "HGetText", url);
 }
 
-QString TC::HGetTextNew(const QString& url) {
+QString THttpClient::HGetTextNew(const QString& url) {
     return textOf(*this, "HGetTextNew", url);
 }
 
-QString TC::HGetTextPage(const QString& url) {
+QString THttpClient::HGetTextPage(const QString& url) {
     return textOf(*this, "HGetTextPage", url);
 }
 
-QString TC::HGetTextLib(const QString& url) {
+QString THttpClient::HGetTextLib(const QString& url) {
     return textOf(*this, "HGetTextLib", url);
 }
 
-QString TC::Htaobao_curl_detail(const QString& url) {
+QString THttpClient::Htaobao_curl_detail(const QString& url) {
     return textOf(*this, "Htaobao_curl_detail", url);
 }
 
-QString TC::HPost(const QString& PostUrl, const QString& Post) {
+QString THttpClient::HPost(const QString& PostUrl, const QString& Post) {
     return textOf(*this, "HPost", PostUrl, Post.toUtf8());
 }
 
-QString TC::HGet(const QString& url) {
+QString THttpClient::HGet(const QString& url) {
     return textOf(*this, "HGet", url);
 }
 
-QString TC::HGetN(const QString& url) {
+QString THttpClient::HGetN(const QString& url) {
     return textOf(*this, "HGetN", url);
 }
 
-TResult<QByteArray> TC::HOpen(const QString& Htype, const QString& Url) {
+TResult<QByteArray> THttpClient::HOpen(const QString& Htype, const QString& Url) {
     Q_UNUSED(Htype); // every caller asks for a GET
     return FetchBytes(profile("HOpen"), Url);
 }
 
-QString TC::HGetTextFileStr(const QString& url) {
+QString THttpClient::HGetTextFileStr(const QString& url) {
     return textOf(*this, "HGetTextFileStr", url);
 }
 
-TResult<QByteArray> TC::Download(const QString& url, qint64 maxBytes,
-                                 const std::function<void(qint64 received, qint64 total)>& progress) {
+TResult<QByteArray>
+THttpClient::Download(const QString& url, qint64 maxBytes,
+                      const std::function<void(qint64 received, qint64 total)>& progress) {
     m_download = TDownload{maxBytes, progress};
     TResult<QByteArray> bytes = FetchBytes(profile("HOpen"), url);
     m_download = TDownload();

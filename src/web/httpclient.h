@@ -38,7 +38,7 @@ struct TRequestLimits {
 struct TProfile {
     // What the body becomes.
     enum class TBody {
-        Text,        // decoded by its declared charset (see TC::DecodeBody)
+        Text,        // decoded by its declared charset (see THttpClient::DecodeBody)
         Utf16,       // read as UTF-16 little-endian text up to its first zero unit
         Bytes,       // the bytes as they came
         TrimmedAnsi, // decoded from the ANSI code page and trimmed (a text file of the publisher)
@@ -65,24 +65,25 @@ struct TProfile {
 };
 
 // The web helper a worker uses for its requests and for reading pages: the request profiles and
-// the pattern operations. One TC belongs to one thread; each worker creates its own.
+// the pattern operations. One THttpClient belongs to one thread; each worker creates its own.
 //
 // No profile looks at the response status: a 404 or 500 page is returned like any other (callers
 // that must not take an error page for content check LastStatus). The text profiles return
 // "error" only when no response arrived at all.
-class TC {
+class THttpClient {
   public:
     friend class TPageAddresses;
     // Create. While `abandon` (when given) is set, a request in flight is given up at once and
     // fails like a lost connection. The profiles' headers take their service values (the cookies,
     // the hosts of Host and Referer) from `service`: a job's client gets the values the job started
     // with; without them, the values service.ini holds now.
-    explicit TC(const TRequestLimits& limits = TRequestLimits(), const std::atomic<bool>* abandon = nullptr);
-    TC(const TRequestLimits& limits, const std::atomic<bool>* abandon, TServiceSnapshot service);
+    explicit THttpClient(const TRequestLimits& limits = TRequestLimits(),
+                         const std::atomic<bool>* abandon = nullptr);
+    THttpClient(const TRequestLimits& limits, const std::atomic<bool>* abandon, TServiceSnapshot service);
     // Destroy.
-    ~TC();
-    TC(const TC&) = delete;
-    TC& operator=(const TC&) = delete;
+    ~THttpClient();
+    THttpClient(const THttpClient&) = delete;
+    THttpClient& operator=(const THttpClient&) = delete;
 
     static inline const QString Error = QStringLiteral("error");
 
@@ -125,10 +126,12 @@ class TC {
     };
     // Any profile, its text and its status; fails when no response came (TErrc::NoReply, BadReply
     // for a reply over its size limit, Refused for an address a page may not name).
-    TResult<TTextReply> FetchReply(const TProfile& profile, const QString& url, const QByteArray& form = QByteArray());
+    TResult<TTextReply> FetchReply(const TProfile& profile, const QString& url,
+                                   const QByteArray& form = QByteArray());
     // The text of a reply with a success status; a reply with any other status (its error page is
     // not what was asked for) fails with TErrc::BadReply ("HTTP 404"), as does no response.
-    TResult<QString> FetchPage(const TProfile& profile, const QString& url, const QByteArray& form = QByteArray());
+    TResult<QString> FetchPage(const TProfile& profile, const QString& url,
+                               const QByteArray& form = QByteArray());
     // The bytes of a reply with a success status (redirects followed, as HOpen), failing as
     // FetchPage does.
     TResult<QByteArray> FetchFile(const QString& url);
@@ -220,13 +223,13 @@ class TC {
 // with TErrc::Refused (the detail names the host) and nothing is sent to the host.
 class TPageAddresses {
   public:
-    explicit TPageAddresses(TC& tc) : m_tc(tc) { ++m_tc.m_pageAddresses; }
+    explicit TPageAddresses(THttpClient& tc) : m_tc(tc) { ++m_tc.m_pageAddresses; }
     ~TPageAddresses() { --m_tc.m_pageAddresses; }
     TPageAddresses(const TPageAddresses&) = delete;
     TPageAddresses& operator=(const TPageAddresses&) = delete;
 
   private:
-    TC& m_tc;
+    THttpClient& m_tc;
 };
 
 // Whether a request for `url` goes through a proxy: the variables libcurl reads (http_proxy;

@@ -260,11 +260,11 @@ TStatus TPageCache::ClearTemporaryData(const QDate& today) {
     return {};
 }
 
-QString TPageCache::GetCachedPage(const QString& url, TC& tc) {
-    return CachedPage(url, tc).value_or(TC::Error);
+QString TPageCache::GetCachedPage(const QString& url, THttpClient& tc) {
+    return CachedPage(url, tc).value_or(THttpClient::Error);
 }
 
-TResult<QString> TPageCache::CachedPage(const QString& url, TC& tc) {
+TResult<QString> TPageCache::CachedPage(const QString& url, THttpClient& tc) {
     const QString storedUrl = QString::fromLatin1(EncryptText(TAnsi::Encode(url), m_key, 0));
     {
         QMutexLocker lock(&m_lock);
@@ -278,7 +278,7 @@ TResult<QString> TPageCache::CachedPage(const QString& url, TC& tc) {
             while (query.next()) {
                 // A damaged entry is passed by: the next one, or a fetch, stands in for it.
                 const TResult<QByteArray> memo = DecryptText(query.value(0).toString().toLatin1(), m_key, 0);
-                if (memo && TAnsi::Decode(*memo) != TC::Error)
+                if (memo && TAnsi::Decode(*memo) != THttpClient::Error)
                     return TAnsi::Decode(*memo);
             }
         }

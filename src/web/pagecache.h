@@ -9,7 +9,7 @@
 #include <QString>
 #include <QStringList>
 
-class TC;
+class THttpClient;
 
 // Replies kept in a local database so that a page fetched once is not fetched again for a while.
 // The database is an SQLite file (named "DB.MDB" in the working directory) with one table
@@ -50,12 +50,12 @@ class TPageCache {
     TStatus ClearTemporaryData(const QDate& today = QDate::currentDate());
 
     // The reply for `url`: from the cache when it holds the address, else fetched with the
-    // caller's TC (HGetText) and stored. A failed request (no response, or a status that is no
+    // caller's THttpClient (HGetText) and stored. A failed request (no response, or a status that is no
     // success) gives "error" and is never stored; stored "error" entries count as absent. A store
     // that cannot be used gives the fetched reply.
-    QString GetCachedPage(const QString& url, TC& tc);
+    QString GetCachedPage(const QString& url, THttpClient& tc);
     // The same, a failed request as an error (why no reply came, or "HTTP 404"), not as "error".
-    TResult<QString> CachedPage(const QString& url, TC& tc);
+    TResult<QString> CachedPage(const QString& url, THttpClient& tc);
 
   private:
     class TConnection;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/result.h"
+#include "web/textsearch.h"
 
 #include <QString>
 #include <QStringList>
@@ -16,8 +17,9 @@ class TPatternError : public std::runtime_error {
     QString Message;
 };
 
-// The pattern operations the scrapers, crawlers and the export read pages with. Every call builds
-// its own expression and keeps nothing, so calls from several threads need no lock.
+// The pattern operations the scrapers, crawlers and the export read pages with. Each thread keeps
+// the expressions it has compiled (a few hundred at most) and shares none of them, so calls from
+// several threads need no lock.
 //
 // FindsStr, FindSList, FindSItem and MergeString give patterns their script-engine (ECMAScript)
 // meaning: "." stops at LF, CR, U+2028 and U+2029; "^" and "$" anchor at the ends of the whole
@@ -53,11 +55,6 @@ QString FindsStr(const QString& pattern, const TPatternText& html, bool AddMatch
 // Group 1 of the first match, case-sensitive, as a part of `html` (no copy), for running more
 // patterns over it; the empty text when nothing matches. Never raises (as FindsStr).
 TPatternText FindsText(const QString& pattern, const TPatternText& html);
-
-// Where `word` first occurs in `text` (0 for the empty word), or -1.
-qsizetype FindLiteral(QStringView text, QStringView word);
-// The same for bytes (a page as it came, before it is decoded).
-qsizetype FindBytes(QByteArrayView bytes, QByteArrayView word);
 
 // Every match, ignoring case: each match's whole text (when AddMatch) followed by each of its
 // groups in order; a group that took no part gives an empty entry.

@@ -1,4 +1,5 @@
 #include "app/appcore.h"
+#include "app/itemtablemodel.h"
 #include "app/settings.h"
 #include "gui/infoedit.h"
 #include "gui/mainwindow.h"
@@ -8,7 +9,6 @@
 #include "platform/paths.h"
 #include "table/gridfile.h"
 #include "table/itemtable.h"
-#include "table/itemtablemodel.h"
 #include "table/linklist.h"
 #include "taobaopages.h"
 
@@ -182,7 +182,7 @@ void TestMainWindow::firstStart() {
     QVERIFY(w.RadioGroup1Items[0]->isChecked());
     QCOMPARE(w.ComboBox1->currentText(), QStringLiteral("宝贝连接"));
     QCOMPARE(w.edit1->toPlainText(), QString());
-    QCOMPARE(w.Edit4->text(), QString());
+    QCOMPARE(w.WatermarkEdit->text(), QString());
     QVERIFY(!w.cbDL->isChecked() && !w.cbDLXX->isChecked() && !w.cbDLJG->isChecked());
     QCOMPARE(w.ListBox1->count(), 0);
     QCOMPARE(w.StringGrid1->model()->rowCount(), 1);
@@ -256,7 +256,8 @@ void TestMainWindow::busyStateDoesNotNest() {
     TFrMain& w = *m_window;
     const QList<QWidget*> locked = {w.RadioGroup1, w.BtnAdd,  w.BtnInvert, w.BtnSelectAll,
                                     w.BtnSearch,   w.Button9, w.Button10,  w.BtnBatchWatermark};
-    const QList<QWidget*> free = {w.ComboBox1, w.BtnRemove, w.BtnClear, w.StringGrid1, w.edit1, w.Edit4};
+    const QList<QWidget*> free = {w.ComboBox1,   w.BtnRemove, w.BtnClear,
+                                  w.StringGrid1, w.edit1,     w.WatermarkEdit};
     w.EnableCommands(false);
     w.EnableCommands(false);
     for (QWidget* c : locked)
@@ -307,6 +308,7 @@ void TestMainWindow::gridShowsCaptionRowAndHidesColumns() {
     });
     QTRY_COMPARE(view->model()->columnCount(), 13);
     QVERIFY(!view->isColumnHidden(12));
+    QCOMPARE(view->columnWidth(12), 64);
     QVERIFY(!view->CheckPicture(true).isNull());
     QVERIFY(view->CheckPicture(true).toImage() != view->CheckPicture(false).toImage());
 }
@@ -322,7 +324,7 @@ void TestMainWindow::clickOnCheckBoxToggles() {
     QTest::qWait(50);
     const QPoint box = view->visualRect(view->model()->index(2, ColSelect)).center();
     QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, box);
-    QCOMPARE(grid->Row(), 2);
+    QCOMPARE(view->Row(), 2);
     QCOMPARE(grid->Cell(ColSelect, 2), QString());
     QCOMPARE(grid->Cell(ColSelect, 1), QStringLiteral(" "));
     QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, box);
@@ -335,8 +337,8 @@ void TestMainWindow::clickOnCheckBoxToggles() {
     view->SetCurrentCell(ColTitle, 1);
     QTest::mousePress(view->viewport(), Qt::RightButton, {},
                       view->visualRect(view->model()->index(2, ColNo)).center());
-    QCOMPARE(grid->Row(), 2);
-    QCOMPARE(grid->Col(), ColTitle);
+    QCOMPARE(view->Row(), 2);
+    QCOMPARE(view->Col(), ColTitle);
 }
 
 void TestMainWindow::contextMenuFollowsUsableRow() {
@@ -493,7 +495,7 @@ void addEditableItem(TItemTable& table, const QString& title, const QString& det
 QString pageText(TFInfoEdit& editor) {
     QString text;
     bool done = false;
-    editor.WebBrowser1->page()->toPlainText([&](const QString& t) {
+    editor.DescriptionView->page()->toPlainText([&](const QString& t) {
         text = t;
         done = true;
     });
@@ -520,15 +522,15 @@ void TestMainWindow::editorFilledFromTheRow() {
     QVERIFY(e.windowFlags() & Qt::WindowStaysOnTopHint);
     QVERIFY(!e.isModal());
     QCOMPARE(e.size(), QSize(652, 455));
-    QCOMPARE(e.Edit1->text(), QStringLiteral("围巾"));
-    QCOMPARE(e.Edit2->text(), QStringLiteral("围巾分类"));
-    QCOMPARE(e.Edit3->text(), QStringLiteral("99.00"));
-    QCOMPARE(e.Edit4->text(), QStringLiteral("浙江杭州-北京;快递;3天"));
+    QCOMPARE(e.TitleEdit->text(), QStringLiteral("围巾"));
+    QCOMPARE(e.CategoryEdit->text(), QStringLiteral("围巾分类"));
+    QCOMPARE(e.PriceEdit->text(), QStringLiteral("99.00"));
+    QCOMPARE(e.DeliveryEdit->text(), QStringLiteral("浙江杭州-北京;快递;3天"));
     // The local description comes first when there is one.
     QTRY_VERIFY_WITH_TIMEOUT(e.Loaded(), 10000);
     QCOMPARE(pageText(e), QStringLiteral("本地描述"));
     bool editable = false;
-    e.WebBrowser1->page()->runJavaScript(
+    e.DescriptionView->page()->runJavaScript(
         QStringLiteral("document.designMode"), QWebEngineScript::ApplicationWorld,
         [&](const QVariant& v) { editable = v.toString() == QLatin1String("on"); });
     QTRY_VERIFY(editable);
@@ -542,13 +544,13 @@ void TestMainWindow::editorSavesTheFivePartsIntoItsRow() {
     TFInfoEdit& e = *w.InfoEdit;
     e.ShowInfoEdit();
     QTRY_VERIFY_WITH_TIMEOUT(e.Loaded(), 10000);
-    e.Edit1->setText(QStringLiteral(" 新大衣 "));
-    e.Edit2->setText(QStringLiteral("新分类"));
-    e.Edit3->setText(QStringLiteral("120.00"));
-    e.Edit4->setText(QStringLiteral("上海"));
+    e.TitleEdit->setText(QStringLiteral(" 新大衣 "));
+    e.CategoryEdit->setText(QStringLiteral("新分类"));
+    e.PriceEdit->setText(QStringLiteral("120.00"));
+    e.DeliveryEdit->setText(QStringLiteral("上海"));
     // An edit in the page itself, as typing would make it.
     bool typed = false;
-    e.WebBrowser1->page()->runJavaScript(
+    e.DescriptionView->page()->runJavaScript(
         QStringLiteral("document.body.innerHTML = '<p>改过的描述</p>'; true"),
         QWebEngineScript::ApplicationWorld, [&](const QVariant&) { typed = true; });
     QTRY_VERIFY(typed);
@@ -575,15 +577,15 @@ void TestMainWindow::editorFollowsTheCursor() {
     w.StringGrid1->SetCurrentCell(ColTitle, 1);
     TFInfoEdit& e = *w.InfoEdit;
     e.ShowInfoEdit();
-    e.Edit1->setText(QStringLiteral("没有保存的修改"));
+    e.TitleEdit->setText(QStringLiteral("没有保存的修改"));
     // Moving onto another usable row refills all five parts; the unsaved edit is dropped.
     w.StringGrid1->SetCurrentCell(ColTitle, 2);
-    QCOMPARE(e.Edit1->text(), QStringLiteral("二"));
+    QCOMPARE(e.TitleEdit->text(), QStringLiteral("二"));
     QTRY_VERIFY_WITH_TIMEOUT(e.Loaded(), 10000);
     QCOMPARE(pageText(e), QStringLiteral("描述二"));
     // The caption row refills nothing, and "保存" there does nothing.
     w.StringGrid1->SetCurrentCell(ColTitle, 0);
-    QCOMPARE(e.Edit1->text(), QStringLiteral("二"));
+    QCOMPARE(e.TitleEdit->text(), QStringLiteral("二"));
     QSignalSpy saved(&e, &TFInfoEdit::saved);
     QTest::mouseClick(e.BtnSave, Qt::LeftButton);
     QTest::qWait(200);
@@ -620,14 +622,14 @@ void TestMainWindow::editorCancelTouchesNothing() {
     w.StringGrid1->SetCurrentCell(ColTitle, 1);
     TFInfoEdit& e = *w.InfoEdit;
     e.ShowInfoEdit();
-    e.Edit1->setText(QStringLiteral("不要的修改"));
+    e.TitleEdit->setText(QStringLiteral("不要的修改"));
     QTest::mouseClick(e.BtnCancel, Qt::LeftButton);
     QVERIFY(!e.isVisible());
     QCOMPARE(m_core->Table()->RowCells(1), before);
     // Closed and opened again, it is the same window, filled from the row again.
     e.close();
     e.ShowInfoEdit();
-    QCOMPARE(e.Edit1->text(), QStringLiteral("大衣"));
+    QCOMPARE(e.TitleEdit->text(), QStringLiteral("大衣"));
 }
 
 namespace {
@@ -636,11 +638,11 @@ namespace {
 QVariant inEditor(TFInfoEdit& editor, const QString& script) {
     QVariant result;
     bool done = false;
-    editor.WebBrowser1->page()->runJavaScript(script, QWebEngineScript::ApplicationWorld,
-                                              [&](const QVariant& v) {
-                                                  result = v;
-                                                  done = true;
-                                              });
+    editor.DescriptionView->page()->runJavaScript(script, QWebEngineScript::ApplicationWorld,
+                                                  [&](const QVariant& v) {
+                                                      result = v;
+                                                      done = true;
+                                                  });
     if (!QTest::qWaitFor([&done] { return done; }, 10000))
         return QStringLiteral("no answer");
     return result;
@@ -720,7 +722,7 @@ void TestMainWindow::editorKeepsHostileDescriptionsHarmless() {
          {"<script", "onerror", "onclick", "onmouseover", "onload", "javascript:", "root:", "hacked", "evil"})
         QVERIFY2(!stored.contains(QLatin1String(never), Qt::CaseInsensitive), qPrintable(stored));
     // The view is still on its own document, and no window was opened.
-    QCOMPARE(e.WebBrowser1->url().scheme(), QStringLiteral("http"));
+    QCOMPARE(e.DescriptionView->url().scheme(), QStringLiteral("http"));
     QCOMPARE(inEditor(e, "document.querySelectorAll('p').length").toInt(), 2);
     QVERIFY(e.LabelNote->text().isEmpty());
 }
@@ -791,15 +793,15 @@ void TestMainWindow::editorKeepsTheDescriptionWhenItCannotShowIt() {
                     QStringLiteral("<p>本地描述</p>"));
     QTRY_COMPARE(w.StringGrid1->model()->rowCount(), 2);
     TFInfoEdit& e = openEditor(w);
-    e.Edit1->setText(QStringLiteral("新名称"));
+    e.TitleEdit->setText(QStringLiteral("新名称"));
     // The page's renderer dies; "保存" pressed before it is back keeps the description.
     QSignalSpy saved(&e, &TFInfoEdit::saved);
     bool pressed = false;
-    connect(e.WebBrowser1->page(), &QWebEnginePage::renderProcessTerminated, &e, [&] {
+    connect(e.DescriptionView->page(), &QWebEnginePage::renderProcessTerminated, &e, [&] {
         QTest::mouseClick(e.BtnSave, Qt::LeftButton);
         pressed = true;
     });
-    const qint64 renderer = e.WebBrowser1->page()->renderProcessPid();
+    const qint64 renderer = e.DescriptionView->page()->renderProcessPid();
     QVERIFY(renderer > 0);
     QCOMPARE(::kill(pid_t(renderer), SIGKILL), 0);
     QTRY_VERIFY_WITH_TIMEOUT(pressed, 10000);
@@ -816,7 +818,7 @@ void TestMainWindow::batchButtons() {
     for (const char* title : {"一", "二", "三"})
         addEditableItem(*m_core->Table(), QString::fromUtf8(title), QString());
     m_core->Table()->ToggleMark(2);
-    w.Edit4->setText(QStringLiteral("新水印"));
+    w.WatermarkEdit->setText(QStringLiteral("新水印"));
     QTest::mouseClick(w.BtnBatchWatermark, Qt::LeftButton);
     QCOMPARE(m_core->Table()->Cell(ColWatermark, 1), QStringLiteral("新水印"));
     QCOMPARE(m_core->Table()->Cell(ColWatermark, 2), QString());
@@ -844,7 +846,7 @@ void TestMainWindow::closingStopsJobsThenSaves() {
     QVERIFY(m_core->StartJob(TJobKind::Search, [this](const TJobContext& job) {
         while (!job.Stopped())
             QThread::msleep(5);
-        addItem(*m_core->Table(), QStringLiteral("最后一个"));
+        m_core->TableChanges().Apply([](TItemTable& table) { addItem(table, QStringLiteral("最后一个")); });
         return TJobResult{TJobOutcome::Stopped, {}, {}};
     }));
     QVERIFY(!m_window->Button9->isEnabled());

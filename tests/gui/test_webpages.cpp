@@ -226,10 +226,10 @@ void TestWebPages::welcomeFollowsThePointerAfterTheVersionCheck() {
         return QMessageBox::No;
     };
     w.show();
-    QTRY_COMPARE_WITH_TIMEOUT(w.WebBrowser1->url(), QUrl("http://pages.tovrel.example/welcome.html"),
+    QTRY_COMPARE_WITH_TIMEOUT(w.WelcomeView->url(), QUrl("http://pages.tovrel.example/welcome.html"),
                               PageTimeout);
     // The page came through the proxy (no such host exists).
-    QTRY_COMPARE_WITH_TIMEOUT(w.WebBrowser1->title(), QStringLiteral("发布者的欢迎页"), PageTimeout);
+    QTRY_COMPARE_WITH_TIMEOUT(w.WelcomeView->title(), QStringLiteral("发布者的欢迎页"), PageTimeout);
     QCOMPARE(w.asked, QStringList{QStringLiteral("更新提示|检测到新版本 '9.9.9.9' 是否更新？")});
     QCOMPARE(pointerFetchesWhenAsked, 0);
     QCOMPARE(m_sim.Count(Publisher, QStringLiteral("/welcome.txt")), 1);
@@ -253,55 +253,55 @@ void TestWebPages::builtInWelcomePage() {
     if (!pointer.isNull())
         m_sim.Route(Publisher, QStringLiteral("/welcome.txt"), TSimResponse::Text(pointer));
     TTestWindow& w = showWindow();
-    QTRY_COMPARE_WITH_TIMEOUT(w.WebBrowser1->url(), BuiltInWelcomePage(), PageTimeout);
-    QTRY_COMPARE_WITH_TIMEOUT(w.WebBrowser1->title(), QStringLiteral("欢迎使用 Quelvar网店宝贝复制专家"),
+    QTRY_COMPARE_WITH_TIMEOUT(w.WelcomeView->url(), BuiltInWelcomePage(), PageTimeout);
+    QTRY_COMPARE_WITH_TIMEOUT(w.WelcomeView->title(), QStringLiteral("欢迎使用 Quelvar网店宝贝复制专家"),
                               PageTimeout);
     QVERIFY(w.asked.isEmpty()); // the running version is the latest: the quiet check says nothing
 }
 
 void TestWebPages::helpFetchesAtEveryPress() {
     TTestWindow& w = showWindow();
-    QTRY_COMPARE_WITH_TIMEOUT(w.WebBrowser1->title(), QStringLiteral("发布者的欢迎页"), PageTimeout);
+    QTRY_COMPARE_WITH_TIMEOUT(w.WelcomeView->title(), QStringLiteral("发布者的欢迎页"), PageTimeout);
     QToolButton* help = toolButton(w, QStringLiteral("帮助"));
     QVERIFY(help);
     help->click();
     QCOMPARE(w.PageControl1->currentWidget(), w.TabSheet5);
-    QTRY_COMPARE_WITH_TIMEOUT(w.WebBrowser2->title(), QStringLiteral("发布者的帮助页"), PageTimeout);
+    QTRY_COMPARE_WITH_TIMEOUT(w.HelpView->title(), QStringLiteral("发布者的帮助页"), PageTimeout);
     QCOMPARE(m_sim.Count(Publisher, QStringLiteral("/help.txt")), 1);
     // The publisher changes the page: the next press follows.
     m_sim.Route(Publisher, QStringLiteral("/help.txt"),
                 TSimResponse::Text(QStringLiteral("http://pages.tovrel.example/other.html")));
     help->click();
-    QTRY_COMPARE_WITH_TIMEOUT(w.WebBrowser2->title(), QStringLiteral("另一页"), PageTimeout);
+    QTRY_COMPARE_WITH_TIMEOUT(w.HelpView->title(), QStringLiteral("另一页"), PageTimeout);
     QCOMPARE(m_sim.Count(Publisher, QStringLiteral("/help.txt")), 2);
     // Without the publisher: the built-in user guide; and a published version is asked about.
     writeServiceIni("PublisherServer=http://127.0.0.1:1\nLatestVersion=9.9.9.9\n");
     help->click();
-    QTRY_COMPARE_WITH_TIMEOUT(w.WebBrowser2->url(), BuiltInHelpPage(), PageTimeout);
-    QTRY_VERIFY_WITH_TIMEOUT(w.WebBrowser2->title().startsWith(QStringLiteral("帮助中心")), PageTimeout);
+    QTRY_COMPARE_WITH_TIMEOUT(w.HelpView->url(), BuiltInHelpPage(), PageTimeout);
+    QTRY_VERIFY_WITH_TIMEOUT(w.HelpView->title().startsWith(QStringLiteral("帮助中心")), PageTimeout);
     QCOMPARE(w.asked, QStringList{QStringLiteral("更新提示|检测到新版本 '9.9.9.9' 是否更新？")});
-    QCOMPARE(w.WebBrowser1->title(), QStringLiteral("发布者的欢迎页")); // the welcome view untouched
+    QCOMPARE(w.WelcomeView->title(), QStringLiteral("发布者的欢迎页")); // the welcome view untouched
 }
 
 void TestWebPages::newWindowsAndScriptDialogs() {
     TTestWindow& w = showWindow();
-    QTRY_COMPARE_WITH_TIMEOUT(w.WebBrowser1->title(), QStringLiteral("发布者的欢迎页"), PageTimeout);
+    QTRY_COMPARE_WITH_TIMEOUT(w.WelcomeView->title(), QStringLiteral("发布者的欢迎页"), PageTimeout);
     toolButton(w, QStringLiteral("帮助"))->click();
-    QTRY_COMPARE_WITH_TIMEOUT(w.WebBrowser2->title(), QStringLiteral("发布者的帮助页"), PageTimeout);
+    QTRY_COMPARE_WITH_TIMEOUT(w.HelpView->title(), QStringLiteral("发布者的帮助页"), PageTimeout);
 
     // The welcome page's script dialogs do not stop it, and its new windows never open.
     QVariant result;
-    w.WebBrowser1->page()->runJavaScript(
+    w.WelcomeView->page()->runJavaScript(
         QStringLiteral("alert('x'); confirm('y'); window.open('http://pages.tovrel.example/other.html'); 7"),
         [&result](const QVariant& v) { result = v; });
     QTRY_COMPARE_WITH_TIMEOUT(result, QVariant(7), PageTimeout);
     QTest::qWait(500);
     QVERIFY(w.opened.isEmpty());
-    QCOMPARE(w.WebBrowser1->title(), QStringLiteral("发布者的欢迎页"));
+    QCOMPARE(w.WelcomeView->title(), QStringLiteral("发布者的欢迎页"));
 
     // The help page shows no dialogs either, and a window its script asks for never opens.
     result.clear();
-    w.WebBrowser2->page()->runJavaScript(
+    w.HelpView->page()->runJavaScript(
         QStringLiteral("alert('x'); confirm('y'); window.open('http://pages.tovrel.example/other.html'); 8"),
         [&result](const QVariant& v) { result = v; });
     QTRY_COMPARE_WITH_TIMEOUT(result, QVariant(8), PageTimeout);
@@ -315,9 +315,9 @@ void TestWebPages::newWindowsAndScriptDialogs() {
                     "<html><head><title>链接</title></head><body style=\"margin:0\">"
                     "<a href=\"http://pages.tovrel.example/other.html\" target=\"_blank\" "
                     "style=\"display:block;width:100%;height:400px\">另一页</a></body></html>")));
-    w.WebBrowser2->load(QUrl(QStringLiteral("http://pages.tovrel.example/links.html")));
-    QTRY_COMPARE_WITH_TIMEOUT(w.WebBrowser2->title(), QStringLiteral("链接"), PageTimeout);
-    QWidget* surface = w.WebBrowser2->focusProxy();
+    w.HelpView->load(QUrl(QStringLiteral("http://pages.tovrel.example/links.html")));
+    QTRY_COMPARE_WITH_TIMEOUT(w.HelpView->title(), QStringLiteral("链接"), PageTimeout);
+    QWidget* surface = w.HelpView->focusProxy();
     QVERIFY(surface);
     for (int i = 0; i < 5; ++i)
         QTest::mouseClick(surface, Qt::LeftButton, {}, QPoint(50, 50));
@@ -325,7 +325,7 @@ void TestWebPages::newWindowsAndScriptDialogs() {
                               PageTimeout);
     QTest::qWait(500);
     QCOMPARE(w.opened.size(), 1);
-    QCOMPARE(w.WebBrowser2->title(), QStringLiteral("链接"));
+    QCOMPARE(w.HelpView->title(), QStringLiteral("链接"));
 }
 
 void TestWebPages::failedPageGivesWayToTheBuiltInOne_data() {
@@ -338,9 +338,9 @@ void TestWebPages::failedPageGivesWayToTheBuiltInOne() {
     QFETCH(QString, pointer);
     m_sim.Route(Publisher, QStringLiteral("/welcome.txt"), TSimResponse::Text(pointer));
     TTestWindow& w = showWindow();
-    QTRY_COMPARE_WITH_TIMEOUT(w.WebBrowser1->title(), QStringLiteral("欢迎使用 Quelvar网店宝贝复制专家"),
+    QTRY_COMPARE_WITH_TIMEOUT(w.WelcomeView->title(), QStringLiteral("欢迎使用 Quelvar网店宝贝复制专家"),
                               PageTimeout);
-    QCOMPARE(w.WebBrowser1->url(), BuiltInWelcomePage());
+    QCOMPARE(w.WelcomeView->url(), BuiltInWelcomePage());
 }
 
 void TestWebPages::versionCheckOnRequest() {
@@ -404,7 +404,7 @@ void TestWebPages::failedUpdateThenUpdateAtTheEnd() {
     m_sim.Route(Publisher, QStringLiteral("/Tovrel"),
                 TSimResponse::Text(QStringLiteral("<html>请先登录</html>")));
     TTestWindow& w = showWindow();
-    QTRY_COMPARE_WITH_TIMEOUT(w.WebBrowser1->title(), QStringLiteral("发布者的欢迎页"), PageTimeout);
+    QTRY_COMPARE_WITH_TIMEOUT(w.WelcomeView->title(), QStringLiteral("发布者的欢迎页"), PageTimeout);
     w.answer = [](const QString&, const QString&) { return QMessageBox::Yes; };
     toolButton(w, QStringLiteral("欢迎使用"))->click();
     w.Button11->click();

@@ -5,16 +5,13 @@
 
 class TItemTable;
 
-// Shows a TItemTable through Qt's model/view on the thread that owns this object (the
-// user-interface thread). The table announces its changes from whatever thread made them; those
-// notifications are queued here and replayed in order, so the shape this model reports always
-// follows the order of the changes. Row 0 (the captions) is an ordinary row, as it is in the table.
+// Shows the item table through Qt's model/view, on the table's own thread (the core's, which is the
+// window's). The table announces each change right after making it; the model follows at once.
+// Row 0 (the captions) is an ordinary row, as it is in the table.
 class TItemTableModel : public QAbstractTableModel {
     Q_OBJECT
   public:
-    explicit TItemTableModel(TItemTable* table, QObject* parent = nullptr);
-
-    TItemTable* Table() const { return m_table; }
+    explicit TItemTableModel(const TItemTable* table, QObject* parent = nullptr);
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -32,7 +29,7 @@ class TItemTableModel : public QAbstractTableModel {
     void onColumnCountChanged(int colCount);
     void onCellsChanged(int firstRow, int lastRow, int firstCol, int lastCol);
 
-    QPointer<TItemTable> m_table;
+    QPointer<const TItemTable> m_table;
     int m_rows = 0;
     int m_cols = 0;
 };

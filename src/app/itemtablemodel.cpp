@@ -1,17 +1,16 @@
-#include "table/itemtablemodel.h"
+#include "app/itemtablemodel.h"
 
 #include "table/itemtable.h"
 
 #include <algorithm>
 
-TItemTableModel::TItemTableModel(TItemTable* table, QObject* parent)
+TItemTableModel::TItemTableModel(const TItemTable* table, QObject* parent)
     : QAbstractTableModel(parent), m_table(table), m_rows(table->RowCount()), m_cols(table->ColCount()) {
-    connect(table, &TItemTable::rowsAppended, this, &TItemTableModel::onRowsAppended, Qt::QueuedConnection);
-    connect(table, &TItemTable::rowRemoved, this, &TItemTableModel::onRowRemoved, Qt::QueuedConnection);
-    connect(table, &TItemTable::tableReset, this, &TItemTableModel::onTableReset, Qt::QueuedConnection);
-    connect(table, &TItemTable::columnCountChanged, this, &TItemTableModel::onColumnCountChanged,
-            Qt::QueuedConnection);
-    connect(table, &TItemTable::cellsChanged, this, &TItemTableModel::onCellsChanged, Qt::QueuedConnection);
+    connect(table, &TItemTable::rowsAppended, this, &TItemTableModel::onRowsAppended);
+    connect(table, &TItemTable::rowRemoved, this, &TItemTableModel::onRowRemoved);
+    connect(table, &TItemTable::tableReset, this, &TItemTableModel::onTableReset);
+    connect(table, &TItemTable::columnCountChanged, this, &TItemTableModel::onColumnCountChanged);
+    connect(table, &TItemTable::cellsChanged, this, &TItemTableModel::onCellsChanged);
 }
 
 int TItemTableModel::rowCount(const QModelIndex& parent) const {

@@ -1,0 +1,644 @@
+#include "table/gridjson.h"
+
+#include "base/ansi.h"
+#include "base/itemcolumns.h"
+
+#include <QStringDecoder>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <functional>
+#include <optional>
+#include <vector>
+
+namespace {
+
+// How many bytes from `p` (at most `n`) a string's reader passes over without a look: ASCII other
+// than the quote and the backslash.
+qsizetype plainRun(const char* p, qsizetype n) {
+    qsizetype k = 0;
+#if defined(__SSE2__)
+    const __m128i quote = _mm_set1_epi8('"'), backslash = _mm_set1_epi8('\\');
+    while (k + 16 <= n) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k));
+        const int mask = _mm_movemask_epi8(
+            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, backslash)), v));
+        if (mask != 0)
+            return k + __builtin_ctz(uint(mask));
+        k += 16;
+    }
+#endif
+    while (k < n && uchar(p[k]) < 0x80 && p[k] != '"' && p[k] != '\\')
+        ++k;
+    return k;
+}
+
+// How many units from `u` (at most `n`) go into a JSON string as the same single bytes: ASCII
+// other than the quote, the backslash, the slash and U+0000. They are copied to `to`.
+qsizetype copyPlainUnits(const char16_t* u, qsizetype n, char* to) {
+    qsizetype k = 0;
+#if defined(__SSE2__)
+    const __m128i high = _mm_set1_epi16(short(0xFF80)), quote = _mm_set1_epi16('"'),
+                  backslash = _mm_set1_epi16('\\'), slash = _mm_set1_epi16('/'), zero = _mm_setzero_si128();
+    while (k + 8 <= n) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(u + k));
+        const __m128i special =
+            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(v, quote), _mm_cmpeq_epi16(v, backslash)),
+                         _mm_or_si128(_mm_cmpeq_epi16(v, slash), _mm_cmpeq_epi16(v, zero)));
+        const __m128i notAscii =
+            _mm_xor_si128(_mm_cmpeq_epi16(_mm_and_si128(v, high), zero), _mm_set1_epi16(-1));
+        if (_mm_movemask_epi8(_mm_or_si128(special, notAscii)) != 0)
+            break;
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(to + k), _mm_packus_epi16(v, v));
+        k += 8;
+    }
+#endif
+    for (; k < n; ++k) {
+        const char16_t c = u[k];
+        if (c >= 0x80 || c == u'"' || c == u'\\' || c == u'/' || c == 0)
+            break;
+        to[k] = char(c);
+    }
+    return k;
+}
+
+quint32 nameHash(const QString& name) {
+    quint32 h = 0;
+    for (QChar c : name)
+        h = h * 129u + c.unicode() + 0x9E370001u;
+    return h;
+}
+
+// A JSON string as the grid file writes it: the double quote, the backslash, the slash and U+0000
+// escaped; every other character as it is, unless the code page cannot hold it: such a character
+// (a surrogate half included, so a character beyond U+FFFF becomes a pair) is written as a \u
+// escape, which the file's ASCII survives and any JSON reader reads back.
+void appendEscaped(QString& out, const QString& text) {
+    static const char Hex[] = "0123456789abcdef";
+    out.reserve(out.size() + text.size() + 2);
+    out += QLatin1Char('"');
+    for (QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u >= 0x80 && !TAnsi::Holds(u)) {
+            out += QLatin1String("\\u");
+            for (int shift = 12; shift >= 0; shift -= 4)
+                out += QLatin1Char(Hex[(u >> shift) & 0xF]);
+            continue;
+        }
+        switch (u) {
+        case u'"':
+            out += QLatin1String("\\\"");
+            break;
+        case u'\\':
+            out += QLatin1String("\\\\");
+            break;
+        case u'/':
+            out += QLatin1String("\\/");
+            break;
+        case 0:
+            out += QLatin1String("\\u0000");
+            break;
+        default:
+            out += c;
+        }
+    }
+    out += QLatin1Char('"');
+}
+
+// The same JSON string straight in the code page's bytes, in one pass: what appendEscaped and then
+// TAnsi::Encode give, without the text in between.
+// At most six bytes per unit (a \u escape) and the quotes; returns where the string ends.
+constexpr qsizetype escapedBound(qsizetype units) {
+    return units * 6 + 2;
+}
+char* writeEscapedBytes(char* to, const QString& text) {
+    static const char Hex[] = "0123456789abcdef";
+    *to++ = '"';
+    const char16_t* units = reinterpret_cast<const char16_t*>(text.constData());
+    const qsizetype n = text.size();
+    for (qsizetype k = 0; k < n; ++k) {
+        const qsizetype run = copyPlainUnits(units + k, n - k, to);
+        to += run;
+        k += run;
+        if (k >= n)
+            break;
+        const char16_t u = units[k];
+        if (u < 0x80) {
+            switch (u) {
+            case u'"':
+            case u'\\':
+            case u'/':
+                *to++ = '\\';
+                *to++ = char(u);
+                break;
+            case 0:
+                std::memcpy(to, "\\u0000", 6);
+                to += 6;
+                break;
+            default:
+                *to++ = char(u);
+            }
+            continue;
+        }
+        const quint16 encoded = TAnsi::EncodedUnit(u);
+        if (encoded == 0xFFFF) {
+            *to++ = '\\';
+            *to++ = 'u';
+            for (int shift = 12; shift >= 0; shift -= 4)
+                *to++ = Hex[(u >> shift) & 0xF];
+        } else if (encoded < 0x100) {
+            *to++ = char(encoded);
+        } else {
+            *to++ = char(encoded >> 8);
+            *to++ = char(encoded & 0xFF);
+        }
+    }
+    *to++ = '"';
+    return to;
+}
+
+// Reads the grid's JSON text straight from its bytes in the ANSI code page as they come from the
+// decipherer, a piece at a time, decoding each string on its own: neither the whole text nor its
+// bytes ever exist at once, only the table being read and a piece. The reader is as tolerant
+// as the grid file needs: raw control characters inside strings, the standard escapes, and values
+// of any kind (a value that is no string reads as its text). A lead byte of a double-byte
+// character takes the next byte as its second byte, so a second byte that happens to be "\" is no
+// escape.
+class TGridJsonReader {
+  public:
+    // The whole text at once.
+    explicit TGridJsonReader(const QByteArray& bytes) : s(bytes), m_end(true) {}
+    // The text in pieces: `more` appends the next piece to its argument, false at the end.
+    explicit TGridJsonReader(std::function<bool(QByteArray&)> more) : m_more(std::move(more)) {}
+
+    std::optional<TGridJson> read() {
+        skipBlanks();
+        if (!take('['))
+            return std::nullopt;
+        TGridJson grid;
+        int members = -1;
+        skipSpace();
+        if (take(']'))
+            return std::nullopt; // an empty array is no table
+        while (true) {
+            compact();
+            skipSpace();
+            ++grid.elementCount;
+            if (peek() == '{') {
+                // Member "c" is column c, for c below the first row's member count; the first of
+                // two members of one name counts, and any other name is no column.
+                if (members < 0) {
+                    QList<std::pair<int, QString>> object;
+                    if (!readObject([&object](int c, QString&& value) {
+                            object.append({c, std::move(value)});
+                        }))
+                        return std::nullopt;
+                    members = int(object.size());
+                    grid.colCount = std::max(members, ColFixedCount); // the twelve fixed columns stay
+                    QStringList cells(grid.colCount);
+                    std::vector<bool> taken(size_t(members), false);
+                    for (auto& [c, value] : object)
+                        if (c >= 0 && c < members && !taken[size_t(c)]) {
+                            taken[size_t(c)] = true;
+                            cells[c] = std::move(value);
+                        }
+                    grid.rows.append(std::move(cells));
+                } else {
+                    QStringList cells(grid.colCount);
+                    std::vector<bool> taken(size_t(members), false);
+                    const bool read = readObject([&](int c, QString&& value) {
+                        if (c >= 0 && c < members && !taken[size_t(c)]) {
+                            taken[size_t(c)] = true;
+                            cells[c] = std::move(value);
+                        }
+                    });
+                    if (!read)
+                        return std::nullopt;
+                    if (grid.complete)
+                        grid.rows.append(std::move(cells));
+                }
+            } else {
+                if (members < 0)
+                    return std::nullopt; // the first element must be a row object
+                if (!skipValue())
+                    return std::nullopt;
+                grid.complete = false; // the rows after it are not read
+            }
+            skipSpace();
+            if (take(','))
+                continue;
+            if (!take(']'))
+                return std::nullopt;
+            skipBlanks();
+            return atEnd() ? std::optional<TGridJson>(grid) : std::nullopt;
+        }
+    }
+
+    // Reads what is left of the text, so that its source reaches its end.
+    void drain() {
+        while (!m_end) {
+            s.clear();
+            i = 0;
+            more();
+        }
+    }
+
+  private:
+    // The column a member name stands for: a number written as the writer writes it (decimal
+    // digits, no sign, no leading zero), else -1.
+    static int columnOfName(const QString& name) {
+        if (name.isEmpty() || name.size() > 9 || (name.size() > 1 && name[0] == u'0'))
+            return -1;
+        int c = 0;
+        for (QChar ch : name) {
+            if (ch < u'0' || ch > u'9')
+                return -1;
+            c = c * 10 + (ch.unicode() - u'0');
+        }
+        return c;
+    }
+
+    // Appends the next piece; false when there was none.
+    bool more() {
+        if (m_end)
+            return false;
+        const qsizetype before = s.size();
+        if (!m_more(s))
+            m_end = true;
+        return s.size() > before;
+    }
+    // Whether `n` bytes from the current one are there (reading pieces as needed).
+    bool have(qsizetype n) {
+        while (s.size() - i < n)
+            if (!more() && m_end)
+                return s.size() - i >= n;
+        return true;
+    }
+    // Drops the bytes read so far; only between values, where nothing refers to them.
+    void compact() {
+        if (i >= (qsizetype(4) << 20)) {
+            s.remove(0, i);
+            i = 0;
+        }
+    }
+    bool atEnd() { return !have(1); }
+    char peek() { return have(1) ? s[i] : '\0'; }
+    bool take(char c) {
+        if (peek() != c || i >= s.size())
+            return false;
+        ++i;
+        return true;
+    }
+    void skipSpace() {
+        while (have(1) && (s[i] == ' ' || s[i] == '\t' || s[i] == '\r' || s[i] == '\n'))
+            ++i;
+    }
+    // Any bytes up to U+0020 (what trimming the whole text would remove), at its start and end.
+    void skipBlanks() {
+        while (have(1) && uchar(s[i]) <= 0x20)
+            ++i;
+    }
+    static bool isLead(uchar b) { return b >= 0x81 && b <= 0xFE; }
+    static bool isTrail(uchar b) { return b >= 0x40 && b <= 0xFE && b != 0x7F; }
+
+    // A string: its bytes up to the closing quote decoded from the code page in one piece (escapes
+    // are ASCII, so they come through the decoding unchanged), then its escapes resolved.
+    std::optional<QString> readString() {
+        if (!take('"'))
+            return std::nullopt;
+        const qsizetype start = i;
+        bool escaped = false;
+        bool high = false; // a byte of a double-byte character (or of no character) came
+        bool closed = false;
+        while (!closed) {
+            // Two bytes ahead where the text has them, so a lead byte always sees its partner.
+            if (i + 1 >= s.size() && !m_end) {
+                more();
+                continue;
+            }
+            const char* p = s.constData();
+            const qsizetype stop = m_end ? s.size() : s.size() - 1;
+            while (i < stop) {
+                i += plainRun(p + i, stop - i);
+                if (i >= stop)
+                    break;
+                const uchar b = uchar(p[i]);
+                if (b == '"') {
+                    closed = true;
+                    break;
+                }
+                if (b == '\\') {
+                    escaped = true;
+                    high = high || (i + 1 < s.size() && uchar(p[i + 1]) >= 0x80);
+                    i += 2;
+                } else if (isLead(b) && i + 1 < s.size() && isTrail(uchar(p[i + 1]))) {
+                    high = true;
+                    i += 2;
+                } else {
+                    high = high || b >= 0x80;
+                    ++i;
+                }
+            }
+            if (!closed && m_end)
+                return std::nullopt; // the text ends inside the string
+        }
+        const QByteArrayView bytes(s.constData() + start, i - start);
+        QString raw;
+        if (!high)
+            raw = QString::fromLatin1(bytes); // ASCII, the same in every code page
+        else if (!TAnsi::DecodeWellFormed(bytes, raw))
+            raw = m_decoder.decode(bytes);
+        ++i; // the closing quote
+        return escaped ? unescape(raw) : raw;
+    }
+
+    static std::optional<QString> unescape(const QString& raw) {
+        QString out(raw.size(), Qt::Uninitialized);
+        const char16_t* from = reinterpret_cast<const char16_t*>(raw.constData());
+        char16_t* const begin = reinterpret_cast<char16_t*>(out.data());
+        char16_t* to = begin;
+        const qsizetype n = raw.size();
+        qsizetype k = 0;
+        while (k < n) {
+            // The run up to the next backslash, as it is.
+            const char16_t* slash = std::char_traits<char16_t>::find(from + k, size_t(n - k), u'\\');
+            const qsizetype run = slash ? slash - (from + k) : n - k;
+            std::memcpy(to, from + k, size_t(run) * sizeof(char16_t));
+            to += run;
+            k += run;
+            if (k >= n)
+                break;
+            if (++k >= n)
+                return std::nullopt;
+            switch (from[k]) {
+            case u'"':
+            case u'\\':
+            case u'/':
+                *to++ = from[k];
+                break;
+            case u'b':
+                *to++ = 0x08;
+                break;
+            case u'f':
+                *to++ = 0x0C;
+                break;
+            case u'n':
+                *to++ = 0x0A;
+                break;
+            case u'r':
+                *to++ = 0x0D;
+                break;
+            case u't':
+                *to++ = 0x09;
+                break;
+            case u'u': {
+                bool ok = false;
+                const uint code = raw.mid(k + 1, 4).toUInt(&ok, 16);
+                if (!ok || k + 4 >= n)
+                    return std::nullopt;
+                *to++ = char16_t(code);
+                k += 4;
+                break;
+            }
+            default:
+                return std::nullopt;
+            }
+            ++k;
+        }
+        out.truncate(to - begin);
+        return out;
+    }
+
+    // A value that is no string, object or array: its text as it stands.
+    std::optional<QString> readBare() {
+        const qsizetype start = i;
+        while (i < s.size() && (std::isalnum(uchar(s[i])) || s[i] == '-' || s[i] == '+' || s[i] == '.'))
+            ++i;
+        if (i == start)
+            return std::nullopt;
+        return QString::fromLatin1(s.mid(start, i - start));
+    }
+
+    // Values inside values nest at most this deep (a table needs two levels); a file nested deeper
+    // is damaged, and reading it never runs out of stack.
+    static constexpr int MaxDepth = 64;
+
+    // Counts the nesting while a value is read.
+    struct TDepth {
+        explicit TDepth(int& depth) : d(depth) { ++d; }
+        ~TDepth() { --d; }
+        bool tooDeep() const { return d > MaxDepth; }
+        int& d;
+    };
+
+    // A member's name as the column it stands for (-1 for a name that is no column); nothing when
+    // no string is there.
+    std::optional<int> readName() {
+        if (!take('"'))
+            return std::nullopt;
+        // The common case, read without making a text: decimal digits right up to the closing quote.
+        const qsizetype start = i;
+        int c = 0;
+        int digits = 0;
+        while (digits < 9 && have(1) && s[i] >= '0' && s[i] <= '9') {
+            c = c * 10 + (s[i] - '0');
+            ++i;
+            ++digits;
+        }
+        if (digits > 0 && have(1) && s[i] == '"' && !(digits > 1 && s[start] == '0')) {
+            ++i;
+            return c;
+        }
+        i = start - 1; // back to the opening quote (nothing was dropped meanwhile)
+        const std::optional<QString> name = readString();
+        if (!name)
+            return std::nullopt;
+        return columnOfName(*name);
+    }
+
+    // An object, each member handed to `onMember(column, value)`.
+    template <typename F> bool readObject(F&& onMember) {
+        const TDepth depth(m_depth);
+        if (depth.tooDeep() || !take('{'))
+            return false;
+        skipSpace();
+        if (take('}'))
+            return true;
+        while (true) {
+            skipSpace();
+            const std::optional<int> name = readName();
+            skipSpace();
+            if (!name || !take(':'))
+                return false;
+            skipSpace();
+            std::optional<QString> value;
+            if (peek() == '"')
+                value = readString();
+            else if (peek() == '{' || peek() == '[')
+                value = skipValue() ? std::optional<QString>(QString()) : std::nullopt;
+            else
+                value = readBare();
+            if (!value)
+                return false;
+            onMember(*name, std::move(*value));
+            skipSpace();
+            if (take(','))
+                continue;
+            return take('}');
+        }
+    }
+
+    bool skipValue() {
+        const TDepth depth(m_depth);
+        if (depth.tooDeep())
+            return false;
+        skipSpace();
+        if (peek() == '"')
+            return readString().has_value();
+        if (peek() == '{')
+            return readObject([](int, QString&&) {});
+        if (take('[')) {
+            skipSpace();
+            if (take(']'))
+                return true;
+            while (true) {
+                if (!skipValue())
+                    return false;
+                skipSpace();
+                if (take(','))
+                    continue;
+                return take(']');
+            }
+        }
+        return readBare().has_value();
+    }
+
+    QByteArray s; // the text read so far, from its last compaction
+    qsizetype i = 0;
+    bool m_end = false;
+    std::function<bool(QByteArray&)> m_more;
+    int m_depth = 0;
+    QStringDecoder m_decoder{"GBK", QStringConverter::Flag::Stateless};
+};
+
+TError damaged(const QString& why) {
+    return MakeError(TErrc::Damaged, why);
+}
+
+} // namespace
+
+QList<int> GridMemberOrder(int colCount) {
+    QList<int> order;
+    for (int c = 0; c < colCount; ++c)
+        order.append(c);
+    std::stable_sort(order.begin(), order.end(), [](int a, int b) {
+        return nameHash(QString::number(a)) > nameHash(QString::number(b));
+    });
+    return order;
+}
+
+namespace {
+
+// One row object of the grid's JSON text.
+void appendRowJson(QString& out, const QStringList& cells, const QList<int>& order,
+                   const QStringList& names) {
+    out += QLatin1Char('{');
+    for (qsizetype k = 0; k < order.size(); ++k) {
+        const int c = order[k];
+        if (k > 0)
+            out += QLatin1Char(',');
+        appendEscaped(out, names[c]);
+        out += QLatin1Char(':');
+        appendEscaped(out, c < cells.size() ? cells[c] : QString());
+    }
+    out += QLatin1Char('}');
+}
+
+// The same row object in the code page's bytes; `names` holds each member's name with its quotes
+// and the colon ("\"7\":"), made once for the whole table.
+void appendRowJsonBytes(QByteArray& out, const QStringList& cells, const QList<int>& order,
+                        const QByteArrayList& names) {
+    // Room for the longest form the row can take, made once; cut to what was written.
+    qsizetype bound = 2;
+    for (const int c : order)
+        bound += 1 + names[c].size() + escapedBound(c < cells.size() ? cells[c].size() : 0);
+    const qsizetype start = out.size();
+    out.resize(start + bound);
+    char* to = out.data() + start;
+    *to++ = '{';
+    const QString none;
+    for (qsizetype k = 0; k < order.size(); ++k) {
+        const int c = order[k];
+        if (k > 0)
+            *to++ = ',';
+        std::memcpy(to, names[c].constData(), size_t(names[c].size()));
+        to += names[c].size();
+        to = writeEscapedBytes(to, c < cells.size() ? cells[c] : none);
+    }
+    *to++ = '}';
+    out.truncate(to - out.constData());
+}
+
+QStringList memberNames(int colCount) {
+    QStringList names;
+    for (int c = 0; c < colCount; ++c)
+        names.append(QString::number(c));
+    return names;
+}
+
+} // namespace
+
+QString GridToJson(const QList<QStringList>& rows, int colCount) {
+    const QList<int> order = GridMemberOrder(colCount);
+    const QStringList names = memberNames(colCount);
+    QString out = QStringLiteral("[");
+    for (qsizetype r = 0; r < rows.size(); ++r) {
+        if (r > 0)
+            out += QLatin1Char(',');
+        appendRowJson(out, rows[r], order, names);
+    }
+    out += QLatin1Char(']');
+    return out;
+}
+
+TResult<TGridJson> GridFromAnsiJson(const QByteArray& json) {
+    std::optional<TGridJson> grid = TGridJsonReader(json).read();
+    if (!grid)
+        return damaged(QStringLiteral("the deciphered text is no table"));
+    return std::move(*grid);
+}
+
+TResult<TGridJson> GridFromAnsiJsonPieces(const QByteArray& json, qsizetype pieceBytes) {
+    qsizetype at = 0;
+    TGridJsonReader reader([&](QByteArray& text) {
+        const QByteArray piece = json.mid(at, std::max<qsizetype>(pieceBytes, 1));
+        at += piece.size();
+        text += piece;
+        return !piece.isEmpty();
+    });
+    std::optional<TGridJson> grid = reader.read();
+    if (!grid)
+        return damaged(QStringLiteral("the deciphered text is no table"));
+    return std::move(*grid);
+}
+
+TGridJsonWriter::TGridJsonWriter(int colCount) : m_order(GridMemberOrder(colCount)) {
+    for (int c = 0; c < colCount; ++c)
+        m_names.append('"' + QByteArray::number(c) + "\":");
+}
+
+void TGridJsonWriter::AppendRow(QByteArray& out, const QStringList& cells) const {
+    appendRowJsonBytes(out, cells, m_order, m_names);
+}
+
+std::optional<TGridJson> ReadGridJson(std::function<bool(QByteArray&)> more) {
+    TGridJsonReader reader(std::move(more));
+    std::optional<TGridJson> table = reader.read();
+    reader.drain();
+    return table;
+}

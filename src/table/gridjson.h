@@ -1,0 +1,53 @@
+#pragma once
+
+#include "base/result.h"
+
+#include <QByteArray>
+#include <QByteArrayList>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <optional>
+
+// The item table's JSON text as the grid file keeps it (enciphered), and its reading back.
+
+// The JSON text of a table: one object per row, members named by column index in the order of
+// their name hash; ", \, / and U+0000 escaped, and characters the code page cannot hold written as
+// \u escapes (surrogate pairs beyond U+FFFF).
+QString GridToJson(const QList<QStringList>& rows, int colCount);
+// Reads the rows of the JSON text from its bytes in the ANSI code page; accepts raw control
+// characters inside strings. Fails (TErrc::Damaged) when the text is no JSON array whose first
+// element is an object. Each row holds the cells of the first element's member count (at least the twelve
+// fixed columns); `complete` is false when an element that is no object cut the rows short.
+struct TGridJson {
+    QList<QStringList> rows; // the rows read, in order
+    int colCount = 0;
+    int elementCount = 0; // the elements of the array (rows read or not)
+    bool complete = true;
+};
+TResult<TGridJson> GridFromAnsiJson(const QByteArray& json);
+// The same, the text handed to the reader in pieces of `pieceBytes` as a file's are (the file's
+// pieces are large; any size reads the same table).
+TResult<TGridJson> GridFromAnsiJsonPieces(const QByteArray& json, qsizetype pieceBytes);
+// The order in which the members of a row object are written.
+QList<int> GridMemberOrder(int colCount);
+
+// Writes the row objects of a table of `colCount` columns in the code page's bytes, the member
+// names made once for the whole table.
+class TGridJsonWriter {
+  public:
+    explicit TGridJsonWriter(int colCount);
+    // Appends one row object to `out`.
+    void AppendRow(QByteArray& out, const QStringList& cells) const;
+
+  private:
+    QList<int> m_order;
+    QByteArrayList m_names; // "\"7\":"
+};
+
+// Reads the rows of the JSON text as `more` hands it over (appending the next piece to its argument,
+// false at the end), and the rest of the pieces after the table, so that a fault at the very end of
+// the source is found; nothing when the text is no table.
+std::optional<TGridJson> ReadGridJson(std::function<bool(QByteArray&)> more);
