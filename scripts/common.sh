@@ -6,6 +6,7 @@ TOVREL_PACKAGES=(
     qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libqt6sql6-sqlite
     qt6-webengine-dev
     libcurl4-openssl-dev libssl-dev openssl
+    libzstd-dev
     libgl-dev
     libbenchmark-dev
     qt6-translations-l10n

@@ -33,6 +33,8 @@
 #include <QThread>
 #include <QUrl>
 
+#include <chrono>
+
 namespace {
 
 // An item page with everything the export reads.
@@ -794,10 +796,14 @@ void TestExport::jobKeepsTheServiceValuesItStartedWith() {
                v + ".example\n";
     };
     m_env->WriteServiceIni(serviceIni("a"));
-    // The sale data comes late: the file changes while the export waits for it.
+    // The sale data of the first eight items comes late: the file changes while the export waits
+    // for it, and the ninth item (the export fetches eight at a time) is read after the change.
     TSimResponse sale = TSimResponse::Text(SaleReply, "GBK");
     sale.DelayMs = 1500;
-    m_sim->Route("sib.example", "/sib?itemId=1", sale);
+    const int items = 9;
+    for (int id = 1; id < items; ++id)
+        m_sim->Route("sib.example", QString("/sib?itemId=%1").arg(id), sale);
+    m_sim->Route("sib.example", QString("/sib?itemId=%1").arg(items), TSimResponse::Text(SaleReply, "GBK"));
     QImage picture(8, 8, QImage::Format_RGB32);
     picture.fill(Qt::red);
     QByteArray jpg;
@@ -808,11 +814,9 @@ void TestExport::jobKeepsTheServiceValuesItStartedWith() {
         m_sim->Route(host, "/p/main.jpg", TSimResponse{200, {{"Content-Type", "image/jpeg"}}, jpg});
     for (const char* host : {"props-a.example", "props-b.example"})
         m_sim->Route(host, "/apitools/ajax_props.do?act=props&cid=50010158", TSimResponse::Text(PropsReply));
-    // The second item is read after the change.
-    m_sim->Route("sib.example", "/sib?itemId=2", TSimResponse::Text(SaleReply, "GBK"));
-    for (const char* id : {"1", "2"})
+    for (int id = 1; id <= items; ++id)
         m_core->Table()->AppendRow([id](TRowWriter& row) {
-            row.SetCell(ColTitle, QStringLiteral("快照") + id);
+            row.SetCell(ColTitle, QStringLiteral("快照%1").arg(id));
             row.SetCell(ColPrice, "10.00");
             row.SetCell(ColHtml,
                         QStringLiteral(
@@ -826,30 +830,31 @@ void TestExport::jobKeepsTheServiceValuesItStartedWith() {
     QVERIFY(m_core->StartExport(ExportJobFor(out)));
     QTRY_COMPARE(m_sim->Count("sib.example", "/sib?itemId=1"), 1);
     m_env->WriteServiceIni(serviceIni("b"));
+    const qint64 changedUs = std::chrono::duration_cast<std::chrono::microseconds>(
+                                 std::chrono::steady_clock::now().time_since_epoch())
+                                 .count();
     QVERIFY(finished.wait(30000));
-    // The requests made after the change (the second item's, and the first property lookup and
-    // picture, which come after the first item's sale data).
+    // The requests of that kind that arrived after the change: there are some, and every one of
+    // them carries the values the export started with.
     QList<TSimRequest> after;
-    bool changed = false;
     for (const TSimRequest& r : m_sim->Requests()) {
-        if (changed)
+        const bool ofKind = what == "cookie" || what == "host" ? r.Path.startsWith("/sib?")
+                            : what == "props"                  ? r.Path.startsWith("/apitools/ajax_props.do")
+                                                               : r.Path == "/p/main.jpg";
+        if (ofKind && r.ArrivedUs > changedUs)
             after.append(r);
-        changed = changed || r.Path == "/sib?itemId=1";
     }
-    auto find = [&after](const QByteArray& path) {
-        for (const TSimRequest& r : after)
-            if (r.Path.startsWith(path))
-                return r;
-        return TSimRequest();
-    };
-    if (what == "cookie")
-        QCOMPARE(find("/sib?itemId=2").Header("Cookie"), QByteArray("cookie-a"));
-    else if (what == "host")
-        QCOMPARE(find("/sib?itemId=2").Header("Host"), QByteArray("data-a.example"));
-    else if (what == "props")
-        QCOMPARE(find("/apitools/ajax_props.do").Host, QByteArray("props-a.example"));
-    else
-        QCOMPARE(after.last().Host, QByteArray("img.new-a.example")); // the second item's picture
+    QVERIFY(!after.isEmpty());
+    for (const TSimRequest& r : after) {
+        if (what == "cookie")
+            QCOMPARE(r.Header("Cookie"), QByteArray("cookie-a"));
+        else if (what == "host")
+            QCOMPARE(r.Header("Host"), QByteArray("data-a.example"));
+        else if (what == "props")
+            QCOMPARE(r.Host, QByteArray("props-a.example"));
+        else
+            QCOMPARE(r.Host, QByteArray("img.new-a.example"));
+    }
 }
 
 void TestExport::editedTitleAndPriceAreExported() {

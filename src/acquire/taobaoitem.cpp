@@ -18,6 +18,8 @@
 #include <QThreadPool>
 #include <QUrl>
 
+#include <future>
+
 namespace {
 
 // A member of the postage reply as text: a string as it is, a missing member empty, anything
@@ -242,6 +244,15 @@ TTaobaoPageFields ReadTaobaoPage(const QString& page, const QString& link) {
 }
 
 std::optional<TItemRowValues> ReadTaobaoItem(THttpClient& tc, const TTaobaoItemInput& in) {
+    // The postage request needs only the item's id: it goes out beside the page's, on a client of
+    // its own, and its reply is read when the page is in.
+    std::future<QString> postage;
+    if (in.sendPostage)
+        postage = std::async(std::launch::async,
+                             [&tc, url = PostageAddress(in.head, in.postageHost, TaobaoItemId(in.link))] {
+                                 THttpClient side(tc.Limits(), tc.AbandonFlag(), tc.Service());
+                                 return side.FetchPage(TProfile::Of("HGetText"), url).value_or(QString());
+                             });
     // An error page (404, 500) or a redirect's own body is no item page: the fetch failed.
     THttpClient::TUndecodedText reply = tc.HGetTextUndecoded(in.link);
     if (!reply.Answered || !THttpClient::IsSuccess(reply.Status) || reply.Bytes.isEmpty())
@@ -253,11 +264,6 @@ std::optional<TItemRowValues> ReadTaobaoItem(THttpClient& tc, const TTaobaoItemI
     // and a wrong one is followed by a request for the right one.
     const QString guessedAddress = DescriptionAddressGuess(reply.Bytes, reply.ContentType);
     TItemRowValues item;
-    if (in.sendPostage)
-        item.delivery =
-            DeliveryFromPostage(tc.FetchPage(TProfile::Of("HGetText"),
-                                             PostageAddress(in.head, in.postageHost, TaobaoItemId(in.link)))
-                                    .value_or(QString()));
     // The guess is only a guess: what it says about a failed fetch waits for the page's word.
     QStringList notes;
     auto note = [&notes](const QString& line) { notes.append(line); };
@@ -273,6 +279,8 @@ std::optional<TItemRowValues> ReadTaobaoItem(THttpClient& tc, const TTaobaoItemI
         detail = FetchDescription(tc, fields.descriptionAddress, note);
     }
     item.detail = detail.value_or(QString());
+    if (postage.valid())
+        item.delivery = DeliveryFromPostage(postage.get());
     if (!detail && in.incomplete)
         ++*in.incomplete;
     if (in.note)

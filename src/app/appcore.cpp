@@ -241,7 +241,28 @@ bool TAppCore::leaveUnread(const QString& fileName, const QString& what, const Q
     return false;
 }
 
-TStatus TAppCore::Startup() {
+void TAppCore::loadTable() {
+    m_tableLoaded = true;
+    const QString gridFile = TPaths::WorkFile(GridFileName);
+    if (!PathTaken(gridFile))
+        return;
+    if (const TStatus loaded = LoadGridFromFile(*m_grid, gridFile); !loaded) {
+        m_grid->ResetGrid();
+        m_tableSavable = loaded.error().Code == TErrc::Io
+                             ? leaveUnread(GridFileName, QStringLiteral("宝贝表格"), loaded.error().Detail)
+                             : keepAside(GridFileName, QStringLiteral("宝贝表格"), loaded.error().Detail);
+    }
+}
+
+void TAppCore::LoadTable() {
+    if (m_tableLoaded)
+        return;
+    loadTable();
+    QMutexLocker lock(&m_saveLock);
+    m_saved.table = m_grid->Revision();
+}
+
+TStatus TAppCore::Startup(TStartupParts parts) {
     if (const TStatus locked = LockWorkFolder(); !locked)
         return locked;
     // The page cache store.
@@ -280,16 +301,9 @@ TStatus TAppCore::Startup() {
     // one that cannot be kept aside, or cannot be read at all (no permission, not enough memory),
     // stays where it is and is never overwritten in this run.
     m_grid->ResetGrid();
-    const QString gridFile = TPaths::WorkFile(GridFileName);
-    if (PathTaken(gridFile)) {
-        if (const TStatus loaded = LoadGridFromFile(*m_grid, gridFile); !loaded) {
-            m_grid->ResetGrid();
-            m_tableSavable =
-                loaded.error().Code == TErrc::Io
-                    ? leaveUnread(GridFileName, QStringLiteral("宝贝表格"), loaded.error().Detail)
-                    : keepAside(GridFileName, QStringLiteral("宝贝表格"), loaded.error().Detail);
-        }
-    }
+    m_tableLoaded = false;
+    if (parts == TStartupParts::Everything)
+        loadTable();
     bool linksToSave = false;
     const QString listFile = TPaths::WorkFile(LinkListFileName);
     if (PathTaken(listFile)) {
@@ -364,7 +378,8 @@ TStatus TAppCore::SaveState() {
                             : QStringLiteral("商品列表无法保存到 %1：%2")
                                   .arg(LinkListFileName, written.error().Detail);
          });
-    save(m_tableSavable, &TRevisions::table,
+    // A table that was never loaded is never written over its file.
+    save(m_tableSavable && m_tableLoaded, &TRevisions::table,
          QStringLiteral("宝贝表格没有保存：%1 在启动时无法读取，为了不覆盖它，本次运行不保存")
              .arg(GridFileName),
          [&] {

@@ -72,10 +72,15 @@ class TAppCore : public QObject {
     // The message that tells the user who holds the working folder.
     QString FolderBusyMessage() const;
 
+    // What Startup loads: everything, or all but the item table (for a command that works on the
+    // links and the settings alone, so that it neither reads nor writes the table's file).
+    enum class TStartupParts { Everything, AllButTable };
     // The start-up steps that do not concern a window, in their order: page cache, settings,
     // table reset, saved table, saved link list, version text. Takes the working folder first
     // when LockWorkFolder has not; fails, loading nothing, when another process holds it.
-    TStatus Startup();
+    TStatus Startup(TStartupParts parts = TStartupParts::Everything);
+    // Loads the item table after a Startup that left it out; nothing when it is loaded.
+    void LoadTable();
     // Writes the settings, the link list (an empty list removes its file) and the table. A file
     // that cannot be written keeps its old content; each failure is shown, and the result fails
     // with all of them.
@@ -232,6 +237,8 @@ class TAppCore : public QObject {
     // overwritten).
     bool leaveUnread(const QString& fileName, const QString& what, const QString& why);
     bool holdsBusyState(TJobKind kind) const;
+    // Reads the table's file into the table (a damaged one kept aside, an unreadable one left).
+    void loadTable();
     struct TRevisions {
         quint64 table = 0, links = 0, choices = 0;
         bool operator==(const TRevisions&) const = default;
@@ -258,6 +265,7 @@ class TAppCore : public QObject {
     // False for a state file that could not be read nor kept aside: it is not overwritten.
     bool m_settingsSavable = true;
     bool m_tableSavable = true;
+    bool m_tableLoaded = false; // read from its file (or found absent) in this run
     bool m_linksSavable = true;
     bool m_shutDown = false;
 };

@@ -134,6 +134,9 @@ void TAppCore::ChangeLinkKind(int kind) {
 void TAppCore::ChangeDataSource(int source) {
     if (Choices().DataSource == source)
         return;
+    // The table is emptied: it is read first, so that a file that cannot be read is kept (and the
+    // empty table not written over it).
+    LoadTable();
     UpdateChoices([source](TChoices& c) { c.DataSource = source; });
     m_links->Clear();
     m_grid->ResetGrid();

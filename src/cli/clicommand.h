@@ -38,8 +38,10 @@ struct TCliCommand {
     QList<QCommandLineOption> options;
     std::function<TStatus(const TCliArgs&)> check;
     std::function<int(TCliContext&, const TCliArgs&)> run;
-    // Whether it works on the working folder's state (loaded at start, saved when it changed).
-    bool usesWorkFolder = true;
+    // Which of the working folder's state it works on (loaded at start, saved when it changed):
+    // none, the links and settings alone (the table's file is neither read nor written), or all.
+    enum class TState { None, AllButTable, Everything };
+    TState state = TState::Everything;
     // How many positional arguments come before the options (edit's item number, which may be
     // written as a negative number and must not be taken for an option).
     int leadingArguments = 0;

@@ -519,13 +519,15 @@ const QList<TCliCommand>& CliCommands() {
              "                     choose the data source; a change empties the link list and the table"),
          {},
          [](const TCliArgs& a) { return oneOf(QStringLiteral("source"), a, SourceWords); },
-         runSource},
+         runSource,
+         TCliCommand::TState::AllButTable},
         {QStringLiteral("kind"),
          QStringLiteral("kind item|shop|category\n"
                         "                     choose the link kind that `add` takes"),
          {},
          [](const TCliArgs& a) { return oneOf(QStringLiteral("kind"), a, KindWords); },
-         runKind},
+         runKind,
+         TCliCommand::TState::AllButTable},
         {QStringLiteral("add"),
          QStringLiteral(
              "add TEXT...|-      add item links (several at once; - reads them from standard input,\n"
@@ -534,28 +536,33 @@ const QList<TCliCommand>& CliCommands() {
              "                     link of every item found"),
          {},
          checkAdd,
-         runAdd},
+         runAdd,
+         TCliCommand::TState::AllButTable},
         {QStringLiteral("remove"),
          QStringLiteral("remove N           remove link N of the list (numbers as in `list`)"),
          {},
          checkRemove,
-         runRemove},
+         runRemove,
+         TCliCommand::TState::AllButTable},
         {QStringLiteral("clear"),
          QStringLiteral("clear              empty the link list"),
          {},
          without(QStringLiteral("clear")),
-         runClear},
+         runClear,
+         TCliCommand::TState::AllButTable},
         {QStringLiteral("list"),
          QStringLiteral("list               print the link list, one numbered link per line"),
          {},
          without(QStringLiteral("list")),
-         runList},
+         runList,
+         TCliCommand::TState::AllButTable},
         {QStringLiteral("watermark-text"),
          QStringLiteral("watermark-text TEXT\n"
                         "                     set the watermark text that new rows and pictures take"),
          {},
          checkWatermarkText,
-         runWatermarkText},
+         runWatermarkText,
+         TCliCommand::TState::AllButTable},
         {QStringLiteral("search"),
          QStringLiteral(
              "search [--title-price]\n"
@@ -599,7 +606,7 @@ const QList<TCliCommand>& CliCommands() {
           valued(QStringLiteral("detail-file"), QStringLiteral("FILE"))},
          checkEdit,
          runEdit,
-         true,
+         TCliCommand::TState::Everything,
          1},
         {QStringLiteral("batch-watermark"),
          QStringLiteral(
@@ -626,7 +633,7 @@ const QList<TCliCommand>& CliCommands() {
          {},
          without(QStringLiteral("check-update")),
          runCheckUpdate,
-         false},
+         TCliCommand::TState::None},
         {QStringLiteral("update"),
          QStringLiteral(
              "update             when an update is offered, download the published window executable,\n"
@@ -636,7 +643,7 @@ const QList<TCliCommand>& CliCommands() {
          {},
          without(QStringLiteral("update")),
          runUpdate,
-         false},
+         TCliCommand::TState::None},
         {QStringLiteral("fetch"),
          QStringLiteral(
              "fetch PROFILE URL [-o FILE] [--data FORM]\n"
@@ -649,7 +656,7 @@ const QList<TCliCommand>& CliCommands() {
           valued(QStringLiteral("data"), QStringLiteral("FORM"))},
          checkFetch,
          runFetch,
-         false},
+         TCliCommand::TState::None},
     };
     return list;
 }

@@ -74,14 +74,14 @@ void PrintItemTable(const TItemTable& items, bool json, QTextStream& out) {
         // Written a row at a time: a large table never exists as one JSON text.
         out << '[';
         QString line;
-        const QList<QStringList> rows = items.Snapshot();
-        for (qsizetype r = 0; r < rows.size(); ++r) {
+        for (int r = 0; r < items.RowCount(); ++r) {
+            const QStringList cells = items.RowCells(r); // the page opened for this row alone
             line.resize(0);
             line += QLatin1String(r > 0 ? ",[" : "[");
-            for (qsizetype c = 0; c < rows[r].size(); ++c) {
+            for (qsizetype c = 0; c < cells.size(); ++c) {
                 if (c > 0)
                     line += QLatin1Char(',');
-                AppendJsonString(line, rows[r][c]);
+                AppendJsonString(line, cells[c]);
             }
             line += QLatin1Char(']');
             out << line;

@@ -166,13 +166,16 @@ int RunCli(const QStringList& args, QTextStream& out, QTextStream& err) {
     });
 
     TCliContext context{core, out, err};
-    if (!inv.command->usesWorkFolder) {
+    if (inv.command->state == TCliCommand::TState::None) {
         const int status = inv.command->run(context, inv.args);
         out.flush();
         return status;
     }
     // One process writes a working folder at a time.
-    if (const TStatus started = core.Startup(); !started) {
+    const TAppCore::TStartupParts parts = inv.command->state == TCliCommand::TState::AllButTable
+                                              ? TAppCore::TStartupParts::AllButTable
+                                              : TAppCore::TStartupParts::Everything;
+    if (const TStatus started = core.Startup(parts); !started) {
         err << "tovrel-cli: " << core.FolderBusyMessage() << '\n';
         return int(TCliExit::Failure);
     }

@@ -15,9 +15,17 @@
 #include "table/itemtable.h"
 #include "web/httpclient.h"
 #include "web/pagecache.h"
+#include "web/requestslots.h"
 
 #include <QDir>
 #include <QFileInfo>
+
+#include <condition_variable>
+#include <exception>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -161,11 +169,10 @@ struct TRowProblems {
 };
 
 // Turns one selected row into its CSV line.
-QString exportRow(const TJobContext& ctx, const TExportJob& job, TPageCache* cache,
-                  const QStringList& provinces, const TPriceAdjustment& adjustment, const QStringList& cells,
+QString exportRow(const TJobContext& ctx, THttpClient& tc, const TExportJob& job, TPageCache* cache,
+                  const QStringList& provinces, const TPriceAdjustment& adjustment, const TRowCopy& row,
                   TRowProblems* problems, QString* title) {
-    auto cell = [&cells](int col) { return col < cells.size() ? cells[col] : QString(); };
-    THttpClient tc(TRequestLimits(), ctx.StopFlag(), ctx.Service());
+    auto cell = [&row](int col) { return row.Cell(col); };
     const QString cleaned = CleanPageText(cell(ColHtml), ctx.Service());
     // Made ready for the patterns once, for all of them.
     const TPatterns::TPatternText cleanedText(cleaned);
@@ -240,6 +247,125 @@ QString exportRow(const TJobContext& ctx, const TExportJob& job, TPageCache* cac
     ctx.Report().Log(QStringLiteral("宝贝 ") + quoted(v.title) + QStringLiteral(" 下载完毕."));
     return line;
 }
+
+// A row's run-log lines, kept until the job reaches that row, so that the log reads row by row as
+// it would if the rows were exported one after another.
+class TRowLog : public TReporter {
+  public:
+    void Status(const QString&) override {}
+    void ClearLog() override {}
+    void Log(const QString& line) override { Lines.append(line); }
+    void Progress(const QString&) override {}
+    void Advance(qint64, qint64, const QString&) override {}
+    QStringList Lines;
+};
+
+// What a worker made of one row.
+struct TRowOutcome {
+    bool ready = false;
+    QString line;
+    QString title;
+    TRowProblems problems;
+    QStringList log;
+};
+
+// The rows of an export fetched by several workers at once, each row's requests one after another
+// and at most a few requests to one host at a time; the job takes the outcomes in table order.
+class TParallelRows {
+  public:
+    // The most rows under way at once (and so requests in flight), and to one host.
+    static constexpr int Workers = 8;
+    static constexpr int PerHost = 6;
+    // How far the workers may run ahead of the row the job waits for: rows done out of order wait
+    // in memory, and a slow row must not let the others pile up the whole package there.
+    static constexpr int MaxAhead = 64;
+
+    using TRowFunction = std::function<void(const TJobContext& rowJob, THttpClient& tc, qsizetype index,
+                                            TRowOutcome& outcome)>;
+
+    TParallelRows(const TJobContext& job, qsizetype rows, TRowFunction exportOne)
+        : m_job(job), m_outcomes(rows), m_exportOne(std::move(exportOne)), m_slots(PerHost, Workers) {
+        const int workers = int(std::min<qsizetype>(Workers, rows));
+        m_running = workers;
+        for (int w = 0; w < workers; ++w)
+            m_threads.emplace_back([this] { work(); });
+    }
+    ~TParallelRows() { Finish(); }
+
+    // Lets no worker start another row and waits for those under way (after a stop, at once).
+    void Finish() {
+        {
+            std::lock_guard lock(m_lock);
+            m_closing = true;
+        }
+        m_changed.notify_all();
+        for (std::thread& thread : m_threads)
+            if (thread.joinable())
+                thread.join();
+    }
+
+    // Waits for row `index`; nullptr when it will never come (the job was stopped first). A worker's
+    // exception (out of memory) comes out here.
+    TRowOutcome* Take(qsizetype index) {
+        std::unique_lock lock(m_lock);
+        m_taken = index;
+        m_changed.notify_all();
+        m_changed.wait(lock, [&] { return m_outcomes[index].ready || m_running == 0 || m_failure; });
+        if (m_failure)
+            std::rethrow_exception(m_failure);
+        return m_outcomes[index].ready ? &m_outcomes[index] : nullptr;
+    }
+    // Lets the memory of a row the job has written go.
+    void Release(qsizetype index) { m_outcomes[index] = TRowOutcome(); }
+
+  private:
+    void work() {
+        try {
+            THttpClient tc(TRequestLimits(), m_job.StopFlag(), m_job.Service());
+            tc.ShareRequestSlots(&m_slots);
+            for (;;) {
+                qsizetype index = 0;
+                {
+                    std::unique_lock lock(m_lock);
+                    m_changed.wait(lock, [&] { return m_closing || m_next < m_taken + MaxAhead; });
+                    if (m_closing || m_next >= qsizetype(m_outcomes.size()) || m_job.Stopped())
+                        break;
+                    index = m_next++;
+                }
+                TRowLog log;
+                const TJobContext rowJob(
+                    *m_job.StopFlag(), log, [this] { return m_job.Choices(); }, m_job.Service());
+                TRowOutcome outcome;
+                m_exportOne(rowJob, tc, index, outcome);
+                outcome.log = std::move(log.Lines);
+                outcome.ready = true;
+                std::lock_guard lock(m_lock);
+                m_outcomes[index] = std::move(outcome);
+                m_changed.notify_all();
+            }
+        } catch (...) {
+            std::lock_guard lock(m_lock);
+            if (!m_failure)
+                m_failure = std::current_exception();
+        }
+        std::lock_guard lock(m_lock);
+        --m_running;
+        m_changed.notify_all();
+    }
+
+    const TJobContext& m_job;
+    std::vector<TRowOutcome> m_outcomes;
+    TRowFunction m_exportOne;
+    TRequestSlots m_slots;
+    std::mutex m_lock;
+    std::condition_variable m_changed;
+    qsizetype m_next = 0;
+    qsizetype m_taken = 0;
+    int m_running = 0;
+    bool m_closing = false;
+    std::exception_ptr m_failure;
+    std::vector<std::thread> m_threads;
+};
 
 } // namespace
 
@@ -389,14 +515,23 @@ TJobResult ExportCsv(const TJobContext& job, const TExportJob& exportJob, TPageC
     const TPriceAdjustment adjustment{choices.PriceFactor, choices.PriceAmount};
     const qint64 total = exportJob.rows.size();
     report.Advance(0, total);
-    for (const TRowCopy& row : exportJob.rows) {
+    TParallelRows parallel(
+        job, total, [&](const TJobContext& rowJob, THttpClient& tc, qsizetype index, TRowOutcome& outcome) {
+            outcome.line = exportRow(rowJob, tc, exportJob, cache, provinces, adjustment,
+                                     exportJob.rows[index], &outcome.problems, &outcome.title);
+        });
+    for (qsizetype index = 0; index < total; ++index) {
         if (job.Stopped())
             break;
-        TRowProblems problems;
-        QString title;
-        lines.append(exportRow(job, exportJob, cache, provinces, adjustment, row.Cells, &problems, &title));
-        if (job.Stopped())
+        TRowOutcome* outcome = parallel.Take(index);
+        if (!outcome || job.Stopped())
             break; // that row's requests were abandoned: it is not counted as exported
+        for (const QString& line : std::as_const(outcome->log))
+            report.Log(line);
+        lines.append(outcome->line);
+        const TRowProblems problems = outcome->problems;
+        const QString title = outcome->title;
+        parallel.Release(index);
         if (problems.saleData)
             noSaleData.append(quoted(title));
         if (problems.properties)
@@ -408,6 +543,8 @@ TJobResult ExportCsv(const TJobContext& job, const TExportJob& exportJob, TPageC
         incomplete += problems.any() ? 1 : 0;
         report.Advance(lines.size() - 3, total, title);
     }
+    // No worker writes into the picture folder after this.
+    parallel.Finish();
     // A row whose requests were abandoned by the stop is unfinished too: nothing is written.
     if (job.Stopped()) {
         result.Outcome = TJobOutcome::Stopped;

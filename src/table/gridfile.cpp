@@ -37,8 +37,9 @@ constexpr qint64 WriteBackBytes = 32 << 20;
 TStatus SaveGridToFile(const TItemTable& grid, const QString& FileName) {
     // The JSON text is made, converted and enciphered one row at a time, so a large table never
     // exists as one text in memory.
-    const QList<QStringList> rows = grid.Snapshot();
-    const int colCount = rows.isEmpty() ? grid.ColCount() : int(rows.first().size());
+    // Each row's page is opened for its row alone.
+    const int rowCount = grid.RowCount();
+    const int colCount = grid.ColCount();
     const TGridJsonWriter json(colCount);
     QSaveFile file(FileName);
     if (!file.open(QIODevice::WriteOnly))
@@ -47,11 +48,11 @@ TStatus SaveGridToFile(const TItemTable& grid, const QString& FileName) {
     bool ok = writer.Write("[");
     QByteArray row;
     qint64 sinceWriteBack = 0;
-    for (qsizetype r = 0; r < rows.size() && ok; ++r) {
+    for (int r = 0; r < rowCount && ok; ++r) {
         row.resize(0); // keeps its room for the next row
         if (r > 0)
             row += ',';
-        json.AppendRow(row, rows[r]);
+        json.AppendRow(row, grid.RowCells(r));
         ok = writer.Write(row);
         // The disk works while the rest is made, instead of all at the commit.
         sinceWriteBack += row.size();
@@ -100,15 +101,17 @@ TStatus loadGrid(TItemTable& grid, const QString& FileName) {
     // latest) comes before any fault of the table in it.
     TCipherReader cipher(file, GridKey, 0, true);
     std::optional<TError> cipherError;
-    std::optional<TGridJson> table = ReadGridJson([&cipher, &cipherError](QByteArray& text) {
-        const TResult<QByteArray> piece = cipher.Next();
-        if (!piece) {
-            cipherError = piece.error();
-            return false;
-        }
-        text += *piece;
-        return !piece->isEmpty();
-    });
+    std::optional<TGridJson> table = ReadGridJson(
+        [&cipher, &cipherError](QByteArray& text) {
+            const TResult<QByteArray> piece = cipher.Next();
+            if (!piece) {
+                cipherError = piece.error();
+                return false;
+            }
+            text += *piece;
+            return !piece->isEmpty();
+        },
+        true);
     if (cipherError)
         return *cipherError;
     if (!table)
@@ -117,9 +120,10 @@ TStatus loadGrid(TItemTable& grid, const QString& FileName) {
     // just that). Rows after an element that could not be read stay empty.
     const int rowCount = table->elementCount;
     QList<QStringList> rows = std::move(table.value().rows);
+    QList<QByteArray> pages = std::move(table.value().pages);
     while (rows.size() < rowCount)
         rows.append(QStringList(table->colCount));
-    grid.Replace(rows, table->colCount);
+    grid.Replace(std::move(rows), table->colCount, std::move(pages));
     if (!table->complete)
         return damaged(QStringLiteral("a row of the table could not be read"));
     return {};

@@ -2,6 +2,7 @@
 
 #include "base/ansi.h"
 #include "base/itemcolumns.h"
+#include "table/packedtext.h"
 
 #include <QStringDecoder>
 
@@ -174,7 +175,18 @@ class TGridJsonReader {
     // The whole text at once.
     explicit TGridJsonReader(const QByteArray& bytes) : s(bytes), m_end(true) {}
     // The text in pieces: `more` appends the next piece to its argument, false at the end.
-    explicit TGridJsonReader(std::function<bool(QByteArray&)> more) : m_more(std::move(more)) {}
+    explicit TGridJsonReader(std::function<bool(QByteArray&)> more, bool packPages = false)
+        : m_more(std::move(more)), m_packPages(packPages) {}
+
+    // A row read; its page packed at once when asked, so that only one row's page is ever open.
+    void keepRow(TGridJson& grid, QStringList&& cells) const {
+        if (m_packPages) {
+            grid.pages.append(ColHtml < cells.size() ? PackedText::Pack(cells[ColHtml]) : QByteArray());
+            if (ColHtml < cells.size())
+                cells[ColHtml] = QString();
+        }
+        grid.rows.append(std::move(cells));
+    }
 
     std::optional<TGridJson> read() {
         skipBlanks();
@@ -207,7 +219,7 @@ class TGridJsonReader {
                             taken[size_t(c)] = true;
                             cells[c] = std::move(value);
                         }
-                    grid.rows.append(std::move(cells));
+                    keepRow(grid, std::move(cells));
                 } else {
                     QStringList cells(grid.colCount);
                     std::vector<bool> taken(size_t(members), false);
@@ -220,7 +232,7 @@ class TGridJsonReader {
                     if (!read)
                         return std::nullopt;
                     if (grid.complete)
-                        grid.rows.append(std::move(cells));
+                        keepRow(grid, std::move(cells));
                 }
             } else {
                 if (members < 0)
@@ -522,6 +534,7 @@ class TGridJsonReader {
     qsizetype i = 0;
     bool m_end = false;
     std::function<bool(QByteArray&)> m_more;
+    bool m_packPages = false;
     int m_depth = 0;
     QStringDecoder m_decoder{"GBK", QStringConverter::Flag::Stateless};
 };
@@ -636,8 +649,8 @@ void TGridJsonWriter::AppendRow(QByteArray& out, const QStringList& cells) const
     appendRowJsonBytes(out, cells, m_order, m_names);
 }
 
-std::optional<TGridJson> ReadGridJson(std::function<bool(QByteArray&)> more) {
-    TGridJsonReader reader(std::move(more));
+std::optional<TGridJson> ReadGridJson(std::function<bool(QByteArray&)> more, bool packPages) {
+    TGridJsonReader reader(std::move(more), packPages);
     std::optional<TGridJson> table = reader.read();
     reader.drain();
     return table;

@@ -23,6 +23,9 @@ QString GridToJson(const QList<QStringList>& rows, int colCount);
 // fixed columns); `complete` is false when an element that is no object cut the rows short.
 struct TGridJson {
     QList<QStringList> rows; // the rows read, in order
+    // With the pages packed (ReadGridJson's packPages): each row's page (PackedText), parallel to
+    // rows, whose ColHtml cells are empty then.
+    QList<QByteArray> pages;
     int colCount = 0;
     int elementCount = 0; // the elements of the array (rows read or not)
     bool complete = true;
@@ -49,5 +52,6 @@ class TGridJsonWriter {
 
 // Reads the rows of the JSON text as `more` hands it over (appending the next piece to its argument,
 // false at the end), and the rest of the pieces after the table, so that a fault at the very end of
-// the source is found; nothing when the text is no table.
-std::optional<TGridJson> ReadGridJson(std::function<bool(QByteArray&)> more);
+// the source is found; nothing when the text is no table. With `packPages` each row's page is packed
+// as soon as its row is read (see TGridJson::pages).
+std::optional<TGridJson> ReadGridJson(std::function<bool(QByteArray&)> more, bool packPages = false);

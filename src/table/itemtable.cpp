@@ -1,9 +1,15 @@
 #include "table/itemtable.h"
 
+#include "table/packedtext.h"
+
 #include <QMutexLocker>
 #include <QThread>
 
 #include <algorithm>
+
+QString TRowCopy::Cell(int col) const {
+    return col == ColHtml ? PackedText::Unpack(PackedPage) : Cells.value(col);
+}
 
 quint64 TRowWriter::Id() const {
     return m_table.m_ids.value(m_row);
@@ -44,7 +50,17 @@ int TItemTable::captionCount(const QString& folded) const {
 }
 
 TItemTable::TItemTable(QObject* parent) : QObject(parent) {
-    m_rows.append(FixedCaptions());
+    appendRow(FixedCaptions());
+}
+
+void TItemTable::appendRow(QStringList cells) {
+    QByteArray page;
+    if (ColHtml < cells.size()) {
+        page = PackedText::Pack(cells[ColHtml]);
+        cells[ColHtml].clear();
+    }
+    m_rows.append(std::move(cells));
+    m_pages.append(std::move(page));
     m_ids.append(m_nextId++);
 }
 
@@ -67,6 +83,8 @@ int TItemTable::ColCount() const {
 QString TItemTable::cellAt(int col, int row) const {
     if (row < 0 || row >= m_rows.size() || col < 0 || col >= m_colCount)
         return {};
+    if (col == ColHtml)
+        return PackedText::Unpack(m_pages[row]);
     const QStringList& cells = m_rows[row];
     return col < cells.size() ? cells[col] : QString();
 }
@@ -75,6 +93,14 @@ void TItemTable::setCellAt(int col, int row, const QString& text) {
     if (row < 0 || row >= m_rows.size() || col < 0 || col >= m_colCount)
         return;
     ++m_revision;
+    if (col == ColHtml) {
+        if (row == 0 && m_captionCountsValid) {
+            --m_captionCounts[cellAt(col, row).toCaseFolded()];
+            ++m_captionCounts[text.toCaseFolded()];
+        }
+        m_pages[row] = PackedText::Pack(text);
+        return;
+    }
     QStringList& cells = m_rows[row];
     if (col >= cells.size()) {
         if (text.isEmpty())
@@ -161,7 +187,7 @@ QList<TRowCopy> TItemTable::SelectedRows() const {
             continue;
         QStringList cells = m_rows[r];
         cells.resize(m_colCount);
-        rows.append({m_ids[r], cells});
+        rows.append({m_ids[r], cells, m_pages[r]});
     }
     return rows;
 }
@@ -215,11 +241,11 @@ quint64 TItemTable::Revision() const {
 void TItemTable::ResetGrid() {
     ownThread();
     m_rows.clear();
+    m_pages.clear();
     m_ids.clear();
     m_colCount = ColFixedCount;
     m_captionCountsValid = false;
-    m_rows.append(FixedCaptions());
-    m_ids.append(m_nextId++);
+    appendRow(FixedCaptions());
     ++m_revision;
     emit tableReset(1, m_colCount);
 }
@@ -227,8 +253,7 @@ void TItemTable::ResetGrid() {
 int TItemTable::AppendRow(const std::function<void(TRowWriter&)>& fill) {
     ownThread();
     const int r = int(m_rows.size());
-    m_rows.append(QStringList());
-    m_ids.append(m_nextId++);
+    appendRow(QStringList());
     setCellAt(ColNo, r, QString::number(r));
     setCellAt(ColSelect, r, MarkSelected);
     if (fill) {
@@ -247,6 +272,7 @@ bool TItemTable::StringGridDel(int row) {
     if (row < 1 || row >= m_rows.size())
         return false;
     m_rows.removeAt(row);
+    m_pages.removeAt(row);
     m_ids.removeAt(row);
     ++m_revision;
     for (int i = row; i < m_rows.size(); ++i)
@@ -291,16 +317,20 @@ bool TItemTable::IsUsableRow(int row) const {
 
 QStringList TItemTable::RowCells(int row) const {
     ownThread();
-    QStringList cells = row >= 0 && row < m_rows.size() ? m_rows[row] : QStringList();
+    const bool exists = row >= 0 && row < m_rows.size();
+    QStringList cells = exists ? m_rows[row] : QStringList();
     cells.resize(m_colCount);
+    if (exists)
+        cells[ColHtml] = PackedText::Unpack(m_pages[row]);
     return cells;
 }
 
 QList<QStringList> TItemTable::Snapshot() const {
     ownThread();
-    QList<QStringList> rows = m_rows;
-    for (QStringList& cells : rows)
-        cells.resize(m_colCount);
+    QList<QStringList> rows;
+    rows.reserve(m_rows.size());
+    for (int r = 0; r < m_rows.size(); ++r)
+        rows.append(RowCells(r));
     return rows;
 }
 
@@ -311,12 +341,34 @@ void TItemTable::Replace(const QList<QStringList>& rows, int colCount) {
         for (const QStringList& cells : rows)
             colCount = std::max(colCount, int(cells.size()));
     }
-    m_rows = rows;
-    for (QStringList& cells : m_rows)
+    QList<QStringList> kept;
+    QList<QByteArray> pages;
+    kept.reserve(rows.size());
+    pages.reserve(rows.size());
+    for (const QStringList& cells : rows) {
+        kept.append(cells);
+        pages.append(ColHtml < cells.size() ? PackedText::Pack(cells[ColHtml]) : QByteArray());
+        if (ColHtml < cells.size())
+            kept.last()[ColHtml].clear();
+    }
+    Replace(std::move(kept), colCount, std::move(pages));
+}
+
+void TItemTable::Replace(QList<QStringList>&& rows, int colCount, QList<QByteArray>&& packedPages) {
+    ownThread();
+    m_rows = std::move(rows);
+    m_pages = std::move(packedPages);
+    m_pages.resize(m_rows.size());
+    for (QStringList& cells : m_rows) {
         if (cells.size() > colCount)
             cells.resize(colCount);
-    if (m_rows.isEmpty())
+        if (ColHtml < cells.size())
+            cells[ColHtml].clear();
+    }
+    if (m_rows.isEmpty()) {
         m_rows.append(QStringList());
+        m_pages.append(QByteArray());
+    }
     m_ids.clear();
     for (qsizetype r = 0; r < m_rows.size(); ++r)
         m_ids.append(m_nextId++);

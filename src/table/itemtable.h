@@ -48,11 +48,12 @@ struct TItemEdit {
     std::optional<QString> LocalDetail; // ColLocalDetail, the edited description
 };
 
-// A copy of one row with its identity.
+// A copy of one row with its identity. The page (ColHtml) stays packed until it is asked for.
 struct TRowCopy {
     quint64 Id = 0;
-    QStringList Cells; // padded to ColCount
-    QString Cell(int col) const { return Cells.value(col); }
+    QStringList Cells;     // padded to ColCount; the page's cell is empty here (see Cell)
+    QByteArray PackedPage; // the page, packed (PackedText)
+    QString Cell(int col) const;
 };
 
 // The item table: a rectangle of text cells whose row 0 holds the captions and whose rows 1 to
@@ -131,6 +132,9 @@ class TItemTable : public QObject {
     // Replaces the whole table at once (used when a saved table is loaded). Rows may differ in
     // length; the column count becomes `colCount`, or max(ColFixedCount, longest row) when it is -1.
     void Replace(const QList<QStringList>& rows, int colCount = -1);
+    // The same with the rows' pages packed already (a row's ColHtml cell is not read then): the
+    // loader packs each page as it reads it, so the table's whole text never is in memory at once.
+    void Replace(QList<QStringList>&& rows, int colCount, QList<QByteArray>&& packedPages);
 
     static QStringList FixedCaptions() { return ::FixedCaptions(); }
 
@@ -153,9 +157,15 @@ class TItemTable : public QObject {
     // made afresh after a reset or a load.
     int captionCount(const QString& folded) const;
 
+    // Adds a row at the end (its page taken out of its cells and packed).
+    void appendRow(QStringList cells);
+
     // m_rows.size() is RowCount; a row may hold fewer cells than ColCount: missing cells are empty.
+    // A row's page (ColHtml) is not among its cells but in m_pages, packed: it takes most of the
+    // table's room, and only jobs and the save read it.
     QList<QStringList> m_rows;
-    QList<quint64> m_ids; // the identity of each row, parallel to m_rows
+    QList<QByteArray> m_pages; // parallel to m_rows
+    QList<quint64> m_ids;      // the identity of each row, parallel to m_rows
     quint64 m_nextId = 1;
     quint64 m_revision = 0;
     int m_colCount = ColFixedCount;

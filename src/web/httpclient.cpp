@@ -4,6 +4,7 @@
 #include "base/text.h"
 #include "config/servicevalues.h"
 #include "web/netaddress.h"
+#include "web/requestslots.h"
 
 #include <QRegularExpression>
 #include <QStringDecoder>
@@ -516,7 +517,16 @@ TResult<QByteArray> THttpClient::perform(const TProfile& profile, const QString&
         curl_easy_setopt(http, CURLOPT_HTTPGET, 1L);
     }
 
+    // A place among the job's requests in flight, held until the reply is in.
+    const QString slotHost = m_slots ? schemeAndHost(address.constData()).second : QString();
+    if (m_slots && !m_slots->Acquire(slotHost, m_abandon)) {
+        curl_easy_setopt(http, CURLOPT_HTTPHEADER, nullptr);
+        m_lastError = MakeError(TErrc::NoReply, QStringLiteral("已停止"));
+        return m_lastError;
+    }
     const CURLcode result = curl_easy_perform(http);
+    if (m_slots)
+        m_slots->Release(slotHost);
     m_lastRequestEnd.start();
     curl_easy_setopt(http, CURLOPT_HTTPHEADER, nullptr);
     long status = 0;

@@ -15,6 +15,7 @@
 #include <optional>
 #include <utility>
 
+class TRequestSlots;
 typedef void CURL;
 
 // How long a request may wait and how much it may receive. A request that passes a limit fails like
@@ -161,6 +162,14 @@ class THttpClient {
     }
     static bool IsSuccess(int status) { return status >= 200 && status < 300; }
 
+    // Workers that run at once share `places` (none by default): each request first waits for a
+    // place for its host there.
+    void ShareRequestSlots(TRequestSlots* places) { m_slots = places; }
+    // What a client for the same job needs: the limits, the stop flag and the service values.
+    const TRequestLimits& Limits() const { return m_limits; }
+    const std::atomic<bool>* AbandonFlag() const { return m_abandon; }
+    const TServiceSnapshot& Service() const { return m_service; }
+
     // Pattern operations.
     QString FindsStr(const QString& pattern, const TPatterns::TPatternText& html, bool AddMatch) const {
         return TPatterns::FindsStr(pattern, html, AddMatch);
@@ -203,6 +212,7 @@ class THttpClient {
     int m_lastStatus = 0;
     qint64 m_lastAnnounced = -1;
     int m_pageAddresses = 0; // TPageAddresses alive for this client
+    TRequestSlots* m_slots = nullptr;
     QElapsedTimer m_lastRequestEnd;
     // The body of the last reply. A text reply's body is decoded and its room kept for the next
     // reply (a file's body is handed over), so a run of pages does not take fresh memory for each.
