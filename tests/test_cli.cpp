@@ -97,6 +97,8 @@ class TestCli : public QObject {
     void manyLinksAtOnce();
     void linksTheListCanReadBack();
     void commandsWriteOnlyWhatChanged();
+    void linkCommandsLeaveTheTableUnread_data();
+    void linkCommandsLeaveTheTableUnread();
     void terminationKeepsFinishedRows_data();
     void terminationKeepsFinishedRows();
     void updateRefusesWhatThePublisherDidNotSign();
@@ -582,6 +584,47 @@ void TestCli::commandsWriteOnlyWhatChanged() {
     QCOMPARE(QFileInfo(grid).lastModified(), before);
     QCOMPARE(readFile(grid), bytes);
     QVERIFY(readFile(dir.filePath("setting.ini")).contains("picstr="));
+}
+
+void TestCli::linkCommandsLeaveTheTableUnread_data() {
+    QTest::addColumn<QStringList>("command");
+    QTest::addColumn<bool>("readsTable");
+    QTest::newRow("list") << QStringList{"list"} << false;
+    QTest::newRow("add") << QStringList{"add", "http://item.taobao.com/item.htm?id=2"} << false;
+    QTest::newRow("remove") << QStringList{"remove", "1"} << false;
+    QTest::newRow("clear") << QStringList{"clear"} << false;
+    QTest::newRow("kind") << QStringList{"kind", "shop"} << false;
+    QTest::newRow("watermark-text") << QStringList{"watermark-text", "小店"} << false;
+    QTest::newRow("source, unchanged") << QStringList{"source", "taobao"} << false;
+    // A change of source empties the table: it reads it first, so a damaged file is kept aside.
+    QTest::newRow("source, changed") << QStringList{"source", "1688"} << true;
+    QTest::newRow("table") << QStringList{"table"} << true;
+}
+
+void TestCli::linkCommandsLeaveTheTableUnread() {
+    // A damaged table file: a command that reads it says so and keeps it aside; one that works on
+    // the links and settings alone never opens it.
+    QFETCH(QStringList, command);
+    QFETCH(bool, readsTable);
+    QTemporaryDir dir;
+    TPaths::SetWorkDir(dir.path());
+    const QString grid = dir.filePath("grid.db");
+    {
+        QFile file(grid);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("0123456789ABCDEF not a table");
+    }
+    const TCliBinary cli{dir.path(), {}};
+    QVERIFY(cli({"add", "http://item.taobao.com/item.htm?id=1"}).isEmpty());
+    QProcess p;
+    cli.start(p, command);
+    QVERIFY(p.waitForFinished(30000));
+    const QString said = QString::fromUtf8(p.readAllStandardError());
+    QCOMPARE(p.exitCode(), 0);
+    QCOMPARE(said.contains("宝贝表格"), readsTable);
+    QCOMPARE(QFile::exists(grid + ".bad") || !QFile::exists(grid), readsTable);
+    if (command.first() == "list")
+        QCOMPARE(QString::fromUtf8(p.readAllStandardOutput()), "1\thttp://item.taobao.com/item.htm?id=1\n");
 }
 
 void TestCli::terminationKeepsFinishedRows_data() {

@@ -132,6 +132,7 @@ class TestExport : public QObject {
     void editedTitleAndPriceAreExported();
     void adjustedPricesAreExported();
     void stoppedExportWritesNoFile();
+    void rowsAtOnceWriteWhatOneAtATimeWrites();
 
   private:
     std::unique_ptr<TTestEnvironment> m_env;
@@ -1021,4 +1022,99 @@ void TestExport::shutdownStopsExportThenSaves() {
 }
 
 QTEST_MAIN(TestExport)
+void TestExport::rowsAtOnceWriteWhatOneAtATimeWrites() {
+    // Twelve items whose pictures come after different delays, so that rows fetched at once finish
+    // out of order; every reply takes at least 100 ms. The sale data of each comes after the same
+    // delay, so that the rows under way all ask for their pictures at about the same time.
+    const int items = 12;
+    const int minDelayMs = 100;
+    QImage picture(8, 8, QImage::Format_RGB32);
+    for (int id = 1; id <= items; ++id) {
+        TSimResponse sale = TSimResponse::Text(SaleReply, "GBK");
+        sale.DelayMs = minDelayMs;
+        m_sim->Route("detailskip.taobao.com", QString("/json/sib.htm?itemId=%1").arg(id), sale);
+        for (int n = 1; n <= 3; ++n) {
+            picture.fill(QColor::fromHsv(id * 25 % 360, 200, 50 * n));
+            QByteArray png;
+            QBuffer buffer(&png);
+            buffer.open(QIODevice::WriteOnly);
+            picture.save(&buffer, "PNG");
+            m_sim->Route(
+                "img.example", QString("/p/%1_%2.png").arg(id).arg(n),
+                TSimResponse{200, {{"Content-Type", "image/png"}}, png, minDelayMs + (id * n) % 5 * 40});
+        }
+        addRow(QString::number(id), QString("商品%1").arg(id), QString("%1.00").arg(id * 10), "");
+        m_core->Table()->SetCell(ColHtml, id,
+                                 m_core->Table()->Cell(ColHtml, id) +
+                                     QString("<img data-src=\"http://img.example/p/%1_1.png\">"
+                                             "<img data-src=\"http://img.example/p/%1_2.png\">"
+                                             "<img data-src=\"http://img.example/p/%1_3.png\">")
+                                         .arg(id));
+    }
+    TSimResponse props = TSimResponse::Text(PropsReply);
+    props.DelayMs = minDelayMs;
+    m_sim->Route("open.taobao.com", "/apitools/ajax_props.do?act=props&cid=50010158", props);
+
+    struct TPackage {
+        QByteArray csv;
+        QMap<QString, QByteArray> pictures;
+        QStringList log;
+        QList<TSimRequest> requests;
+    };
+    auto exportWith = [&](int rowsAtOnce, const QString& folder) {
+        TPackage package;
+        m_sim->ClearRequests();
+        const QString out = m_env->File(folder);
+        QDir().mkpath(out);
+        TExportJob job = ExportJobFor(out);
+        job.rowsAtOnce = rowsAtOnce;
+        QSignalSpy log(m_core, &TAppCore::logLine);
+        QSignalSpy finished(m_core, &TAppCore::jobFinished);
+        if (!m_core->StartExport(job) || !finished.wait(60000))
+            return package;
+        package.csv = readFile(job.csvPath);
+        for (const QString& name : QDir(job.pictureFolder).entryList(QDir::Files))
+            package.pictures.insert(name, readFile(QDir(job.pictureFolder).filePath(name)));
+        for (const QList<QVariant>& line : std::as_const(log))
+            package.log.append(line.first().toString());
+        package.requests = m_sim->Requests();
+        return package;
+    };
+    const TPackage one = exportWith(1, "one");
+    const TPackage eight = exportWith(8, "eight");
+    QCOMPARE(
+        TExportedCsv::Parse(QString::fromUtf16(reinterpret_cast<const char16_t*>(one.csv.constData() + 2),
+                                               (one.csv.size() - 2) / 2))
+            .items.size(),
+        items);
+    QCOMPARE(one.pictures.size(), items * 3);
+    // The same package byte for byte, and the same run log line for line.
+    QCOMPARE(eight.csv, one.csv);
+    QCOMPARE(eight.pictures, one.pictures);
+    QCOMPARE(eight.log, one.log);
+
+    // Requests in flight: every reply takes at least minDelayMs, so the requests that arrived
+    // within minDelayMs before one were all still waiting when it arrived. That lower bound never
+    // passes eight in all nor six to one host, and shows that several were in flight at once.
+    auto mostAtOnce = [&](const QList<TSimRequest>& requests, const QByteArray& host) {
+        int most = 0;
+        for (const TSimRequest& r : requests) {
+            if (!host.isEmpty() && r.Host != host)
+                continue;
+            int inFlight = 0;
+            for (const TSimRequest& earlier : requests)
+                if ((host.isEmpty() || earlier.Host == host) && earlier.ArrivedUs <= r.ArrivedUs &&
+                    r.ArrivedUs - earlier.ArrivedUs < (minDelayMs - 10) * 1000)
+                    ++inFlight;
+            most = std::max(most, inFlight);
+        }
+        return most;
+    };
+    QCOMPARE(mostAtOnce(one.requests, {}), 1);
+    const int inAll = mostAtOnce(eight.requests, {});
+    QVERIFY2(inAll >= 4 && inAll <= 8, qPrintable(QString::number(inAll)));
+    const int toPictureHost = mostAtOnce(eight.requests, "img.example");
+    QVERIFY2(toPictureHost <= 6, qPrintable(QString::number(toPictureHost)));
+}
+
 #include "test_export.moc"

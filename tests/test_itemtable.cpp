@@ -1,5 +1,6 @@
 #include "app/itemtablemodel.h"
 #include "table/itemtable.h"
+#include "table/packedtext.h"
 
 #include <QAbstractItemModelTester>
 #include <QMap>
@@ -46,6 +47,9 @@ class TestItemTable : public QObject {
     void toggleFlipsExactlyOneSpace();
     void usableRows();
     void resetDropsRowsAndAttributeColumns();
+    void packedTextKeepsEveryUnit_data();
+    void packedTextKeepsEveryUnit();
+    void pagesFollowTheirRows();
     void handedOverAppendsAreUnits();
     void modelFollowsHandedOverChanges();
 };
@@ -184,6 +188,60 @@ void TestItemTable::resetDropsRowsAndAttributeColumns() {
     addItem(table, QStringLiteral("b"), {QString(), QString()});
     QCOMPARE(table.Cell(12, 0), QString());
     QCOMPARE(table.Cell(12, 1), QString());
+}
+
+void TestItemTable::packedTextKeepsEveryUnit_data() {
+    QTest::addColumn<QString>("text");
+    QTest::newRow("empty") << QString();
+    QTest::newRow("markup") << QStringLiteral("<div class=\"tb-item\">").repeated(5000);
+    QTest::newRow("Chinese and a pair beyond U+FFFF")
+        << QString::fromUtf16(u"宝贝描述：羊绒大衣 \U0001F600 ¥368.00");
+    // UTF-8 cannot carry these: they must come back as they were all the same.
+    QTest::newRow("lone high surrogate") << (QStringLiteral("前") + QChar(0xD83D) + QStringLiteral("后"));
+    QTest::newRow("lone low surrogate at the end") << (QStringLiteral("页面") + QChar(0xDE00));
+    QTest::newRow("zero unit inside") << QString(QStringLiteral("a") + QChar(0) + QStringLiteral("b"));
+}
+
+void TestItemTable::packedTextKeepsEveryUnit() {
+    QFETCH(QString, text);
+    const QByteArray packed = PackedText::Pack(text);
+    QCOMPARE(PackedText::Unpack(packed), text);
+    if (text.size() > 10000)
+        QVERIFY2(packed.size() * 10 < text.size() * 2, "markup is kept in a tenth of its room or less");
+    // Bytes it did not make give nothing, not garbage or a crash.
+    QCOMPARE(PackedText::Unpack(packed.left(packed.size() / 2)), QString());
+    QCOMPARE(PackedText::Unpack("8not a frame"), QString());
+}
+
+void TestItemTable::pagesFollowTheirRows() {
+    // The page cell is kept apart from the others (packed): every way of reading and changing rows
+    // must keep each page with its own row.
+    TItemTable table;
+    for (const char* name : {"a", "b", "c"})
+        table.AppendRow([name](TRowWriter& row) {
+            row.SetCell(ColTitle, name);
+            row.SetCell(ColHtml, QStringLiteral("<title>%1</title>").arg(name).repeated(100));
+        });
+    QCOMPARE(table.Cell(ColHtml, 0), QStringLiteral("html"));
+    QVERIFY(table.StringGridDel(1));
+    table.SetCell(ColSelect, 1, QString());
+    QCOMPARE(table.Cell(ColHtml, 1), QStringLiteral("<title>b</title>").repeated(100));
+    QCOMPARE(table.RowCells(2)[ColHtml], QStringLiteral("<title>c</title>").repeated(100));
+    const QList<TRowCopy> selected = table.SelectedRows();
+    QCOMPARE(selected.size(), 1);
+    QCOMPARE(selected[0].Cell(ColTitle), QStringLiteral("c"));
+    QCOMPARE(selected[0].Cell(ColHtml), QStringLiteral("<title>c</title>").repeated(100));
+    QVERIFY(table.SetCellOfRow(selected[0].Id, ColHtml, QStringLiteral("新页面")));
+    QCOMPARE(table.Cell(ColHtml, 2), QStringLiteral("新页面"));
+    // A whole table replaced (as a load does), the pages given in the rows' cells.
+    const QList<QStringList> rows = table.Snapshot();
+    QCOMPARE(rows[1][ColHtml], QStringLiteral("<title>b</title>").repeated(100));
+    TItemTable copy;
+    copy.Replace(rows);
+    QCOMPARE(copy.Snapshot(), rows);
+    copy.ResetGrid();
+    QCOMPARE(copy.Cell(ColHtml, 0), QStringLiteral("html"));
+    QCOMPARE(copy.RowCount(), 1);
 }
 
 void TestItemTable::handedOverAppendsAreUnits() {

@@ -88,6 +88,7 @@ class TestTaobao : public QObject {
     void titles();
     void valuesOutOfMarkup_data();
     void valuesOutOfMarkup();
+    void postageGoesOutWithThePage();
     void attributeColumnsArePositional();
     void knownNameBeyondTheTableStillLands();
     void attributeNamesMatchAnyCaption();
@@ -525,6 +526,34 @@ void TestTaobao::itemCellByCell() {
     // The requests went where the item procedure sends them.
     QCOMPARE(m_sim->Count(DataHost, postagePath("1001")), 1);
     QCOMPARE(m_sim->Count("dsc.taobaocdn.com", "/i1/1001/desc.js"), 1);
+}
+
+void TestTaobao::postageGoesOutWithThePage() {
+    // The page comes after 300 ms. The postage request needs only the item's id: it goes out at
+    // once, beside the page's; the description's needs the page, and follows it.
+    serveItem("77", "慢页面", {"品牌:A"}, "广东广州");
+    TSimResponse page = TSimResponse::Text(itemPage("77", "慢页面", {"品牌:A"}), "GBK");
+    page.DelayMs = 300;
+    m_sim->Route(ItemHost, itemPath("77"), page);
+    TItemTable grid;
+    THttpClient tc;
+    TTaobaoItemInput in;
+    in.link = itemLink("77");
+    in.head = "http://";
+    QVERIFY(ScrapeTaobaoItem(tc, grid, in));
+    QCOMPARE(grid.Cell(ColDelivery, 1), "广东广州-北京;快递10.00;3天");
+    QCOMPARE(grid.Cell(ColDetail, 1), "<p>慢页面的描述</p>");
+    auto arrived = [this](const QString& host) {
+        for (const TSimRequest& r : m_sim->Requests())
+            if (r.Host == host.toUtf8())
+                return r.ArrivedUs;
+        return qint64(-1);
+    };
+    const qint64 pageAt = arrived(ItemHost), postageAt = arrived(DataHost),
+                 descriptionAt = arrived("dsc.taobaocdn.com");
+    QVERIFY(pageAt >= 0 && postageAt >= 0 && descriptionAt >= 0);
+    QVERIFY2(std::abs(postageAt - pageAt) < 200000, qPrintable(QString::number(postageAt - pageAt)));
+    QVERIFY2(descriptionAt - pageAt >= 290000, qPrintable(QString::number(descriptionAt - pageAt)));
 }
 
 void TestTaobao::attributeColumnsArePositional() {

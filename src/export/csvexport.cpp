@@ -273,8 +273,7 @@ struct TRowOutcome {
 // and at most a few requests to one host at a time; the job takes the outcomes in table order.
 class TParallelRows {
   public:
-    // The most rows under way at once (and so requests in flight), and to one host.
-    static constexpr int Workers = 8;
+    // The most requests to one host at a time, as a browser keeps to.
     static constexpr int PerHost = 6;
     // How far the workers may run ahead of the row the job waits for: rows done out of order wait
     // in memory, and a slow row must not let the others pile up the whole package there.
@@ -283,9 +282,11 @@ class TParallelRows {
     using TRowFunction = std::function<void(const TJobContext& rowJob, THttpClient& tc, qsizetype index,
                                             TRowOutcome& outcome)>;
 
-    TParallelRows(const TJobContext& job, qsizetype rows, TRowFunction exportOne)
-        : m_job(job), m_outcomes(rows), m_exportOne(std::move(exportOne)), m_slots(PerHost, Workers) {
-        const int workers = int(std::min<qsizetype>(Workers, rows));
+    // `workers` rows under way at once, and so at most that many requests in flight.
+    TParallelRows(const TJobContext& job, qsizetype rows, int workers, TRowFunction exportOne)
+        : m_job(job), m_outcomes(size_t(rows)), m_exportOne(std::move(exportOne)),
+          m_slots(PerHost, std::max(workers, 1)) {
+        workers = int(std::clamp<qsizetype>(rows, 0, std::max(workers, 1)));
         m_running = workers;
         for (int w = 0; w < workers; ++w)
             m_threads.emplace_back([this] { work(); });
@@ -516,7 +517,8 @@ TJobResult ExportCsv(const TJobContext& job, const TExportJob& exportJob, TPageC
     const qint64 total = exportJob.rows.size();
     report.Advance(0, total);
     TParallelRows parallel(
-        job, total, [&](const TJobContext& rowJob, THttpClient& tc, qsizetype index, TRowOutcome& outcome) {
+        job, total, exportJob.rowsAtOnce,
+        [&](const TJobContext& rowJob, THttpClient& tc, qsizetype index, TRowOutcome& outcome) {
             outcome.line = exportRow(rowJob, tc, exportJob, cache, provinces, adjustment,
                                      exportJob.rows[index], &outcome.problems, &outcome.title);
         });

@@ -26,6 +26,9 @@ struct TExportJob {
     // included) for the hint line. Rows deleted or added meanwhile do not change the export.
     QList<TRowCopy> rows;
     int tableRowCount = 1;
+    // How many rows are fetched at once (each row's requests one after another, at most six to one
+    // host at a time); the package is the same for any number.
+    int rowsAtOnce = 8;
 };
 // The package's names for a chosen folder at a moment.
 TExportJob ExportJobFor(const QString& folder, const QDateTime& now = QDateTime::currentDateTime());

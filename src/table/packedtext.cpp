@@ -11,6 +11,11 @@ namespace {
 // megabytes a second.
 constexpr int PackLevel = -3;
 
+// The first byte of a packed text says what the frame after it holds: the text's UTF-8, or (for a
+// text with a lone surrogate, which UTF-8 cannot carry) its UTF-16 units as they are.
+constexpr char Utf8Frame = '8';
+constexpr char Utf16Frame = 'W';
+
 // One context per thread, kept: making one for every cell would cost more than small cells take.
 ZSTD_CCtx* compressor() {
     thread_local std::unique_ptr<ZSTD_CCtx, size_t (*)(ZSTD_CCtx*)> context(ZSTD_createCCtx(), ZSTD_freeCCtx);
@@ -22,39 +27,63 @@ ZSTD_DCtx* decompressor() {
     return context.get();
 }
 
+bool hasLoneSurrogate(QStringView text) {
+    const char16_t* p = text.utf16();
+    const char16_t* end = p + text.size();
+    for (; p < end; ++p) {
+        if ((*p & 0xF800) != 0xD800)
+            continue;
+        if ((*p & 0xFC00) == 0xD800 && p + 1 < end && (p[1] & 0xFC00) == 0xDC00) {
+            ++p;
+            continue;
+        }
+        return true;
+    }
+    return false;
+}
+
+QByteArray compress(char kind, const char* data, size_t size) {
+    QByteArray packed(qsizetype(1 + ZSTD_compressBound(size)), Qt::Uninitialized);
+    packed[0] = kind;
+    ZSTD_CCtx* context = compressor();
+    if (!context)
+        throw std::bad_alloc();
+    const size_t written =
+        ZSTD_compressCCtx(context, packed.data() + 1, size_t(packed.size()) - 1, data, size, PackLevel);
+    if (ZSTD_isError(written))
+        throw std::bad_alloc(); // with room for the bound, zstd fails only when it cannot get memory
+    packed.truncate(qsizetype(1 + written));
+    packed.squeeze();
+    return packed;
+}
+
 } // namespace
 
 QByteArray PackedText::Pack(QStringView text) {
     if (text.isEmpty())
         return {};
+    if (hasLoneSurrogate(text))
+        return compress(Utf16Frame, reinterpret_cast<const char*>(text.utf16()), size_t(text.size()) * 2);
     const QByteArray utf8 = text.toUtf8();
-    QByteArray packed(qsizetype(ZSTD_compressBound(size_t(utf8.size()))), Qt::Uninitialized);
-    ZSTD_CCtx* context = compressor();
-    const size_t size = context ? ZSTD_compressCCtx(context, packed.data(), size_t(packed.size()),
-                                                    utf8.constData(), size_t(utf8.size()), PackLevel)
-                                : ZSTD_compress(packed.data(), size_t(packed.size()), utf8.constData(),
-                                                size_t(utf8.size()), PackLevel);
-    if (ZSTD_isError(size))
-        throw std::bad_alloc(); // zstd fails only when it cannot get memory
-    packed.truncate(qsizetype(size));
-    packed.squeeze();
-    return packed;
+    return compress(Utf8Frame, utf8.constData(), size_t(utf8.size()));
 }
 
 QString PackedText::Unpack(const QByteArray& packed) {
-    if (packed.isEmpty())
+    if (packed.size() < 2)
         return {};
-    const unsigned long long size = ZSTD_getFrameContentSize(packed.constData(), size_t(packed.size()));
+    const char* frame = packed.constData() + 1;
+    const size_t frameSize = size_t(packed.size()) - 1;
+    const unsigned long long size = ZSTD_getFrameContentSize(frame, frameSize);
     if (size == ZSTD_CONTENTSIZE_ERROR || size == ZSTD_CONTENTSIZE_UNKNOWN)
         return {};
-    QByteArray utf8(qsizetype(size), Qt::Uninitialized);
+    QByteArray bytes(qsizetype(size), Qt::Uninitialized);
     ZSTD_DCtx* context = decompressor();
-    const size_t got = context ? ZSTD_decompressDCtx(context, utf8.data(), size_t(utf8.size()),
-                                                     packed.constData(), size_t(packed.size()))
-                               : ZSTD_decompress(utf8.data(), size_t(utf8.size()), packed.constData(),
-                                                 size_t(packed.size()));
-    if (ZSTD_isError(got))
+    if (!context)
+        throw std::bad_alloc();
+    const size_t got = ZSTD_decompressDCtx(context, bytes.data(), size_t(bytes.size()), frame, frameSize);
+    if (ZSTD_isError(got) || got != size)
         return {};
-    utf8.truncate(qsizetype(got));
-    return QString::fromUtf8(utf8);
+    if (packed[0] == Utf16Frame)
+        return QString(reinterpret_cast<const QChar*>(bytes.constData()), bytes.size() / 2);
+    return QString::fromUtf8(bytes);
 }

@@ -7,9 +7,9 @@
 // of markup) takes a fifth or less of its room that way, and is opened only when a job or a save
 // needs it. Compressed with zstd at a fast level: packing must not slow a table's load much.
 namespace PackedText {
-// The text compressed (its UTF-8 in a zstd frame); the empty text packs to nothing.
+// The text compressed, every UTF-16 unit kept (a lone surrogate too); the empty text packs to
+// nothing. Throws std::bad_alloc when there is no memory for it.
 QByteArray Pack(QStringView text);
-// The text again; nothing for nothing (and for bytes that are no packed text, which never happens
-// to what Pack made).
+// The text again; the empty text for nothing (and for bytes Pack did not make).
 QString Unpack(const QByteArray& packed);
 } // namespace PackedText
