@@ -109,7 +109,8 @@ void runCurl(benchmark::State& state, bool parallel) {
     TSearchSite site(int(state.range(0)));
     QStringList args{QStringLiteral("--silent"), QStringLiteral("--proxy"), site.sim.Origin()};
     if (parallel)
-        args << QStringLiteral("--parallel") << QStringLiteral("--parallel-max") << QStringLiteral("16");
+        args << QStringLiteral("--parallel") << QStringLiteral("--parallel-immediate")
+             << QStringLiteral("--parallel-max") << QStringLiteral("16");
     for (const QString& link : site.links)
         args << QStringLiteral("-o") << QStringLiteral("/dev/null") << link;
     for (auto _ : state) {

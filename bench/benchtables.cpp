@@ -12,11 +12,17 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
+#include <QStringDecoder>
+
+#include <fcntl.h>
 #include <malloc.h>
+#include <openssl/evp.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstring>
 #include <map>
 
 namespace {
@@ -92,21 +98,32 @@ QStringList CorpusItemPages() {
     return texts;
 }
 
+void FillBenchItems(TItemTable& grid, int items) {
+    fillNarrow(grid, items);
+}
+
 QStringList BenchPages() {
     static const QStringList pages = corpusPages();
     return pages;
 }
 
 double PeakMegabytes() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss / 1024.0;
+    // The high-water mark of this process's own memory since it started (or was started anew by
+    // exec): the kernel's count for the process would include what its parent held before the exec.
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
+    return 0;
 }
 
 qint64 TableTextBytes(const TItemTable& grid) {
+    // A row at a time: the pages are opened one by one, as the table keeps them packed.
     qint64 bytes = 0;
-    for (const QStringList& row : grid.Snapshot())
-        for (const QString& cell : row)
+    for (int r = 0; r < grid.RowCount(); ++r)
+        for (const QString& cell : grid.RowCells(r))
             bytes += cell.size() * 2;
     return bytes;
 }
@@ -162,4 +179,86 @@ QString SavedBenchTable(TBenchTable shape) {
     if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
         files[shape] = file;
     return files[shape];
+}
+
+namespace {
+
+constexpr qsizetype FloorPieceBytes = 4 << 20;
+
+struct THexDigits {
+    char pairs[256][2];
+    signed char value[256];
+    THexDigits() {
+        static const char Hex[] = "0123456789ABCDEF";
+        for (int b = 0; b < 256; ++b) {
+            pairs[b][0] = Hex[b >> 4];
+            pairs[b][1] = Hex[b & 15];
+            value[b] = b >= '0' && b <= '9' ? char(b - '0') : b >= 'A' && b <= 'F' ? char(b - 'A' + 10) : -1;
+        }
+    }
+};
+const THexDigits HexDigits;
+
+} // namespace
+
+bool FloorWriteEnciphered(const QByteArray& file, const QByteArray& plain) {
+    const int fd = ::open(file.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0)
+        return false;
+    const unsigned char key[16] = {};
+    EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
+    EVP_EncryptInit_ex(ctx, EVP_aes_128_ecb(), nullptr, key, nullptr);
+    EVP_CIPHER_CTX_set_padding(ctx, 0);
+    QByteArray blocks(FloorPieceBytes, Qt::Uninitialized);
+    QByteArray hex(2 * FloorPieceBytes, Qt::Uninitialized);
+    bool ok = true;
+    for (qsizetype at = 0; at < plain.size() && ok; at += FloorPieceBytes) {
+        const qsizetype size = std::min(FloorPieceBytes, plain.size() - at) / 16 * 16;
+        int written = 0;
+        EVP_EncryptUpdate(ctx, reinterpret_cast<uchar*>(blocks.data()), &written,
+                          reinterpret_cast<const uchar*>(plain.constData() + at), int(size));
+        const uchar* from = reinterpret_cast<const uchar*>(blocks.constData());
+        char* to = hex.data();
+        for (int i = 0; i < written; ++i, to += 2)
+            std::memcpy(to, HexDigits.pairs[from[i]], 2);
+        ok = ::write(fd, hex.constData(), size_t(2 * written)) == 2 * written;
+    }
+    EVP_CIPHER_CTX_free(ctx);
+    ok = ::fsync(fd) == 0 && ok;
+    return ::close(fd) == 0 && ok;
+}
+
+qint64 FloorReadDeciphered(const QString& file, bool decode) {
+    const int fd = ::open(QFile::encodeName(file).constData(), O_RDONLY);
+    if (fd < 0)
+        return 0;
+    const unsigned char key[16] = {};
+    EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
+    EVP_DecryptInit_ex(ctx, EVP_aes_128_ecb(), nullptr, key, nullptr);
+    EVP_CIPHER_CTX_set_padding(ctx, 0);
+    QByteArray hex(2 * FloorPieceBytes, Qt::Uninitialized);
+    QByteArray blocks(FloorPieceBytes, Qt::Uninitialized);
+    QByteArray plain(FloorPieceBytes, Qt::Uninitialized);
+    QStringDecoder toText("GBK");
+    QString text;
+    qint64 total = 0;
+    for (;;) {
+        const ssize_t got = ::read(fd, hex.data(), size_t(hex.size()));
+        if (got <= 0)
+            break;
+        const qsizetype bytes = got / 32 * 16; // whole blocks (a real reader keeps the rest)
+        const uchar* from = reinterpret_cast<const uchar*>(hex.constData());
+        char* to = blocks.data();
+        for (qsizetype i = 0; i < bytes; ++i, from += 2)
+            to[i] = char(HexDigits.value[from[0]] << 4 | HexDigits.value[from[1]]);
+        int written = 0;
+        EVP_DecryptUpdate(ctx, reinterpret_cast<uchar*>(plain.data()), &written,
+                          reinterpret_cast<const uchar*>(blocks.constData()), int(bytes));
+        if (decode)
+            text = toText.decode(QByteArrayView(plain.constData(), written));
+        total += written;
+    }
+    EVP_CIPHER_CTX_free(ctx);
+    ::close(fd);
+    return total;
 }

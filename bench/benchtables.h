@@ -13,6 +13,8 @@ class TItemTable;
 QStringList CorpusItemPages();
 // The shared corpus's item pages (or one synthetic 300 KB page without the corpus).
 QStringList BenchPages();
+// Appends `items` realistic items, their pages BenchPages in turn.
+void FillBenchItems(TItemTable& grid, int items);
 
 // The process's peak resident memory so far, in MB.
 double PeakMegabytes();
@@ -29,3 +31,12 @@ enum class TBenchTable {
 // A saved grid file of that table, made once per run (in a child process, so that the table never
 // lived in this one); the empty text when it could not be made.
 QString SavedBenchTable(TBenchTable table);
+
+// The floors of the grid file's save and load, the least any program must do with the same bytes.
+// Writes `plain` enciphered (AES, as the grid file is) and made hexadecimal by table, a piece at a
+// time, to `file`, and syncs it to the disk; false when it could not.
+bool FloorWriteEnciphered(const QByteArray& file, const QByteArray& plain);
+// Reads `file` a piece at a time, decodes its hexadecimal by table and deciphers it; with `decode`
+// also decodes the plaintext from the code page into UTF-16 text. Returns the plaintext's size
+// (0 when the file could not be read).
+qint64 FloorReadDeciphered(const QString& file, bool decode);

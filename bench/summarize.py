@@ -104,13 +104,11 @@ def main():
                lambda b, a: (b["bytes_per_second"] / 1e6, a), at_least(5))
 
     grid = load(folder, "gridfile")
-    for name, ours, floor in (("grid file save, 1,000 items", "BM_SaveGrid/0", "BM_FloorEncipher"),
-                              ("grid file load, 1,000 items", "BM_LoadGrid/0", "BM_FloorDecipher")):
-        figure("gridfile", name + " (anchor: cipher floor)", [grid.get(ours), grid.get(floor)],
-               lambda a, b: (ms(a), ms(b)), at_most(1.5), "ms")
-    memory = load(folder, "gridfile_memory")
-    figure("gridfile_memory", "grid file load peak memory (anchor: text)", [memory.get("BM_LoadPeakMemory/0")],
-           lambda b: (b["peak_growth_MB"], b["text_MB"]), at_most(1.2), "MB")
+    for name, ours, floor in (("grid file save, 1,000 items (anchor: write+sync floor)", "BM_SaveGrid/0",
+                               "BM_FloorSave"),
+                              ("grid file load, 1,000 items (anchor: decipher floor)", "BM_LoadGrid/0",
+                               "BM_FloorLoad")):
+        figure("gridfile", name, [grid.get(ours), grid.get(floor)], lambda a, b: (ms(a), ms(b)), at_most(1.5), "ms")
 
     # Wide against narrow, per byte of the grid file.
     wide = load(folder, "wide")
@@ -126,17 +124,47 @@ def main():
     figure("window", "window shown after load, 1,000 items", [win.get("BM_WindowAfterLoad/0/manual_time")],
            lambda b: (b["after_load_ms"], 300.0), at_most(1), "ms")
 
+    # On the local simulator, with no network wait, a search is its reading of the pages (decoding,
+    # patterns, packing) and curl only downloads them: shown for the record. The searches' goals
+    # are in the latency group, where the seller's wait is.
     s = load(folder, "search")
-    figure("search", "per-link search, 200 links (anchor: curl -Z)",
+    figure("search", "per-link search, 200 links, local (anchor: curl -Z)",
            [s.get("BM_PerLinkSearch/200"), s.get("BM_CurlParallel/200/manual_time")],
-           lambda a, b: (ms(a), ms(b)), at_most(3), "ms")
-    figure("search", "Taobao search less pauses, 50 (anchor: curl)",
+           lambda a, b: (ms(a), ms(b)), REPORT, "ms")
+    figure("search", "Taobao search less pauses, 50, local (anchor: curl)",
            [s.get("BM_TaobaoSearchBeyondPauses/50/manual_time"), s.get("BM_CurlSequential/50/manual_time")],
-           lambda a, b: (ms(a), ms(b)), at_most(3), "ms")
+           lambda a, b: (ms(a), ms(b)), REPORT, "ms")
     m = load(folder, "search_memory")
     figure("search_memory", "search memory beyond rows, 200 vs 100 links",
            [m.get("BM_PerLinkSearchMemory/200"), m.get("BM_PerLinkSearchMemory/100")],
            lambda a, b: (a["beyond_rows_MB"], b["beyond_rows_MB"]), at_most(1.25), "MB")
+
+    lat = load(folder, "latency")
+    for name, ours, anchor, goal in (
+            ("export, 100 items, 50 ms (anchor: curl, 8 at once)", "BM_ExportLatency/100",
+             "BM_ExportCurlAnchor/100/manual_time", at_most(1.5)),
+            ("Taobao search less pauses, 20, 50 ms (anchor: curl)", "BM_TaobaoSearchLatency/20/manual_time",
+             "BM_TaobaoSearchCurlAnchor/20/manual_time", at_most(0.75)),
+            ("pictures, 100, 50 ms (anchor: curl, 8 at once)", "BM_PicturesLatency/20",
+             "BM_PicturesCurlAnchor/20/manual_time", at_most(1.5))):
+        figure("latency", name, [lat.get(ours), lat.get(anchor)], lambda a, b: (ms(a), ms(b)), goal, "ms")
+
+    sc = load(folder, "scale")
+    for items, goal in ((1000, at_most(1.5)), (5000, at_most(1.5)), (10000, at_most(1.5))):
+        figure("scale", f"table, {items:,} items (anchor: decipher+decode floor)",
+               [sc.get(f"BM_ScaleTable/{items}/manual_time"), sc.get(f"BM_ScaleFloor/{items}/manual_time")],
+               lambda a, b: (ms(a), ms(b)), goal, "ms")
+    for items in (1000, 5000, 10000):
+        figure("scale", f"table peak memory, {items:,} items (anchor: text)",
+               [sc.get(f"BM_ScaleTable/{items}/manual_time")],
+               lambda b: (b["peak_MB"], b["text_MB"]), at_most(0.5), "MB")
+    figure("scale", "list, 1,000 items (anchor: empty folder)",
+           [sc.get("BM_ScaleList/1000/manual_time"), sc.get("BM_ScaleList/0/manual_time")],
+           lambda a, b: (ms(a), ms(b)), at_most(2), "ms")
+    for items in (1000, 5000, 10000):
+        figure("scale", f"toggle and save, {items:,} items, read back (anchor: table)",
+               [sc.get(f"BM_ScaleChangeSave/{items}/manual_time"), sc.get(f"BM_ScaleTable/{items}/manual_time")],
+               lambda a, b: (ms(a), ms(b)), REPORT, "ms")
 
     p = load(folder, "pictures")
     figure("pictures", "watermark (anchor: ImageMagick convert)",

@@ -272,7 +272,7 @@ void Test1688::runEndsAtAFailedPage() {
     QCOMPARE(m_sim->Count(OfferHost, offerPath("3")), 0); // no later link fetched
     const TJobResult result = finished.first()[1].value<TJobResult>();
     QCOMPARE(result.Outcome, TJobOutcome::Failed);
-    QCOMPARE(result.Summary, "第 2 个连接无法下载，搜索已停止");
+    QCOMPARE(result.Summary, "第 2 个连接无法下载（页面无法读取），搜索已停止");
     QCOMPARE(captions.first()[1].toString(), "搜索中..");
     QCOMPARE(captions.last()[1].toString(), "开始搜索");
 }

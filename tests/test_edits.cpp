@@ -4,6 +4,8 @@
 #include "testfiles.h"
 
 #include "app/appcore.h"
+#include "app/itemtablemodel.h"
+#include "base/choices.h"
 #include "base/textlines.h"
 #include "table/itemtable.h"
 
@@ -48,6 +50,14 @@ class TestEdits : public QObject {
     void retitleReadsOnlyRegularFiles();
     void batchWatermarkOnSelectedRows();
     void editItemChangesOnlyNamedParts();
+    void pricesAsPagesShowThem_data();
+    void pricesAsPagesShowThem();
+    void itemLinksOfTheSource_data();
+    void itemLinksOfTheSource();
+    void addKeepsTheGoodLinesAndNamesTheBadOne();
+    void deleteSelectedRows();
+    void shownCellText_data();
+    void shownCellText();
 
   private:
     std::unique_ptr<TTestEnvironment> m_env;
@@ -200,4 +210,103 @@ void TestEdits::editItemChangesOnlyNamedParts() {
 }
 
 QTEST_GUILESS_MAIN(TestEdits)
+void TestEdits::pricesAsPagesShowThem_data() {
+    QTest::addColumn<QString>("price");
+    QTest::addColumn<bool>("accepted");
+    QTest::newRow("whole") << "99" << true;
+    QTest::newRow("two decimals") << "128.00" << true;
+    QTest::newRow("blanks around") << " 5.5 " << true;
+    QTest::newRow("range") << "59.00-89.00" << true;
+    QTest::newRow("range with blanks") << "59 - 89" << true;
+    QTest::newRow("zero") << "0" << true;
+    QTest::newRow("letters") << "abc" << false;
+    QTest::newRow("negative") << "-5" << false;
+    QTest::newRow("empty") << "" << false;
+    QTest::newRow("three in a range") << "1-2-3" << false;
+    QTest::newRow("currency sign") << "¥10" << false;
+    QTest::newRow("comma") << "1,000" << false;
+}
+
+void TestEdits::pricesAsPagesShowThem() {
+    QFETCH(QString, price);
+    QFETCH(bool, accepted);
+    QCOMPARE(TAppCore::WhyNotAPrice(price).isEmpty(), accepted);
+}
+
+void TestEdits::itemLinksOfTheSource_data() {
+    QTest::addColumn<int>("source");
+    QTest::addColumn<QString>("link");
+    QTest::addColumn<bool>("accepted");
+    QTest::newRow("taobao item") << SourceTaobao << "http://item.taobao.com/item.htm?id=123" << true;
+    QTest::newRow("tmall item, https")
+        << SourceTaobao << "https://detail.tmall.com/item.htm?spm=a&id=123" << true;
+    QTest::newRow("taobao without id") << SourceTaobao << "http://item.taobao.com/item.htm" << false;
+    QTest::newRow("word") << SourceTaobao << "hello" << false;
+    QTest::newRow("a title line") << SourceTaobao << "淘宝宝贝" << false;
+    QTest::newRow("another site") << SourceTaobao << "http://example.com/item.htm?id=1" << false;
+    QTest::newRow("look-alike host") << SourceTaobao << "http://nottaobao.com/item.htm?id=1" << false;
+    QTest::newRow("ftp") << SourceTaobao << "ftp://item.taobao.com/item.htm?id=1" << false;
+    QTest::newRow("1688 offer") << Source1688 << "http://detail.1688.com/offer/45678901.html" << true;
+    QTest::newRow("1688 without number") << Source1688 << "http://detail.1688.com/offer/" << false;
+    QTest::newRow("taobao link for 1688") << Source1688 << "http://item.taobao.com/item.htm?id=123" << false;
+    QTest::newRow("paipai item") << SourcePaipai << "http://auction1.paipai.com/123456" << true;
+}
+
+void TestEdits::itemLinksOfTheSource() {
+    QFETCH(int, source);
+    QFETCH(QString, link);
+    QFETCH(bool, accepted);
+    QCOMPARE(TAppCore::WhyNotAnItemLink(source, link).isEmpty(), accepted);
+}
+
+void TestEdits::addKeepsTheGoodLinesAndNamesTheBadOne() {
+    TAppCore& core = m_env->Core();
+    QVERIFY(core.Startup().ok());
+    TAppCore::TAddCounts counts;
+    core.AddLinks(
+        {"http://item.taobao.com/item.htm?id=1", "hello", "淘宝宝贝", "http://item.taobao.com/item.htm?id=2"},
+        &counts);
+    QCOMPARE(counts.added, 2);
+    QCOMPARE(counts.refused, 2);
+    QCOMPARE(counts.refusal, "第 2 行不是宝贝链接");
+    QCOMPARE(core.LinkItems().Items(),
+             (QStringList{"http://item.taobao.com/item.htm?id=1", "http://item.taobao.com/item.htm?id=2"}));
+}
+
+void TestEdits::deleteSelectedRows() {
+    TAppCore& core = m_env->Core();
+    addItems(*core.Table(), 5);
+    for (int row : {1, 3})
+        core.Table()->SetCell(ColSelect, row, QString());
+    QCOMPARE(core.DeleteSelectedItems(), 3);
+    QCOMPARE(titles(core.Items()), (QStringList{"旧1", "旧3"}));
+    QCOMPARE(core.Items().Cell(ColNo, 2), "2");
+    QCOMPARE(core.Items().Cell(ColHtml, 2), "<title>页面3</title>");
+    QCOMPARE(core.DeleteSelectedItems(), 0);
+}
+
+void TestEdits::shownCellText_data() {
+    QTest::addColumn<int>("col");
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("nbsp") << int(ColTitle) << "品牌:&nbsp;李宁" << QString::fromUtf16(u"品牌:\u00A0李宁");
+    QTest::newRow("amp") << 12 << "A&amp;B"
+                         << "A&B";
+    QTest::newRow("plain") << int(ColTitle) << "连衣裙"
+                           << "连衣裙";
+    QTest::newRow("whole delivery") << int(ColDelivery) << "浙江杭州-北京;快递10.00;3天"
+                                    << "浙江杭州-北京;快递10.00;3天";
+    QTest::newRow("no delivery data") << int(ColDelivery) << "-;;"
+                                      << "";
+    QTest::newRow("null delivery") << int(ColDelivery) << "-null;12;"
+                                   << "12";
+}
+
+void TestEdits::shownCellText() {
+    QFETCH(int, col);
+    QFETCH(QString, stored);
+    QFETCH(QString, shown);
+    QCOMPARE(TItemTableModel::ShownCellText(col, stored), shown);
+}
+
 #include "test_edits.moc"

@@ -96,6 +96,8 @@ class TestTaobao : public QObject {
     void realCorpusPage();
     void tmallItemPage();
     void sequentialRunStopsAtFailedPage();
+    void sequentialRunPassesDelistedItems_data();
+    void sequentialRunPassesDelistedItems();
     void sequentialRunPausesAfterEachLink();
     void errorPagesAreNoItems_data();
     void errorPagesAreNoItems();
@@ -846,6 +848,44 @@ void TestTaobao::sequentialRunStopsAtFailedPage() {
     QCOMPARE(captions.last()[1].toString(), "开始搜索");
 }
 
+void TestTaobao::sequentialRunPassesDelistedItems_data() {
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("outcome");
+    // An item taken off the marketplace is passed by; a marketplace that refuses or fails will
+    // not answer the next link either: the run stops and says why.
+    QTest::newRow("404") << 404 << "完成：2 个宝贝，1 个已下架（跳过）";
+    QTest::newRow("410") << 410 << "完成：2 个宝贝，1 个已下架（跳过）";
+    QTest::newRow("403") << 403 << "已停止：第 2 个连接无法下载（HTTP 403），已有 1 个宝贝";
+    QTest::newRow("429") << 429 << "已停止：第 2 个连接无法下载（HTTP 429），已有 1 个宝贝";
+    QTest::newRow("503") << 503 << "已停止：第 2 个连接无法下载（HTTP 503），已有 1 个宝贝";
+}
+
+void TestTaobao::sequentialRunPassesDelistedItems() {
+    QFETCH(int, status);
+    QFETCH(QString, outcome);
+    serveItem("1", "甲", {"品牌:A"});
+    m_sim->Route(ItemHost, itemPath("2"), TSimResponse::Text("没有这个宝贝", "GBK", status));
+    serveItem("3", "丙", {"品牌:C"});
+    TAppCore core;
+    QVERIFY(core.Startup().ok());
+    for (const QString id : {"1", "2", "3"})
+        core.Links()->Append(itemLink(id));
+    QSignalSpy log(&core, &TAppCore::logLine);
+    QSignalSpy finished(&core, &TAppCore::jobFinished);
+    QVERIFY(core.StartSearch());
+    QVERIFY(finished.wait(20000));
+    const TJobResult result = finished.first()[1].value<TJobResult>();
+    QCOMPARE(TAppCore::OutcomeText(TJobKind::Search, result), outcome);
+    const bool delisted = status == 404 || status == 410;
+    QCOMPARE(core.Table()->RowCount(), delisted ? 3 : 2);
+    QCOMPARE(m_sim->Count(ItemHost, itemPath("3")), delisted ? 1 : 0);
+    QCOMPARE(result.Outcome, delisted ? TJobOutcome::Done : TJobOutcome::Failed);
+    QStringList lines;
+    for (const QList<QVariant>& line : std::as_const(log))
+        lines.append(line.first().toString());
+    QVERIFY2(lines.join('\n').contains(itemLink("2")), qPrintable(lines.join('\n')));
+}
+
 void TestTaobao::errorPagesAreNoItems_data() {
     QTest::addColumn<int>("source");
     QTest::newRow("淘宝 (one link after another)") << SourceTaobao;
@@ -872,13 +912,14 @@ void TestTaobao::errorPagesAreNoItems() {
     const TJobResult result = finished.first()[1].value<TJobResult>();
     QCOMPARE(result.Outcome, TJobOutcome::Failed);
     // The sequential run stops at the first failed link and says which one; the workers each end.
-    QCOMPARE(result.Summary, source == SourceTaobao ? "第 2 个连接无法下载，搜索已停止" : "2 个连接无法下载");
+    QCOMPARE(result.Summary,
+             source == SourceTaobao ? "第 2 个连接无法下载（HTTP 500），搜索已停止" : "2 个连接无法下载");
     QCOMPARE(m_sim->Count(ItemHost, itemPath("3")), source == SourceTaobao ? 0 : 1);
     // What the status bar says of it.
     QCOMPARE(result.Count, 1);
     QCOMPARE(result.Failures, source == SourceTaobao ? 1 : 2);
     QCOMPARE(TAppCore::OutcomeText(TJobKind::Search, result),
-             source == SourceTaobao ? "已停止：第 2 个连接无法下载，已有 1 个宝贝"
+             source == SourceTaobao ? "已停止：第 2 个连接无法下载（HTTP 500），已有 1 个宝贝"
                                     : "完成：1 个宝贝，2 个失败");
 }
 

@@ -3,6 +3,7 @@
 #include "base/commatext.h"
 #include "platform/pause.h"
 #include "table/itemtable.h"
+#include "table/packedtext.h"
 #include "web/httpclient.h"
 
 #include <QJsonDocument>
@@ -43,7 +44,10 @@ void AppendItemRow(TItemTable& grid, const TItemRowValues& item) {
         row.SetCell(ColCategory, item.category);
         row.SetCell(ColPrice, item.price);
         row.SetCell(ColDelivery, item.delivery);
-        row.SetCell(ColHtml, item.page);
+        if (item.page.isEmpty() && !item.packedPage.isEmpty())
+            row.SetPackedPage(item.packedPage);
+        else
+            row.SetCell(ColHtml, item.page);
         row.SetCell(ColLink, item.link);
         row.SetCell(ColWatermark, item.watermark);
         row.SetCell(ColDetail, item.detail);
@@ -53,6 +57,9 @@ void AppendItemRow(TItemTable& grid, const TItemRowValues& item) {
 }
 
 void HandOverRow(TTableChanges& table, TItemRowValues item) {
+    // The page is packed here, on the job's thread, not on the table's (the window's) thread.
+    item.packedPage = PackedText::Pack(item.page);
+    item.page = QString();
     table.Apply([item = std::move(item)](TItemTable& grid) { AppendItemRow(grid, item); });
 }
 
@@ -132,16 +139,36 @@ TJobResult RunLinksInOrder(const TJobContext& job, const QStringList& links,
                 result.Outcome = TJobOutcome::Stopped;
                 break;
             }
-            result.Outcome = TJobOutcome::Failed;
-            result.EndedEarly = true;
-            result.Failures = 1;
-            result.Summary = QStringLiteral("第 %1 个连接无法下载，搜索已停止").arg(i + 1);
-            job.Report().Advance(i + 1, total, links[i] + QStringLiteral("：无法下载"));
-            job.Report().Status(result.Summary);
-            break;
+            // The item page's answer (the scrapers ask for it first, and nothing after a failure).
+            const int status = tc.LastStatus();
+            if (status == 404 || status == 410) {
+                // A delisted item: passed by, and the run goes on.
+                ++result.Delisted;
+                job.Report().Log(QStringLiteral("第 %1 个连接的宝贝已下架（HTTP %2），已跳过：%3")
+                                     .arg(i + 1)
+                                     .arg(status)
+                                     .arg(links[i]));
+                job.Report().Advance(i + 1, total, links[i] + QStringLiteral("：已下架，跳过"));
+            } else {
+                // No answer, or a refusal (403, 429, 5xx): the marketplace will not answer the
+                // next link either, so the run stops and says why.
+                const QString why = status == 0 ? QStringLiteral("没有响应：") + tc.LastError().Detail
+                                    : THttpClient::IsSuccess(status) ? QStringLiteral("页面无法读取")
+                                                                     : QStringLiteral("HTTP %1").arg(status);
+                result.Outcome = TJobOutcome::Failed;
+                result.EndedEarly = true;
+                result.Failures = 1;
+                result.Summary = QStringLiteral("第 %1 个连接无法下载（%2），搜索已停止").arg(i + 1).arg(why);
+                job.Report().Log(result.Summary + QStringLiteral("：") + links[i]);
+                job.Report().Advance(i + 1, total,
+                                     links[i] + QStringLiteral("：无法下载（") + why + QStringLiteral("）"));
+                job.Report().Status(result.Summary);
+                break;
+            }
+        } else {
+            ++result.Count;
+            job.Report().Advance(i + 1, total, links[i]);
         }
-        ++result.Count;
-        job.Report().Advance(i + 1, total, links[i]);
         // The pause is the server's: 100 ms from the link's last request to the next link's first.
         // What the scraper did after its last request (reading the page, writing the row) falls
         // into it.

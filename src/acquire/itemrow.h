@@ -24,6 +24,7 @@ struct TItemRowValues {
     QString delivery;
     QString detail; // the description
     QString page;
+    QByteArray packedPage; // the page packed (PackedText), in place of `page` when that is empty
     QString link;
     QString watermark;
     QStringList attributes; // "name:value" entries

@@ -19,6 +19,8 @@
 #include <QUrl>
 
 #include <future>
+#include <memory>
+#include <utility>
 
 namespace {
 
@@ -245,14 +247,16 @@ TTaobaoPageFields ReadTaobaoPage(const QString& page, const QString& link) {
 
 std::optional<TItemRowValues> ReadTaobaoItem(THttpClient& tc, const TTaobaoItemInput& in) {
     // The postage request needs only the item's id: it goes out beside the page's, on a client of
-    // its own, and its reply is read when the page is in.
-    std::future<QString> postage;
+    // its own, and its reply is read when the page is in (with that client, whose last request
+    // counts for the pause after the link).
+    std::future<std::pair<QString, std::unique_ptr<THttpClient>>> postage;
     if (in.sendPostage)
-        postage = std::async(std::launch::async,
-                             [&tc, url = PostageAddress(in.head, in.postageHost, TaobaoItemId(in.link))] {
-                                 THttpClient side(tc.Limits(), tc.AbandonFlag(), tc.Service());
-                                 return side.FetchPage(TProfile::Of("HGetText"), url).value_or(QString());
-                             });
+        postage = std::async(
+            std::launch::async, [&tc, url = PostageAddress(in.head, in.postageHost, TaobaoItemId(in.link))] {
+                auto side = std::make_unique<THttpClient>(tc.Limits(), tc.AbandonFlag(), tc.Service());
+                QString reply = side->FetchPage(TProfile::Of("HGetText"), url).value_or(QString());
+                return std::make_pair(std::move(reply), std::move(side));
+            });
     // An error page (404, 500) or a redirect's own body is no item page: the fetch failed.
     THttpClient::TUndecodedText reply = tc.HGetTextUndecoded(in.link);
     if (!reply.Answered || !THttpClient::IsSuccess(reply.Status) || reply.Bytes.isEmpty())
@@ -279,8 +283,11 @@ std::optional<TItemRowValues> ReadTaobaoItem(THttpClient& tc, const TTaobaoItemI
         detail = FetchDescription(tc, fields.descriptionAddress, note);
     }
     item.detail = detail.value_or(QString());
-    if (postage.valid())
-        item.delivery = DeliveryFromPostage(postage.get());
+    if (postage.valid()) {
+        auto [reply, side] = postage.get();
+        tc.NoteRequestOf(*side);
+        item.delivery = DeliveryFromPostage(reply);
+    }
     if (!detail && in.incomplete)
         ++*in.incomplete;
     if (in.note)

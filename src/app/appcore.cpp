@@ -143,8 +143,11 @@ QString TAppCore::OutcomeText(TJobKind kind, const TJobResult& r) {
     auto failures = [&r](const QString& what) {
         return r.Failures > 0 ? QStringLiteral("，") + what.arg(r.Failures) : QString();
     };
-    const QString incomplete =
-        r.Incomplete > 0 ? QStringLiteral("，%1 个没有描述").arg(r.Incomplete) : QString();
+    QString incomplete = r.Incomplete > 0 ? QStringLiteral("，%1 个没有描述").arg(r.Incomplete) : QString();
+    if (r.Delisted > 0)
+        incomplete += QStringLiteral("，%1 个已下架（跳过）").arg(r.Delisted);
+    if (r.AlreadyInTable > 0)
+        incomplete += QStringLiteral("，%1 个已在表格中（跳过）").arg(r.AlreadyInTable);
     switch (kind) {
     case TJobKind::Search:
         // A run that stopped at a link it could not fetch did not finish: it says where it stopped.

@@ -130,6 +130,10 @@ class TAppCore : public QObject {
     // naming the first and why; no message box. Added when at least one link was appended, else
     // Refused when one was refused, else Duplicate.
     TAddResult AddLinks(const QStringList& links, TAddCounts* counts = nullptr);
+    // Why a text is no item link of the data source (empty when it is one): an http or https
+    // address on one of the marketplace's domains (or the item host of service.ini), with the
+    // number that names the item where the marketplace's item links carry one.
+    static QString WhyNotAnItemLink(int source, const QString& link);
     static QString DuplicateMessage();
     static QString AddedLinksText(const TAddCounts& counts);
     bool RemoveLink(int index);
@@ -145,10 +149,13 @@ class TAppCore : public QObject {
     // Starts the export of the selected rows as they stand now into a new package in `folder`: names
     // the package ("KVR_" + time stamp), checks that its CSV file is not in use (TErrc::Locked with
     // the message to show, so that the user may close it and try again), makes the picture folder,
-    // and starts the job (TErrc::Refused when a job that holds the busy state runs).
+    // and starts the job (TErrc::Refused when a job that holds the busy state runs, or with
+    // NothingSelectedMessage when no row is selected: then nothing is written).
     TStatus StartExportTo(const QString& folder);
-    // The same into given files (the package's names made beforehand; for tests).
+    // The same into given files (the package's names made beforehand; for tests); false when busy
+    // or when no row is selected.
     bool StartExport(const TExportJob& job);
+    static QString NothingSelectedMessage();
     // Starts the picture download of the selected rows as they stand now into `folder`.
     bool StartPictureDownload(const QString& folder);
 
@@ -165,9 +172,14 @@ class TAppCore : public QObject {
     TStatus EditItem(int row, const TItemEdit& edit);
     // The same for the item with this identity (the editor's row), wherever it now stands; false
     // when it is gone.
+    // Why a price the seller typed is no price (empty when it is one): a non-negative number or a
+    // range of two, as item pages show them.
+    static QString WhyNotAPrice(const QString& price);
     bool EditItemById(quint64 id, const TItemEdit& edit);
     // Deletes item `row`, renumbering the items below; false for the caption row or a row that
     // does not exist.
+    // Deletes every ticked item (the rows below renumbered); returns how many.
+    int DeleteSelectedItems();
     bool DeleteItem(int row);
     void SelectAllItems();
     void InvertItemSelection();

@@ -20,6 +20,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
+#include <QSet>
+#include <QUrl>
 
 QString TAppCore::DuplicateMessage() {
     return QStringLiteral("这个连接已经添加过了！");
@@ -37,12 +40,55 @@ QString whyNotAdded(const TLinkList& list, const QString& link) {
 
 } // namespace
 
+QString TAppCore::WhyNotAnItemLink(int source, const QString& link) {
+    const QUrl url(TrimText(link), QUrl::StrictMode);
+    const QString scheme = url.scheme().toLower();
+    const QString host = url.host().toLower();
+    if (!url.isValid() || (scheme != QLatin1String("http") && scheme != QLatin1String("https")) ||
+        host.isEmpty())
+        return QStringLiteral("不是宝贝链接");
+    auto onDomain = [&host](const QString& domain) {
+        return !domain.isEmpty() && (host == domain || host.endsWith(QLatin1Char('.') + domain));
+    };
+    const QString configuredHost =
+        TServiceValues::Value(source == Source1688 ? TServiceKey::OfferHost1688 : TServiceKey::ItemHost)
+            .toLower();
+    // An item of the marketplace: one of its domains, and the number that names the item (Taobao's
+    // id=, 1688's offer number in the path).
+    switch (source) {
+    case Source1688:
+        if (!(onDomain(QStringLiteral("1688.com")) || onDomain(configuredHost)))
+            return QStringLiteral("不是 1688 的宝贝链接");
+        if (!QRegularExpression(QStringLiteral("\\d")).match(url.path()).hasMatch())
+            return QStringLiteral("不是宝贝链接（没有宝贝编号）");
+        return {};
+    case SourcePaipai:
+        if (!(onDomain(QStringLiteral("paipai.com")) || onDomain(QStringLiteral("taobao.com")) ||
+              onDomain(QStringLiteral("tmall.com")) || onDomain(configuredHost)))
+            return QStringLiteral("不是拍拍或淘宝的宝贝链接");
+        return {};
+    default:
+        if (!(onDomain(QStringLiteral("taobao.com")) || onDomain(QStringLiteral("tmall.com")) ||
+              onDomain(configuredHost)))
+            return QStringLiteral("不是淘宝或天猫的宝贝链接");
+        if (TaobaoItemId(url.toString().toLower()).isEmpty()) // ID=, as a link in capitals writes it
+            return QStringLiteral("不是宝贝链接（没有 id=）");
+        return {};
+    }
+}
+
 TAppCore::TAddResult TAppCore::AddLinks(const QStringList& links, TAddCounts* counts) {
     TAddCounts tally;
+    const int source = Choices().DataSource;
     for (qsizetype i = 0; i < links.size(); ++i) {
         if (const QString why = whyNotAdded(*m_links, links[i]); !why.isEmpty()) {
             if (tally.refused++ == 0)
                 tally.refusal = QStringLiteral("第 %1 个：%2").arg(i + 1).arg(why);
+            continue;
+        }
+        if (const QString why = WhyNotAnItemLink(source, links[i]); !why.isEmpty()) {
+            if (tally.refused++ == 0)
+                tally.refusal = QStringLiteral("第 %1 行%2").arg(i + 1).arg(why);
             continue;
         }
         ++(m_links->AppendIfMissing(links[i]) ? tally.added : tally.listed);
@@ -97,6 +143,12 @@ TAppCore::TAddResult TAppCore::AddLink(TAddCounts* counts) {
         ShowMessage(QStringLiteral("这个连接无法添加：") + why, QStringLiteral("提示"));
         return TAddResult::Refused;
     }
+    if (const QString why = WhyNotAnItemLink(choices.DataSource, choices.LinkText); !why.isEmpty()) {
+        counts->refused = 1;
+        counts->refusal = QStringLiteral("第 1 行") + why;
+        ShowMessage(QStringLiteral("这个连接无法添加：第 1 行") + why, QStringLiteral("提示"));
+        return TAddResult::Refused;
+    }
     if (m_links->AppendIfMissing(choices.LinkText)) {
         counts->added = 1;
         return TAddResult::Added;
@@ -148,30 +200,50 @@ bool TAppCore::StartSearch(const std::function<void()>& closeEditor) {
     if (closeEditor)
         closeEditor();
     // The search works through the list as it stands now; later changes of the list do not
-    // affect it.
-    const QStringList links = m_links->Items();
+    // affect it. A link whose item is in the table already is passed by: searching again must
+    // not give every row twice.
+    QSet<QString> inTable;
+    for (int r = 1; r < m_grid->RowCount(); ++r)
+        inTable.insert(TrimText(m_grid->Cell(ColLink, r)).toLower());
+    QStringList links;
+    qint64 known = 0;
+    for (const QString& link : m_links->Items()) {
+        if (inTable.contains(TrimText(link).toLower()))
+            ++known;
+        else
+            links.append(link);
+    }
     const TChoices choices = Choices();
+    std::function<TJobResult(const TJobContext&)> search;
     switch (choices.DataSource) {
     case SourceTaobao:
-        return StartJob(TJobKind::Search, [this, links](const TJobContext& job) {
-            return InsertTaoBaoUrls(job, *m_changes, links);
-        });
+        search = [this, links](const TJobContext& job) { return InsertTaoBaoUrls(job, *m_changes, links); };
+        break;
     case Source1688:
-        return StartJob(TJobKind::Search, [this, links](const TJobContext& job) {
-            return Insert1688Urls(job, *m_changes, links);
-        });
+        search = [this, links](const TJobContext& job) { return Insert1688Urls(job, *m_changes, links); };
+        break;
     default: {
         const QString watermark = choices.WatermarkText;
-        return StartJob(TJobKind::Search, [this, links, watermark](const TJobContext& job) {
+        search = [this, links, watermark](const TJobContext& job) {
             return InsertTaoBaoUrlsPerLink(job, *m_changes, links, job.Service().Head(), watermark);
-        });
+        };
     }
     }
+    return StartJob(TJobKind::Search, [search, known](const TJobContext& job) {
+        if (known > 0)
+            job.Report().Log(QStringLiteral("%1 个连接的宝贝已在表格中，跳过").arg(known));
+        TJobResult result = search(job);
+        result.AlreadyInTable = known;
+        return result;
+    });
 }
 
 TStatus TAppCore::StartExportTo(const QString& folder) {
     if (Busy())
         return MakeError(TErrc::Refused, QStringLiteral("另一个任务正在运行"));
+    // A package without items is of no use to the assistant: nothing is written.
+    if (m_grid->SelectionCount().selected == 0)
+        return MakeError(TErrc::Refused, NothingSelectedMessage());
     const TExportJob job = ExportJobFor(folder);
     if (FileInUse(job.csvPath))
         return MakeError(TErrc::Locked, FileInUseMessage());
@@ -180,8 +252,12 @@ TStatus TAppCore::StartExportTo(const QString& folder) {
     return {};
 }
 
+QString TAppCore::NothingSelectedMessage() {
+    return QStringLiteral("没有选中的宝贝");
+}
+
 bool TAppCore::StartExport(const TExportJob& job) {
-    if (Busy())
+    if (Busy() || m_grid->SelectionCount().selected == 0)
         return false;
     TExportJob exportJob = job;
     exportJob.rows = m_grid->SelectedRows();
@@ -262,8 +338,20 @@ TResult<int> TAppCore::RetitleFromFile(const QString& path) {
     return int(lines.size());
 }
 
+QString TAppCore::WhyNotAPrice(const QString& price) {
+    // As the pages show prices: "128.00", "99", or a range "59.00-89.00".
+    static const QRegularExpression form(QStringLiteral("^\\d+(\\.\\d+)?(\\s*-\\s*\\d+(\\.\\d+)?)?$"));
+    if (form.match(price.trimmed()).hasMatch())
+        return {};
+    return QStringLiteral("价格必须是不小于 0 的数字，或两个这样的数字组成的范围（如 59.00-89.00）");
+}
+
 bool TAppCore::EditItemById(quint64 id, const TItemEdit& edit) {
     return m_grid->EditRow(id, edit);
+}
+
+int TAppCore::DeleteSelectedItems() {
+    return m_grid->DeleteSelectedRows();
 }
 
 bool TAppCore::DeleteItem(int row) {

@@ -1,5 +1,6 @@
 #include "app/itemtablemodel.h"
 
+#include "base/htmltext.h"
 #include "table/itemtable.h"
 
 #include <algorithm>
@@ -24,13 +25,41 @@ int TItemTableModel::columnCount(const QModelIndex& parent) const {
 QVariant TItemTableModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || !m_table)
         return {};
-    if (role != Qt::DisplayRole)
+    if (role != Qt::DisplayRole && role != Qt::ToolTipRole)
         return {};
     QString text = m_table->Cell(index.column(), index.row());
     // A cell may hold a whole page; a view only needs its first screenful.
     if (text.size() > 1000)
         text.truncate(1000);
+    text = ShownCellText(index.column(), text);
+    // A tooltip for a text too long to read in its column (a title), the caption row aside.
+    if (role == Qt::ToolTipRole)
+        return index.row() > 0 && text.size() > 20 ? QVariant(text) : QVariant();
     return text;
+}
+
+QString TItemTableModel::ShownCellText(int col, const QString& stored) {
+    // References the page wrote ("&nbsp;", "&amp;") read as the characters they stand for.
+    QString text = stored.contains(QLatin1Char('&')) ? DecodeHtmlEntities(stored) : stored;
+    if (col != ColDelivery)
+        return text;
+    // The delivery's parts ("from-to;carriage;time") without the ones the marketplace left empty
+    // or wrote as null: a delivery with no data shows empty.
+    QStringList shown;
+    const QStringList parts = text.split(QLatin1Char(';'));
+    for (qsizetype i = 0; i < parts.size(); ++i) {
+        QString part = parts[i];
+        part.remove(QStringLiteral("null"));
+        part = part.trimmed();
+        if (i == 0) {
+            QStringList ends = part.split(QLatin1Char('-'));
+            ends.removeAll(QString());
+            part = ends.join(QLatin1Char('-'));
+        }
+        if (!part.isEmpty())
+            shown.append(part);
+    }
+    return shown.join(QLatin1Char(';'));
 }
 
 Qt::ItemFlags TItemTableModel::flags(const QModelIndex& index) const {

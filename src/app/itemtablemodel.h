@@ -17,6 +17,9 @@ class TItemTableModel : public QAbstractTableModel {
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
+    // A cell's text as the window shows it: references decoded, and a delivery without its empty
+    // parts (the stored text stays as it is).
+    static QString ShownCellText(int col, const QString& stored);
 
   signals:
     // The table's column layout changed (reset, load or widening): views re-apply the widths.

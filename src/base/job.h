@@ -36,6 +36,10 @@ struct TJobResult {
     qint64 Failures = 0;
     // Of those that came out, how many are incomplete (a searched item without its description).
     qint64 Incomplete = 0;
+    // Links a search passed by: their item is gone from the marketplace (HTTP 404 or 410), or
+    // already in the table.
+    qint64 Delisted = 0;
+    qint64 AlreadyInTable = 0;
     // The job ended before its last step because a step failed (a sequential search stops at a link
     // it cannot fetch): it did not finish, though nobody stopped it.
     bool EndedEarly = false;

@@ -169,6 +169,9 @@ TStatus checkEdit(const TCliArgs& a) {
         return usage(QStringLiteral("edit needs an item number"));
     if (a.Has(QStringLiteral("detail-file")) && a.Value(QStringLiteral("detail-file")).trimmed().isEmpty())
         return usage(QStringLiteral("--detail-file needs a file"));
+    if (a.Has(QStringLiteral("price")))
+        if (const QString why = TAppCore::WhyNotAPrice(a.Value(QStringLiteral("price"))); !why.isEmpty())
+            return usage(QStringLiteral("--price：") + why);
     return {};
 }
 

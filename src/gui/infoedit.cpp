@@ -380,10 +380,19 @@ void TFInfoEdit::InfoEditToGrid() {
         return;
     // The fields as they stand now, for the row shown now; the description joins them when the view
     // has given it back.
+    // A changed price must be one; the field says what is wrong, and nothing is saved.
+    const QString price = PriceEdit->text();
+    if (price != m_core->Items().Cell(ColPrice, m_currentRow())) {
+        if (const QString why = TAppCore::WhyNotAPrice(price); !why.isEmpty()) {
+            LabelNote->setText(QStringLiteral("没有保存：") + why);
+            PriceEdit->setFocus();
+            return;
+        }
+    }
     TItemEdit edit;
     edit.Title = TitleEdit->text();
     edit.Category = CategoryEdit->text();
-    edit.Price = PriceEdit->text();
+    edit.Price = price;
     edit.Delivery = DeliveryEdit->text();
     const quint64 row = m_row;
     GetWebBrowserHtml([this, edit, row](const std::optional<QString>& html) mutable {

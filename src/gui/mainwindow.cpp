@@ -239,6 +239,7 @@ QWidget* TFrMain::buildSearchPage() {
     connect(BtnSelectAll, &QPushButton::clicked, this, [this] { m_core->SelectAllItems(); });
     connect(BtnInvert, &QPushButton::clicked, this, [this] { m_core->InvertItemSelection(); });
     connect(StringGrid1->DeleteAction(), &QAction::triggered, this, &TFrMain::deleteCurrentRow);
+    connect(StringGrid1->DeleteSelectedAction(), &QAction::triggered, this, &TFrMain::deleteSelectedRows);
     return page;
 }
 
@@ -352,7 +353,7 @@ void TFrMain::buildStatusBar() {
     }
     // The first panel may say what came of a job at more length than its width.
     StatusPanels[0]->setMaximumWidth(360);
-    StatusPanels[3]->setText(QStringLiteral("版本2015年1月8日"));
+    StatusPanels[3]->setText(QStringLiteral("版本 ") + TAppCore::FileVersionText());
 }
 
 void TFrMain::showChoices() {
@@ -382,9 +383,23 @@ void TFrMain::showChoices() {
 void TFrMain::connectCore() {
     TAppCore& core = *m_core;
     for (int i = 0; i < RadioGroup1Items.size(); ++i)
-        connect(RadioGroup1Items[i], &QRadioButton::toggled, this, [&core, i](bool on) {
-            if (on)
-                core.ChangeDataSource(i);
+        connect(RadioGroup1Items[i], &QRadioButton::toggled, this, [this, &core, i](bool on) {
+            const int old = core.Choices().DataSource;
+            if (!on || old == i)
+                return;
+            // Another source empties the table and the link list: nothing the seller has goes
+            // without a question.
+            const bool somethingToLose = core.Items().RowCount() > 1 || core.LinkItems().Count() > 0;
+            if (somethingToLose && MessageBox(QStringLiteral("切换数据来源会清空宝贝表格和商品列表，确定吗?"),
+                                              QStringLiteral("提示"), QMessageBox::Yes | QMessageBox::No,
+                                              QMessageBox::Question) != QMessageBox::Yes) {
+                if (old >= 0 && old < RadioGroup1Items.size()) {
+                    const QSignalBlocker quiet(RadioGroup1Items[old]);
+                    RadioGroup1Items[old]->setChecked(true);
+                }
+                return;
+            }
+            core.ChangeDataSource(i);
         });
     connect(ComboBox1, &QComboBox::currentIndexChanged, this,
             [&core](int kind) { core.ChangeLinkKind(kind); });
@@ -598,6 +613,18 @@ void TFrMain::deleteCurrentRow() {
         m_core->DeleteItem(items.RowOfId(id));
 }
 
+void TFrMain::deleteSelectedRows() {
+    const int selected = m_core->Items().SelectionCount().selected;
+    if (selected == 0) {
+        MessageBox(TAppCore::NothingSelectedMessage(), QStringLiteral("提示"), QMessageBox::Ok,
+                   QMessageBox::Information);
+        return;
+    }
+    if (MessageBox(QStringLiteral("确定要删除选中的 %1 个宝贝吗?").arg(selected), QStringLiteral("删除提示"),
+                   QMessageBox::Yes | QMessageBox::No, QMessageBox::Question) == QMessageBox::Yes)
+        m_core->DeleteSelectedItems();
+}
+
 void TFrMain::openSupportChat() {
     const QString account = TSession::ServiceValue(TServiceKey::SupportAccount);
     const QString link = QStringLiteral("tencent://message/?uin=") + account;
@@ -612,6 +639,12 @@ void TFrMain::openSupportChat() {
 void TFrMain::Button9Click() {
     if (stopOnPress(TJobKind::Export))
         return;
+    // Nothing ticked: said before a folder is asked for.
+    if (m_core->Items().SelectionCount().selected == 0) {
+        MessageBox(TAppCore::NothingSelectedMessage(), QStringLiteral("提示"), QMessageBox::Ok,
+                   QMessageBox::Information);
+        return;
+    }
     const QString folder = ChooseFolder(QStringLiteral("请选择要保存的文件夹"));
     if (folder.isEmpty())
         return;
@@ -625,6 +658,8 @@ void TFrMain::Button9Click() {
         }
         if (started.error().Code != TErrc::Locked) {
             StatusPanels[4]->setText(started.error().Detail);
+            MessageBox(started.error().Detail, QStringLiteral("提示"), QMessageBox::Ok,
+                       QMessageBox::Information);
             return;
         }
         if (MessageBox(started.error().Detail, QStringLiteral("提示"),

@@ -139,6 +139,7 @@ class TFrMain : public QMainWindow {
     void connectCore();
     void showChoices();
     void deleteCurrentRow();
+    void deleteSelectedRows();
     void Button9Click();
     // "批量修改水印文字": the selected rows get the watermark text.
     void BtnBatchWatermarkClick();

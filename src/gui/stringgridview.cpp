@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
@@ -80,10 +81,12 @@ TStringGridView::TStringGridView(TAppCore* core, QWidget* parent)
     m_popup = new QMenu(this);
     m_editAction = m_popup->addAction(QStringLiteral("&E编辑"));
     m_deleteAction = m_popup->addAction(QStringLiteral("&D删除"));
+    m_deleteSelectedAction = m_popup->addAction(QStringLiteral("删除选中"));
+    m_deleteSelectedAction->setShortcut(QKeySequence::Delete);
     connect(m_popup, &QMenu::aboutToShow, this, &TStringGridView::PopupMenuGridPopup);
     connect(this, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
         PopupMenuGridPopup();
-        if (m_editAction->isVisible() || m_deleteAction->isVisible())
+        if (m_editAction->isVisible() || m_deleteAction->isVisible() || m_deleteSelectedAction->isVisible())
             m_popup->popup(viewport()->mapToGlobal(pos));
     });
     connect(m_model, &TItemTableModel::columnLayoutChanged, this, &TStringGridView::applyColumnLayout);
@@ -113,6 +116,22 @@ void TStringGridView::PopupMenuGridPopup() {
     const bool usable = m_core->Items().IsUsableRow(Row());
     m_editAction->setVisible(usable);
     m_deleteAction->setVisible(m_editAction->isVisible());
+    m_deleteSelectedAction->setVisible(m_core->Items().SelectionCount().selected > 0);
+}
+
+void TStringGridView::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Space && event->modifiers() == Qt::NoModifier) {
+        if (m_core->Items().IsUsableRow(Row()))
+            m_core->ToggleItem(Row());
+        event->accept();
+        return;
+    }
+    if (event->key() == Qt::Key_Delete && event->modifiers() == Qt::NoModifier) {
+        m_deleteSelectedAction->trigger();
+        event->accept();
+        return;
+    }
+    QTableView::keyPressEvent(event);
 }
 
 int TStringGridView::Row() const {

@@ -33,6 +33,8 @@ class TStringGridView : public QTableView {
     QMenu* PopupMenuGrid() const { return m_popup; }
     QAction* EditAction() const { return m_editAction; }
     QAction* DeleteAction() const { return m_deleteAction; }
+    // "删除选中": the ticked rows; also the Delete key.
+    QAction* DeleteSelectedAction() const { return m_deleteSelectedAction; }
     // Sets the entries' visibility for the current row; run each time the menu opens.
     void PopupMenuGridPopup();
 
@@ -44,6 +46,8 @@ class TStringGridView : public QTableView {
     void StringGrid1Click();
 
   protected:
+    // Space ticks or unticks the current row; Delete deletes the ticked rows (after a question).
+    void keyPressEvent(QKeyEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
@@ -58,6 +62,7 @@ class TStringGridView : public QTableView {
     QPixmap m_fnocheck;
     QMenu* m_popup;
     QAction* m_editAction;
+    QAction* m_deleteSelectedAction;
     QAction* m_deleteAction;
 };
 

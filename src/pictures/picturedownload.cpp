@@ -128,9 +128,16 @@ QString PictureFailureText(const TError& error) {
     }
 }
 
+QString ItemDescription(const TRowCopy& row) {
+    const QString edited = row.Cell(ColLocalDetail);
+    return edited.isEmpty() ? row.Cell(ColDetail) : edited;
+}
+
 void TPictureWorker::run() {
     const QString title = Row.Cell(ColTitle);
-    QString description = Row.Cell(ColDetail);
+    // The description as the seller sees it: the edited one when there is one.
+    const QString edited = Row.Cell(ColLocalDetail);
+    QString description = ItemDescription(Row);
     const QString watermark = Row.Cell(ColWatermark);
     auto advance = [this](const QString& detail) { Job->Report().Advance(++*Done, Total, detail); };
     auto fail = [this, &advance](const QString& address, const QString& why) {
@@ -177,8 +184,11 @@ void TPictureWorker::run() {
              TPatterns::FindSList(QStringLiteral("href=\"([^\"]*)"), description, false))
             if (!target.isEmpty())
                 description.remove(target);
-        Table->Apply([id = RowId, description](TItemTable& grid) {
-            grid.SetCellOfRow(id, ColLocalDetail, description);
+        // Written only over the description the download started from: an edit saved meanwhile
+        // is the seller's and stays.
+        Table->Apply([id = RowId, description, edited](TItemTable& grid) {
+            if (grid.CellOfRow(id, ColLocalDetail) == edited)
+                grid.SetCellOfRow(id, ColLocalDetail, description);
         });
         // A folder whose pictures all failed is not left behind empty.
         if (!Captures.isEmpty() && QDir(Folder).isEmpty())
@@ -200,7 +210,7 @@ TJobResult DownloadPictures(const TJobContext& job, TTableChanges& table, const 
     QList<QStringList> captures;
     qint64 total = 0;
     for (const TRowCopy& row : rows) {
-        captures.append(PictureAddresses(row.Cell(ColDetail)));
+        captures.append(PictureAddresses(ItemDescription(row)));
         total += captures.last().size();
     }
     job.Report().Advance(0, total);

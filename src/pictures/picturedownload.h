@@ -79,6 +79,10 @@ class TPictureWorker : public QRunnable {
     void run() override;
 };
 
+// The description an item shows and exports: the edited one (ColLocalDetail) when it has one, else
+// the page's.
+QString ItemDescription(const TRowCopy& row);
+
 // The picture download job over the selected rows as they were when it started: one worker per
 // row, a bounded number running at a time; ends when every worker has ended, with a summary of
 // the pictures saved and not saved (the job fails when any was not). `titlePrice` is whether

@@ -23,6 +23,11 @@ void TRowWriter::SetCell(int col, int row, const QString& text) {
     m_table.setCellAt(col, row, text);
 }
 
+void TRowWriter::SetPackedPage(const QByteArray& packed) {
+    ++m_table.m_revision;
+    m_table.m_pages[m_row] = packed;
+}
+
 QString TRowWriter::Cell(int col, int row) const {
     return m_table.cellAt(col, row);
 }
@@ -281,6 +286,33 @@ bool TItemTable::StringGridDel(int row) {
     if (row < m_rows.size())
         emit cellsChanged(row, int(m_rows.size()) - 1, ColNo, ColNo);
     return true;
+}
+
+int TItemTable::DeleteSelectedRows() {
+    ownThread();
+    int kept = 1, removed = 0;
+    for (int r = 1; r < m_rows.size(); ++r) {
+        if (IsSelectedMark(cellAt(ColSelect, r))) {
+            ++removed;
+            continue;
+        }
+        if (kept != r) {
+            m_rows[kept] = std::move(m_rows[r]);
+            m_pages[kept] = std::move(m_pages[r]);
+            m_ids[kept] = m_ids[r];
+        }
+        ++kept;
+    }
+    if (removed == 0)
+        return 0;
+    m_rows.resize(kept);
+    m_pages.resize(kept);
+    m_ids.resize(kept);
+    for (int r = 1; r < kept; ++r)
+        setCellAt(ColNo, r, QString::number(r));
+    ++m_revision;
+    emit tableReset(int(m_rows.size()), m_colCount);
+    return removed;
 }
 
 void TItemTable::SelectAll() {

@@ -24,6 +24,8 @@ class TRowWriter {
     quint64 Id() const;
     void SetCell(int col, const QString& text);          // a cell of the appended row
     void SetCell(int col, int row, const QString& text); // any existing cell, e.g. a caption
+    // The appended row's page (ColHtml), packed already (PackedText::Pack).
+    void SetPackedPage(const QByteArray& packed);
     QString Cell(int col, int row) const;
     int ColCount() const;
     void WidenTo(int colCount); // never narrows
@@ -115,6 +117,9 @@ class TItemTable : public QObject {
     // Deletes data row `row` (an index, not an identity) and renumbers the rows below it; returns
     // false for the caption row or a row that does not exist.
     bool StringGridDel(int row);
+
+    // Deletes every selected data row and renumbers the rest; returns how many went.
+    int DeleteSelectedRows();
 
     void SelectAll();
     void InvertSelection();

@@ -161,6 +161,14 @@ class THttpClient {
         return m_lastRequestEnd.isValid() ? m_lastRequestEnd.nsecsElapsed() / 1000 : -1;
     }
     static bool IsSuccess(int status) { return status >= 200 && status < 300; }
+    // Counts the end of another client's last request as this client's when it came later (a
+    // request made on a second client for the same item), so UsSinceLastRequest covers both.
+    void NoteRequestOf(const THttpClient& other) {
+        if (other.m_lastRequestEnd.isValid() &&
+            (!m_lastRequestEnd.isValid() ||
+             other.m_lastRequestEnd.nsecsElapsed() < m_lastRequestEnd.nsecsElapsed()))
+            m_lastRequestEnd = other.m_lastRequestEnd;
+    }
 
     // Workers that run at once share `places` (none by default): each request first waits for a
     // place for its host there.

@@ -91,6 +91,7 @@ void addItem(TItemTable& table, const QString& title) {
 class TestMainWindow : public QObject {
     Q_OBJECT
   private slots:
+    void deleteKeyAndSpace();
     void initTestCase();
     void init();
     void cleanup();
@@ -191,7 +192,7 @@ void TestMainWindow::firstStart() {
     const int widths[] = {200, 20, 200, 200, 50};
     for (int i = 0; i < 5; ++i)
         QCOMPARE(w.StatusPanels[i]->minimumWidth(), widths[i]);
-    QCOMPARE(w.StatusPanels[3]->text(), QStringLiteral("版本2015年1月8日"));
+    QCOMPARE(w.StatusPanels[3]->text(), QStringLiteral("版本 1.0.0.1"));
     QCOMPARE(w.StatusPanels[2]->text(), QStringLiteral("共 0 件，已选 0 件"));
     for (int i : {0, 1, 4})
         QCOMPARE(w.StatusPanels[i]->text(), QString());
@@ -436,10 +437,28 @@ void TestMainWindow::linkCommands() {
 
     m_core->Table()->AppendRow();
     w.ListBox1->setCurrentRow(0);
+    // Another source would empty the table and the list: asked first, and "否" keeps everything.
+    w.asked.clear();
+    w.answer = QMessageBox::No;
+    w.RadioGroup1Items[2]->click();
+    QCOMPARE(w.asked, QStringList{QStringLiteral("提示|切换数据来源会清空宝贝表格和商品列表，确定吗?")});
+    QCOMPARE(m_core->Choices().DataSource, 0);
+    QVERIFY(w.RadioGroup1Items[0]->isChecked());
+    QVERIFY(!w.RadioGroup1Items[2]->isChecked());
+    QCOMPARE(m_core->Table()->RowCount(), 2);
+    QVERIFY(w.ListBox1->count() > 0);
+    w.answer = QMessageBox::Yes;
     w.RadioGroup1Items[2]->click();
     QCOMPARE(m_core->Choices().DataSource, 2);
     QTRY_COMPARE(w.ListBox1->count(), 0);
     QCOMPARE(m_core->Table()->RowCount(), 1);
+    // With nothing to lose there is no question.
+    w.asked.clear();
+    w.RadioGroup1Items[1]->click();
+    QCOMPARE(m_core->Choices().DataSource, 1);
+    QCOMPARE(w.asked, QStringList());
+    w.RadioGroup1Items[2]->click();
+    w.answer = QMessageBox::No;
 
     // 拍拍 with an empty list: the search ends at once and the button reads as before.
     QTest::mouseClick(w.BtnSearch, Qt::LeftButton);
@@ -449,10 +468,16 @@ void TestMainWindow::linkCommands() {
 
 void TestMainWindow::exportCommand() {
     TTestWindow& w = *m_window;
+    // Nothing ticked: said so, and no folder is asked for.
+    QTest::mouseClick(w.Button9, Qt::LeftButton);
+    QCOMPARE(w.asked, QStringList{QStringLiteral("提示|没有选中的宝贝")});
+    m_core->Table()->AppendRow([](TRowWriter& row) { row.SetCell(ColTitle, QStringLiteral("先选中")); });
     // Cancelling the folder picker does nothing.
+    w.asked.clear();
     QTest::mouseClick(w.Button9, Qt::LeftButton);
     QCOMPARE(w.asked, QStringList{QStringLiteral("请选择要保存的文件夹")});
     QCOMPARE(w.PageControl1->currentIndex(), 0);
+    m_core->DeleteItem(1);
     // A folder: the log page shows, the package is written, the status bar says how many rows.
     // (A blank Head keeps the property lookup from reaching out to the marketplace.)
     QFile ini(m_dir->filePath(QStringLiteral("service.ini")));
@@ -1044,6 +1069,32 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     TestMainWindow test;
     return QTest::qExec(&test, argc, argv);
+}
+
+void TestMainWindow::deleteKeyAndSpace() {
+    TTestWindow& w = *m_window;
+    for (const char* title : {"甲", "乙", "丙"})
+        m_core->Table()->AppendRow(
+            [title](TRowWriter& row) { row.SetCell(ColTitle, QString::fromUtf8(title)); });
+    w.StringGrid1->setFocus();
+    // Space unticks the current row.
+    w.StringGrid1->SetCurrentCell(ColTitle, 2);
+    QTest::keyClick(w.StringGrid1, Qt::Key_Space);
+    QCOMPARE(m_core->Items().Cell(ColSelect, 2), QString());
+    // Delete asks once for the ticked rows; "否" keeps them, "是" deletes them.
+    w.asked.clear();
+    w.answer = QMessageBox::No;
+    QTest::keyClick(w.StringGrid1, Qt::Key_Delete);
+    QCOMPARE(w.asked, QStringList{QStringLiteral("删除提示|确定要删除选中的 2 个宝贝吗?")});
+    QCOMPARE(m_core->Items().RowCount(), 4);
+    w.answer = QMessageBox::Yes;
+    QTest::keyClick(w.StringGrid1, Qt::Key_Delete);
+    QCOMPARE(m_core->Items().RowCount(), 2);
+    QCOMPARE(m_core->Items().Cell(ColTitle, 1), QStringLiteral("乙"));
+    // With nothing ticked, it says so.
+    w.asked.clear();
+    QTest::keyClick(w.StringGrid1, Qt::Key_Delete);
+    QCOMPARE(w.asked, QStringList{QStringLiteral("提示|没有选中的宝贝")});
 }
 
 #include "test_mainwindow.moc"
