@@ -37,6 +37,7 @@ QString SavedBenchTable(TBenchTable table);
 // time, to `file`, and syncs it to the disk; false when it could not.
 bool FloorWriteEnciphered(const QByteArray& file, const QByteArray& plain);
 // Reads `file` a piece at a time, decodes its hexadecimal by table and deciphers it; with `decode`
-// also decodes the plaintext from the code page into UTF-16 text. Returns the plaintext's size
+// also decodes the plaintext from the code page into UTF-16 text (with the program's own decoder,
+// by table, the fastest there is). Returns the plaintext's size
 // (0 when the file could not be read).
 qint64 FloorReadDeciphered(const QString& file, bool decode);

@@ -106,7 +106,7 @@ def main():
     grid = load(folder, "gridfile")
     for name, ours, floor in (("grid file save, 1,000 items (anchor: write+sync floor)", "BM_SaveGrid/0",
                                "BM_FloorSave"),
-                              ("grid file load, 1,000 items (anchor: decipher floor)", "BM_LoadGrid/0",
+                              ("grid file load, 1,000 items (anchor: decipher+decode floor)", "BM_LoadGrid/0",
                                "BM_FloorLoad")):
         figure("gridfile", name, [grid.get(ours), grid.get(floor)], lambda a, b: (ms(a), ms(b)), at_most(1.5), "ms")
 

@@ -12,6 +12,8 @@ TOVREL_PACKAGES=(
     qt6-translations-l10n
     fonts-liberation fonts-wqy-microhei
     xdg-utils
+    # The package and its checks: dpkg-shlibdeps, desktop-file-validate, appstreamcli.
+    dpkg-dev desktop-file-utils appstream
 )
 
 ensure_packages() {

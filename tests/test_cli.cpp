@@ -1,4 +1,5 @@
 #include "app/appcore.h"
+#include "cli/clicommand.h"
 #include "cli/clicommands.h"
 #include "exportedcsv.h"
 #include "marketsim.h"
@@ -15,6 +16,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextStream>
@@ -80,6 +82,7 @@ TRun run(const QStringList& args) {
 class TestCli : public QObject {
     Q_OBJECT
   private slots:
+    void initTestCase();
     void usageErrors_data();
     void usageErrors();
     void versionAndHelp();
@@ -92,6 +95,9 @@ class TestCli : public QObject {
     void titleOutsideTheCodePageAcrossRuns();
     void oneProcessPerFolder();
     void programFolderNamedInAnotherEncoding();
+    void manPageNamesEveryCommandAndOption();
+    void workFolderRule_data();
+    void workFolderRule();
     void controlCharactersAreShownEscaped();
     void editsReachThePackage();
     void manyLinksAtOnce();
@@ -379,13 +385,26 @@ bool existsByBytes(const QByteArray& path) {
 
 } // namespace
 
+void TestCli::initTestCase() {
+    // A program started without --workdir and without state beside it uses the user's data folder:
+    // the tests' own, never the real one.
+    static QTemporaryDir data;
+    qputenv("XDG_DATA_HOME", QFile::encodeName(data.path()));
+}
+
 void TestCli::programFolderNamedInAnotherEncoding() {
-    // A folder named "测试店" in GBK, as a Windows archive unpacks it; the program copied there and
-    // started from another folder keeps its state beside itself.
+    // A folder named "测试店" in GBK, as a Windows archive unpacks it; the program copied there (a
+    // portable copy, its settings beside it) and started from another folder keeps its state
+    // beside itself.
     QTemporaryDir root;
     const QByteArray base = QFile::encodeName(root.path());
     const QByteArray folder = base + "/\xB2\xE2\xCA\xD4\xB5\xEA";
     QVERIFY(::mkdir(folder.constData(), 0755) == 0);
+    {
+        const int fd = ::open((folder + "/setting.ini").constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        QVERIFY(fd >= 0);
+        ::close(fd);
+    }
     const QByteArray program = folder + "/tovrel-cli";
     {
         const QByteArray bytes = readFile(QStringLiteral(TOVREL_CLI_PATH));
@@ -402,6 +421,88 @@ void TestCli::programFolderNamedInAnotherEncoding() {
     // And it reads them back there.
     QCOMPARE(runByBytes(program, {"add", "http://item.taobao.com/item.htm?id=1"}, elsewhere), 1);
     QVERIFY(!existsByBytes(folder + "/tovrel.lock"));
+}
+
+void TestCli::manPageNamesEveryCommandAndOption() {
+    // The man page is written by hand: every command and option of the usage must be in it.
+    const QString page =
+        QString::fromUtf8(readFile(QStringLiteral(TOVREL_TEST_DATA_DIR "/../../doc/tovrel-cli.1")));
+    QVERIFY(page.startsWith(".TH TOVREL-CLI 1"));
+    QVERIFY2(page.contains("\"Tovrel " + TAppCore::FileVersionText() + "\""),
+             "the man page names the version");
+    for (const TCliCommand& command : CliCommands()) {
+        QVERIFY2(page.contains("\\fB" + command.name + "\\fR") || page.contains("\\fB" + command.name + " "),
+                 qPrintable(command.name));
+        for (const QCommandLineOption& option : command.options) {
+            const QString name = option.names().first();
+            const QString written = (name.size() == 1 ? "\\-" : "\\-\\-") + name;
+            QVERIFY2(page.contains("\\fB" + written + "\\fR"), qPrintable(command.name + " " + written));
+        }
+    }
+}
+
+void TestCli::workFolderRule_data() {
+    QTest::addColumn<bool>("stateBeside");
+    QTest::addColumn<bool>("readOnly");
+    QTest::addColumn<bool>("workdir");
+    QTest::addColumn<QString>("expected"); // where the link list lands: "program", "data" or "named"
+    QTest::newRow("portable copy: state beside it") << true << false << false << "program";
+    QTest::newRow("no state beside it (a new build, an installed copy)") << false << false << false << "data";
+    QTest::newRow("state beside it, folder read-only") << true << true << false << "data";
+    QTest::newRow("--workdir wins") << true << false << true << "named";
+}
+
+void TestCli::workFolderRule() {
+    QFETCH(bool, stateBeside);
+    QFETCH(bool, readOnly);
+    QFETCH(bool, workdir);
+    QFETCH(QString, expected);
+    if (readOnly && ::geteuid() == 0 && QStandardPaths::findExecutable("setpriv").isEmpty())
+        QSKIP("running as root without setpriv: no folder is read-only to this process");
+    QTemporaryDir root;
+    QVERIFY(QFile::setPermissions(root.path(), QFileDevice::Permissions(0x7777)));
+    const QString program = root.filePath("program"), data = root.filePath("data"),
+                  named = root.filePath("named");
+    for (const QString& folder : {program, data, named}) {
+        QVERIFY(QDir().mkpath(folder));
+        QVERIFY(QFile::setPermissions(folder, QFileDevice::Permissions(0x7777)));
+    }
+    QVERIFY(QFile::copy(QStringLiteral(TOVREL_CLI_PATH), program + "/tovrel-cli"));
+    QVERIFY(QFile::setPermissions(program + "/tovrel-cli", QFileDevice::Permissions(0x7555)));
+    const QByteArray settings = "[main]\r\n";
+    if (stateBeside) {
+        QFile file(program + "/setting.ini");
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(settings);
+    }
+    if (readOnly)
+        QVERIFY(QFile::setPermissions(program, QFileDevice::Permissions(0x5555)));
+    QStringList args;
+    if (workdir)
+        args << "--workdir" << named;
+    args << "add"
+         << "http://item.taobao.com/item.htm?id=7";
+    QProcess cli;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_DATA_HOME", data);
+    cli.setProcessEnvironment(env);
+    if (readOnly && ::geteuid() == 0)
+        cli.start("setpriv", QStringList{"--reuid=nobody", "--regid=nogroup", "--clear-groups",
+                                         program + "/tovrel-cli"} +
+                                 args);
+    else
+        cli.start(program + "/tovrel-cli", args);
+    QVERIFY(cli.waitForFinished(30000));
+    QVERIFY2(cli.exitCode() == 0, cli.readAllStandardError().constData());
+    const QString where = expected == "program" ? program : expected == "data" ? data + "/Tovrel" : named;
+    QVERIFY2(QFile::exists(where + "/listnew"), qPrintable(where));
+    for (const QString& other : {program, data + "/Tovrel", named})
+        if (other != where)
+            QVERIFY2(!QFile::exists(other + "/listnew"), qPrintable(other));
+    // State beside the program is never moved or deleted.
+    if (stateBeside && expected != "program")
+        QCOMPARE(readFile(program + "/setting.ini"), settings);
+    QFile::setPermissions(program, QFileDevice::Permissions(0x7777));
 }
 
 void TestCli::controlCharactersAreShownEscaped() {

@@ -192,6 +192,11 @@ class TAppCore : public QObject {
     static QString LatestVersion();
     // Whether an update is offered: the latest version differs in any way from the running one.
     bool UpdateOffered() const;
+    // Whether this copy was installed by the package manager (its folder may not be written): it
+    // never replaces itself; the package manager installs the new version.
+    static bool InstalledByPackageManager();
+    // What the update offer says then.
+    static QString PackageManagerUpdateMessage();
     // Starts the download of the published window executable as the update job, staged in the
     // folder "bak" beside the executables when it is sound; false when one runs already.
     bool StartUpdateDownload();

@@ -338,6 +338,16 @@ TResult<int> TAppCore::RetitleFromFile(const QString& path) {
     return int(lines.size());
 }
 
+bool TAppCore::InstalledByPackageManager() {
+    return !TPaths::InstallDirWritable();
+}
+
+QString TAppCore::PackageManagerUpdateMessage() {
+    return QStringLiteral("检测到新版本 '%1'。这个 Tovrel 由软件包管理器安装，请用它安装新版本"
+                          "（例如 sudo apt-get install --only-upgrade tovrel）。")
+        .arg(LatestVersion());
+}
+
 QString TAppCore::WhyNotAPrice(const QString& price) {
     // As the pages show prices: "128.00", "99", or a range "59.00-89.00".
     static const QRegularExpression form(QStringLiteral("^\\d+(\\.\\d+)?(\\s*-\\s*\\d+(\\.\\d+)?)?$"));

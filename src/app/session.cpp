@@ -12,7 +12,9 @@
 #include <QFileInfo>
 
 TStatus TSession::FindProgramFolder() {
-    return TPaths::FindProgramFolder();
+    if (const TStatus found = TPaths::FindProgramFolder(); !found)
+        return found;
+    return TPaths::ChooseWorkFolder();
 }
 
 TStatus TSession::UseWorkFolder(const QString& dir) {

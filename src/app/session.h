@@ -19,7 +19,8 @@ class QObject;
 // nothing below src/app but through this and TAppCore.
 namespace TSession {
 
-// The program's folder, found from the system's record of the executable (see TPaths).
+// The program's folder, found from the system's record of the executable, and the working folder
+// chosen by it: a portable copy's own folder, else the user's data folder (see TPaths).
 TStatus FindProgramFolder();
 // Makes `dir` the working folder (--workdir); fails with TErrc::Refused when it is no folder.
 TStatus UseWorkFolder(const QString& dir);

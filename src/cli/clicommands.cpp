@@ -427,6 +427,8 @@ int runCheckUpdate(TCliContext& c, const TCliArgs&) {
           << "latest version: " << TAppCore::LatestVersion() << '\n'
           << (c.core.UpdateOffered() ? "an update is offered" : "no update: this is the latest version")
           << '\n';
+    if (c.core.UpdateOffered() && TAppCore::InstalledByPackageManager())
+        c.out << TAppCore::PackageManagerUpdateMessage() << '\n';
     return int(TCliExit::Ok);
 }
 
@@ -435,6 +437,8 @@ int runUpdate(TCliContext& c, const TCliArgs&) {
         c.err << "no update: " << TAppCore::FileVersionText() << " is the latest version\n";
         return int(TCliExit::Ok);
     }
+    if (TAppCore::InstalledByPackageManager())
+        return failure(c, TAppCore::PackageManagerUpdateMessage());
     const std::optional<TJobResult> downloaded = runJob(c.core, [&] { return c.core.StartUpdateDownload(); });
     if (!downloaded || downloaded->Outcome != TJobOutcome::Done)
         return downloaded ? jobStatus(c, *downloaded, TJobKind::Update) : int(TCliExit::Failure);

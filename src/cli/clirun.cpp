@@ -122,8 +122,10 @@ QString CliUsage() {
         "usage: tovrel-cli [--workdir DIR] COMMAND [ARGS]\n"
         "       tovrel-cli --help | --version\n"
         "\n"
-        "Runs one command on the program's saved state (the working directory, by default the\n"
-        "folder of the executable) and saves the state again, as the window does when it closes.\n"
+        "Runs one command on the program's saved state and saves the state again, as the window\n"
+        "does when it closes. The state lives in the working directory: DIR when given; else the\n"
+        "executable's folder when it is writable and holds the state (a portable copy); else the\n"
+        "user's data folder, ~/.local/share/Tovrel.\n"
         "\n"
         "commands:\n");
     for (const TCliCommand& c : CliCommands())

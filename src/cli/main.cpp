@@ -29,7 +29,7 @@ int main(int argc, char** argv) {
     // The state files live beside the program unless --workdir names another folder: a program
     // whose folder cannot be found writes nowhere else instead.
     if (const TStatus found = TSession::FindProgramFolder(); !found) {
-        err << "tovrel-cli: 找不到程序所在的文件夹（" << found.error().Detail << "）\n";
+        err << "tovrel-cli: 找不到程序的工作文件夹（" << found.error().Detail << "）\n";
         return 1;
     }
     return RunCli(QCoreApplication::arguments().mid(1), out, err);

@@ -1,5 +1,6 @@
 #include "app/appcore.h"
 #include "app/session.h"
+#include "gui/appicon.h"
 #include "gui/mainwindow.h"
 #include "gui/visualstyle.h"
 #include "gui/webpages.h"
@@ -36,11 +37,14 @@ int main(int argc, char** argv) {
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tovrel"));
+    // The icon of every window, and the desktop entry that names the running program.
+    QApplication::setWindowIcon(AppIcon());
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.tovrel.Tovrel"));
 
     if (const TStatus found = TSession::FindProgramFolder(); !found) {
         QMessageBox box(
             QMessageBox::Critical, QStringLiteral("提示"),
-            QStringLiteral("找不到程序所在的文件夹（%1），Tovrel 无法启动。").arg(found.error().Detail),
+            QStringLiteral("找不到程序的工作文件夹（%1），Tovrel 无法启动。").arg(found.error().Detail),
             QMessageBox::Ok);
         box.setTextFormat(Qt::PlainText);
         box.exec();

@@ -750,6 +750,12 @@ void TFrMain::CheckUpdate(bool verbose) {
     // A download under way, or one waiting for the close, is not offered again.
     if (m_core->Running(TJobKind::Update) || m_core->NextstartupUpdate)
         return;
+    // An installed copy never replaces itself: the package manager brings the new version.
+    if (TAppCore::InstalledByPackageManager()) {
+        MessageBox(TAppCore::PackageManagerUpdateMessage(), QStringLiteral("更新提示"), QMessageBox::Ok,
+                   QMessageBox::Information);
+        return;
+    }
     if (MessageBox(QStringLiteral("检测到新版本 '") + TAppCore::LatestVersion() +
                        QStringLiteral("' 是否更新？"),
                    QStringLiteral("更新提示"), QMessageBox::Yes | QMessageBox::No,

@@ -3,8 +3,10 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QMutex>
 #include <QMutexLocker>
+#include <QStandardPaths>
 
 #include <cerrno>
 #include <cstring>
@@ -53,6 +55,42 @@ TStatus TPaths::FindProgramFolder() {
     QMutexLocker lock(&g_lock);
     g_programDir = name;
     return {};
+}
+
+QString TPaths::DataFolder() {
+    // The same folder for the window and tovrel-cli, whatever each calls itself.
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/Tovrel");
+}
+
+bool TPaths::IsPortableFolder(const QString& folder) {
+    const QByteArray name = QFile::encodeName(folder);
+    if (::access(name.constData(), W_OK) != 0)
+        return false;
+    for (const char* state : {"grid.db", "listnew", "setting.ini"})
+        if (QFileInfo::exists(QDir(folder).filePath(QLatin1String(state))))
+            return true;
+    return false;
+}
+
+TStatus TPaths::ChooseWorkFolder() {
+    const QString program = [] {
+        QMutexLocker lock(&g_lock);
+        return programDirLocked();
+    }();
+    if (IsPortableFolder(program)) {
+        SetWorkDir(program);
+        return {};
+    }
+    const QString data = DataFolder();
+    if (!QDir().mkpath(data))
+        return MakeError(TErrc::Io,
+                         QStringLiteral("数据文件夹 %1 无法创建").arg(QDir::toNativeSeparators(data)));
+    SetWorkDir(data);
+    return {};
+}
+
+bool TPaths::InstallDirWritable() {
+    return ::access(QFile::encodeName(InstallDir()).constData(), W_OK) == 0;
 }
 
 QString TPaths::WorkDir() {

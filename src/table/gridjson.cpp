@@ -13,7 +13,9 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <deque>
 #include <functional>
+#include <future>
 #include <optional>
 #include <vector>
 
@@ -178,14 +180,34 @@ class TGridJsonReader {
     explicit TGridJsonReader(std::function<bool(QByteArray&)> more, bool packPages = false)
         : m_more(std::move(more)), m_packPages(packPages) {}
 
-    // A row read; its page packed at once when asked, so that only one row's page is ever open.
-    void keepRow(TGridJson& grid, QStringList&& cells) const {
+    // A row read; with pages packed, its page is handed to a packing thread at once, so that the
+    // packing runs beside the reading and only a few rows' pages are ever open.
+    void keepRow(TGridJson& grid, QStringList&& cells) {
         if (m_packPages) {
-            grid.pages.append(ColHtml < cells.size() ? PackedText::Pack(cells[ColHtml]) : QByteArray());
+            QString page;
             if (ColHtml < cells.size())
-                cells[ColHtml] = QString();
+                std::swap(page, cells[ColHtml]);
+            m_packing.push_back(
+                std::async(std::launch::async, [page = std::move(page)] { return PackedText::Pack(page); }));
+            constexpr size_t MaxOpenPages = 4;
+            while (m_packing.size() > MaxOpenPages)
+                takePacked(grid);
         }
         grid.rows.append(std::move(cells));
+    }
+    // The oldest page handed to packing, into the table's pages (in row order).
+    void takePacked(TGridJson& grid) {
+        grid.pages.append(m_packing.front().get());
+        m_packing.pop_front();
+    }
+    std::optional<TGridJson> finish(std::optional<TGridJson> grid) {
+        while (!m_packing.empty()) {
+            QByteArray packed = m_packing.front().get();
+            m_packing.pop_front();
+            if (grid)
+                grid->pages.append(std::move(packed));
+        }
+        return grid;
     }
 
     std::optional<TGridJson> read() {
@@ -247,7 +269,7 @@ class TGridJsonReader {
             if (!take(']'))
                 return std::nullopt;
             skipBlanks();
-            return atEnd() ? std::optional<TGridJson>(grid) : std::nullopt;
+            return finish(atEnd() ? std::optional<TGridJson>(std::move(grid)) : std::nullopt);
         }
     }
 
@@ -535,6 +557,7 @@ class TGridJsonReader {
     bool m_end = false;
     std::function<bool(QByteArray&)> m_more;
     bool m_packPages = false;
+    std::deque<std::future<QByteArray>> m_packing; // pages being packed, oldest first
     int m_depth = 0;
     QStringDecoder m_decoder{"GBK", QStringConverter::Flag::Stateless};
 };
