@@ -96,6 +96,7 @@ class TestCli : public QObject {
     void oneProcessPerFolder();
     void programFolderNamedInAnotherEncoding();
     void manPageNamesEveryCommandAndOption();
+    void installedCopyLeavesUpdatesToThePackageManager();
     void workFolderRule_data();
     void workFolderRule();
     void controlCharactersAreShownEscaped();
@@ -439,6 +440,25 @@ void TestCli::manPageNamesEveryCommandAndOption() {
             QVERIFY2(page.contains("\\fB" + written + "\\fR"), qPrintable(command.name + " " + written));
         }
     }
+}
+
+void TestCli::installedCopyLeavesUpdatesToThePackageManager() {
+    // A copy in the system's program folders (the package's /usr/bin) never replaces itself, even
+    // for root, who may write there: the offer says the package manager installs the new version.
+    QTemporaryDir dir;
+    writeFile(dir.filePath("service.ini"),
+              "[service]\nPublisherServer=http://127.0.0.1:1\nLatestVersion=9.9.9.9\n");
+    TPaths::SetInstallDir("/usr/bin");
+    const TRun check = run({"--workdir", dir.path(), "check-update"});
+    const TRun update = run({"--workdir", dir.path(), "update"});
+    TPaths::SetInstallDir(QString());
+    QCOMPARE(check.status, 0);
+    QVERIFY2(
+        check.out.contains("an update is offered\n检测到新版本 '9.9.9.9'。这个 Tovrel 由软件包管理器安装"),
+        qPrintable(check.out));
+    QCOMPARE(update.status, 1);
+    QVERIFY2(update.err.contains("sudo apt-get install --only-upgrade tovrel"), qPrintable(update.err));
+    QVERIFY(!QFileInfo::exists(dir.filePath("bak")));
 }
 
 void TestCli::workFolderRule_data() {

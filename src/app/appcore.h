@@ -192,8 +192,8 @@ class TAppCore : public QObject {
     static QString LatestVersion();
     // Whether an update is offered: the latest version differs in any way from the running one.
     bool UpdateOffered() const;
-    // Whether this copy was installed by the package manager (its folder may not be written): it
-    // never replaces itself; the package manager installs the new version.
+    // Whether this copy was installed by the package manager (its folder may not be written, or is
+    // under /usr or /opt): it never replaces itself; the package manager installs the new version.
     static bool InstalledByPackageManager();
     // What the update offer says then.
     static QString PackageManagerUpdateMessage();

@@ -339,7 +339,11 @@ TResult<int> TAppCore::RetitleFromFile(const QString& path) {
 }
 
 bool TAppCore::InstalledByPackageManager() {
-    return !TPaths::InstallDirWritable();
+    // A folder the user may not write, or the system's own program folders (which root may write,
+    // but which belong to the package manager).
+    const QString folder = QDir(TPaths::InstallDir()).canonicalPath();
+    return !TPaths::InstallDirWritable() || folder.startsWith(QLatin1String("/usr/")) ||
+           folder.startsWith(QLatin1String("/opt/"));
 }
 
 QString TAppCore::PackageManagerUpdateMessage() {
