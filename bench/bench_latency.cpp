@@ -110,6 +110,19 @@ double curlSeconds(const TLatencySite& site, const QStringList& targets, int par
     return double(clock.nsecsElapsed()) / 1e9;
 }
 
+// curl making the requests the site's job has just made (its first run), `parallel` at a time,
+// once per iteration.
+void replayWithCurl(benchmark::State& state, TLatencySite& site, int parallel) {
+    const QStringList targets = site.takeRequests();
+    for (auto _ : state) {
+        const double seconds = curlSeconds(site, targets, parallel);
+        if (seconds < 0)
+            state.SkipWithError("curl failed or is not installed");
+        state.SetIterationTime(std::max(seconds, 0.0));
+    }
+    state.counters["requests"] = double(targets.size());
+}
+
 // --- The export ---
 
 struct TExportSite : TLatencySite {
@@ -180,14 +193,7 @@ void BM_ExportCurlAnchor(benchmark::State& state) {
         state.SkipWithError("the export did not finish well");
         return;
     }
-    const QStringList targets = site.takeRequests();
-    for (auto _ : state) {
-        const double seconds = curlSeconds(site, targets, 8);
-        if (seconds < 0)
-            state.SkipWithError("curl failed or is not installed");
-        state.SetIterationTime(std::max(seconds, 0.0));
-    }
-    state.counters["requests"] = double(targets.size());
+    replayWithCurl(state, site, 8);
 }
 
 // --- The Taobao search ---
@@ -242,14 +248,7 @@ void BM_TaobaoSearchCurlAnchor(benchmark::State& state) {
         state.SkipWithError("the search did not add every row whole");
         return;
     }
-    const QStringList targets = site.takeRequests();
-    for (auto _ : state) {
-        const double seconds = curlSeconds(site, targets, 1);
-        if (seconds < 0)
-            state.SkipWithError("curl failed or is not installed");
-        state.SetIterationTime(std::max(seconds, 0.0));
-    }
-    state.counters["requests"] = double(targets.size());
+    replayWithCurl(state, site, 1);
 }
 
 // --- The picture download ---
@@ -301,14 +300,7 @@ void BM_PicturesCurlAnchor(benchmark::State& state) {
         state.SkipWithError("the download did not finish well");
         return;
     }
-    const QStringList targets = site.takeRequests();
-    for (auto _ : state) {
-        const double seconds = curlSeconds(site, targets, 8);
-        if (seconds < 0)
-            state.SkipWithError("curl failed or is not installed");
-        state.SetIterationTime(std::max(seconds, 0.0));
-    }
-    state.counters["requests"] = double(targets.size());
+    replayWithCurl(state, site, 8);
 }
 
 } // namespace

@@ -134,6 +134,8 @@ class TAppCore : public QObject {
     // address on one of the marketplace's domains (or the item host of service.ini), with the
     // number that names the item where the marketplace's item links carry one.
     static QString WhyNotAnItemLink(int source, const QString& link);
+    // The same with the service values given (to check many links against one reading).
+    static QString WhyNotAnItemLink(int source, const QString& link, const TServiceSnapshot& service);
     static QString DuplicateMessage();
     static QString AddedLinksText(const TAddCounts& counts);
     bool RemoveLink(int index);

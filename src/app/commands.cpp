@@ -41,6 +41,10 @@ QString whyNotAdded(const TLinkList& list, const QString& link) {
 } // namespace
 
 QString TAppCore::WhyNotAnItemLink(int source, const QString& link) {
+    return WhyNotAnItemLink(source, link, TServiceValues::Snapshot());
+}
+
+QString TAppCore::WhyNotAnItemLink(int source, const QString& link, const TServiceSnapshot& service) {
     const QUrl url(TrimText(link), QUrl::StrictMode);
     const QString scheme = url.scheme().toLower();
     const QString host = url.host().toLower();
@@ -51,8 +55,7 @@ QString TAppCore::WhyNotAnItemLink(int source, const QString& link) {
         return !domain.isEmpty() && (host == domain || host.endsWith(QLatin1Char('.') + domain));
     };
     const QString configuredHost =
-        TServiceValues::Value(source == Source1688 ? TServiceKey::OfferHost1688 : TServiceKey::ItemHost)
-            .toLower();
+        service.Value(source == Source1688 ? TServiceKey::OfferHost1688 : TServiceKey::ItemHost).toLower();
     // An item of the marketplace: one of its domains, and the number that names the item (Taobao's
     // id=, 1688's offer number in the path).
     switch (source) {
@@ -80,13 +83,15 @@ QString TAppCore::WhyNotAnItemLink(int source, const QString& link) {
 TAppCore::TAddResult TAppCore::AddLinks(const QStringList& links, TAddCounts* counts) {
     TAddCounts tally;
     const int source = Choices().DataSource;
+    // service.ini's item host, read once for all the links.
+    const TServiceSnapshot service = TServiceValues::Snapshot();
     for (qsizetype i = 0; i < links.size(); ++i) {
         if (const QString why = whyNotAdded(*m_links, links[i]); !why.isEmpty()) {
             if (tally.refused++ == 0)
                 tally.refusal = QStringLiteral("第 %1 个：%2").arg(i + 1).arg(why);
             continue;
         }
-        if (const QString why = WhyNotAnItemLink(source, links[i]); !why.isEmpty()) {
+        if (const QString why = WhyNotAnItemLink(source, links[i], service); !why.isEmpty()) {
             if (tally.refused++ == 0)
                 tally.refusal = QStringLiteral("第 %1 行%2").arg(i + 1).arg(why);
             continue;

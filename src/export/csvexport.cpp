@@ -217,8 +217,7 @@ QString exportRow(const TJobContext& ctx, THttpClient& tc, const TExportJob& job
         ctx.Report().Log(QStringLiteral("宝贝 ") + quoted(v.title) + QStringLiteral(" 的销售数据无法获取：") +
                          saleUrl);
 
-    const QString localDetail = cell(ColLocalDetail);
-    v.description = DescriptionField(localDetail.isEmpty() ? cell(ColDetail) : localDetail);
+    v.description = DescriptionField(ItemDescription(row));
     v.quantity = tc.FindsStr(QStringLiteral("old_quantity=([^&]*)"), cleanedText, false);
 
     // Category properties, through the page cache; read the option anew for every row.
