@@ -938,6 +938,9 @@ void TestExport::stoppedExportWritesNoFile() {
     const TExportJob job = ExportJobFor(out);
     QVERIFY(m_core->StartExport(job));
     QTRY_VERIFY(m_sim->Count("detailskip.taobao.com", "/json/sib.htm?itemId=2") == 1);
+    // Rows are fetched side by side: the second row's request may go out before the first row
+    // is finished, so the stop waits until the first row has been counted.
+    QTRY_VERIFY(!advanced.isEmpty() && advanced.last()[1].toLongLong() == 1);
     m_core->StopJob(TJobKind::Export);
     QVERIFY(finished.wait(10000));
     const TJobResult result = finished.first()[1].value<TJobResult>();
