@@ -109,6 +109,7 @@ class TestCli : public QObject {
     void terminationKeepsFinishedRows_data();
     void terminationKeepsFinishedRows();
     void updateRefusesWhatThePublisherDidNotSign();
+    void updateInPlaceIsNoLongerOffered();
 };
 
 void TestCli::usageErrors_data() {
@@ -841,6 +842,37 @@ void TestCli::updateRefusesWhatThePublisherDidNotSign() {
     QVERIFY(!QFile::exists(bin + "/bak/Tovrel"));
     QVERIFY(!QFile::exists(bin + "/update.sh"));
     QCOMPARE(readFile(window), installed);
+}
+
+void TestCli::updateInPlaceIsNoLongerOffered() {
+    // The update replaces the window program beside tovrel-cli; once it is there, its version is
+    // the one compared, so the command line stops offering what is already installed.
+    QTemporaryDir dir;
+    const QString bin = dir.filePath("bin");
+    QVERIFY(QDir().mkpath(bin));
+    QVERIFY(QFile::copy(QStringLiteral(TOVREL_CLI_PATH), bin + "/tovrel-cli"));
+    QVERIFY(QDir(dir.path()).mkdir("work"));
+    writeFile(dir.filePath("work/service.ini"),
+              "[service]\nPublisherServer=http://127.0.0.1:1\nLatestVersion=9.9.9.9\n");
+    TMarketSim sim;
+    const TCliBinary cli{dir.filePath("work"), sim.Origin(), bin + "/tovrel-cli"};
+    const QString window = bin + "/Tovrel";
+    const auto install = [&window](const QByteArray& script) {
+        writeFile(window, script);
+        QVERIFY(QFile::setPermissions(window, QFile::permissions(window) | QFileDevice::ExeOwner));
+    };
+    install("#!/bin/sh\necho Tovrel 9.9.9.9\n");
+    const QString updated = cli({"check-update"});
+    QVERIFY2(updated.contains("window program version: 9.9.9.9\nlatest version: 9.9.9.9\n"
+                              "no update: this is the latest version"),
+             qPrintable(updated));
+    QVERIFY(cli({"update"}).contains("no update: 9.9.9.9 is the latest version"));
+    // A window program that does not answer (or is not there) leaves the running version to count.
+    install("#!/bin/sh\nexit 3\n");
+    const QString silent = cli({"check-update"});
+    QVERIFY2(silent.contains("latest version: 9.9.9.9\nan update is offered") &&
+                 !silent.contains("window program version"),
+             qPrintable(silent));
 }
 
 QTEST_GUILESS_MAIN(TestCli)

@@ -231,7 +231,7 @@ void TestPersistence::decryptFailures_data() {
                                   << "Invalid buffer size for decryption";
     QTest::newRow("shorter than the prefix") << QByteArray("03000000") << "Stream read error";
     QTest::newRow("not hexadecimal") << QByteArray("0300000000000000") + QByteArray(32, 'Z')
-                                     << "Invalid hexadecimal text";
+                                     << "不是有效的十六进制文本";
 }
 
 void TestPersistence::decryptFailures() {

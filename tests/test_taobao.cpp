@@ -89,9 +89,9 @@ class TestTaobao : public QObject {
     void valuesOutOfMarkup_data();
     void valuesOutOfMarkup();
     void postageGoesOutWithThePage();
-    void attributeColumnsArePositional();
-    void knownNameBeyondTheTableStillLands();
-    void attributeNamesMatchAnyCaption();
+    void attributeValuesLineUpUnderTheirNames();
+    void aNameTwiceInOneItemTakesTwoColumns();
+    void attributeNamesMatchAttributeCaptions();
     void realCorpusPage_data();
     void realCorpusPage();
     void tmallItemPage();
@@ -516,12 +516,13 @@ void TestTaobao::itemCellByCell() {
     QCOMPARE(grid.Cell(ColLink, 1), itemLink("1001"));
     QCOMPARE(grid.Cell(ColLocalDetail, 1), "");
     QCOMPARE(grid.Cell(ColWatermark, 1), "我的店");
-    // Attributes: a name like a fixed header changes no header, an entry without ":" has an empty
-    // name.
+    // Attributes: each under a column of its name (a name like a fixed caption too), an entry
+    // without ":" under an empty caption.
     QCOMPARE(grid.ColCount(), 15);
     QCOMPARE(grid.Cell(12, 0), "品牌");
     QCOMPARE(grid.Cell(12, 1), "李宁");
-    QCOMPARE(grid.Cell(13, 0), "");
+    QCOMPARE(grid.Cell(13, 0), "价格");
+    QCOMPARE(grid.Cell(14, 0), "");
     QCOMPARE(grid.Cell(13, 1), "100");
     QCOMPARE(grid.Cell(14, 1), "无冒号");
     QCOMPARE(grid.Cell(ColPrice, 0), "价格");
@@ -558,7 +559,7 @@ void TestTaobao::postageGoesOutWithThePage() {
     QVERIFY2(descriptionAt - pageAt >= 290000, qPrintable(QString::number(descriptionAt - pageAt)));
 }
 
-void TestTaobao::attributeColumnsArePositional() {
+void TestTaobao::attributeValuesLineUpUnderTheirNames() {
     serveItem("1", "甲", {"品牌:A", "颜色:红"});
     serveItem("2", "乙", {"尺码:L", "材质:棉", "季节:春"});
     serveItem("3", "丙", {"品牌:C"});
@@ -570,63 +571,77 @@ void TestTaobao::attributeColumnsArePositional() {
         in.head = "http://";
         QVERIFY(ScrapeTaobaoItem(tc, grid, in));
     }
-    QCOMPARE(grid.ColCount(), 15); // widened by the second item, not narrowed by the third
-    // The header of a position shows the latest name that was new there: "品牌" was replaced by
-    // "尺码", so the third item's "品牌" was new again.
-    QCOMPARE(grid.Cell(12, 0), "品牌");
-    QCOMPARE(grid.Cell(13, 0), "材质");
-    QCOMPARE(grid.Cell(14, 0), "季节");
-    QCOMPARE((QStringList{grid.Cell(12, 1), grid.Cell(13, 1), grid.Cell(14, 1)}),
-             (QStringList{"A", "红", ""}));
-    QCOMPARE((QStringList{grid.Cell(12, 2), grid.Cell(13, 2), grid.Cell(14, 2)}),
-             (QStringList{"L", "棉", "春"}));
-    QCOMPARE((QStringList{grid.Cell(12, 3), grid.Cell(13, 3), grid.Cell(14, 3)}), (QStringList{"C", "", ""}));
-}
-
-void TestTaobao::knownNameBeyondTheTableStillLands() {
-    // The second entry's name is already in the header row, so it names no column; its value still
-    // needs column 13, which the table gets rather than the value being dropped.
-    serveItem("4", "丁", {"颜色:红", "颜色:蓝"});
-    TItemTable grid;
-    THttpClient tc;
-    TTaobaoItemInput in;
-    in.link = itemLink("4");
-    in.head = "http://";
-    QVERIFY(ScrapeTaobaoItem(tc, grid, in));
-    QCOMPARE(grid.ColCount(), 14);
-    QCOMPARE(grid.Cell(12, 0), "颜色");
-    QCOMPARE(grid.Cell(13, 0), "");
-    QCOMPARE(grid.Cell(12, 1), "红");
-    QCOMPARE(grid.Cell(13, 1), "蓝");
-}
-
-void TestTaobao::attributeNamesMatchAnyCaption() {
-    // A name matches any caption of the table so far, a fixed one too, ignoring letter case; an
-    // empty name matches the empty caption of a column the table already had.
-    TItemTable grid;
-    grid.AppendRow([](TRowWriter& row) {
-        WriteAttributeColumns(row, {"价格:1", ":x", "BRAND:a", "brand:b", ":y", "Brand:c", "新:d"});
-    });
+    // Each name has one column; the third item's "品牌" goes under the first item's.
     QStringList captions;
     for (int c = 12; c < grid.ColCount(); ++c)
         captions.append(grid.Cell(c, 0));
-    QCOMPARE(captions, (QStringList{"", "", "BRAND", "", "", "", "新"}));
-    QCOMPARE(grid.Cell(13, 1), "x");
+    QCOMPARE(captions, (QStringList{"品牌", "颜色", "尺码", "材质", "季节"}));
+    const auto attributes = [&grid](int row) {
+        QStringList values;
+        for (int c = 12; c < grid.ColCount(); ++c)
+            values.append(grid.Cell(c, row));
+        return values;
+    };
+    QCOMPARE(attributes(1), (QStringList{"A", "红", "", "", ""}));
+    QCOMPARE(attributes(2), (QStringList{"", "", "L", "棉", "春"}));
+    QCOMPARE(attributes(3), (QStringList{"C", "", "", "", ""}));
+}
+
+void TestTaobao::aNameTwiceInOneItemTakesTwoColumns() {
+    // Both values stay: the second "颜色" gets a column of its own, captioned with the same name.
+    serveItem("4", "丁", {"颜色:红", "颜色:蓝"});
+    serveItem("5", "戊", {"颜色:黑"});
+    TItemTable grid;
+    THttpClient tc;
+    for (const QString id : {"4", "5"}) {
+        TTaobaoItemInput in;
+        in.link = itemLink(id);
+        in.head = "http://";
+        QVERIFY(ScrapeTaobaoItem(tc, grid, in));
+    }
+    QCOMPARE(grid.ColCount(), 14);
+    QCOMPARE(grid.Cell(12, 0), "颜色");
+    QCOMPARE(grid.Cell(13, 0), "颜色");
+    QCOMPARE(grid.Cell(12, 1), "红");
+    QCOMPARE(grid.Cell(13, 1), "蓝");
+    QCOMPARE(grid.Cell(12, 2), "黑");
+    QCOMPARE(grid.Cell(13, 2), "");
+}
+
+void TestTaobao::attributeNamesMatchAttributeCaptions() {
+    // A name matches the caption of an attribute column, ignoring letter case; a fixed column's
+    // caption ("价格") is not an attribute's. An entry without ":" goes under an empty caption.
+    TItemTable grid;
+    const auto captions = [&grid] {
+        QStringList names;
+        for (int c = 12; c < grid.ColCount(); ++c)
+            names.append(grid.Cell(c, 0));
+        return names;
+    };
+    grid.AppendRow([](TRowWriter& row) {
+        WriteAttributeColumns(row, {"价格:1", ":x", "BRAND:a", "brand:b", ":y", "Brand:c", "新:d"});
+    });
+    QCOMPARE(captions(), (QStringList{"价格", "", "BRAND", "brand", "", "Brand", "新"}));
+    QCOMPARE(grid.Cell(ColPrice, 1), "");
+    QCOMPARE(grid.Cell(12, 1), "1");
+    QCOMPARE(grid.Cell(16, 1), "y");
     QCOMPARE(grid.Cell(17, 1), "c");
-    // A second row: its names are known now, only a new one names its column.
-    grid.AppendRow([](TRowWriter& row) { WriteAttributeColumns(row, {"新:1", "旧:2"}); });
-    QCOMPARE(grid.Cell(12, 0), "");
-    QCOMPARE(grid.Cell(13, 0), "旧");
-    // A caption changed or gone no longer counts: after a reset, and after a load.
-    grid.SetCell(13, 0, "别的");
-    grid.AppendRow([](TRowWriter& row) { WriteAttributeColumns(row, {"甲:1", "旧:2"}); });
-    QCOMPARE(grid.Cell(13, 0), "旧");
-    // ("乙" is new again once "旧" has taken its column.)
+    // A second row: known names find their columns, a new one gets the next column.
+    grid.AppendRow([](TRowWriter& row) { WriteAttributeColumns(row, {"新:1", "旧:2", "brand:e", ":z"}); });
+    QCOMPARE(grid.ColCount(), 20);
+    QCOMPARE(grid.Cell(19, 0), "旧");
+    QCOMPARE((QStringList{grid.Cell(18, 2), grid.Cell(19, 2), grid.Cell(14, 2), grid.Cell(13, 2)}),
+             (QStringList{"1", "2", "e", "z"}));
+    // A caption changed or gone no longer counts: after a change of the caption, and after a load.
+    grid.SetCell(19, 0, "别的");
+    grid.AppendRow([](TRowWriter& row) { WriteAttributeColumns(row, {"别的:1", "旧:2"}); });
+    QCOMPARE(grid.Cell(19, 3), "1");
+    QCOMPARE(grid.Cell(20, 0), "旧");
     grid.Replace({TItemTable::FixedCaptions() + QStringList{"乙"}}, 13);
     grid.AppendRow([](TRowWriter& row) { WriteAttributeColumns(row, {"旧:1", "乙:2", "别的:3"}); });
-    QCOMPARE(grid.Cell(12, 0), "旧");
-    QCOMPARE(grid.Cell(13, 0), "乙");
-    QCOMPARE(grid.Cell(14, 0), "别的");
+    QCOMPARE(captions(), (QStringList{"乙", "旧", "别的"}));
+    QCOMPARE((QStringList{grid.Cell(12, 1), grid.Cell(13, 1), grid.Cell(14, 1)}),
+             (QStringList{"2", "1", "3"}));
 }
 
 void TestTaobao::titles_data() {
@@ -1259,7 +1274,7 @@ void TestTaobao::missingDescriptionsAreCountedAndLogged() {
     QCOMPARE(result.Summary, "1 个宝贝没有下载到描述");
     QCOMPARE(TAppCore::OutcomeText(TJobKind::Search, result), "完成：2 个宝贝，1 个没有描述");
     QCOMPARE(counter.log.size(), 1);
-    QVERIFY2(counter.log[0].startsWith(itemLink("2") + "：描述没有下载（the reply is larger than 16 MB）"),
+    QVERIFY2(counter.log[0].startsWith(itemLink("2") + "：描述没有下载（回复大于 16 MB）"),
              qPrintable(counter.log[0]));
 }
 

@@ -6,6 +6,7 @@
 #include "table/packedtext.h"
 #include "web/httpclient.h"
 
+#include <QHash>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonValue>
@@ -14,27 +15,36 @@
 #include <algorithm>
 
 void WriteAttributeColumns(TRowWriter& row, const QStringList& entries) {
-    // Entry i goes into column 12 + i; its name becomes that column's caption unless some column
-    // the table had before the entry already has it as its caption (letter case ignored). The
-    // table is widened once and counts its captions by hashing, so a page with thousands of
-    // attributes costs no more per attribute than one with ten. Before entry i the table had the
-    // columns [0, max(initial, 12 + i)), as if widened one entry at a time; the columns beyond
-    // those are new, and their captions empty.
-    const int initial = row.ColCount();
-    if (!entries.isEmpty())
-        row.WidenTo(ColFirstAttribute + int(entries.size()));
-    for (int i = 0; i < entries.size(); ++i) {
+    // Each value goes under the attribute column of its own name (letter case ignored), so rows of
+    // different items line up; a name the table has no column for yet gets a new column at the end.
+    // A name that comes twice in one item takes the next column of that name, so no value is lost.
+    // The places are worked out first and the table widened once: a page with thousands of
+    // attributes costs no more per attribute than one with ten.
+    struct TPlace {
+        int col;
+        bool isNew;
+    };
+    QList<TPlace> places;
+    places.reserve(entries.size());
+    QHash<QString, QList<int>> columnsOf; // by folded name, as the table had them
+    QHash<QString, int> usedOf;           // by folded name, how many this row has taken
+    int next = std::max(row.ColCount(), int(ColFirstAttribute));
+    for (const QString& e : entries) {
+        const qsizetype colon = e.indexOf(QLatin1Char(':'));
+        const QString key = (colon >= 0 ? e.left(colon) : QString()).toCaseFolded();
+        auto known = columnsOf.find(key);
+        if (known == columnsOf.end())
+            known = columnsOf.insert(key, row.AttributeColumnsNamed(key));
+        const int used = usedOf[key]++;
+        places.append(used < known->size() ? TPlace{known->at(used), false} : TPlace{next++, true});
+    }
+    row.WidenTo(next);
+    for (qsizetype i = 0; i < entries.size(); ++i) {
         const QString& e = entries[i];
         const qsizetype colon = e.indexOf(QLatin1Char(':'));
-        const QString name = colon >= 0 ? e.left(colon) : QString();
-        const QString value = colon >= 0 ? e.mid(colon + 1) : e;
-        const QString key = name.toCaseFolded();
-        const int col = ColFirstAttribute + i;
-        const int notYetThere = row.ColCount() - std::max(initial, col);
-        const bool known = row.CaptionCount(key) - (key.isEmpty() ? notYetThere : 0) > 0;
-        if (!known)
-            row.SetCell(col, 0, name);
-        row.SetCell(col, value);
+        if (places[i].isNew)
+            row.SetCell(places[i].col, 0, colon >= 0 ? e.left(colon) : QString());
+        row.SetCell(places[i].col, colon >= 0 ? e.mid(colon + 1) : e);
     }
 }
 

@@ -35,10 +35,11 @@ void AppendItemRow(TItemTable& grid, const TItemRowValues& item);
 // Hands the item over to be appended on the table's own thread (a job's way to add a row).
 void HandOverRow(TTableChanges& table, TItemRowValues item);
 
-// Writes the attribute entries ("name:value") into the appended row, positionally from column 12:
-// a name not yet anywhere in the caption row (compared ignoring letter case) names its column; a
-// value always lands in its column, which the table is widened to (never narrowed). An entry
-// without ":" has an empty name and is all value.
+// Writes the attribute entries ("name:value") into the appended row, each value under the
+// attribute column (from column 12) captioned with its name, letter case ignored. A name with no
+// such column yet, or one that comes again in the same entries after its columns are used, gets a
+// new column at the end captioned with it. An entry without ":" has an empty name and is all value.
+// Columns are never moved or removed, so a stored table keeps its columns as they are.
 void WriteAttributeColumns(TRowWriter& row, const QStringList& entries);
 
 // The description from a description reply, without its 10-character head and 3-character tail

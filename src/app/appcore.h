@@ -192,7 +192,12 @@ class TAppCore : public QObject {
 
     // The latest published version (a service value).
     static QString LatestVersion();
-    // Whether an update is offered: the latest version differs in any way from the running one.
+    // The version an update replaces: the window program's. In the window that is the running
+    // version; tovrel-cli asks the window program beside it (--version), so that once an update is
+    // in place it is no longer offered. The running version when there is no such program or it
+    // does not answer.
+    QString InstalledVersion() const;
+    // Whether an update is offered: the latest version differs in any way from the installed one.
     bool UpdateOffered() const;
     // Whether this copy was installed by the package manager (its folder may not be written, or is
     // under /usr or /opt): it never replaces itself; the package manager installs the new version.
@@ -246,6 +251,7 @@ class TAppCore : public QObject {
     void jobFinished(TJobKind kind, const TJobResult& result);
 
   private:
+    mutable QString m_installedVersion; // asked once
     struct TJob;
     class TCoreReporter;
     void finishJob(const std::shared_ptr<TJob>& job);

@@ -18,8 +18,10 @@
 #include "update/update.h"
 #include "web/pagecache.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QSet>
 #include <QUrl>
@@ -288,8 +290,23 @@ QString TAppCore::LatestVersion() {
     return TServiceValues::LatestVersion();
 }
 
+QString TAppCore::InstalledVersion() const {
+    if (!m_installedVersion.isEmpty())
+        return m_installedVersion;
+    m_installedVersion = FileVersionText();
+    const QFileInfo window(QDir(TPaths::InstallDir()).filePath(TPaths::WindowExecutableName()));
+    if (window == QFileInfo(QCoreApplication::applicationFilePath()) || !window.isFile() ||
+        !window.isExecutable())
+        return m_installedVersion;
+    // A program that does not answer within the time, or names no version, changes nothing.
+    const TResult<QString> answer = VersionAnswer(window.filePath(), 10000);
+    if (const QString version = answer ? VersionInAnswer(*answer) : QString(); !version.isEmpty())
+        m_installedVersion = version;
+    return m_installedVersion;
+}
+
 bool TAppCore::UpdateOffered() const {
-    return IsNewVersion(LatestVersion(), FileVersionText());
+    return IsNewVersion(LatestVersion(), InstalledVersion());
 }
 
 bool TAppCore::StartUpdateDownload() {
@@ -391,6 +408,6 @@ bool TAppCore::ToggleItem(int row) {
 
 TStatus TAppCore::EditItem(int row, const TItemEdit& edit) {
     if (!m_grid->IsUsableRow(row) || !m_grid->EditRow(m_grid->RowId(row), edit))
-        return MakeError(TErrc::Refused, QStringLiteral("row %1 is no item of the table").arg(row));
+        return MakeError(TErrc::Refused, QStringLiteral("第 %1 行不是表格中的宝贝").arg(row));
     return {};
 }

@@ -79,7 +79,7 @@ class TAes {
 };
 
 TError damaged(const char* why) {
-    return MakeError(TErrc::Damaged, QString::fromLatin1(why));
+    return MakeError(TErrc::Damaged, QString::fromUtf8(why));
 }
 
 QByteArray trimmed(const QByteArray& bytes) {
@@ -203,7 +203,7 @@ QByteArray BytesToHex(const QByteArray& Bytes) {
 TResult<QByteArray> HexToBytes(const QByteArray& Text) {
     QByteArray out(Text.size() / 2, '\0');
     if (!fromHex(Text.constData(), out.size(), out.data()))
-        return damaged("Invalid hexadecimal text");
+        return damaged("不是有效的十六进制文本");
     return out;
 }
 
@@ -429,7 +429,7 @@ TResult<QByteArray> TCipherReader::Next() {
             return fail("Stream read error");
         char lengthBytes[8];
         if (!fromHex(prefix.constData(), 8, lengthBytes))
-            return fail("Invalid hexadecimal text");
+            return fail("不是有效的十六进制文本");
         for (int i = 7; i >= 0; --i)
             d->stored = d->stored << 8 | uchar(lengthBytes[i]);
     }
@@ -441,7 +441,7 @@ TResult<QByteArray> TCipherReader::Next() {
             // agree with the content.
             d->ended = true;
             if (!d->aes.ok())
-                return fail("AES failed");
+                return fail("解密失败");
             if (d->carry.size() > 1 || d->deciphered == 0)
                 return fail("Invalid buffer size for decryption");
             if (d->checkLength) {
@@ -449,7 +449,7 @@ TResult<QByteArray> TCipherReader::Next() {
                 for (const char c : std::as_const(d->tail))
                     agrees = agrees && c == '\0';
                 if (!agrees)
-                    return fail("the stored length does not match the content");
+                    return fail("保存的长度与内容不符");
             }
             return QByteArray();
         }
@@ -464,10 +464,10 @@ TResult<QByteArray> TCipherReader::Next() {
         const qsizetype bytes = whole / 2;
         QByteArray plain(bytes, Qt::Uninitialized);
         if (!fromHex(piece.constData(), bytes, plain.data()))
-            return fail("Invalid hexadecimal text");
+            return fail("不是有效的十六进制文本");
         d->aes.run(plain.constData(), bytes, plain.data());
         if (!d->aes.ok())
-            return fail("AES failed");
+            return fail("解密失败");
         d->deciphered += quint64(bytes);
         if (!d->checkLength) {
             d->given += quint64(bytes);

@@ -423,8 +423,11 @@ int runClearCache(TCliContext& c, const TCliArgs&) {
 // --- Updates and connections ---
 
 int runCheckUpdate(TCliContext& c, const TCliArgs&) {
-    c.out << "running version: " << TAppCore::FileVersionText() << '\n'
-          << "latest version: " << TAppCore::LatestVersion() << '\n'
+    c.out << "running version: " << TAppCore::FileVersionText() << '\n';
+    // An update replaces the window program: once it is in place, that program's version counts.
+    if (c.core.InstalledVersion() != TAppCore::FileVersionText())
+        c.out << "window program version: " << c.core.InstalledVersion() << '\n';
+    c.out << "latest version: " << TAppCore::LatestVersion() << '\n'
           << (c.core.UpdateOffered() ? "an update is offered" : "no update: this is the latest version")
           << '\n';
     if (c.core.UpdateOffered() && TAppCore::InstalledByPackageManager())
@@ -434,7 +437,7 @@ int runCheckUpdate(TCliContext& c, const TCliArgs&) {
 
 int runUpdate(TCliContext& c, const TCliArgs&) {
     if (!c.core.UpdateOffered()) {
-        c.err << "no update: " << TAppCore::FileVersionText() << " is the latest version\n";
+        c.err << "no update: " << c.core.InstalledVersion() << " is the latest version\n";
         return int(TCliExit::Ok);
     }
     if (TAppCore::InstalledByPackageManager())

@@ -85,9 +85,14 @@ void TFrMain::FormCreate() {
     HelpView->setObjectName(QStringLiteral("WebBrowser2"));
     HelpView->setPage(new THelpPage([this](const QUrl& url) { OpenInBrowser(url); }, HelpView));
     TabSheet5 = HelpView;
-    // An empty view shows the window's colour rather than a white page.
-    for (QWebEngineView* view : {WelcomeView, HelpView})
+    // An empty view shows the window's colour rather than a white page; a page, once it loads, is
+    // on white as in any browser (a publisher's page without a background of its own would show
+    // its black text on the dark window otherwise).
+    for (QWebEngineView* view : {WelcomeView, HelpView}) {
         view->page()->setBackgroundColor(palette().color(QPalette::Window));
+        connect(view, &QWebEngineView::loadStarted, view,
+                [view] { view->page()->setBackgroundColor(Qt::white); });
+    }
     // A publisher's page that does not load gives way to the program's own.
     FallBackToBuiltInPage(WelcomeView, BuiltInWelcomePage());
     FallBackToBuiltInPage(HelpView, BuiltInHelpPage());
@@ -354,6 +359,10 @@ void TFrMain::buildStatusBar() {
     // The first panel may say what came of a job at more length than its width.
     StatusPanels[0]->setMaximumWidth(360);
     StatusPanels[3]->setText(QStringLiteral("版本 ") + TAppCore::FileVersionText());
+    UpdateStatus = new QLabel(StatusBar1);
+    UpdateStatus->setObjectName(QStringLiteral("UpdateStatus"));
+    UpdateStatus->hide();
+    StatusBar1->addPermanentWidget(UpdateStatus);
 }
 
 void TFrMain::showChoices() {
@@ -482,6 +491,9 @@ void TFrMain::connectCore() {
         const qint64 most = TAppCore::MaxUpdateBytes();
         ProgressBar2->setRange(0, int(qBound<qint64>(0, total, most)));
         ProgressBar2->setValue(int(qBound<qint64>(0, done, most)));
+        UpdateStatus->setText(
+            total > 0 ? QStringLiteral("更新中 %1%").arg(std::clamp<qint64>(done * 100 / total, 0, 100))
+                      : QStringLiteral("更新中"));
     });
     connect(m_core, &TAppCore::jobFinished, this, [this](TJobKind kind, const TJobResult& result) {
         if (kind == TJobKind::Update)
@@ -711,8 +723,9 @@ void TFrMain::showEvent(QShowEvent* event) {
 }
 
 void TFrMain::FormShow() {
-    CheckUpdate(false);
+    // The welcome page loads while the update question waits for an answer.
     LoadPointedPage(WelcomeView, QStringLiteral("/welcome.txt"), BuiltInWelcomePage());
+    CheckUpdate(false);
 }
 
 void TFrMain::LoadPointedPage(QWebEngineView* view, const QString& pointerPath, const QUrl& builtIn) {
@@ -747,9 +760,19 @@ void TFrMain::CheckUpdate(bool verbose) {
                        QMessageBox::Information);
         return;
     }
-    // A download under way, or one waiting for the close, is not offered again.
-    if (m_core->Running(TJobKind::Update) || m_core->NextstartupUpdate)
+    // A download under way is not offered again; one waiting for the close is only recalled.
+    if (m_core->Running(TJobKind::Update))
         return;
+    if (m_core->NextstartupUpdate) {
+        if (verbose)
+            MessageBox(UpdateWaitsText(), QStringLiteral("更新提示"), QMessageBox::Ok,
+                       QMessageBox::Information);
+        return;
+    }
+    // Asked once a run; "检测更新" asks again.
+    if (m_updateAsked && !verbose)
+        return;
+    m_updateAsked = true;
     // An installed copy never replaces itself: the package manager brings the new version.
     if (TAppCore::InstalledByPackageManager()) {
         MessageBox(TAppCore::PackageManagerUpdateMessage(), QStringLiteral("更新提示"), QMessageBox::Ok,
@@ -765,26 +788,30 @@ void TFrMain::CheckUpdate(bool verbose) {
     ProgressBar2->setMaximum(1);
     ProgressBar2->setValue(0);
     Panel6->show();
+    UpdateStatus->setText(QStringLiteral("更新中"));
+    UpdateStatus->show();
     if (!m_core->StartUpdateDownload()) {
         Panel6->hide();
+        UpdateStatus->hide();
         Button11->setEnabled(true);
     }
 }
 
+QString TFrMain::UpdateWaitsText() {
+    return QStringLiteral("新版本 ") + TAppCore::LatestVersion() + QStringLiteral(" 已下载，关闭程序时安装");
+}
+
 void TFrMain::UpdateDownloaded(const TJobResult& result) {
-    auto idle = [this] {
-        Panel6->hide();
-        Button11->setEnabled(true);
-    };
-    if (result.Outcome == TJobOutcome::Stopped) {
-        idle(); // the program is ending: nothing to ask or say
-        return;
-    }
+    // The settings page and the status bar are free again whatever came of the download.
+    Panel6->hide();
+    UpdateStatus->hide();
+    Button11->setEnabled(true);
+    if (result.Outcome == TJobOutcome::Stopped)
+        return; // the program is ending: nothing to ask or say
     if (result.Outcome != TJobOutcome::Done) {
         // Nothing was staged; the reason is in the run log.
         MessageBox(QStringLiteral("更新失败,请检查网络后重新更新！"), QStringLiteral("提示"), QMessageBox::Ok,
                    QMessageBox::Information);
-        idle();
         PageControl1->setCurrentWidget(TabSheet3);
         Button11->setFocus();
         return;
@@ -795,12 +822,13 @@ void TFrMain::UpdateDownloaded(const TJobResult& result) {
                    QMessageBox::Information) != QMessageBox::Yes) {
         // At the close, the script puts the new version in place without starting it.
         m_core->NextstartupUpdate = true;
+        UpdateStatus->setText(UpdateWaitsText());
+        UpdateStatus->show();
         return;
     }
     if (const TStatus started = WriteUpdateScript(true); !started) {
         MessageBox(QStringLiteral("更新失败：") + started.error().Detail, QStringLiteral("提示"),
                    QMessageBox::Ok, QMessageBox::Information);
-        idle();
         return;
     }
     // The script waits for this process to end: the jobs are stopped and the state saved first.

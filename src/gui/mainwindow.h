@@ -97,6 +97,9 @@ class TFrMain : public QMainWindow {
     QList<QLabel*> StatusPanels;
     // Beside the first panel while a search, crawl, export or picture download runs.
     QProgressBar* ProgressBar1 = nullptr;
+    // At the right of the status bar: how far an update download is ("更新中 42%"), then that a
+    // downloaded update waits for the close; hidden otherwise. Seen from every page.
+    QLabel* UpdateStatus = nullptr;
 
   protected:
     // A message box; tests replace it to answer without a dialog.
@@ -129,6 +132,8 @@ class TFrMain : public QMainWindow {
     // The end of the update download: the failure message, or the choice between restarting now
     // and updating at the next start.
     void UpdateDownloaded(const TJobResult& result);
+    // What is said of a downloaded update that waits for the close.
+    static QString UpdateWaitsText();
     // Fetches a view's pointer file and shows the page it names, or the built-in page.
     void LoadPointedPage(QWebEngineView* view, const QString& pointerPath, const QUrl& builtIn);
     QWidget* buildSearchPage();
@@ -160,6 +165,8 @@ class TFrMain : public QMainWindow {
     TAppCore* m_core;
     TPointerFetcher* m_pointers = nullptr;
     bool m_shown = false;
+    // The update question has been asked in this run: only "检测更新" asks it again.
+    bool m_updateAsked = false;
     bool m_destroyed = false;
     bool m_selectionCountDue = false;
 };

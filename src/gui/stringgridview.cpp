@@ -25,7 +25,7 @@ class TCheckDelegate : public QStyledItemDelegate {
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
                const QModelIndex& index) const override {
-        if (index.column() != ColSelect || index.row() < 1) {
+        if (index.column() != ColSelect) {
             QStyledItemDelegate::paint(painter, option, index);
             return;
         }
@@ -47,6 +47,39 @@ class TCheckDelegate : public QStyledItemDelegate {
 
 } // namespace
 
+TItemRowsProxy::TItemRowsProxy(QObject* parent) : QSortFilterProxyModel(parent) {
+    m_collator.setLocale(QLocale(QLocale::Chinese, QLocale::China));
+    m_collator.setNumericMode(true);
+    m_collator.setCaseSensitivity(Qt::CaseInsensitive);
+}
+
+void TItemRowsProxy::setSourceModel(QAbstractItemModel* source) {
+    QSortFilterProxyModel::setSourceModel(source);
+    // The caption row is the header: its changes are the header's.
+    connect(source, &QAbstractItemModel::dataChanged, this,
+            [this](const QModelIndex& topLeft, const QModelIndex& bottomRight) {
+                if (topLeft.row() == 0)
+                    emit headerDataChanged(Qt::Horizontal, topLeft.column(), bottomRight.column());
+            });
+}
+
+QVariant TItemRowsProxy::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation == Qt::Horizontal && sourceModel() && section >= 0 && section < columnCount() &&
+        (role == Qt::DisplayRole || role == Qt::ToolTipRole))
+        return sourceModel()->index(0, section).data(Qt::DisplayRole);
+    return QSortFilterProxyModel::headerData(section, orientation, role);
+}
+
+bool TItemRowsProxy::filterAcceptsRow(int sourceRow, const QModelIndex& sourceParent) const {
+    return !sourceParent.isValid() && sourceRow >= 1;
+}
+
+bool TItemRowsProxy::lessThan(const QModelIndex& left, const QModelIndex& right) const {
+    const int order = m_collator.compare(left.data().toString(), right.data().toString());
+    // Equal cells keep the stored order.
+    return order != 0 ? order < 0 : left.row() < right.row();
+}
+
 QPixmap MakeCheckPicture(bool checked) {
     QStyle* style = QApplication::style();
     QStyleOptionButton option;
@@ -64,11 +97,19 @@ QPixmap MakeCheckPicture(bool checked) {
 }
 
 TStringGridView::TStringGridView(TAppCore* core, QWidget* parent)
-    : QTableView(parent), m_core(core), m_model(new TItemTableModel(&core->Items(), this)) {
-    setModel(m_model);
+    : QTableView(parent), m_core(core), m_model(new TItemTableModel(&core->Items(), this)),
+      m_rows(new TItemRowsProxy(this)) {
+    m_rows->setSourceModel(m_model);
+    setModel(m_rows);
     setItemDelegate(new TCheckDelegate(this));
-    horizontalHeader()->hide();
     verticalHeader()->hide();
+    // No order until the seller picks a column; a third click on it restores the stored order.
+    horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
+    horizontalHeader()->setSortIndicatorClearable(true);
+    horizontalHeader()->setSectionsClickable(true);
+    horizontalHeader()->setHighlightSections(false);
+    horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    setSortingEnabled(true);
     verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
     // The width the table gives attribute columns, so new columns need no resizing one by one.
     horizontalHeader()->setDefaultSectionSize(DefaultColWidth);
@@ -89,6 +130,8 @@ TStringGridView::TStringGridView(TAppCore* core, QWidget* parent)
         if (m_editAction->isVisible() || m_deleteAction->isVisible() || m_deleteSelectedAction->isVisible())
             m_popup->popup(viewport()->mapToGlobal(pos));
     });
+    // A reset (a cleared or loaded table) lays every column out afresh.
+    connect(m_model, &QAbstractItemModel::modelReset, this, [this] { m_laidOutCols = 0; });
     connect(m_model, &TItemTableModel::columnLayoutChanged, this, &TStringGridView::applyColumnLayout);
     applyColumnLayout();
 }
@@ -101,15 +144,18 @@ void TStringGridView::SetCheckPictures(const QPixmap& fcheck, const QPixmap& fno
 
 void TStringGridView::applyColumnLayout() {
     // Only what differs is changed: a table may have thousands of attribute columns, each at the
-    // default width.
+    // default width. A column gets its width when it first appears; after that the width is the
+    // seller's (a column widened by hand stays so when rows or columns are added).
     const QList<int> widths = FixedColWidths();
-    for (int c = 0; c < m_model->columnCount(); ++c) {
+    const int count = m_model->columnCount();
+    for (int c = 0; c < count; ++c) {
         const int w = c < widths.size() ? widths[c] : 0;
         if (isColumnHidden(c) != (w < 0))
             setColumnHidden(c, w < 0);
-        if (w > 0 && columnWidth(c) != w)
+        if (c >= m_laidOutCols && w > 0 && columnWidth(c) != w)
             setColumnWidth(c, w);
     }
+    m_laidOutCols = count;
 }
 
 void TStringGridView::PopupMenuGridPopup() {
@@ -135,7 +181,15 @@ void TStringGridView::keyPressEvent(QKeyEvent* event) {
 }
 
 int TStringGridView::Row() const {
-    return currentIndex().isValid() ? currentIndex().row() : 0;
+    return TableRow(currentIndex());
+}
+
+int TStringGridView::TableRow(const QModelIndex& index) const {
+    return index.isValid() ? m_rows->mapToSource(index).row() : 0;
+}
+
+QModelIndex TStringGridView::IndexOf(int col, int row) const {
+    return row >= 1 ? m_rows->mapFromSource(m_model->index(row, col)) : QModelIndex();
 }
 
 int TStringGridView::Col() const {
@@ -143,7 +197,7 @@ int TStringGridView::Col() const {
 }
 
 void TStringGridView::SetCurrentCell(int col, int row) {
-    setCurrentIndex(m_model->index(row, col));
+    setCurrentIndex(IndexOf(col, row));
 }
 
 void TStringGridView::currentChanged(const QModelIndex& current, const QModelIndex& previous) {
@@ -158,14 +212,14 @@ void TStringGridView::mousePressEvent(QMouseEvent* event) {
     if (!at.isValid())
         return; // a press outside every cell changes nothing
     const int col = event->button() == Qt::LeftButton ? at.column() : std::max(currentIndex().column(), 0);
-    SetCurrentCell(col, at.row());
+    setCurrentIndex(at.sibling(at.row(), col));
 }
 
 void TStringGridView::mouseReleaseEvent(QMouseEvent* event) {
     const QModelIndex current = currentIndex();
-    if (current.isValid() && current.column() == ColSelect && current.row() >= 1 &&
+    if (current.isValid() && current.column() == ColSelect &&
         visualRect(current).contains(event->position().toPoint()))
-        m_core->ToggleItem(current.row());
+        m_core->ToggleItem(Row());
 }
 
 void TStringGridView::mouseDoubleClickEvent(QMouseEvent* event) {

@@ -101,7 +101,7 @@ TResult<QByteArray> FetchPicture(THttpClient& tc, const QString& address) {
     buffer.open(QIODevice::ReadOnly);
     QImageReader reader(&buffer);
     if (!reader.canRead() || reader.size().isEmpty())
-        return MakeError(TErrc::BadReply, QStringLiteral("no picture"));
+        return MakeError(TErrc::BadReply, QStringLiteral("下载的内容不是图片"));
     return *bytes;
 }
 

@@ -112,9 +112,9 @@ bool PathTaken(const QString& path) {
 TResult<QByteArray> ReadStateFile(const QString& path, qint64 maxBytes) {
     const QFileInfo info(path);
     if (!info.isFile())
-        return MakeError(TErrc::Damaged, QStringLiteral("not a regular file"));
+        return MakeError(TErrc::Damaged, QStringLiteral("不是普通文件"));
     if (info.size() > maxBytes)
-        return MakeError(TErrc::Damaged, QStringLiteral("larger than %1 bytes").arg(maxBytes));
+        return MakeError(TErrc::Damaged, QStringLiteral("大于 %1 字节").arg(maxBytes));
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return ioError(file);
@@ -127,7 +127,7 @@ TResult<QByteArray> ReadStateFile(const QString& path, qint64 maxBytes) {
             break;
         bytes += piece;
         if (bytes.size() > maxBytes)
-            return MakeError(TErrc::Damaged, QStringLiteral("larger than %1 bytes").arg(maxBytes));
+            return MakeError(TErrc::Damaged, QStringLiteral("大于 %1 字节").arg(maxBytes));
     }
     if (file.error() != QFileDevice::NoError)
         return ioError(file);

@@ -127,9 +127,9 @@ TStatus TFolderLock::Lock() {
         m_file->getLockInfo(&m_holder.Pid, &m_holder.Host, &m_holder.App);
         return MakeError(TErrc::Locked, m_holder.App);
     case QLockFile::PermissionError:
-        return MakeError(TErrc::Io, QStringLiteral("permission denied"));
+        return MakeError(TErrc::Io, QStringLiteral("没有权限"));
     default:
-        return MakeError(TErrc::Io, QStringLiteral("the lock file could not be made"));
+        return MakeError(TErrc::Io, QStringLiteral("无法创建锁文件"));
     }
 }
 

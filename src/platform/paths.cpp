@@ -40,7 +40,7 @@ TStatus TPaths::FindProgramFolder() {
 #else
     folder = QFile::encodeName(QCoreApplication::applicationDirPath());
     if (folder.isEmpty())
-        return MakeError(TErrc::Io, QStringLiteral("the program's folder is not known"));
+        return MakeError(TErrc::Io, QStringLiteral("找不到程序所在的文件夹"));
 #endif
     QString name = QFile::decodeName(folder);
     if (QFile::encodeName(name) != folder) {

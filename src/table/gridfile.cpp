@@ -93,7 +93,7 @@ TStatus loadGrid(TItemTable& grid, const QString& FileName) {
     // A pipe or a device in the file's place would never end; only a regular file is read.
     const QFileInfo info(FileName);
     if (!info.isFile())
-        return damaged(QStringLiteral("not a regular file"));
+        return damaged(QStringLiteral("不是普通文件"));
     QFile file(FileName);
     if (!file.open(QIODevice::ReadOnly))
         return ioError(file);
@@ -115,7 +115,7 @@ TStatus loadGrid(TItemTable& grid, const QString& FileName) {
     if (cipherError)
         return *cipherError;
     if (!table)
-        return damaged(QStringLiteral("the deciphered text is no table"));
+        return damaged(QStringLiteral("解密后的内容不是表格"));
     // The table takes one row per element (a table saved with only its caption row comes back as
     // just that). Rows after an element that could not be read stay empty.
     const int rowCount = table->elementCount;
@@ -125,7 +125,7 @@ TStatus loadGrid(TItemTable& grid, const QString& FileName) {
         rows.append(QStringList(table->colCount));
     grid.Replace(std::move(rows), table->colCount, std::move(pages));
     if (!table->complete)
-        return damaged(QStringLiteral("a row of the table could not be read"));
+        return damaged(QStringLiteral("表格中有一行无法读取"));
     return {};
 }
 

@@ -645,7 +645,7 @@ QString GridToJson(const QList<QStringList>& rows, int colCount) {
 TResult<TGridJson> GridFromAnsiJson(const QByteArray& json) {
     std::optional<TGridJson> grid = TGridJsonReader(json).read();
     if (!grid)
-        return damaged(QStringLiteral("the deciphered text is no table"));
+        return damaged(QStringLiteral("解密后的内容不是表格"));
     return std::move(*grid);
 }
 
@@ -659,7 +659,7 @@ TResult<TGridJson> GridFromAnsiJsonPieces(const QByteArray& json, qsizetype piec
     });
     std::optional<TGridJson> grid = reader.read();
     if (!grid)
-        return damaged(QStringLiteral("the deciphered text is no table"));
+        return damaged(QStringLiteral("解密后的内容不是表格"));
     return std::move(*grid);
 }
 

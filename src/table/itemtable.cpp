@@ -40,18 +40,33 @@ void TRowWriter::WidenTo(int colCount) {
     m_table.widen(colCount);
 }
 
-int TRowWriter::CaptionCount(const QString& folded) const {
-    return m_table.captionCount(folded);
+QList<int> TRowWriter::AttributeColumnsNamed(const QString& folded) const {
+    return m_table.attributeColumnsNamed(folded);
 }
 
-int TItemTable::captionCount(const QString& folded) const {
-    if (!m_captionCountsValid) {
-        m_captionCounts.clear();
-        for (int c = 0; c < m_colCount; ++c)
-            ++m_captionCounts[cellAt(c, 0).toCaseFolded()];
-        m_captionCountsValid = true;
+QList<int> TItemTable::attributeColumnsNamed(const QString& folded) const {
+    if (!m_captionColumnsValid) {
+        m_captionColumns.clear();
+        for (int c = ColFirstAttribute; c < m_colCount; ++c)
+            m_captionColumns[cellAt(c, 0).toCaseFolded()].append(c);
+        m_captionColumnsValid = true;
     }
-    return m_captionCounts.value(folded);
+    return m_captionColumns.value(folded);
+}
+
+void TItemTable::captionChanged(int col, const QString& from, const QString& to) {
+    if (!m_captionColumnsValid || col < ColFirstAttribute)
+        return;
+    const QString oldKey = from.toCaseFolded();
+    const QString newKey = to.toCaseFolded();
+    if (oldKey == newKey)
+        return;
+    QList<int>& was = m_captionColumns[oldKey];
+    was.removeOne(col);
+    if (was.isEmpty())
+        m_captionColumns.remove(oldKey);
+    QList<int>& now = m_captionColumns[newKey];
+    now.insert(std::lower_bound(now.begin(), now.end(), col), col);
 }
 
 TItemTable::TItemTable(QObject* parent) : QObject(parent) {
@@ -99,10 +114,6 @@ void TItemTable::setCellAt(int col, int row, const QString& text) {
         return;
     ++m_revision;
     if (col == ColHtml) {
-        if (row == 0 && m_captionCountsValid) {
-            --m_captionCounts[cellAt(col, row).toCaseFolded()];
-            ++m_captionCounts[text.toCaseFolded()];
-        }
         m_pages[row] = PackedText::Pack(text);
         return;
     }
@@ -112,18 +123,20 @@ void TItemTable::setCellAt(int col, int row, const QString& text) {
             return;
         cells.resize(col + 1);
     }
-    if (row == 0 && m_captionCountsValid) {
-        --m_captionCounts[cells[col].toCaseFolded()];
-        ++m_captionCounts[text.toCaseFolded()];
-    }
+    if (row == 0)
+        captionChanged(col, cells[col], text);
     cells[col] = text;
 }
 
 void TItemTable::widen(int colCount) {
     if (colCount <= m_colCount)
         return;
-    if (m_captionCountsValid)
-        m_captionCounts[QString()] += colCount - m_colCount; // new columns have empty captions
+    if (m_captionColumnsValid) {
+        // New columns have empty captions.
+        QList<int>& unnamed = m_captionColumns[QString()];
+        for (int c = std::max(m_colCount, int(ColFirstAttribute)); c < colCount; ++c)
+            unnamed.append(c);
+    }
     m_colCount = colCount;
     ++m_revision;
     emit columnCountChanged(m_colCount);
@@ -249,7 +262,7 @@ void TItemTable::ResetGrid() {
     m_pages.clear();
     m_ids.clear();
     m_colCount = ColFixedCount;
-    m_captionCountsValid = false;
+    m_captionColumnsValid = false;
     appendRow(FixedCaptions());
     ++m_revision;
     emit tableReset(1, m_colCount);
@@ -406,7 +419,7 @@ void TItemTable::Replace(QList<QStringList>&& rows, int colCount, QList<QByteArr
         m_ids.append(m_nextId++);
     ++m_revision;
     m_colCount = colCount;
-    m_captionCountsValid = false;
+    m_captionColumnsValid = false;
     emit tableReset(int(m_rows.size()), m_colCount);
 }
 

@@ -29,9 +29,9 @@ class TRowWriter {
     QString Cell(int col, int row) const;
     int ColCount() const;
     void WidenTo(int colCount); // never narrows
-    // How many captions of the table equal `folded`, a name with its letter case folded
-    // (QString::toCaseFolded), found by hashing.
-    int CaptionCount(const QString& folded) const;
+    // The attribute columns (from ColFirstAttribute on) whose caption equals `folded`, a name with
+    // its letter case folded (QString::toCaseFolded), in ascending order; found by hashing.
+    QList<int> AttributeColumnsNamed(const QString& folded) const;
 
   private:
     friend class TItemTable;
@@ -160,7 +160,7 @@ class TItemTable : public QObject {
     void widen(int colCount);
     // How many captions of the table equal `folded` (letter case folded); kept as captions change,
     // made afresh after a reset or a load.
-    int captionCount(const QString& folded) const;
+    QList<int> attributeColumnsNamed(const QString& folded) const;
 
     // Adds a row at the end (its page taken out of its cells and packed).
     void appendRow(QStringList cells);
@@ -174,8 +174,10 @@ class TItemTable : public QObject {
     quint64 m_nextId = 1;
     quint64 m_revision = 0;
     int m_colCount = ColFixedCount;
-    mutable QHash<QString, int> m_captionCounts;
-    mutable bool m_captionCountsValid = false;
+    // The attribute columns by folded caption, built when first asked for and kept up to date.
+    mutable QHash<QString, QList<int>> m_captionColumns;
+    mutable bool m_captionColumnsValid = false;
+    void captionChanged(int col, const QString& from, const QString& to);
 };
 
 // How a job changes the table without touching it: each change is handed over (from any thread)

@@ -204,7 +204,7 @@ QString PreviousExecutable(const QString& installDir) {
     return StagedExecutable(installDir) + QStringLiteral(".old");
 }
 
-TStatus CheckStartsAsVersion(const QString& program, const QString& version, int timeoutMs) {
+TResult<QString> VersionAnswer(const QString& program, int timeoutMs) {
     QProcess process;
     process.setProgram(program);
     process.setArguments({QStringLiteral("--version")});
@@ -227,8 +227,28 @@ TStatus CheckStartsAsVersion(const QString& program, const QString& version, int
     if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
         return MakeError(TErrc::Refused,
                          QStringLiteral("新版本启动失败（退出码 %1）").arg(process.exitCode()));
+    return output;
+}
+
+namespace {
+QStringList answerWords(const QString& answer) {
     static const QRegularExpression blanks(QStringLiteral("\\s+"));
-    if (!output.split(blanks, Qt::SkipEmptyParts).contains(version))
+    return answer.split(blanks, Qt::SkipEmptyParts);
+}
+} // namespace
+
+QString VersionInAnswer(const QString& answer) {
+    for (const QString& word : answerWords(answer))
+        if (IsVersionText(word))
+            return word;
+    return {};
+}
+
+TStatus CheckStartsAsVersion(const QString& program, const QString& version, int timeoutMs) {
+    const TResult<QString> answer = VersionAnswer(program, timeoutMs);
+    if (!answer)
+        return answer.error();
+    if (!answerWords(*answer).contains(version))
         return MakeError(TErrc::Refused, QStringLiteral("新版本报告的版本不是 ") + version);
     return {};
 }
@@ -406,6 +426,6 @@ TStatus WriteUpdateScript(const QString& installDir, bool restartNow, const QStr
         !written)
         return written;
     if (!TShell::StartScriptDetached(script, installDir))
-        return MakeError(TErrc::Io, QStringLiteral("the update script could not be started"));
+        return MakeError(TErrc::Io, QStringLiteral("无法启动更新脚本"));
     return {};
 }

@@ -83,6 +83,14 @@ TJobResult DownloadUpdate(const TJobContext& job, const QString& installDir, con
 QString StagedExecutable(const QString& installDir);
 QString PreviousExecutable(const QString& installDir);
 
+// Runs `program` with --version (it needs no display for that) and returns what it printed, trimmed
+// (at most 4 KB). Fails with TErrc::Refused and why when it does not start, does not end within
+// `timeoutMs`, or ends with an error.
+TResult<QString> VersionAnswer(const QString& program, int timeoutMs);
+// The first word of a --version answer that has a version's form ("Tovrel 1.0.0.2" gives
+// "1.0.0.2"); empty when there is none.
+QString VersionInAnswer(const QString& answer);
+
 // Runs `program` with --version and checks that it ends well within `timeoutMs` and names
 // `version` in its output. Fails with TErrc::Refused and why.
 TStatus CheckStartsAsVersion(const QString& program, const QString& version, int timeoutMs);

@@ -19,6 +19,37 @@
 
 namespace {
 
+// Why no response came, in the seller's words; libcurl's own words for the rarer causes.
+QString noResponseText(CURLcode code) {
+    switch (code) {
+    case CURLE_COULDNT_RESOLVE_HOST:
+        return QStringLiteral("找不到服务器（域名无法解析）");
+    case CURLE_COULDNT_RESOLVE_PROXY:
+        return QStringLiteral("找不到代理服务器");
+    case CURLE_COULDNT_CONNECT:
+        return QStringLiteral("无法连接到服务器");
+    case CURLE_OPERATION_TIMEDOUT:
+        return QStringLiteral("连接超时");
+    case CURLE_GOT_NOTHING:
+        return QStringLiteral("服务器没有回复");
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR:
+    case CURLE_PARTIAL_FILE:
+        return QStringLiteral("网络连接中断");
+    case CURLE_SSL_CONNECT_ERROR:
+        return QStringLiteral("安全连接（HTTPS）失败");
+    case CURLE_PEER_FAILED_VERIFICATION:
+        return QStringLiteral("服务器的证书无法验证");
+    case CURLE_TOO_MANY_REDIRECTS:
+        return QStringLiteral("重定向次数过多");
+    case CURLE_ABORTED_BY_CALLBACK:
+        return QStringLiteral("已停止");
+    default:
+        return QStringLiteral("网络错误（") + QString::fromUtf8(curl_easy_strerror(code)) +
+               QStringLiteral("）");
+    }
+}
+
 // What a transfer's progress callback looks at: the flag that abandons it, and whom to tell how
 // far it is.
 struct TProgressWatch {
@@ -403,14 +434,14 @@ TResult<QByteArray> THttpClient::perform(const TProfile& profile, const QString&
                                          const QByteArray& form) {
     m_lastStatus = 0;
     m_lastAnnounced = -1;
-    m_lastError = MakeError(TErrc::NoReply, QStringLiteral("not an absolute address"));
+    m_lastError = MakeError(TErrc::NoReply, QStringLiteral("不是完整的网址"));
     // Only an absolute address is requested: libcurl would guess a scheme for "host/path", which
     // the request profiles never do.
     if (!url.contains(QStringLiteral("://")))
         return m_lastError;
     CURL* http = Http.get();
     if (!http) {
-        m_lastError = MakeError(TErrc::NoReply, QStringLiteral("the HTTP client could not be created"));
+        m_lastError = MakeError(TErrc::NoReply, QStringLiteral("无法建立网络连接"));
         return m_lastError;
     }
     const QByteArray address = url.toUtf8();
@@ -542,12 +573,11 @@ TResult<QByteArray> THttpClient::perform(const TProfile& profile, const QString&
         return m_lastError;
     }
     if (tooLarge || result == CURLE_FILESIZE_EXCEEDED) {
-        m_lastError =
-            MakeError(TErrc::BadReply, QStringLiteral("the reply is larger than %1 MB").arg(maxBytes >> 20));
+        m_lastError = MakeError(TErrc::BadReply, QStringLiteral("回复大于 %1 MB").arg(maxBytes >> 20));
         return m_lastError;
     }
     if (result != CURLE_OK) {
-        m_lastError = MakeError(TErrc::NoReply, QString::fromUtf8(curl_easy_strerror(result)));
+        m_lastError = MakeError(TErrc::NoReply, noResponseText(result));
         return m_lastError;
     }
     return contentType;

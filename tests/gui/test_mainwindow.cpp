@@ -20,6 +20,7 @@
 #include <QDoubleSpinBox>
 #include <QFile>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -104,6 +105,8 @@ class TestMainWindow : public QObject {
     void workerReportsReachTheWindow();
     void gridShowsCaptionRowAndHidesColumns();
     void clickOnCheckBoxToggles();
+    void sortingIsTheViewsOnly();
+    void widenedColumnStaysWide();
     void contextMenuFollowsUsableRow();
     void deleteAsksFirst();
     void doubleClickOpensLinkUnchanged();
@@ -186,7 +189,7 @@ void TestMainWindow::firstStart() {
     QCOMPARE(w.WatermarkEdit->text(), QString());
     QVERIFY(!w.cbDL->isChecked() && !w.cbDLXX->isChecked() && !w.cbDLJG->isChecked());
     QCOMPARE(w.ListBox1->count(), 0);
-    QCOMPARE(w.StringGrid1->model()->rowCount(), 1);
+    QCOMPARE(w.StringGrid1->Model()->rowCount(), 1);
     QCOMPARE(w.Label5->text(), QStringLiteral("1.0.0.1"));
     QCOMPARE(w.StatusPanels.size(), 5);
     const int widths[] = {200, 20, 200, 200, 50};
@@ -296,8 +299,12 @@ void TestMainWindow::gridShowsCaptionRowAndHidesColumns() {
     TFrMain& w = *m_window;
     TStringGridView* view = w.StringGrid1;
     addItem(*m_core->Table(), QStringLiteral("宝贝一"));
-    QTRY_COMPARE(view->model()->rowCount(), 2);
-    QCOMPARE(view->model()->index(0, ColTitle).data().toString(), QStringLiteral("商品名称"));
+    QTRY_COMPARE(view->Model()->rowCount(), 2);
+    // The captions are the header's, not a row of cells.
+    QVERIFY(!view->horizontalHeader()->isHidden());
+    QCOMPARE(view->model()->rowCount(), 1);
+    QCOMPARE(view->model()->headerData(ColTitle, Qt::Horizontal).toString(), QStringLiteral("商品名称"));
+    QCOMPARE(view->model()->index(0, ColTitle).data().toString(), QStringLiteral("宝贝一"));
     for (int c = ColDetail; c <= ColLocalDetail; ++c)
         QVERIFY(view->isColumnHidden(c));
     QVERIFY(!view->isColumnHidden(ColWatermark));
@@ -320,26 +327,99 @@ void TestMainWindow::clickOnCheckBoxToggles() {
     TItemTable* grid = m_core->Table();
     addItem(*grid, QStringLiteral("a"));
     addItem(*grid, QStringLiteral("b"));
-    QTRY_COMPARE(view->model()->rowCount(), 3);
+    QTRY_COMPARE(view->Model()->rowCount(), 3);
     w.PageControl1->setCurrentIndex(1);
     QTest::qWait(50);
-    const QPoint box = view->visualRect(view->model()->index(2, ColSelect)).center();
+    const QPoint box = view->visualRect(view->IndexOf(ColSelect, 2)).center();
     QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, box);
     QCOMPARE(view->Row(), 2);
     QCOMPARE(grid->Cell(ColSelect, 2), QString());
     QCOMPARE(grid->Cell(ColSelect, 1), QStringLiteral(" "));
     QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, box);
     QCOMPARE(grid->Cell(ColSelect, 2), QStringLiteral(" "));
-    // A click on the caption row's selection cell toggles nothing.
-    QTest::mouseClick(view->viewport(), Qt::LeftButton, {},
-                      view->visualRect(view->model()->index(0, ColSelect)).center());
+    // A click on the selection column's caption toggles nothing.
+    QHeaderView* header = view->horizontalHeader();
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                      QPoint(header->sectionViewportPosition(ColSelect) + 4, header->height() / 2));
     QCOMPARE(grid->Cell(ColSelect, 0), QStringLiteral("选择"));
+    QCOMPARE(grid->Cell(ColSelect, 1), QStringLiteral(" "));
+    QCOMPARE(grid->Cell(ColSelect, 2), QStringLiteral(" "));
     // A right press on a title cell moves the row but keeps the column.
     view->SetCurrentCell(ColTitle, 1);
     QTest::mousePress(view->viewport(), Qt::RightButton, {},
-                      view->visualRect(view->model()->index(2, ColNo)).center());
+                      view->visualRect(view->IndexOf(ColNo, 2)).center());
     QCOMPARE(view->Row(), 2);
     QCOMPARE(view->Col(), ColTitle);
+}
+
+void TestMainWindow::sortingIsTheViewsOnly() {
+    TFrMain& w = *m_window;
+    TStringGridView* view = w.StringGrid1;
+    TItemTable* grid = m_core->Table();
+    const QList<QPair<QString, QString>> items = {{QStringLiteral("乙"), QStringLiteral("99.50")},
+                                                  {QStringLiteral("甲"), QStringLiteral("128.00")},
+                                                  {QStringLiteral("丙"), QStringLiteral("9")}};
+    for (const auto& [title, price] : items)
+        grid->AppendRow([&](TRowWriter& row) {
+            row.SetCell(ColTitle, title);
+            row.SetCell(ColPrice, price);
+        });
+    QTRY_COMPARE(view->Model()->rowCount(), 4);
+    w.PageControl1->setCurrentIndex(1);
+    const auto shownColumn = [view](int col) {
+        QStringList shown;
+        for (int r = 0; r < view->model()->rowCount(); ++r)
+            shown.append(view->model()->index(r, col).data().toString());
+        return shown;
+    };
+    QHeaderView* header = view->horizontalHeader();
+    const auto clickCaption = [header](int col) {
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                          QPoint(header->sectionViewportPosition(col) + 10, header->height() / 2));
+    };
+    // Prices sort as numbers, both ways; a third click restores the stored order.
+    clickCaption(ColPrice);
+    QCOMPARE(shownColumn(ColPrice), (QStringList{"9", "99.50", "128.00"}));
+    clickCaption(ColPrice);
+    QCOMPARE(shownColumn(ColPrice), (QStringList{"128.00", "99.50", "9"}));
+    // The table keeps its order; the view's rows still name the table's rows.
+    QCOMPARE(grid->Cell(ColTitle, 1), QStringLiteral("乙"));
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {},
+                      view->visualRect(view->model()->index(0, ColSelect)).center());
+    QCOMPARE(view->Row(), 2);
+    QCOMPARE(grid->Cell(ColSelect, 2), QString());
+    QCOMPARE(grid->Cell(ColSelect, 1), QStringLiteral(" "));
+    view->SetCurrentCell(ColTitle, 3);
+    QCOMPARE(view->currentIndex().row(), 2);
+    QCOMPARE(view->currentIndex().data().toString(), QStringLiteral("丙"));
+    // A changed cell moves to its place in the order.
+    grid->SetCell(ColPrice, 3, QStringLiteral("500"));
+    QTRY_COMPARE(shownColumn(ColPrice), (QStringList{"500", "128.00", "99.50"}));
+    clickCaption(ColPrice);
+    QCOMPARE(shownColumn(ColTitle), (QStringList{"乙", "甲", "丙"}));
+    // Titles sort in the usual Chinese order (by reading: bing, jia, yi).
+    clickCaption(ColTitle);
+    QCOMPARE(shownColumn(ColTitle), (QStringList{"丙", "甲", "乙"}));
+}
+
+void TestMainWindow::widenedColumnStaysWide() {
+    TFrMain& w = *m_window;
+    TStringGridView* view = w.StringGrid1;
+    addItem(*m_core->Table(), QStringLiteral("宝贝"));
+    QTRY_COMPARE(view->Model()->rowCount(), 2);
+    QCOMPARE(view->horizontalHeader()->sectionResizeMode(ColTitle), QHeaderView::Interactive);
+    view->setColumnWidth(ColTitle, 500);
+    // New attribute columns and new rows keep the seller's width; a cleared table starts afresh.
+    m_core->Table()->AppendRow([](TRowWriter& row) {
+        row.WidenTo(14);
+        row.SetCell(13, QStringLiteral("红"));
+    });
+    QTRY_COMPARE(view->model()->columnCount(), 14);
+    QCOMPARE(view->columnWidth(ColTitle), 500);
+    QCOMPARE(view->columnWidth(13), 64);
+    m_core->Table()->ResetGrid();
+    QTRY_COMPARE(view->Model()->rowCount(), 1);
+    QCOMPARE(view->columnWidth(ColTitle), 350);
 }
 
 void TestMainWindow::contextMenuFollowsUsableRow() {
@@ -351,7 +431,7 @@ void TestMainWindow::contextMenuFollowsUsableRow() {
     addItem(*grid, QStringLiteral("a"));
     addItem(*grid, QStringLiteral("b"));
     grid->SetCell(ColNo, 2, QString());
-    QTRY_COMPARE(view->model()->rowCount(), 3);
+    QTRY_COMPARE(view->Model()->rowCount(), 3);
     view->SetCurrentCell(ColTitle, 1);
     view->PopupMenuGridPopup();
     QVERIFY(view->EditAction()->isVisible());
@@ -370,7 +450,7 @@ void TestMainWindow::deleteAsksFirst() {
     addItem(*grid, QStringLiteral("a"));
     addItem(*grid, QStringLiteral("it's \"b\""));
     addItem(*grid, QStringLiteral("c"));
-    QTRY_COMPARE(w.StringGrid1->model()->rowCount(), 4);
+    QTRY_COMPARE(w.StringGrid1->Model()->rowCount(), 4);
     w.StringGrid1->SetCurrentCell(ColTitle, 2);
     w.answer = QMessageBox::No;
     w.StringGrid1->DeleteAction()->trigger();
@@ -381,7 +461,7 @@ void TestMainWindow::deleteAsksFirst() {
     QCOMPARE(grid->RowCount(), 3);
     QCOMPARE(grid->Cell(ColTitle, 2), QStringLiteral("c"));
     QCOMPARE(grid->Cell(ColNo, 2), QStringLiteral("2"));
-    QTRY_COMPARE(w.StringGrid1->model()->rowCount(), 3);
+    QTRY_COMPARE(w.StringGrid1->Model()->rowCount(), 3);
 }
 
 void TestMainWindow::doubleClickOpensLinkUnchanged() {
@@ -399,17 +479,18 @@ void TestMainWindow::doubleClickOpensLinkUnchanged() {
     TItemTable* grid = m_core->Table();
     const QString link = QStringLiteral("http://item.taobao.com/item.htm?id=1&spm=a b%20c#宝贝");
     grid->AppendRow([&](TRowWriter& row) { row.SetCell(ColLink, link); });
-    QTRY_COMPARE(view->model()->rowCount(), 2);
+    QTRY_COMPARE(view->Model()->rowCount(), 2);
     m_window->PageControl1->setCurrentIndex(1);
 
-    // The caption row opens nothing.
-    const QPoint caption = view->visualRect(view->model()->index(0, ColTitle)).center();
-    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, caption);
-    QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, caption);
+    // The caption opens nothing.
+    QHeaderView* header = view->horizontalHeader();
+    const QPoint caption(header->sectionViewportPosition(ColTitle) + 10, header->height() / 2);
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, caption);
+    QTest::mouseDClick(header->viewport(), Qt::LeftButton, {}, caption);
     QTest::qWait(300);
     QVERIFY(!QFile::exists(record));
 
-    const QPoint cell = view->visualRect(view->model()->index(1, ColTitle)).center();
+    const QPoint cell = view->visualRect(view->IndexOf(ColTitle, 1)).center();
     QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, cell);
     QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, cell);
     QTRY_VERIFY(QFile::exists(record));
@@ -536,7 +617,7 @@ void TestMainWindow::editorFilledFromTheRow() {
     addEditableItem(*m_core->Table(), QStringLiteral("大衣"), QStringLiteral("<p>原描述</p>"));
     addEditableItem(*m_core->Table(), QStringLiteral("围巾"), QStringLiteral("<p>原描述二</p>"),
                     QStringLiteral("<p>本地描述</p>"));
-    QTRY_COMPARE(w.StringGrid1->model()->rowCount(), 3);
+    QTRY_COMPARE(w.StringGrid1->Model()->rowCount(), 3);
     QVERIFY(!w.InfoEdit->isVisible());
     w.StringGrid1->SetCurrentCell(ColTitle, 2);
     w.StringGrid1->PopupMenuGridPopup();
@@ -564,7 +645,7 @@ void TestMainWindow::editorFilledFromTheRow() {
 void TestMainWindow::editorSavesTheFivePartsIntoItsRow() {
     TFrMain& w = *m_window;
     addEditableItem(*m_core->Table(), QStringLiteral("大衣"), QStringLiteral("<p>原描述</p>"));
-    QTRY_COMPARE(w.StringGrid1->model()->rowCount(), 2);
+    QTRY_COMPARE(w.StringGrid1->Model()->rowCount(), 2);
     w.StringGrid1->SetCurrentCell(ColTitle, 1);
     TFInfoEdit& e = *w.InfoEdit;
     e.ShowInfoEdit();
@@ -598,7 +679,7 @@ void TestMainWindow::editorFollowsTheCursor() {
     TFrMain& w = *m_window;
     addEditableItem(*m_core->Table(), QStringLiteral("一"), QStringLiteral("<p>描述一</p>"));
     addEditableItem(*m_core->Table(), QStringLiteral("二"), QStringLiteral("<p>描述二</p>"));
-    QTRY_COMPARE(w.StringGrid1->model()->rowCount(), 3);
+    QTRY_COMPARE(w.StringGrid1->Model()->rowCount(), 3);
     w.StringGrid1->SetCurrentCell(ColTitle, 1);
     TFInfoEdit& e = *w.InfoEdit;
     e.ShowInfoEdit();
@@ -625,7 +706,7 @@ void TestMainWindow::editorSavedBeforeItsPageLoaded() {
     TFrMain& w = *m_window;
     addEditableItem(*m_core->Table(), QStringLiteral("一"), QStringLiteral("<p>描述一</p>"));
     addEditableItem(*m_core->Table(), QStringLiteral("二"), QStringLiteral("<p>描述二</p>"));
-    QTRY_COMPARE(w.StringGrid1->model()->rowCount(), 3);
+    QTRY_COMPARE(w.StringGrid1->Model()->rowCount(), 3);
     TFInfoEdit& e = *w.InfoEdit;
     w.StringGrid1->SetCurrentCell(ColTitle, 1);
     e.ShowInfoEdit();
@@ -642,7 +723,7 @@ void TestMainWindow::editorSavedBeforeItsPageLoaded() {
 void TestMainWindow::editorCancelTouchesNothing() {
     TFrMain& w = *m_window;
     addEditableItem(*m_core->Table(), QStringLiteral("大衣"), QStringLiteral("<p>原描述</p>"));
-    QTRY_COMPARE(w.StringGrid1->model()->rowCount(), 2);
+    QTRY_COMPARE(w.StringGrid1->Model()->rowCount(), 2);
     const QStringList before = m_core->Table()->RowCells(1);
     w.StringGrid1->SetCurrentCell(ColTitle, 1);
     TFInfoEdit& e = *w.InfoEdit;
@@ -732,7 +813,7 @@ void TestMainWindow::editorKeepsHostileDescriptionsHarmless() {
     QFETCH(QString, description);
     TFrMain& w = *m_window;
     addEditableItem(*m_core->Table(), QStringLiteral("大衣"), description);
-    QTRY_COMPARE(w.StringGrid1->model()->rowCount(), 2);
+    QTRY_COMPARE(w.StringGrid1->Model()->rowCount(), 2);
     TFInfoEdit& e = openEditor(w);
     QVERIFY(e.Loaded());
     // Time for timers, refreshes and frames to do what they would.
@@ -757,7 +838,7 @@ void TestMainWindow::editorKeepsEveryCharacter() {
     const QString description =
         QStringLiteral("<p>表情😀 不换行\u00A0空格 ß 한국어 ภาษาไทย &amp; &nbsp;</p><br/><IMG SRC='a.jpg'>");
     addEditableItem(*m_core->Table(), QStringLiteral("大衣"), description);
-    QTRY_COMPARE(w.StringGrid1->model()->rowCount(), 2);
+    QTRY_COMPARE(w.StringGrid1->Model()->rowCount(), 2);
     TFInfoEdit& e = openEditor(w);
     // Saved unchanged: the description to the byte.
     QVERIFY(save(e));
@@ -793,7 +874,7 @@ void TestMainWindow::editorShowsRemoteAndLocalPictures() {
         row.SetCell(ColLink, QStringLiteral("http://item.taobao.com/item.htm?id=5"));
         row.SetCell(ColDetail, description);
     });
-    QTRY_COMPARE(w.StringGrid1->model()->rowCount(), 2);
+    QTRY_COMPARE(w.StringGrid1->Model()->rowCount(), 2);
     TFInfoEdit& e = openEditor(w);
     // The remote picture comes over http (the item's own scheme), the local one through the editor.
     QTRY_COMPARE_WITH_TIMEOUT(inEditor(e, "document.getElementById('remote').naturalWidth").toInt(), 30,
@@ -816,7 +897,7 @@ void TestMainWindow::editorKeepsTheDescriptionWhenItCannotShowIt() {
     TFrMain& w = *m_window;
     addEditableItem(*m_core->Table(), QStringLiteral("大衣"), QStringLiteral("<p>原描述</p>"),
                     QStringLiteral("<p>本地描述</p>"));
-    QTRY_COMPARE(w.StringGrid1->model()->rowCount(), 2);
+    QTRY_COMPARE(w.StringGrid1->Model()->rowCount(), 2);
     TFInfoEdit& e = openEditor(w);
     e.TitleEdit->setText(QStringLiteral("新名称"));
     // The page's renderer dies; "保存" pressed before it is back keeps the description.

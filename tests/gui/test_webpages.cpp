@@ -8,11 +8,13 @@
 #include "testpublisher.h"
 
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QGroupBox>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -74,7 +76,7 @@ class TestWebPages : public QObject {
     void proxySwitches();
     void usablePageAddress_data();
     void usablePageAddress();
-    void welcomeFollowsThePointerAfterTheVersionCheck();
+    void welcomeLoadsWhileTheVersionQuestionWaits();
     void builtInWelcomePage_data();
     void builtInWelcomePage();
     void helpFetchesAtEveryPress();
@@ -214,28 +216,40 @@ void TestWebPages::usablePageAddress() {
     QCOMPARE(UsablePageAddress(pointer), address);
 }
 
-void TestWebPages::welcomeFollowsThePointerAfterTheVersionCheck() {
-    // A newer version is published: the quiet check asks first, before the pointer is fetched.
+void TestWebPages::welcomeLoadsWhileTheVersionQuestionWaits() {
+    // A newer version is published: the quiet check asks at the start, and the welcome page does
+    // not wait for the answer (the question's own event loop shows it meanwhile).
     writeServiceIni("LatestVersion=9.9.9.9\n");
-    int pointerFetchesWhenAsked = -1;
+    bool shownWhileAsked = false;
     m_core = std::make_unique<TAppCore>();
     m_window = std::make_unique<TTestWindow>(m_core.get());
     TTestWindow& w = *m_window;
     w.answer = [&](const QString&, const QString&) {
-        pointerFetchesWhenAsked = m_sim.Count(Publisher, QStringLiteral("/welcome.txt"));
+        QDeadlineTimer deadline(PageTimeout);
+        while (w.WelcomeView->title() != QStringLiteral("发布者的欢迎页") && !deadline.hasExpired())
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        shownWhileAsked = w.WelcomeView->title() == QStringLiteral("发布者的欢迎页");
         return QMessageBox::No;
     };
     w.show();
-    QTRY_COMPARE_WITH_TIMEOUT(w.WelcomeView->url(), QUrl("http://pages.tovrel.example/welcome.html"),
-                              PageTimeout);
-    // The page came through the proxy (no such host exists).
-    QTRY_COMPARE_WITH_TIMEOUT(w.WelcomeView->title(), QStringLiteral("发布者的欢迎页"), PageTimeout);
+    QTRY_COMPARE_WITH_TIMEOUT(w.asked.size(), 1, PageTimeout);
     QCOMPARE(w.asked, QStringList{QStringLiteral("更新提示|检测到新版本 '9.9.9.9' 是否更新？")});
-    QCOMPARE(pointerFetchesWhenAsked, 0);
+    QVERIFY(shownWhileAsked);
+    // The page came through the proxy (no such host exists), on white as in a browser, though it
+    // sets no background of its own.
+    QCOMPARE(w.WelcomeView->url(), QUrl("http://pages.tovrel.example/welcome.html"));
+    QCOMPARE(w.WelcomeView->page()->backgroundColor(), QColor(Qt::white));
     QCOMPARE(m_sim.Count(Publisher, QStringLiteral("/welcome.txt")), 1);
     QCOMPARE(m_sim.Count(Publisher, QStringLiteral("/Tovrel")), 0); // "No" downloads nothing
     QVERIFY(w.Panel6->isHidden());
     QCOMPARE(w.PageControl1->currentIndex(), 0);
+    // "否" is the answer for this run: the help page's quiet check does not ask again, "检测更新" does.
+    toolButton(w, QStringLiteral("帮助"))->click();
+    toolButton(w, QStringLiteral("帮助"))->click();
+    QCOMPARE(w.asked.size(), 1);
+    w.answer = [](const QString&, const QString&) { return QMessageBox::No; };
+    w.Button11->click();
+    QCOMPARE(w.asked.size(), 2);
 }
 
 void TestWebPages::builtInWelcomePage_data() {
@@ -384,6 +398,11 @@ void TestWebPages::closingDuringTheDownload() {
     w.answer = [](const QString&, const QString&) { return QMessageBox::Yes; };
     QTRY_VERIFY_WITH_TIMEOUT(m_core->Running(TJobKind::Update), PageTimeout);
     QTRY_VERIFY_WITH_TIMEOUT(w.ProgressBar2->maximum() > 0, PageTimeout);
+    // The status bar shows how far it is, whatever page is shown.
+    QVERIFY(w.UpdateStatus->isVisibleTo(w.StatusBar1));
+    QTRY_VERIFY_WITH_TIMEOUT(w.UpdateStatus->text().contains(QLatin1Char('%')), PageTimeout);
+    QVERIFY2(w.UpdateStatus->text().startsWith(QStringLiteral("更新中 ")),
+             qPrintable(w.UpdateStatus->text()));
     // The end stops the download at once: nothing staged, nothing asked or said.
     w.FormDestroy();
     QVERIFY(!m_core->Running(TJobKind::Update));
@@ -427,12 +446,21 @@ void TestWebPages::failedUpdateThenUpdateAtTheEnd() {
     QTRY_VERIFY_WITH_TIMEOUT(m_core->NextstartupUpdate, PageTimeout);
     QCOMPARE(readFile(m_install->filePath(QStringLiteral("bak/Tovrel"))), FakeProgram());
     QVERIFY(w.scripts.isEmpty());
-    QVERIFY(w.Panel6->isVisibleTo(w.TabSheet3));
-    QVERIFY(!w.Button11->isEnabled());
-    // The help page's quiet check does not offer it again.
+    // The settings page is free again; the status bar says the update waits for the close.
+    QVERIFY(w.Panel6->isHidden());
+    QVERIFY(w.Button11->isEnabled());
+    QVERIFY(w.UpdateStatus->isVisibleTo(w.StatusBar1));
+    QCOMPARE(w.UpdateStatus->text(), QStringLiteral("新版本 9.8.7.6 已下载，关闭程序时安装"));
+    // The help page's quiet check does not offer it again; "检测更新" recalls it, downloading nothing.
     const qsizetype questions = w.asked.size();
     toolButton(w, QStringLiteral("帮助"))->click();
     QCOMPARE(w.asked.size(), questions);
+    const int downloads = m_sim.Count(Publisher, QStringLiteral("/Tovrel"));
+    w.Button11->click();
+    QCOMPARE(w.asked.size(), questions + 1);
+    QCOMPARE(w.asked.last(), QStringLiteral("更新提示|新版本 9.8.7.6 已下载，关闭程序时安装"));
+    QCOMPARE(m_sim.Count(Publisher, QStringLiteral("/Tovrel")), downloads);
+    QVERIFY(!m_core->Running(TJobKind::Update));
     // Closing starts the script without the restart and ends the program; "退出" and a signal
     // skip the close step, but the end of the program starts the script all the same.
     if (closeWindow)
