@@ -149,7 +149,7 @@ void TestCli::usageErrors() {
     QFETCH(QStringList, args);
     const TRun r = run(args);
     QCOMPARE(r.status, 2);
-    QVERIFY(r.err.contains(QStringLiteral("usage: tovrel-cli")));
+    QVERIFY(r.err.contains(QStringLiteral("用法: tovrel-cli")));
     QVERIFY(r.out.isEmpty());
 }
 
@@ -160,11 +160,11 @@ void TestCli::versionAndHelp() {
     r = run({"--help"});
     QCOMPARE(r.status, 0);
     QVERIFY(r.out.startsWith(
-        "usage: tovrel-cli [--workdir DIR] COMMAND [ARGS]\n       tovrel-cli --help | --version\n"));
+        "用法: tovrel-cli [--workdir DIR] COMMAND [ARGS]\n      tovrel-cli --help | --version\n"));
     // A command's own usage, without loading anything.
     r = run({"--workdir", "/nonexistent/tovrel", "export", "--help"});
     QCOMPARE(r.status, 0);
-    QVERIFY2(r.out.startsWith("usage: tovrel-cli [--workdir DIR] export DIR [--no-main-pictures]"),
+    QVERIFY2(r.out.startsWith("用法: tovrel-cli [--workdir DIR] export DIR [--no-main-pictures]"),
              qPrintable(r.out));
 }
 
@@ -172,15 +172,15 @@ void TestCli::failures_data() {
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<QString>("message");
     QTest::newRow("a working folder that does not exist")
-        << QStringList{"--workdir", "/nonexistent/tovrel", "table"} << "does not exist";
-    QTest::newRow("delete a row of an empty table") << QStringList{"delete", "1"} << "row 1 does not exist";
-    QTest::newRow("toggle the caption row") << QStringList{"toggle", "0"} << "row 0 does not exist";
+        << QStringList{"--workdir", "/nonexistent/tovrel", "table"} << "工作文件夹不存在";
+    QTest::newRow("delete a row of an empty table") << QStringList{"delete", "1"} << "第 1 行不存在";
+    QTest::newRow("toggle the caption row") << QStringList{"toggle", "0"} << "第 0 行不存在";
     // A value that starts with a dash is the option's value, and a negative number an argument.
     QTest::newRow("a title that starts with a dash")
-        << QStringList{"edit", "1", "--title", "-5"} << "the table has 0 item(s)";
-    QTest::newRow("a negative item number") << QStringList{"edit", "-1"} << "the table has 0 item(s)";
+        << QStringList{"edit", "1", "--title", "-5"} << "表格中有 0 个宝贝";
+    QTest::newRow("a negative item number") << QStringList{"edit", "-1"} << "表格中有 0 个宝贝";
     QTest::newRow("a negative amount added")
-        << QStringList{"export", "/nonexistent/tovrel", "--price-add", "-5"} << "does not exist";
+        << QStringList{"export", "/nonexistent/tovrel", "--price-add", "-5"} << "文件夹不存在";
 }
 
 void TestCli::failures() {
@@ -203,7 +203,7 @@ void TestCli::emptyTable() {
     QCOMPARE(r.status, 0);
     r = run({"--help"});
     QCOMPARE(r.status, 0);
-    QVERIFY(r.out.startsWith(QStringLiteral("usage: tovrel-cli")));
+    QVERIFY(r.out.startsWith(QStringLiteral("用法: tovrel-cli")));
 }
 
 void TestCli::realBinaryInEmptyFolder() {
@@ -242,14 +242,14 @@ void TestCli::fetch() {
     const QString file = dir.filePath("a.jpg");
     r = run({"--workdir", dir.path(), "fetch", "HOpen", sim.Origin() + "/a.jpg", "-o", file});
     QCOMPARE(r.status, 0);
-    QCOMPARE(r.out, "4 bytes\n");
+    QCOMPARE(r.out, "4 字节\n");
     QFile saved(file);
     QVERIFY(saved.open(QIODevice::ReadOnly));
     QCOMPARE(saved.readAll(), picture.Body);
 
     r = run({"--workdir", dir.path(), "fetch", "HGetTextLib", "http://127.0.0.1:1/"});
     QCOMPARE(r.status, 1);
-    QVERIFY(r.err.contains("no response from http://127.0.0.1:1/"));
+    QVERIFY2(r.err.contains("http://127.0.0.1:1/ 没有回应：无法连接到服务器"), qPrintable(r.err));
 }
 
 void TestCli::searchThroughProxyAcrossRuns() {
@@ -280,7 +280,7 @@ void TestCli::searchThroughProxyAcrossRuns() {
     // A line per link with the count the window's status bar shows, then what came of it.
     QVERIFY2(search.contains("搜索 1/2 http://item.taobao.com/item.htm?id=1\n") &&
                  search.contains("搜索 2/2 http://item.taobao.com/item.htm?id=2\n") &&
-                 search.contains("完成：2 个宝贝\n") && search.contains("2 new"),
+                 search.contains("完成：2 个宝贝\n") && search.contains("表格中共有 2 个宝贝，新增 2 个"),
              qPrintable(search));
     QCOMPARE(cli({"table"}), "1\t[x]\t男装夹克\t128.00\t浙江杭州-北京;快递10.00;3天\n"
                              "2\t[x]\t女装连衣裙\t128.00\t浙江杭州-北京;快递10.00;3天\n");
@@ -302,7 +302,7 @@ void TestCli::searchThroughProxyAcrossRuns() {
         QCOMPARE(csv.lines[i].split('\t').size(), 60);
     QCOMPARE(csv.Field(0, "title"), "\"男装夹克\"");
     QCOMPARE(csv.lines[5], "");
-    QVERIFY(cli({"export", dir.filePath("nowhere")}, 1).contains("does not exist"));
+    QVERIFY(cli({"export", dir.filePath("nowhere")}, 1).contains("文件夹不存在"));
     QCOMPARE(cli({"toggle", "2"}), QString());
     QCOMPARE(cli({"delete", "1"}), QString());
     QCOMPARE(cli({"table"}), "1\t[ ]\t女装连衣裙\t128.00\t浙江杭州-北京;快递10.00;3天\n");
@@ -325,7 +325,7 @@ void TestCli::titleOutsideTheCodePageAcrossRuns() {
     QCOMPARE(cli({"table"}), QString());
     QCOMPARE(cli({"table"}), QString()); // still no row after a run that saved nothing
     QCOMPARE(cli({"add", "http://item.taobao.com/item.htm?id=7"}), QString());
-    QVERIFY(cli({"search"}).contains("1 new"));
+    QVERIFY(cli({"search"}).contains("新增 1 个"));
     QCOMPARE(cli({"table"}).section('\t', 2, 2), title);
 }
 
@@ -454,9 +454,8 @@ void TestCli::installedCopyLeavesUpdatesToThePackageManager() {
     const TRun update = run({"--workdir", dir.path(), "update"});
     TPaths::SetInstallDir(QString());
     QCOMPARE(check.status, 0);
-    QVERIFY2(
-        check.out.contains("an update is offered\n检测到新版本 '9.9.9.9'。这个 Tovrel 由软件包管理器安装"),
-        qPrintable(check.out));
+    QVERIFY2(check.out.contains("有可用的更新\n检测到新版本 '9.9.9.9'。这个 Tovrel 由软件包管理器安装"),
+             qPrintable(check.out));
     QCOMPARE(update.status, 1);
     QVERIFY2(update.err.contains("sudo apt-get install --only-upgrade tovrel"), qPrintable(update.err));
     QVERIFY(!QFileInfo::exists(dir.filePath("bak")));
@@ -652,10 +651,10 @@ void TestCli::manyLinksAtOnce() {
     empty.closeWriteChannel();
     QVERIFY(empty.waitForFinished(30000));
     QCOMPARE(empty.exitCode(), 1);
-    QVERIFY(QString::fromUtf8(empty.readAllStandardError()).contains("no link on standard input"));
+    QVERIFY(QString::fromUtf8(empty.readAllStandardError()).contains("标准输入中没有连接"));
     // A crawl takes one shop.
     QCOMPARE(cli({"kind", "shop"}), QString());
-    QVERIFY(cli({"add", "http://a.taobao.com", "http://b.taobao.com"}, 1).contains("one shop"));
+    QVERIFY(cli({"add", "http://a.taobao.com", "http://b.taobao.com"}, 1).contains("一个店铺地址"));
     QCOMPARE(cli({"list"}).count('\n'), 12);
 }
 
@@ -808,13 +807,13 @@ void TestCli::updateRefusesWhatThePublisherDidNotSign() {
 
     // Nothing published: nothing offered, nothing done.
     writeFile(ini, "[service]\nPublisherServer=http://www.tovrel.example\n");
-    QVERIFY(cli({"check-update"}).contains("no update: this is the latest version"));
-    QVERIFY(cli({"update"}).contains("is the latest version"));
+    QVERIFY(cli({"check-update"}).contains("没有更新：已经是最新版本"));
+    QVERIFY(cli({"update"}).contains("已经是最新版本"));
     QCOMPARE(sim.Requests().size(), 0);
 
     writeFile(ini, "[service]\nPublisherServer=http://www.tovrel.example\nLatestVersion=9.9.9.9\n");
     const QString check = cli({"check-update"});
-    QVERIFY2(check.contains("latest version: 9.9.9.9\nan update is offered"), qPrintable(check));
+    QVERIFY2(check.contains("最新版本：9.9.9.9\n有可用的更新"), qPrintable(check));
 
     // A publisher that signs nothing (a proxy's login page instead of the program): refused with
     // the reason, nothing staged or started.
@@ -863,15 +862,13 @@ void TestCli::updateInPlaceIsNoLongerOffered() {
     };
     install("#!/bin/sh\necho Tovrel 9.9.9.9\n");
     const QString updated = cli({"check-update"});
-    QVERIFY2(updated.contains("window program version: 9.9.9.9\nlatest version: 9.9.9.9\n"
-                              "no update: this is the latest version"),
+    QVERIFY2(updated.contains("窗口程序版本：9.9.9.9\n最新版本：9.9.9.9\n没有更新：已经是最新版本"),
              qPrintable(updated));
-    QVERIFY(cli({"update"}).contains("no update: 9.9.9.9 is the latest version"));
+    QVERIFY(cli({"update"}).contains("没有更新：9.9.9.9 已经是最新版本"));
     // A window program that does not answer (or is not there) leaves the running version to count.
     install("#!/bin/sh\nexit 3\n");
     const QString silent = cli({"check-update"});
-    QVERIFY2(silent.contains("latest version: 9.9.9.9\nan update is offered") &&
-                 !silent.contains("window program version"),
+    QVERIFY2(silent.contains("最新版本：9.9.9.9\n有可用的更新") && !silent.contains("窗口程序版本"),
              qPrintable(silent));
 }
 

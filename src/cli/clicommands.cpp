@@ -35,30 +35,30 @@ int failure(TCliContext& c, const QString& text) {
 
 TStatus noArguments(const QString& command, const TCliArgs& a) {
     if (!a.positional.isEmpty())
-        return usage(command + QStringLiteral(" takes no arguments"));
+        return usage(command + QStringLiteral(" 不带参数"));
     return {};
 }
 
 TStatus oneOf(const QString& command, const TCliArgs& a, const QStringList& words) {
     if (a.positional.size() != 1 || !words.contains(a.positional[0]))
-        return usage(QStringLiteral("the command is: ") + command + QLatin1Char(' ') +
+        return usage(QStringLiteral("命令的写法是：") + command + QLatin1Char(' ') +
                      words.join(QLatin1Char('|')));
     return {};
 }
 
 TStatus itemNumbers(const QString& command, const TCliArgs& a, bool single) {
     if (a.positional.isEmpty() || (single && a.positional.size() != 1))
-        return usage(single ? command + QStringLiteral(" needs exactly one row number")
-                            : command + QStringLiteral(" needs one or more row numbers"));
+        return usage(single ? command + QStringLiteral(" 需要一个行号")
+                            : command + QStringLiteral(" 需要一个或多个行号"));
     for (const QString& text : a.positional)
         if (!parseNumber(text))
-            return usage(QStringLiteral("not a row number: ") + text);
+            return usage(QStringLiteral("不是行号：") + text);
     return {};
 }
 
 TStatus oneFolder(const QString& command, const TCliArgs& a) {
     if (a.positional.size() != 1 || a.positional[0].trimmed().isEmpty())
-        return usage(command + QStringLiteral(" needs one folder"));
+        return usage(command + QStringLiteral(" 需要一个文件夹"));
     return {};
 }
 
@@ -69,8 +69,7 @@ std::optional<QList<int>> itemRows(TCliContext& c, const TCliArgs& a) {
     for (const QString& text : a.positional) {
         const int row = *parseNumber(text);
         if (row < 1 || row >= rowCount) {
-            c.err << "tovrel-cli: row " << row << " does not exist: the table has " << rowCount - 1
-                  << " data row(s)\n";
+            c.err << "tovrel-cli: 第 " << row << " 行不存在：表格中有 " << rowCount - 1 << " 个宝贝\n";
             return std::nullopt;
         }
         rows.append(row);
@@ -81,7 +80,7 @@ std::optional<QList<int>> itemRows(TCliContext& c, const TCliArgs& a) {
 // The folder argument as an absolute path, or the empty text after telling the user it does not exist.
 QString existingFolder(TCliContext& c, const QString& folder) {
     if (!QDir(folder).exists()) {
-        c.err << "tovrel-cli: the folder does not exist: " << folder << '\n';
+        c.err << "tovrel-cli: 文件夹不存在：" << folder << '\n';
         return {};
     }
     return QDir(folder).absolutePath();
@@ -132,7 +131,7 @@ int runTable(TCliContext& c, const TCliArgs& a) {
 
 TStatus checkSelect(const TCliArgs& a) {
     if (a.positional != QStringList{QStringLiteral("all")})
-        return usage(QStringLiteral("the command is: select all"));
+        return usage(QStringLiteral("命令的写法是：select all"));
     return {};
 }
 
@@ -166,9 +165,9 @@ int runDelete(TCliContext& c, const TCliArgs& a) {
 // edit ROW [--title T] [--category T] [--price T] [--delivery T] [--detail-file FILE]
 TStatus checkEdit(const TCliArgs& a) {
     if (a.positional.size() != 1 || !parseNumber(a.positional[0]))
-        return usage(QStringLiteral("edit needs an item number"));
+        return usage(QStringLiteral("edit 需要一个宝贝序号"));
     if (a.Has(QStringLiteral("detail-file")) && a.Value(QStringLiteral("detail-file")).trimmed().isEmpty())
-        return usage(QStringLiteral("--detail-file needs a file"));
+        return usage(QStringLiteral("--detail-file 需要一个文件"));
     if (a.Has(QStringLiteral("price")))
         if (const QString why = TAppCore::WhyNotAPrice(a.Value(QStringLiteral("price"))); !why.isEmpty())
             return usage(QStringLiteral("--price：") + why);
@@ -191,33 +190,32 @@ int runEdit(TCliContext& c, const TCliArgs& a) {
         const QString file = a.Value(QStringLiteral("detail-file"));
         const TResult<QString> detail = TSession::ReadUserTextFile(file, MaxDetailBytes);
         if (!detail)
-            return failure(c, QStringLiteral("cannot read ") + file + QStringLiteral(": ") +
-                                  detail.error().Detail);
+            return failure(c,
+                           QStringLiteral("无法读取 ") + file + QStringLiteral("：") + detail.error().Detail);
         edit.LocalDetail = *detail;
     }
     if (const TStatus edited = c.core.EditItem(*parseNumber(a.positional[0]), edit); !edited)
-        return failure(c,
-                       edited.error().Detail +
-                           QStringLiteral(": the table has %1 item(s)").arg(c.core.Items().RowCount() - 1));
+        return failure(c, edited.error().Detail +
+                              QStringLiteral("：表格中有 %1 个宝贝").arg(c.core.Items().RowCount() - 1));
     return int(TCliExit::Ok);
 }
 
 int runBatchWatermark(TCliContext& c, const TCliArgs&) {
-    c.err << c.core.BatchWatermark() << " item(s) got the watermark text\n";
+    c.err << c.core.BatchWatermark() << " 个宝贝的水印文字已修改\n";
     return int(TCliExit::Ok);
 }
 
 TStatus checkRetitle(const TCliArgs& a) {
     if (a.positional.size() != 1 || a.positional[0].trimmed().isEmpty())
-        return usage(QStringLiteral("retitle needs one file"));
+        return usage(QStringLiteral("retitle 需要一个文件"));
     return {};
 }
 
 int runRetitle(TCliContext& c, const TCliArgs& a) {
     const TResult<int> replaced = c.core.RetitleFromFile(a.positional[0]);
     if (!replaced)
-        return failure(c, QStringLiteral("no title changed: ") + replaced.error().Detail);
-    c.err << *replaced << " title(s) replaced\n";
+        return failure(c, QStringLiteral("没有修改任何宝贝名称：") + replaced.error().Detail);
+    c.err << "已替换 " << *replaced << " 个宝贝名称\n";
     return int(TCliExit::Ok);
 }
 
@@ -236,12 +234,12 @@ int runKind(TCliContext& c, const TCliArgs& a) {
 TStatus checkAdd(const TCliArgs& a) {
     const QStringList& links = a.positional;
     if (links.isEmpty())
-        return usage(QStringLiteral("add needs a link or shop address, or - to read links"));
+        return usage(QStringLiteral("add 需要宝贝连接或店铺地址，或用 - 从标准输入读取连接"));
     for (const QString& link : links)
         if (link.trimmed().isEmpty())
-            return usage(QStringLiteral("add takes no empty link"));
+            return usage(QStringLiteral("add 不接受空的连接"));
     if (links.size() > 1 && links.contains(QStringLiteral("-")))
-        return usage(QStringLiteral("add - reads every link from standard input and takes no other"));
+        return usage(QStringLiteral("add - 从标准输入读取全部连接，不再接受别的连接"));
     return {};
 }
 
@@ -249,7 +247,7 @@ TStatus checkAdd(const TCliArgs& a) {
 TResult<QStringList> readLinksFromStandardInput() {
     QFile in;
     if (!in.open(stdin, QIODevice::ReadOnly))
-        return MakeError(TErrc::Io, QStringLiteral("cannot read standard input: ") + in.errorString());
+        return MakeError(TErrc::Io, QStringLiteral("无法读取标准输入：") + in.errorString());
     // As much as a link list file may hold, read to the end of what the pipe brings.
     constexpr qint64 MaxLinkBytes = 256 << 20;
     QByteArray bytes;
@@ -260,12 +258,12 @@ TResult<QStringList> readLinksFromStandardInput() {
         bytes += piece;
     }
     if (in.error() != QFileDevice::NoError)
-        return MakeError(TErrc::Io, QStringLiteral("cannot read standard input: ") + in.errorString());
+        return MakeError(TErrc::Io, QStringLiteral("无法读取标准输入：") + in.errorString());
     if (bytes.size() > MaxLinkBytes)
-        return MakeError(TErrc::Refused, QStringLiteral("standard input holds more than 256 MB of links"));
+        return MakeError(TErrc::Refused, QStringLiteral("标准输入中的连接超过 256 MB"));
     const QStringList links = TSession::SplitLinks(QString::fromUtf8(bytes));
     if (links.isEmpty())
-        return MakeError(TErrc::Refused, QStringLiteral("no link on standard input"));
+        return MakeError(TErrc::Refused, QStringLiteral("标准输入中没有连接"));
     return links;
 }
 
@@ -279,7 +277,7 @@ int runAdd(TCliContext& c, const TCliArgs& a) {
     }
     if (links.size() > 1) {
         if (c.core.Choices().LinkKind != KindItem)
-            return failure(c, QStringLiteral("a crawl takes one shop address"));
+            return failure(c, QStringLiteral("店铺连接一次只能添加一个店铺地址"));
         TAppCore::TAddCounts counts;
         c.core.AddLinks(links, &counts);
         return int(counts.refused > 0 ? TCliExit::Failure : TCliExit::Ok);
@@ -294,22 +292,22 @@ int runAdd(TCliContext& c, const TCliArgs& a) {
     if (crawl)
         return jobStatus(c, *crawl, TJobKind::Crawl);
     if (added == TAdd::Nothing)
-        return failure(c, QStringLiteral("nothing to add: this data source has no shop crawler"));
+        return failure(c, QStringLiteral("无法添加：这个数据来源不能按店铺查找宝贝"));
     return int(added == TAdd::Added ? TCliExit::Ok : TCliExit::Failure);
 }
 
 TStatus checkRemove(const TCliArgs& a) {
     if (a.positional.size() != 1 || !parseNumber(a.positional[0]))
-        return usage(QStringLiteral("remove needs one link number"));
+        return usage(QStringLiteral("remove 需要一个连接序号"));
     return {};
 }
 
 int runRemove(TCliContext& c, const TCliArgs& a) {
     const int n = *parseNumber(a.positional[0]);
     if (!c.core.RemoveLink(n - 1))
-        return failure(c, QStringLiteral("link %1 does not exist: the list has %2 link(s)")
-                              .arg(n)
-                              .arg(c.core.LinkItems().Count()));
+        return failure(
+            c,
+            QStringLiteral("第 %1 个连接不存在：列表中有 %2 个连接").arg(n).arg(c.core.LinkItems().Count()));
     return int(TCliExit::Ok);
 }
 
@@ -327,7 +325,7 @@ int runList(TCliContext& c, const TCliArgs&) {
 
 TStatus checkWatermarkText(const TCliArgs& a) {
     if (a.positional.size() != 1)
-        return usage(QStringLiteral("watermark-text needs one text"));
+        return usage(QStringLiteral("watermark-text 需要一段文字"));
     return {};
 }
 
@@ -344,7 +342,7 @@ int runSearch(TCliContext& c, const TCliArgs& a) {
     const int before = c.core.Items().RowCount();
     const std::optional<TJobResult> search = runJob(c.core, [&] { return c.core.StartSearch(); });
     const int after = c.core.Items().RowCount();
-    c.err << "the table holds " << after - 1 << " item(s), " << after - before << " new\n";
+    c.err << "表格中共有 " << after - 1 << " 个宝贝，新增 " << after - before << " 个\n";
     return search ? jobStatus(c, *search, TJobKind::Search) : int(TCliExit::Failure);
 }
 
@@ -356,9 +354,8 @@ TResult<double> priceOption(const TCliArgs& a, bool factor) {
                              .toDouble(&ok);
     if (!ok || !(factor ? IsPriceFactor(value) : IsPriceAmount(value)))
         return usage(
-            factor ? QStringLiteral("--price-factor needs a number above 0 and at most %1")
-                         .arg(int(MaxPriceFactor))
-                   : QStringLiteral("--price-add needs a number from -%1 to %1").arg(qint64(MaxPriceAmount)));
+            factor ? QStringLiteral("--price-factor 需要大于 0、不超过 %1 的数").arg(int(MaxPriceFactor))
+                   : QStringLiteral("--price-add 需要 -%1 到 %1 之间的数").arg(qint64(MaxPriceAmount)));
     return value;
 }
 
@@ -423,13 +420,12 @@ int runClearCache(TCliContext& c, const TCliArgs&) {
 // --- Updates and connections ---
 
 int runCheckUpdate(TCliContext& c, const TCliArgs&) {
-    c.out << "running version: " << TAppCore::FileVersionText() << '\n';
+    c.out << "当前版本：" << TAppCore::FileVersionText() << '\n';
     // An update replaces the window program: once it is in place, that program's version counts.
     if (c.core.InstalledVersion() != TAppCore::FileVersionText())
-        c.out << "window program version: " << c.core.InstalledVersion() << '\n';
-    c.out << "latest version: " << TAppCore::LatestVersion() << '\n'
-          << (c.core.UpdateOffered() ? "an update is offered" : "no update: this is the latest version")
-          << '\n';
+        c.out << "窗口程序版本：" << c.core.InstalledVersion() << '\n';
+    c.out << "最新版本：" << TAppCore::LatestVersion() << '\n'
+          << (c.core.UpdateOffered() ? "有可用的更新" : "没有更新：已经是最新版本") << '\n';
     if (c.core.UpdateOffered() && TAppCore::InstalledByPackageManager())
         c.out << TAppCore::PackageManagerUpdateMessage() << '\n';
     return int(TCliExit::Ok);
@@ -437,7 +433,7 @@ int runCheckUpdate(TCliContext& c, const TCliArgs&) {
 
 int runUpdate(TCliContext& c, const TCliArgs&) {
     if (!c.core.UpdateOffered()) {
-        c.err << "no update: " << c.core.InstalledVersion() << " is the latest version\n";
+        c.err << "没有更新：" << c.core.InstalledVersion() << " 已经是最新版本\n";
         return int(TCliExit::Ok);
     }
     if (TAppCore::InstalledByPackageManager())
@@ -446,22 +442,21 @@ int runUpdate(TCliContext& c, const TCliArgs&) {
     if (!downloaded || downloaded->Outcome != TJobOutcome::Done)
         return downloaded ? jobStatus(c, *downloaded, TJobKind::Update) : int(TCliExit::Failure);
     if (const TStatus started = c.core.ApplyUpdate(false); !started)
-        return failure(c, QStringLiteral("the update was staged but cannot be put in place: ") +
-                              started.error().Detail);
+        return failure(c, QStringLiteral("更新已下载并检查，但无法安装：") + started.error().Detail);
     c.out << QDir::toNativeSeparators(TAppCore::StagedUpdate()) << '\n';
-    c.err << "version " << TAppCore::LatestVersion() << " replaces "
+    c.err << "没有进程运行 "
           << QDir::toNativeSeparators(
                  QDir(TSession::InstallFolder()).filePath(TSession::WindowExecutableName()))
-          << " once no process runs it\n";
+          << " 时，版本 " << TAppCore::LatestVersion() << " 将替换它\n";
     return int(TCliExit::Ok);
 }
 
 // fetch PROFILE URL [-o FILE] [--data FORM]
 TStatus checkFetch(const TCliArgs& a) {
     if (a.positional.size() != 2)
-        return usage(QStringLiteral("fetch needs a profile and an address"));
+        return usage(QStringLiteral("fetch 需要请求方式和网址"));
     if (!TSession::IsProfile(a.positional[0]))
-        return usage(QStringLiteral("unknown profile: ") + a.positional[0]);
+        return usage(QStringLiteral("未知的请求方式：") + a.positional[0]);
     return {};
 }
 
@@ -470,14 +465,13 @@ int runFetch(TCliContext& c, const TCliArgs& a) {
     const TResult<TSession::TFetched> fetched =
         TSession::Fetch(a.positional[0], url, a.Value(QStringLiteral("data")).toUtf8());
     if (!fetched)
-        return failure(c, QStringLiteral("no response from ") + url + QStringLiteral(": ") +
-                              fetched.error().Detail);
+        return failure(c, url + QStringLiteral(" 没有回应：") + fetched.error().Detail);
     if (fetched->Binary) {
-        c.out << fetched->Bytes.size() << " bytes\n";
+        c.out << fetched->Bytes.size() << " 字节\n";
         const QString outFile = a.Value(QStringLiteral("o"));
         if (!outFile.isEmpty())
             if (const TStatus written = TSession::WriteFile(outFile, fetched->Bytes); !written)
-                return failure(c, QStringLiteral("cannot write ") + outFile + QStringLiteral(": ") +
+                return failure(c, QStringLiteral("无法写入 ") + outFile + QStringLiteral("：") +
                                       written.error().Detail);
         return int(TCliExit::Ok);
     }
@@ -497,78 +491,76 @@ const QList<TCliCommand>& CliCommands() {
     static const QList<TCliCommand> list = {
         {QStringLiteral("table"),
          QStringLiteral(
-             "table [--json]     print the item table: one line per item with number, selection\n"
-             "                     mark ([x] selected, [ ] not), title, price and delivery, separated by\n"
-             "                     tabs; --json prints every row, the caption row included, as JSON"),
+             "table [--json]     打印宝贝表格：每个宝贝一行，依次是序号、选择标记（[x] 选中，[ ] 未选）、\n"
+             "                     商品名称、价格和配送方式，以制表符分隔；--json 以 JSON 打印每一行，\n"
+             "                     包括标题行"),
          {flag(QStringLiteral("json"))},
          without(QStringLiteral("table")),
          runTable},
         {QStringLiteral("select"),
-         QStringLiteral("select all         select every item"),
+         QStringLiteral("select all         选中全部宝贝"),
          {},
          checkSelect,
          runSelect},
         {QStringLiteral("invert"),
-         QStringLiteral("invert             invert the selection"),
+         QStringLiteral("invert             反选"),
          {},
          without(QStringLiteral("invert")),
          runInvert},
         {QStringLiteral("toggle"),
-         QStringLiteral("toggle ROW...      flip the selection of the given items (numbers as in `table`)"),
+         QStringLiteral("toggle ROW...      切换所列宝贝的选中状态（序号同 `table`）"),
          {},
          [](const TCliArgs& a) { return itemNumbers(QStringLiteral("toggle"), a, false); },
          runToggle},
         {QStringLiteral("delete"),
-         QStringLiteral("delete ROW         delete one item; the items below it are renumbered"),
+         QStringLiteral("delete ROW         删除一个宝贝，后面的宝贝重新编号"),
          {},
          [](const TCliArgs& a) { return itemNumbers(QStringLiteral("delete"), a, true); },
          runDelete},
         {QStringLiteral("source"),
-         QStringLiteral(
-             "source taobao|1688|paipai\n"
-             "                     choose the data source; a change empties the link list and the table"),
+         QStringLiteral("source taobao|1688|paipai\n"
+                        "                     选择数据来源；换成别的来源会清空商品列表和宝贝表格"),
          {},
          [](const TCliArgs& a) { return oneOf(QStringLiteral("source"), a, SourceWords); },
          runSource,
          TCliCommand::TState::AllButTable},
         {QStringLiteral("kind"),
          QStringLiteral("kind item|shop|category\n"
-                        "                     choose the link kind that `add` takes"),
+                        "                     选择 `add` 添加的连接类型：宝贝连接、店铺连接、店铺分类"),
          {},
          [](const TCliArgs& a) { return oneOf(QStringLiteral("kind"), a, KindWords); },
          runKind,
          TCliCommand::TState::AllButTable},
         {QStringLiteral("add"),
          QStringLiteral(
-             "add TEXT...|-      add item links (several at once; - reads them from standard input,\n"
-             "                     one per line) and say how many were added and how many were listed\n"
-             "                     already; with kind shop/category crawl the shop at TEXT and add the\n"
-             "                     link of every item found"),
+             "add TEXT...|-      添加宝贝连接（可一次添加多个；- 从标准输入读取，每行一个），并说明添加了\n"
+             "                     几个、几个已在列表中、哪些不是宝贝连接；连接类型为店铺连接或店铺分类时，\n"
+             "                     查找 TEXT 店铺中的全部宝贝并添加它们的连接"),
          {},
          checkAdd,
          runAdd,
          TCliCommand::TState::AllButTable},
         {QStringLiteral("remove"),
-         QStringLiteral("remove N           remove link N of the list (numbers as in `list`)"),
+         QStringLiteral("remove N           移除商品列表中的第 N 个连接（序号同 `list`）"),
          {},
          checkRemove,
          runRemove,
          TCliCommand::TState::AllButTable},
         {QStringLiteral("clear"),
-         QStringLiteral("clear              empty the link list"),
+         QStringLiteral("clear              清空商品列表"),
          {},
          without(QStringLiteral("clear")),
          runClear,
          TCliCommand::TState::AllButTable},
         {QStringLiteral("list"),
-         QStringLiteral("list               print the link list, one numbered link per line"),
+         QStringLiteral("list               打印商品列表，每行一个带序号的连接"),
          {},
          without(QStringLiteral("list")),
          runList,
          TCliCommand::TState::AllButTable},
         {QStringLiteral("watermark-text"),
          QStringLiteral("watermark-text TEXT\n"
-                        "                     set the watermark text that new rows and pictures take"),
+                        "                     设置新宝贝和图片使用的水印文字"),
          {},
          checkWatermarkText,
          runWatermarkText,
@@ -576,19 +568,19 @@ const QList<TCliCommand>& CliCommands() {
         {QStringLiteral("search"),
          QStringLiteral(
              "search [--title-price]\n"
-             "                     download every listed link into the table; --title-price appends\n"
-             "                     \"_\" and the price to each title (data source taobao)"),
+             "                     把列表中的每个连接下载到宝贝表格；--title-price 在每个商品名称后\n"
+             "                     加上 \"_\" 和价格（数据来源为淘宝时）"),
          {flag(QStringLiteral("title-price"))},
          without(QStringLiteral("search")),
          runSearch},
         {QStringLiteral("export"),
          QStringLiteral(
              "export DIR [--no-main-pictures] [--no-props] [--price-factor F] [--price-add A]\n"
-             "                     export the selected items as a Taobao Assistant package in DIR and\n"
-             "                     print the CSV file's path; the flags are the options \"不下载商品主图\"\n"
-             "                     and \"不下载商品属性\"; the exported prices are price × F + A, rounded\n"
-             "                     to two decimals (\"价格调整\", kept for later exports; without them\n"
-             "                     the kept values hold, at first 1 and 0)"),
+             "                     把选中的宝贝导出为淘宝助理数据包，保存在 DIR 中，并打印 CSV 文件的\n"
+             "                     路径；两个开关即选项 \"不下载商品主图\" 和 "
+             "\"不下载商品属性\"；导出的价格为\n"
+             "                     价格 × F + A，保留两位小数（\"价格调整\"，之后的导出沿用；不给出时\n"
+             "                     沿用保存的值，最初为 1 和 0）"),
          {flag(QStringLiteral("no-main-pictures")), flag(QStringLiteral("no-props")),
           valued(QStringLiteral("price-factor"), QStringLiteral("F")),
           valued(QStringLiteral("price-add"), QStringLiteral("A"))},
@@ -597,18 +589,17 @@ const QList<TCliCommand>& CliCommands() {
         {QStringLiteral("pictures"),
          QStringLiteral(
              "pictures DIR [--title-price]\n"
-             "                     download the pictures of the selected items into a folder per item\n"
-             "                     in DIR, watermarked, and print each item folder; --title-price names\n"
-             "                     them title_price_n_suffix (data source taobao)"),
+             "                     把选中宝贝的图片下载到 DIR 中，每个宝贝一个文件夹，加上水印，并打印\n"
+             "                     每个宝贝的文件夹；--title-price 用 名称_价格_n_后缀 "
+             "命名（数据来源为淘宝时）"),
          {flag(QStringLiteral("title-price"))},
          [](const TCliArgs& a) { return oneFolder(QStringLiteral("pictures"), a); },
          runPictures},
         {QStringLiteral("edit"),
          QStringLiteral(
              "edit ROW [--title T] [--category T] [--price T] [--delivery T] [--detail-file FILE]\n"
-             "                     change the named parts of item ROW (as numbered by `table`);\n"
-             "                     --detail-file gives the description (UTF-8, or the code page when\n"
-             "                     it is no UTF-8), kept as it stands"),
+             "                     修改第 ROW 个宝贝（序号同 `table`）中给出的部分；--detail-file 给出\n"
+             "                     宝贝描述（UTF-8，不是 UTF-8 时按系统代码页读取），原样保存"),
          {valued(QStringLiteral("title"), QStringLiteral("T")),
           valued(QStringLiteral("category"), QStringLiteral("T")),
           valued(QStringLiteral("price"), QStringLiteral("T")),
@@ -619,37 +610,32 @@ const QList<TCliCommand>& CliCommands() {
          TCliCommand::TState::Everything,
          1},
         {QStringLiteral("batch-watermark"),
-         QStringLiteral(
-             "batch-watermark    give every selected item the current watermark text (\"批量修改水印文字\")"),
+         QStringLiteral("batch-watermark    把当前水印文字用于每个选中的宝贝（\"批量修改水印文字\"）"),
          {},
          without(QStringLiteral("batch-watermark")),
          runBatchWatermark},
         {QStringLiteral("retitle"),
          QStringLiteral(
-             "retitle FILE       replace the titles of items 1 to n by the n lines of FILE "
-             "(\"批量替换宝贝名称\");\n"
-             "                     nothing changes when the file has no line or more lines than items"),
+             "retitle FILE       用 FILE 的 n 行替换第 1 到第 n 个宝贝的名称（\"批量替换宝贝名称\"）；\n"
+             "                     文件没有内容或行数多于宝贝数时不做任何修改"),
          {},
          checkRetitle,
          runRetitle},
         {QStringLiteral("clear-cache"),
-         QStringLiteral("clear-cache        remove the cached replies older than 15 days (\"清除临时数据\")"),
+         QStringLiteral("clear-cache        删除超过 15 天的缓存网页（\"清除临时数据\"）"),
          {},
          without(QStringLiteral("clear-cache")),
          runClearCache},
         {QStringLiteral("check-update"),
-         QStringLiteral("check-update       print the running and the latest version and whether an update\n"
-                        "                     is offered"),
+         QStringLiteral("check-update       打印当前版本、最新版本以及是否有可用的更新"),
          {},
          without(QStringLiteral("check-update")),
          runCheckUpdate,
          TCliCommand::TState::None},
         {QStringLiteral("update"),
          QStringLiteral(
-             "update             when an update is offered, download the published window executable,\n"
-             "                     check it and stage it in bak/ beside the executables, and start the\n"
-             "                     script that puts it in place of Tovrel there once no process runs it;\n"
-             "                     prints the staged file"),
+             "update             有可用的更新时，下载发布者签名的窗口程序，检查后放在程序旁的 bak/ 中，\n"
+             "                     并启动脚本：没有进程运行 Tovrel 时由它替换 Tovrel；打印下载的文件"),
          {},
          without(QStringLiteral("update")),
          runUpdate,
@@ -657,11 +643,10 @@ const QList<TCliCommand>& CliCommands() {
         {QStringLiteral("fetch"),
          QStringLiteral(
              "fetch PROFILE URL [-o FILE] [--data FORM]\n"
-             "                     fetch URL with one request profile and print what it returns\n"
-             "                     (HOpen: the byte count; -o writes the bytes to FILE); checks a\n"
-             "                     connection or a proxy. PROFILE is one of HGetText, HGetTextNew,\n"
-             "                     HGetTextLib, HGetTextPage, Htaobao_curl_detail, HPost (--data is\n"
-             "                     the form it sends), HGet, HGetN, HOpen, HGetTextFileStr"),
+             "                     用一种请求方式获取 URL 并打印结果（HOpen 打印字节数；-o 把内容写入\n"
+             "                     FILE），用来检查网络连接或代理。PROFILE 为 HGetText、HGetTextNew、\n"
+             "                     HGetTextLib、HGetTextPage、Htaobao_curl_detail、HPost（--data 为它\n"
+             "                     发送的表单）、HGet、HGetN、HOpen、HGetTextFileStr 之一"),
          {valued(QStringLiteral("o"), QStringLiteral("FILE")),
           valued(QStringLiteral("data"), QStringLiteral("FORM"))},
          checkFetch,
@@ -694,14 +679,14 @@ TResult<TCliArgs> ParseCliArgs(const TCliCommand& command, const QStringList& ar
     if (!parser.parse(argv)) {
         const QStringList unknown = parser.unknownOptionNames();
         if (unknown.isEmpty()) // the only other fault: an option that needs a value ends the line
-            return usage(rest.last() + QStringLiteral(" needs a value"));
+            return usage(rest.last() + QStringLiteral(" 需要一个值"));
         QStringList known;
         for (const QCommandLineOption& option : command.options)
             known.append((option.names().first().size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) +
                          option.names().first());
         const QString name = unknown.first();
-        return usage(command.name + QStringLiteral(" takes ") + known.join(QStringLiteral(", ")) +
-                     QStringLiteral(", not ") +
+        return usage(command.name + QStringLiteral(" 只接受 ") + known.join(QStringLiteral("、")) +
+                     QStringLiteral("，不接受 ") +
                      (name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name);
     }
     parsed.positional += parser.positionalArguments();

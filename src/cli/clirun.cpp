@@ -39,9 +39,9 @@ TResult<TInvocation> parseInvocation(const QStringList& args) {
     if (!parser.parse(QStringList{QStringLiteral("tovrel-cli")} + args)) {
         const QStringList unknown = parser.unknownOptionNames();
         if (unknown.isEmpty())
-            return MakeError(TErrc::Refused, QStringLiteral("--workdir needs a folder"));
+            return MakeError(TErrc::Refused, QStringLiteral("--workdir 需要一个文件夹"));
         return MakeError(TErrc::Refused,
-                         QStringLiteral("unknown option: ") +
+                         QStringLiteral("未知的选项：") +
                              (unknown.first().size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) +
                              unknown.first());
     }
@@ -57,14 +57,14 @@ TResult<TInvocation> parseInvocation(const QStringList& args) {
     if (parser.isSet(workDir)) {
         inv.workDir = parser.value(workDir);
         if (inv.workDir.trimmed().isEmpty())
-            return MakeError(TErrc::Refused, QStringLiteral("--workdir needs a folder"));
+            return MakeError(TErrc::Refused, QStringLiteral("--workdir 需要一个文件夹"));
     }
     const QStringList positional = parser.positionalArguments();
     if (positional.isEmpty())
-        return MakeError(TErrc::Refused, QStringLiteral("no command given"));
+        return MakeError(TErrc::Refused, QStringLiteral("没有给出命令"));
     inv.command = FindCliCommand(positional[0]);
     if (!inv.command)
-        return MakeError(TErrc::Refused, QStringLiteral("unknown command: ") + positional[0]);
+        return MakeError(TErrc::Refused, QStringLiteral("未知的命令：") + positional[0]);
     // "tovrel-cli COMMAND --help" tells that command's usage.
     if (positional.size() == 2 && (positional[1] == u"--help" || positional[1] == u"-h")) {
         inv.help = true;
@@ -119,18 +119,18 @@ std::function<void(const QString&)> reportToErrorStream(TAppCore& core, QTextStr
 
 QString CliUsage() {
     QString usage = QStringLiteral(
-        "usage: tovrel-cli [--workdir DIR] COMMAND [ARGS]\n"
-        "       tovrel-cli --help | --version\n"
+        "用法: tovrel-cli [--workdir DIR] COMMAND [ARGS]\n"
+        "      tovrel-cli --help | --version\n"
+        "      tovrel-cli COMMAND --help\n"
         "\n"
-        "Runs one command on the program's saved state and saves the state again, as the window\n"
-        "does when it closes. The state lives in the working directory: DIR when given; else the\n"
-        "executable's folder when it is writable and holds the state (a portable copy); else the\n"
-        "user's data folder, ~/.local/share/Tovrel.\n"
+        "在程序保存的状态上执行一个命令，然后像窗口关闭时一样保存状态。状态保存在工作文件夹中：\n"
+        "给出 DIR 时为 DIR；否则，程序所在的文件夹可写并且已有状态文件时（便携版）为该文件夹；\n"
+        "否则为用户的数据文件夹 ~/.local/share/Tovrel。\n"
         "\n"
-        "commands:\n");
+        "命令:\n");
     for (const TCliCommand& c : CliCommands())
         usage += QStringLiteral("  ") + c.usage + QLatin1Char('\n');
-    usage += QStringLiteral("\nexit status: 0 success, 1 failure, 2 usage error\n");
+    usage += QStringLiteral("\n退出状态: 0 成功，1 失败，2 用法错误，130 被中断\n");
     return usage;
 }
 
@@ -143,7 +143,7 @@ int RunCli(const QStringList& args, QTextStream& out, QTextStream& err) {
     const TInvocation& inv = *parsed;
     if (inv.help) {
         if (inv.command)
-            out << "usage: tovrel-cli [--workdir DIR] " << inv.command->usage << '\n';
+            out << "用法: tovrel-cli [--workdir DIR] " << inv.command->usage << '\n';
         else
             out << CliUsage();
         return int(TCliExit::Ok);
@@ -153,7 +153,7 @@ int RunCli(const QStringList& args, QTextStream& out, QTextStream& err) {
         return int(TCliExit::Ok);
     }
     if (!inv.workDir.isEmpty() && !TSession::UseWorkFolder(inv.workDir)) {
-        err << "tovrel-cli: the working folder does not exist: " << inv.workDir << '\n';
+        err << "tovrel-cli: 工作文件夹不存在：" << inv.workDir << '\n';
         return int(TCliExit::Failure);
     }
 
@@ -163,7 +163,7 @@ int RunCli(const QStringList& args, QTextStream& out, QTextStream& err) {
     // what was finished stays and is saved, and the exit status tells that it was interrupted.
     TSession::TTermination termination;
     QObject::connect(&termination, &TSession::TTermination::terminationRequested, &core, [&core, say](int) {
-        say(QStringLiteral("stopping: the work finished so far is kept"));
+        say(QStringLiteral("正在停止：已完成的部分会保留"));
         core.AskJobsToStop();
     });
 
