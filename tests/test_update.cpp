@@ -100,11 +100,14 @@ class TestUpdate : public QObject {
     void scriptRestartsWhenAsked();
     void scriptPutsTheOldProgramBackWhenTheNewOneDoesNotStart();
     void signedUpdateFromDownloadToPlace();
+    void commandLineIsUpdatedWithTheWindow_data();
+    void commandLineIsUpdatedWithTheWindow();
+    void scriptPutsBothProgramsInPlace();
 
   private:
     TJobResult download(TRecordingReporter& reporter);
-    // Publishes `program` at /Tovrel with its signature at /Tovrel.sig.
-    void publish(const QByteArray& program, const QByteArray& signature);
+    // Publishes `program` at /Tovrel with its signature at /Tovrel.sig (or at /NAME and /NAME.sig).
+    void publish(const QByteArray& program, const QByteArray& signature, const QString& name = "Tovrel");
     TTestPublisher m_publisher;
     std::unique_ptr<TTestEnvironment> m_env;
     std::unique_ptr<QTemporaryDir> m_install;
@@ -209,6 +212,16 @@ void TestUpdate::windowsScriptLines() {
     const QStringList withFolder =
         UpdateScriptLines(TScriptKind::WindowsBatch, exe, true, 0, {"--workdir", "D:/shop data"});
     QVERIFY(withFolder[7].endsWith(QStringLiteral("Tovrel.exe\" \"--workdir\" \"D:/shop data\"")));
+    // The command line staged with it is copied the same way, before the restart.
+    const QStringList both = UpdateScriptLines(TScriptKind::WindowsBatch, exe, true, 0, {},
+                                               {QStringLiteral("C:/app/tovrel-cli.exe")});
+    QCOMPARE(both.size(), 15);
+    QCOMPARE(both.mid(0, 7), now.mid(0, 7));
+    QCOMPARE(both[7], QStringLiteral(":try2"));
+    QVERIFY(both[11].startsWith(QStringLiteral("copy \".\\bak\\tovrel-cli.exe\"")));
+    QCOMPARE(both[12].section(' ', -2), QStringLiteral("goto loop2"));
+    QCOMPARE(both[13], now[7]);
+    QCOMPARE(both[14], QStringLiteral("del %0"));
 }
 
 void TestUpdate::posixScriptLines() {
@@ -268,10 +281,10 @@ TJobResult TestUpdate::download(TRecordingReporter& reporter) {
     return DownloadUpdate(job, m_install->path(), TUpdateTrust{m_publisher.PublicKey(), FakeVersion});
 }
 
-void TestUpdate::publish(const QByteArray& program, const QByteArray& signature) {
-    m_env->Sim().Route(QStringLiteral("www.tovrel.example"), QStringLiteral("/Tovrel"),
+void TestUpdate::publish(const QByteArray& program, const QByteArray& signature, const QString& name) {
+    m_env->Sim().Route(QStringLiteral("www.tovrel.example"), "/" + name,
                        TSimResponse{200, {{"Content-Type", "application/octet-stream"}}, program});
-    m_env->Sim().Route(QStringLiteral("www.tovrel.example"), QStringLiteral("/Tovrel.sig"),
+    m_env->Sim().Route(QStringLiteral("www.tovrel.example"), "/" + name + ".sig",
                        TSimResponse{200, {{"Content-Type", "text/plain"}}, signature});
 }
 
@@ -622,6 +635,109 @@ void TestUpdate::signedUpdateFromDownloadToPlace() {
     version.start(exe, {QStringLiteral("--version")});
     QVERIFY(version.waitForFinished(10000));
     QCOMPARE(version.readAllStandardOutput(), QByteArray("Tovrel 9.8.7.6\n"));
+}
+
+void TestUpdate::commandLineIsUpdatedWithTheWindow_data() {
+    QTest::addColumn<QString>("published"); // what the publisher has for tovrel-cli
+    QTest::addColumn<bool>("done");
+    QTest::addColumn<QString>("logged");
+    QTest::newRow("signed with the window program") << "signed" << true << "";
+    QTest::newRow("not published (404): the window alone")
+        << "nothing" << true << "发布者没有发布 tovrel-cli 的新版本，它保持原来的版本";
+    QTest::newRow("signed for another version: neither")
+        << "other version" << false << "tovrel-cli：签名是为版本 9.8.7.5 的";
+    QTest::newRow("a signature for the window program's file: neither")
+        << "window's signature" << false << "tovrel-cli：签名是为文件 Tovrel 的";
+    QTest::newRow("a program that does not start: neither")
+        << "does not start" << false << "tovrel-cli：新版本启动失败";
+}
+
+void TestUpdate::commandLineIsUpdatedWithTheWindow() {
+    QFETCH(QString, published);
+    QFETCH(bool, done);
+    QFETCH(QString, logged);
+    // The installed copy has both programs; a copy of tovrel-cli staged by an earlier update waits
+    // in bak/.
+    writeFile(m_install->filePath(QStringLiteral("tovrel-cli")), elfBytes("installed command line"));
+    QVERIFY(QDir(m_install->path()).mkpath(QStringLiteral("bak")));
+    const QString cliStaged = m_install->filePath(QStringLiteral("bak/tovrel-cli"));
+    writeFile(cliStaged, elfBytes("earlier"));
+    const QByteArray program = fakeProgram();
+    publish(program, m_publisher.Sign(program, FakeVersion));
+    if (published == "signed")
+        publish(program, m_publisher.Sign(program, FakeVersion, "tovrel-cli"), "tovrel-cli");
+    else if (published == "other version")
+        publish(program, m_publisher.Sign(program, "9.8.7.5", "tovrel-cli"), "tovrel-cli");
+    else if (published == "window's signature")
+        publish(program, m_publisher.Sign(program, FakeVersion), "tovrel-cli");
+    else if (published == "does not start") {
+        const QByteArray failing = readFile(QStringLiteral("/bin/false"));
+        publish(failing, m_publisher.Sign(failing, FakeVersion, "tovrel-cli"), "tovrel-cli");
+    }
+    TRecordingReporter reporter;
+    const TJobResult result = download(reporter);
+    const QString windowStaged = m_install->filePath(QStringLiteral("bak/Tovrel"));
+    QCOMPARE(result.Outcome, done ? TJobOutcome::Done : TJobOutcome::Failed);
+    if (logged.isEmpty())
+        QVERIFY2(reporter.LogLines().isEmpty(), qPrintable(reporter.LogLines().join('\n')));
+    else
+        QVERIFY2(reporter.LogLines().value(0).contains(logged), qPrintable(reporter.LogLines().join('\n')));
+    if (published == "signed") {
+        QCOMPARE(result.Produced, (QStringList{windowStaged, cliStaged}));
+        QCOMPARE(readFile(cliStaged), program);
+        QVERIFY(isExecutable(cliStaged));
+    } else if (done) {
+        // The window program alone; the earlier staged command line is not put in place with it.
+        QCOMPARE(result.Produced, QStringList{windowStaged});
+        QVERIFY(!QFileInfo::exists(cliStaged));
+    } else {
+        // Neither: nothing staged, and no trial copy left behind.
+        QVERIFY(result.Produced.isEmpty());
+        QVERIFY(!QFileInfo::exists(windowStaged));
+        QCOMPARE(readFile(cliStaged), elfBytes("earlier"));
+        QCOMPARE(QDir(m_install->filePath(QStringLiteral("bak"))).entryList(QDir::Files),
+                 QStringList{"tovrel-cli"});
+    }
+    // The installed programs are untouched until the script runs.
+    QCOMPARE(readFile(m_install->filePath(QStringLiteral("tovrel-cli"))), elfBytes("installed command line"));
+}
+
+void TestUpdate::scriptPutsBothProgramsInPlace() {
+#ifdef Q_OS_WIN
+    QSKIP("the POSIX script runs on Linux");
+#endif
+    // Both installed programs start; both staged ones are new; the command line still runs for a
+    // moment (as `tovrel-cli update` does while it starts the script).
+    const QString exe = m_install->filePath(QStringLiteral("Tovrel"));
+    const QString cli = m_install->filePath(QStringLiteral("tovrel-cli"));
+    QVERIFY(QFile::copy(QStringLiteral("/bin/true"), exe));
+    QVERIFY(QFile::copy(QStringLiteral("/bin/sleep"), cli));
+    QVERIFY(QDir(m_install->path()).mkpath(QStringLiteral("bak")));
+    const QByteArray program = fakeProgram();
+    writeFile(m_install->filePath(QStringLiteral("bak/Tovrel")), program);
+    writeFile(m_install->filePath(QStringLiteral("bak/tovrel-cli")), program);
+    QProcess running;
+    running.start(cli, {QStringLiteral("2")});
+    QVERIFY(running.waitForStarted());
+    const QString script = m_install->filePath(QStringLiteral("update.sh"));
+    writeFile(script,
+              UpdateScriptLines(TScriptKind::PosixShell, exe, false, 0, {}, {cli}).join('\n').toUtf8() +
+                  '\n');
+    QProcess process;
+    process.setWorkingDirectory(m_install->path());
+    process.start(QStringLiteral("/bin/sh"), {script});
+    QVERIFY(process.waitForStarted());
+    // The window program is put in place at once; the command line once it no longer runs.
+    QTRY_COMPARE_WITH_TIMEOUT(readFile(exe), program, 10000);
+    QCOMPARE(readFile(cli), readFile(QStringLiteral("/bin/sleep")));
+    QVERIFY(running.waitForFinished(10000));
+    QVERIFY(process.waitForFinished(20000));
+    QCOMPARE(process.exitCode(), 0);
+    QCOMPARE(readFile(cli), program);
+    QVERIFY(isExecutable(cli));
+    QCOMPARE(readFile(m_install->filePath(QStringLiteral("bak/tovrel-cli.old"))),
+             readFile(QStringLiteral("/bin/sleep")));
+    QCOMPARE(QDir(m_install->path()).entryList(QDir::Files), (QStringList{"Tovrel", "tovrel-cli"}));
 }
 
 QTEST_GUILESS_MAIN(TestUpdate)

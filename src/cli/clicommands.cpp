@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QTextStream>
 
 #include <optional>
@@ -443,11 +444,15 @@ int runUpdate(TCliContext& c, const TCliArgs&) {
         return downloaded ? jobStatus(c, *downloaded, TJobKind::Update) : int(TCliExit::Failure);
     if (const TStatus started = c.core.ApplyUpdate(false); !started)
         return failure(c, QStringLiteral("更新已下载并检查，但无法安装：") + started.error().Detail);
-    c.out << QDir::toNativeSeparators(TAppCore::StagedUpdate()) << '\n';
-    c.err << "没有进程运行 "
-          << QDir::toNativeSeparators(
-                 QDir(TSession::InstallFolder()).filePath(TSession::WindowExecutableName()))
-          << " 时，版本 " << TAppCore::LatestVersion() << " 将替换它\n";
+    // The staged programs: the window's, and this one's when the publisher signed it too.
+    QStringList replaced;
+    for (const QString& staged : downloaded->Produced) {
+        c.out << QDir::toNativeSeparators(staged) << '\n';
+        replaced.append(
+            QDir::toNativeSeparators(QDir(TSession::InstallFolder()).filePath(QFileInfo(staged).fileName())));
+    }
+    c.err << "没有进程运行 " << replaced.join(QStringLiteral("、")) << " 时，版本 "
+          << TAppCore::LatestVersion() << " 将替换它\n";
     return int(TCliExit::Ok);
 }
 

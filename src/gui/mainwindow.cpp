@@ -259,6 +259,11 @@ QWidget* TFrMain::buildSettingsPage() {
     Label5 = new QLabel(page);
     Label5->setObjectName(QStringLiteral("Label5"));
     version->addWidget(Label5);
+    // "更新已下载，退出时安装" once a downloaded update waits for the end of the program.
+    UpdateNote = new QLabel(page);
+    UpdateNote->setObjectName(QStringLiteral("UpdateNote"));
+    UpdateNote->hide();
+    version->addWidget(UpdateNote);
     version->addStretch(1);
     layout->addLayout(version);
 
@@ -798,7 +803,7 @@ void TFrMain::CheckUpdate(bool verbose) {
 }
 
 QString TFrMain::UpdateWaitsText() {
-    return QStringLiteral("新版本 ") + TAppCore::LatestVersion() + QStringLiteral(" 已下载，关闭程序时安装");
+    return QStringLiteral("更新已下载，退出时安装");
 }
 
 void TFrMain::UpdateDownloaded(const TJobResult& result) {
@@ -824,6 +829,8 @@ void TFrMain::UpdateDownloaded(const TJobResult& result) {
         m_core->NextstartupUpdate = true;
         UpdateStatus->setText(UpdateWaitsText());
         UpdateStatus->show();
+        UpdateNote->setText(UpdateWaitsText());
+        UpdateNote->show();
         return;
     }
     if (const TStatus started = WriteUpdateScript(true); !started) {

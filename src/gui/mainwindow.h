@@ -75,7 +75,8 @@ class TFrMain : public QMainWindow {
     TStringGridView* StringGrid1 = nullptr;
 
     QPushButton* Button11 = nullptr;
-    QLabel* Label5 = nullptr; // version label
+    QLabel* Label5 = nullptr;     // version label
+    QLabel* UpdateNote = nullptr; // beside it: a downloaded update waits for the end
     QGroupBox* Panel6 = nullptr;
     QProgressBar* ProgressBar2 = nullptr;
     QPushButton* BtnClearCache = nullptr;

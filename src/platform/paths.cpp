@@ -126,3 +126,11 @@ QString TPaths::WindowExecutableName() {
     return QStringLiteral("Tovrel");
 #endif
 }
+
+QString TPaths::CliExecutableName() {
+#ifdef Q_OS_WIN
+    return QStringLiteral("tovrel-cli.exe");
+#else
+    return QStringLiteral("tovrel-cli");
+#endif
+}

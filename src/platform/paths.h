@@ -42,5 +42,7 @@ void SetInstallDir(const QString& dir);
 bool InstallDirWritable();
 // The window's executable there: "Tovrel" ("Tovrel.exe" on Windows).
 QString WindowExecutableName();
+// The command line's executable beside it: "tovrel-cli" ("tovrel-cli.exe" on Windows).
+QString CliExecutableName();
 
 } // namespace TPaths

@@ -22,6 +22,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <variant>
 
 namespace {
 
@@ -42,15 +43,15 @@ bool IsNewVersion(const QString& latest, const QString& current) {
     return IsVersionText(latest) && latest != current;
 }
 
-QString UpdateAddress(const QString& publisher) {
+QString UpdateAddress(const QString& publisher, const QString& fileName) {
     QString server = publisher;
     while (server.endsWith(QLatin1Char('/')))
         server.chop(1);
-    return server + QLatin1Char('/') + TPaths::WindowExecutableName();
+    return server + QLatin1Char('/') + (fileName.isEmpty() ? TPaths::WindowExecutableName() : fileName);
 }
 
-QString SignatureAddress(const QString& publisher) {
-    return UpdateAddress(publisher) + QStringLiteral(".sig");
+QString SignatureAddress(const QString& publisher, const QString& fileName) {
+    return UpdateAddress(publisher, fileName) + QStringLiteral(".sig");
 }
 
 namespace {
@@ -196,8 +197,9 @@ TStatus CheckExecutable(const QByteArray& bytes) {
 #endif
 }
 
-QString StagedExecutable(const QString& installDir) {
-    return QDir(installDir).filePath(QStringLiteral("bak/") + TPaths::WindowExecutableName());
+QString StagedExecutable(const QString& installDir, const QString& fileName) {
+    return QDir(installDir)
+        .filePath(QStringLiteral("bak/") + (fileName.isEmpty() ? TPaths::WindowExecutableName() : fileName));
 }
 
 QString PreviousExecutable(const QString& installDir) {
@@ -253,9 +255,93 @@ TStatus CheckStartsAsVersion(const QString& program, const QString& version, int
     return {};
 }
 
+namespace {
+
+// One program of an update on its way: the bytes the publisher signed, checked, then written beside
+// their place in bak/ and tried there.
+struct TFetchedProgram {
+    QString Name;
+    QByteArray Bytes;
+};
+
+// Why a program's update was not fetched; `NotPublished` when the publisher has no signature for it
+// (HTTP 404), which only an optional program may be.
+struct TFetchFailure {
+    QString Why;
+    bool NotPublished = false;
+};
+
+// Fetches the signature of `name`, then the program, and checks them: the signature verifies under
+// the trusted key, is for this file and the offered version, and the server announced and sent
+// exactly the signed bytes, which are a program for this system.
+std::variant<TFetchedProgram, TFetchFailure> fetchSigned(THttpClient& tc, const TJobContext& job,
+                                                         const QString& publisher, const QString& name,
+                                                         const TUpdateTrust& trust) {
+    const auto failure = [](const QString& why) { return TFetchFailure{why, false}; };
+    // The publisher's word about the program comes first: without it nothing is downloaded.
+    constexpr qint64 MaxSignatureBytes = 64 << 10;
+    const TResult<QByteArray> signature = tc.Download(SignatureAddress(publisher, name), MaxSignatureBytes);
+    if (!signature)
+        return TFetchFailure{QStringLiteral("发布者的签名文件无法下载：") + signature.error().Detail,
+                             tc.LastStatus() == 404};
+    const TResult<TUpdateManifest> manifest = ReadSignedManifest(*signature, trust.PublicKey);
+    if (!manifest)
+        return failure(manifest.error().Detail);
+    if (manifest->File != name)
+        return failure(QStringLiteral("签名是为文件 %1 的，不是 %2").arg(manifest->File, name));
+    if (manifest->Version != trust.Version)
+        return failure(
+            QStringLiteral("签名是为版本 %1 的，不是要更新的版本 %2").arg(manifest->Version, trust.Version));
+    if (manifest->Length > MaxUpdateBytes)
+        return failure(QStringLiteral("签名的文件长度超过 %1 MB").arg(MaxUpdateBytes >> 20));
+
+    // A new download starts from nothing: the bytes of a failed one are never added to.
+    const TResult<QByteArray> bytes =
+        tc.Download(UpdateAddress(publisher, name), MaxUpdateBytes,
+                    [&job](qint64 received, qint64 total) { job.Report().Advance(received, total); });
+    if (!bytes)
+        return failure(bytes.error().Detail);
+    if (tc.LastAnnouncedLength() < 0)
+        return failure(QStringLiteral("服务器没有告知文件的长度"));
+    if (tc.LastAnnouncedLength() != manifest->Length || bytes->size() != manifest->Length)
+        return failure(QStringLiteral("收到 %1 字节（服务器告知 %2 字节），签名的长度是 %3 字节")
+                           .arg(bytes->size())
+                           .arg(tc.LastAnnouncedLength())
+                           .arg(manifest->Length));
+    if (QCryptographicHash::hash(*bytes, QCryptographicHash::Sha256) != manifest->Sha256)
+        return failure(QStringLiteral("文件的摘要与签名不符"));
+    if (const TStatus executable = CheckExecutable(*bytes); !executable)
+        return failure(executable.error().Detail);
+    return TFetchedProgram{name, *bytes};
+}
+
+// Writes the program as bak/NAME.check and runs it there: it must start and name the offered
+// version. No link in the way is followed.
+TStatus writeTrial(const QString& installDir, const TFetchedProgram& program, const QString& version) {
+    const QString trial = StagedExecutable(installDir, program.Name) + QStringLiteral(".check");
+    if (const TStatus cleared = ClearForRegularFile(trial); !cleared)
+        return MakeError(cleared.error().Code,
+                         QDir::toNativeSeparators(trial) + QStringLiteral("：") + cleared.error().Detail);
+    if (const TStatus written = WriteWholeFile(trial, program.Bytes); !written)
+        return written;
+    QFile::setPermissions(trial, QFile::permissions(trial) | QFileDevice::ExeOwner | QFileDevice::ExeGroup |
+                                     QFileDevice::ExeOther);
+    constexpr int StartLimitMs = 30000;
+    if (const TStatus starts = CheckStartsAsVersion(trial, version, StartLimitMs); !starts) {
+        QFile::remove(trial);
+        return starts;
+    }
+    return {};
+}
+
+} // namespace
+
 TJobResult DownloadUpdate(const TJobContext& job, const QString& installDir, const TUpdateTrust& trust) {
     TJobResult result;
+    QStringList trials;
     auto fail = [&](const QString& why) {
+        for (const QString& trial : trials)
+            QFile::remove(trial);
         result.Outcome = job.Stopped() ? TJobOutcome::Stopped : TJobOutcome::Failed;
         result.Summary = QStringLiteral("更新失败,请检查网络后重新更新！");
         job.Report().Log(result.Summary + QStringLiteral("（") + why + QStringLiteral("）"));
@@ -268,74 +354,59 @@ TJobResult DownloadUpdate(const TJobContext& job, const QString& installDir, con
     THttpClient tc(TRequestLimits(), job.StopFlag(), job.Service());
     const QString publisher = job.Service().Value(TServiceKey::PublisherServer);
 
-    // The publisher's word about the executable comes first: without it nothing is downloaded.
-    constexpr qint64 MaxSignatureBytes = 64 << 10;
-    const TResult<QByteArray> signature = tc.Download(SignatureAddress(publisher), MaxSignatureBytes);
-    if (!signature)
-        return fail(QStringLiteral("发布者的签名文件无法下载：") + signature.error().Detail);
-    const TResult<TUpdateManifest> manifest = ReadSignedManifest(*signature, trust.PublicKey);
-    if (!manifest)
-        return fail(manifest.error().Detail);
-    if (manifest->File != TPaths::WindowExecutableName())
-        return fail(QStringLiteral("签名是为文件 %1 的，不是 %2")
-                        .arg(manifest->File, TPaths::WindowExecutableName()));
-    if (manifest->Version != trust.Version)
-        return fail(
-            QStringLiteral("签名是为版本 %1 的，不是要更新的版本 %2").arg(manifest->Version, trust.Version));
-    if (manifest->Length > MaxUpdateBytes)
-        return fail(QStringLiteral("签名的文件长度超过 %1 MB").arg(MaxUpdateBytes >> 20));
+    // The window program, then the command line beside it when there is one: both the same
+    // version, or neither. A publisher that signs no command line leaves it as it is (it then
+    // compares the window program's version, so the update is not offered again).
+    QStringList names{TPaths::WindowExecutableName()};
+    const QString cliStaged = StagedExecutable(installDir, TPaths::CliExecutableName());
+    if (QFileInfo(QDir(installDir).filePath(TPaths::CliExecutableName())).isFile())
+        names.append(TPaths::CliExecutableName());
+    QStringList staged;
+    for (const QString& name : names) {
+        const std::variant<TFetchedProgram, TFetchFailure> fetched =
+            fetchSigned(tc, job, publisher, name, trust);
+        if (const TFetchFailure* failure = std::get_if<TFetchFailure>(&fetched)) {
+            if (name != TPaths::WindowExecutableName() && failure->NotPublished && !job.Stopped()) {
+                job.Report().Log(QStringLiteral("发布者没有发布 %1 的新版本，它保持原来的版本").arg(name));
+                continue;
+            }
+            return fail(name == TPaths::WindowExecutableName() ? failure->Why
+                                                               : name + QStringLiteral("：") + failure->Why);
+        }
+        const TFetchedProgram& program = std::get<TFetchedProgram>(fetched);
+        if (const TStatus folder = MakeRealFolder(QDir(installDir).filePath(QStringLiteral("bak"))); !folder)
+            return fail(QStringLiteral("文件夹 bak 无法创建：") + folder.error().Detail);
+        if (const TStatus tried = writeTrial(installDir, program, trust.Version); !tried)
+            return fail(name == TPaths::WindowExecutableName()
+                            ? tried.error().Detail
+                            : name + QStringLiteral("：") + tried.error().Detail);
+        trials.append(StagedExecutable(installDir, name) + QStringLiteral(".check"));
+        staged.append(StagedExecutable(installDir, name));
+    }
+    // A command line staged by an earlier update and not this one must not be put in place with it.
+    if (!staged.contains(cliStaged)) {
+        if (const TStatus cleared = ClearForRegularFile(cliStaged); !cleared)
+            return fail(QDir::toNativeSeparators(cliStaged) + QStringLiteral("：") + cleared.error().Detail);
+        QFile earlier(cliStaged);
+        if (earlier.exists() && !earlier.remove())
+            return fail(QDir::toNativeSeparators(cliStaged) + QStringLiteral("：") + earlier.errorString());
+    }
 
-    // A new download starts from nothing: the bytes of a failed one are never added to.
-    const TResult<QByteArray> bytes =
-        tc.Download(UpdateAddress(publisher), MaxUpdateBytes,
-                    [&job](qint64 received, qint64 total) { job.Report().Advance(received, total); });
-    if (!bytes)
-        return fail(bytes.error().Detail);
-    if (tc.LastAnnouncedLength() < 0)
-        return fail(QStringLiteral("服务器没有告知文件的长度"));
-    if (tc.LastAnnouncedLength() != manifest->Length || bytes->size() != manifest->Length)
-        return fail(QStringLiteral("收到 %1 字节（服务器告知 %2 字节），签名的长度是 %3 字节")
-                        .arg(bytes->size())
-                        .arg(tc.LastAnnouncedLength())
-                        .arg(manifest->Length));
-    if (QCryptographicHash::hash(*bytes, QCryptographicHash::Sha256) != manifest->Sha256)
-        return fail(QStringLiteral("文件的摘要与签名不符"));
-    if (const TStatus executable = CheckExecutable(*bytes); !executable)
-        return fail(executable.error().Detail);
-
-    // Written beside its place first and tried there; only a program that starts and names the
-    // offered version takes the staged copy's place. No link in the way is followed.
-    const QString staged = StagedExecutable(installDir);
-    const QString trial = staged + QStringLiteral(".check");
-    if (const TStatus folder = MakeRealFolder(QFileInfo(staged).path()); !folder)
-        return fail(QStringLiteral("文件夹 bak 无法创建：") + folder.error().Detail);
-    if (const TStatus cleared = ClearForRegularFile(trial); !cleared)
-        return fail(QDir::toNativeSeparators(trial) + QStringLiteral("：") + cleared.error().Detail);
-    if (const TStatus written = WriteWholeFile(trial, *bytes); !written)
-        return fail(written.error().Detail);
-    QFile::setPermissions(trial, QFile::permissions(trial) | QFileDevice::ExeOwner | QFileDevice::ExeGroup |
-                                     QFileDevice::ExeOther);
-    constexpr int StartLimitMs = 30000;
-    if (const TStatus starts = CheckStartsAsVersion(trial, manifest->Version, StartLimitMs); !starts) {
-        QFile::remove(trial);
-        return fail(starts.error().Detail);
+    // Only programs that start and name the offered version take the staged copies' places.
+    for (qsizetype i = 0; i < staged.size(); ++i) {
+        if (const TStatus cleared = ClearForRegularFile(staged[i]); !cleared)
+            return fail(QDir::toNativeSeparators(staged[i]) + QStringLiteral("：") + cleared.error().Detail);
+        if (std::rename(QFile::encodeName(trials[i]).constData(), QFile::encodeName(staged[i]).constData()) !=
+            0)
+            return fail(QString::fromLocal8Bit(std::strerror(errno)));
     }
-    if (const TStatus cleared = ClearForRegularFile(staged); !cleared) {
-        QFile::remove(trial);
-        return fail(QDir::toNativeSeparators(staged) + QStringLiteral("：") + cleared.error().Detail);
-    }
-    if (std::rename(QFile::encodeName(trial).constData(), QFile::encodeName(staged).constData()) != 0) {
-        const QString why = QString::fromLocal8Bit(std::strerror(errno));
-        QFile::remove(trial);
-        return fail(why);
-    }
-    result.Produced.append(staged);
+    result.Produced = staged;
     result.Summary = QStringLiteral("更新文件已准备就绪");
     return result;
 }
 
 QStringList UpdateScriptLines(TScriptKind kind, const QString& executable, bool restartNow, qint64 pid,
-                              const QStringList& restartArguments) {
+                              const QStringList& restartArguments, const QStringList& alongside) {
     QStringList lines;
     if (kind == TScriptKind::WindowsBatch) {
         const QString exe = QDir::toNativeSeparators(executable);
@@ -349,6 +420,16 @@ QStringList UpdateScriptLines(TScriptKind kind, const QString& executable, bool 
               << QStringLiteral(":loop")
               << QStringLiteral("copy \".\\bak\\") + name + QStringLiteral("\"  \"") + dir + QLatin1Char('"')
               << QStringLiteral("if not exist \"") + exe + QStringLiteral("\" goto loop");
+        for (qsizetype i = 0; i < alongside.size(); ++i) {
+            const QString other = QDir::toNativeSeparators(alongside[i]);
+            const QString label = QString::number(i + 2);
+            lines << QStringLiteral(":try") + label << QStringLiteral("del \"") + other + QLatin1Char('"')
+                  << QStringLiteral("if exist \"") + other + QStringLiteral("\" goto try") + label
+                  << QStringLiteral(":loop") + label
+                  << QStringLiteral("copy \".\\bak\\") + QFileInfo(alongside[i]).fileName() +
+                         QStringLiteral("\"  \"") + dir + QLatin1Char('"')
+                  << QStringLiteral("if not exist \"") + other + QStringLiteral("\" goto loop") + label;
+        }
         if (restartNow) {
             QString start = QStringLiteral("start \"\" \"") + exe + QLatin1Char('"');
             for (const QString& argument : restartArguments)
@@ -389,6 +470,24 @@ QStringList UpdateScriptLines(TScriptKind kind, const QString& executable, bool 
           << QStringLiteral("    sleep 1") << QStringLiteral("done")
           << QStringLiteral("if ! timeout 30 \"$exe\" --version >/dev/null 2>&1; then")
           << QStringLiteral("    put \"$old\" || { sleep 1; put \"$old\"; }") << QStringLiteral("fi");
+    for (const QString& other : alongside) {
+        // In a subshell of its own: its names stay its own, and a failure ends only its part.
+        const QString otherStaged =
+            QFileInfo(other).path() + QStringLiteral("/bak/") + QFileInfo(other).fileName();
+        lines << QStringLiteral("# The program beside it, staged with it, is put in place the same way.")
+              << QStringLiteral("(") << QStringLiteral("    exe=") + shellQuoted(other)
+              << QStringLiteral("    staged=") + shellQuoted(otherStaged)
+              << QStringLiteral("    old=") + shellQuoted(otherStaged + QStringLiteral(".old"))
+              << QStringLiteral("    while running; do sleep 1; done") << QStringLiteral("    rm -f \"$old\"")
+              << QStringLiteral("    cp \"$exe\" \"$old\" || exit 1") << QStringLiteral("    tries=0")
+              << QStringLiteral("    until put \"$staged\"; do")
+              << QStringLiteral("        tries=$((tries + 1))")
+              << QStringLiteral("        if [ \"$tries\" -ge 60 ]; then rm -f \"$exe.new\"; exit 1; fi")
+              << QStringLiteral("        sleep 1") << QStringLiteral("    done")
+              << QStringLiteral("    if ! timeout 30 \"$exe\" --version >/dev/null 2>&1; then")
+              << QStringLiteral("        put \"$old\" || { sleep 1; put \"$old\"; }")
+              << QStringLiteral("    fi") << QStringLiteral(")");
+    }
     if (restartNow) {
         QString start = QStringLiteral("nohup \"$exe\"");
         for (const QString& argument : restartArguments)
@@ -414,8 +513,15 @@ TStatus WriteUpdateScript(const QString& installDir, bool restartNow, const QStr
 #else
     const TScriptKind kind = TScriptKind::PosixShell;
 #endif
+    // The command line goes with the window program when the update staged it (a regular file:
+    // a link in bak/ is no staged copy).
+    QStringList alongside;
+    const QFileInfo cliStaged(StagedExecutable(installDir, TPaths::CliExecutableName()));
+    if (cliStaged.isFile() && !cliStaged.isSymLink())
+        alongside.append(QDir(installDir).filePath(TPaths::CliExecutableName()));
     const QString text =
-        UpdateScriptLines(kind, exe, restartNow, QCoreApplication::applicationPid(), restartArguments)
+        UpdateScriptLines(kind, exe, restartNow, QCoreApplication::applicationPid(), restartArguments,
+                          alongside)
             .join(kind == TScriptKind::WindowsBatch ? QStringLiteral("\r\n") : QStringLiteral("\n")) +
         (kind == TScriptKind::WindowsBatch ? QStringLiteral("\r\n") : QStringLiteral("\n"));
     const QString script = QDir(installDir).filePath(UpdateScriptName());

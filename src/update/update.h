@@ -26,9 +26,10 @@ bool IsVersionText(const QString& text);
 bool IsNewVersion(const QString& latest, const QString& current);
 
 // The address of the published window executable on the publisher's server ("/Tovrel", or
-// "/Tovrel.exe" on Windows), and of its signature file beside it ("/Tovrel.sig").
-QString UpdateAddress(const QString& publisher);
-QString SignatureAddress(const QString& publisher);
+// "/Tovrel.exe" on Windows), or of the executable `fileName` ("/tovrel-cli"), and of its signature
+// file beside it ("/Tovrel.sig").
+QString UpdateAddress(const QString& publisher, const QString& fileName = QString());
+QString SignatureAddress(const QString& publisher, const QString& fileName = QString());
 
 // What the publisher signs about one executable. The signature file holds these lines, in this
 // order, each ended by a line feed:
@@ -71,7 +72,9 @@ struct TUpdateTrust {
 };
 
 // The update download (ThreadIdHttpDownLoadFile): fetches the signature file, then the published
-// executable with its progress reported in bytes. The executable is staged in `installDir`/bak
+// executable with its progress reported in bytes; then the same for the command line's executable
+// when `installDir` holds one (a publisher without a signature for it, HTTP 404, leaves it as it
+// is; any other failure fails the update). Each executable is staged in `installDir`/bak
 // (written whole through a temporary file, the executable bit set, no link followed) only when the
 // signature verifies under the trusted key for the offered version, the server announced the signed
 // length and sent exactly those bytes (their digest the signed one), the bytes are a program for
@@ -79,8 +82,9 @@ struct TUpdateTrust {
 // limit. Anything else fails ("更新失败,请检查网络后重新更新！", the reason in the run log) with nothing
 // staged and an earlier staged copy left as it was.
 TJobResult DownloadUpdate(const TJobContext& job, const QString& installDir, const TUpdateTrust& trust);
-// The staged copy's path, and where the script keeps the program it replaces.
-QString StagedExecutable(const QString& installDir);
+// The staged copy's path (of the window's executable unless `fileName` names another), and where
+// the script keeps the program it replaces.
+QString StagedExecutable(const QString& installDir, const QString& fileName = QString());
 QString PreviousExecutable(const QString& installDir);
 
 // Runs `program` with --version (it needs no display for that) and returns what it printed, trimmed
@@ -101,14 +105,17 @@ TStatus CheckStartsAsVersion(const QString& program, const QString& version, int
 // bak/Tovrel.old, copies the staged file over the executable through a temporary name and a rename
 // (keeping it executable; it gives up after a minute of failed copies, leaving the old executable
 // whole), puts the old one back when the new one does not start (--version), starts it again when
-// `restartNow`, and removes itself. The restart passes `restartArguments` on.
+// `restartNow`, and removes itself. The restart passes `restartArguments` on. Each of `alongside`
+// (the command line's executable beside it, staged with it in bak/) is then put in place the same
+// way, before the restart; a failure there leaves that one as it was.
 enum class TScriptKind { WindowsBatch, PosixShell };
 QStringList UpdateScriptLines(TScriptKind kind, const QString& executable, bool restartNow, qint64 pid = 0,
-                              const QStringList& restartArguments = {});
+                              const QStringList& restartArguments = {}, const QStringList& alongside = {});
 // The script's file name for this platform.
 QString UpdateScriptName();
 // WriteUpdateScript: writes this platform's script into `installDir` for the window's executable
-// there (no link followed) and starts it on its own; fails with TErrc::Io when it cannot be
+// there, and the command line's when a copy of it is staged in bak/ (no link followed), and starts
+// it on its own; fails with TErrc::Io when it cannot be
 // written or started.
 TStatus WriteUpdateScript(const QString& installDir, bool restartNow,
                           const QStringList& restartArguments = {});

@@ -450,7 +450,9 @@ void TestWebPages::failedUpdateThenUpdateAtTheEnd() {
     QVERIFY(w.Panel6->isHidden());
     QVERIFY(w.Button11->isEnabled());
     QVERIFY(w.UpdateStatus->isVisibleTo(w.StatusBar1));
-    QCOMPARE(w.UpdateStatus->text(), QStringLiteral("新版本 9.8.7.6 已下载，关闭程序时安装"));
+    QCOMPARE(w.UpdateStatus->text(), QStringLiteral("更新已下载，退出时安装"));
+    QVERIFY(w.UpdateNote->isVisibleTo(w.TabSheet3));
+    QCOMPARE(w.UpdateNote->text(), QStringLiteral("更新已下载，退出时安装"));
     // The help page's quiet check does not offer it again; "检测更新" recalls it, downloading nothing.
     const qsizetype questions = w.asked.size();
     toolButton(w, QStringLiteral("帮助"))->click();
@@ -458,7 +460,7 @@ void TestWebPages::failedUpdateThenUpdateAtTheEnd() {
     const int downloads = m_sim.Count(Publisher, QStringLiteral("/Tovrel"));
     w.Button11->click();
     QCOMPARE(w.asked.size(), questions + 1);
-    QCOMPARE(w.asked.last(), QStringLiteral("更新提示|新版本 9.8.7.6 已下载，关闭程序时安装"));
+    QCOMPARE(w.asked.last(), QStringLiteral("更新提示|更新已下载，退出时安装"));
     QCOMPARE(m_sim.Count(Publisher, QStringLiteral("/Tovrel")), downloads);
     QVERIFY(!m_core->Running(TJobKind::Update));
     // Closing starts the script without the restart and ends the program; "退出" and a signal
