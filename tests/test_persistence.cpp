@@ -225,11 +225,10 @@ void TestPersistence::encrypt() {
 void TestPersistence::decryptFailures_data() {
     QTest::addColumn<QByteArray>("text");
     QTest::addColumn<QString>("message");
-    QTest::newRow("the prefix alone")
-        << QByteArray("0000000000000000") << "Invalid buffer size for decryption";
+    QTest::newRow("the prefix alone") << QByteArray("0000000000000000") << "密文长度不对，无法解密";
     QTest::newRow("half a block") << QByteArray("0300000000000000") + QByteArray(16, 'A')
-                                  << "Invalid buffer size for decryption";
-    QTest::newRow("shorter than the prefix") << QByteArray("03000000") << "Stream read error";
+                                  << "密文长度不对，无法解密";
+    QTest::newRow("shorter than the prefix") << QByteArray("03000000") << "数据太短，无法读取";
     QTest::newRow("not hexadecimal") << QByteArray("0300000000000000") + QByteArray(32, 'Z')
                                      << "不是有效的十六进制文本";
 }
@@ -716,7 +715,7 @@ void TestPersistence::writeSettingsInPlace() {
     // A file that cannot be written is reported with its name.
     QVERIFY(QDir(m_env->Dir()).mkdir("ro.ini"));
     const TStatus refused = WriteSettings(c, file("ro.ini"));
-    QVERIFY2(refused.error().Detail.startsWith("Unable to write to " + file("ro.ini") + ": "),
+    QVERIFY2(refused.error().Detail.startsWith("无法写入 " + file("ro.ini") + "："),
              qPrintable(refused.error().Detail));
 }
 

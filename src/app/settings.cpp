@@ -54,7 +54,7 @@ TStatus WriteSettings(const TChoices& choices, const QString& fileName) {
     writePrice(PriceFactorKey, choices.PriceFactor, 1);
     writePrice(PriceAmountKey, choices.PriceAmount, 0);
     if (!written)
-        return MakeError(TErrc::Io, QStringLiteral("Unable to write to ") + fileName + QStringLiteral(": ") +
+        return MakeError(TErrc::Io, QStringLiteral("无法写入 ") + fileName + QStringLiteral("：") +
                                         written.error().Detail);
     return {};
 }

@@ -426,7 +426,7 @@ TResult<QByteArray> TCipherReader::Next() {
             return QByteArray();
         }
         if (prefix.size() < 16)
-            return fail("Stream read error");
+            return fail("数据太短，无法读取");
         char lengthBytes[8];
         if (!fromHex(prefix.constData(), 8, lengthBytes))
             return fail("不是有效的十六进制文本");
@@ -443,7 +443,7 @@ TResult<QByteArray> TCipherReader::Next() {
             if (!d->aes.ok())
                 return fail("解密失败");
             if (d->carry.size() > 1 || d->deciphered == 0)
-                return fail("Invalid buffer size for decryption");
+                return fail("密文长度不对，无法解密");
             if (d->checkLength) {
                 bool agrees = d->stored <= d->deciphered && d->deciphered - d->stored < 16;
                 for (const char c : std::as_const(d->tail))

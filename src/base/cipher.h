@@ -20,10 +20,9 @@ class QIODevice;
 // Trims bytes up to 0x20 at both ends, then enciphers. Never fails.
 QByteArray EncryptText(const QByteArray& Value, const QByteArray& Key, int KeySize = 0);
 // Deciphers and trims bytes up to 0x20 at both ends (the padding). Fails with TErrc::Damaged and
-// "Stream read error" for a text shorter than the length prefix, "Invalid buffer size for
-// decryption" when what follows the prefix is not a whole, non-zero number of blocks, and
-// "Invalid hexadecimal text" for characters that are no hexadecimal digits. The empty text gives
-// the empty text.
+// "数据太短，无法读取" for a text shorter than the length prefix, "密文长度不对，无法解密" when what
+// follows the prefix is not a whole, non-zero number of blocks, and "不是有效的十六进制文本" for
+// characters that are no hexadecimal digits. The empty text gives the empty text.
 TResult<QByteArray> DecryptText(const QByteArray& Value, const QByteArray& Key, int KeySize = 0,
                                 bool checkLength = false);
 
