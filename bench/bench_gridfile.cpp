@@ -12,6 +12,7 @@
 #include "base/commatext.h"
 #include "benchtables.h"
 #include "cli/clicommands.h"
+#include "platform/memory.h"
 #include "table/gridfile.h"
 #include "table/gridjson.h"
 #include "table/itemtable.h"
@@ -153,6 +154,7 @@ BENCHMARK(BM_SaveGrid)->Arg(0)->Arg(1)->Arg(2)->Apply(medianOfSeven);
 BENCHMARK(BM_TableJson)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 int main(int argc, char** argv) {
+    TMemory::SuitLargeTexts(); // as the program does
     QCoreApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();

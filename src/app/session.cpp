@@ -3,6 +3,7 @@
 #include "base/textlines.h"
 #include "config/servicevalues.h"
 #include "platform/files.h"
+#include "platform/memory.h"
 #include "platform/paths.h"
 #include "platform/shell.h"
 #include "table/linklist.h"
@@ -34,6 +35,10 @@ QString TSession::InstallFolder() {
 
 QString TSession::WindowExecutableName() {
     return TPaths::WindowExecutableName();
+}
+
+void TSession::SuitLargeTexts() {
+    TMemory::SuitLargeTexts();
 }
 
 void TSession::IgnoreBrokenPipes() {

@@ -33,6 +33,9 @@ QString WindowExecutableName();
 // output pipe or a file size limit never ends the program.
 using TTermination = TTerminationWatcher;
 void IgnoreBrokenPipes();
+// Sets the allocator up for texts of megabytes read one after another (see TMemory); first thing
+// in main.
+void SuitLargeTexts();
 int LastTerminationRequest();
 
 // Opening links the desktop's way (see TShell).

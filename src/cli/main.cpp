@@ -16,6 +16,7 @@ void quietMessages(QtMsgType type, const QMessageLogContext&, const QString& mes
 } // namespace
 
 int main(int argc, char** argv) {
+    TSession::SuitLargeTexts();
     qInstallMessageHandler(quietMessages);
     TSession::IgnoreBrokenPipes();
     // Drawing watermarks needs the fonts of a GUI application; the command line never shows a

@@ -14,6 +14,7 @@
 #include <cstdio>
 
 int main(int argc, char** argv) {
+    TSession::SuitLargeTexts();
     // Answered before anything else is set up, so they need no display: the update checks that a
     // new program starts by asking it its version.
     for (int i = 1; i < argc; ++i) {
@@ -22,11 +23,12 @@ int main(int argc, char** argv) {
             return 0;
         }
         if (qstrcmp(argv[i], "--help") == 0 || qstrcmp(argv[i], "-h") == 0) {
-            std::printf("usage: Tovrel [--workdir DIR]\n"
-                        "       Tovrel --help | --version\n"
+            std::printf("用法: Tovrel [--workdir DIR]\n"
+                        "      Tovrel --help | --version\n"
                         "\n"
-                        "Starts the Tovrel window on the working folder DIR (by default the folder of the\n"
-                        "executable). tovrel-cli runs the same commands without a window.\n");
+                        "在工作文件夹 DIR 上打开 Tovrel 的窗口（不给出时：程序所在的文件夹可写并且已有\n"
+                        "状态文件时为该文件夹，否则为用户的数据文件夹 ~/.local/share/Tovrel）。\n"
+                        "tovrel-cli 不用窗口执行同样的命令。\n");
             return 0;
         }
     }
@@ -54,7 +56,7 @@ int main(int argc, char** argv) {
     const qsizetype at = args.indexOf(QStringLiteral("--workdir"));
     if (at > 0) {
         if (at + 1 >= args.size() || !TSession::UseWorkFolder(args[at + 1])) {
-            QTextStream(stderr) << "Tovrel: --workdir needs an existing folder\n";
+            QTextStream(stderr) << "Tovrel: --workdir 需要一个已有的文件夹\n";
             return 2;
         }
     }
