@@ -200,6 +200,14 @@ void TestItemTable::packedTextKeepsEveryUnit_data() {
     QTest::newRow("lone high surrogate") << (QStringLiteral("前") + QChar(0xD83D) + QStringLiteral("后"));
     QTest::newRow("lone low surrogate at the end") << (QStringLiteral("页面") + QChar(0xDE00));
     QTest::newRow("zero unit inside") << QString(QStringLiteral("a") + QChar(0) + QStringLiteral("b"));
+    // Past the blocks of eight units the check passes over at once.
+    QTest::newRow("lone surrogate after two blocks")
+        << (QStringLiteral("宝贝描述宝贝描述宝贝描述宝贝描述羊") + QChar(0xDC00) + QStringLiteral("尾"));
+    QTest::newRow("a pair across a block's edge, then a lone one")
+        << (QStringLiteral("1234567") + QString::fromUtf16(u"\U0001F600") + QStringLiteral("abcdefghij") +
+            QChar(0xD800) + QStringLiteral("xyz"));
+    QTest::newRow("pairs only, in the tail")
+        << (QStringLiteral("12345678") + QString::fromUtf16(u"\U0001F600\U0001F601"));
 }
 
 void TestItemTable::packedTextKeepsEveryUnit() {

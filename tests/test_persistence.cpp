@@ -374,9 +374,12 @@ void TestPersistence::largeCellsAcrossPieces() {
     // fall on every position of a run, come back unchanged, and the file holds what the whole JSON
     // text holds.
     QString awkward;
-    const QString specials[] = {QStringLiteral("\""),   QStringLiteral("\\"),   QStringLiteral("/"),
-                                QString(QChar(0)),      QStringLiteral("宝"),   QString(QChar(0x20AC)),
-                                QString(QChar(0x00DF)), QString(QChar(0xD800)), QStringLiteral("\r\n")};
+    const QString specials[] = {QStringLiteral("\""), QStringLiteral("\\"), QStringLiteral("/"),
+                                QString(QChar(0)), QStringLiteral("宝"), QString(QChar(0x20AC)),
+                                QString(QChar(0x00DF)), QString(QChar(0xD800)), QStringLiteral("\r\n"),
+                                // A run of double-byte characters ending in one whose trail byte is
+                                // 0x5C (the backslash's), then an escaped quote.
+                                QStringLiteral("宝贝描述宝贝描述宝贝嘰\"")};
     for (int gap = 0; gap < 40; ++gap)
         for (const QString& special : specials)
             awkward += QString(gap, QLatin1Char('a')) + special;

@@ -12,11 +12,14 @@
 
 #include <algorithm>
 #include <cctype>
+#include <condition_variable>
 #include <cstring>
 #include <deque>
 #include <functional>
-#include <future>
+#include <memory>
+#include <mutex>
 #include <optional>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -38,6 +41,28 @@ qsizetype plainRun(const char* p, qsizetype n) {
 #endif
     while (k < n && uchar(p[k]) < 0x80 && p[k] != '"' && p[k] != '\\')
         ++k;
+    return k;
+}
+
+// How many bytes from `p` (at most `n`, a character's start) are whole double-byte characters of
+// the code page that a string's reader passes over without a look: blocks of sixteen bytes all
+// from 0x81 to 0xFE, which pair up as lead and trail bytes and hold no quote or backslash.
+qsizetype doubleByteRun(const char* p, qsizetype n) {
+    qsizetype k = 0;
+#if defined(__SSE2__)
+    const __m128i below = _mm_set1_epi8(char(0x80)), above = _mm_set1_epi8(char(0xFF));
+    while (k + 16 <= n) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k));
+        // Signed: 0x81..0xFE is -127..-2, above -128 (0x80) and below -1 (0xFF).
+        const __m128i inside = _mm_and_si128(_mm_cmpgt_epi8(v, below), _mm_cmplt_epi8(v, above));
+        if (_mm_movemask_epi8(inside) != 0xFFFF)
+            break;
+        k += 16;
+    }
+#else
+    (void)p;
+    (void)n;
+#endif
     return k;
 }
 
@@ -172,6 +197,73 @@ char* writeEscapedBytes(char* to, const QString& text) {
 // of any kind (a value that is no string reads as its text). A lead byte of a double-byte
 // character takes the next byte as its second byte, so a second byte that happens to be "\" is no
 // escape.
+// One thread that packs the pages handed to it (PackedText::Pack), in the order handed. A table
+// read hands it one page per row; one thread for the whole read, not one per row (a thousand
+// threads made and ended cost more than the packing beside the reading saves).
+class TPageLine {
+  public:
+    TPageLine() : m_thread([this] { run(); }) {}
+    ~TPageLine() {
+        {
+            std::lock_guard lock(m_mutex);
+            m_closing = true;
+        }
+        m_changed.notify_all();
+        m_thread.join();
+    }
+    TPageLine(const TPageLine&) = delete;
+    TPageLine& operator=(const TPageLine&) = delete;
+
+    void Push(QString page) {
+        {
+            std::lock_guard lock(m_mutex);
+            m_in.push_back(std::move(page));
+            ++m_pending;
+        }
+        m_changed.notify_all();
+    }
+    // The oldest page pushed and not yet taken, packed (waiting for it).
+    QByteArray Take() {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [this] { return !m_out.empty(); });
+        QByteArray packed = std::move(m_out.front());
+        m_out.pop_front();
+        --m_pending;
+        return packed;
+    }
+    // Pushed and not yet taken.
+    size_t Pending() const {
+        std::lock_guard lock(m_mutex);
+        return m_pending;
+    }
+
+  private:
+    void run() {
+        std::unique_lock lock(m_mutex);
+        while (true) {
+            m_changed.wait(lock, [this] { return m_closing || !m_in.empty(); });
+            if (m_in.empty())
+                return; // closing, and nothing left to pack
+            QString page = std::move(m_in.front());
+            m_in.pop_front();
+            lock.unlock();
+            QByteArray packed = PackedText::Pack(page);
+            page = QString();
+            lock.lock();
+            m_out.push_back(std::move(packed));
+            m_changed.notify_all();
+        }
+    }
+
+    mutable std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<QString> m_in;
+    std::deque<QByteArray> m_out;
+    size_t m_pending = 0;
+    bool m_closing = false;
+    std::thread m_thread; // last: it starts when everything above is there
+};
+
 class TGridJsonReader {
   public:
     // The whole text at once.
@@ -187,23 +279,18 @@ class TGridJsonReader {
             QString page;
             if (ColHtml < cells.size())
                 std::swap(page, cells[ColHtml]);
-            m_packing.push_back(
-                std::async(std::launch::async, [page = std::move(page)] { return PackedText::Pack(page); }));
+            if (!m_packing)
+                m_packing = std::make_unique<TPageLine>();
+            m_packing->Push(std::move(page));
             constexpr size_t MaxOpenPages = 4;
-            while (m_packing.size() > MaxOpenPages)
-                takePacked(grid);
+            while (m_packing->Pending() > MaxOpenPages)
+                grid.pages.append(m_packing->Take()); // in row order
         }
         grid.rows.append(std::move(cells));
     }
-    // The oldest page handed to packing, into the table's pages (in row order).
-    void takePacked(TGridJson& grid) {
-        grid.pages.append(m_packing.front().get());
-        m_packing.pop_front();
-    }
     std::optional<TGridJson> finish(std::optional<TGridJson> grid) {
-        while (!m_packing.empty()) {
-            QByteArray packed = m_packing.front().get();
-            m_packing.pop_front();
+        while (m_packing && m_packing->Pending() > 0) {
+            QByteArray packed = m_packing->Take();
             if (grid)
                 grid->pages.append(std::move(packed));
         }
@@ -372,7 +459,8 @@ class TGridJsonReader {
                     i += 2;
                 } else if (isLead(b) && i + 1 < s.size() && isTrail(uchar(p[i + 1]))) {
                     high = true;
-                    i += 2;
+                    const qsizetype run = doubleByteRun(p + i, stop - i);
+                    i += run > 0 ? run : 2;
                 } else {
                     high = high || b >= 0x80;
                     ++i;
@@ -557,7 +645,7 @@ class TGridJsonReader {
     bool m_end = false;
     std::function<bool(QByteArray&)> m_more;
     bool m_packPages = false;
-    std::deque<std::future<QByteArray>> m_packing; // pages being packed, oldest first
+    std::unique_ptr<TPageLine> m_packing; // pages being packed, made with the first row
     int m_depth = 0;
     QStringDecoder m_decoder{"GBK", QStringConverter::Flag::Stateless};
 };

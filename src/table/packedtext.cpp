@@ -2,6 +2,10 @@
 
 #include <zstd.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <memory>
 #include <new>
 
@@ -30,6 +34,17 @@ ZSTD_DCtx* decompressor() {
 bool hasLoneSurrogate(QStringView text) {
     const char16_t* p = text.utf16();
     const char16_t* end = p + text.size();
+#if defined(__SSE2__)
+    // Eight units at a time while none is a surrogate at all (text of the Basic Multilingual Plane,
+    // nearly every page); from the first block that holds one, unit by unit.
+    const __m128i high5 = _mm_set1_epi16(short(0xF800)), surrogate = _mm_set1_epi16(short(0xD800));
+    while (end - p >= 8) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(v, high5), surrogate)) != 0)
+            break;
+        p += 8;
+    }
+#endif
     for (; p < end; ++p) {
         if ((*p & 0xF800) != 0xD800)
             continue;
