@@ -128,6 +128,8 @@ class TestPersistence : public QObject {
     void missingMembers();
     void damagedGridFiles_data();
     void damagedGridFiles();
+    void pagesReadLikeEveryCell_data();
+    void pagesReadLikeEveryCell();
     void partialLoadKeepsRowsRead();
     void gridFileHasNoSizeLimit();
     void unreadableStateIsLeftInPlace();
@@ -475,6 +477,54 @@ void TestPersistence::damagedGridFiles() {
     grid.ResetGrid();
     QVERIFY(!LoadGridFromFile(grid, file("grid.db")).ok());
     QCOMPARE(grid.Snapshot(), QList<QStringList>{TItemTable::FixedCaptions()});
+}
+
+void TestPersistence::pagesReadLikeEveryCell_data() {
+    // A loaded table keeps each page as the file holds it and reads it when it is opened: it must
+    // give what reading every cell at once gives, and refuse what that refuses, at the load.
+    QTest::addColumn<QString>("page"); // member "6" of the second row, as the JSON text writes it
+    QTest::newRow("escapes") << "\"<p class=\\\"x\\\">C:\\\\dir\\\\<\\/p>\\n\\t\\b\\f\\r\"";
+    QTest::newRow("unicode escapes, a pair, a lone half") << "\"\\u00e9\\u4E2D \\ud83d\\ude00 \\ud800 end\"";
+    QTest::newRow("trail bytes that are a backslash's, then an escaped quote")
+        << "\"宝贝描述宝贝描述宝贝嘰\\\"乗\\\\\"";
+    QTest::newRow("no escape at all") << "\"纯文字的描述 plain\"";
+    QTest::newRow("an escape JSON does not have") << "\"a\\xb\"";
+    QTest::newRow("a unicode escape cut short") << "\"a\\u12\"";
+    QTest::newRow("a unicode escape with no hex digit") << "\"a\\u12G4\"";
+    QTest::newRow("a unicode escape with a Chinese character") << "\"a\\u12宝宝\"";
+    QTest::newRow("a unicode escape with a blank") << "\"a\\u 12a\"";
+    QTest::newRow("a unicode escape with a sign") << "\"a\\u+12a\"";
+    QTest::newRow("a backslash before a double-byte character") << "\"a\\宝\"";
+    QTest::newRow("a number") << "123";
+    QTest::newRow("an object") << "{\"a\":\"b\"}";
+    QTest::newRow("twice: the first counts") << "\"first\",\"6\":\"second\"";
+    QTest::newRow("a number, then a string: the number counts") << "5,\"6\":\"second\"";
+    QTest::newRow("the text ends inside the page") << "\"never closed";
+}
+
+void TestPersistence::pagesReadLikeEveryCell() {
+    QFETCH(QString, page);
+    QStringList captions;
+    for (int c = 0; c < ColFixedCount; ++c)
+        captions.append("\"" + QString::number(c) + "\":\"" + TItemTable::FixedCaptions()[c] + "\"");
+    const QString json = "[{" + captions.join(',') + "},{\"0\":\"1\",\"2\":\"甲\",\"6\":" + page + "}]";
+    const QByteArray bytes = TAnsi::Encode(json);
+    const TResult<TGridJson> whole = GridFromAnsiJson(bytes);
+    writeFile(file("grid.db"), EncryptText(bytes, GridKey, 0));
+    TItemTable grid;
+    const TStatus loaded = LoadGridFromFile(grid, file("grid.db"));
+    QCOMPARE(loaded.ok(), whole.ok());
+    if (!whole.ok())
+        return;
+    QCOMPARE(grid.RowCount(), 2);
+    QCOMPARE(grid.Cell(ColHtml, 1), whole->rows[1][ColHtml]);
+    QCOMPARE(grid.Cell(ColHtml, 0), TItemTable::FixedCaptions()[ColHtml]);
+    QCOMPARE(grid.Cell(ColTitle, 1), QStringLiteral("甲"));
+    // And the table saves and reads back the same.
+    QVERIFY(SaveGridToFile(grid, file("again.db")).ok());
+    TItemTable again;
+    QVERIFY(LoadGridFromFile(again, file("again.db")).ok());
+    QCOMPARE(again.Cell(ColHtml, 1), whole->rows[1][ColHtml]);
 }
 
 void TestPersistence::partialLoadKeepsRowsRead() {

@@ -197,6 +197,78 @@ char* writeEscapedBytes(char* to, const QString& text) {
 // of any kind (a value that is no string reads as its text). A lead byte of a double-byte
 // character takes the next byte as its second byte, so a second byte that happens to be "\" is no
 // escape.
+// A string's text with its JSON escapes resolved; nothing for an escape JSON does not have.
+std::optional<QString> unescapeJson(const QString& raw) {
+    QString out(raw.size(), Qt::Uninitialized);
+    const char16_t* from = reinterpret_cast<const char16_t*>(raw.constData());
+    char16_t* const begin = reinterpret_cast<char16_t*>(out.data());
+    char16_t* to = begin;
+    const qsizetype n = raw.size();
+    qsizetype k = 0;
+    while (k < n) {
+        // The run up to the next backslash, as it is.
+        const char16_t* slash = std::char_traits<char16_t>::find(from + k, size_t(n - k), u'\\');
+        const qsizetype run = slash ? slash - (from + k) : n - k;
+        std::memcpy(to, from + k, size_t(run) * sizeof(char16_t));
+        to += run;
+        k += run;
+        if (k >= n)
+            break;
+        if (++k >= n)
+            return std::nullopt;
+        switch (from[k]) {
+        case u'"':
+        case u'\\':
+        case u'/':
+            *to++ = from[k];
+            break;
+        case u'b':
+            *to++ = 0x08;
+            break;
+        case u'f':
+            *to++ = 0x0C;
+            break;
+        case u'n':
+            *to++ = 0x0A;
+            break;
+        case u'r':
+            *to++ = 0x0D;
+            break;
+        case u't':
+            *to++ = 0x09;
+            break;
+        case u'u': {
+            bool ok = false;
+            const uint code = raw.mid(k + 1, 4).toUInt(&ok, 16);
+            if (!ok || k + 4 >= n)
+                return std::nullopt;
+            *to++ = char16_t(code);
+            k += 4;
+            break;
+        }
+        default:
+            return std::nullopt;
+        }
+        ++k;
+    }
+    out.truncate(to - begin);
+    return out;
+}
+
+// Whether the "\\u" escape at `at` of a string's body (the code page's bytes) is one unescapeJson
+// resolves: four digits follow within the body, each a single byte (a double-byte character is no
+// digit), read as unescapeJson reads them.
+bool unicodeEscapeValid(QByteArrayView body, qsizetype at) {
+    if (at + 5 >= body.size())
+        return false;
+    for (qsizetype d = at + 2; d < at + 6; ++d)
+        if (uchar(body[d]) >= 0x80)
+            return false;
+    bool ok = false;
+    QString::fromLatin1(body.sliced(at + 2, 4)).toUInt(&ok, 16);
+    return ok;
+}
+
 // One thread that packs the pages handed to it (PackedText::Pack), in the order handed. A table
 // read hands it one page per row; one thread for the whole read, not one per row (a thousand
 // threads made and ended cost more than the packing beside the reading saves).
@@ -214,7 +286,14 @@ class TPageLine {
     TPageLine(const TPageLine&) = delete;
     TPageLine& operator=(const TPageLine&) = delete;
 
-    void Push(QString page) {
+    // A page's text, or (stored) the bytes of its string as the file holds them.
+    struct TPage {
+        QString text;
+        QByteArray stored;
+        bool isStored = false;
+    };
+
+    void Push(TPage page) {
         {
             std::lock_guard lock(m_mutex);
             m_in.push_back(std::move(page));
@@ -244,11 +323,12 @@ class TPageLine {
             m_changed.wait(lock, [this] { return m_closing || !m_in.empty(); });
             if (m_in.empty())
                 return; // closing, and nothing left to pack
-            QString page = std::move(m_in.front());
+            TPage page = std::move(m_in.front());
             m_in.pop_front();
             lock.unlock();
-            QByteArray packed = PackedText::Pack(page);
-            page = QString();
+            QByteArray packed =
+                page.isStored ? PackedText::PackStored(page.stored) : PackedText::Pack(page.text);
+            page = TPage();
             lock.lock();
             m_out.push_back(std::move(packed));
             m_changed.notify_all();
@@ -257,7 +337,7 @@ class TPageLine {
 
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;
-    std::deque<QString> m_in;
+    std::deque<TPage> m_in;
     std::deque<QByteArray> m_out;
     size_t m_pending = 0;
     bool m_closing = false;
@@ -274,11 +354,18 @@ class TGridJsonReader {
 
     // A row read; with pages packed, its page is handed to a packing thread at once, so that the
     // packing runs beside the reading and only a few rows' pages are ever open.
-    void keepRow(TGridJson& grid, QStringList&& cells) {
+    // `members` is the first row's member count: a column at or beyond it is no cell.
+    void keepRow(TGridJson& grid, QStringList&& cells, int members) {
         if (m_packPages) {
-            QString page;
+            TPageLine::TPage page;
+            if (m_storedPage && ColHtml < members) {
+                page.stored = std::move(*m_storedPage);
+                page.isStored = true;
+            } else if (ColHtml < cells.size()) {
+                std::swap(page.text, cells[ColHtml]);
+            }
             if (ColHtml < cells.size())
-                std::swap(page, cells[ColHtml]);
+                cells[ColHtml] = QString();
             if (!m_packing)
                 m_packing = std::make_unique<TPageLine>();
             m_packing->Push(std::move(page));
@@ -315,9 +402,11 @@ class TGridJsonReader {
                 // two members of one name counts, and any other name is no column.
                 if (members < 0) {
                     QList<std::pair<int, QString>> object;
-                    if (!readObject([&object](int c, QString&& value) {
-                            object.append({c, std::move(value)});
-                        }))
+                    if (!readObject(
+                            [&object](int c, QString&& value) {
+                                object.append({c, std::move(value)});
+                            },
+                            true))
                         return std::nullopt;
                     members = int(object.size());
                     grid.colCount = std::max(members, ColFixedCount); // the twelve fixed columns stay
@@ -328,20 +417,22 @@ class TGridJsonReader {
                             taken[size_t(c)] = true;
                             cells[c] = std::move(value);
                         }
-                    keepRow(grid, std::move(cells));
+                    keepRow(grid, std::move(cells), members);
                 } else {
                     QStringList cells(grid.colCount);
                     std::vector<bool> taken(size_t(members), false);
-                    const bool read = readObject([&](int c, QString&& value) {
-                        if (c >= 0 && c < members && !taken[size_t(c)]) {
-                            taken[size_t(c)] = true;
-                            cells[c] = std::move(value);
-                        }
-                    });
+                    const bool read = readObject(
+                        [&](int c, QString&& value) {
+                            if (c >= 0 && c < members && !taken[size_t(c)]) {
+                                taken[size_t(c)] = true;
+                                cells[c] = std::move(value);
+                            }
+                        },
+                        true);
                     if (!read)
                         return std::nullopt;
                     if (grid.complete)
-                        keepRow(grid, std::move(cells));
+                        keepRow(grid, std::move(cells), members);
                 }
             } else {
                 if (members < 0)
@@ -427,14 +518,18 @@ class TGridJsonReader {
     static bool isLead(uchar b) { return b >= 0x81 && b <= 0xFE; }
     static bool isTrail(uchar b) { return b >= 0x40 && b <= 0xFE && b != 0x7F; }
 
-    // A string: its bytes up to the closing quote decoded from the code page in one piece (escapes
-    // are ASCII, so they come through the decoding unchanged), then its escapes resolved.
-    std::optional<QString> readString() {
+    // A string's body: from after its opening quote (`start`) to its closing quote (i, left on it),
+    // whether an escape came (`escaped`) and a byte of a double-byte character or of none (`high`).
+    // False when the text ends inside the string.
+    // With `uEscapes`, each escape is checked as unescapeJson would resolve it: a letter other than
+    // those JSON has makes it false; the offsets of "\\u" escapes (from `start`) are kept for their
+    // digits to be checked once the body is whole.
+    bool scanString(qsizetype& start, bool& escaped, bool& high, std::vector<qsizetype>* uEscapes = nullptr) {
         if (!take('"'))
-            return std::nullopt;
-        const qsizetype start = i;
-        bool escaped = false;
-        bool high = false; // a byte of a double-byte character (or of no character) came
+            return false;
+        start = i;
+        escaped = false;
+        high = false;
         bool closed = false;
         while (!closed) {
             // Two bytes ahead where the text has them, so a lead byte always sees its partner.
@@ -456,6 +551,24 @@ class TGridJsonReader {
                 if (b == '\\') {
                     escaped = true;
                     high = high || (i + 1 < s.size() && uchar(p[i + 1]) >= 0x80);
+                    if (uEscapes) {
+                        switch (i + 1 < s.size() ? p[i + 1] : '\0') {
+                        case '"':
+                        case '\\':
+                        case '/':
+                        case 'b':
+                        case 'f':
+                        case 'n':
+                        case 'r':
+                        case 't':
+                            break;
+                        case 'u':
+                            uEscapes->push_back(i - start);
+                            break;
+                        default:
+                            return false;
+                        }
+                    }
                     i += 2;
                 } else if (isLead(b) && i + 1 < s.size() && isTrail(uchar(p[i + 1]))) {
                     high = true;
@@ -467,8 +580,18 @@ class TGridJsonReader {
                 }
             }
             if (!closed && m_end)
-                return std::nullopt; // the text ends inside the string
+                return false; // the text ends inside the string
         }
+        return true;
+    }
+
+    // A string: its bytes up to the closing quote decoded from the code page in one piece (escapes
+    // are ASCII, so they come through the decoding unchanged), then its escapes resolved.
+    std::optional<QString> readString() {
+        qsizetype start = 0;
+        bool escaped = false, high = false;
+        if (!scanString(start, escaped, high))
+            return std::nullopt;
         const QByteArrayView bytes(s.constData() + start, i - start);
         QString raw;
         if (!high)
@@ -476,64 +599,23 @@ class TGridJsonReader {
         else if (!TAnsi::DecodeWellFormed(bytes, raw))
             raw = m_decoder.decode(bytes);
         ++i; // the closing quote
-        return escaped ? unescape(raw) : raw;
+        return escaped ? unescapeJson(raw) : raw;
     }
 
-    static std::optional<QString> unescape(const QString& raw) {
-        QString out(raw.size(), Qt::Uninitialized);
-        const char16_t* from = reinterpret_cast<const char16_t*>(raw.constData());
-        char16_t* const begin = reinterpret_cast<char16_t*>(out.data());
-        char16_t* to = begin;
-        const qsizetype n = raw.size();
-        qsizetype k = 0;
-        while (k < n) {
-            // The run up to the next backslash, as it is.
-            const char16_t* slash = std::char_traits<char16_t>::find(from + k, size_t(n - k), u'\\');
-            const qsizetype run = slash ? slash - (from + k) : n - k;
-            std::memcpy(to, from + k, size_t(run) * sizeof(char16_t));
-            to += run;
-            k += run;
-            if (k >= n)
-                break;
-            if (++k >= n)
+    // A string's body as the file holds it, its escapes checked as readString would resolve them
+    // (StoredJsonStringText reads it later); nothing where readString would fail.
+    std::optional<QByteArray> readStoredString() {
+        qsizetype start = 0;
+        bool escaped = false, high = false;
+        m_uEscapes.clear();
+        if (!scanString(start, escaped, high, &m_uEscapes))
+            return std::nullopt;
+        const QByteArrayView bytes(s.constData() + start, i - start);
+        for (const qsizetype at : m_uEscapes)
+            if (!unicodeEscapeValid(bytes, at))
                 return std::nullopt;
-            switch (from[k]) {
-            case u'"':
-            case u'\\':
-            case u'/':
-                *to++ = from[k];
-                break;
-            case u'b':
-                *to++ = 0x08;
-                break;
-            case u'f':
-                *to++ = 0x0C;
-                break;
-            case u'n':
-                *to++ = 0x0A;
-                break;
-            case u'r':
-                *to++ = 0x0D;
-                break;
-            case u't':
-                *to++ = 0x09;
-                break;
-            case u'u': {
-                bool ok = false;
-                const uint code = raw.mid(k + 1, 4).toUInt(&ok, 16);
-                if (!ok || k + 4 >= n)
-                    return std::nullopt;
-                *to++ = char16_t(code);
-                k += 4;
-                break;
-            }
-            default:
-                return std::nullopt;
-            }
-            ++k;
-        }
-        out.truncate(to - begin);
-        return out;
+        ++i; // the closing quote
+        return bytes.toByteArray();
     }
 
     // A value that is no string, object or array: its text as it stands.
@@ -584,8 +666,14 @@ class TGridJsonReader {
     }
 
     // An object, each member handed to `onMember(column, value)`.
-    template <typename F> bool readObject(F&& onMember) {
+    // A row object (`rowObject`) with pages packed keeps its page's string as the file holds it
+    // (m_storedPage) and hands an empty value in its place; the first member of the page's column
+    // is the page, as it is for any column.
+    template <typename F> bool readObject(F&& onMember, bool rowObject = false) {
         const TDepth depth(m_depth);
+        if (rowObject)
+            m_storedPage.reset();
+        bool pageSeen = false;
         if (depth.tooDeep() || !take('{'))
             return false;
         skipSpace();
@@ -599,7 +687,15 @@ class TGridJsonReader {
                 return false;
             skipSpace();
             std::optional<QString> value;
-            if (peek() == '"')
+            const bool firstPage = rowObject && *name == ColHtml && !pageSeen;
+            if (*name == ColHtml)
+                pageSeen = true;
+            if (firstPage && m_packPages && peek() == '"') {
+                m_storedPage = readStoredString();
+                if (!m_storedPage)
+                    return false;
+                value = QString();
+            } else if (peek() == '"')
                 value = readString();
             else if (peek() == '{' || peek() == '[')
                 value = skipValue() ? std::optional<QString>(QString()) : std::nullopt;
@@ -645,7 +741,9 @@ class TGridJsonReader {
     bool m_end = false;
     std::function<bool(QByteArray&)> m_more;
     bool m_packPages = false;
-    std::unique_ptr<TPageLine> m_packing; // pages being packed, made with the first row
+    std::unique_ptr<TPageLine> m_packing;   // pages being packed, made with the first row
+    std::optional<QByteArray> m_storedPage; // the page of the row object being read, as stored
+    std::vector<qsizetype> m_uEscapes;      // kept for its room
     int m_depth = 0;
     QStringDecoder m_decoder{"GBK", QStringConverter::Flag::Stateless};
 };
@@ -758,6 +856,26 @@ TGridJsonWriter::TGridJsonWriter(int colCount) : m_order(GridMemberOrder(colCoun
 
 void TGridJsonWriter::AppendRow(QByteArray& out, const QStringList& cells) const {
     appendRowJsonBytes(out, cells, m_order, m_names);
+}
+
+QString StoredJsonStringText(QByteArrayView body) {
+    bool high = false;
+    for (const char b : body)
+        if (uchar(b) >= 0x80) {
+            high = true;
+            break;
+        }
+    QString raw;
+    if (!high) {
+        raw = QString::fromLatin1(body);
+    } else if (!TAnsi::DecodeWellFormed(body, raw)) {
+        thread_local QStringDecoder decoder("GBK", QStringConverter::Flag::Stateless);
+        raw = decoder.decode(body);
+    }
+    // A backslash in the decoded text is an escape: a trail byte 0x5C decodes within its character.
+    if (!raw.contains(QLatin1Char('\\')))
+        return raw;
+    return unescapeJson(raw).value_or(QString());
 }
 
 std::optional<TGridJson> ReadGridJson(std::function<bool(QByteArray&)> more, bool packPages) {

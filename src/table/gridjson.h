@@ -50,8 +50,14 @@ class TGridJsonWriter {
     QByteArrayList m_names; // "\"7\":"
 };
 
+// The text of a string's body as the grid file stores it (the code page's bytes, with escapes),
+// read as the table reader reads it; a body the reader would refuse gives the empty text. Opens a
+// page packed with PackedText::PackStored.
+QString StoredJsonStringText(QByteArrayView body);
+
 // Reads the rows of the JSON text as `more` hands it over (appending the next piece to its argument,
 // false at the end), and the rest of the pieces after the table, so that a fault at the very end of
 // the source is found; nothing when the text is no table. With `packPages` each row's page is packed
-// as soon as its row is read (see TGridJson::pages).
+// as soon as its row is read (see TGridJson::pages), as the bytes the file holds when it is a
+// string (PackedText::PackStored), so that no page is decoded until it is opened.
 std::optional<TGridJson> ReadGridJson(std::function<bool(QByteArray&)> more, bool packPages = false);

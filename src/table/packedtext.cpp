@@ -1,5 +1,7 @@
 #include "table/packedtext.h"
 
+#include "table/gridjson.h"
+
 #include <zstd.h>
 
 #if defined(__SSE2__)
@@ -19,6 +21,8 @@ constexpr int PackLevel = -3;
 // text with a lone surrogate, which UTF-8 cannot carry) its UTF-16 units as they are.
 constexpr char Utf8Frame = '8';
 constexpr char Utf16Frame = 'W';
+// Or the body of a JSON string as the grid file stores it (PackStored).
+constexpr char StoredFrame = 'J';
 
 // One context per thread, kept: making one for every cell would cost more than small cells take.
 ZSTD_CCtx* compressor() {
@@ -83,6 +87,12 @@ QByteArray PackedText::Pack(QStringView text) {
     return compress(Utf8Frame, utf8.constData(), size_t(utf8.size()));
 }
 
+QByteArray PackedText::PackStored(QByteArrayView storedJsonString) {
+    if (storedJsonString.isEmpty())
+        return {};
+    return compress(StoredFrame, storedJsonString.data(), size_t(storedJsonString.size()));
+}
+
 QString PackedText::Unpack(const QByteArray& packed) {
     if (packed.size() < 2)
         return {};
@@ -100,5 +110,7 @@ QString PackedText::Unpack(const QByteArray& packed) {
         return {};
     if (packed[0] == Utf16Frame)
         return QString(reinterpret_cast<const QChar*>(bytes.constData()), bytes.size() / 2);
+    if (packed[0] == StoredFrame)
+        return StoredJsonStringText(bytes);
     return QString::fromUtf8(bytes);
 }

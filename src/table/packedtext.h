@@ -10,6 +10,10 @@ namespace PackedText {
 // The text compressed, every UTF-16 unit kept (a lone surrogate too); the empty text packs to
 // nothing. Throws std::bad_alloc when there is no memory for it.
 QByteArray Pack(QStringView text);
-// The text again; the empty text for nothing (and for bytes Pack did not make).
+// A page as the grid file stores it, packed without reading it: the body of its JSON string, in
+// the code page's bytes with its escapes, checked already (StoredJsonStringText reads it). Loading a
+// table so takes no decoding of its pages; a page is read when it is opened.
+QByteArray PackStored(QByteArrayView storedJsonString);
+// The text again; the empty text for nothing (and for bytes Pack or PackStored did not make).
 QString Unpack(const QByteArray& packed);
 } // namespace PackedText
