@@ -23,6 +23,7 @@ void WriteAttributeColumns(TRowWriter& row, const QStringList& entries) {
     struct TPlace {
         int col;
         bool isNew;
+        qsizetype colon; // where the entry's name ends, or -1: no name
     };
     QList<TPlace> places;
     places.reserve(entries.size());
@@ -36,15 +37,16 @@ void WriteAttributeColumns(TRowWriter& row, const QStringList& entries) {
         if (known == columnsOf.end())
             known = columnsOf.insert(key, row.AttributeColumnsNamed(key));
         const int used = usedOf[key]++;
-        places.append(used < known->size() ? TPlace{known->at(used), false} : TPlace{next++, true});
+        places.append(used < known->size() ? TPlace{known->at(used), false, colon}
+                                           : TPlace{next++, true, colon});
     }
     row.WidenTo(next);
     for (qsizetype i = 0; i < entries.size(); ++i) {
         const QString& e = entries[i];
-        const qsizetype colon = e.indexOf(QLatin1Char(':'));
-        if (places[i].isNew)
-            row.SetCell(places[i].col, 0, colon >= 0 ? e.left(colon) : QString());
-        row.SetCell(places[i].col, colon >= 0 ? e.mid(colon + 1) : e);
+        const TPlace& place = places[i];
+        if (place.isNew)
+            row.SetCell(place.col, 0, place.colon >= 0 ? e.left(place.colon) : QString());
+        row.SetCell(place.col, place.colon >= 0 ? e.mid(place.colon + 1) : e);
     }
 }
 

@@ -15,6 +15,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <deque>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -190,13 +191,20 @@ char* writeEscapedBytes(char* to, const QString& text) {
     return to;
 }
 
-// Reads the grid's JSON text straight from its bytes in the ANSI code page as they come from the
-// decipherer, a piece at a time, decoding each string on its own: neither the whole text nor its
-// bytes ever exist at once, only the table being read and a piece. The reader is as tolerant
-// as the grid file needs: raw control characters inside strings, the standard escapes, and values
-// of any kind (a value that is no string reads as its text). A lead byte of a double-byte
-// character takes the next byte as its second byte, so a second byte that happens to be "\" is no
-// escape.
+// A string's bytes in the code page as text: as Latin-1 when none is above 0x7F (`high` false; ASCII
+// is the same in every code page), else by the code page's table, and by ICU for bytes that are no
+// well-formed sequence.
+QString codePageText(QByteArrayView bytes, bool high) {
+    QString text;
+    if (!high)
+        text = QString::fromLatin1(bytes);
+    else if (!TAnsi::DecodeWellFormed(bytes, text)) {
+        thread_local QStringDecoder decoder("GBK", QStringConverter::Flag::Stateless);
+        text = decoder.decode(bytes);
+    }
+    return text;
+}
+
 // A string's text with its JSON escapes resolved; nothing for an escape JSON does not have.
 std::optional<QString> unescapeJson(const QString& raw) {
     QString out(raw.size(), Qt::Uninitialized);
@@ -269,9 +277,10 @@ bool unicodeEscapeValid(QByteArrayView body, qsizetype at) {
     return ok;
 }
 
-// One thread that packs the pages handed to it (PackedText::Pack), in the order handed. A table
-// read hands it one page per row; one thread for the whole read, not one per row (a thousand
-// threads made and ended cost more than the packing beside the reading saves).
+// One thread that packs the pages handed to it (PackedText), in the order handed. A table read hands
+// it one page per row; one thread for the whole read, not one per row (a thousand threads made and
+// ended cost more than the packing beside the reading saves). A page that could not be packed (no
+// memory) throws where it is taken, on the reader's thread, as packing it there would.
 class TPageLine {
   public:
     TPageLine() : m_thread([this] { run(); }) {}
@@ -305,10 +314,12 @@ class TPageLine {
     QByteArray Take() {
         std::unique_lock lock(m_mutex);
         m_changed.wait(lock, [this] { return !m_out.empty(); });
-        QByteArray packed = std::move(m_out.front());
+        TPacked packed = std::move(m_out.front());
         m_out.pop_front();
         --m_pending;
-        return packed;
+        if (packed.failure)
+            std::rethrow_exception(packed.failure);
+        return std::move(packed.bytes);
     }
     // Pushed and not yet taken.
     size_t Pending() const {
@@ -326,8 +337,13 @@ class TPageLine {
             TPage page = std::move(m_in.front());
             m_in.pop_front();
             lock.unlock();
-            QByteArray packed =
-                page.isStored ? PackedText::PackStored(page.stored) : PackedText::Pack(page.text);
+            TPacked packed;
+            try {
+                packed.bytes =
+                    page.isStored ? PackedText::PackStored(page.stored) : PackedText::Pack(page.text);
+            } catch (...) {
+                packed.failure = std::current_exception();
+            }
             page = TPage();
             lock.lock();
             m_out.push_back(std::move(packed));
@@ -337,13 +353,24 @@ class TPageLine {
 
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;
+    struct TPacked {
+        QByteArray bytes;
+        std::exception_ptr failure;
+    };
     std::deque<TPage> m_in;
-    std::deque<QByteArray> m_out;
+    std::deque<TPacked> m_out;
     size_t m_pending = 0;
     bool m_closing = false;
     std::thread m_thread; // last: it starts when everything above is there
 };
 
+// Reads the grid's JSON text straight from its bytes in the ANSI code page as they come from the
+// decipherer, a piece at a time, decoding each string on its own: neither the whole text nor its
+// bytes ever exist at once, only the table being read and a piece. The reader is as tolerant
+// as the grid file needs: raw control characters inside strings, the standard escapes, and values
+// of any kind (a value that is no string reads as its text). A lead byte of a double-byte
+// character takes the next byte as its second byte, so a second byte that happens to be "\" is no
+// escape.
 class TGridJsonReader {
   public:
     // The whole text at once.
@@ -592,12 +619,7 @@ class TGridJsonReader {
         bool escaped = false, high = false;
         if (!scanString(start, escaped, high))
             return std::nullopt;
-        const QByteArrayView bytes(s.constData() + start, i - start);
-        QString raw;
-        if (!high)
-            raw = QString::fromLatin1(bytes); // ASCII, the same in every code page
-        else if (!TAnsi::DecodeWellFormed(bytes, raw))
-            raw = m_decoder.decode(bytes);
+        const QString raw = codePageText(QByteArrayView(s.constData() + start, i - start), high);
         ++i; // the closing quote
         return escaped ? unescapeJson(raw) : raw;
     }
@@ -745,7 +767,6 @@ class TGridJsonReader {
     std::optional<QByteArray> m_storedPage; // the page of the row object being read, as stored
     std::vector<qsizetype> m_uEscapes;      // kept for its room
     int m_depth = 0;
-    QStringDecoder m_decoder{"GBK", QStringConverter::Flag::Stateless};
 };
 
 TError damaged(const QString& why) {
@@ -859,19 +880,8 @@ void TGridJsonWriter::AppendRow(QByteArray& out, const QStringList& cells) const
 }
 
 QString StoredJsonStringText(QByteArrayView body) {
-    bool high = false;
-    for (const char b : body)
-        if (uchar(b) >= 0x80) {
-            high = true;
-            break;
-        }
-    QString raw;
-    if (!high) {
-        raw = QString::fromLatin1(body);
-    } else if (!TAnsi::DecodeWellFormed(body, raw)) {
-        thread_local QStringDecoder decoder("GBK", QStringConverter::Flag::Stateless);
-        raw = decoder.decode(body);
-    }
+    const bool high = std::any_of(body.begin(), body.end(), [](char b) { return uchar(b) >= 0x80; });
+    const QString raw = codePageText(body, high);
     // A backslash in the decoded text is an escape: a trail byte 0x5C decodes within its character.
     if (!raw.contains(QLatin1Char('\\')))
         return raw;

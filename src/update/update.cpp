@@ -362,6 +362,10 @@ TJobResult DownloadUpdate(const TJobContext& job, const QString& installDir, con
     if (QFileInfo(QDir(installDir).filePath(TPaths::CliExecutableName())).isFile())
         names.append(TPaths::CliExecutableName());
     QStringList staged;
+    // The run log names the program a reason is about, unless it is the window program.
+    const auto about = [](const QString& name, const QString& why) {
+        return name == TPaths::WindowExecutableName() ? why : name + QStringLiteral("：") + why;
+    };
     for (const QString& name : names) {
         const std::variant<TFetchedProgram, TFetchFailure> fetched =
             fetchSigned(tc, job, publisher, name, trust);
@@ -370,16 +374,13 @@ TJobResult DownloadUpdate(const TJobContext& job, const QString& installDir, con
                 job.Report().Log(QStringLiteral("发布者没有发布 %1 的新版本，它保持原来的版本").arg(name));
                 continue;
             }
-            return fail(name == TPaths::WindowExecutableName() ? failure->Why
-                                                               : name + QStringLiteral("：") + failure->Why);
+            return fail(about(name, failure->Why));
         }
         const TFetchedProgram& program = std::get<TFetchedProgram>(fetched);
         if (const TStatus folder = MakeRealFolder(QDir(installDir).filePath(QStringLiteral("bak"))); !folder)
             return fail(QStringLiteral("文件夹 bak 无法创建：") + folder.error().Detail);
         if (const TStatus tried = writeTrial(installDir, program, trust.Version); !tried)
-            return fail(name == TPaths::WindowExecutableName()
-                            ? tried.error().Detail
-                            : name + QStringLiteral("：") + tried.error().Detail);
+            return fail(about(name, tried.error().Detail));
         trials.append(StagedExecutable(installDir, name) + QStringLiteral(".check"));
         staged.append(StagedExecutable(installDir, name));
     }
