@@ -49,6 +49,7 @@ class TestItemTable : public QObject {
     void resetDropsRowsAndAttributeColumns();
     void packedTextKeepsEveryUnit_data();
     void packedTextKeepsEveryUnit();
+    void packedBlocksOutliveTheirPacker();
     void pagesFollowTheirRows();
     void handedOverAppendsAreUnits();
     void modelFollowsHandedOverChanges();
@@ -212,13 +213,49 @@ void TestItemTable::packedTextKeepsEveryUnit_data() {
 
 void TestItemTable::packedTextKeepsEveryUnit() {
     QFETCH(QString, text);
-    const QByteArray packed = PackedText::Pack(text);
+    const TPackedText packed = PackedText::Pack(text);
     QCOMPARE(PackedText::Unpack(packed), text);
+    const QByteArrayView bytes = packed.Bytes();
     if (text.size() > 10000)
-        QVERIFY2(packed.size() * 10 < text.size() * 2, "markup is kept in a tenth of its room or less");
+        QVERIFY2(bytes.size() * 10 < text.size() * 2, "markup is kept in a tenth of its room or less");
+    // Packed into a shared block, it reads the same.
+    {
+        TPackedTextBlocks blocks;
+        QCOMPARE(PackedText::Unpack(blocks.Pack(text)), text);
+    }
     // Bytes it did not make give nothing, not garbage or a crash.
-    QCOMPARE(PackedText::Unpack(packed.left(packed.size() / 2)), QString());
-    QCOMPARE(PackedText::Unpack("8not a frame"), QString());
+    QCOMPARE(PackedText::Unpack(TPackedText::FromBytes(bytes.first(bytes.size() / 2))), QString());
+    QCOMPARE(PackedText::Unpack(TPackedText::FromBytes("8not a frame")), QString());
+}
+
+void TestItemTable::packedBlocksOutliveTheirPacker() {
+    // A loaded table's pages lie side by side in blocks of memory that the packer hands back in part
+    // when it is done: every page must stay whole after that, whichever pages go first, including
+    // pages on both sides of a block's edge and one too large for a block.
+    QList<QString> texts;
+    QList<TPackedText> packed;
+    {
+        TPackedTextBlocks blocks;
+        for (int i = 0; i < 60; ++i) {
+            // Random-looking digits barely compress, so the blocks fill and new ones begin.
+            QString text;
+            quint32 x = 2463534242u + quint32(i);
+            for (int j = 0; j < 600000; ++j) {
+                x ^= x << 13, x ^= x >> 17, x ^= x << 5;
+                text += QChar(u'0' + char16_t(x % 10));
+            }
+            if (i == 30)
+                text = text.repeated(16); // past a quarter of a block even if it packs well: alone
+            texts.append(text);
+            packed.append(i % 2 ? blocks.Pack(text) : blocks.PackStored(text.toLatin1()));
+        }
+    }
+    for (int i = 0; i < packed.size(); i += 3)
+        packed[i] = TPackedText();
+    for (int i = 0; i < packed.size(); ++i) {
+        if (i % 3 != 0)
+            QCOMPARE(PackedText::Unpack(packed[i]), texts[i]);
+    }
 }
 
 void TestItemTable::pagesFollowTheirRows() {

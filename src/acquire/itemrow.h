@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/job.h"
+#include "table/packedtext.h"
 
 #include <QString>
 #include <QStringList>
@@ -24,7 +25,7 @@ struct TItemRowValues {
     QString delivery;
     QString detail; // the description
     QString page;
-    QByteArray packedPage; // the page packed (PackedText), in place of `page` when that is empty
+    TPackedText packedPage; // the page packed, in place of `page` when that is empty
     QString link;
     QString watermark;
     QStringList attributes; // "name:value" entries

@@ -15,6 +15,7 @@
 #include <array>
 #include <atomic>
 #include <condition_variable>
+#include <cstring>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -398,8 +399,8 @@ struct TCipherReader::TState {
     quint64 stored = 0; // the length the prefix gives
     quint64 given = 0;  // plaintext bytes handed out
     quint64 deciphered = 0;
-    QByteArray carry; // digits of an incomplete block
-    QByteArray blocks;
+    QByteArray digits; // the digits being read; the first `carried` are an incomplete block's
+    qsizetype carried = 0;
     QByteArray tail; // with checkLength: the bytes past the stored length (the padding)
     std::optional<TError> error;
 };
@@ -409,11 +410,11 @@ TCipherReader::TCipherReader(QIODevice& in, const QByteArray& key, int keySize, 
 
 TCipherReader::~TCipherReader() = default;
 
-TResult<QByteArray> TCipherReader::Next() {
+TResult<qsizetype> TCipherReader::AppendNext(QByteArray& text) {
     if (d->error)
         return *d->error;
     if (d->ended)
-        return QByteArray();
+        return qsizetype(0);
     auto fail = [this](const char* why) -> TError {
         d->error = damaged(why);
         return *d->error;
@@ -423,7 +424,7 @@ TResult<QByteArray> TCipherReader::Next() {
         const QByteArray prefix = d->in.read(16);
         if (prefix.isEmpty()) {
             d->ended = true;
-            return QByteArray();
+            return qsizetype(0);
         }
         if (prefix.size() < 16)
             return fail("数据太短，无法读取");
@@ -434,15 +435,21 @@ TResult<QByteArray> TCipherReader::Next() {
             d->stored = d->stored << 8 | uchar(lengthBytes[i]);
     }
     while (true) {
-        QByteArray piece = d->in.read(2 * PieceBytes);
-        if (piece.isEmpty()) {
+        // The digits are read into the same buffer every time, after those of an incomplete block
+        // the last piece left, and deciphered straight onto the end of the text: a file of any size
+        // is read with the same few megabytes.
+        QByteArray& hex = d->digits;
+        const qsizetype carried = d->carried;
+        hex.resize(carried + 2 * PieceBytes);
+        const qint64 got = d->in.read(hex.data() + carried, 2 * PieceBytes);
+        if (got <= 0) {
             // The end: what follows the prefix must be a whole, non-zero number of blocks (an odd
             // last digit is not part of any byte), and with checkLength the stored length must
             // agree with the content.
             d->ended = true;
             if (!d->aes.ok())
                 return fail("解密失败");
-            if (d->carry.size() > 1 || d->deciphered == 0)
+            if (carried > 1 || d->deciphered == 0)
                 return fail("密文长度不对，无法解密");
             if (d->checkLength) {
                 bool agrees = d->stored <= d->deciphered && d->deciphered - d->stored < 16;
@@ -451,37 +458,45 @@ TResult<QByteArray> TCipherReader::Next() {
                 if (!agrees)
                     return fail("保存的长度与内容不符");
             }
-            return QByteArray();
+            return qsizetype(0);
         }
-        if (!d->carry.isEmpty()) {
-            piece.prepend(d->carry);
-            d->carry.clear();
-        }
-        const qsizetype whole = piece.size() - piece.size() % 32;
-        d->carry = piece.sliced(whole);
-        if (whole == 0)
+        const qsizetype have = carried + qsizetype(got);
+        const qsizetype whole = have - have % 32;
+        if (whole == 0) {
+            d->carried = have;
             continue;
+        }
         const qsizetype bytes = whole / 2;
-        QByteArray plain(bytes, Qt::Uninitialized);
-        if (!fromHex(piece.constData(), bytes, plain.data()))
+        const qsizetype at = text.size();
+        text.resize(at + bytes);
+        char* plain = text.data() + at;
+        if (!fromHex(hex.constData(), bytes, plain)) {
+            text.truncate(at);
             return fail("不是有效的十六进制文本");
-        d->aes.run(plain.constData(), bytes, plain.data());
-        if (!d->aes.ok())
+        }
+        d->aes.run(plain, bytes, plain);
+        if (!d->aes.ok()) {
+            text.truncate(at);
             return fail("解密失败");
+        }
+        std::memmove(hex.data(), hex.constData() + whole, size_t(have - whole));
+        d->carried = have - whole;
         d->deciphered += quint64(bytes);
         if (!d->checkLength) {
             d->given += quint64(bytes);
-            return plain;
+            return bytes;
         }
         // Only the stored length is text; the rest is padding, checked at the end.
         const quint64 room = d->stored > d->given ? d->stored - d->given : 0;
+        qsizetype given = bytes;
         if (quint64(bytes) > room) {
-            d->tail.append(plain.sliced(qsizetype(room)));
-            plain.truncate(qsizetype(room));
+            given = qsizetype(room);
+            d->tail.append(plain + given, bytes - given);
+            text.truncate(at + given);
         }
-        d->given += quint64(plain.size());
-        if (!plain.isEmpty())
-            return plain;
+        d->given += quint64(given);
+        if (given > 0)
+            return given;
     }
 }
 
@@ -491,12 +506,11 @@ TResult<QByteArray> DecryptDevice(QIODevice& in, const QByteArray& key, int keyS
     if (const qint64 size = in.size() - in.pos(); !in.isSequential() && size > 0)
         plain.reserve(size / 2);
     while (true) {
-        const TResult<QByteArray> piece = reader.Next();
-        if (!piece)
-            return piece.error();
-        if (piece->isEmpty())
+        const TResult<qsizetype> appended = reader.AppendNext(plain);
+        if (!appended)
+            return appended.error();
+        if (*appended == 0)
             break;
-        plain += *piece;
     }
     return trimmed(plain);
 }

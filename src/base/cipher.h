@@ -47,16 +47,16 @@ class TCipherWriter {
 };
 
 // The same cipher read from a device a piece at a time, for texts too large to hold twice: each
-// Next gives the next piece of the plaintext (with `checkLength`, only up to the stored length),
-// untrimmed, and the empty array at the end. The errors are DecryptDevice's; the checks that need
-// the whole text (the block count, the stored length against the padding) fail the Next that
-// reaches the end, so a reader must not count the text as read before Next has given the empty
-// array.
+// AppendNext appends the next piece of the plaintext to `text` (with `checkLength`, only up to the
+// stored length), untrimmed, and gives how many bytes it appended: none at the end. The errors are
+// DecryptDevice's; the checks that need the whole text (the block count, the stored length against
+// the padding) fail the call that reaches the end, so a reader must not count the text as read
+// before a call has appended nothing.
 class TCipherReader {
   public:
     TCipherReader(QIODevice& in, const QByteArray& key, int keySize = 0, bool checkLength = false);
     ~TCipherReader();
-    TResult<QByteArray> Next();
+    TResult<qsizetype> AppendNext(QByteArray& text);
 
   private:
     struct TState;

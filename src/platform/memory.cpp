@@ -1,9 +1,13 @@
 #include "platform/memory.h"
 
 #include <cstdlib> // defines __GLIBC__ where the C library is glibc
+#include <new>
 
 #if defined(__GLIBC__)
 #include <malloc.h>
+#endif
+#if defined(__linux__)
+#include <sys/mman.h>
 #endif
 
 void TMemory::SuitLargeTexts() {
@@ -14,3 +18,53 @@ void TMemory::SuitLargeTexts() {
     mallopt(M_TRIM_THRESHOLD, 256 << 20);
 #endif
 }
+
+namespace {
+
+constexpr size_t LargePage = size_t(2) << 20;
+
+size_t roundUp(size_t bytes, size_t unit) {
+    return (bytes + unit - 1) / unit * unit;
+}
+
+} // namespace
+
+#if defined(__linux__)
+
+TMemoryBlock::TMemoryBlock(size_t bytes) : m_size(roundUp(bytes, LargePage)) {
+    void* p = ::mmap(nullptr, m_size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED)
+        throw std::bad_alloc();
+    // Only advice: where large pages are off or used up, the block has ordinary ones.
+    ::madvise(p, m_size, MADV_HUGEPAGE);
+    m_data = static_cast<char*>(p);
+}
+
+TMemoryBlock::~TMemoryBlock() {
+    if (m_data)
+        ::munmap(m_data, m_size);
+}
+
+void TMemoryBlock::ShrinkTo(size_t bytes) {
+    const size_t keep = roundUp(bytes, LargePage);
+    if (keep >= m_size)
+        return;
+    if (::munmap(m_data + keep, m_size - keep) == 0)
+        m_size = keep;
+}
+
+#else
+
+TMemoryBlock::TMemoryBlock(size_t bytes) : m_size(bytes) {
+    m_data = static_cast<char*>(std::malloc(bytes ? bytes : 1));
+    if (!m_data)
+        throw std::bad_alloc();
+}
+
+TMemoryBlock::~TMemoryBlock() {
+    std::free(m_data);
+}
+
+void TMemoryBlock::ShrinkTo(size_t) {}
+
+#endif

@@ -1,7 +1,10 @@
 #pragma once
 
+#include <cstddef>
+
 // The allocator's settings for a program that reads and writes texts of megabytes one after
-// another (each item's page, deciphered, decoded, packed), on several threads.
+// another (each item's page, deciphered, decoded, packed), on several threads, and the memory for
+// what a table keeps of them.
 namespace TMemory {
 
 // Keeps freed blocks of up to 64 MB in the heap for the next such text instead of handing them
@@ -12,3 +15,27 @@ namespace TMemory {
 void SuitLargeTexts();
 
 } // namespace TMemory
+
+// A block of memory taken from the system in one piece, for many things written once, one after
+// another, and kept together (the packed pages of a loaded table). Where the system has large pages
+// (2 MB), the block asks for them: the first write into fresh memory costs a page fault, and on a
+// virtual machine a fault costs microseconds; with large pages one fault serves 2 MB instead of
+// 4 KB. Without them it is ordinary memory.
+class TMemoryBlock {
+  public:
+    // Throws std::bad_alloc when the system has no room for it.
+    explicit TMemoryBlock(size_t bytes);
+    ~TMemoryBlock();
+    TMemoryBlock(const TMemoryBlock&) = delete;
+    TMemoryBlock& operator=(const TMemoryBlock&) = delete;
+
+    char* Data() const { return m_data; }
+    size_t Size() const { return m_size; }
+    // Hands what lies beyond the first `bytes` back to the system (rounded up to a large page);
+    // what lies before stays as it is.
+    void ShrinkTo(size_t bytes);
+
+  private:
+    char* m_data = nullptr;
+    size_t m_size = 0;
+};

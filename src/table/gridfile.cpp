@@ -103,13 +103,12 @@ TStatus loadGrid(TItemTable& grid, const QString& FileName) {
     std::optional<TError> cipherError;
     std::optional<TGridJson> table = ReadGridJson(
         [&cipher, &cipherError](QByteArray& text) {
-            const TResult<QByteArray> piece = cipher.Next();
-            if (!piece) {
-                cipherError = piece.error();
+            const TResult<qsizetype> appended = cipher.AppendNext(text);
+            if (!appended) {
+                cipherError = appended.error();
                 return false;
             }
-            text += *piece;
-            return !piece->isEmpty();
+            return *appended > 0;
         },
         true);
     if (cipherError)
@@ -120,7 +119,7 @@ TStatus loadGrid(TItemTable& grid, const QString& FileName) {
     // just that). Rows after an element that could not be read stay empty.
     const int rowCount = table->elementCount;
     QList<QStringList> rows = std::move(table.value().rows);
-    QList<QByteArray> pages = std::move(table.value().pages);
+    QList<TPackedText> pages = std::move(table.value().pages);
     while (rows.size() < rowCount)
         rows.append(QStringList(table->colCount));
     grid.Replace(std::move(rows), table->colCount, std::move(pages));

@@ -311,7 +311,7 @@ class TPageLine {
         m_changed.notify_all();
     }
     // The oldest page pushed and not yet taken, packed (waiting for it).
-    QByteArray Take() {
+    TPackedText Take() {
         std::unique_lock lock(m_mutex);
         m_changed.wait(lock, [this] { return !m_out.empty(); });
         TPacked packed = std::move(m_out.front());
@@ -320,6 +320,16 @@ class TPageLine {
         if (packed.failure)
             std::rethrow_exception(packed.failure);
         return std::move(packed.bytes);
+    }
+    // A buffer of a stored page already packed, to copy the next one into (empty when there is
+    // none): the pages' buffers go round instead of each being new memory, faulted in afresh.
+    QByteArray Spare() {
+        std::lock_guard lock(m_mutex);
+        if (m_spare.empty())
+            return {};
+        QByteArray spare = std::move(m_spare.back());
+        m_spare.pop_back();
+        return spare;
     }
     // Pushed and not yet taken.
     size_t Pending() const {
@@ -339,13 +349,15 @@ class TPageLine {
             lock.unlock();
             TPacked packed;
             try {
-                packed.bytes =
-                    page.isStored ? PackedText::PackStored(page.stored) : PackedText::Pack(page.text);
+                packed.bytes = page.isStored ? m_blocks.PackStored(page.stored) : m_blocks.Pack(page.text);
             } catch (...) {
                 packed.failure = std::current_exception();
             }
-            page = TPage();
+            page.text = QString();
             lock.lock();
+            if (page.isStored && m_spare.size() < 8)
+                m_spare.push_back(std::move(page.stored));
+            page = TPage();
             m_out.push_back(std::move(packed));
             m_changed.notify_all();
         }
@@ -353,12 +365,14 @@ class TPageLine {
 
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;
+    TPackedTextBlocks m_blocks; // the packing thread's own
     struct TPacked {
-        QByteArray bytes;
+        TPackedText bytes;
         std::exception_ptr failure;
     };
     std::deque<TPage> m_in;
     std::deque<TPacked> m_out;
+    std::vector<QByteArray> m_spare;
     size_t m_pending = 0;
     bool m_closing = false;
     std::thread m_thread; // last: it starts when everything above is there
@@ -404,7 +418,7 @@ class TGridJsonReader {
     }
     std::optional<TGridJson> finish(std::optional<TGridJson> grid) {
         while (m_packing && m_packing->Pending() > 0) {
-            QByteArray packed = m_packing->Take();
+            TPackedText packed = m_packing->Take();
             if (grid)
                 grid->pages.append(std::move(packed));
         }
@@ -521,7 +535,10 @@ class TGridJsonReader {
     // Drops the bytes read so far; only between values, where nothing refers to them.
     void compact() {
         if (i >= (qsizetype(4) << 20)) {
-            s.remove(0, i);
+            // Moved down in place rather than removed: the buffer then keeps its room at its end,
+            // where the next pieces are deciphered into, and is never made anew.
+            std::memmove(s.data(), s.constData() + i, size_t(s.size() - i));
+            s.truncate(s.size() - i);
             i = 0;
         }
     }
@@ -637,7 +654,10 @@ class TGridJsonReader {
             if (!unicodeEscapeValid(bytes, at))
                 return std::nullopt;
         ++i; // the closing quote
-        return bytes.toByteArray();
+        QByteArray page = m_packing ? m_packing->Spare() : QByteArray();
+        page.resize(bytes.size()); // in the room it has when it held a page before
+        std::memcpy(page.data(), bytes.data(), size_t(bytes.size()));
+        return page;
     }
 
     // A value that is no string, object or array: its text as it stands.

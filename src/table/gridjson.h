@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/result.h"
+#include "table/packedtext.h"
 
 #include <QByteArray>
 #include <QByteArrayList>
@@ -25,7 +26,7 @@ struct TGridJson {
     QList<QStringList> rows; // the rows read, in order
     // With the pages packed (ReadGridJson's packPages): each row's page (PackedText), parallel to
     // rows, whose ColHtml cells are empty then.
-    QList<QByteArray> pages;
+    QList<TPackedText> pages;
     int colCount = 0;
     int elementCount = 0; // the elements of the array (rows read or not)
     bool complete = true;

@@ -23,7 +23,7 @@ void TRowWriter::SetCell(int col, int row, const QString& text) {
     m_table.setCellAt(col, row, text);
 }
 
-void TRowWriter::SetPackedPage(const QByteArray& packed) {
+void TRowWriter::SetPackedPage(const TPackedText& packed) {
     ++m_table.m_revision;
     m_table.m_pages[m_row] = packed;
 }
@@ -74,7 +74,7 @@ TItemTable::TItemTable(QObject* parent) : QObject(parent) {
 }
 
 void TItemTable::appendRow(QStringList cells) {
-    QByteArray page;
+    TPackedText page;
     if (ColHtml < cells.size()) {
         page = PackedText::Pack(cells[ColHtml]);
         cells[ColHtml].clear();
@@ -387,19 +387,19 @@ void TItemTable::Replace(const QList<QStringList>& rows, int colCount) {
             colCount = std::max(colCount, int(cells.size()));
     }
     QList<QStringList> kept;
-    QList<QByteArray> pages;
+    QList<TPackedText> pages;
     kept.reserve(rows.size());
     pages.reserve(rows.size());
     for (const QStringList& cells : rows) {
         kept.append(cells);
-        pages.append(ColHtml < cells.size() ? PackedText::Pack(cells[ColHtml]) : QByteArray());
+        pages.append(ColHtml < cells.size() ? PackedText::Pack(cells[ColHtml]) : TPackedText());
         if (ColHtml < cells.size())
             kept.last()[ColHtml].clear();
     }
     Replace(std::move(kept), colCount, std::move(pages));
 }
 
-void TItemTable::Replace(QList<QStringList>&& rows, int colCount, QList<QByteArray>&& packedPages) {
+void TItemTable::Replace(QList<QStringList>&& rows, int colCount, QList<TPackedText>&& packedPages) {
     ownThread();
     m_rows = std::move(rows);
     m_pages = std::move(packedPages);
@@ -412,7 +412,7 @@ void TItemTable::Replace(QList<QStringList>&& rows, int colCount, QList<QByteArr
     }
     if (m_rows.isEmpty()) {
         m_rows.append(QStringList());
-        m_pages.append(QByteArray());
+        m_pages.append(TPackedText());
     }
     m_ids.clear();
     for (qsizetype r = 0; r < m_rows.size(); ++r)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/itemcolumns.h"
+#include "table/packedtext.h"
 
 #include <QHash>
 #include <QList>
@@ -25,7 +26,7 @@ class TRowWriter {
     void SetCell(int col, const QString& text);          // a cell of the appended row
     void SetCell(int col, int row, const QString& text); // any existing cell, e.g. a caption
     // The appended row's page (ColHtml), packed already (PackedText::Pack).
-    void SetPackedPage(const QByteArray& packed);
+    void SetPackedPage(const TPackedText& packed);
     QString Cell(int col, int row) const;
     int ColCount() const;
     void WidenTo(int colCount); // never narrows
@@ -53,8 +54,8 @@ struct TItemEdit {
 // A copy of one row with its identity. The page (ColHtml) stays packed until it is asked for.
 struct TRowCopy {
     quint64 Id = 0;
-    QStringList Cells;     // padded to ColCount; the page's cell is empty here (see Cell)
-    QByteArray PackedPage; // the page, packed (PackedText)
+    QStringList Cells;      // padded to ColCount; the page's cell is empty here (see Cell)
+    TPackedText PackedPage; // the page, packed
     QString Cell(int col) const;
 };
 
@@ -139,7 +140,7 @@ class TItemTable : public QObject {
     void Replace(const QList<QStringList>& rows, int colCount = -1);
     // The same with the rows' pages packed already (a row's ColHtml cell is not read then): the
     // loader packs each page as it reads it, so the table's whole text never is in memory at once.
-    void Replace(QList<QStringList>&& rows, int colCount, QList<QByteArray>&& packedPages);
+    void Replace(QList<QStringList>&& rows, int colCount, QList<TPackedText>&& packedPages);
 
     static QStringList FixedCaptions() { return ::FixedCaptions(); }
 
@@ -169,8 +170,8 @@ class TItemTable : public QObject {
     // A row's page (ColHtml) is not among its cells but in m_pages, packed: it takes most of the
     // table's room, and only jobs and the save read it.
     QList<QStringList> m_rows;
-    QList<QByteArray> m_pages; // parallel to m_rows
-    QList<quint64> m_ids;      // the identity of each row, parallel to m_rows
+    QList<TPackedText> m_pages; // parallel to m_rows
+    QList<quint64> m_ids;       // the identity of each row, parallel to m_rows
     quint64 m_nextId = 1;
     quint64 m_revision = 0;
     int m_colCount = ColFixedCount;

@@ -1,5 +1,6 @@
 #include "table/packedtext.h"
 
+#include "platform/memory.h"
 #include "table/gridjson.h"
 
 #include <zstd.h>
@@ -8,14 +9,16 @@
 #include <emmintrin.h>
 #endif
 
+#include <cstring>
 #include <memory>
 #include <new>
 
 namespace {
 
-// Fast rather than small: a negative level compresses markup several times over at a few hundred
-// megabytes a second.
-constexpr int PackLevel = -3;
+// Fast rather than small: at this level zstd packs markup about four times over at more than a
+// gigabyte a second, so that packing a loading table's pages on one thread keeps up with the
+// reading (a quarter of the memory is plenty: the pages' UTF-16 text would be eight times as much).
+constexpr int PackLevel = -20;
 
 // The first byte of a packed text says what the frame after it holds: the text's UTF-8, or (for a
 // text with a lone surrogate, which UTF-8 cannot carry) its UTF-16 units as they are.
@@ -61,42 +64,86 @@ bool hasLoneSurrogate(QStringView text) {
     return false;
 }
 
-QByteArray compress(char kind, const char* data, size_t size) {
-    QByteArray packed(qsizetype(1 + ZSTD_compressBound(size)), Qt::Uninitialized);
-    packed[0] = kind;
+// Compresses `size` bytes into `to` (room for ZSTD_compressBound(size) + 1), the frame's kind
+// first; the bytes written.
+size_t compressInto(char* to, size_t room, char kind, const char* data, size_t size) {
+    to[0] = kind;
     ZSTD_CCtx* context = compressor();
     if (!context)
         throw std::bad_alloc();
-    const size_t written =
-        ZSTD_compressCCtx(context, packed.data() + 1, size_t(packed.size()) - 1, data, size, PackLevel);
+    const size_t written = ZSTD_compressCCtx(context, to + 1, room - 1, data, size, PackLevel);
     if (ZSTD_isError(written))
         throw std::bad_alloc(); // with room for the bound, zstd fails only when it cannot get memory
-    packed.truncate(qsizetype(1 + written));
-    packed.squeeze();
+    return 1 + written;
+}
+
+size_t roomFor(size_t size) {
+    return 1 + ZSTD_compressBound(size);
+}
+
+// A text packed on its own: compressed into a buffer the thread keeps, then copied to memory of
+// its exact size.
+TPackedText packAlone(char kind, const char* data, size_t size) {
+    thread_local QByteArray scratch;
+    const size_t room = roomFor(size);
+    if (size_t(scratch.size()) < room)
+        scratch.resize(qsizetype(room));
+    const size_t written = compressInto(scratch.data(), room, kind, data, size);
+    TPackedText packed = TPackedText::FromBytes(QByteArrayView(scratch.constData(), qsizetype(written)));
+    // A rare huge page's buffer is not kept for the life of the thread.
+    if (scratch.size() > (16 << 20))
+        scratch = QByteArray();
     return packed;
+}
+
+// The blocks a loaded table's pages are packed into; a page whose bound is over a quarter of it is
+// packed on its own.
+constexpr size_t BlockBytes = size_t(32) << 20;
+
+} // namespace
+
+TPackedText TPackedText::FromBytes(QByteArrayView bytes) {
+    if (bytes.isEmpty())
+        return {};
+    std::shared_ptr<char[]> data = std::make_shared_for_overwrite<char[]>(size_t(bytes.size()));
+    char* raw = data.get();
+    std::memcpy(raw, bytes.data(), size_t(bytes.size()));
+    return TPackedText(std::shared_ptr<const char>(std::move(data), raw), bytes.size());
+}
+
+namespace {
+
+// What Pack and PackStored pack, and how: into `blocks` when there are some, else on its own.
+template <typename Packer> TPackedText packText(QStringView text, Packer&& pack) {
+    if (text.isEmpty())
+        return {};
+    if (hasLoneSurrogate(text))
+        return pack(Utf16Frame, reinterpret_cast<const char*>(text.utf16()), size_t(text.size()) * 2);
+    const QByteArray utf8 = text.toUtf8();
+    return pack(Utf8Frame, utf8.constData(), size_t(utf8.size()));
+}
+
+template <typename Packer> TPackedText packStored(QByteArrayView stored, Packer&& pack) {
+    if (stored.isEmpty())
+        return {};
+    return pack(StoredFrame, stored.data(), size_t(stored.size()));
 }
 
 } // namespace
 
-QByteArray PackedText::Pack(QStringView text) {
-    if (text.isEmpty())
-        return {};
-    if (hasLoneSurrogate(text))
-        return compress(Utf16Frame, reinterpret_cast<const char*>(text.utf16()), size_t(text.size()) * 2);
-    const QByteArray utf8 = text.toUtf8();
-    return compress(Utf8Frame, utf8.constData(), size_t(utf8.size()));
+TPackedText PackedText::Pack(QStringView text) {
+    return packText(text, packAlone);
 }
 
-QByteArray PackedText::PackStored(QByteArrayView storedJsonString) {
-    if (storedJsonString.isEmpty())
-        return {};
-    return compress(StoredFrame, storedJsonString.data(), size_t(storedJsonString.size()));
+TPackedText PackedText::PackStored(QByteArrayView storedJsonString) {
+    return packStored(storedJsonString, packAlone);
 }
 
-QString PackedText::Unpack(const QByteArray& packed) {
+QString PackedText::Unpack(const TPackedText& packedText) {
+    const QByteArrayView packed = packedText.Bytes();
     if (packed.size() < 2)
         return {};
-    const char* frame = packed.constData() + 1;
+    const char* frame = packed.data() + 1;
     const size_t frameSize = size_t(packed.size()) - 1;
     const unsigned long long size = ZSTD_getFrameContentSize(frame, frameSize);
     if (size == ZSTD_CONTENTSIZE_ERROR || size == ZSTD_CONTENTSIZE_UNKNOWN)
@@ -113,4 +160,53 @@ QString PackedText::Unpack(const QByteArray& packed) {
     if (packed[0] == StoredFrame)
         return StoredJsonStringText(bytes);
     return QString::fromUtf8(bytes);
+}
+
+TPackedTextBlocks::TPackedTextBlocks() = default;
+
+TPackedTextBlocks::~TPackedTextBlocks() {
+    closeBlock();
+}
+
+TPackedText TPackedTextBlocks::Pack(QStringView text) {
+    return packText(text,
+                    [this](char kind, const char* data, size_t size) { return pack(kind, data, size); });
+}
+
+TPackedText TPackedTextBlocks::PackStored(QByteArrayView storedJsonString) {
+    return packStored(storedJsonString,
+                      [this](char kind, const char* data, size_t size) { return pack(kind, data, size); });
+}
+
+TPackedText TPackedTextBlocks::pack(char kind, const char* data, size_t size) {
+    const size_t bound = roomFor(size);
+    char* to = room(bound);
+    if (!to)
+        return packAlone(kind, data, size);
+    return take(compressInto(to, bound, kind, data, size));
+}
+
+char* TPackedTextBlocks::room(size_t bytes) {
+    if (bytes > BlockBytes / 4)
+        return nullptr;
+    if (!m_block || m_block->Size() - m_used < bytes) {
+        closeBlock();
+        m_block = std::make_shared<TMemoryBlock>(BlockBytes);
+        m_used = 0;
+    }
+    return m_block->Data() + m_used;
+}
+
+TPackedText TPackedTextBlocks::take(size_t bytes) {
+    // The page shares the block's ownership and points at its own bytes in it.
+    TPackedText packed(std::shared_ptr<const char>(m_block, m_block->Data() + m_used), qsizetype(bytes));
+    m_used += bytes;
+    return packed;
+}
+
+void TPackedTextBlocks::closeBlock() {
+    // The rest of a block no page will use goes back to the system.
+    if (m_block)
+        m_block->ShrinkTo(m_used);
+    m_block.reset();
 }
