@@ -297,9 +297,15 @@ class TPageLine {
 
     // A page's text, or (stored) the bytes of its string as the file holds them.
     struct TPage {
+        qsizetype row = 0; // where its packed page goes
         QString text;
         QByteArray stored;
         bool isStored = false;
+    };
+    struct TPacked {
+        qsizetype row = 0;
+        TPackedText page;
+        std::exception_ptr failure;
     };
 
     void Push(TPage page) {
@@ -310,16 +316,27 @@ class TPageLine {
         }
         m_changed.notify_all();
     }
-    // The oldest page pushed and not yet taken, packed (waiting for it).
-    TPackedText Take() {
+    // A page packed and not yet taken, with its row: waiting for one when `wait`, else nothing
+    // when none is ready. A page the thread could not pack throws here, as it would have where it
+    // was read.
+    std::optional<TPacked> Take(bool wait) {
         std::unique_lock lock(m_mutex);
-        m_changed.wait(lock, [this] { return !m_out.empty(); });
+        if (wait)
+            m_changed.wait(lock, [this] { return !m_out.empty(); });
+        if (m_out.empty())
+            return std::nullopt;
         TPacked packed = std::move(m_out.front());
         m_out.pop_front();
         --m_pending;
         if (packed.failure)
             std::rethrow_exception(packed.failure);
-        return std::move(packed.bytes);
+        return packed;
+    }
+    // A stored page's buffer, packed elsewhere, for Spare to hand out again.
+    void GiveBack(QByteArray&& stored) {
+        std::lock_guard lock(m_mutex);
+        if (m_spare.size() < 8)
+            m_spare.push_back(std::move(stored));
     }
     // A buffer of a stored page already packed, to copy the next one into (empty when there is
     // none): the pages' buffers go round instead of each being new memory, faulted in afresh.
@@ -330,6 +347,9 @@ class TPageLine {
         QByteArray spare = std::move(m_spare.back());
         m_spare.pop_back();
         return spare;
+    }
+    static TPackedText Pack(TPackedTextBlocks& blocks, const TPage& page) {
+        return page.isStored ? blocks.PackStored(page.stored) : blocks.Pack(page.text);
     }
     // Pushed and not yet taken.
     size_t Pending() const {
@@ -348,15 +368,16 @@ class TPageLine {
             m_in.pop_front();
             lock.unlock();
             TPacked packed;
+            packed.row = page.row;
             try {
-                packed.bytes = page.isStored ? m_blocks.PackStored(page.stored) : m_blocks.Pack(page.text);
+                packed.page = Pack(m_blocks, page);
             } catch (...) {
                 packed.failure = std::current_exception();
             }
             page.text = QString();
             lock.lock();
             if (page.isStored && m_spare.size() < 8)
-                m_spare.push_back(std::move(page.stored));
+                m_spare.push_back(std::move(page.stored)); // for Spare
             page = TPage();
             m_out.push_back(std::move(packed));
             m_changed.notify_all();
@@ -366,10 +387,6 @@ class TPageLine {
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;
     TPackedTextBlocks m_blocks; // the packing thread's own
-    struct TPacked {
-        TPackedText bytes;
-        std::exception_ptr failure;
-    };
     std::deque<TPage> m_in;
     std::deque<TPacked> m_out;
     std::vector<QByteArray> m_spare;
@@ -409,18 +426,28 @@ class TGridJsonReader {
                 cells[ColHtml] = QString();
             if (!m_packing)
                 m_packing = std::make_unique<TPageLine>();
-            m_packing->Push(std::move(page));
+            page.row = grid.pages.size();
+            grid.pages.append(TPackedText()); // filled in when it is packed
+            while (std::optional<TPageLine::TPacked> done = m_packing->Take(false))
+                grid.pages[done->row] = std::move(done->page);
+            // While the thread has enough to pack, this one packs the page itself instead of
+            // waiting: on two cores neither the reading nor the packing waits for the other.
             constexpr size_t MaxOpenPages = 4;
-            while (m_packing->Pending() > MaxOpenPages)
-                grid.pages.append(m_packing->Take()); // in row order
+            if (m_packing->Pending() < MaxOpenPages) {
+                m_packing->Push(std::move(page));
+            } else {
+                grid.pages[page.row] = TPageLine::Pack(m_blocks, page);
+                if (page.isStored)
+                    m_packing->GiveBack(std::move(page.stored));
+            }
         }
         grid.rows.append(std::move(cells));
     }
     std::optional<TGridJson> finish(std::optional<TGridJson> grid) {
         while (m_packing && m_packing->Pending() > 0) {
-            TPackedText packed = m_packing->Take();
+            std::optional<TPageLine::TPacked> done = m_packing->Take(true);
             if (grid)
-                grid->pages.append(std::move(packed));
+                grid->pages[done->row] = std::move(done->page);
         }
         return grid;
     }
@@ -783,6 +810,7 @@ class TGridJsonReader {
     bool m_end = false;
     std::function<bool(QByteArray&)> m_more;
     bool m_packPages = false;
+    TPackedTextBlocks m_blocks;             // for the pages this thread packs itself
     std::unique_ptr<TPageLine> m_packing;   // pages being packed, made with the first row
     std::optional<QByteArray> m_storedPage; // the page of the row object being read, as stored
     std::vector<qsizetype> m_uEscapes;      // kept for its room
