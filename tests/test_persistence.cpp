@@ -16,6 +16,7 @@
 #include "table/gridjson.h"
 #include "table/itemtable.h"
 #include "table/linklist.h"
+#include "table/packedtext.h"
 #include "web/httpclient.h"
 #include "web/pagecache.h"
 
@@ -130,6 +131,9 @@ class TestPersistence : public QObject {
     void damagedGridFiles();
     void pagesReadLikeEveryCell_data();
     void pagesReadLikeEveryCell();
+    void storedPagesSaveAsWritten_data();
+    void storedPagesSaveAsWritten();
+    void storedPagesNeverSaveOtherwise();
     void partialLoadKeepsRowsRead();
     void gridFileHasNoSizeLimit();
     void unreadableStateIsLeftInPlace();
@@ -525,6 +529,113 @@ void TestPersistence::pagesReadLikeEveryCell() {
     TItemTable again;
     QVERIFY(LoadGridFromFile(again, file("again.db")).ok());
     QCOMPARE(again.Cell(ColHtml, 1), whole->rows[1][ColHtml]);
+}
+
+namespace {
+
+// One table row written by the grid's writer: with the page as text, or as a stored body.
+QByteArray writtenRow(const QString& page, std::optional<QByteArray> storedPage = std::nullopt) {
+    QStringList cells(ColFixedCount);
+    cells[ColTitle] = QStringLiteral("甲");
+    cells[ColHtml] = page;
+    const TGridJsonWriter writer(ColFixedCount);
+    QByteArray row;
+    if (storedPage)
+        writer.AppendRow(row, cells, *storedPage);
+    else
+        writer.AppendRow(row, cells);
+    return row;
+}
+
+// The body of the page as a load keeps it, for a row the writer wrote from `page`.
+QByteArray storedBodyOf(const QString& page) {
+    const QByteArray json = '[' + writtenRow(QStringLiteral("html")) + ',' + writtenRow(page) + ']';
+    bool given = false;
+    const std::optional<TGridJson> grid = ReadGridJson(
+        [&](QByteArray& text) {
+            if (given)
+                return false;
+            text += json;
+            given = true;
+            return true;
+        },
+        true);
+    QByteArray body;
+    if (!grid || grid->pages.size() != 2 || !PackedText::UnpackStored(grid->pages[1], body))
+        return "(not read)";
+    return body;
+}
+
+} // namespace
+
+void TestPersistence::storedPagesSaveAsWritten_data() {
+    // A save writes a loaded page's bytes as the file held them when writing its text would give
+    // those very bytes, and only then.
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<bool>("asIs");
+    QTest::newRow("ASCII") << QByteArray("<p class=x>plain<br>") << true;
+    QTest::newRow("the writer's escapes") << QByteArray(R"(<\/p> \"q\" C:\\dir \u0000)") << true;
+    QTest::newRow("raw control characters") << QByteArray("a\nb\tc\x01") << true;
+    QTest::newRow("Chinese") << TAnsi::Encode(QStringLiteral("宝贝描述：羊绒大衣")) << true;
+    QTest::newRow("trail bytes that are a backslash's")
+        << TAnsi::Encode(QStringLiteral("嘰乗")) + QByteArray(R"(\")") << true;
+    QTest::newRow("a pair beyond the code page") << QByteArray(R"(\ud83d\ude00 \ud800)") << true;
+    QTest::newRow("an unescaped slash") << QByteArray("</p>") << false;
+    QTest::newRow("a raw U+0000") << QByteArray("a\0b", 3) << false;
+    QTest::newRow("an escape the writer does not use") << QByteArray(R"(a\nb)") << false;
+    QTest::newRow("upper-case digits") << QByteArray(R"(\uD83D\uDE00)") << false;
+    QTest::newRow("an escaped character the code page holds") << QByteArray(R"(\u4e2d \u00e9)") << false;
+    QTest::newRow("an escaped ASCII character") << QByteArray(R"(\u002f)") << false;
+    QTest::newRow("a four-byte sequence") << QByteArray("\x81\x30\x81\x30") << false;
+    QTest::newRow("a lead byte at the end") << QByteArray("ab\xB0") << false;
+    QTest::newRow("a backslash at the end") << QByteArray("ab\\") << false;
+    QTest::newRow("a quote after a pair that took the backslash") << QByteArray("\xB0\\\"") << false;
+}
+
+void TestPersistence::storedPagesSaveAsWritten() {
+    QFETCH(QByteArray, body);
+    QFETCH(bool, asIs);
+    QCOMPARE(StoredBodyIsWrittenAsIs(body), asIs);
+    if (asIs)
+        QCOMPARE(writtenRow(QString(), body), writtenRow(StoredJsonStringText(body)));
+}
+
+void TestPersistence::storedPagesNeverSaveOtherwise() {
+    // Random bodies of every kind of piece: whenever one is taken as it is, the row written is the
+    // row writing its text gives. And every page this program writes is taken as it is at the next
+    // save.
+    const QList<QByteArray> pieces = {"a",        "<p>",      "/",        "\\/",      "\\\"",    "\\\\",
+                                      "\\u0000",  "\\u00e9",  "\\u00E9",  "\\ud83d",  "\\uDE00", "\\n",
+                                      "\\t",      "\n",       "\x80",     "\xFF",     "\xB0",    "\x81\x30",
+                                      "\x81\x5C", "\xD6\xD0", "\xA1\xA1", "\xFE\xFE", "\0"};
+    QRandomGenerator random(20261211);
+    int asIs = 0;
+    for (int n = 0; n < 4000; ++n) {
+        QByteArray body;
+        const int count = random.bounded(1, 12);
+        for (int k = 0; k < count; ++k) {
+            const QByteArray& piece = pieces[random.bounded(int(pieces.size()))];
+            body += piece.isEmpty() ? QByteArray(1, '\0') : piece;
+        }
+        if (!StoredBodyIsWrittenAsIs(body))
+            continue;
+        ++asIs;
+        QVERIFY2(writtenRow(QString(), body) == writtenRow(StoredJsonStringText(body)),
+                 body.toHex().constData());
+    }
+    QVERIFY2(asIs > 100, "some random bodies are the writer's own");
+    const QList<char16_t> units = {u'a',      u'/',      u'"',      u'\\',     0,      u'\n',
+                                   u'\u00e9', u'\u4e2d', u'\u20ac', u'\uff0f', 0xD83D, 0xDE00,
+                                   0xD800,    u'\u3000', u'\u5618', u'\u4e57'};
+    for (int n = 0; n < 500; ++n) {
+        QString page;
+        const int count = random.bounded(1, 16);
+        for (int k = 0; k < count; ++k)
+            page += QChar(units[random.bounded(int(units.size()))]);
+        const QByteArray body = storedBodyOf(page);
+        QVERIFY2(StoredBodyIsWrittenAsIs(body), body.toHex().constData());
+        QCOMPARE(StoredJsonStringText(body), page);
+    }
 }
 
 void TestPersistence::partialLoadKeepsRowsRead() {

@@ -8,6 +8,10 @@
 #endif
 #if defined(__linux__)
 #include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <mutex>
 #endif
 
 void TMemory::SuitLargeTexts() {
@@ -16,6 +20,32 @@ void TMemory::SuitLargeTexts() {
     // worse than neither.
     mallopt(M_MMAP_THRESHOLD, 64 << 20);
     mallopt(M_TRIM_THRESHOLD, 256 << 20);
+    // The heap grows 32 MB at a time, so that the memory AdviseLargePagesForHeap finds new is
+    // mostly not yet written when it asks for large pages for it.
+    mallopt(M_TOP_PAD, 32 << 20);
+#endif
+    AdviseLargePagesForHeap();
+}
+
+void TMemory::AdviseLargePagesForHeap() {
+#if defined(__linux__) && defined(__GLIBC__)
+    // glibc's main heap is the data segment, which grows at the program break.
+    static std::mutex mutex;
+    static uintptr_t advisedTo = 0;
+    const std::lock_guard lock(mutex);
+    const uintptr_t end = reinterpret_cast<uintptr_t>(::sbrk(0));
+    if (end == uintptr_t(-1))
+        return;
+    const uintptr_t page = uintptr_t(::sysconf(_SC_PAGESIZE));
+    if (advisedTo == 0) {
+        advisedTo = end; // the heap so far: small, and written already
+        return;
+    }
+    if (end <= advisedTo)
+        return;
+    const uintptr_t from = advisedTo / page * page;
+    ::madvise(reinterpret_cast<void*>(from), end - from, MADV_HUGEPAGE);
+    advisedTo = end;
 #endif
 }
 

@@ -14,6 +14,12 @@ namespace TMemory {
 // has no such settings.
 void SuitLargeTexts();
 
+// Asks for large pages (see TMemoryBlock) for the part of the heap the allocator took from the
+// system since the last call: a loading table's cells are many small texts, and the heap they are
+// made in is fresh memory faulted in page by page otherwise. Cheap to call often (once a piece of
+// a file read); does nothing where the heap cannot be found so.
+void AdviseLargePagesForHeap();
+
 } // namespace TMemory
 
 // A block of memory taken from the system in one piece, for many things written once, one after

@@ -7,6 +7,7 @@
 #include "table/gridjson.h"
 #include "table/itemtable.h"
 #include "table/linklist.h"
+#include "table/packedtext.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -47,12 +48,21 @@ TStatus SaveGridToFile(const TItemTable& grid, const QString& FileName) {
     TCipherWriter writer(file, GridKey, 0);
     bool ok = writer.Write("[");
     QByteArray row;
+    QByteArray storedPage;
     qint64 sinceWriteBack = 0;
     for (int r = 0; r < rowCount && ok; ++r) {
         row.resize(0); // keeps its room for the next row
         if (r > 0)
             row += ',';
-        json.AppendRow(row, grid.RowCells(r));
+        // A page kept as the file held it is written as it is when that is what writing its text
+        // would give (a page this program saved), else read and written anew.
+        TRowCopy copy = grid.RowCopy(r);
+        if (PackedText::UnpackStored(copy.PackedPage, storedPage) && StoredBodyIsWrittenAsIs(storedPage)) {
+            json.AppendRow(row, copy.Cells, storedPage);
+        } else {
+            copy.Cells[ColHtml] = PackedText::Unpack(copy.PackedPage);
+            json.AppendRow(row, copy.Cells);
+        }
         ok = writer.Write(row);
         // The disk works while the rest is made, instead of all at the commit.
         sinceWriteBack += row.size();

@@ -2,6 +2,7 @@
 
 #include "base/ansi.h"
 #include "base/itemcolumns.h"
+#include "platform/memory.h"
 #include "table/packedtext.h"
 
 #include <QStringDecoder>
@@ -11,6 +12,7 @@
 #endif
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <condition_variable>
 #include <cstring>
@@ -27,6 +29,69 @@ namespace {
 
 // How many bytes from `p` (at most `n`) a string's reader passes over without a look: ASCII other
 // than the quote and the backslash.
+// The code page's double-byte characters: a lead byte and a trail byte.
+bool isLeadByte(uchar b) {
+    return b >= 0x81 && b <= 0xFE;
+}
+bool isTrailByte(uchar b) {
+    return b >= 0x40 && b <= 0xFE && b != 0x7F;
+}
+
+// How many bytes from `p` (at most `n`) are ASCII that the grid's writer writes as they are: none
+// is a backslash, a slash, a quote, U+0000 or above 0x7F.
+qsizetype verbatimRun(const char* p, qsizetype n) {
+    qsizetype k = 0;
+#if defined(__SSE2__)
+    const __m128i backslash = _mm_set1_epi8('\\'), slash = _mm_set1_epi8('/'), quote = _mm_set1_epi8('"'),
+                  zero = _mm_setzero_si128();
+    while (k + 16 <= n) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k));
+        const __m128i special =
+            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, backslash), _mm_cmpeq_epi8(v, slash)),
+                         _mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, zero)));
+        const int mask = _mm_movemask_epi8(_mm_or_si128(special, v));
+        if (mask != 0)
+            return k + __builtin_ctz(uint(mask));
+        k += 16;
+    }
+#endif
+    while (k < n && uchar(p[k]) < 0x80 && p[k] != '\\' && p[k] != '/' && p[k] != '"' && p[k] != '\0')
+        ++k;
+    return k;
+}
+
+// Which of the code page's characters come back as the same bytes when decoded and encoded again:
+// each double-byte character (by lead byte less 0x80, then trail byte) and each byte above 0x7F on
+// its own. Made once from the code page's own tables.
+struct TRoundTrips {
+    std::vector<bool> pair = std::vector<bool>(0x8000);
+    std::array<bool, 0x100> single{};
+};
+
+const TRoundTrips& codePageRoundTrips() {
+    static const TRoundTrips tables = [] {
+        TRoundTrips t;
+        QString text;
+        for (int b = 0x80; b <= 0xFF; ++b) {
+            const char byte = char(b);
+            t.single[b] = TAnsi::DecodeWellFormed(QByteArrayView(&byte, 1), text) && text.size() == 1 &&
+                          TAnsi::EncodedUnit(text[0].unicode()) == b;
+        }
+        for (int lead = 0x81; lead <= 0xFE; ++lead) {
+            for (int trail = 0x40; trail <= 0xFE; ++trail) {
+                if (!isTrailByte(uchar(trail)))
+                    continue;
+                const char bytes[2] = {char(lead), char(trail)};
+                t.pair[(lead - 0x80) * 0x100 + trail] =
+                    TAnsi::DecodeWellFormed(QByteArrayView(bytes, 2), text) && text.size() == 1 &&
+                    TAnsi::EncodedUnit(text[0].unicode()) == (lead << 8 | trail);
+            }
+        }
+        return t;
+    }();
+    return tables;
+}
+
 qsizetype plainRun(const char* p, qsizetype n) {
     qsizetype k = 0;
 #if defined(__SSE2__)
@@ -550,6 +615,7 @@ class TGridJsonReader {
         const qsizetype before = s.size();
         if (!m_more(s))
             m_end = true;
+        TMemory::AdviseLargePagesForHeap();
         return s.size() > before;
     }
     // Whether `n` bytes from the current one are there (reading pieces as needed).
@@ -586,8 +652,8 @@ class TGridJsonReader {
         while (have(1) && uchar(s[i]) <= 0x20)
             ++i;
     }
-    static bool isLead(uchar b) { return b >= 0x81 && b <= 0xFE; }
-    static bool isTrail(uchar b) { return b >= 0x40 && b <= 0xFE && b != 0x7F; }
+    static bool isLead(uchar b) { return isLeadByte(b); }
+    static bool isTrail(uchar b) { return isTrailByte(b); }
 
     // A string's body: from after its opening quote (`start`) to its closing quote (i, left on it),
     // whether an escape came (`escaped`) and a byte of a double-byte character or of none (`high`).
@@ -853,11 +919,14 @@ void appendRowJson(QString& out, const QStringList& cells, const QList<int>& ord
 // The same row object in the code page's bytes; `names` holds each member's name with its quotes
 // and the colon ("\"7\":"), made once for the whole table.
 void appendRowJsonBytes(QByteArray& out, const QStringList& cells, const QList<int>& order,
-                        const QByteArrayList& names) {
+                        const QByteArrayList& names,
+                        std::optional<QByteArrayView> storedPage = std::nullopt) {
     // Room for the longest form the row can take, made once; cut to what was written.
     qsizetype bound = 2;
     for (const int c : order)
-        bound += 1 + names[c].size() + escapedBound(c < cells.size() ? cells[c].size() : 0);
+        bound += 1 + names[c].size() +
+                 (c == ColHtml && storedPage ? storedPage->size() + 2
+                                             : escapedBound(c < cells.size() ? cells[c].size() : 0));
     const qsizetype start = out.size();
     out.resize(start + bound);
     char* to = out.data() + start;
@@ -869,6 +938,13 @@ void appendRowJsonBytes(QByteArray& out, const QStringList& cells, const QList<i
             *to++ = ',';
         std::memcpy(to, names[c].constData(), size_t(names[c].size()));
         to += names[c].size();
+        if (c == ColHtml && storedPage) {
+            *to++ = '"';
+            std::memcpy(to, storedPage->data(), size_t(storedPage->size()));
+            to += storedPage->size();
+            *to++ = '"';
+            continue;
+        }
         to = writeEscapedBytes(to, c < cells.size() ? cells[c] : none);
     }
     *to++ = '}';
@@ -925,6 +1001,60 @@ TGridJsonWriter::TGridJsonWriter(int colCount) : m_order(GridMemberOrder(colCoun
 
 void TGridJsonWriter::AppendRow(QByteArray& out, const QStringList& cells) const {
     appendRowJsonBytes(out, cells, m_order, m_names);
+}
+
+void TGridJsonWriter::AppendRow(QByteArray& out, const QStringList& cells, QByteArrayView storedPage) const {
+    appendRowJsonBytes(out, cells, m_order, m_names, storedPage);
+}
+
+bool StoredBodyIsWrittenAsIs(QByteArrayView body) {
+    const TRoundTrips& roundTrips = codePageRoundTrips();
+    const char* p = body.data();
+    const qsizetype n = body.size();
+    qsizetype i = 0;
+    while (i < n) {
+        i += verbatimRun(p + i, n - i);
+        if (i >= n)
+            break;
+        const uchar b = uchar(p[i]);
+        if (b == '\\') {
+            if (i + 1 >= n)
+                return false;
+            const char e = p[i + 1];
+            if (e == '"' || e == '\\' || e == '/') {
+                i += 2;
+                continue;
+            }
+            // The writer's \u escapes: four lower-case digits, for U+0000 or a character the code
+            // page does not hold.
+            if (e != 'u' || i + 6 > n)
+                return false;
+            uint code = 0;
+            for (qsizetype d = i + 2; d < i + 6; ++d) {
+                const char h = p[d];
+                if (h >= '0' && h <= '9')
+                    code = code << 4 | uint(h - '0');
+                else if (h >= 'a' && h <= 'f')
+                    code = code << 4 | uint(h - 'a' + 10);
+                else
+                    return false;
+            }
+            if (code != 0 && (code < 0x80 || TAnsi::EncodedUnit(char16_t(code)) != 0xFFFF))
+                return false;
+            i += 6;
+        } else if (b < 0x80) {
+            return false; // a slash, a quote or U+0000, which the writer escapes
+        } else if (isLeadByte(b) && i + 1 < n && isTrailByte(uchar(p[i + 1]))) {
+            if (!roundTrips.pair[(b - 0x80) * 0x100 + uchar(p[i + 1])])
+                return false;
+            i += 2;
+        } else {
+            if (!roundTrips.single[b])
+                return false;
+            ++i;
+        }
+    }
+    return true;
 }
 
 QString StoredJsonStringText(QByteArrayView body) {

@@ -45,6 +45,9 @@ class TGridJsonWriter {
     explicit TGridJsonWriter(int colCount);
     // Appends one row object to `out`.
     void AppendRow(QByteArray& out, const QStringList& cells) const;
+    // The same with the page's cell written as `storedPage`, the body of its string as the file
+    // held it, when StoredBodyIsWrittenAsIs says that is what writing its text would give.
+    void AppendRow(QByteArray& out, const QStringList& cells, QByteArrayView storedPage) const;
 
   private:
     QList<int> m_order;
@@ -55,6 +58,11 @@ class TGridJsonWriter {
 // read as the table reader reads it; a body the reader would refuse gives the empty text. Opens a
 // page packed with PackedText::PackStored.
 QString StoredJsonStringText(QByteArrayView body);
+// Whether writing the text of such a body (StoredJsonStringText) gives these very bytes again: a
+// page this program wrote is kept as it is through a load and a save, with no decoding or escaping
+// in between. False for anything the writer would write otherwise (an escape it does not use, an
+// upper-case digit, an unescaped slash, a character the code page would encode differently).
+bool StoredBodyIsWrittenAsIs(QByteArrayView body);
 
 // Reads the rows of the JSON text as `more` hands it over (appending the next piece to its argument,
 // false at the end), and the rest of the pieces after the table, so that a fault at the very end of

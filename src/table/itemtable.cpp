@@ -370,6 +370,19 @@ QStringList TItemTable::RowCells(int row) const {
     return cells;
 }
 
+TRowCopy TItemTable::RowCopy(int row) const {
+    ownThread();
+    const bool exists = row >= 0 && row < m_rows.size();
+    TRowCopy copy;
+    copy.Cells = exists ? m_rows[row] : QStringList();
+    copy.Cells.resize(m_colCount);
+    if (exists) {
+        copy.Id = m_ids[row];
+        copy.PackedPage = m_pages[row];
+    }
+    return copy;
+}
+
 QList<QStringList> TItemTable::Snapshot() const {
     ownThread();
     QList<QStringList> rows;

@@ -133,6 +133,9 @@ class TItemTable : public QObject {
 
     // A copy of one row's cells, padded to ColCount (empty cells for a row that does not exist).
     QStringList RowCells(int row) const;
+    // The same with its page still packed (the page's cell empty); a row that does not exist is
+    // empty cells and no page.
+    TRowCopy RowCopy(int row) const;
     // A copy of every row (caption row included), each padded to ColCount cells.
     QList<QStringList> Snapshot() const;
     // Replaces the whole table at once (used when a saved table is loaded). Rows may differ in

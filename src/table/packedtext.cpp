@@ -139,27 +139,43 @@ TPackedText PackedText::PackStored(QByteArrayView storedJsonString) {
     return packStored(storedJsonString, packAlone);
 }
 
-QString PackedText::Unpack(const TPackedText& packedText) {
-    const QByteArrayView packed = packedText.Bytes();
+namespace {
+
+// The bytes of a packed text's frame into `bytes` (its room used again); false for bytes Pack or
+// PackStored did not make.
+bool unpackBytes(QByteArrayView packed, QByteArray& bytes) {
     if (packed.size() < 2)
-        return {};
+        return false;
     const char* frame = packed.data() + 1;
     const size_t frameSize = size_t(packed.size()) - 1;
     const unsigned long long size = ZSTD_getFrameContentSize(frame, frameSize);
     if (size == ZSTD_CONTENTSIZE_ERROR || size == ZSTD_CONTENTSIZE_UNKNOWN)
-        return {};
-    QByteArray bytes(qsizetype(size), Qt::Uninitialized);
+        return false;
+    bytes.resize(qsizetype(size));
     ZSTD_DCtx* context = decompressor();
     if (!context)
         throw std::bad_alloc();
     const size_t got = ZSTD_decompressDCtx(context, bytes.data(), size_t(bytes.size()), frame, frameSize);
-    if (ZSTD_isError(got) || got != size)
+    return !ZSTD_isError(got) && got == size;
+}
+
+} // namespace
+
+QString PackedText::Unpack(const TPackedText& packedText) {
+    const QByteArrayView packed = packedText.Bytes();
+    QByteArray bytes;
+    if (!unpackBytes(packed, bytes))
         return {};
     if (packed[0] == Utf16Frame)
         return QString(reinterpret_cast<const QChar*>(bytes.constData()), bytes.size() / 2);
     if (packed[0] == StoredFrame)
         return StoredJsonStringText(bytes);
     return QString::fromUtf8(bytes);
+}
+
+bool PackedText::UnpackStored(const TPackedText& packedText, QByteArray& body) {
+    const QByteArrayView packed = packedText.Bytes();
+    return !packed.isEmpty() && packed[0] == StoredFrame && unpackBytes(packed, body);
 }
 
 TPackedTextBlocks::TPackedTextBlocks() = default;

@@ -41,6 +41,9 @@ TPackedText Pack(QStringView text);
 TPackedText PackStored(QByteArrayView storedJsonString);
 // The text again; the empty text for nothing (and for bytes Pack or PackStored did not make).
 QString Unpack(const TPackedText& packed);
+// The body of a page packed with PackStored, as it was given, into `body` (whose room is used
+// again); false for any other packed text.
+bool UnpackStored(const TPackedText& packed, QByteArray& body);
 } // namespace PackedText
 
 // Packs many texts one after another into shared blocks of memory (a table's pages as it loads),
