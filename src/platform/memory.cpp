@@ -76,8 +76,9 @@ TMemoryBlock::~TMemoryBlock() {
 }
 
 void TMemoryBlock::ShrinkTo(size_t bytes) {
+    // An unused block stays whole until it goes (a mapping is never emptied).
     const size_t keep = roundUp(bytes, LargePage);
-    if (keep >= m_size)
+    if (keep == 0 || keep >= m_size)
         return;
     if (::munmap(m_data + keep, m_size - keep) == 0)
         m_size = keep;

@@ -400,8 +400,7 @@ class TPageLine {
     // A stored page's buffer, packed elsewhere, for Spare to hand out again.
     void GiveBack(QByteArray&& stored) {
         std::lock_guard lock(m_mutex);
-        if (m_spare.size() < 8)
-            m_spare.push_back(std::move(stored));
+        keepSpare(std::move(stored));
     }
     // A buffer of a stored page already packed, to copy the next one into (empty when there is
     // none): the pages' buffers go round instead of each being new memory, faulted in afresh.
@@ -441,8 +440,8 @@ class TPageLine {
             }
             page.text = QString();
             lock.lock();
-            if (page.isStored && m_spare.size() < 8)
-                m_spare.push_back(std::move(page.stored)); // for Spare
+            if (page.isStored)
+                keepSpare(std::move(page.stored));
             page = TPage();
             m_out.push_back(std::move(packed));
             m_changed.notify_all();
@@ -451,6 +450,12 @@ class TPageLine {
 
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;
+    // With the lock held: a few buffers are kept, each of a page's size.
+    void keepSpare(QByteArray&& stored) {
+        if (m_spare.size() < 8)
+            m_spare.push_back(std::move(stored));
+    }
+
     TPackedTextBlocks m_blocks; // the packing thread's own
     std::deque<TPage> m_in;
     std::deque<TPacked> m_out;

@@ -113,7 +113,8 @@ TPackedText TPackedText::FromBytes(QByteArrayView bytes) {
 
 namespace {
 
-// What Pack and PackStored pack, and how: into `blocks` when there are some, else on its own.
+// What Pack and PackStored hand to `pack` (which puts it in a block or on its own): the frame's
+// kind and its bytes.
 template <typename Packer> TPackedText packText(QStringView text, Packer&& pack) {
     if (text.isEmpty())
         return {};
