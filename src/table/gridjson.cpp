@@ -27,8 +27,6 @@
 
 namespace {
 
-// How many bytes from `p` (at most `n`) a string's reader passes over without a look: ASCII other
-// than the quote and the backslash.
 // The code page's double-byte characters: a lead byte and a trail byte.
 bool isLeadByte(uchar b) {
     return b >= 0x81 && b <= 0xFE;
@@ -92,6 +90,8 @@ const TRoundTrips& codePageRoundTrips() {
     return tables;
 }
 
+// How many bytes from `p` (at most `n`) a string's reader passes over without a look: ASCII other
+// than the quote and the backslash.
 qsizetype plainRun(const char* p, qsizetype n) {
     qsizetype k = 0;
 #if defined(__SSE2__)
@@ -422,6 +422,12 @@ class TPageLine {
     }
 
   private:
+    // With the lock held: a few buffers are kept, each of a page's size.
+    void keepSpare(QByteArray&& stored) {
+        if (m_spare.size() < 8)
+            m_spare.push_back(std::move(stored));
+    }
+
     void run() {
         std::unique_lock lock(m_mutex);
         while (true) {
@@ -438,7 +444,7 @@ class TPageLine {
             } catch (...) {
                 packed.failure = std::current_exception();
             }
-            page.text = QString();
+            page.text = QString(); // freed before the lock is taken again
             lock.lock();
             if (page.isStored)
                 keepSpare(std::move(page.stored));
@@ -450,12 +456,6 @@ class TPageLine {
 
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;
-    // With the lock held: a few buffers are kept, each of a page's size.
-    void keepSpare(QByteArray&& stored) {
-        if (m_spare.size() < 8)
-            m_spare.push_back(std::move(stored));
-    }
-
     TPackedTextBlocks m_blocks; // the packing thread's own
     std::deque<TPage> m_in;
     std::deque<TPacked> m_out;
@@ -657,9 +657,6 @@ class TGridJsonReader {
         while (have(1) && uchar(s[i]) <= 0x20)
             ++i;
     }
-    static bool isLead(uchar b) { return isLeadByte(b); }
-    static bool isTrail(uchar b) { return isTrailByte(b); }
-
     // A string's body: from after its opening quote (`start`) to its closing quote (i, left on it),
     // whether an escape came (`escaped`) and a byte of a double-byte character or of none (`high`).
     // False when the text ends inside the string.
@@ -712,7 +709,7 @@ class TGridJsonReader {
                         }
                     }
                     i += 2;
-                } else if (isLead(b) && i + 1 < s.size() && isTrail(uchar(p[i + 1]))) {
+                } else if (isLeadByte(b) && i + 1 < s.size() && isTrailByte(uchar(p[i + 1]))) {
                     high = true;
                     const qsizetype run = doubleByteRun(p + i, stop - i);
                     i += run > 0 ? run : 2;

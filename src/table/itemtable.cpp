@@ -201,11 +201,8 @@ QList<TRowCopy> TItemTable::SelectedRows() const {
     ownThread();
     QList<TRowCopy> rows;
     for (int r = 1; r < m_rows.size(); ++r) {
-        if (!IsSelectedMark(cellAt(ColSelect, r)))
-            continue;
-        QStringList cells = m_rows[r];
-        cells.resize(m_colCount);
-        rows.append({m_ids[r], cells, m_pages[r]});
+        if (IsSelectedMark(cellAt(ColSelect, r)))
+            rows.append(RowCopy(r));
     }
     return rows;
 }
@@ -361,13 +358,9 @@ bool TItemTable::IsUsableRow(int row) const {
 }
 
 QStringList TItemTable::RowCells(int row) const {
-    ownThread();
-    const bool exists = row >= 0 && row < m_rows.size();
-    QStringList cells = exists ? m_rows[row] : QStringList();
-    cells.resize(m_colCount);
-    if (exists)
-        cells[ColHtml] = PackedText::Unpack(m_pages[row]);
-    return cells;
+    TRowCopy copy = RowCopy(row);
+    copy.Cells[ColHtml] = PackedText::Unpack(copy.PackedPage);
+    return copy.Cells;
 }
 
 TRowCopy TItemTable::RowCopy(int row) const {
