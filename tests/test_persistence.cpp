@@ -131,6 +131,8 @@ class TestPersistence : public QObject {
     void damagedGridFiles();
     void pagesReadLikeEveryCell_data();
     void pagesReadLikeEveryCell();
+    void storedCellsSaveAsReadCellsWould_data();
+    void storedCellsSaveAsReadCellsWould();
     void storedPagesSaveAsWritten_data();
     void storedPagesSaveAsWritten();
     void storedPagesNeverSaveOtherwise();
@@ -484,14 +486,18 @@ void TestPersistence::damagedGridFiles() {
 }
 
 void TestPersistence::pagesReadLikeEveryCell_data() {
-    // A loaded table keeps each page as the file holds it and reads it when it is opened: it must
-    // give what reading every cell at once gives, and refuse what that refuses, at the load.
-    QTest::addColumn<QString>("page"); // member "6" of the second row, as the JSON text writes it
+    // A loaded table keeps each page, and the long texts and attribute cells, as the file holds
+    // them and reads them when they are opened: each must give what reading every cell at once
+    // gives, and refuse what that refuses, at the load.
+    QTest::addColumn<QString>("value"); // a member's value as the JSON text writes it; "%1" is its name
     QTest::newRow("escapes") << "\"<p class=\\\"x\\\">C:\\\\dir\\\\<\\/p>\\n\\t\\b\\f\\r\"";
     QTest::newRow("unicode escapes, a pair, a lone half") << "\"\\u00e9\\u4E2D \\ud83d\\ude00 \\ud800 end\"";
     QTest::newRow("trail bytes that are a backslash's, then an escaped quote")
         << "\"宝贝描述宝贝描述宝贝嘰\\\"乗\\\\\"";
+    QTest::newRow("a trail byte that is a backslash's, then the closing quote") << "\"描述嘰\"";
+    QTest::newRow("a trail byte that is a backslash's after a letter") << "\"a乗\\\\b\"";
     QTest::newRow("no escape at all") << "\"纯文字的描述 plain\"";
+    QTest::newRow("empty") << "\"\"";
     QTest::newRow("an escape JSON does not have") << "\"a\\xb\"";
     QTest::newRow("a unicode escape cut short") << "\"a\\u12\"";
     QTest::newRow("a unicode escape with no hex digit") << "\"a\\u12G4\"";
@@ -501,34 +507,157 @@ void TestPersistence::pagesReadLikeEveryCell_data() {
     QTest::newRow("a backslash before a double-byte character") << "\"a\\宝\"";
     QTest::newRow("a number") << "123";
     QTest::newRow("an object") << "{\"a\":\"b\"}";
-    QTest::newRow("twice: the first counts") << "\"first\",\"6\":\"second\"";
-    QTest::newRow("a number, then a string: the number counts") << "5,\"6\":\"second\"";
-    QTest::newRow("the text ends inside the page") << "\"never closed";
+    QTest::newRow("twice: the first counts") << "\"first\",\"%1\":\"second\"";
+    QTest::newRow("a number, then a string: the number counts") << "5,\"%1\":\"second\"";
+    QTest::newRow("blanks around the colon") << "\"x\" , \"%1\" : \"second\"";
+    QTest::newRow("the text ends inside the value") << "\"never closed";
 }
 
 void TestPersistence::pagesReadLikeEveryCell() {
-    QFETCH(QString, page);
-    QStringList captions;
-    for (int c = 0; c < ColFixedCount; ++c)
-        captions.append("\"" + QString::number(c) + "\":\"" + TItemTable::FixedCaptions()[c] + "\"");
-    const QString json = "[{" + captions.join(',') + "},{\"0\":\"1\",\"2\":\"甲\",\"6\":" + page + "}]";
-    const QByteArray bytes = TAnsi::Encode(json);
-    const TResult<TGridJson> whole = GridFromAnsiJson(bytes);
-    writeFile(file("grid.db"), EncryptText(bytes, GridKey, 0));
-    TItemTable grid;
-    const TStatus loaded = LoadGridFromFile(grid, file("grid.db"));
-    QCOMPARE(loaded.ok(), whole.ok());
-    if (!whole.ok())
-        return;
-    QCOMPARE(grid.RowCount(), 2);
-    QCOMPARE(grid.Cell(ColHtml, 1), whole->rows[1][ColHtml]);
-    QCOMPARE(grid.Cell(ColHtml, 0), TItemTable::FixedCaptions()[ColHtml]);
-    QCOMPARE(grid.Cell(ColTitle, 1), QStringLiteral("甲"));
-    // And the table saves and reads back the same.
-    QVERIFY(SaveGridToFile(grid, file("again.db")).ok());
+    QFETCH(QString, value);
+    // The page, the description, the properties and an attribute column, each in turn.
+    for (const int col : {ColHtml, ColDetail, ColProps, ColFirstAttribute, ColFirstAttribute + 1}) {
+        const QString name = QString::number(col);
+        QStringList captions;
+        for (int c = 0; c < ColFirstAttribute + 2; ++c)
+            captions.append("\"" + QString::number(c) + "\":\"" + QString("列%1").arg(c) + "\"");
+        // The member between others of the kept kinds, so a sweep over several reaches it too.
+        const QString json = "[{" + captions.join(',') + "},{\"0\":\"1\",\"2\":\"甲\",\"" +
+                             QString::number(ColFirstAttribute + (col == ColFirstAttribute ? 1 : 0)) +
+                             "\":\"前\",\"" + name + "\":" + QString(value).replace("%1", name) + ",\"" +
+                             QString::number(col == ColProps ? ColDetail : ColProps) + "\":\"后\"}]";
+        const QByteArray bytes = TAnsi::Encode(json);
+        const TResult<TGridJson> whole = GridFromAnsiJson(bytes);
+        writeFile(file("grid.db"), EncryptText(bytes, GridKey, 0));
+        TItemTable grid;
+        const TStatus loaded = LoadGridFromFile(grid, file("grid.db"));
+        QCOMPARE(loaded.ok(), whole.ok());
+        if (!whole.ok())
+            continue;
+        QCOMPARE(grid.RowCount(), 2);
+        // A job's copy first (it reads the row into the copy alone), then the table itself.
+        QCOMPARE(grid.RowCells(1), whole->rows[1]);
+        for (int c = 0; c < grid.ColCount(); ++c)
+            QCOMPARE(grid.Cell(c, 1), whole->rows[1][c]);
+        QCOMPARE(grid.Cell(col, 0), QString("列%1").arg(col));
+        // And the table saves and reads back the same.
+        QVERIFY(SaveGridToFile(grid, file("again.db")).ok());
+        TItemTable again;
+        QVERIFY(LoadGridFromFile(again, file("again.db")).ok());
+        QCOMPARE(again.RowCells(1), whole->rows[1]);
+    }
+}
+
+void TestPersistence::storedCellsSaveAsReadCellsWould_data() {
+    // A loaded table writes the cells it has not read as the file held them; whatever happened
+    // since the load, the file it saves is byte for byte the file a table that read every cell at
+    // the load saves, and reads back the same.
+    QTest::addColumn<QString>("change");
+    // The file: this program's, or another program's with the members in another order, or with
+    // the strings spelt otherwise.
+    QTest::addColumn<QString>("source");
+    for (const char* source : {"ours", "another order", "another spelling"})
+        for (const char* change : {"none", "mark", "attribute", "properties", "edit", "widen", "delete"})
+            QTest::addRow("%s, %s", source, change) << QString(change) << QString(source);
+}
+
+void TestPersistence::storedCellsSaveAsReadCellsWould() {
+    QFETCH(QString, change);
+    QFETCH(QString, source);
+    const int colCount = ColFirstAttribute + 20;
+    const QStringList values = {
+        "红色",   "XL",         "a/b \"q\" C:\\d", QString(),     "😀 \u00e9 \u20ac",
+        "嘰乗 Ⅻ", "line\nnext", "100%棉",          "\u0001tab\t", QString(200, u'长')};
+    QList<QStringList> rows;
+    QStringList captions = TItemTable::FixedCaptions();
+    for (int c = ColFirstAttribute; c < colCount; ++c)
+        captions.append(QString("属性%1").arg(c));
+    rows.append(captions);
+    for (int r = 1; r <= 6; ++r) {
+        QStringList cells(colCount);
+        cells[ColNo] = QString::number(r);
+        cells[ColSelect] = r % 2 ? MarkSelected : MarkUnselected;
+        cells[ColTitle] = QString("宝贝%1").arg(r);
+        cells[ColDetail] = "<p>描述 " + values[r % values.size()] + "</p>";
+        cells[ColHtml] = "<html>页" + QString::number(r) + "</html>";
+        cells[ColProps] = "\"品牌: 其他\",\"材质: " + values[(r + 3) % values.size()] + "\"";
+        for (int c = ColFirstAttribute; c < colCount; ++c)
+            cells[c] = values[(r * 7 + c) % values.size()];
+        rows.append(cells);
+    }
+    QByteArray json;
+    if (source == "ours") {
+        json = TAnsi::Encode(GridToJson(rows, colCount));
+    } else {
+        // Another spelling: slashes as they are, upper-case \u digits, escapes for characters the
+        // code page holds, blanks around some colons.
+        const bool spelling = source == "another spelling";
+        auto string = [spelling](const QString& text) {
+            QString out = "\"";
+            for (const QChar ch : text) {
+                const bool escape =
+                    spelling ? ch < u' ' || ch == u'X' || !TAnsi::Holds(ch.unicode())
+                             : ch == QChar(0) || (ch >= QChar(0x80) && !TAnsi::Holds(ch.unicode()));
+                if (ch == u'"' || ch == u'\\' || (ch == u'/' && !spelling))
+                    out += QString("\\") + ch;
+                else if (escape) {
+                    const QString digits = QString("%1").arg(ch.unicode(), 4, 16, QChar(u'0'));
+                    out += "\\u" + (spelling ? digits.toUpper() : digits);
+                } else
+                    out += ch;
+            }
+            return out + "\"";
+        };
+        QList<int> order = GridMemberOrder(colCount);
+        if (!spelling)
+            std::sort(order.begin(), order.end());
+        QStringList objects;
+        for (const QStringList& cells : rows) {
+            QStringList members;
+            for (const int c : order)
+                members.append("\"" + QString::number(c) + (spelling && c % 3 == 0 ? "\" : " : "\":") +
+                               string(cells[c]));
+            objects.append("{" + members.join(",") + "}");
+        }
+        json = TAnsi::Encode("[" + objects.join(",") + "]");
+    }
+    writeFile(file("grid.db"), EncryptText(json, GridKey, 0));
+    TItemTable grid, read;
+    QVERIFY(LoadGridFromFile(grid, file("grid.db")).ok());
+    const TResult<TGridJson> whole = GridFromAnsiJson(json);
+    QVERIFY(whole.ok());
+    read.Replace(whole->rows, whole->colCount);
+    for (TItemTable* table : {&grid, &read}) {
+        if (change == "mark")
+            table->ToggleMark(2);
+        else if (change == "attribute")
+            table->SetCell(ColFirstAttribute + 3, 3, "新值");
+        else if (change == "properties")
+            table->SetCell(ColProps, 4, "\"品牌: 新\"");
+        else if (change == "edit") {
+            TItemEdit edit;
+            edit.LocalDetail = "<p>改过</p>";
+            edit.Title = "新名称";
+            QVERIFY(table->EditRow(table->RowId(5), edit));
+        } else if (change == "widen")
+            table->AppendRow([](TRowWriter& row) {
+                row.WidenTo(row.ColCount() + 3);
+                row.SetCell(row.ColCount() - 1, QStringLiteral("新属性值"));
+                row.SetCell(row.ColCount() - 1, 0, QStringLiteral("新属性"));
+            });
+        else if (change == "delete")
+            QVERIFY(table->StringGridDel(2));
+    }
+    QVERIFY(SaveGridToFile(grid, file("stored.db")).ok());
+    QVERIFY(SaveGridToFile(read, file("read.db")).ok());
+    QCOMPARE(readFile(file("stored.db")), readFile(file("read.db")));
+    QCOMPARE(grid.Snapshot(), read.Snapshot());
     TItemTable again;
-    QVERIFY(LoadGridFromFile(again, file("again.db")).ok());
-    QCOMPARE(again.Cell(ColHtml, 1), whole->rows[1][ColHtml]);
+    QVERIFY(LoadGridFromFile(again, file("stored.db")).ok());
+    QCOMPARE(again.Snapshot(), read.Snapshot());
+    // A file this program saved is saved again as it is.
+    QVERIFY(SaveGridToFile(again, file("again.db")).ok());
+    QCOMPARE(readFile(file("again.db")), readFile(file("stored.db")));
 }
 
 namespace {

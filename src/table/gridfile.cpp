@@ -56,12 +56,21 @@ TStatus SaveGridToFile(const TItemTable& grid, const QString& FileName) {
             row += ',';
         // A page kept as the file held it is written as it is when that is what writing its text
         // would give (a page this program saved), else read and written anew.
-        TRowCopy copy = grid.RowCopy(r);
-        if (PackedText::UnpackStored(copy.PackedPage, storedPage) && StoredBodyIsWrittenAsIs(storedPage)) {
-            json.AppendRow(row, copy.Cells, storedPage);
-        } else {
+        // So are the cells not read since the load.
+        TRowCopy copy = grid.RowAsStored(r);
+        std::optional<QByteArrayView> pageAsIs;
+        if (PackedText::UnpackStored(copy.PackedPage, storedPage) && StoredBodyIsWrittenAsIs(storedPage))
+            pageAsIs = storedPage;
+        else
             copy.Cells[ColHtml] = PackedText::Unpack(copy.PackedPage);
-            json.AppendRow(row, copy.Cells);
+        const qsizetype before = row.size();
+        if (copy.StoredCells.isEmpty() || !json.AppendRow(row, copy.Cells, pageAsIs, copy.StoredCells)) {
+            row.truncate(before);
+            ReadStoredCells(copy.StoredCells, copy.Cells, colCount);
+            if (pageAsIs)
+                json.AppendRow(row, copy.Cells, *pageAsIs);
+            else
+                json.AppendRow(row, copy.Cells);
         }
         ok = writer.Write(row);
         // The disk works while the rest is made, instead of all at the commit.
@@ -130,9 +139,10 @@ TStatus loadGrid(TItemTable& grid, const QString& FileName) {
     const int rowCount = table->elementCount;
     QList<QStringList> rows = std::move(table.value().rows);
     QList<TPackedText> pages = std::move(table.value().pages);
+    QList<QByteArray> storedCells = std::move(table.value().storedCells);
     while (rows.size() < rowCount)
         rows.append(QStringList(table->colCount));
-    grid.Replace(std::move(rows), table->colCount, std::move(pages));
+    grid.Replace(std::move(rows), table->colCount, std::move(pages), std::move(storedCells));
     if (!table->complete)
         return damaged(QStringLiteral("表格中有一行无法读取"));
     return {};

@@ -132,6 +132,85 @@ qsizetype doubleByteRun(const char* p, qsizetype n) {
     return k;
 }
 
+// How many bytes from `p` (at most `n`) are neither a quote nor a backslash.
+qsizetype quoteFreeRun(const char* p, qsizetype n) {
+    qsizetype k = 0;
+#if defined(__SSE2__)
+    const __m128i quote = _mm_set1_epi8('"'), backslash = _mm_set1_epi8('\\');
+    while (k + 16 <= n) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k));
+        const int mask =
+            _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, backslash)));
+        if (mask != 0)
+            return k + __builtin_ctz(uint(mask));
+        k += 16;
+    }
+#endif
+    while (k < n && p[k] != '"' && p[k] != '\\')
+        ++k;
+    return k;
+}
+
+// Whether the backslash at `b` is the second byte of a double-byte character, `from` being a
+// character's start with no quote or backslash between it and `b`. A byte below 0x40 is neither a
+// lead nor a second byte, so a character starts right after it: the characters are followed from
+// the last such byte only.
+bool secondOfPair(const char* p, qsizetype from, qsizetype b) {
+    qsizetype j = b;
+    while (j > from && uchar(p[j - 1]) >= 0x40)
+        --j;
+    while (j < b)
+        j += isLeadByte(uchar(p[j])) && isTrailByte(uchar(p[j + 1])) ? 2 : 1;
+    return j > b;
+}
+
+// The end of a string's body from `k` (just after its opening quote) within p[0, end): the offset
+// of its closing quote, read as the table reader reads a string (a lead byte takes the next byte
+// as its second byte, so a second byte 0x5C is no escape; no second byte is a quote). -1 when the
+// body is not wholly there, or holds what only the full reader judges: an escape JSON does not
+// have, a \u escape without four hexadecimal digits. With `checked` false the body is one read
+// before, and only its end is found.
+qsizetype stringBodyEnd(const char* p, qsizetype k, qsizetype end, bool checked = true) {
+    while (k < end) {
+        const qsizetype at = k + quoteFreeRun(p + k, end - k);
+        if (at >= end)
+            return -1;
+        if (p[at] == '"')
+            return at;
+        if (secondOfPair(p, k, at)) {
+            k = at + 1;
+            continue;
+        }
+        if (at + 1 >= end)
+            return -1;
+        if (checked) {
+            switch (p[at + 1]) {
+            case '"':
+            case '\\':
+            case '/':
+            case 'b':
+            case 'f':
+            case 'n':
+            case 'r':
+            case 't':
+                break;
+            case 'u':
+                if (at + 6 > end)
+                    return -1;
+                for (qsizetype d = at + 2; d < at + 6; ++d)
+                    if (!std::isxdigit(uchar(p[d])))
+                        return -1;
+                break;
+            default:
+                return -1;
+            }
+        }
+        // The escaped byte is taken whole (the digits of a \u escape are plain bytes).
+        k = at + 2;
+    }
+    return -1;
+}
+
 // How many units from `u` (at most `n`) go into a JSON string as the same single bytes: ASCII
 // other than the quote, the backslash, the slash and U+0000. They are copied to `to`.
 qsizetype copyPlainUnits(const char16_t* u, qsizetype n, char* to) {
@@ -511,6 +590,8 @@ class TGridJsonReader {
                     m_packing->GiveBack(std::move(page.stored));
             }
         }
+        if (m_packPages) // an exact copy: the buffer keeps its room for the next row
+            grid.storedCells.append(QByteArray(m_storedCells.constData(), m_storedCells.size()));
         grid.rows.append(std::move(cells));
     }
     std::optional<TGridJson> finish(std::optional<TGridJson> grid) {
@@ -556,13 +637,15 @@ class TGridJsonReader {
                             cells[c] = std::move(value);
                         }
                     keepRow(grid, std::move(cells), members);
+                    if (m_packPages)
+                        m_storedLimit = members;
                 } else {
                     QStringList cells(grid.colCount);
-                    std::vector<bool> taken(size_t(members), false);
+                    m_taken.assign(size_t(members), 0);
                     const bool read = readObject(
                         [&](int c, QString&& value) {
-                            if (c >= 0 && c < members && !taken[size_t(c)]) {
-                                taken[size_t(c)] = true;
+                            if (c >= 0 && c < members && !m_taken[size_t(c)]) {
+                                m_taken[size_t(c)] = 1;
                                 cells[c] = std::move(value);
                             }
                         },
@@ -808,8 +891,11 @@ class TGridJsonReader {
     // is the page, as it is for any column.
     template <typename F> bool readObject(F&& onMember, bool rowObject = false) {
         const TDepth depth(m_depth);
-        if (rowObject)
+        if (rowObject) {
             m_storedPage.reset();
+            m_storedCells.resize(0); // keeps its room
+        }
+        const bool storing = rowObject && m_storedLimit > 0;
         bool pageSeen = false;
         if (depth.tooDeep() || !take('{'))
             return false;
@@ -818,11 +904,25 @@ class TGridJsonReader {
             return true;
         while (true) {
             skipSpace();
+            if (storing && takeStoredMembers()) {
+                skipSpace();
+                if (take(','))
+                    continue;
+                return take('}');
+            }
             const std::optional<int> name = readName();
             skipSpace();
             if (!name || !take(':'))
                 return false;
             skipSpace();
+            if (storing && storable(*name) && peek() == '"') {
+                if (!storeString(*name))
+                    return false;
+                skipSpace();
+                if (take(','))
+                    continue;
+                return take('}');
+            }
             std::optional<QString> value;
             const bool firstPage = rowObject && *name == ColHtml && !pageSeen;
             if (*name == ColHtml)
@@ -846,6 +946,71 @@ class TGridJsonReader {
                 continue;
             return take('}');
         }
+    }
+
+    // Whether a member of a row object keeps its string as the file holds it (m_storedCells): a
+    // column KeptAsStored, the first member of its name.
+    bool storable(int c) const {
+        return c >= 0 && c < m_storedLimit && KeptAsStored(c) && !m_taken[size_t(c)];
+    }
+
+    // A storable member's string (from its opening quote), its escapes checked as readString would
+    // resolve them, added to m_storedCells in the writer's own form ("12":"…").
+    bool storeString(int c) {
+        qsizetype start = 0;
+        bool escaped = false, high = false;
+        m_uEscapes.clear();
+        if (!scanString(start, escaped, high, &m_uEscapes))
+            return false;
+        const QByteArrayView body(s.constData() + start, i - start);
+        for (const qsizetype at : m_uEscapes)
+            if (!unicodeEscapeValid(body, at))
+                return false;
+        ++i; // the closing quote
+        m_taken[size_t(c)] = 1;
+        if (!m_storedCells.isEmpty())
+            m_storedCells += ',';
+        m_storedCells += '"';
+        m_storedCells += QByteArray::number(c);
+        m_storedCells += "\":\"";
+        m_storedCells += body;
+        m_storedCells += '"';
+        return true;
+    }
+
+    // From the start of a member (i), the storable members that follow one another in the writer's
+    // own form ("12":"…" and a comma, nothing in between, their strings wholly read), in one sweep
+    // and copied as they stand; a wide row is thousands of them. Stops at anything else, which the
+    // member's full reading then reads. Returns whether any was taken (i is then after the last).
+    bool takeStoredMembers() {
+        const char* p = s.constData();
+        const qsizetype end = s.size();
+        qsizetype k = i, taken = i; // `taken`: the end of the last member taken
+        while (k < end && p[k] == '"') {
+            const qsizetype first = k + 1;
+            qsizetype d = first;
+            int c = 0;
+            while (d < end && d - first < 9 && p[d] >= '0' && p[d] <= '9')
+                c = c * 10 + (p[d++] - '0');
+            if (d == first || (d - first > 1 && p[first] == '0') || d + 2 >= end || p[d] != '"' ||
+                p[d + 1] != ':' || p[d + 2] != '"' || !storable(c))
+                break;
+            const qsizetype close = stringBodyEnd(p, d + 3, end);
+            if (close < 0)
+                break;
+            m_taken[size_t(c)] = 1;
+            taken = close + 1;
+            if (taken >= end || p[taken] != ',')
+                break;
+            k = taken + 1;
+        }
+        if (taken == i)
+            return false;
+        if (!m_storedCells.isEmpty())
+            m_storedCells += ',';
+        m_storedCells.append(p + i, taken - i);
+        i = taken;
+        return true;
     }
 
     bool skipValue() {
@@ -882,6 +1047,12 @@ class TGridJsonReader {
     std::unique_ptr<TPageLine> m_packing;   // pages being packed, made with the first row
     std::optional<QByteArray> m_storedPage; // the page of the row object being read, as stored
     std::vector<qsizetype> m_uEscapes;      // kept for its room
+    // With pages packed, the columns KeptAsStored of the rows after the first (below the first
+    // row's member count) keep their strings as the file holds them, read when the table first
+    // needs them: a wide table is a million small cells, and most are never looked at.
+    int m_storedLimit = 0;
+    std::vector<char> m_taken; // the columns of the row being read that have their cell
+    QByteArray m_storedCells;  // the row's stored members, as TGridJson::storedCells
     int m_depth = 0;
 };
 
@@ -920,11 +1091,44 @@ void appendRowJson(QString& out, const QStringList& cells, const QList<int>& ord
 
 // The same row object in the code page's bytes; `names` holds each member's name with its quotes
 // and the colon ("\"7\":"), made once for the whole table.
+// A member of a row's stored cells (TGridJson::storedCells): its column and its whole text.
+struct TStoredMember {
+    int col = 0;
+    QByteArrayView text; // "12":"…"
+    QByteArrayView body; // the string's body within it
+};
+
+// The members of a row's stored cells in turn, handed to `f` until it returns false; the text is
+// the reader's own (each string read through before), so only its form is followed here.
+template <typename F> void forEachStoredMember(QByteArrayView stored, F&& f) {
+    const char* p = stored.data();
+    const qsizetype end = stored.size();
+    qsizetype k = 0;
+    while (k < end && p[k] == '"') {
+        qsizetype d = k + 1;
+        int c = 0;
+        while (d < end && p[d] >= '0' && p[d] <= '9')
+            c = c * 10 + (p[d++] - '0');
+        if (d + 2 >= end || p[d] != '"' || p[d + 1] != ':' || p[d + 2] != '"')
+            return;
+        const qsizetype close = stringBodyEnd(p, d + 3, end, false);
+        if (close < 0)
+            return;
+        TStoredMember member{c, QByteArrayView(p + k, close + 1 - k),
+                             QByteArrayView(p + d + 3, close - d - 3)};
+        if (!f(member))
+            return;
+        k = close + 2; // past the comma
+    }
+}
+
 void appendRowJsonBytes(QByteArray& out, const QStringList& cells, const QList<int>& order,
-                        const QByteArrayList& names,
-                        std::optional<QByteArrayView> storedPage = std::nullopt) {
+                        const QByteArrayList& names, std::optional<QByteArrayView> storedPage = std::nullopt,
+                        const std::vector<TStoredMember>& stored = {}) {
     // Room for the longest form the row can take, made once; cut to what was written.
     qsizetype bound = 2;
+    for (const TStoredMember& member : stored)
+        bound += member.text.size();
     for (const int c : order)
         bound += 1 + names[c].size() +
                  (c == ColHtml && storedPage ? storedPage->size() + 2
@@ -934,10 +1138,18 @@ void appendRowJsonBytes(QByteArray& out, const QStringList& cells, const QList<i
     char* to = out.data() + start;
     *to++ = '{';
     const QString none;
+    size_t nextStored = 0;
     for (qsizetype k = 0; k < order.size(); ++k) {
         const int c = order[k];
         if (k > 0)
             *to++ = ',';
+        if (nextStored < stored.size() && stored[nextStored].col == c) {
+            // A stored member is the whole member, its name included.
+            const QByteArrayView text = stored[nextStored++].text;
+            std::memcpy(to, text.data(), size_t(text.size()));
+            to += text.size();
+            continue;
+        }
         std::memcpy(to, names[c].constData(), size_t(names[c].size()));
         to += names[c].size();
         if (c == ColHtml && storedPage) {
@@ -999,6 +1211,42 @@ TResult<TGridJson> GridFromAnsiJsonPieces(const QByteArray& json, qsizetype piec
 TGridJsonWriter::TGridJsonWriter(int colCount) : m_order(GridMemberOrder(colCount)) {
     for (int c = 0; c < colCount; ++c)
         m_names.append('"' + QByteArray::number(c) + "\":");
+    m_rank.resize(colCount);
+    for (qsizetype k = 0; k < m_order.size(); ++k)
+        m_rank[m_order[k]] = int(k);
+}
+
+bool TGridJsonWriter::AppendRow(QByteArray& out, const QStringList& cells,
+                                std::optional<QByteArrayView> storedPage, QByteArrayView storedCells) const {
+    // The stored members are written as they stand when they come in the order the writer writes
+    // its members and writing each one's text would give its very bytes.
+    std::vector<TStoredMember> stored;
+    bool asIs = true;
+    int lastRank = -1;
+    forEachStoredMember(storedCells, [&](const TStoredMember& member) {
+        asIs = size_t(member.col) < m_rank.size() && m_rank[member.col] > lastRank &&
+               StoredBodyIsWrittenAsIs(member.body);
+        if (asIs) {
+            lastRank = m_rank[member.col];
+            stored.push_back(member);
+        }
+        return asIs;
+    });
+    if (!asIs)
+        return false;
+    appendRowJsonBytes(out, cells, m_order, m_names, storedPage, stored);
+    return true;
+}
+
+void ReadStoredCells(QByteArrayView stored, QStringList& cells, int colCount) {
+    forEachStoredMember(stored, [&](const TStoredMember& member) {
+        if (member.col < colCount) {
+            if (member.col >= cells.size())
+                cells.resize(member.col + 1);
+            cells[member.col] = StoredJsonStringText(member.body);
+        }
+        return true;
+    });
 }
 
 void TGridJsonWriter::AppendRow(QByteArray& out, const QStringList& cells) const {

@@ -1,5 +1,6 @@
 #include "table/itemtable.h"
 
+#include "table/gridjson.h"
 #include "table/packedtext.h"
 
 #include <QMutexLocker>
@@ -81,7 +82,16 @@ void TItemTable::appendRow(QStringList cells) {
     }
     m_rows.append(std::move(cells));
     m_pages.append(std::move(page));
+    m_storedCells.append(QByteArray());
     m_ids.append(m_nextId++);
+}
+
+void TItemTable::openRow(int row) const {
+    QByteArray& stored = m_storedCells[row];
+    if (stored.isEmpty())
+        return;
+    ReadStoredCells(stored, m_rows[row], m_colCount);
+    stored = QByteArray();
 }
 
 void TItemTable::ownThread() const {
@@ -105,6 +115,8 @@ QString TItemTable::cellAt(int col, int row) const {
         return {};
     if (col == ColHtml)
         return PackedText::Unpack(m_pages[row]);
+    if (KeptAsStored(col))
+        openRow(row);
     const QStringList& cells = m_rows[row];
     return col < cells.size() ? cells[col] : QString();
 }
@@ -117,6 +129,8 @@ void TItemTable::setCellAt(int col, int row, const QString& text) {
         m_pages[row] = PackedText::Pack(text);
         return;
     }
+    if (KeptAsStored(col))
+        openRow(row);
     QStringList& cells = m_rows[row];
     if (col >= cells.size()) {
         if (text.isEmpty())
@@ -257,6 +271,7 @@ void TItemTable::ResetGrid() {
     ownThread();
     m_rows.clear();
     m_pages.clear();
+    m_storedCells.clear();
     m_ids.clear();
     m_colCount = ColFixedCount;
     m_captionColumnsValid = false;
@@ -288,6 +303,7 @@ bool TItemTable::StringGridDel(int row) {
         return false;
     m_rows.removeAt(row);
     m_pages.removeAt(row);
+    m_storedCells.removeAt(row);
     m_ids.removeAt(row);
     ++m_revision;
     for (int i = row; i < m_rows.size(); ++i)
@@ -309,6 +325,7 @@ int TItemTable::DeleteSelectedRows() {
         if (kept != r) {
             m_rows[kept] = std::move(m_rows[r]);
             m_pages[kept] = std::move(m_pages[r]);
+            m_storedCells[kept] = std::move(m_storedCells[r]);
             m_ids[kept] = m_ids[r];
         }
         ++kept;
@@ -317,6 +334,7 @@ int TItemTable::DeleteSelectedRows() {
         return 0;
     m_rows.resize(kept);
     m_pages.resize(kept);
+    m_storedCells.resize(kept);
     m_ids.resize(kept);
     for (int r = 1; r < kept; ++r)
         setCellAt(ColNo, r, QString::number(r));
@@ -364,6 +382,17 @@ QStringList TItemTable::RowCells(int row) const {
 }
 
 TRowCopy TItemTable::RowCopy(int row) const {
+    // The stored cells are read into the copy alone: a job's copies of a whole table leave the
+    // table as light as it was.
+    TRowCopy copy = RowAsStored(row);
+    if (!copy.StoredCells.isEmpty()) {
+        ReadStoredCells(copy.StoredCells, copy.Cells, m_colCount);
+        copy.StoredCells = QByteArray();
+    }
+    return copy;
+}
+
+TRowCopy TItemTable::RowAsStored(int row) const {
     ownThread();
     const bool exists = row >= 0 && row < m_rows.size();
     TRowCopy copy;
@@ -372,6 +401,7 @@ TRowCopy TItemTable::RowCopy(int row) const {
     if (exists) {
         copy.Id = m_ids[row];
         copy.PackedPage = m_pages[row];
+        copy.StoredCells = m_storedCells[row];
     }
     return copy;
 }
@@ -405,11 +435,14 @@ void TItemTable::Replace(const QList<QStringList>& rows, int colCount) {
     Replace(std::move(kept), colCount, std::move(pages));
 }
 
-void TItemTable::Replace(QList<QStringList>&& rows, int colCount, QList<TPackedText>&& packedPages) {
+void TItemTable::Replace(QList<QStringList>&& rows, int colCount, QList<TPackedText>&& packedPages,
+                         QList<QByteArray>&& storedCells) {
     ownThread();
     m_rows = std::move(rows);
     m_pages = std::move(packedPages);
     m_pages.resize(m_rows.size());
+    m_storedCells = std::move(storedCells);
+    m_storedCells.resize(m_rows.size());
     for (QStringList& cells : m_rows) {
         if (cells.size() > colCount)
             cells.resize(colCount);
@@ -419,6 +452,7 @@ void TItemTable::Replace(QList<QStringList>&& rows, int colCount, QList<TPackedT
     if (m_rows.isEmpty()) {
         m_rows.append(QStringList());
         m_pages.append(TPackedText());
+        m_storedCells.append(QByteArray());
     }
     m_ids.clear();
     for (qsizetype r = 0; r < m_rows.size(); ++r)

@@ -56,6 +56,9 @@ struct TRowCopy {
     quint64 Id = 0;
     QStringList Cells;      // padded to ColCount; the page's cell is empty here (see Cell)
     TPackedText PackedPage; // the page, packed
+    // Only in a copy made by TItemTable::RowAsStored: cells not read since the load, as the file
+    // held them (TGridJson::storedCells); their cells are empty in Cells.
+    QByteArray StoredCells;
     QString Cell(int col) const;
 };
 
@@ -136,6 +139,9 @@ class TItemTable : public QObject {
     // The same with its page still packed (the page's cell empty); a row that does not exist is
     // empty cells and no page.
     TRowCopy RowCopy(int row) const;
+    // The same for writing the row to the grid file: cells not read since the load stay as the
+    // file held them (TRowCopy::StoredCells).
+    TRowCopy RowAsStored(int row) const;
     // A copy of every row (caption row included), each padded to ColCount cells.
     QList<QStringList> Snapshot() const;
     // Replaces the whole table at once (used when a saved table is loaded). Rows may differ in
@@ -143,7 +149,10 @@ class TItemTable : public QObject {
     void Replace(const QList<QStringList>& rows, int colCount = -1);
     // The same with the rows' pages packed already (a row's ColHtml cell is not read then): the
     // loader packs each page as it reads it, so the table's whole text never is in memory at once.
-    void Replace(QList<QStringList>&& rows, int colCount, QList<TPackedText>&& packedPages);
+    // `storedCells` (parallel to rows, or empty) holds rows' cells as the file held them
+    // (TGridJson::storedCells); they are read when first needed.
+    void Replace(QList<QStringList>&& rows, int colCount, QList<TPackedText>&& packedPages,
+                 QList<QByteArray>&& storedCells = {});
 
     static QStringList FixedCaptions() { return ::FixedCaptions(); }
 
@@ -160,6 +169,8 @@ class TItemTable : public QObject {
     void ownThread() const;
     int rowOfId(quint64 id) const;
     QString cellAt(int col, int row) const;
+    // Reads a row's stored cells into its cells, once.
+    void openRow(int row) const;
     void setCellAt(int col, int row, const QString& text);
     void widen(int colCount);
     // How many captions of the table equal `folded` (letter case folded); kept as captions change,
@@ -172,9 +183,14 @@ class TItemTable : public QObject {
     // m_rows.size() is RowCount; a row may hold fewer cells than ColCount: missing cells are empty.
     // A row's page (ColHtml) is not among its cells but in m_pages, packed: it takes most of the
     // table's room, and only jobs and the save read it.
-    QList<QStringList> m_rows;
-    QList<TPackedText> m_pages; // parallel to m_rows
-    QList<quint64> m_ids;       // the identity of each row, parallel to m_rows
+    // A loaded row's cells of the columns KeptAsStored (its attribute cells, its long texts) stay in
+    // m_storedCells, as the file held them, until one of them is read or written (openRow), or a save writes
+    // them as they are: a wide table's million small cells cost next to nothing until they are looked at.
+    // Both are mutable for that first reading, which changes no cell's text.
+    mutable QList<QStringList> m_rows;
+    QList<TPackedText> m_pages;              // parallel to m_rows
+    mutable QList<QByteArray> m_storedCells; // parallel to m_rows; empty once read
+    QList<quint64> m_ids;                    // the identity of each row, parallel to m_rows
     quint64 m_nextId = 1;
     quint64 m_revision = 0;
     int m_colCount = ColFixedCount;
