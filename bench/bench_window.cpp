@@ -6,6 +6,7 @@
 #include "benchtables.h"
 #include "gui/mainwindow.h"
 #include "gui/stringgridview.h"
+#include "platform/memory.h"
 #include "platform/paths.h"
 #include "table/itemtable.h"
 
@@ -103,6 +104,7 @@ BENCHMARK(BM_WindowAfterLoad)
     ->Iterations(3);
 
 int main(int argc, char** argv) {
+    TMemory::SuitLargeTexts(); // as the program does
     qputenv("QT_QPA_PLATFORM",
             qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
     if (qgetenv("QTWEBENGINE_CHROMIUM_FLAGS").isEmpty())
