@@ -63,9 +63,7 @@ TStatus SaveGridToFile(const TItemTable& grid, const QString& FileName) {
             pageAsIs = storedPage;
         else
             copy.Cells[ColHtml] = PackedText::Unpack(copy.PackedPage);
-        const qsizetype before = row.size();
         if (copy.StoredCells.isEmpty() || !json.AppendRow(row, copy.Cells, pageAsIs, copy.StoredCells)) {
-            row.truncate(before);
             ReadStoredCells(copy.StoredCells, copy.Cells, colCount);
             if (pageAsIs)
                 json.AppendRow(row, copy.Cells, *pageAsIs);

@@ -1089,8 +1089,6 @@ void appendRowJson(QString& out, const QStringList& cells, const QList<int>& ord
     out += QLatin1Char('}');
 }
 
-// The same row object in the code page's bytes; `names` holds each member's name with its quotes
-// and the colon ("\"7\":"), made once for the whole table.
 // A member of a row's stored cells (TGridJson::storedCells): its column and its whole text.
 struct TStoredMember {
     int col = 0;
@@ -1122,6 +1120,9 @@ template <typename F> void forEachStoredMember(QByteArrayView stored, F&& f) {
     }
 }
 
+// The same row object in the code page's bytes; `names` holds each member's name with its quotes
+// and the colon ("\"7\":"), made once for the whole table; `stored`, members
+// written as they stand, in the order of `order`.
 void appendRowJsonBytes(QByteArray& out, const QStringList& cells, const QList<int>& order,
                         const QByteArrayList& names, std::optional<QByteArrayView> storedPage = std::nullopt,
                         const std::vector<TStoredMember>& stored = {}) {
