@@ -90,24 +90,32 @@ const TRoundTrips& codePageRoundTrips() {
     return tables;
 }
 
-// How many bytes from `p` (at most `n`) a string's reader passes over without a look: ASCII other
-// than the quote and the backslash.
-qsizetype plainRun(const char* p, qsizetype n) {
+// How many bytes from `p` (at most `n`) are neither a quote nor a backslash, nor (with
+// `StopAtHigh`) above 0x7F.
+template <bool StopAtHigh> qsizetype runToQuote(const char* p, qsizetype n) {
     qsizetype k = 0;
 #if defined(__SSE2__)
     const __m128i quote = _mm_set1_epi8('"'), backslash = _mm_set1_epi8('\\');
     while (k + 16 <= n) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k));
-        const int mask = _mm_movemask_epi8(
-            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, backslash)), v));
+        __m128i stop = _mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, backslash));
+        if constexpr (StopAtHigh)
+            stop = _mm_or_si128(stop, v); // the high bit is what the mask takes
+        const int mask = _mm_movemask_epi8(stop);
         if (mask != 0)
             return k + __builtin_ctz(uint(mask));
         k += 16;
     }
 #endif
-    while (k < n && uchar(p[k]) < 0x80 && p[k] != '"' && p[k] != '\\')
+    while (k < n && p[k] != '"' && p[k] != '\\' && !(StopAtHigh && uchar(p[k]) >= 0x80))
         ++k;
     return k;
+}
+
+// How many bytes from `p` (at most `n`) a string's reader passes over without a look: ASCII other
+// than the quote and the backslash.
+qsizetype plainRun(const char* p, qsizetype n) {
+    return runToQuote<true>(p, n);
 }
 
 // How many bytes from `p` (at most `n`, a character's start) are whole double-byte characters of
@@ -132,23 +140,9 @@ qsizetype doubleByteRun(const char* p, qsizetype n) {
     return k;
 }
 
-// How many bytes from `p` (at most `n`) are neither a quote nor a backslash.
-qsizetype quoteFreeRun(const char* p, qsizetype n) {
-    qsizetype k = 0;
-#if defined(__SSE2__)
-    const __m128i quote = _mm_set1_epi8('"'), backslash = _mm_set1_epi8('\\');
-    while (k + 16 <= n) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k));
-        const int mask =
-            _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, backslash)));
-        if (mask != 0)
-            return k + __builtin_ctz(uint(mask));
-        k += 16;
-    }
-#endif
-    while (k < n && p[k] != '"' && p[k] != '\\')
-        ++k;
-    return k;
+// The characters JSON escapes with a backslash and one letter or sign.
+bool isSimpleEscape(char e) {
+    return e == '"' || e == '\\' || e == '/' || e == 'b' || e == 'f' || e == 'n' || e == 'r' || e == 't';
 }
 
 // Whether the backslash at `b` is the second byte of a double-byte character, `from` being a
@@ -172,7 +166,7 @@ bool secondOfPair(const char* p, qsizetype from, qsizetype b) {
 // before, and only its end is found.
 qsizetype stringBodyEnd(const char* p, qsizetype k, qsizetype end, bool checked = true) {
     while (k < end) {
-        const qsizetype at = k + quoteFreeRun(p + k, end - k);
+        const qsizetype at = k + runToQuote<false>(p + k, end - k);
         if (at >= end)
             return -1;
         if (p[at] == '"')
@@ -183,27 +177,12 @@ qsizetype stringBodyEnd(const char* p, qsizetype k, qsizetype end, bool checked 
         }
         if (at + 1 >= end)
             return -1;
-        if (checked) {
-            switch (p[at + 1]) {
-            case '"':
-            case '\\':
-            case '/':
-            case 'b':
-            case 'f':
-            case 'n':
-            case 'r':
-            case 't':
-                break;
-            case 'u':
-                if (at + 6 > end)
-                    return -1;
-                for (qsizetype d = at + 2; d < at + 6; ++d)
-                    if (!std::isxdigit(uchar(p[d])))
-                        return -1;
-                break;
-            default:
+        if (checked && !isSimpleEscape(p[at + 1])) {
+            if (p[at + 1] != 'u' || at + 6 > end)
                 return -1;
-            }
+            for (qsizetype d = at + 2; d < at + 6; ++d)
+                if (!std::isxdigit(uchar(p[d])))
+                    return -1;
         }
         // The escaped byte is taken whole (the digits of a \u escape are plain bytes).
         k = at + 2;
@@ -774,22 +753,11 @@ class TGridJsonReader {
                     escaped = true;
                     high = high || (i + 1 < s.size() && uchar(p[i + 1]) >= 0x80);
                     if (uEscapes) {
-                        switch (i + 1 < s.size() ? p[i + 1] : '\0') {
-                        case '"':
-                        case '\\':
-                        case '/':
-                        case 'b':
-                        case 'f':
-                        case 'n':
-                        case 'r':
-                        case 't':
-                            break;
-                        case 'u':
+                        const char e = i + 1 < s.size() ? p[i + 1] : '\0';
+                        if (e == 'u')
                             uEscapes->push_back(i - start);
-                            break;
-                        default:
+                        else if (!isSimpleEscape(e))
                             return false;
-                        }
                     }
                     i += 2;
                 } else if (isLeadByte(b) && i + 1 < s.size() && isTrailByte(uchar(p[i + 1]))) {
