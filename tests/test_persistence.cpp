@@ -589,8 +589,9 @@ void TestPersistence::storedCellsSaveAsReadCellsWould() {
     if (source == "ours") {
         json = TAnsi::Encode(GridToJson(rows, colCount));
     } else {
-        // Another spelling: slashes as they are, upper-case \u digits, escapes for characters the
-        // code page holds, blanks around some colons.
+        // Another order: this program's spelling, the members in column order. Another spelling:
+        // the writer's order, with slashes as they are, upper-case \u digits, escapes for
+        // characters the code page holds and blanks around some colons.
         const bool spelling = source == "another spelling";
         auto string = [spelling](const QString& text) {
             QString out = "\"";

@@ -30,8 +30,8 @@ struct TGridJson {
     // rows, whose ColHtml cells are empty then.
     QList<TPackedText> pages;
     // With the pages packed, also each row's cells of the columns KeptAsStored whose values are
-    // strings, as the file holds them (parallel to rows, their cells empty in rows; ReadStoredCells reads
-    // them): members in the writer's form, "12":"…", joined by commas.
+    // strings, as the file holds them (parallel to rows, their cells empty in rows;
+    // ReadStoredCells reads them): members in the writer's form, "12":"…", joined by commas.
     QList<QByteArray> storedCells;
     int colCount = 0;
     int elementCount = 0; // the elements of the array (rows read or not)
@@ -54,10 +54,10 @@ class TGridJsonWriter {
     // The same with the page's cell written as `storedPage`, the body of its string as the file
     // held it, when StoredBodyIsWrittenAsIs says that is what writing its text would give.
     void AppendRow(QByteArray& out, const QStringList& cells, QByteArrayView storedPage) const;
-    // The same with some cells as the file held them (TGridJson::storedCells), their
-    // cells in `cells` empty, and the page as stored when there is one. False, and nothing
-    // appended, when writing those cells' text would not give those very members (another order,
-    // another spelling): the caller reads them (ReadStoredCells) and writes the row anew.
+    // The same with some cells as the file held them (TGridJson::storedCells), their cells in
+    // `cells` empty, and the page as stored when there is one. False, and nothing appended, when
+    // writing those cells' text would not give those very members (another order, another
+    // spelling): the caller reads them (ReadStoredCells) and writes the row anew.
     bool AppendRow(QByteArray& out, const QStringList& cells, std::optional<QByteArrayView> storedPage,
                    QByteArrayView storedCells) const;
 
@@ -67,9 +67,10 @@ class TGridJsonWriter {
     QByteArrayList m_names;  // "\"7\":"
 };
 
-// The columns whose string cells a loaded table keeps as the file held them (TGridJson::storedCells)
-// until one is needed: the long texts no view shows at the start (the description, the edited
-// description, the properties) and the attribute columns, of which a wide table has thousands.
+// The columns whose string cells a loaded table keeps as the file held them
+// (TGridJson::storedCells) until one is needed: the long texts no view shows at the start (the
+// description, the edited description, the properties) and the attribute columns, of which a wide
+// table has thousands.
 inline bool KeptAsStored(int col) {
     return col >= ColFirstAttribute || col == ColDetail || col == ColProps || col == ColLocalDetail;
 }

@@ -183,10 +183,10 @@ class TItemTable : public QObject {
     // m_rows.size() is RowCount; a row may hold fewer cells than ColCount: missing cells are empty.
     // A row's page (ColHtml) is not among its cells but in m_pages, packed: it takes most of the
     // table's room, and only jobs and the save read it.
-    // A loaded row's cells of the columns KeptAsStored (its attribute cells, its long texts) stay in
-    // m_storedCells, as the file held them, until one of them is read or written (openRow), or a save writes
-    // them as they are: a wide table's million small cells cost next to nothing until they are looked at.
-    // Both are mutable for that first reading, which changes no cell's text.
+    // A loaded row's cells of the columns KeptAsStored (its attribute cells, its long texts) stay
+    // in m_storedCells, as the file held them, until one of them is read or written (openRow), or
+    // a save writes them as they are: a wide table's million small cells cost next to nothing
+    // until they are looked at. Both are mutable for that first reading, which changes no text.
     mutable QList<QStringList> m_rows;
     QList<TPackedText> m_pages;              // parallel to m_rows
     mutable QList<QByteArray> m_storedCells; // parallel to m_rows; empty once read
