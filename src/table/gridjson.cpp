@@ -158,6 +158,23 @@ bool secondOfPair(const char* p, qsizetype from, qsizetype b) {
     return j > b;
 }
 
+// A member in the writer's own form from `k` within p[0, end): its name a column number as the
+// writer writes it (decimal digits, no leading zero), then a colon and a string, nothing between.
+// Where the string's body starts, the column in `c`; -1 for anything else.
+qsizetype memberBody(const char* p, qsizetype k, qsizetype end, int& c) {
+    if (k >= end || p[k] != '"')
+        return -1;
+    const qsizetype first = k + 1;
+    qsizetype d = first;
+    c = 0;
+    while (d < end && d - first < 9 && p[d] >= '0' && p[d] <= '9')
+        c = c * 10 + (p[d++] - '0');
+    if (d == first || (d - first > 1 && p[first] == '0') || d + 2 >= end || p[d] != '"' || p[d + 1] != ':' ||
+        p[d + 2] != '"')
+        return -1;
+    return d + 3;
+}
+
 // The end of a string's body from `k` (just after its opening quote) within p[0, end): the offset
 // of its closing quote, read as the table reader reads a string (a lead byte takes the next byte
 // as its second byte, so a second byte 0x5C is no escape; no second byte is a quote). -1 when the
@@ -790,20 +807,29 @@ class TGridJsonReader {
     // A string's body as the file holds it, its escapes checked as readString would resolve them
     // (StoredJsonStringText reads it later); nothing where readString would fail.
     std::optional<QByteArray> readStoredString() {
+        const std::optional<QByteArrayView> bytes = readCheckedBody();
+        if (!bytes)
+            return std::nullopt;
+        QByteArray page = m_packing ? m_packing->Spare() : QByteArray();
+        page.resize(bytes->size()); // in the room it has when it held a page before
+        std::memcpy(page.data(), bytes->data(), size_t(bytes->size()));
+        return page;
+    }
+
+    // A string's body as the file holds it (valid until more is read), its escapes checked as
+    // readString would resolve them; nothing where readString would fail.
+    std::optional<QByteArrayView> readCheckedBody() {
         qsizetype start = 0;
         bool escaped = false, high = false;
         m_uEscapes.clear();
         if (!scanString(start, escaped, high, &m_uEscapes))
             return std::nullopt;
-        const QByteArrayView bytes(s.constData() + start, i - start);
+        const QByteArrayView body(s.constData() + start, i - start);
         for (const qsizetype at : m_uEscapes)
-            if (!unicodeEscapeValid(bytes, at))
+            if (!unicodeEscapeValid(body, at))
                 return std::nullopt;
         ++i; // the closing quote
-        QByteArray page = m_packing ? m_packing->Spare() : QByteArray();
-        page.resize(bytes.size()); // in the room it has when it held a page before
-        std::memcpy(page.data(), bytes.data(), size_t(bytes.size()));
-        return page;
+        return body;
     }
 
     // A value that is no string, object or array: its text as it stands.
@@ -925,23 +951,16 @@ class TGridJsonReader {
     // A storable member's string (from its opening quote), its escapes checked as readString would
     // resolve them, added to m_storedCells in the writer's own form ("12":"…").
     bool storeString(int c) {
-        qsizetype start = 0;
-        bool escaped = false, high = false;
-        m_uEscapes.clear();
-        if (!scanString(start, escaped, high, &m_uEscapes))
+        const std::optional<QByteArrayView> body = readCheckedBody();
+        if (!body)
             return false;
-        const QByteArrayView body(s.constData() + start, i - start);
-        for (const qsizetype at : m_uEscapes)
-            if (!unicodeEscapeValid(body, at))
-                return false;
-        ++i; // the closing quote
         m_taken[size_t(c)] = 1;
         if (!m_storedCells.isEmpty())
             m_storedCells += ',';
         m_storedCells += '"';
         m_storedCells += QByteArray::number(c);
         m_storedCells += "\":\"";
-        m_storedCells += body;
+        m_storedCells += *body;
         m_storedCells += '"';
         return true;
     }
@@ -954,16 +973,12 @@ class TGridJsonReader {
         const char* p = s.constData();
         const qsizetype end = s.size();
         qsizetype k = i, taken = i; // `taken`: the end of the last member taken
-        while (k < end && p[k] == '"') {
-            const qsizetype first = k + 1;
-            qsizetype d = first;
+        while (k < end) {
             int c = 0;
-            while (d < end && d - first < 9 && p[d] >= '0' && p[d] <= '9')
-                c = c * 10 + (p[d++] - '0');
-            if (d == first || (d - first > 1 && p[first] == '0') || d + 2 >= end || p[d] != '"' ||
-                p[d + 1] != ':' || p[d + 2] != '"' || !storable(c))
+            const qsizetype body = memberBody(p, k, end, c);
+            if (body < 0 || !storable(c))
                 break;
-            const qsizetype close = stringBodyEnd(p, d + 3, end);
+            const qsizetype close = stringBodyEnd(p, body, end);
             if (close < 0)
                 break;
             m_taken[size_t(c)] = 1;
@@ -1070,18 +1085,15 @@ template <typename F> void forEachStoredMember(QByteArrayView stored, F&& f) {
     const char* p = stored.data();
     const qsizetype end = stored.size();
     qsizetype k = 0;
-    while (k < end && p[k] == '"') {
-        qsizetype d = k + 1;
+    while (k < end) {
         int c = 0;
-        while (d < end && p[d] >= '0' && p[d] <= '9')
-            c = c * 10 + (p[d++] - '0');
-        if (d + 2 >= end || p[d] != '"' || p[d + 1] != ':' || p[d + 2] != '"')
+        const qsizetype body = memberBody(p, k, end, c);
+        if (body < 0)
             return;
-        const qsizetype close = stringBodyEnd(p, d + 3, end, false);
+        const qsizetype close = stringBodyEnd(p, body, end, false);
         if (close < 0)
             return;
-        TStoredMember member{c, QByteArrayView(p + k, close + 1 - k),
-                             QByteArrayView(p + d + 3, close - d - 3)};
+        TStoredMember member{c, QByteArrayView(p + k, close + 1 - k), QByteArrayView(p + body, close - body)};
         if (!f(member))
             return;
         k = close + 2; // past the comma
